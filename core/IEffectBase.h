@@ -1,0 +1,303 @@
+// IEffectBase: the base class of every plug-in instance.
+//
+// Class structure: the effect (Kestrune) derives from a format binding
+// (IEffectVST2 or IEffectVST3), which derives from this base. The base owns
+// the parameters, the preset slots, the channel model, the plug-in lock, the
+// identity reported to hosts and, once attached, the editor.
+//
+// Life cycle:
+//   1. Construction records identity, channel configurations ("2-2 4-2"),
+//      parameters and preset slots. The binding then connects channels and
+//      sets the block size; the effect initialises its parameters, builds
+//      and attaches its editor and fills its preset slot.
+//   2. The host configures sample rate and block size (ChangeBlockSize,
+//      `sampleRate`) and the binding calls ResetProcessing.
+//   3. Processing: for each host block the binding binds the host's channel
+//      buffers (BindInputs..., BindOutputs...) and runs the block
+//      (RunBlock...), or uses ProcessHostBlock, which also splits blocks
+//      longer than the block size. The block size is only a hint from the
+//      host: ProcessHostBlock accepts any frame count.
+//   4. Parameter changes arrive between blocks from any thread; every path
+//      calls ParamChanged(index) after changing a value.
+//
+// Threads and locking: the host's audio thread (processing) and its
+// user-interface thread (control calls, the editor) both enter. Each instance
+// has one recursive plug-in lock. The bindings hold it around every host
+// call and every processing call; SaveState, LoadState, SetParamFromEditor
+// and AttachEditor take it themselves; the base bodies of ResetProcessing,
+// ParamChanged and ActivationChanged take and release it so they wait for
+// any block in progress. The audio path takes no other lock and allocates
+// nothing once the block size is known.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "EditorLink.h"
+#include "HostId.h"
+#include "HostMessages.h"
+#include "PlugParam.h"
+#include "PresetSlot.h"
+#include "StateChunk.h"
+#include "Trace.h"
+
+// One legal channel configuration.
+struct ChannelPair {
+  int32_t inputs = 0;
+  int32_t outputs = 0;
+};
+
+struct InputChannel {
+  bool connected = false;
+  int slot = 0;                    // index into the input pointer array
+  std::vector<double> scratch;     // zeros while unconnected; float conversion target
+  std::string label;
+};
+
+struct OutputChannel {
+  bool connected = false;
+  int slot = 0;                    // index into the output pointer array
+  float* floatDestination = nullptr;
+  std::vector<double> scratch;
+  std::string label;
+};
+
+// Delay line used to keep a bypassed plug-in's latency (VST3 bypass).
+struct PassThroughDelay {
+  std::vector<double> samples;     // inputChannels x length
+  int writePosition = 0;
+  int inputChannels = 0;
+  int outputChannels = 0;
+  int length = 0;
+};
+
+// Four characters packed first character highest: 'K','r','n','1' -> 0x4B726E31.
+constexpr int32_t PackFourChars(const char (&id)[5]) {
+  return static_cast<int32_t>((static_cast<uint32_t>(static_cast<uint8_t>(id[0])) << 24) |
+                              (static_cast<uint32_t>(static_cast<uint8_t>(id[1])) << 16) |
+                              (static_cast<uint32_t>(static_cast<uint8_t>(id[2])) << 8) |
+                              static_cast<uint32_t>(static_cast<uint8_t>(id[3])));
+}
+
+// Everything the effect hands its base at construction.
+struct EffectIdentity {
+  int paramCount = 0;
+  const char* channelConfig = "";
+  int presetCount = 0;
+  const char* effectName = "";
+  const char* productName = "";
+  const char* makerName = "";
+  int32_t version = 0;             // 0xMMmmrr
+  int32_t uniqueId = 0;
+  int32_t makerId = 0;
+  bool usesStateChunks = false;
+  bool isInstrument = false;
+  bool handlesMidi = false;
+};
+
+class IEffectBase {
+ public:
+  static constexpr int kNameSize = 128;        // names: 127 characters + terminator
+  static constexpr int kApiVst2 = 0;
+  static constexpr int kApiVst3 = 1;
+
+  IEffectBase(const EffectIdentity& identity, int apiNumber);
+  virtual ~IEffectBase();
+  IEffectBase(const IEffectBase&) = delete;
+  IEffectBase& operator=(const IEffectBase&) = delete;
+
+  // ---- Effect hooks (the effect overrides these three) ----
+  // After a sample-rate or block-size change, or deactivation.
+  virtual void ResetProcessing();
+  // After parameter `index` changed, on any path; the caller may hold the lock.
+  virtual void ParamChanged(int index);
+  // One block: inputs[channel][frame] to outputs[channel][frame]. Runs inside
+  // the plug-in lock; frames never exceed the block size when called through
+  // ProcessHostBlock. The base copies input i to output i and zeros the rest.
+  virtual void ProcessBlock(double** inputs, double** outputs, int frames);
+
+  // ---- Further hooks with base behaviour ----
+  virtual void EditorOpened() {}
+  virtual void EditorClosed() {}
+  virtual bool EditorKey(int /*x*/, int /*y*/, int /*key*/) { return false; }
+  virtual void ActivationChanged(bool active);
+  virtual void MidiIn(const MidiMessage& message) { SendMidiOut(message); }
+  virtual void SysExIn(const SysExMessage& /*message*/) {}
+  virtual bool MidiKeyName(int key, char* name, size_t nameSize);
+  virtual bool SaveState(StateChunk& chunk) { return SerializeParams(chunk); }
+  virtual int LoadState(const StateChunk& chunk, int position);
+  virtual bool StateMatches(const double* values, int first) const;
+  virtual void EditorResized() {}
+  virtual void AfterHostSetup() {}
+  virtual void ShowHostParamMenu(int /*index*/, int /*x*/, int /*y*/) {}
+  // A value change from the editor: set, tell the host, react.
+  virtual void SetParamFromEditor(int index, double normalized);
+
+  // ---- Host-facing operations each binding supplies ----
+  virtual void BeginParamGesture(int index) = 0;
+  virtual void NotifyHostParam(int index, double normalized) = 0;
+  virtual void EndParamGesture(int index) = 0;
+  virtual void NotifyHostPresetChange() = 0;
+  virtual bool IsOfflineRender() { return false; }
+  virtual int HostSamplePosition() = 0;
+  virtual double HostTempo() = 0;
+  virtual void HostTimeSignature(int* numerator, int* denominator) = 0;
+  virtual void HostTimeInfo(HostTimeInfo* info) = 0;
+  virtual HostId HostIdentity() { return host_; }
+  virtual int PluginApi() const { return apiNumber_; }
+  virtual void ResizeEditor() = 0;
+  virtual void FirstOpenSetup() {}
+  virtual void AttachEditor(IEditorLink* graphics);
+  virtual void ChangeLatency(int frames);
+  virtual bool SendMidiOut(const MidiMessage& message) = 0;
+  virtual bool SendSysExOut(const SysExMessage& message) = 0;
+  virtual void RefreshEditorFromParams();
+  virtual void PresetStoreChanged() {}
+  virtual void ChangeBlockSize(int frames);
+
+  // ---- Channel model ----
+  bool LegalIO(int inputs, int outputs) const;
+  void ConnectInputs(int first, int count, bool connected);
+  void ConnectOutputs(int first, int count, bool connected);
+  int InputChannelCount() const { return static_cast<int>(inputs_.size()); }
+  int OutputChannelCount() const { return static_cast<int>(outputs_.size()); }
+  bool IsInputConnected(int channel) const;
+  bool IsOutputConnected(int channel) const;
+  const std::vector<ChannelPair>& ChannelPairs() const { return channelPairs_; }
+  // Inputs from the third on unconnected, outputs from the third on connected.
+  void RestrictToStereo();
+
+  // ---- Processing frame (all under the lock; frames <= block size) ----
+  void BindInputs(int first, int count, double* const* hostArrays);
+  void BindInputsFromFloat(int first, int count, const float* const* hostArrays, int frames);
+  void BindOutputs(double* const* hostArrays);
+  void BindOutputsToFloat(float* const* hostArrays);
+  void RunBlock(int frames);
+  void RunBlockToFloat(int frames);
+  void RunBlockAccumulating(int frames);
+  void PassThrough(int frames);
+
+  // A whole host block of any length: takes the lock, binds the host arrays to
+  // the connected channels in order and runs the block in pieces of at most
+  // the block size. `accumulate` adds to the host's float outputs instead of
+  // replacing them. With no block size set yet, the outputs are silenced.
+  void ProcessHostBlock(const float* const* inputs, int inputCount, float* const* outputs,
+                        int outputCount, int frames, bool accumulate = false);
+  void ProcessHostBlock(const double* const* inputs, int inputCount, double* const* outputs,
+                        int outputCount, int frames);
+
+  // ---- Parameters ----
+  PlugParam* ParamAt(int index);
+  const PlugParam* ParamAt(int index) const;
+  int ParamCount() const { return static_cast<int>(params_.size()); }
+  void NotifyAllParamsChanged();
+
+  // ---- Presets and state ----
+  bool SerializeParams(StateChunk& chunk);
+  int UnserializeParams(const StateChunk& chunk, int position);
+  void BeginChunk(StateChunk& chunk);
+  void ModifyCurrentPreset(const char* name = nullptr);
+  bool ApplyPreset(int index);
+  void FillEmptyPresetSlots(const char* name, int count);
+  bool SerializePresets(StateChunk& chunk);
+  int UnserializePresets(const StateChunk& chunk, int position);
+  int PresetCount() const { return static_cast<int>(presets_.size()); }
+  PresetSlot* PresetAt(int index);
+  int CurrentPresetIndex() const { return currentPreset_; }
+
+  // ---- Identity and host ----
+  const char* EffectName() const { return effectName_; }
+  const char* ProductName() const { return productName_; }
+  const char* MakerName() const { return makerName_; }
+  int32_t UniqueId() const { return uniqueId_; }
+  int32_t MakerId() const { return makerId_; }
+  int32_t Version() const { return version_; }
+  bool UsesStateChunks() const { return usesStateChunks_; }
+  bool IsInstrument() const { return isInstrument_; }
+  bool HandlesMidi() const { return handlesMidi_; }
+  void SetHost(HostId host, int32_t version) { host_ = host; hostVersion_ = version; }
+  HostId StoredHost() const { return host_; }
+  int32_t HostVersion() const { return hostVersion_; }
+
+  // ---- Processing settings ----
+  double SampleRate() const { return sampleRate_; }
+  void SetSampleRate(double rate) { sampleRate_ = rate; }
+  int BlockSize() const { return blockSize_; }
+  int Latency() const { return latency_; }
+  int TailSize() const { return tailSize_; }
+  bool IsBypassed() const { return bypassed_; }
+  void SetBypassed(bool bypassed) { bypassed_ = bypassed; }
+  void CreatePassThroughDelay();
+  PassThroughDelay* Delay() { return delay_.get(); }
+  std::vector<std::string>& InputBusLabels() { return inputBusLabels_; }
+  std::vector<std::string>& OutputBusLabels() { return outputBusLabels_; }
+
+  // ---- Editor ----
+  IEditorLink* Editor() const { return editor_.get(); }
+
+  // ---- Plug-in lock (recursive) ----
+  void Lock() { lock_.lock(); }
+  void Unlock() { lock_.unlock(); }
+  std::recursive_mutex& PlugLock() { return lock_; }
+
+ protected:
+  int currentPreset_ = 0;
+
+ private:
+  void ParseChannelConfig(const char* config);
+  // Host pointers advanced to one piece of a long block; sized at construction.
+  template <typename Sample>
+  struct PieceArrays {
+    std::vector<Sample*> inputs;
+    std::vector<Sample*> outputs;
+  };
+  template <typename Sample>
+  void BindHostPieces(PieceArrays<Sample>& pieces, const Sample* const* inputs, int inputCount,
+                      Sample* const* outputs, int outputCount, int offset);
+  void SilenceHostOutputs(float* const* outputs, int outputCount, int frames, bool accumulate);
+  void SilenceHostOutputs(double* const* outputs, int outputCount, int frames);
+
+  std::vector<ChannelPair> channelPairs_;
+  std::recursive_mutex lock_;
+  char effectName_[kNameSize] = {};
+  char productName_[kNameSize] = {};
+  char makerName_[kNameSize] = {};
+  int32_t uniqueId_ = 0;
+  int32_t makerId_ = 0;
+  int32_t version_ = 0;
+  int apiNumber_ = 0;
+  HostId host_ = HostUnidentified;
+  int32_t hostVersion_ = 0;
+  bool usesStateChunks_ = false;
+  bool isInstrument_ = false;
+  bool handlesMidi_ = false;
+  bool bypassed_ = false;
+  double sampleRate_ = 44100.0;
+  int blockSize_ = 0;
+  int latency_ = 0;
+  int tailSize_ = 0;
+  std::unique_ptr<PassThroughDelay> delay_;
+  std::unique_ptr<IEditorLink> editor_;
+  std::vector<PlugParam> params_;
+  std::vector<PresetSlot> presets_;
+  std::vector<double*> inputPtrs_;
+  std::vector<double*> outputPtrs_;
+  std::vector<InputChannel> inputs_;
+  std::vector<OutputChannel> outputs_;
+  std::vector<std::string> inputBusLabels_;
+  std::vector<std::string> outputBusLabels_;
+  PieceArrays<float> floatPieces_;
+  PieceArrays<double> doublePieces_;
+};
+
+// Holds the plug-in lock for a scope.
+class PlugLockGuard {
+ public:
+  explicit PlugLockGuard(IEffectBase& plug) : guard_(plug.PlugLock()) {}
+
+ private:
+  std::lock_guard<std::recursive_mutex> guard_;
+};

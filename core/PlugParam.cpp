@@ -1,0 +1,125 @@
+#include "PlugParam.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+void CopyText(char* dst, size_t dstSize, const char* src) {
+  if (!dst || dstSize == 0) return;
+  if (!src) src = "";
+  size_t n = strnlen(src, dstSize - 1);
+  memcpy(dst, src, n);
+  dst[n] = '\0';
+}
+
+void PlugParam::InitContinuous(const char* newName, double defaultVal, double minVal,
+                               double maxVal, double newStep, const char* newLabel,
+                               const char* group, double newShape) {
+  if (kind == ParamKindUnset) kind = ParamKindContinuous;
+  CopyText(name, sizeof name, newName);
+  CopyText(label, sizeof label, newLabel);
+  CopyText(groupName, sizeof groupName, group);
+  minValue = minVal;
+  value = defaultVal;
+  defaultValue = defaultVal;
+  step = newStep;
+  maxValue = std::max(minVal + newStep, maxVal);
+
+  // Decimals shown: how many times the step must be scaled by ten to become a
+  // whole number, in double arithmetic, capped so inexact steps stop at 6.
+  displayPrecision = 0;
+  double s = newStep;
+  while (s != std::floor(s) && displayPrecision < kMaxPrecision) {
+    ++displayPrecision;
+    s *= 10.0;
+  }
+  if (newShape != 0) shape = newShape;
+}
+
+void PlugParam::InitInteger(const char* newName, double defaultVal, double minVal,
+                            double maxVal, const char* newLabel) {
+  if (kind == ParamKindUnset) kind = ParamKindInteger;
+  InitContinuous(newName, defaultVal, minVal, maxVal, 1.0, newLabel, "", 1.0);
+}
+
+double PlugParam::NormalizedValue() const {
+  double v = std::min(std::max(value, minValue), maxValue);
+  return std::pow((v - minValue) / (maxValue - minValue), 1.0 / shape);
+}
+
+double PlugParam::PlainFromNormalized(double normalized) const {
+  return std::pow(normalized, shape) * (maxValue - minValue) + minValue;
+}
+
+void PlugParam::SetFromNormalized(double normalized) {
+  double v = PlainFromNormalized(normalized);
+  if (kind != ParamKindContinuous) v = std::floor(v / step + 0.5) * step;
+  value = std::min(v, maxValue);
+}
+
+void PlugParam::SetClamped(double plain) {
+  // Written so that a NaN lands on the minimum rather than passing through.
+  if (!(plain >= minValue)) plain = minValue;
+  else if (plain > maxValue) plain = maxValue;
+  value = plain;
+}
+
+static int TruncateToInt(double v) {
+  if (!(v > -2147483648.0 && v < 2147483648.0)) return 0;
+  return static_cast<int>(v);
+}
+
+void PlugParam::FormatValue(double v, bool isNormalized, bool useValueTexts, char* out,
+                            size_t outSize) const {
+  if (!out || outSize == 0) return;
+  if (isNormalized) v = PlainFromNormalized(v);
+  if (useValueTexts && !valueTexts.empty()) {
+    const char* text = ValueTextFor(TruncateToInt(v));
+    if (text && text[0]) {
+      CopyText(out, outSize, text);
+      return;
+    }
+  }
+  if (negateDisplay) v = -v;
+  if (displayPrecision > 0)
+    snprintf(out, outSize, "%.*f", displayPrecision, v);
+  else
+    snprintf(out, outSize, "%d", TruncateToInt(v));
+}
+
+const char* PlugParam::HostLabel() const {
+  const char* text = ValueTextFor(TruncateToInt(value));
+  if (text && text[0]) return "";
+  return label;
+}
+
+const char* PlugParam::ValueTextFor(int v) const {
+  for (const ValueText& vt : valueTexts)
+    if (vt.value == v) return vt.text;
+  return nullptr;
+}
+
+bool PlugParam::ParseForHost(const char* text, double* plainOut) const {
+  if (!text || !plainOut) return false;
+  if (valueTexts.empty()) {
+    double v = atof(text);
+    *plainOut = negateDisplay ? -v : v;
+    return true;
+  }
+  for (const ValueText& vt : valueTexts) {
+    if (strcmp(vt.text, text) == 0) {
+      *plainOut = vt.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+void PlugParam::AddValueText(int v, const char* text) {
+  ValueText vt;
+  vt.value = v;
+  CopyText(vt.text, sizeof vt.text, text);
+  valueTexts.push_back(vt);
+}

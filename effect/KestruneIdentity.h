@@ -1,0 +1,56 @@
+// What Kestrune declares to its plug-in base: identity, channel
+// configurations, preset count and flags. Shared by every binding.
+#pragma once
+
+#include "IEffectBase.h"
+
+namespace kestrune {
+
+constexpr int kParamCount = 14;
+constexpr int kPresetCount = 1;
+constexpr const char* kChannelConfig = "2-2 4-2";
+constexpr const char* kEffectName = "Kestrune";
+constexpr const char* kProductName = "";
+constexpr const char* kMakerName = "Marlowind";
+constexpr int32_t kVersion = 0x00030100;  // 3.1.0
+constexpr int32_t kUniqueId = PackFourChars("Krn1");
+constexpr int32_t kMakerId = PackFourChars("Mrwd");
+
+// Parameter indices; the host sees them in this order.
+enum ParamIndex {
+  kInput = 0,
+  kOutput = 1,
+  kAttack = 2,
+  kRelease = 3,
+  kRatio = 4,
+  kHpf = 5,
+  kMix = 6,
+  kMidFreq = 7,
+  kMidGain = 8,
+  kHf = 9,
+  kBypass = 10,
+  kSlam = 11,
+  kOversampling = 12,  // never initialised: unset kind, empty name, range 0..1
+  kSidechain = 13,
+};
+
+inline EffectIdentity Identity() {
+  EffectIdentity id;
+  id.paramCount = kParamCount;
+  id.channelConfig = kChannelConfig;
+  id.presetCount = kPresetCount;
+  id.effectName = kEffectName;
+  id.productName = kProductName;
+  id.makerName = kMakerName;
+  id.version = kVersion;
+  id.uniqueId = kUniqueId;
+  id.makerId = kMakerId;
+  return id;
+}
+
+// Initialises the parameter table in the order the effect has always used
+// (BYPASS, SLAM, Sidechain, OUTPUT, INPUT, HPF, MIX, ATTACK, RELEASE, RATIO,
+// HF, MID FREQ, MID GAIN); parameter 12 is left as the base made it.
+void InitParameters(IEffectBase& plug);
+
+}  // namespace kestrune
