@@ -21,4 +21,13 @@ class IEditorLink {
 
   // Creates the back buffer the editor composes into; called once on attach.
   virtual void CreateBackBuffer() = 0;
+
+  // Editor size in pixels, reported to hosts.
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+
+  // Opens the editor window as a child of the host's native window (an HWND
+  // on Windows); false when it cannot. Called on the user-interface thread.
+  virtual bool OpenWindow(void* parentWindow) = 0;
+  virtual void CloseWindow() = 0;
 };
