@@ -150,13 +150,16 @@ void IEffectBase::CreatePassThroughDelay() {
 void IEffectBase::ChangeBlockSize(int frames) {
   if (frames == blockSize_) return;
   size_t n = static_cast<size_t>(std::max(frames, 0));
+  // Slots that pointed at a scratch array follow it to its new storage.
   for (InputChannel& in : inputs_) {
+    bool onScratch = !in.connected || inputPtrs_[in.slot] == in.scratch.data();
     in.scratch.assign(n, 0.0);
-    if (!in.connected) inputPtrs_[in.slot] = in.scratch.data();
+    if (onScratch) inputPtrs_[in.slot] = in.scratch.data();
   }
   for (OutputChannel& out : outputs_) {
+    bool onScratch = !out.connected || outputPtrs_[out.slot] == out.scratch.data();
     out.scratch.assign(n, 0.0);
-    if (!out.connected) outputPtrs_[out.slot] = out.scratch.data();
+    if (onScratch) outputPtrs_[out.slot] = out.scratch.data();
   }
   blockSize_ = frames;
 }
