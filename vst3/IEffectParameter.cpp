@@ -1,0 +1,64 @@
+#include "IEffectParameter.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "SingleComponentEffect.h"
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+double ClampNormalized(double normalized) {
+  if (!(normalized >= 0.0)) return 0.0;
+  return normalized > 1.0 ? 1.0 : normalized;
+}
+
+// The normalized form of an arbitrary plain value, by the parameter's own
+// rule (range limit and curve), without touching the parameter itself.
+static double NormalizedFromPlain(const PlugParam& param, double plain) {
+  PlugParam probe;
+  probe.minValue = param.minValue;
+  probe.maxValue = param.maxValue;
+  probe.shape = param.shape;
+  probe.value = plain == plain ? plain : param.minValue;  // NaN reads as the minimum
+  return probe.NormalizedValue();
+}
+
+IEffectParameter::IEffectParameter(PlugParam* param, ParamID id, UnitID unitId) : param_(param) {
+  WidenText(info.title, 128, param->name);
+  WidenText(info.shortTitle, 128, "");
+  WidenText(info.units, 128, param->HostLabel());
+  info.id = id;
+  info.stepCount =
+      param->kind == ParamKindContinuous ? 0 : static_cast<int32>(param->maxValue - param->minValue);
+  info.defaultNormalizedValue = NormalizedFromPlain(*param, param->defaultValue);
+  info.flags = param->automatable ? ParameterInfo::kCanAutomate : 0;
+  info.unitId = unitId;
+  valueNormalized = info.defaultNormalizedValue;
+  precision = param->displayPrecision;
+}
+
+void IEffectParameter::toString(ParamValue valueNormalized, String128 string) const {
+  if (!string) return;
+  char text[128];
+  param_->FormatValue(ClampNormalized(valueNormalized), true, true, text, sizeof text);
+  WidenText(string, 128, text);
+}
+
+bool IEffectParameter::fromString(const TChar* string, ParamValue& valueNormalized) const {
+  if (!string) return false;
+  char text[128];
+  NarrowText(text, sizeof text, string);
+  double plain = atof(text);
+  if (!std::isfinite(plain)) return false;  // "nan", "inf": nothing sensible to set
+  valueNormalized = toNormalized(plain);
+  return true;
+}
+
+ParamValue IEffectParameter::toPlain(ParamValue valueNormalized) const {
+  return param_->PlainFromNormalized(ClampNormalized(valueNormalized));
+}
+
+ParamValue IEffectParameter::toNormalized(ParamValue plainValue) const {
+  return NormalizedFromPlain(*param_, plainValue);
+}

@@ -1,0 +1,543 @@
+#include "IEffectVST3.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "IEffectParameter.h"
+#include "pluginterfaces/base/ibstream.h"
+#include "pluginterfaces/vst/ivstevents.h"
+#include "pluginterfaces/vst/ivsthostapplication.h"
+#include "pluginterfaces/vst/ivstparameterchanges.h"
+#include "pluginterfaces/vst/vstspeaker.h"
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace {
+
+// Speaker arrangement the plug-in declares for a channel count.
+SpeakerArrangement ArrangementForCount(int channels) {
+  switch (channels) {
+    case 1: return SpeakerArr::kMono;    // 0x80000
+    case 2: return SpeakerArr::kStereo;  // 3
+    case 3: return 0x103;
+    case 4: return 0x33;
+    case 5: return 0x37;
+    case 6: return 0x3F;
+    default: return SpeakerArr::kEmpty;
+  }
+}
+
+int CountOf(SpeakerArrangement arr) { return SpeakerArr::getChannelCount(arr); }
+
+// Reads up to `count` bytes, as many as the stream really delivers, never
+// trusting a reported count above what was asked for.
+int ReadFully(IBStream* stream, uint8_t* out, int count) {
+  int total = 0;
+  while (total < count) {
+    int32 got = 0;
+    if (stream->read(out + total, count - total, &got) != kResultOk || got <= 0) break;
+    total += std::min(static_cast<int>(got), count - total);
+  }
+  return total;
+}
+
+template <typename Sample>
+Sample** ChannelArrays(const AudioBusBuffers& bus);
+template <>
+Sample32** ChannelArrays<Sample32>(const AudioBusBuffers& bus) { return bus.channelBuffers32; }
+template <>
+Sample64** ChannelArrays<Sample64>(const AudioBusBuffers& bus) { return bus.channelBuffers64; }
+
+// Channel `channel` of a host bus, or null when the host gave none.
+template <typename Sample>
+Sample* HostChannel(const AudioBusBuffers* bus, int channel) {
+  if (!bus || channel >= bus->numChannels) return nullptr;
+  Sample** arrays = ChannelArrays<Sample>(*bus);
+  return arrays ? arrays[channel] : nullptr;
+}
+
+}  // namespace
+
+IEffectVST3::IEffectVST3(FUnknown* /*factoryContext*/, const EffectIdentity& identity)
+    : IEffectBase(identity, kApiVst3) {
+  // The inputs beyond the smallest configuration form the sidechain
+  // ("2-2 4-2": two main channels, two sidechain channels).
+  int fewestInputs = InputChannelCount();
+  for (const ChannelPair& pair : ChannelPairs()) fewestInputs = std::min(fewestInputs, pair.inputs);
+  sidechainChannels_ = std::min(std::max(InputChannelCount() - std::max(fewestInputs, 0), 0), 2);
+
+  InputBusLabels().push_back("Main Input");
+  if (sidechainChannels_ != 0) InputBusLabels().push_back("Aux Input");
+  if (IsInstrument()) {
+    for (int pair = 0; pair < (OutputChannelCount() + 1) / 2; ++pair) {
+      char label[32];
+      snprintf(label, sizeof label, "Output %i", pair + 1);
+      OutputBusLabels().push_back(label);
+    }
+  } else {
+    OutputBusLabels().push_back("Output");
+  }
+
+  processSetup_.maxSamplesPerBlock = 1024;
+  processSetup_.sampleRate = 44100.0;
+  ConnectInputs(0, InputChannelCount(), true);
+  ConnectOutputs(0, OutputChannelCount(), true);
+  if (InputChannelCount() > 0) CreatePassThroughDelay();
+
+  in32_.assign(static_cast<size_t>(InputChannelCount()), nullptr);
+  in64_.assign(static_cast<size_t>(InputChannelCount()), nullptr);
+  out32_.assign(static_cast<size_t>(OutputChannelCount()), nullptr);
+  out64_.assign(static_cast<size_t>(OutputChannelCount()), nullptr);
+  outByChannel32_.assign(static_cast<size_t>(OutputChannelCount()), nullptr);
+  outByChannel64_.assign(static_cast<size_t>(OutputChannelCount()), nullptr);
+}
+
+IEffectVST3::~IEffectVST3() {
+  // A host that releases without terminate still gets its handler released.
+  if (IsInitialized()) IEffectVST3::terminate();
+}
+
+// ---------------------------------------------------------------- life cycle
+
+tresult PLUGIN_API IEffectVST3::initialize(FUnknown* context) {
+  PlugLockGuard guard(*this);
+  tresult result = SingleComponentEffect::initialize(context);
+  if (result != kResultOk) return result;
+
+  if (context) {
+    FUnknownPtr<IHostApplication> app(context);
+    String128 wideName = {};
+    if (app && app->getName(wideName) == kResultOk) {
+      char name[128];
+      NarrowText(name, sizeof name, wideName);
+      SetHost(HostIdFromName(name), 0);
+    }
+  }
+
+  BuildBuses();
+  RegisterParameters();
+  AfterHostSetup();
+  ApplyPreset(0);
+  SyncControllerParams();
+  return kResultOk;
+}
+
+tresult PLUGIN_API IEffectVST3::terminate() {
+  PlugLockGuard guard(*this);
+  groups_.clear();
+  return SingleComponentEffect::terminate();
+}
+
+void IEffectVST3::BuildBuses() {
+  int mainInputs = InputChannelCount() - sidechainChannels_;
+  if (mainInputs > 0)
+    AddAudioInput(InputBusLabels()[0].c_str(), ArrangementForCount(mainInputs), kMain,
+                  BusInfo::kDefaultActive);
+  if (IsInstrument()) {
+    for (size_t pair = 0; pair < OutputBusLabels().size(); ++pair)
+      AddAudioOutput(OutputBusLabels()[pair].c_str(), SpeakerArr::kStereo, kMain,
+                     BusInfo::kDefaultActive);
+  } else {
+    AddAudioOutput(OutputBusLabels()[0].c_str(), ArrangementForCount(OutputChannelCount()), kMain,
+                   BusInfo::kDefaultActive);
+  }
+  if (sidechainChannels_ != 0)
+    AddAudioInput(InputBusLabels()[1].c_str(), ArrangementForCount(sidechainChannels_), kAux, 0);
+  if (HandlesMidi()) AddEventInput("MIDI Input", 1);
+}
+
+void IEffectVST3::RegisterParameters() {
+  String128 title;
+  if (PresetCount() > 0) {
+    WidenText(title, 128, "Preset");
+    parameters.addParameter(new Parameter(title, kPresetParamId, nullptr, 0.0, PresetCount(),
+                                          ParameterInfo::kIsProgramChange));
+  }
+  if (!IsInstrument()) {
+    WidenText(title, 128, "Bypass");
+    auto* bypass = new StringListParameter(title, kBypassParamId);
+    String128 entry;
+    WidenText(entry, 128, "off");
+    bypass->appendString(entry);
+    WidenText(entry, 128, "on");
+    bypass->appendString(entry);
+    parameters.addParameter(bypass);
+  }
+  for (int i = 0; i < ParamCount(); ++i) {
+    PlugParam* param = ParamAt(i);
+    UnitID unit = kRootUnitId;
+    if (param->groupName[0]) {
+      auto found = std::find(groups_.begin(), groups_.end(), std::string(param->groupName));
+      if (found == groups_.end()) found = groups_.insert(groups_.end(), param->groupName);
+      unit = static_cast<UnitID>(found - groups_.begin()) + 1;
+    }
+    parameters.addParameter(new IEffectParameter(param, static_cast<ParamID>(i), unit));
+  }
+}
+
+void IEffectVST3::SyncControllerParams() {
+  for (int i = 0; i < ParamCount(); ++i)
+    if (Parameter* object = ParameterObject(static_cast<ParamID>(i)))
+      object->setNormalized(ParamAt(i)->NormalizedValue());
+  if (Parameter* bypass = ParameterObject(kBypassParamId))
+    bypass->setNormalized(IsBypassed() ? 1.0 : 0.0);
+  if (Parameter* preset = ParameterObject(kPresetParamId))
+    if (PresetCount() > 0)
+      preset->setNormalized(static_cast<double>(CurrentPresetIndex()) / PresetCount());
+}
+
+tresult PLUGIN_API IEffectVST3::setActive(TBool state) {
+  ActivationChanged(state != 0);
+  return kResultOk;
+}
+
+// ---------------------------------------------------------------- buses and setup
+
+tresult PLUGIN_API IEffectVST3::setBusArrangements(SpeakerArrangement* inputs, int32 numIns,
+                                                   SpeakerArrangement* outputs, int32 numOuts) {
+  PlugLockGuard guard(*this);
+  if (!inputs || !outputs || numIns < 1 || numOuts < 1) return kResultFalse;
+  int mainCount = CountOf(inputs[0]);
+  int outCount = CountOf(outputs[0]);
+  // Everything is checked before anything changes: a refused arrangement
+  // leaves the buses as they were.
+  if (!LegalIO(mainCount, outCount)) return kResultFalse;
+  if (numIns != (sidechainChannels_ != 0 ? 2 : 1)) return kResultFalse;
+
+  ConnectInputs(0, InputChannelCount(), false);
+  ConnectOutputs(0, OutputChannelCount(), false);
+
+  AudioBus* mainBus = AudioInput(0);
+  if (!mainBus || CountOf(mainBus->getArrangement()) != mainCount) {
+    RemoveAudioInputs();
+    AddAudioInput("Input", inputs[0], kMain, BusInfo::kDefaultActive);
+  }
+  AudioBus* outBus = AudioOutput(0);
+  if (!outBus || CountOf(outBus->getArrangement()) != outCount) {
+    RemoveAudioOutputs();
+    AddAudioOutput("Output", outputs[0], kMain, BusInfo::kDefaultActive);
+  }
+  if (sidechainChannels_ != 0) {
+    AudioBus* sideBus = AudioInput(1);
+    if (!sideBus || CountOf(sideBus->getArrangement()) != CountOf(inputs[1])) {
+      RemoveAudioInputs();
+      AddAudioInput("Input", inputs[0], kMain, BusInfo::kDefaultActive);
+      AddAudioInput("Sidechain Input", inputs[1], kAux, 0);
+    }
+  }
+  return kResultOk;
+}
+
+tresult PLUGIN_API IEffectVST3::canProcessSampleSize(int32 symbolicSampleSize) {
+  return symbolicSampleSize == kSample32 || symbolicSampleSize == kSample64 ? kResultTrue
+                                                                           : kResultFalse;
+}
+
+uint32 PLUGIN_API IEffectVST3::getLatencySamples() {
+  return static_cast<uint32>(std::max(Latency(), 0));
+}
+
+uint32 PLUGIN_API IEffectVST3::getTailSamples() {
+  return static_cast<uint32>(std::max(TailSize(), 0));
+}
+
+tresult PLUGIN_API IEffectVST3::setupProcessing(ProcessSetup& setup) {
+  PlugLockGuard guard(*this);
+  if (setup.symbolicSampleSize > kSample64 || setup.symbolicSampleSize < kSample32)
+    return kResultFalse;
+  // A rate the effect cannot design filters for, or no block at all, is
+  // refused and the previous setup stays.
+  if (!std::isfinite(setup.sampleRate) || !(setup.sampleRate > 0.0)) return kResultFalse;
+  if (setup.maxSamplesPerBlock <= 0) return kResultFalse;
+
+  SetSampleRate(setup.sampleRate);
+  SetBypassed(false);
+  int blockSize = std::min(static_cast<int>(setup.maxSamplesPerBlock), kMaxBlockSize);
+  if (blockSize != BlockSize()) ChangeBlockSize(blockSize);
+  ResetProcessing();
+  processSetup_ = setup;
+  return kResultOk;
+}
+
+// ---------------------------------------------------------------- processing
+
+void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes) {
+  if (!changes) return;
+  int32 queues = changes->getParameterCount();
+  for (int32 q = 0; q < queues; ++q) {
+    IParamValueQueue* queue = changes->getParameterData(q);
+    if (!queue) continue;
+    int32 points = queue->getPointCount();
+    if (points <= 0) continue;
+    // Only the last point of a queue counts: the block is not split.
+    int32 offset = 0;
+    ParamValue value = 0;
+    if (queue->getPoint(points - 1, offset, value) != kResultOk) continue;
+    value = ClampNormalized(value);
+    ParamID id = queue->getParameterId();
+    if (id == kBypassParamId) {
+      SetBypassed(value > 0.5);
+    } else if (id == kPresetParamId) {
+      ApplyPreset(static_cast<int>(value * PresetCount()));
+    } else if (id < static_cast<ParamID>(ParamCount())) {
+      int index = static_cast<int>(id);
+      ParamAt(index)->SetFromNormalized(value);
+      if (Editor()) Editor()->ShowParameterValue(index, value, true);
+      ParamChanged(index);
+    }
+  }
+}
+
+void IEffectVST3::ApplyMidiEvents(IEventList* events) {
+  if (!events || !HandlesMidi()) return;
+  int32 count = events->getEventCount();
+  for (int32 i = 0; i < count; ++i) {
+    Event event = {};
+    if (events->getEvent(i, event) != kResultOk) continue;
+    MidiMessage message;
+    message.sampleOffset = event.sampleOffset;
+    if (event.type == Event::kNoteOnEvent) {
+      double velocity = std::min(std::max(static_cast<double>(event.noteOn.velocity), 0.0), 1.0);
+      message.status = static_cast<uint8_t>(0x90 | (event.noteOn.channel & 0x0F));
+      message.data1 = static_cast<uint8_t>(event.noteOn.pitch & 0x7F);
+      message.data2 = static_cast<uint8_t>(velocity * 127.0);
+    } else if (event.type == Event::kNoteOffEvent) {
+      message.status = static_cast<uint8_t>(0x80 | (event.noteOff.channel & 0x0F));
+      message.data1 = static_cast<uint8_t>(event.noteOff.pitch & 0x7F);
+      message.data2 = 0;
+    } else {
+      continue;
+    }
+    MidiIn(message);
+  }
+}
+
+void IEffectVST3::UpdateSidechainConnection() {
+  int mainInputs = InputChannelCount() - sidechainChannels_;
+  ConnectInputs(0, mainInputs, true);
+  if (sidechainChannels_ == 0) return;
+  AudioBus* sideBus = AudioInput(1);
+  bool active = sideBus && sideBus->isActive();
+  // Disconnecting zeroes the sidechain scratch once, on the transition, so
+  // a released sidechain reads silence rather than its last samples.
+  ConnectInputs(mainInputs, sidechainChannels_, active);
+  sidechainActive_ = active;
+}
+
+template <typename Sample>
+void IEffectVST3::ProcessAudio(ProcessData& data, int frames, std::vector<Sample*>& hostIn,
+                               std::vector<Sample*>& hostOut, std::vector<Sample*>& outByChannel) {
+  UpdateSidechainConnection();
+
+  // Inputs, in channel order: the main bus, then the sidechain bus while it
+  // is active. Channels the host leaves out read silence.
+  int mainInputs = InputChannelCount() - sidechainChannels_;
+  const AudioBusBuffers* mainBus = data.inputs && data.numInputs > 0 ? &data.inputs[0] : nullptr;
+  const AudioBusBuffers* sideBus = data.inputs && data.numInputs > 1 ? &data.inputs[1] : nullptr;
+  int inputCount = 0;
+  for (int c = 0; c < mainInputs; ++c) hostIn[inputCount++] = HostChannel<Sample>(mainBus, c);
+  if (sidechainActive_)
+    for (int c = 0; c < sidechainChannels_; ++c)
+      hostIn[inputCount++] = HostChannel<Sample>(sideBus, c);
+
+  // Outputs: channel numbers run on from bus to bus; an inactive bus's
+  // channels are unconnected.
+  std::fill(outByChannel.begin(), outByChannel.end(), nullptr);
+  int outputCount = 0;
+  int channel = 0;
+  for (int32 b = 0; b < AudioOutputCount() && channel < OutputChannelCount(); ++b) {
+    AudioBus* bus = AudioOutput(b);
+    int n = std::min(CountOf(bus->getArrangement()), OutputChannelCount() - channel);
+    bool active = bus->isActive() != 0;
+    ConnectOutputs(channel, n, active);
+    const AudioBusBuffers* hostBus = data.outputs && b < data.numOutputs ? &data.outputs[b] : nullptr;
+    if (active) {
+      for (int k = 0; k < n; ++k) {
+        Sample* host = HostChannel<Sample>(hostBus, k);
+        outByChannel[static_cast<size_t>(channel + k)] = host;
+        hostOut[outputCount++] = host;
+      }
+    }
+    channel += n;
+  }
+  ConnectOutputs(channel, OutputChannelCount() - channel, false);
+
+  if (IsBypassed()) {
+    // The latency is 0, so bypass is a straight copy of input c to output c.
+    for (int c = 0; c < OutputChannelCount(); ++c) {
+      Sample* out = outByChannel[static_cast<size_t>(c)];
+      if (!out) continue;
+      const Sample* in = c < mainInputs ? hostIn[static_cast<size_t>(c)] : nullptr;
+      if (in)
+        memmove(out, in, sizeof(Sample) * static_cast<size_t>(frames));
+      else
+        std::fill(out, out + frames, Sample(0));
+    }
+  } else {
+    ProcessHostBlock(hostIn.data(), inputCount, hostOut.data(), outputCount, frames);
+  }
+
+  // Host channels the plug-in did not write (inactive buses, channels beyond
+  // a bus's width) get silence rather than whatever they held.
+  for (int32 b = 0; data.outputs && b < data.numOutputs; ++b) {
+    const AudioBusBuffers& hostBus = data.outputs[b];
+    Sample** arrays = ChannelArrays<Sample>(hostBus);
+    if (!arrays) continue;
+    AudioBus* bus = AudioOutput(b);
+    int written = bus && bus->isActive() ? CountOf(bus->getArrangement()) : 0;
+    for (int32 k = std::max(written, 0); k < hostBus.numChannels; ++k)
+      if (arrays[k]) std::fill(arrays[k], arrays[k] + frames, Sample(0));
+  }
+}
+
+tresult PLUGIN_API IEffectVST3::process(ProcessData& data) {
+  PlugLockGuard guard(*this);
+  if (data.processContext) processContext_ = *data.processContext;
+  ApplyParameterChanges(data.inputParameterChanges);
+  ApplyMidiEvents(data.inputEvents);
+
+  int frames = data.numSamples;
+  if (frames <= 0) return kResultOk;
+  if (data.symbolicSampleSize == kSample32)
+    ProcessAudio<Sample32>(data, frames, in32_, out32_, outByChannel32_);
+  else if (data.symbolicSampleSize == kSample64)
+    ProcessAudio<Sample64>(data, frames, in64_, out64_, outByChannel64_);
+  return kResultOk;
+}
+
+// ---------------------------------------------------------------- state
+
+tresult IEffectVST3::getControllerState(IBStream* state) {
+  if (!state) return kResultFalse;
+  PlugLockGuard guard(*this);
+  StateChunk chunk;
+  if (!SaveState(chunk) || chunk.Size() <= 0) return kResultFalse;
+  const uint8_t bypass[4] = {static_cast<uint8_t>(IsBypassed() ? 1 : 0), 0, 0, 0};
+  if (chunk.PutBytes(bypass, sizeof bypass) < 0) return kResultFalse;
+  int32 written = 0;
+  if (state->write(chunk.Data(), chunk.Size(), &written) != kResultOk || written != chunk.Size())
+    return kResultFalse;
+  return kResultOk;
+}
+
+tresult IEffectVST3::setControllerState(IBStream* state) {
+  if (!state) return kResultFalse;
+  PlugLockGuard guard(*this);
+  // The parameter part is as long as what SaveState writes now.
+  StateChunk probe;
+  SaveState(probe);
+  int paramBytes = probe.Size();
+  if (paramBytes <= 0) return kResultFalse;
+
+  StateChunk chunk;
+  if (!chunk.Resize(static_cast<size_t>(paramBytes))) return kResultFalse;
+  // A stream that ends inside the parameter part changes nothing.
+  if (ReadFully(state, chunk.Data(), paramBytes) < paramBytes) return kResultFalse;
+  LoadState(chunk, 0);
+
+  uint8_t bypass[4] = {};
+  bool haveBypass = ReadFully(state, bypass, sizeof bypass) == static_cast<int>(sizeof bypass);
+  if (haveBypass) {
+    uint32_t flag = static_cast<uint32_t>(bypass[0]) | static_cast<uint32_t>(bypass[1]) << 8 |
+                    static_cast<uint32_t>(bypass[2]) << 16 | static_cast<uint32_t>(bypass[3]) << 24;
+    SetBypassed(flag != 0);
+  }
+  RefreshEditorFromParams();
+  SyncControllerParams();
+  return haveBypass ? kResultOk : kResultFalse;
+}
+
+// ---------------------------------------------------------------- controller
+
+tresult PLUGIN_API IEffectVST3::getParamStringByValue(ParamID tag, ParamValue valueNormalized,
+                                                      String128 string) {
+  if (!string || tag >= static_cast<ParamID>(ParamCount())) return kResultFalse;
+  return SingleComponentEffect::getParamStringByValue(tag, valueNormalized, string);
+}
+
+tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value) {
+  return SingleComponentEffect::setParamNormalized(tag, ClampNormalized(value));
+}
+
+IPlugView* PLUGIN_API IEffectVST3::createView(FIDString /*name*/) {
+  // No editor view is made yet: hosts then show their generic editor.
+  return nullptr;
+}
+
+// ---------------------------------------------------------------- units and programs
+
+int32 PLUGIN_API IEffectVST3::getUnitCount() { return static_cast<int32>(groups_.size()) + 1; }
+
+tresult PLUGIN_API IEffectVST3::getUnitInfo(int32 unitIndex, UnitInfo& info) {
+  if (unitIndex == 0) return SingleComponentEffect::getUnitInfo(0, info);
+  if (unitIndex < 1 || unitIndex > static_cast<int32>(groups_.size())) return kResultFalse;
+  info.id = unitIndex;
+  info.parentUnitId = kRootUnitId;
+  WidenText(info.name, 128, groups_[static_cast<size_t>(unitIndex - 1)].c_str());
+  info.programListId = kNoProgramListId;
+  return kResultTrue;
+}
+
+tresult PLUGIN_API IEffectVST3::getProgramListInfo(int32 listIndex, ProgramListInfo& info) {
+  if (listIndex != 0) return kResultFalse;
+  info.id = static_cast<ProgramListID>(kPresetParamId);
+  WidenText(info.name, 128, "Factory Presets");
+  info.programCount = PresetCount();
+  return kResultTrue;
+}
+
+tresult PLUGIN_API IEffectVST3::getProgramName(ProgramListID listId, int32 programIndex,
+                                               String128 name) {
+  if (!name || listId != static_cast<ProgramListID>(kPresetParamId)) return kResultFalse;
+  PlugLockGuard guard(*this);
+  PresetSlot* slot = PresetAt(programIndex);
+  if (!slot) return kResultFalse;
+  WidenText(name, 128, slot->name);
+  return kResultTrue;
+}
+
+// ---------------------------------------------------------------- host-facing operations
+
+void IEffectVST3::BeginParamGesture(int index) { beginEdit(static_cast<ParamID>(index)); }
+
+void IEffectVST3::NotifyHostParam(int index, double normalized) {
+  performEdit(static_cast<ParamID>(index), normalized);
+}
+
+void IEffectVST3::EndParamGesture(int index) { endEdit(static_cast<ParamID>(index)); }
+
+bool IEffectVST3::IsOfflineRender() { return processSetup_.processMode == kOffline; }
+
+int IEffectVST3::HostSamplePosition() {
+  return static_cast<int>(processContext_.projectTimeSamples);
+}
+
+double IEffectVST3::HostTempo() { return processContext_.tempo; }
+
+void IEffectVST3::HostTimeSignature(int* numerator, int* denominator) {
+  if (numerator) *numerator = processContext_.timeSigNumerator;
+  if (denominator) *denominator = processContext_.timeSigDenominator;
+}
+
+void IEffectVST3::HostTimeInfo(::HostTimeInfo* info) {
+  if (!info) return;
+  const ProcessContext& c = processContext_;
+  info->samplePosition = static_cast<double>(c.projectTimeSamples);
+  info->musicalPosition = c.projectTimeMusic;
+  info->tempo = c.tempo;
+  info->lastBarPosition = c.barPositionMusic;
+  info->cycleStart = c.cycleStartMusic;
+  info->cycleEnd = c.cycleEndMusic;
+  info->numerator = c.timeSigNumerator;
+  info->denominator = c.timeSigDenominator;
+  info->transportRunning = (c.state & ProcessContext::kPlaying) != 0;
+  info->cycleActive = (c.state & ProcessContext::kCycleActive) != 0;
+}
+
+void IEffectVST3::ChangeLatency(int frames) {
+  IEffectBase::ChangeLatency(frames);
+  if (componentHandler) componentHandler->restartComponent(kLatencyChanged);
+}

@@ -1,0 +1,135 @@
+// IEffectVST3: the VST3 face of a plug-in instance.
+//
+// One object is the component, the audio processor and the edit controller
+// (SingleComponentEffect) and the plug-in base (IEffectBase); the effect
+// class derives from it. The binding only translates: host calls become calls
+// on the base, the base's host-facing operations become VST3 host calls.
+//
+// Who calls what, and when:
+//   - The factory constructs the instance (reference count 1). The
+//     constructor names the buses, marks every channel connected and creates
+//     the base's pass-through delay; the block size stays 0 until
+//     setupProcessing, so nothing is processed before the host configures it.
+//   - initialize (user-interface thread) identifies the host from its
+//     IHostApplication name, builds the buses, registers the parameters
+//     ('prst', 'bpas', then one IEffectParameter per plug-in parameter) and
+//     applies preset 0. terminate removes buses and parameters; a later
+//     initialize builds them again.
+//   - setBusArrangements, setupProcessing, setActive, getState/setState and
+//     every controller query come from the user-interface thread;
+//     process comes from the audio thread, which may be a different thread
+//     from the one that set up processing.
+//   - process, getState, setState, setupProcessing and setBusArrangements
+//     hold the plug-in lock, so an audio block never overlaps a parameter,
+//     bus or state change.
+//
+// What stays constant between calls: the parameter IDs (the plug-in's
+// parameter index, plus 'prst' and 'bpas'), the state format (the base's
+// parameter state followed by a 32-bit bypass flag), and the rule that host
+// buffers are bound to connected channels in order. Host blocks may be of any
+// length from 0 up; longer blocks than the block size are processed in pieces.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "IEffectBase.h"
+#include "SingleComponentEffect.h"
+#include "pluginterfaces/vst/ivstevents.h"
+#include "pluginterfaces/vst/ivstprocesscontext.h"
+
+class IEffectParameter;
+
+class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
+ public:
+  static constexpr Steinberg::Vst::ParamID kPresetParamId = 0x70727374;  // 'prst'
+  static constexpr Steinberg::Vst::ParamID kBypassParamId = 0x62706173;  // 'bpas'
+  // Host block-size requests above this are clamped: the scratch arrays are
+  // only a processing frame, and longer blocks run in pieces anyway.
+  static constexpr int kMaxBlockSize = 1 << 16;
+
+  // `factoryContext` is the host context the factory was given (may be null);
+  // the instance takes its own context in initialize.
+  IEffectVST3(Steinberg::FUnknown* factoryContext, const EffectIdentity& identity);
+  ~IEffectVST3() override;
+
+  // ---- IPluginBase ----
+  tresult PLUGIN_API initialize(Steinberg::FUnknown* context) SMTG_OVERRIDE;
+  tresult PLUGIN_API terminate() SMTG_OVERRIDE;
+
+  // ---- IComponent ----
+  tresult PLUGIN_API setActive(Steinberg::TBool state) SMTG_OVERRIDE;
+
+  // ---- IAudioProcessor ----
+  tresult PLUGIN_API setBusArrangements(Steinberg::Vst::SpeakerArrangement* inputs, int32 numIns,
+                                        Steinberg::Vst::SpeakerArrangement* outputs,
+                                        int32 numOuts) SMTG_OVERRIDE;
+  tresult PLUGIN_API canProcessSampleSize(int32 symbolicSampleSize) SMTG_OVERRIDE;
+  uint32 PLUGIN_API getLatencySamples() SMTG_OVERRIDE;
+  tresult PLUGIN_API setupProcessing(Steinberg::Vst::ProcessSetup& setup) SMTG_OVERRIDE;
+  tresult PLUGIN_API process(Steinberg::Vst::ProcessData& data) SMTG_OVERRIDE;
+  uint32 PLUGIN_API getTailSamples() SMTG_OVERRIDE;
+
+  // ---- IEditController ----
+  // The state blob: the base's parameter state, then a 32-bit little-endian
+  // bypass flag.
+  tresult getControllerState(Steinberg::IBStream* state) override;
+  tresult setControllerState(Steinberg::IBStream* state) override;
+  tresult PLUGIN_API getParamStringByValue(Steinberg::Vst::ParamID tag,
+                                           Steinberg::Vst::ParamValue valueNormalized,
+                                           Steinberg::Vst::String128 string) SMTG_OVERRIDE;
+  tresult PLUGIN_API setParamNormalized(Steinberg::Vst::ParamID tag,
+                                        Steinberg::Vst::ParamValue value) SMTG_OVERRIDE;
+  Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) SMTG_OVERRIDE;
+
+  // ---- IUnitInfo: a unit per parameter group, one program list ----
+  int32 PLUGIN_API getUnitCount() SMTG_OVERRIDE;
+  tresult PLUGIN_API getUnitInfo(int32 unitIndex, Steinberg::Vst::UnitInfo& info) SMTG_OVERRIDE;
+  tresult PLUGIN_API getProgramListInfo(int32 listIndex,
+                                        Steinberg::Vst::ProgramListInfo& info) SMTG_OVERRIDE;
+  tresult PLUGIN_API getProgramName(Steinberg::Vst::ProgramListID listId, int32 programIndex,
+                                    Steinberg::Vst::String128 name) SMTG_OVERRIDE;
+
+  // ---- Host-facing operations of the base ----
+  void BeginParamGesture(int index) override;
+  void NotifyHostParam(int index, double normalized) override;
+  void EndParamGesture(int index) override;
+  void NotifyHostPresetChange() override {}
+  bool IsOfflineRender() override;
+  HostId HostIdentity() override { return StoredHost(); }
+  int HostSamplePosition() override;
+  double HostTempo() override;
+  void HostTimeSignature(int* numerator, int* denominator) override;
+  void HostTimeInfo(::HostTimeInfo* info) override;
+  void ResizeEditor() override {}
+  void ChangeLatency(int frames) override;
+  bool SendMidiOut(const MidiMessage&) override { return false; }
+  bool SendSysExOut(const SysExMessage&) override { return false; }
+
+  int SidechainChannelCount() const { return sidechainChannels_; }
+
+ private:
+  void BuildBuses();
+  void RegisterParameters();
+  // Brings the controller's parameter objects to the plug-in's current
+  // values, so hosts read back what the plug-in really has.
+  void SyncControllerParams();
+  void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes);
+  void ApplyMidiEvents(Steinberg::Vst::IEventList* events);
+  void UpdateSidechainConnection();
+  // One host block of 32- or 64-bit samples; the vectors are this sample
+  // type's preallocated arrays of host channel pointers.
+  template <typename Sample>
+  void ProcessAudio(Steinberg::Vst::ProcessData& data, int frames, std::vector<Sample*>& hostIn,
+                    std::vector<Sample*>& hostOut, std::vector<Sample*>& outByChannel);
+
+  int sidechainChannels_ = 0;
+  bool sidechainActive_ = false;
+  Steinberg::Vst::ProcessContext processContext_{};
+  std::vector<std::string> groups_;
+  // Host channel arrays gathered for one block, sized once at construction
+  // so the audio path allocates nothing.
+  std::vector<float*> in32_, out32_, outByChannel32_;
+  std::vector<double*> in64_, out64_, outByChannel64_;
+};
