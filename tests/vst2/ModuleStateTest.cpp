@@ -1,0 +1,240 @@
+// Parameters, programs and chunks through the built module: what a host
+// reads back after writing, and what it gets when it hands over bad data.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "ScriptedHost.h"
+
+using namespace vst2;
+
+namespace {
+
+constexpr int kParams = 14;
+constexpr int32_t kMagic = 0x70666674;
+
+std::vector<float> AllValues(PluginInstance& plug) {
+  std::vector<float> values;
+  for (int i = 0; i < kParams; ++i) values.push_back(plug.Get(i));
+  return values;
+}
+
+std::vector<uint8_t> Chunk(PluginInstance& plug, int32_t index) {
+  void* data = nullptr;
+  intptr_t size = plug.Dispatch(effGetChunk, index, 0, &data);
+  if (size <= 0 || !data) return {};
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  return std::vector<uint8_t>(bytes, bytes + size);
+}
+
+intptr_t Restore(PluginInstance& plug, int32_t index, std::vector<uint8_t> bytes) {
+  return plug.Dispatch(effSetChunk, index, static_cast<intptr_t>(bytes.size()), bytes.data());
+}
+
+template <typename T>
+T ReadAt(const std::vector<uint8_t>& bytes, size_t position) {
+  T v{};
+  memcpy(&v, bytes.data() + position, sizeof v);
+  return v;
+}
+
+template <typename T>
+void Append(std::vector<uint8_t>& bytes, T v) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(&v);
+  bytes.insert(bytes.end(), p, p + sizeof v);
+}
+
+// Plain values of a state: the 14 doubles a program chunk carries.
+std::vector<double> PlainValues(PluginInstance& plug) {
+  std::vector<uint8_t> program = Chunk(plug, 1);
+  std::vector<double> plain;
+  for (int i = 0; i < kParams; ++i) plain.push_back(ReadAt<double>(program, 8 + 8 * i));
+  return plain;
+}
+
+class Vst2State : public ::testing::Test {
+ protected:
+  void SetUp() override { plug.Start(44100.0f, 512); }
+  ScriptedHost host;
+  PluginInstance plug{host};
+};
+
+}  // namespace
+
+TEST_F(Vst2State, ParameterReadsBackWhatWasWrittenSnappedForSteppedOnes) {
+  plug.Set(6, 0.37f);  // MIX: continuous, linear
+  EXPECT_FLOAT_EQ(plug.Get(6), 0.37f);
+  plug.Set(4, 0.4f);  // RATIO: 0..3 in steps of 1 -> 1
+  EXPECT_FLOAT_EQ(plug.Get(4), 1.0f / 3.0f);
+  plug.Set(2, 0.25f);  // ATTACK has a curve of shape 2
+  EXPECT_FLOAT_EQ(plug.Get(2), 0.25f);
+  // The change is not echoed back as automation: it came from the host.
+  EXPECT_EQ(host.CountOf(audioMasterAutomate), 0);
+}
+
+TEST_F(Vst2State, OutOfRangeOrInvalidParameterWritesChangeNothing) {
+  std::vector<float> before = AllValues(plug);
+  plug.Set(14, 0.5f);
+  plug.Set(-1, 0.5f);
+  plug.Set(6, std::numeric_limits<float>::quiet_NaN());
+  EXPECT_EQ(AllValues(plug), before);
+  EXPECT_EQ(plug.Get(14), 0.0f);
+  EXPECT_EQ(plug.Get(-1), 0.0f);
+  // Beyond 0..1 is held at the ends.
+  plug.Set(6, 7.0f);
+  EXPECT_EQ(plug.Get(6), 1.0f);
+  plug.Set(1, -3.0f);
+  EXPECT_EQ(plug.Get(1), 0.0f);
+  char text[64] = "untouched";
+  EXPECT_EQ(plug.Dispatch(effGetParamName, 14, 0, text), 0);
+  EXPECT_EQ(plug.Dispatch(effGetParamDisplay, -1, 0, text), 0);
+  EXPECT_STREQ(text, "untouched");
+}
+
+TEST_F(Vst2State, TextToValueParsesNumbersAndProbesWithNull) {
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 6, 0, nullptr), 1);
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 14, 0, nullptr), 0);
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 6, 0, const_cast<char*>("25")), 1);
+  EXPECT_FLOAT_EQ(plug.Get(6), 0.25f);
+  // Not a number reads as 0, which is then held inside the range.
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 6, 0, const_cast<char*>("abc")), 1);
+  EXPECT_EQ(plug.Get(6), 0.0f);
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 5, 0, const_cast<char*>("abc")), 1);
+  EXPECT_EQ(PlainValues(plug)[5], 20.0) << "HPF minimum";
+  // Typed values are not snapped to the step.
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 1, 0, const_cast<char*>("1.234567")), 1);
+  EXPECT_EQ(PlainValues(plug)[1], 1.234567);
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 1, 0, const_cast<char*>("1e9")), 1);
+  EXPECT_EQ(PlainValues(plug)[1], 30.0);
+}
+
+TEST_F(Vst2State, BankChunkHasTheHeaderAndThePresetHoldsTheCurrentValues) {
+  plug.Set(6, 0.5f);
+  plug.Set(0, 0.25f);
+  std::vector<uint8_t> bank = Chunk(plug, 0);
+  ASSERT_GE(bank.size(), 8u);
+  EXPECT_EQ(ReadAt<int32_t>(bank, 0), kMagic);
+  EXPECT_EQ(ReadAt<int32_t>(bank, 4), 0x10000);
+  int32_t nameLength = ReadAt<int32_t>(bank, 8);
+  size_t used = 12 + static_cast<size_t>(nameLength);
+  ASSERT_EQ(bank.size(), used + 1 + 8 * kParams) << "one preset with its state";
+  EXPECT_EQ(bank[used], 1);
+  std::vector<double> current = PlainValues(plug);
+  for (int i = 0; i < kParams; ++i)
+    EXPECT_EQ(ReadAt<double>(bank, used + 1 + 8 * i), current[i]) << "parameter " << i;
+  EXPECT_EQ(current[6], 50.0);
+  EXPECT_EQ(current[0], 20.0);
+}
+
+TEST_F(Vst2State, ProgramAndBankChunksRoundTrip) {
+  plug.Set(6, 0.5f);
+  plug.Set(4, 1.0f);
+  std::vector<float> saved = AllValues(plug);
+  std::vector<uint8_t> program = Chunk(plug, 1);
+  plug.Dispatch(effSetProgramName, 0, 0, const_cast<char*>("Crushed"));
+  std::vector<uint8_t> bank = Chunk(plug, 0);
+
+  plug.Set(6, 0.1f);
+  plug.Set(4, 0.0f);
+  plug.Dispatch(effSetProgramName, 0, 0, const_cast<char*>("Other"));
+  ASSERT_EQ(Restore(plug, 1, program), 1);
+  EXPECT_EQ(AllValues(plug), saved);
+
+  plug.Set(6, 0.1f);
+  ASSERT_EQ(Restore(plug, 0, bank), 1);
+  EXPECT_EQ(AllValues(plug), saved);
+  char name[64];
+  plug.Dispatch(effGetProgramName, 0, 0, name);
+  EXPECT_STREQ(name, "Crushed");
+}
+
+TEST_F(Vst2State, OldBankWithoutPresetsIsRestoredAsOneState) {
+  // A chunk from before banks carried presets: just the 14 plain values,
+  // once with an old version word and once with no header at all.
+  std::vector<double> plain = PlainValues(plug);
+  plain[6] = 25.0;  // MIX
+  plain[3] = -0.5;  // RELEASE
+  for (bool withHeader : {true, false}) {
+    std::vector<uint8_t> old;
+    if (withHeader) {
+      Append(old, kMagic);
+      Append(old, int32_t{0x0000FFFF});
+    }
+    for (double v : plain) Append(old, v);
+    plug.Set(6, 1.0f);
+    ASSERT_EQ(Restore(plug, 0, old), 1);
+    EXPECT_EQ(PlainValues(plug), plain);
+    // ...and it became the current preset's contents.
+    std::vector<uint8_t> bank = Chunk(plug, 0);
+    size_t state = 12 + ReadAt<int32_t>(bank, 8) + 1;
+    EXPECT_EQ(ReadAt<double>(bank, state + 8 * 6), 25.0);
+  }
+}
+
+TEST_F(Vst2State, UnreadableChunksAreRefusedAndLeaveEverythingAsItWas) {
+  plug.Set(6, 0.5f);
+  plug.Dispatch(effSetProgramName, 0, 0, const_cast<char*>("Kept"));
+  std::vector<float> before = AllValues(plug);
+  std::vector<uint8_t> bankBefore = Chunk(plug, 0);
+
+  // Magic and one more byte: no version, nothing to read.
+  std::vector<uint8_t> five;
+  Append(five, kMagic);
+  five.push_back(0);
+  EXPECT_EQ(Restore(plug, 1, five), 0);
+  EXPECT_EQ(AllValues(plug), before);
+
+  // Header and three of the fourteen values.
+  std::vector<uint8_t> truncated;
+  Append(truncated, kMagic);
+  Append(truncated, int32_t{0x10000});
+  for (int i = 0; i < 3; ++i) Append(truncated, 0.0);
+  EXPECT_EQ(Restore(plug, 1, truncated), 0);
+  EXPECT_EQ(AllValues(plug), before);
+
+  // A bank whose preset stops half way.
+  std::vector<uint8_t> bank = bankBefore;
+  bank[bank.size() - 20] ^= 0x55;  // damage a value, then cut
+  bank.resize(bank.size() - 12);
+  EXPECT_EQ(Restore(plug, 0, bank), 0);
+  EXPECT_EQ(AllValues(plug), before);
+
+  EXPECT_EQ(Restore(plug, 1, {}), 0) << "empty chunk";
+  EXPECT_EQ(AllValues(plug), before);
+  EXPECT_EQ(Chunk(plug, 0), bankBefore);
+}
+
+TEST_F(Vst2State, ChunkSizesFromTheHostAreCheckedBeforeAnyCopy) {
+  std::vector<float> before = AllValues(plug);
+  uint8_t small[16] = {};
+  EXPECT_EQ(plug.Dispatch(effSetChunk, 1, 16, nullptr), 0);
+  EXPECT_EQ(plug.Dispatch(effSetChunk, 1, -8, small), 0);
+  // Far more than the 16 bytes behind the pointer: reading them would crash.
+  EXPECT_EQ(plug.Dispatch(effSetChunk, 1, intptr_t(1) << 40, small), 0);
+  EXPECT_EQ(plug.Dispatch(effSetChunk, 0, intptr_t(1) << 31, small), 0);
+  EXPECT_EQ(AllValues(plug), before);
+  EXPECT_EQ(plug.Dispatch(effGetChunk, 0, 0, nullptr), 0);
+}
+
+TEST_F(Vst2State, ProgramNamesAndSwitching) {
+  char name[64];
+  EXPECT_EQ(plug.Dispatch(effGetProgramNameIndexed, 0, 0, name), 1);
+  EXPECT_STREQ(name, "-");
+  strcpy(name, "x");
+  EXPECT_EQ(plug.Dispatch(effGetProgramNameIndexed, 1, 0, name), 0);
+  EXPECT_STREQ(name, "");
+  EXPECT_EQ(plug.Dispatch(effGetProgramNameIndexed, 0, 0, nullptr), 0);
+
+  // Switching to the current program keeps the values just set.
+  plug.Set(6, 0.3f);
+  plug.Dispatch(effSetProgram, 0, 0);
+  EXPECT_FLOAT_EQ(plug.Get(6), 0.3f);
+  // Programs that do not exist are ignored, including ones that wrap to 0.
+  plug.Dispatch(effSetProgram, 0, 5);
+  plug.Dispatch(effSetProgram, 0, intptr_t(1) << 32);
+  EXPECT_EQ(plug.Dispatch(effGetProgram), 0);
+  EXPECT_FLOAT_EQ(plug.Get(6), 0.3f);
+}
