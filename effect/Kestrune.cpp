@@ -1,5 +1,7 @@
 #include "Kestrune.h"
 
+#include "PlugParam.h"
+
 Kestrune::Kestrune(EffectCreationArg creationArg)
     : EffectBinding(creationArg, kestrune::Identity()) {
   kestrune::InitParameters(*this);
@@ -11,10 +13,35 @@ Kestrune::Kestrune(EffectCreationArg creationArg)
 
 Kestrune::~Kestrune() = default;
 
-void Kestrune::ResetProcessing() { EffectBinding::ResetProcessing(); }
+void Kestrune::ResetProcessing() {
+  PlugLockGuard guard(*this);
+  path.Reset();
+}
 
-void Kestrune::ParamChanged(int index) { EffectBinding::ParamChanged(index); }
+void Kestrune::ParamChanged(int index) {
+  PlugLockGuard guard(*this);
+  const PlugParam* param = ParamAt(index);
+  if (param) kestrune::ApplyParamChange(path.params, index, param->value);
+}
+
+namespace {
+int IntegerValue(const PlugParam* param) {
+  return param ? kestrune::TruncateToInt32(param->value) : 0;
+}
+}  // namespace
 
 void Kestrune::ProcessBlock(double** inputs, double** outputs, int frames) {
-  EffectBinding::ProcessBlock(inputs, outputs, frames);
+  if (!inputs || !outputs || InputChannelCount() < 4 || OutputChannelCount() < 2) return;
+  for (int i = 0; i < 4; ++i)
+    if (!inputs[i]) return;
+  if (!outputs[0] || !outputs[1]) return;
+
+  kestrune::BlockSettings settings;
+  settings.sampleRate = SampleRate();
+  settings.slam = IntegerValue(ParamAt(kestrune::kSlam));
+  settings.sidechain = IntegerValue(ParamAt(kestrune::kSidechain));
+  settings.bypass = IntegerValue(ParamAt(kestrune::kBypass));
+  settings.editor = Editor();
+  settings.meterControlIndex = meterControlIndex;
+  path.Process(settings, inputs, outputs, frames);
 }

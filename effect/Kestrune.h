@@ -15,6 +15,7 @@
 // computed when the binding or a state restore reports parameter values.
 #pragma once
 
+#include "CompressorPath.h"
 #include "EffectBinding.h"
 #include "KestruneIdentity.h"
 
@@ -26,4 +27,12 @@ class Kestrune : public EffectBinding {
   void ResetProcessing() override;
   void ParamChanged(int index) override;
   void ProcessBlock(double** inputs, double** outputs, int frames) override;
+
+  // Index of the gain-reduction meter among the editor's controls; set when
+  // the editor is built. The meter value reaches the control only while this
+  // is a valid index.
+  int meterControlIndex = -1;
+
+  // The signal path with its parameter-derived values and filter states.
+  kestrune::ReferencePath path;
 };

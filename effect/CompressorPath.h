@@ -1,0 +1,136 @@
+// The compressor's signal path, independent of any plug-in format.
+//
+// Per frame: sidechain equaliser (high-pass, peaking, high shelf, with
+// single-precision steps) -> stereo-linked detector -> hard-knee gain
+// computer -> attack/release smoothing of the gain -> 4x or 16x oversampled
+// saturation between Bessel filters -> gain through the transfer curve ->
+// dry/wet mix -> output gain -> bypass -> gain-reduction meter.
+//
+// Two implementations produce the same output bit for bit:
+//   ReferencePath: the straightforward one, every coefficient recomputed
+//                  every frame exactly as the algorithm is stated. Kept as
+//                  the yardstick for tests and benchmarks.
+//   SignalPath:    the one the plug-in runs. It recomputes a coefficient only
+//                  when its inputs changed, runs left and right together and
+//                  keeps the Bessel histories in ring buffers.
+// Both are driven by the effect inside the plug-in lock: parameter-derived
+// values in `params` change only between blocks.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+
+#include "EditorLink.h"
+#include "KestruneCurves.h"
+#include "KestruneFilters.h"
+
+namespace kestrune {
+
+// Levels and the threshold count 6 units per doubling: exp(x / divisor) = 2^(x/6).
+constexpr double SixDbDivisor = 8.65617025;
+
+// ---- Stages of the gain computer, shared by both implementations ----
+
+// Attack or release coefficient for a negated time in seconds; k = 3 makes
+// it three times faster (SLAM). A time of 0 gives 0 (instant).
+inline double TimeCoefficient(double negatedSeconds, double k, double sampleRate) {
+  return negatedSeconds == 0 ? 0 : std::exp(1 / ((negatedSeconds / k) * sampleRate));
+}
+
+// Peaks pass as they are; signals below about 1 - p are raised by the square
+// root. p is the 10 Hz one-pole coefficient.
+inline double DetectorLevel(double d, double p) {
+  const double e = d * (1 - p);
+  return d > std::sqrt(e) ? d : std::sqrt(e * (1 + p));
+}
+
+// Hard knee: (level / thr)^(1/R - 1) above the threshold, 1 below it (and
+// for an undefined level).
+inline double TargetGain(double level, double thr, double inputDrive, double R) {
+  if (!(level > thr)) return 1;
+  const double L = std::log(level) * SixDbDivisor;
+  return std::exp(((L + inputDrive) / R - inputDrive) / SixDbDivisor) / level;
+}
+
+// Attack lets the gain fall by at most the factor cA per frame, release lets
+// it rise by at most 1/cR.
+inline double SmoothGain(double g0, double target, double cA, double cR) {
+  return g0 > target ? std::max(target, g0 * cA) : std::min(g0 / cR, target);
+}
+
+// Values derived from the parameters, written only through ApplyParamChange.
+// The constructor's drive of -10 and output gain of 0 keep the effect silent
+// until the parameters have been reported once.
+struct CompressorParams {
+  double inputDrive = -10;
+  double outputGain = 0;
+  double attackTime = 0;    // seconds, negated; 0 = instant
+  double releaseTime = 0;   // seconds, negated
+  double ratioValue = 0;
+  double hpfFrequency = 0;  // Hz
+  double mixPercent = 0;
+  double midFrequency = 500;  // Hz
+  double midGainDb = 0;
+  double hfValue = 0;       // shelf gain in dB is -hfValue
+  int oversampling = 4;
+};
+
+// The parameter reaction: converts the plain value of parameter `index` into
+// the derived value it drives. Indices without a derived value are ignored.
+void ApplyParamChange(CompressorParams& params, int index, double plainValue);
+
+// What the effect reads directly for each block (none of these can change
+// during a block, which runs inside the plug-in lock).
+struct BlockSettings {
+  double sampleRate = 44100;
+  int slam = 0;          // integer value of "SLAM"
+  int sidechain = 1;     // 1: detector fed from inputs 1-2; 0: from inputs 3-4
+  int bypass = 0;        // 1: outputs copy the main inputs
+  IEditorLink* editor = nullptr;  // the meter runs only while an editor exists
+  int meterControlIndex = -1;
+};
+
+// Sets flush-to-zero and denormals-are-zero for one processing call and puts
+// the host's floating-point control state back afterwards.
+class DenormalGuard {
+ public:
+  DenormalGuard();
+  ~DenormalGuard();
+  DenormalGuard(const DenormalGuard&) = delete;
+  DenormalGuard& operator=(const DenormalGuard&) = delete;
+
+ private:
+  unsigned int savedControl_;
+};
+
+// State both implementations keep between frames.
+struct CompressorState {
+  double gainState = 1;
+  double meterState = 1;
+  double wetFactor = 0, dryFactor = 0;
+  double dryLeft = 0, dryRight = 0;
+  double sidechainLeft = 0, sidechainRight = 0;
+  double saturationLeft = 0, saturationRight = 0;
+  BiquadSection highPassLeft, highPassRight;
+  BiquadSection highShelfLeft, highShelfRight;
+  BiquadSection peakingLeft, peakingRight;
+};
+
+class ReferencePath {
+ public:
+  // Clears the four Bessel histories; nothing else.
+  void Reset();
+  // inputs[0..3]: main left, main right, sidechain left, sidechain right;
+  // outputs[0..1]: left, right. Inputs may alias outputs.
+  void Process(const BlockSettings& settings, const double* const* inputs,
+               double* const* outputs, int frames);
+  // The up-sampling filter's history of channel 0 (left) or 1 (right).
+  BesselHistory UpSamplingHistory(int channel) const { return channel == 0 ? upLeft : upRight; }
+
+  CompressorParams params;
+  CompressorState state;
+  BesselCoefficients besselLeft, besselRight;
+  BesselHistory upLeft, upRight, downLeft, downRight;
+};
+
+}  // namespace kestrune
