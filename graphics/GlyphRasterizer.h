@@ -1,0 +1,37 @@
+// The glyph-rasterizer seam: turns one character of one font into an 8-bit
+// coverage mask. FreeType with fontconfig on Linux; on Windows the native GDI
+// path belongs to the window layer, and until then no rasterizer exists
+// there (text is then not drawn).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// One character's mask: `height` rows of `width` coverage bytes (0 no ink,
+// 255 full ink). Rows span the whole line: row 0 is the line's top, the
+// baseline is at the rasterizer's Ascent(). `left` is the first mask column
+// relative to the pen position; `advance` moves the pen.
+struct GlyphImage {
+  int width = 0;
+  int height = 0;
+  int left = 0;
+  int advance = 0;
+  std::vector<uint8_t> coverage;
+};
+
+class GlyphRasterizer {
+ public:
+  virtual ~GlyphRasterizer() = default;
+  virtual int LineHeight() const = 0;
+  virtual int Ascent() const = 0;
+  // False when the character cannot be rendered at all; a character without
+  // ink renders with width 0 and only an advance.
+  virtual bool Render(uint32_t code, GlyphImage* out) = 0;
+};
+
+// Creates a rasterizer for a face name, a character cell height in pixels,
+// a style (TextStyleKind) and a quality (TextQuality); null when no font can
+// be had. Unknown faces fall back to a metric-compatible sans.
+std::unique_ptr<GlyphRasterizer> CreateGlyphRasterizer(const char* faceName, int cellHeight,
+                                                       int style, int quality);

@@ -1,0 +1,483 @@
+#include "IGraphics.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "IEffectBase.h"
+#include "PIX_Font.h"
+#include "PngCodec.h"
+
+namespace {
+
+// Decoded images, shared by every editor of the process. Entries are added,
+// never removed, and freed when the module unloads.
+struct ImageCache {
+  struct Entry {
+    int resourceId;
+    PIX_IBitmap* bitmap;
+  };
+  std::mutex lock;
+  std::vector<Entry> entries;
+  ~ImageCache() {
+    for (auto& e : entries) delete e.bitmap;
+  }
+};
+
+struct FontCache {
+  struct Entry {
+    int size;
+    int orientation;
+    int style;
+    std::string name;
+    PIX_CachedFont* font;
+  };
+  std::mutex lock;
+  std::vector<Entry> entries;
+  ~FontCache() {
+    for (auto& e : entries) delete e.font;
+  }
+};
+
+ImageCache& Images() {
+  static ImageCache cache;
+  return cache;
+}
+
+FontCache& Fonts() {
+  static FontCache cache;
+  return cache;
+}
+
+}  // namespace
+
+IGraphics::IGraphics(IEffectBase* plug, int width, int height, int frameRate)
+    : plug_(plug), width_(width), height_(height), frameRate_(frameRate) {}
+
+IGraphics::~IGraphics() {
+  delete keyCatcher_;
+  DeleteControls();
+  delete backBuffer_;
+}
+
+void IGraphics::DeleteControls() {
+  for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) delete *it;
+  controls_.clear();
+}
+
+// ---------------------------------------------------------------- images
+
+PIX_IBitmap* IGraphics::LoadImageResource(int resourceId, const char* name) {
+  // The name only has to say it is a PNG; the resource is found by number.
+  const char* dot = name ? std::strrchr(name, '.') : nullptr;
+  if (!dot) return nullptr;
+  const char* ext = dot + 1;
+  if (std::strlen(ext) != 3 || std::tolower(static_cast<unsigned char>(ext[0])) != 'p' ||
+      std::tolower(static_cast<unsigned char>(ext[1])) != 'n' ||
+      std::tolower(static_cast<unsigned char>(ext[2])) != 'g')
+    return nullptr;
+  const unsigned char* data = nullptr;
+  size_t length = 0;
+  if (!FindImageResource(resourceId, &data, &length) || length < 8) return nullptr;
+  return LoadPngFromMemory(data, length);
+}
+
+BitmapRef IGraphics::LoadImage(int resourceId, const char* name, int frameCount) {
+  ImageCache& cache = Images();
+  PIX_IBitmap* bitmap = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(cache.lock);
+    for (auto& e : cache.entries)
+      if (e.resourceId == resourceId && e.bitmap) {
+        bitmap = e.bitmap;
+        break;
+      }
+  }
+  if (!bitmap) {
+    // Decoded outside the lock; a failed load is not cached so a later
+    // editor tries again.
+    bitmap = LoadImageResource(resourceId, name);
+    if (bitmap) {
+      std::lock_guard<std::mutex> guard(cache.lock);
+      cache.entries.push_back({resourceId, bitmap});
+    } else {
+      std::fprintf(stderr, "Kestrune: image %d (%s) could not be loaded\n", resourceId,
+                   name ? name : "");
+    }
+  }
+  BitmapRef ref;
+  ref.bitmap = bitmap;
+  ref.width = bitmap ? bitmap->Width() : 0;
+  ref.height = bitmap ? bitmap->Height() : 0;
+  ref.frameCount = frameCount;
+  ref.framesSideBySide = false;
+  return ref;
+}
+
+void IGraphics::SetBackgroundImage(const BitmapRef& image) {
+  auto* background = new IBitmapControl(plug_, 0, 0, -1, image, BlendReplace);
+  background->SetGraphics(this);
+  controls_.insert(controls_.begin(), background);
+}
+
+int IGraphics::AddControl(IControl* control) {
+  if (!control) return -1;
+  control->SetGraphics(this);
+  controls_.push_back(control);
+  return static_cast<int>(controls_.size()) - 1;
+}
+
+IControl* IGraphics::ControlAt(int index) const {
+  if (index < 0 || index >= ControlCount()) return nullptr;
+  return controls_[static_cast<size_t>(index)];
+}
+
+void IGraphics::SetKeyCatcher(IControl* control) {
+  delete keyCatcher_;
+  keyCatcher_ = control;
+  if (keyCatcher_) keyCatcher_->SetGraphics(this);
+}
+
+void IGraphics::CreateBackBuffer() {
+  delete backBuffer_;
+  backBuffer_ = new PIX_SysBitmap;
+  backBuffer_->Resize(width_, height_);
+}
+
+// ---------------------------------------------------------------- values
+
+void IGraphics::ShowParameterValue(int paramIndex, double value, bool isNormalized) {
+  if (!isNormalized) {
+    const PlugParam* param = plug_ ? plug_->ParamAt(paramIndex) : nullptr;
+    if (!param) return;
+    double plain = std::fmin(std::fmax(value, param->minValue), param->maxValue);
+    value = std::pow((plain - param->minValue) / (param->maxValue - param->minValue),
+                     1.0 / param->shape);
+  }
+  for (IControl* c : controls_) {
+    if (c->ParamIndex() == paramIndex) c->ReceivePlugValue(value);
+    for (int k = 0; k < c->AuxBindingCount(); ++k) {
+      if (c->AuxBinding(k).paramIndex == paramIndex) {
+        c->ReceiveAuxValue(k, value);
+        break;
+      }
+    }
+  }
+}
+
+void IGraphics::SetControlValue(int controlIndex, double normalized) {
+  IControl* c = ControlAt(controlIndex);
+  if (c) c->ReceivePlugValue(normalized);
+}
+
+// ---------------------------------------------------------------- drawing
+
+bool IGraphics::DrawImage(const BitmapRef& image, const PixelRect& rect, int srcX, int srcY,
+                          const ChannelBlend* blend) {
+  if (!image.bitmap || !backBuffer_) return false;
+  PixelRect target;
+  if (!rect.Empty() && !drawRect_.Empty() && rect.Overlaps(drawRect_)) {
+    target = PixelRect(std::max(rect.left, drawRect_.left), std::max(rect.top, drawRect_.top),
+                       std::min(rect.right, drawRect_.right),
+                       std::min(rect.bottom, drawRect_.bottom));
+  }
+  PixelRect source(srcX + target.left - rect.left, srcY + target.top - rect.top,
+                   srcX + target.right - rect.left, srcY + target.bottom - rect.top);
+  int method = blend ? blend->method : BlendNormal;
+  float weight = blend ? blend->weight : 1.0f;
+  int mode;
+  switch (method) {
+    case BlendReplace: mode = BlitCopy; break;
+    case BlendAdd: mode = BlitAdd | BlitUseSourceAlpha; break;
+    case BlendColourDodge: mode = BlitDodge | BlitUseSourceAlpha; break;
+    default: mode = BlitCopy | BlitUseSourceAlpha; break;
+  }
+  BlitImage(backBuffer_, image.bitmap, target.left, target.top, &source, weight, mode);
+  return true;
+}
+
+bool IGraphics::DrawRegion(const PixelRect& rect) {
+  if (controls_.empty()) return true;
+  if (strictDrawing_) {
+    drawRect_ = rect;
+    for (IControl* c : controls_)
+      if (!c->IsHidden() && !rect.Empty() && !c->Rect().Empty() && c->Rect().Overlaps(rect))
+        c->Paint(this);
+    for (IControl* c : controls_) c->MarkClean();
+  } else if (controls_[0]->NeedsRedraw()) {
+    drawRect_ = controls_[0]->Rect();
+    for (size_t i = 0; i < controls_.size(); ++i) {
+      IControl* c = controls_[i];
+      if (i == 0 || !c->IsHidden()) {
+        c->Paint(this);
+        c->MarkClean();
+      }
+    }
+  } else {
+    for (size_t i = 1; i < controls_.size(); ++i) {
+      if (!controls_[i]->NeedsRedraw()) continue;
+      drawRect_ = controls_[i]->Rect();
+      for (size_t j = 0; j < controls_.size(); ++j) {
+        IControl* c = controls_[j];
+        if (c->IsHidden()) continue;
+        if (j == i || (!c->Rect().Empty() && c->Rect().Overlaps(drawRect_))) c->Paint(this);
+      }
+      controls_[i]->MarkClean();
+    }
+  }
+  PresentRect(rect);
+  return true;
+}
+
+bool IGraphics::CollectDirtyRect(PixelRect* dirty) {
+  PixelRect area;
+  bool any = false;
+  for (IControl* c : controls_) {
+    if (!c->NeedsRedraw()) continue;
+    any = true;
+    const PixelRect& r = c->Rect();
+    if (area.Empty()) {
+      area = r;
+    } else if (!r.Empty()) {
+      area = PixelRect(std::min(area.left, r.left), std::min(area.top, r.top),
+                       std::max(area.right, r.right), std::max(area.bottom, r.bottom));
+    }
+  }
+  if (dirty) *dirty = area;
+  return any;
+}
+
+// ---------------------------------------------------------------- input
+
+int IGraphics::TopmostHit(int x, int y) const {
+  for (int i = ControlCount() - 1; i >= 0; --i) {
+    IControl* c = controls_[static_cast<size_t>(i)];
+    if (!c->IsHidden() && !c->IsGrayed() && c->HitTest(x, y)) return i;
+  }
+  return -1;
+}
+
+void IGraphics::ReleaseCapture() {
+  mouseCapture_ = -1;
+  lastMouseX_ = lastMouseY_ = -1;
+}
+
+void IGraphics::HandleMouseDown(int x, int y, const MouseMods& mods) {
+  ReleaseCapture();
+  int hit = TopmostHit(x, y);
+  if (hit < 0) return;
+  IControl* c = controls_[static_cast<size_t>(hit)];
+  mouseCapture_ = hit;
+  lastMouseX_ = x;
+  lastMouseY_ = y;
+  int param = c->ParamIndex();
+  if (plug_ && plug_->PluginApi() == IEffectBase::kApiVst3 && mods.right && param >= 0) {
+    ReleaseCapture();
+    plug_->ShowHostParamMenu(param, x, y);
+    return;
+  }
+  if (plug_ && param >= 0) plug_->BeginParamGesture(param);
+  c->HandleMouseDown(x, y, mods);
+}
+
+void IGraphics::HandleMouseDrag(int x, int y, const MouseMods& mods) {
+  IControl* c = ControlAt(mouseCapture_);
+  if (!c || (x == lastMouseX_ && y == lastMouseY_)) return;
+  int dX = x - lastMouseX_, dY = y - lastMouseY_;
+  lastMouseX_ = x;
+  lastMouseY_ = y;
+  c->HandleMouseDrag(x, y, dX, dY, mods);
+}
+
+void IGraphics::HandleMouseUp(int x, int y, const MouseMods& mods) {
+  IControl* c = ControlAt(mouseCapture_);
+  if (!c) c = ControlAt(TopmostHit(x, y));
+  ReleaseCapture();
+  if (!c) return;
+  c->HandleMouseUp(x, y, mods);
+  // A release over a control that was not pressed still ends its gesture.
+  if (plug_ && c->ParamIndex() >= 0) plug_->EndParamGesture(c->ParamIndex());
+}
+
+void IGraphics::HandleDoubleClick(int x, int y, const MouseMods& mods) {
+  ReleaseCapture();
+  int hit = TopmostHit(x, y);
+  if (hit < 0) return;
+  IControl* c = controls_[static_cast<size_t>(hit)];
+  if (c->DoubleClickAsClick()) {
+    mouseCapture_ = hit;
+    lastMouseX_ = x;
+    lastMouseY_ = y;
+    c->HandleMouseDown(x, y, mods);
+    CapturePointer();
+  } else {
+    c->HandleDoubleClick(x, y, mods);
+  }
+}
+
+void IGraphics::HandleWheel(int x, int y, const MouseMods& mods, int steps) {
+  IControl* c = ControlAt(mouseCapture_);
+  if (!c) c = ControlAt(TopmostHit(x, y));
+  if (c) c->HandleWheel(x, y, mods, steps);
+}
+
+bool IGraphics::HandleMouseOver(int x, int y, const MouseMods& mods) {
+  if (!handleMouseOver_) return false;
+  int target = mouseCapture_;
+  if (!ControlAt(target)) {
+    target = -1;
+    for (int i = ControlCount() - 1; i >= 0; --i) {
+      IControl* c = controls_[static_cast<size_t>(i)];
+      if (!c->IsHidden() && (!c->IsGrayed() || c->MouseOverWhenGrayed()) && c->HitTest(x, y)) {
+        target = i;
+        break;
+      }
+    }
+  }
+  if (target < 0) return true;
+  lastMouseX_ = x;
+  lastMouseY_ = y;
+  controls_[static_cast<size_t>(target)]->HandleMouseOver(x, y, mods);
+  if (mouseOver_ >= 0 && mouseOver_ != target && ControlAt(mouseOver_))
+    controls_[static_cast<size_t>(mouseOver_)]->HandleMouseOut();
+  mouseOver_ = target;
+  return true;
+}
+
+void IGraphics::HandleMouseLeave() {
+  for (IControl* c : controls_) c->HandleMouseOut();
+  mouseOver_ = -1;
+}
+
+bool IGraphics::HandleKey(int x, int y, int key) {
+  int target = mouseCapture_;
+  if (!ControlAt(target)) target = TopmostHit(x, y);
+  IControl* c = target > 0 ? controls_[static_cast<size_t>(target)] : keyCatcher_;
+  if (!c) return false;
+  return c->HandleKey(x, y, key);
+}
+
+// ---------------------------------------------------------------- parameter input
+
+void IGraphics::PromptParameterInput(IControl* control, PlugParam* param,
+                                     const PixelRect& rect) {
+  if (!control || !param) return;
+  bool stepped = param->kind != ParamKindContinuous;
+  if (stepped && !param->valueTexts.empty()) {
+    char current[64];
+    param->FormatValue(param->value, false, true, current, sizeof current);
+    int count = static_cast<int>(param->maxValue) + 1;
+    if (count < 1 || count > 1024) count = static_cast<int>(param->valueTexts.size());
+    PopupMenu menu;
+    for (int i = 0; i < count; ++i) {
+      PopupMenuItem item;
+      const char* text = param->ValueTextFor(i);
+      item.text = text ? text : "";
+      if (item.text == current) item.flags |= PopupMenuItem::Checked;
+      menu.items.push_back(item);
+    }
+    PopupMenu* chosen = ShowPopupMenu(&menu, rect);
+    if (chosen && chosen->chosenIndex >= 0) {
+      double plain = chosen->chosenIndex;
+      plain = std::fmin(std::fmax(plain, param->minValue), param->maxValue);
+      double normalized = std::pow((plain - param->minValue) / (param->maxValue - param->minValue),
+                                   1.0 / param->shape);
+      control->ReceiveUserValue(normalized);
+    }
+    return;
+  }
+  double v = param->value;
+  if (param->negateDisplay) v = -v;
+  char text[64];
+  if (param->displayPrecision > 0)
+    std::snprintf(text, sizeof text, "%.*f", param->displayPrecision, v);
+  else
+    std::snprintf(text, sizeof text, "%d",
+                  (v > -2147483648.0 && v < 2147483648.0) ? static_cast<int>(v) : 0);
+  ShowTextEntry(control, control->Style(), rect, text, param);
+}
+
+// ---------------------------------------------------------------- text
+
+PIX_CachedFont* IGraphics::FindOrCreateFont(TextStyle& style) {
+  FontCache& cache = Fonts();
+  {
+    std::lock_guard<std::mutex> guard(cache.lock);
+    for (auto& e : cache.entries)
+      if (e.size == style.size && e.orientation == style.orientation && e.style == style.style &&
+          e.name == style.fontName) {
+        style.cachedFont = e.font;
+        return e.font;
+      }
+  }
+  // Created outside the lock: two threads may create the same font twice;
+  // both entries stay valid.
+  std::unique_ptr<GlyphRasterizer> rasterizer =
+      CreateGlyphRasterizer(style.fontName, style.size, style.style, style.quality);
+  if (!rasterizer) return nullptr;
+  auto* font = new PIX_CachedFont;
+  font->SetFromHandle(std::move(rasterizer), FontOwnsHandle | FontPreferNative);
+  {
+    std::lock_guard<std::mutex> guard(cache.lock);
+    cache.entries.push_back({style.size, style.orientation, style.style, style.fontName, font});
+  }
+  style.cachedFont = font;
+  return font;
+}
+
+static int FormatForStyle(const TextStyle& style) {
+  int format = TextFormatNoClip;
+  if (style.alignment == AlignCentre) format |= TextFormatCentre;
+  if (style.alignment == AlignRight) format |= TextFormatRight;
+  if (style.colour.A != 255) format |= TextFormatUseColourAlpha;
+  return format;
+}
+
+bool IGraphics::DrawTextInRect(TextStyle& style, const char* text, const PixelRect& rect) {
+  if (!text || !text[0]) return true;
+  PIX_CachedFont* font = style.cachedFont ? style.cachedFont : FindOrCreateFont(style);
+  if (!font) return false;
+  font->SetTextColour(style.colour.ToPixel());
+  PixelRect r = rect;
+  font->DrawTextInto(backBuffer_, text, -1, &r, FormatForStyle(style), &drawRect_);
+  return true;
+}
+
+bool IGraphics::MeasureTextInRect(const TextStyle& style, const char* text, PixelRect* rect) {
+  if (!text || !text[0] || !rect) return true;
+  TextStyle s = style;
+  PIX_CachedFont* font = s.cachedFont ? s.cachedFont : FindOrCreateFont(s);
+  if (!font) return false;
+  font->SetTextColour(s.colour.ToPixel());
+  PixelRect measured(0, 0, 0, 0);
+  font->DrawTextInto(nullptr, text, -1, &measured, FormatForStyle(s) | TextFormatCalcRect);
+  int w = measured.Width(), h = measured.Height();
+  if (s.alignment == AlignCentre) {
+    rect->left = static_cast<int>((rect->left + rect->right) * 0.5) - w / 2;
+    rect->right = rect->left + w;
+  } else if (s.alignment == AlignRight) {
+    rect->left = rect->right - w;
+  } else {
+    rect->right = rect->left + w;
+  }
+  rect->bottom = rect->top + h;
+  return true;
+}
+
+// ---------------------------------------------------------------- size
+
+void IGraphics::SetEditorSize(int width, int height) {
+  width_ = width;
+  height_ = height;
+  ReleaseCapture();
+  mouseOver_ = -1;
+  DeleteControls();
+  delete backBuffer_;
+  backBuffer_ = nullptr;
+  CreateBackBuffer();
+  if (plug_) plug_->ResizeEditor();
+}

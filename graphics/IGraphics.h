@@ -1,0 +1,185 @@
+// IGraphics: the editor's model and compositor.
+//
+// One IGraphics belongs to one plug-in instance. The effect's constructor
+// builds it (LoadImage, SetBackgroundImage, AddControl) and hands it to the
+// plug-in base with AttachEditor; from then on it lives as long as the
+// instance and survives any number of window openings and closings.
+//
+// It owns the controls in one ordered list (index = position; index 0 is the
+// background; later controls paint over earlier ones and win hit tests), and
+// a back buffer the controls paint into. It knows nothing about windows: a
+// window layer derives from it, supplies the platform operations below that
+// do nothing here, calls DrawRegion to repaint, CollectDirtyRect on every
+// redraw tick, and the Handle... operations for input.
+//
+// Threads: everything runs on the host's user-interface thread, except
+// ShowParameterValue and SetControlValue, which the plug-in side calls inside
+// its lock from any thread (the meter from the audio thread); they only store
+// values and set redraw flags. Decoded images and fonts are cached
+// process-wide, each cache behind its own lock, and belong to the module, not
+// to an editor.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "EditorLink.h"
+#include "GraphicsTypes.h"
+#include "IControl.h"
+#include "PIX_Bitmap.h"
+
+class IEffectBase;
+class PlugParam;
+class PIX_CachedFont;
+
+struct PopupMenu;
+
+struct PopupMenuItem {
+  enum Flags { Grayed = 1, Disabled = 2, Checked = 4, Separator = 8 };
+  std::string text;
+  PopupMenu* submenu = nullptr;  // owned
+  int flags = 0;
+};
+
+struct PopupMenu {
+  int prefixKind = 0;
+  int chosenIndex = -1;
+  std::vector<PopupMenuItem> items;
+  ~PopupMenu() {
+    for (auto& item : items) delete item.submenu;
+  }
+};
+
+class IGraphics : public IEditorLink {
+ public:
+  IGraphics(IEffectBase* plug, int width, int height, int frameRate);
+  ~IGraphics() override;
+  IGraphics(const IGraphics&) = delete;
+  IGraphics& operator=(const IGraphics&) = delete;
+
+  // ---- Window layer operations (do nothing without a window) ----
+  virtual void PresentRect(const PixelRect& /*rect*/) {}
+  virtual bool MeasureTextInRect(const TextStyle& style, const char* text, PixelRect* rect);
+  virtual void CancelTextEntry() {}
+  virtual void SetEditorSize(int width, int height);
+  virtual bool WindowIsOpen() { return NativeWindow() != nullptr; }
+  virtual const char* DrawingApiName() { return ""; }
+  virtual int ShowMessageBox(const char* /*text*/, const char* /*caption*/, int /*type*/) {
+    return 0;
+  }
+  virtual PopupMenu* ShowPopupMenu(PopupMenu* /*menu*/, const PixelRect& /*rect*/) {
+    return nullptr;
+  }
+  virtual void ShowTextEntry(IControl* /*control*/, const TextStyle& /*style*/,
+                             const PixelRect& /*rect*/, const char* /*initialText*/,
+                             PlugParam* /*param*/) {}
+  virtual void HostDirectory(std::string* out) { if (out) out->clear(); }
+  virtual void PluginDirectory(std::string* out) { if (out) out->clear(); }
+  virtual void DesktopDirectory(std::string* out) { if (out) out->clear(); }
+  virtual void AppDataDirectory(std::string* out, bool /*systemWide*/) { if (out) out->clear(); }
+  virtual void UserAppDataDirectory(std::string* out) { AppDataDirectory(out, false); }
+  virtual void PromptForFile(std::string* fileName, int /*action*/, std::string* /*directory*/,
+                             const char* /*extensions*/) {
+    if (fileName) fileName->clear();
+  }
+  virtual bool PromptForColour(ArgbColor* /*colour*/, const char* /*title*/) { return false; }
+  virtual bool OpenUrl(const char* /*url*/, const char* /*title*/, const char* /*confirmText*/,
+                       const char* /*errorText*/) {
+    return false;
+  }
+  virtual void* OpenNativeWindow(void* /*parent*/) { return nullptr; }
+  virtual void CloseNativeWindow() {}
+  virtual void* NativeWindow() { return nullptr; }
+  virtual bool ReadClipboardText(std::string* out) {
+    if (out) out->clear();
+    return false;
+  }
+  virtual void HideCursor() {}
+  virtual void RestoreCursor() {}
+  // Asks the window layer to keep mouse events coming to the editor.
+  virtual void CapturePointer() {}
+  // A new bitmap decoded from the module's own image resource, or null.
+  virtual PIX_IBitmap* LoadImageResource(int resourceId, const char* name);
+
+  // ---- IEditorLink ----
+  void ShowParameterValue(int paramIndex, double value, bool isNormalized) override;
+  int ControlCount() const override { return static_cast<int>(controls_.size()); }
+  void SetControlValue(int controlIndex, double normalized) override;
+  void CreateBackBuffer() override;
+  int Width() const override { return width_; }
+  int Height() const override { return height_; }
+  bool OpenWindow(void* parentWindow) override { return OpenNativeWindow(parentWindow) != nullptr; }
+  void CloseWindow() override { CloseNativeWindow(); }
+
+  // ---- Building ----
+  // The image with this resource identifier, decoded once per process. An
+  // image that cannot be loaded gives a reference without a bitmap (its
+  // controls then draw nothing).
+  BitmapRef LoadImage(int resourceId, const char* name, int frameCount);
+  // Inserts the background at index 0 (opaque copy, no parameter).
+  void SetBackgroundImage(const BitmapRef& image);
+  // Appends an owned control; returns its index, or -1 when it was dropped.
+  int AddControl(IControl* control);
+  IControl* ControlAt(int index) const;
+  void SetKeyCatcher(IControl* control);
+
+  // ---- Window-side calls ----
+  bool DrawRegion(const PixelRect& rect);
+  // Union of the rectangles of the controls that need a redraw; false when
+  // none does.
+  bool CollectDirtyRect(PixelRect* dirty);
+  void HandleMouseDown(int x, int y, const MouseMods& mods);
+  void HandleMouseUp(int x, int y, const MouseMods& mods);
+  void HandleMouseDrag(int x, int y, const MouseMods& mods);
+  void HandleDoubleClick(int x, int y, const MouseMods& mods);
+  void HandleWheel(int x, int y, const MouseMods& mods, int steps);
+  bool HandleMouseOver(int x, int y, const MouseMods& mods);
+  void HandleMouseLeave();
+  bool HandleKey(int x, int y, int key);
+
+  // ---- Control-side calls ----
+  bool DrawImage(const BitmapRef& image, const PixelRect& rect, int srcX, int srcY,
+                 const ChannelBlend* blend);
+  bool DrawTextInRect(TextStyle& style, const char* text, const PixelRect& rect);
+  void PromptParameterInput(IControl* control, PlugParam* param, const PixelRect& rect);
+
+  // ---- State ----
+  IEffectBase* Plug() const { return plug_; }
+  int FrameRate() const { return frameRate_; }
+  PIX_IBitmap* BackBuffer() const { return backBuffer_; }
+  const PixelRect& DrawRect() const { return drawRect_; }
+  int MouseCaptureIndex() const { return mouseCapture_; }
+  int MouseOverIndex() const { return mouseOver_; }
+  void SetHandleMouseOver(bool on) { handleMouseOver_ = on; }
+  void SetStrictDrawing(bool on) { strictDrawing_ = on; }
+  bool TooltipsEnabled() const { return tooltips_; }
+  void EnableTooltips(bool on) { tooltips_ = on; }
+
+  // Font for a style from the process-wide cache, created on first use.
+  static PIX_CachedFont* FindOrCreateFont(TextStyle& style);
+
+ protected:
+  int TopmostHit(int x, int y) const;
+  void ReleaseCapture();
+  void DeleteControls();
+
+  IEffectBase* plug_;
+  int width_;
+  int height_;
+  int frameRate_;
+  std::vector<IControl*> controls_;
+  PixelRect drawRect_;
+  PIX_SysBitmap* backBuffer_ = nullptr;
+  int mouseCapture_ = -1;
+  int mouseOver_ = -1;
+  int lastMouseX_ = 0;
+  int lastMouseY_ = 0;
+  bool handleMouseOver_ = false;
+  bool strictDrawing_ = true;
+  bool tooltips_ = false;
+  IControl* keyCatcher_ = nullptr;
+};
+
+// Built-in image resources of the module: the PNG bytes for an identifier,
+// or false when the module has none with that identifier.
+bool FindImageResource(int resourceId, const unsigned char** data, size_t* length);

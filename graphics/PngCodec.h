@@ -1,0 +1,24 @@
+// The image-decoder seam: PNG bytes in memory to a bitmap, and (where libpng
+// is available) a bitmap back to a PNG file.
+#pragma once
+
+#include <cstddef>
+
+class PIX_IBitmap;
+class PIX_MemBitmap;
+
+// Largest image side and pixel count the decoder accepts. A header claiming
+// more is refused before any pixel memory is allocated.
+constexpr int kMaxImageSide = 16384;
+constexpr long long kMaxImagePixels = 64LL * 1024 * 1024;
+
+// Decodes a complete PNG file image into a new bitmap with straight ARGB
+// pixels; null on any failure. The caller owns the result.
+PIX_MemBitmap* LoadPngFromMemory(const unsigned char* data, size_t length);
+
+// True when this build can decode PNG images at all.
+bool PngDecoderAvailable();
+
+// Writes the visible part of a bitmap to an 8-bit RGBA PNG file. False when
+// the file cannot be written or this build has no encoder.
+bool WriteBitmapPng(PIX_IBitmap* bitmap, const char* path);

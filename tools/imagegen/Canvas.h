@@ -1,0 +1,58 @@
+// A small anti-aliased software canvas for drawing the editor's images:
+// shapes are given as signed distance functions, so every edge gets exact
+// coverage; text comes from FreeType. Colours are straight RGBA in 0..1 and
+// are stored premultiplied while compositing.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct Rgba {
+  float r = 0, g = 0, b = 0, a = 1;
+};
+
+Rgba Hex(unsigned rgb, float alpha = 1.0f);
+Rgba Mix(const Rgba& x, const Rgba& y, float t);
+
+class Canvas {
+ public:
+  Canvas(int width, int height);
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+
+  // Paints colour(x, y) over every pixel whose centre lies inside the shape
+  // given by its signed distance (negative inside), anti-aliased over one
+  // pixel, within the box [x0, x1) x [y0, y1).
+  void Fill(float x0, float y0, float x1, float y1,
+            const std::function<float(float, float)>& distance,
+            const std::function<Rgba(float, float)>& colour);
+  void Fill(float x0, float y0, float x1, float y1,
+            const std::function<float(float, float)>& distance, const Rgba& colour);
+  // A soft shadow: alpha falls off over `softness` pixels outside the shape.
+  void Shadow(float x0, float y0, float x1, float y1,
+              const std::function<float(float, float)>& distance, float softness,
+              float alpha);
+  // Blends a coverage-weighted colour into one pixel.
+  void Blend(int x, int y, const Rgba& colour, float coverage);
+  // Draws text with its baseline at y; align 0 left, 1 centre, 2 right of x.
+  // Returns the advance width.
+  float Text(const std::string& text, float x, float y, float size, bool bold, const Rgba& colour,
+             int align = 0, float letterSpacing = 0.0f);
+  float TextWidth(const std::string& text, float size, bool bold, float letterSpacing = 0.0f);
+  // Straight ARGB pixels, 0xAARRGGBB.
+  std::vector<unsigned> Pixels() const;
+  void Paste(const Canvas& other, int x, int y);
+
+ private:
+  int width_, height_;
+  std::vector<float> data_;  // premultiplied r, g, b, a
+};
+
+// Signed distance helpers (negative inside).
+float CircleDistance(float x, float y, float cx, float cy, float r);
+float RoundRectDistance(float x, float y, float x0, float y0, float x1, float y1, float radius);
+float SegmentDistance(float x, float y, float ax, float ay, float bx, float by, float halfWidth);
+
+// Writes ARGB pixels as an 8-bit RGBA PNG.
+bool WritePng(const std::string& path, int width, int height, const std::vector<unsigned>& pixels);
