@@ -36,6 +36,13 @@ void ApplyParamChange(CompressorParams& params, int index, double v) {
   }
 }
 
+void PathState::Reset() {
+  upLeft = BesselHistory();
+  upRight = BesselHistory();
+  downLeft = BesselHistory();
+  downRight = BesselHistory();
+}
+
 #ifdef KESTRUNE_HAS_MXCSR
 namespace {
 constexpr unsigned int kFlushToZero = 0x8000;

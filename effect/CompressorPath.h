@@ -116,14 +116,11 @@ struct CompressorState {
   BiquadSection peakingLeft, peakingRight;
 };
 
-class ReferencePath {
- public:
+// What both implementations keep between blocks: the parameter-derived
+// values, the per-frame state and the filters.
+struct PathState {
   // Clears the four Bessel histories; nothing else.
   void Reset();
-  // inputs[0..3]: main left, main right, sidechain left, sidechain right;
-  // outputs[0..1]: left, right. Inputs may alias outputs.
-  void Process(const BlockSettings& settings, const double* const* inputs,
-               double* const* outputs, int frames);
   // The up-sampling filter's history of channel 0 (left) or 1 (right).
   BesselHistory UpSamplingHistory(int channel) const { return channel == 0 ? upLeft : upRight; }
 
@@ -131,6 +128,35 @@ class ReferencePath {
   CompressorState state;
   BesselCoefficients besselLeft, besselRight;
   BesselHistory upLeft, upRight, downLeft, downRight;
+};
+
+// inputs[0..3]: main left, main right, sidechain left, sidechain right;
+// outputs[0..1]: left, right. Inputs may alias outputs.
+class ReferencePath : public PathState {
+ public:
+  void Process(const BlockSettings& settings, const double* const* inputs,
+               double* const* outputs, int frames);
+};
+
+class SignalPath : public PathState {
+ public:
+  void Process(const BlockSettings& settings, const double* const* inputs,
+               double* const* outputs, int frames);
+
+ private:
+  template <int kOversampling>
+  void RunFrames(const BlockSettings& settings, const double* const* inputs,
+                 double* const* outputs, int frames);
+  void UpdateCoefficients(const BlockSettings& settings);
+
+  // Coefficients that only change with their inputs, and those inputs.
+  struct Cache {
+    bool valid = false;
+    double sampleRate = 0, inputDrive = 0, attackTime = 0, releaseTime = 0, ratioValue = 0;
+    double hpfFrequency = 0, hfValue = 0, midFrequency = 0, midGainDb = 0;
+    int slam = 0, oversampling = 0;
+    double p = 0, thr = 0, R = 0, cA = 0, cR = 0, meterCoefficient = 0;
+  } cache_;
 };
 
 }  // namespace kestrune

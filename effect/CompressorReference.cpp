@@ -19,13 +19,6 @@ void DesignSection(BiquadSection& s, int32_t kind, double corner, double q, doub
 }
 }  // namespace
 
-void ReferencePath::Reset() {
-  upLeft = BesselHistory();
-  upRight = BesselHistory();
-  downLeft = BesselHistory();
-  downRight = BesselHistory();
-}
-
 void ReferencePath::Process(const BlockSettings& settings, const double* const* inputs,
                             double* const* outputs, int frames) {
   DenormalGuard denormals;

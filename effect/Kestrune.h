@@ -34,5 +34,5 @@ class Kestrune : public EffectBinding {
   int meterControlIndex = -1;
 
   // The signal path with its parameter-derived values and filter states.
-  kestrune::ReferencePath path;
+  kestrune::SignalPath path;
 };

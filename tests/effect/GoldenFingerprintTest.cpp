@@ -8,6 +8,11 @@
 
 #include "EffectRig.h"
 
+namespace kestrune_fingerprint {
+// Names the case in failure messages instead of dumping its bytes.
+inline void PrintTo(const FingerprintCase& c, std::ostream* os) { *os << c.name; }
+}  // namespace kestrune_fingerprint
+
 namespace {
 
 using kestrune_fingerprint::FingerprintCase;

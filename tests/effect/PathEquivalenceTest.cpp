@@ -1,0 +1,124 @@
+// The optimised signal path must give exactly the straightforward path's
+// output, including after parameter changes between blocks, ragged block
+// sizes, resets and hostile input values (NaN, infinities, huge and
+// subnormal samples).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "CompressorPath.h"
+#include "EffectFingerprint.h"
+#include "EffectRig.h"
+
+namespace {
+
+using namespace kestrune;
+using kestrune_fingerprint::NoiseSource;
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Plain parameter values within each parameter's range, from noise in [-1, 1).
+double RandomPlain(int index, NoiseSource& noise) {
+  const double u = 0.5 * (noise.Next() + 1);
+  switch (index) {
+    case 0: return 80 * u;
+    case 1: return -30 + 60 * u;
+    case 2: return u < 0.2 ? 0 : -0.001 * u;
+    case 3: return -0.02 - 0.83 * u;
+    case 4: return std::floor(4 * u);
+    case 5: return 20 + 480 * u;
+    case 6: return 100 * u;
+    case 7: return 500 + 9500 * u;
+    case 8: return -6 + 12 * u;
+    case 9: return -16 * u;
+    default: return std::floor(2 * u);
+  }
+}
+
+struct PathPair {
+  ReferencePath reference;
+  SignalPath optimised;
+  kestrune_test::RecordingEditor referenceMeter{4}, optimisedMeter{4};
+};
+
+void RunRandomSession(double sampleRate, uint32_t seed, bool hostileInput) {
+  NoiseSource noise(seed);
+  PathPair pair;
+  for (int i = 0; i <= 12; ++i) {
+    const double v = RandomPlain(i, noise);
+    ApplyParamChange(pair.reference.params, i, v);
+    ApplyParamChange(pair.optimised.params, i, v);
+  }
+  BlockSettings settings;
+  settings.sampleRate = sampleRate;
+  settings.meterControlIndex = 3;
+
+  std::vector<double> in[4], outRef[2], outOpt[2];
+  for (int block = 0; block < 60; ++block) {
+    // Between blocks: a few parameters, the switches, sometimes a reset.
+    for (int n = 0; n < 3; ++n) {
+      const int index = static_cast<int>(13 * 0.5 * (noise.Next() + 1)) % 13;
+      const double v = RandomPlain(index, noise);
+      ApplyParamChange(pair.reference.params, index, v);
+      ApplyParamChange(pair.optimised.params, index, v);
+    }
+    settings.slam = noise.Next() > 0.3;
+    settings.sidechain = noise.Next() > -0.5;
+    settings.bypass = noise.Next() > 0.8;
+    const bool withEditor = noise.Next() > -0.6;
+    if (noise.Next() > 0.85) {
+      pair.reference.Reset();
+      pair.optimised.Reset();
+    }
+
+    const int frames = static_cast<int>(300 * 0.5 * (noise.Next() + 1));  // 0 .. 299
+    for (auto& c : in) c.resize(static_cast<size_t>(frames));
+    for (int f = 0; f < frames; ++f) {
+      const double level = block % 10 < 6 ? 1.5 : 0.0;  // loud stretches, then silence
+      for (auto& c : in) c[f] = level * noise.Next();
+      if (hostileInput && noise.Next() > 0.97) {
+        const double nasty[] = {std::nan(""), std::numeric_limits<double>::infinity(), -1e300,
+                                4.9e-324, -2.2e-308, 1e30};
+        in[f % 4][f] = nasty[static_cast<int>(6 * 0.5 * (noise.Next() + 1)) % 6];
+      }
+    }
+    for (int ch = 0; ch < 2; ++ch) {
+      outRef[ch].assign(static_cast<size_t>(frames), 0.0);
+      outOpt[ch].assign(static_cast<size_t>(frames), 0.0);
+    }
+    const double* ins[4] = {in[0].data(), in[1].data(), in[2].data(), in[3].data()};
+    double* refOuts[2] = {outRef[0].data(), outRef[1].data()};
+    double* optOuts[2] = {outOpt[0].data(), outOpt[1].data()};
+
+    settings.editor = withEditor ? &pair.referenceMeter : nullptr;
+    pair.reference.Process(settings, ins, refOuts, frames);
+    settings.editor = withEditor ? &pair.optimisedMeter : nullptr;
+    pair.optimised.Process(settings, ins, optOuts, frames);
+
+    for (int ch = 0; ch < 2; ++ch)
+      for (int f = 0; f < frames; ++f)
+        ASSERT_TRUE(SameBits(outRef[ch][f], outOpt[ch][f]))
+            << "block " << block << " channel " << ch << " frame " << f << ": " << outRef[ch][f]
+            << " vs " << outOpt[ch][f];
+    ASSERT_TRUE(SameBits(pair.reference.state.gainState, pair.optimised.state.gainState));
+    ASSERT_TRUE(SameBits(pair.reference.state.meterState, pair.optimised.state.meterState));
+    for (int k = 0; k <= 10; ++k)
+      ASSERT_TRUE(SameBits(pair.reference.downRight.y[k], pair.optimised.downRight.y[k]));
+  }
+  EXPECT_EQ(pair.referenceMeter.values.size(), pair.optimisedMeter.values.size());
+  EXPECT_EQ(pair.referenceMeter.hash.Value(), pair.optimisedMeter.hash.Value());
+}
+
+TEST(OptimisedPath, MatchesTheStraightforwardPathBitForBit) {
+  for (uint32_t seed : {1u, 2u, 3u, 4u})
+    for (double rate : {44100.0, 48000.0, 96000.0, 8000.0}) RunRandomSession(rate, seed, false);
+}
+
+TEST(OptimisedPath, MatchesTheStraightforwardPathOnHostileInput) {
+  for (uint32_t seed : {11u, 12u}) RunRandomSession(44100, seed, true);
+}
+
+}  // namespace
