@@ -88,8 +88,10 @@ class Twin {
              size_t hostInputs = 4, bool silenceSidechain = false) {
     int frames = static_cast<int>(input[0].size());
     std::vector<std::vector<float>> in = input;
-    std::vector<float*> hostIn = Pointers(in);
-    hostIn.resize(hostInputs);  // the host may hand fewer arrays than declared
+    // The host may hand fewer arrays than declared; an exactly sized copy
+    // lets the sanitizer build see any read past them.
+    std::vector<float*> all = Pointers(in);
+    std::vector<float*> hostIn(all.begin(), all.begin() + static_cast<long>(hostInputs));
     std::vector<float*> moduleOut = Pointers(moduleOutput);
     (accumulate ? plug.effect->process : plug.effect->processReplacing)(
         plug.effect, hostIn.data(), moduleOut.data(), frames);

@@ -51,7 +51,9 @@ TEST(Vst2Module, EffectRecordDescribesAStereoCompressorWithSidechain) {
   EXPECT_EQ(e->numParams, 14);
   EXPECT_EQ(e->numInputs, 4);
   EXPECT_EQ(e->numOutputs, 2);
-  EXPECT_EQ(e->flags, effFlagsCanReplacing | effFlagsCanDoubleReplacing);  // no editor yet
+  // Plus effFlagsHasEditor once the effect attaches an editor; never mono,
+  // chunks or synth.
+  EXPECT_EQ(e->flags & ~effFlagsHasEditor, effFlagsCanReplacing | effFlagsCanDoubleReplacing);
   EXPECT_EQ(e->uniqueID, 0x4B726E31);
   EXPECT_EQ(e->version, 30100);
   EXPECT_EQ(e->ioRatio, 1.0f);
@@ -82,12 +84,21 @@ TEST(Vst2Module, InformationalOpcodesAnswerAsAVst24Effect) {
   EXPECT_EQ(plug.Dispatch(effGetParameterProperties, 0), 0);
   EXPECT_EQ(plug.Dispatch(effSetProcessPrecision, 0, 1), 0);
   EXPECT_EQ(plug.Dispatch(9999), 0);
-  // No editor exists yet.
+  // The editor rectangle is there exactly when the record announces an editor.
   ERect* rect = nullptr;
-  EXPECT_EQ(plug.Dispatch(effEditGetRect, 0, 0, &rect), 0);
-  EXPECT_EQ(rect, nullptr);
-  EXPECT_EQ(plug.Dispatch(effEditOpen), 0);
-  EXPECT_EQ(plug.Dispatch(effEditClose), 0);
+  if (plug.effect->flags & effFlagsHasEditor) {
+    EXPECT_EQ(plug.Dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->top, 0);
+    EXPECT_EQ(rect->left, 0);
+    EXPECT_GT(rect->right, 0);
+    EXPECT_GT(rect->bottom, 0);
+  } else {
+    EXPECT_EQ(plug.Dispatch(effEditGetRect, 0, 0, &rect), 0);
+    EXPECT_EQ(rect, nullptr);
+    EXPECT_EQ(plug.Dispatch(effEditOpen), 0);
+    EXPECT_EQ(plug.Dispatch(effEditClose), 0);
+  }
 
   char text[128];
   EXPECT_EQ(plug.Dispatch(effGetVendorString, 0, 0, text), 1);
