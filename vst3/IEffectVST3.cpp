@@ -32,14 +32,16 @@ SpeakerArrangement ArrangementForCount(int channels) {
 
 int CountOf(SpeakerArrangement arr) { return SpeakerArr::getChannelCount(arr); }
 
-// Reads up to `count` bytes, as many as the stream really delivers, never
-// trusting a reported count above what was asked for.
+// Reads up to `count` bytes, as many as the stream really delivers. A stream
+// that reports more bytes than were asked for is broken: what it delivered
+// in that call is not counted.
 int ReadFully(IBStream* stream, uint8_t* out, int count) {
   int total = 0;
   while (total < count) {
+    int32 asked = count - total;
     int32 got = 0;
-    if (stream->read(out + total, count - total, &got) != kResultOk || got <= 0) break;
-    total += std::min(static_cast<int>(got), count - total);
+    if (stream->read(out + total, asked, &got) != kResultOk || got <= 0 || got > asked) break;
+    total += got;
   }
   return total;
 }
