@@ -1,12 +1,14 @@
 #include "Kestrune.h"
 
+#include "KestruneEditor.h"
+
 #include "PlugParam.h"
 
 Kestrune::Kestrune(EffectCreationArg creationArg)
     : EffectBinding(creationArg, kestrune::Identity()) {
   kestrune::InitParameters(*this);
 
-  // The editor is built and attached here once the graphics layer exists.
+  AttachEditor(kestrune::BuildEditor(this, &meterControlIndex));
 
   FillEmptyPresetSlots("-", 1);
 }
