@@ -2,7 +2,6 @@
 // offers. Only these functions are visible outside the module.
 //   Windows: InitDll, ExitDll, GetPluginFactory.
 //   Linux:   ModuleEntry, ModuleExit, GetPluginFactory.
-#include <atomic>
 #include <mutex>
 #include <new>
 
@@ -19,8 +18,6 @@
 using namespace Steinberg;
 
 namespace {
-
-std::atomic<void*> gModuleHandle{nullptr};
 
 // Serialises instance creation: hosts may create instances from several
 // threads at once.
@@ -55,8 +52,7 @@ PluginFactory* BuildFactory() {
 
 }  // namespace
 
-void SetPluginModuleHandle(void* handle) { gModuleHandle = handle; }
-void* PluginModuleHandle() { return gModuleHandle; }
+void* gKestruneModule = nullptr;
 
 extern "C" {
 
@@ -70,8 +66,8 @@ SMTG_EXPORT_SYMBOL bool InitDll() {
   HMODULE module = nullptr;
   if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCWSTR>(&SetPluginModuleHandle), &module))
-    SetPluginModuleHandle(module);
+                         reinterpret_cast<LPCWSTR>(&gKestruneModule), &module))
+    gKestruneModule = module;
   return true;
 }
 
@@ -80,7 +76,7 @@ SMTG_EXPORT_SYMBOL bool ExitDll() { return true; }
 #else
 
 SMTG_EXPORT_SYMBOL bool ModuleEntry(void* sharedLibraryHandle) {
-  SetPluginModuleHandle(sharedLibraryHandle);
+  gKestruneModule = sharedLibraryHandle;
   return true;
 }
 
@@ -93,7 +89,7 @@ SMTG_EXPORT_SYMBOL bool ModuleExit() { return true; }
 #if SMTG_OS_WINDOWS
 // Hosts that skip InitDll still get the module handle recorded.
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) SetPluginModuleHandle(instance);
+  if (reason == DLL_PROCESS_ATTACH) gKestruneModule = instance;
   return TRUE;
 }
 #endif

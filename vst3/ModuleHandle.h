@@ -1,7 +1,7 @@
-// The plug-in module's own handle (an HMODULE on Windows, the dlopen handle
-// on Linux), recorded by the module entry. The editor window needs it to find
-// the module's image resources: the host's own module handle would find none.
+// The plug-in module's own handle: an HMODULE on Windows (recorded by DllMain
+// and InitDll), the handle ModuleEntry receives on Linux. The editor window
+// loads the editor's images from this module's resources, not from the host
+// executable's. The VST2 module records its handle under the same name.
 #pragma once
 
-void SetPluginModuleHandle(void* handle);
-void* PluginModuleHandle();
+extern void* gKestruneModule;
