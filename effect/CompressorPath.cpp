@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "CompressorPath.h"
 
 namespace kestrune {
@@ -18,13 +20,10 @@ namespace {
 
 typedef double Stereo __attribute__((vector_size(16)));
 typedef int64_t StereoMask __attribute__((vector_size(16)));
-typedef float StereoSingle __attribute__((vector_size(8)));
 
 inline Stereo Both(double v) { return Stereo{v, v}; }
 
-inline Stereo ToSingle(Stereo x) {
-  return __builtin_convertvector(__builtin_convertvector(x, StereoSingle), Stereo);
-}
+inline Stereo ToSingle(Stereo x) { return (Stereo)_mm_cvtps_pd(_mm_cvtpd_ps((__m128d)x)); }
 
 struct StereoBiquad {
   Stereo b0, b1, b2, a1, a2, z1, z2;
@@ -54,8 +53,11 @@ struct StereoBiquad {
 
 // A stereo Bessel history as a ring: y_k = ring[position + k] for k = 0..10,
 // every value written twice (at i and i + 11) so the eleven are contiguous.
+// The newest output is also kept in a register, so the dependency from one
+// step to the next does not pass through memory.
 struct StereoBessel {
   Stereo ring[22];
+  Stereo newest;
   int position = 0;
   Stereo c[11];
   Stereo g;
@@ -64,6 +66,7 @@ struct StereoBessel {
             const BesselCoefficients& kr) {
     position = 0;
     for (int k = 0; k <= 10; ++k) ring[k] = ring[k + 11] = Stereo{left.y[k], right.y[k]};
+    newest = ring[0];
     for (int k = 0; k <= 10; ++k) c[k] = Stereo{kl.c[k], kr.c[k]};
     g = Stereo{kl.g, kr.g};
   }
@@ -73,13 +76,12 @@ struct StereoBessel {
       right.y[k] = ring[position + k][1];
     }
   }
-  Stereo Newest() const { return ring[position]; }
 
   // y0 = c1 y1 + g x, then + c2 y2 ... + c10 y10 in that order, then the
   // tiny-value flush. Returns the new y0.
   Stereo Tick(Stereo x) {
     const Stereo* y = &ring[position];  // before the step, y[k - 1] is y_k
-    Stereo sum = c[1] * y[0] + g * x;
+    Stereo sum = c[1] * newest + g * x;
     sum += c[2] * y[1];
     sum += c[3] * y[2];
     sum += c[4] * y[3];
@@ -89,21 +91,55 @@ struct StereoBessel {
     sum += c[8] * y[7];
     sum += c[9] * y[8];
     sum += c[10] * y[9];
-    const Stereo out = Flush(sum);
+    newest = Flush(sum);
     position = position == 0 ? 10 : position - 1;
-    ring[position] = out;
-    ring[position + 11] = out;
-    return out;
+    ring[position] = newest;
+    ring[position + 11] = newest;
+    return newest;
   }
 
   // |v| < 2^-54, infinities and NaN become +0, lane by lane.
   static Stereo Flush(Stereo v) {
-    const Stereo magnitude = (Stereo)((StereoMask)v & StereoMask{INT64_MAX, INT64_MAX});
-    const StereoMask keep =
-        (magnitude >= Both(0x1p-54)) & (magnitude <= Both(1.7976931348623157e308));
-    return (Stereo)((StereoMask)v & keep);
+    const __m128d value = (__m128d)v;
+    const __m128d magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), value);
+    const __m128d keep = _mm_and_pd(_mm_cmpge_pd(magnitude, _mm_set1_pd(0x1p-54)),
+                                    _mm_cmple_pd(magnitude, _mm_set1_pd(1.7976931348623157e308)));
+    return (Stereo)_mm_and_pd(value, keep);
   }
 };
+
+// Branch-free selection: the compare gives an all-ones or all-zeros mask, so
+// an unpredictable decision costs no pipeline flush. Greater is false for
+// NaN, exactly as the C++ comparison.
+inline __m128d Greater(double a, double b) { return _mm_cmpgt_sd(_mm_set_sd(a), _mm_set_sd(b)); }
+inline double Select(__m128d mask, double ifTrue, double ifFalse) {
+  return _mm_cvtsd_f64(
+      _mm_or_pd(_mm_and_pd(mask, _mm_set_sd(ifTrue)), _mm_andnot_pd(mask, _mm_set_sd(ifFalse))));
+}
+
+// DetectorLevel without branches.
+inline double LevelOf(double d, double p) {
+  const double e = d * (1 - p);
+  return Select(Greater(d, std::sqrt(e)), d, std::sqrt(e * (1 + p)));
+}
+
+// SmoothGain without branches: std::max(target, x) is x only when
+// x > target, std::min(y, target) is target only when y > target.
+inline double Smoothed(double g0, double target, double cA, double cR) {
+  const double falling = g0 * cA;
+  const double rising = g0 / cR;
+  const double attack = Select(Greater(falling, target), falling, target);
+  const double release = Select(Greater(rising, target), target, rising);
+  return Select(Greater(g0, target), attack, release);
+}
+
+// CurveValueAt with the index already truncated.
+inline double CurveAt(const float* entries, int32_t last, double a, int32_t i) {
+  if (i < 0) return entries[0];
+  if (i >= last) return entries[last];
+  const double frac = a - i;
+  return entries[i] * (1 - frac) + entries[i + 1] * frac;
+}
 
 void DesignSection(BiquadSection& s, int32_t kind, double corner, double q, double gainDb) {
   s.kind = kind;
@@ -113,10 +149,27 @@ void DesignSection(BiquadSection& s, int32_t kind, double corner, double q, doub
   DesignBiquad(s);
 }
 
-// One side of the saturation: the curve by the sign of v, then the drive.
-inline double Saturate(double v, double D3, double driveFactor, double D2) {
-  const double shaped = std::signbit(v) ? ShapeNegative(v * D3) : ShapePositive(v * D3);
-  return driveFactor * shaped * D2;
+// The saturation curve for both channels: NegativeCurve where v is negative
+// (sign bit set), PositiveCurve otherwise, read at |v D3| (both tables share
+// scale and length); the result carries the sign of v D3. The truncation
+// instruction gives INT32_MIN for NaN and out-of-range values, which reads
+// entry 0 exactly as the scalar lookup does.
+inline Stereo SaturationCurve(Stereo v, double D3) {
+  static_assert(sizeof(double) == 8, "two-lane layout");
+  const Stereo x = v * Both(D3);
+  const __m128d signMask = _mm_set1_pd(-0.0);
+  const __m128d magnitude = _mm_andnot_pd(signMask, (__m128d)x);
+  const Stereo a = (Stereo)magnitude * Both(PositiveCurve.indexScale);
+  const __m128i index = _mm_cvttpd_epi32((__m128d)a);
+  const int32_t index0 = _mm_cvtsi128_si32(index);
+  const int32_t index1 = _mm_cvtsi128_si32(_mm_shuffle_epi32(index, 1));
+  const int negative = _mm_movemask_pd((__m128d)v);
+  const float* const tables[2] = {PositiveCurve.entries, NegativeCurve.entries};
+  const int last = PositiveCurve.count - 1;
+  const double value0 = CurveAt(tables[negative & 1], last, a[0], index0);
+  const double value1 = CurveAt(tables[negative >> 1], last, a[1], index1);
+  const __m128d values = _mm_andnot_pd(signMask, _mm_set_pd(value1, value0));
+  return (Stereo)_mm_or_pd(values, _mm_and_pd(signMask, (__m128d)x));
 }
 
 const double D1 = std::pow(10.0, 0.55);
@@ -220,56 +273,72 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
   Stereo saturation = Stereo{S.saturationLeft, S.saturationRight};
   Stereo sidechain = Stereo{S.sidechainLeft, S.sidechainRight};
 
-  for (int f = 0; f < frames; ++f) {
-    const Stereo in = Stereo{inputs[0][f], inputs[1][f]};
+  // The block runs in chunks, each in two passes: first the sidechain, gain
+  // computer and meter for every frame of the chunk, then the saturation and
+  // the outputs. The passes share only the gain per frame; separating them
+  // lets the long dependent chains of the Bessel filters run without the
+  // gain computer's work queued between their steps.
+  constexpr int kChunk = 64;
+  double gains[kChunk];
+  for (int start = 0; start < frames; start += kChunk) {
+    const int count = std::min(kChunk, frames - start);
 
-    // Sidechain equaliser: high-pass, peaking, high shelf, in single-precision steps.
-    Stereo x = highPass.Tick(ToSingle(Stereo{sourceLeft[f], sourceRight[f]}));
-    x = peaking.Tick(ToSingle(x));
-    x = highShelf.Tick(ToSingle(x));
-    sidechain = ToSingle(x);
+    for (int n = 0; n < count; ++n) {
+      const int f = start + n;
+      // Sidechain equaliser: high-pass, peaking, high shelf, in single-precision steps.
+      Stereo x = highPass.Tick(ToSingle(Stereo{sourceLeft[f], sourceRight[f]}));
+      x = peaking.Tick(ToSingle(x));
+      x = highShelf.Tick(ToSingle(x));
+      sidechain = ToSingle(x);
 
-    // Stereo-linked detector, level, gain computer and smoothing.
-    double d;
-    if (slam) {
-      d = std::max(std::fabs(ShapeDetector(sidechain[1])), std::fabs(ShapeDetector(sidechain[0]))) *
-          D1;
-    } else {
-      d = std::max(std::fabs(sidechain[1]), std::fabs(sidechain[0]));
+      // Stereo-linked detector, level, gain computer and smoothing.
+      double d;
+      if (slam) {
+        d = std::max(std::fabs(ShapeDetector(sidechain[1])),
+                     std::fabs(ShapeDetector(sidechain[0]))) *
+            D1;
+      } else {
+        d = std::max(std::fabs(sidechain[1]), std::fabs(sidechain[0]));
+      }
+      const double target = TargetGain(LevelOf(d, c.p), c.thr, P.inputDrive, c.R);
+      gainState = noReduction ? 1 : Smoothed(gainState, target, c.cA, c.cR);
+      gains[n] = gainState;
+
+      // Gain-reduction meter, while an editor exists.
+      if (editor) {
+        double v = std::fabs(1 - gainState);
+        v = Select(Greater(v, meterState), v * 1.0125, v * 0.9875);
+        meterState = (meterState - v) * c.meterCoefficient + v;
+        if (showMeter) editor->SetControlValue(settings.meterControlIndex, meterState);
+      }
     }
-    const double target = TargetGain(DetectorLevel(d, c.p), c.thr, P.inputDrive, c.R);
-    gainState = noReduction ? 1 : SmoothGain(gainState, target, c.cA, c.cR);
 
-    // Oversampled saturation; only sub-frame 0 is kept.
-    for (int j = 0; j < N; ++j) {
-      const Stereo v = gainN * up.Tick(j == 0 ? in : Both(0));
-      const Stereo w = Stereo{Saturate(v[0], D3, driveFactor, D2),
-                              Saturate(v[1], D3, driveFactor, D2)};
-      const Stereo out = down.Tick(w);
-      if (j == 0) saturation = out;
-    }
+    for (int n = 0; n < count; ++n) {
+      const int f = start + n;
+      const Stereo in = Stereo{inputs[0][f], inputs[1][f]};
 
-    // The gain through the transfer curve, dry/wet, output gain, bypass.
-    const double curveGain = ShapePositive(gainState);
-    const Stereo wet = Both(curveGain) * (Both(D4) * saturation + in);
-    if (!bypass) {
-      outputs[0][f] = (dryFactor * in[0] + wetFactor * wet[0]) * P.outputGain;
-      outputs[1][f] = (wetFactor * wet[1] + dryFactor * in[1]) * P.outputGain;
-    } else {
-      outputs[0][f] = in[0];
-      outputs[1][f] = in[1];
-    }
+      // Oversampled saturation; only sub-frame 0 is kept.
+      for (int j = 0; j < N; ++j) {
+        const Stereo v = gainN * up.Tick(j == 0 ? in : Both(0));
+        const Stereo w = Both(driveFactor) * SaturationCurve(v, D3) * Both(D2);
+        const Stereo out = down.Tick(w);
+        if (j == 0) saturation = out;
+      }
 
-    // Gain-reduction meter, while an editor exists.
-    if (editor) {
-      double v = std::fabs(1 - gainState);
-      v = v > meterState ? v * 1.0125 : v * 0.9875;
-      meterState = (meterState - v) * c.meterCoefficient + v;
-      if (showMeter) editor->SetControlValue(settings.meterControlIndex, meterState);
-    }
-    if (f == frames - 1) {
-      S.dryLeft = in[0];
-      S.dryRight = in[1];
+      // The gain through the transfer curve, dry/wet, output gain, bypass.
+      const double curveGain = ShapePositive(gains[n]);
+      const Stereo wet = Both(curveGain) * (Both(D4) * saturation + in);
+      if (!bypass) {
+        outputs[0][f] = (dryFactor * in[0] + wetFactor * wet[0]) * P.outputGain;
+        outputs[1][f] = (wetFactor * wet[1] + dryFactor * in[1]) * P.outputGain;
+      } else {
+        outputs[0][f] = in[0];
+        outputs[1][f] = in[1];
+      }
+      if (f == frames - 1) {
+        S.dryLeft = in[0];
+        S.dryRight = in[1];
+      }
     }
   }
 
