@@ -1,0 +1,39 @@
+#include "EditorPicture.h"
+
+#include <cmath>
+
+#include "IGraphicsOffscreen.h"
+#include "Kestrune.h"
+
+namespace render {
+
+bool WriteEditorPicture(const std::vector<EditorParamValue>& values, double reductionDb,
+                        const std::string& path, std::string& error) {
+  TestHost host;
+  Kestrune plug(&host);
+  auto* editor = dynamic_cast<IGraphicsOffscreen*>(plug.Editor());
+  if (!editor) {
+    error = "cannot draw the editor: this build has no window-less editor";
+    return false;
+  }
+  {
+    PlugLockGuard guard(plug);
+    for (const EditorParamValue& v : values) {
+      if (v.index < 0 || v.index >= plug.ParamCount()) continue;
+      plug.ParamAt(v.index)->SetFromNormalized(v.normalized);
+      plug.ParamChanged(v.index);
+      editor->ShowParameterValue(v.index, v.normalized, true);
+    }
+    // The meter reads the reduced share of the level: 0 none, 1 all.
+    const double meter = 1.0 - std::pow(10.0, -std::max(reductionDb, 0.0) / 20.0);
+    if (plug.meterControlIndex >= 0) editor->SetControlValue(plug.meterControlIndex, meter);
+  }
+  editor->RenderAll();
+  if (!editor->WriteSnapshot(path.c_str())) {
+    error = "cannot write '" + path + "'";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace render

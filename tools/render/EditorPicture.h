@@ -1,0 +1,22 @@
+// The editor picture: the Kestrune editor as it looks with the loaded
+// plug-in's parameter values and the meter at a given gain reduction,
+// composed without a window by an in-process instance of the same effect.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace render {
+
+struct EditorParamValue {
+  int index = 0;            // the plug-in's parameter index (VST3 ID / VST2 index)
+  double normalized = 0;
+};
+
+// Writes the picture to exactly `path`. `reductionDb` is positive for gain
+// reduction; the meter shows the reduced share of the level (1 - gain).
+bool WriteEditorPicture(const std::vector<EditorParamValue>& values, double reductionDb,
+                        const std::string& path, std::string& error);
+
+}  // namespace render

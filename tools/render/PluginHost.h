@@ -1,0 +1,77 @@
+// PluginHost: what kestrune-render needs from a loaded plug-in module,
+// whatever its format. Vst3Host and Vst2Host implement it by talking to the
+// module only through its exported entry and the format's own interfaces, as
+// a DAW does.
+//
+// Order of use (one thread):
+//   1. Load*() — load the module and create one instance; fails with a
+//      one-line reason.
+//   2. Prepare() — sample rate, maximum block size, sample precision and
+//      whether a sidechain is connected; switches processing on.
+//   3. SetState() / SetParameter() between blocks; both take effect from the
+//      next Process() call (VST3 delivers parameters with the next block).
+//   4. Process() any number of times, each call at most the block size.
+//   5. GetState(), Parameters() at any time after Load.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace render {
+
+// One parameter as the plug-in describes it.
+struct ParamDescription {
+  int index = 0;                 // position in the plug-in's list
+  uint32_t id = 0;               // the format's own identifier (VST3 ParamID, VST2 index)
+  std::string name;              // as the plug-in reports it; may be empty
+  std::string unit;
+  std::string minText, maxText, defaultText, currentText;
+  double minValue = 0;           // display units, parsed from minText/maxText
+  double maxValue = 0;
+  bool numeric = true;           // display texts are numbers
+  bool integerValued = false;    // the display shows whole numbers only
+  int stepCount = 0;             // 0 = continuous; else number of steps (VST3)
+};
+
+class PluginHost {
+ public:
+  virtual ~PluginHost() = default;
+
+  virtual const char* FormatName() const = 0;
+  // Name and vendor the module reports for the loaded plug-in.
+  virtual std::string PluginName() const = 0;
+
+  virtual bool Prepare(double sampleRate, int maxBlockFrames, bool doublePrecision,
+                       bool sidechainConnected, std::string& error) = 0;
+  virtual bool SupportsDoublePrecision() const = 0;
+
+  virtual std::vector<ParamDescription> Parameters() = 0;
+  // Sets parameter `index` from a value in its display units (already inside
+  // its range). False with `error` when the plug-in does not accept it.
+  virtual bool SetParameter(int index, double displayValue, std::string& error) = 0;
+  // Sets parameter `index` from a display text (for parameters that show
+  // words, such as "on"/"off").
+  virtual bool SetParameterText(int index, const std::string& text, std::string& error) = 0;
+  // The parameter's current value, normalized to 0..1.
+  virtual double NormalizedValue(int index) = 0;
+
+  // Planar buffers: four inputs (main L, R, sidechain L, R), two outputs.
+  // `frames` never exceeds the prepared block size.
+  virtual void Process(const double* const* inputs, double* const* outputs, int frames) = 0;
+
+  // The plug-in's own state blob (VST3 controller state, VST2 program chunk).
+  virtual bool GetState(std::vector<uint8_t>& blob, std::string& error) = 0;
+  virtual bool SetState(const std::vector<uint8_t>& blob, std::string& error) = 0;
+};
+
+// Module paths: a .vst3 bundle folder or the .so inside it; a VST2 .so.
+std::unique_ptr<PluginHost> LoadVst3(const std::string& path, std::string& error);
+std::unique_ptr<PluginHost> LoadVst2(const std::string& path, std::string& error);
+
+// Parses a display text as a number (leading/trailing blanks and a unit
+// suffix allowed). False when the text does not start with a number.
+bool ParseDisplayNumber(const std::string& text, double& value);
+
+}  // namespace render

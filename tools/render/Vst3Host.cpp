@@ -1,0 +1,660 @@
+// The VST3 side of kestrune-render: loads a module through its exported
+// entry (ModuleEntry, GetPluginFactory), creates the Kestrune class from the
+// factory and drives it through IComponent, IAudioProcessor and
+// IEditController, supplying the host objects a plug-in expects
+// (IHostApplication, IComponentHandler, parameter queues, streams).
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "PluginHost.h"
+#include "pluginterfaces/base/funknown.h"
+#include "pluginterfaces/base/ibstream.h"
+#include "pluginterfaces/base/ipluginbase.h"
+#include "pluginterfaces/vst/ivstaudioprocessor.h"
+#include "pluginterfaces/vst/ivstcomponent.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "pluginterfaces/vst/ivsthostapplication.h"
+#include "pluginterfaces/vst/ivstparameterchanges.h"
+#include "pluginterfaces/vst/ivstprocesscontext.h"
+#include "pluginterfaces/vst/vstspeaker.h"
+
+namespace render {
+namespace {
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+constexpr const char* kPluginClassName = "Kestrune";
+
+std::string Utf16ToUtf8(const char16* text, size_t capacity) {
+  std::string out;
+  for (size_t i = 0; i < capacity && text[i]; ++i) {
+    uint32_t c = static_cast<uint16_t>(text[i]);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < capacity && text[i + 1]) {
+      uint32_t low = static_cast<uint16_t>(text[i + 1]);
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// ASCII-only is enough for what we send: numbers and list entries.
+void Utf8ToString128(const std::string& text, String128 out) {
+  size_t n = 0;
+  for (; n < text.size() && n < 127; ++n) out[n] = static_cast<char16>(static_cast<unsigned char>(text[n]));
+  out[n] = 0;
+}
+
+bool SameIid(const TUID a, const TUID b) { return FUnknownPrivate::iidEqual(a, b); }
+
+// Host-side objects live as long as the host; reference counts are kept for
+// the plug-in's sake but never delete.
+class HostApplication : public IHostApplication {
+ public:
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
+    if (SameIid(iid, FUnknown_iid) || SameIid(iid, IHostApplication_iid)) {
+      *obj = static_cast<IHostApplication*>(this);
+      return kResultOk;
+    }
+    *obj = nullptr;
+    return kNoInterface;
+  }
+  uint32 PLUGIN_API addRef() override { return ++refs_; }
+  uint32 PLUGIN_API release() override { return --refs_; }
+  tresult PLUGIN_API getName(String128 name) override {
+    Utf8ToString128("kestrune-render", name);
+    return kResultOk;
+  }
+  tresult PLUGIN_API createInstance(TUID, TUID, void** obj) override {
+    *obj = nullptr;
+    return kResultFalse;
+  }
+
+ private:
+  std::atomic<uint32> refs_{1};
+};
+
+class ComponentHandler : public IComponentHandler {
+ public:
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
+    if (SameIid(iid, FUnknown_iid) || SameIid(iid, IComponentHandler_iid)) {
+      *obj = static_cast<IComponentHandler*>(this);
+      return kResultOk;
+    }
+    *obj = nullptr;
+    return kNoInterface;
+  }
+  uint32 PLUGIN_API addRef() override { return ++refs_; }
+  uint32 PLUGIN_API release() override { return --refs_; }
+  // Offline there is no user editing; edits from the plug-in are accepted
+  // and otherwise ignored.
+  tresult PLUGIN_API beginEdit(ParamID) override { return kResultOk; }
+  tresult PLUGIN_API performEdit(ParamID, ParamValue) override { return kResultOk; }
+  tresult PLUGIN_API endEdit(ParamID) override { return kResultOk; }
+  tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
+
+ private:
+  std::atomic<uint32> refs_{1};
+};
+
+class MemoryStream : public IBStream {
+ public:
+  explicit MemoryStream(std::vector<uint8_t> bytes = {}) : bytes_(std::move(bytes)) {}
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
+    if (SameIid(iid, FUnknown_iid) || SameIid(iid, IBStream_iid)) {
+      *obj = static_cast<IBStream*>(this);
+      return kResultOk;
+    }
+    *obj = nullptr;
+    return kNoInterface;
+  }
+  uint32 PLUGIN_API addRef() override { return ++refs_; }
+  uint32 PLUGIN_API release() override { return --refs_; }
+  tresult PLUGIN_API read(void* buffer, int32 numBytes, int32* numBytesRead) override {
+    if (numBytesRead) *numBytesRead = 0;
+    if (!buffer || numBytes < 0) return kInvalidArgument;
+    size_t available = position_ < bytes_.size() ? bytes_.size() - position_ : 0;
+    size_t count = std::min(available, static_cast<size_t>(numBytes));
+    if (count) memcpy(buffer, bytes_.data() + position_, count);
+    position_ += count;
+    if (numBytesRead) *numBytesRead = static_cast<int32>(count);
+    return count == static_cast<size_t>(numBytes) ? kResultOk : kResultFalse;
+  }
+  tresult PLUGIN_API write(void* buffer, int32 numBytes, int32* numBytesWritten) override {
+    if (numBytesWritten) *numBytesWritten = 0;
+    if (!buffer || numBytes < 0) return kInvalidArgument;
+    if (position_ + static_cast<size_t>(numBytes) > bytes_.size()) {
+      bytes_.resize(position_ + static_cast<size_t>(numBytes));
+    }
+    memcpy(bytes_.data() + position_, buffer, static_cast<size_t>(numBytes));
+    position_ += static_cast<size_t>(numBytes);
+    if (numBytesWritten) *numBytesWritten = numBytes;
+    return kResultOk;
+  }
+  tresult PLUGIN_API seek(int64 pos, int32 mode, int64* result) override {
+    int64 base = mode == kIBSeekCur ? static_cast<int64>(position_)
+                 : mode == kIBSeekEnd ? static_cast<int64>(bytes_.size())
+                                      : 0;
+    int64 target = base + pos;
+    if (target < 0) return kInvalidArgument;
+    position_ = static_cast<size_t>(target);
+    if (result) *result = target;
+    return kResultOk;
+  }
+  tresult PLUGIN_API tell(int64* pos) override {
+    if (!pos) return kInvalidArgument;
+    *pos = static_cast<int64>(position_);
+    return kResultOk;
+  }
+  const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+ private:
+  std::atomic<uint32> refs_{1};
+  std::vector<uint8_t> bytes_;
+  size_t position_ = 0;
+};
+
+// One parameter's changes for one block: we only ever send one point.
+class ParamQueue : public IParamValueQueue {
+ public:
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
+    if (SameIid(iid, FUnknown_iid) || SameIid(iid, IParamValueQueue_iid)) {
+      *obj = static_cast<IParamValueQueue*>(this);
+      return kResultOk;
+    }
+    *obj = nullptr;
+    return kNoInterface;
+  }
+  uint32 PLUGIN_API addRef() override { return 1; }
+  uint32 PLUGIN_API release() override { return 1; }
+  ParamID PLUGIN_API getParameterId() override { return id; }
+  int32 PLUGIN_API getPointCount() override { return static_cast<int32>(points.size()); }
+  tresult PLUGIN_API getPoint(int32 index, int32& sampleOffset, ParamValue& value) override {
+    if (index < 0 || index >= getPointCount()) return kResultFalse;
+    sampleOffset = points[static_cast<size_t>(index)].first;
+    value = points[static_cast<size_t>(index)].second;
+    return kResultOk;
+  }
+  tresult PLUGIN_API addPoint(int32 sampleOffset, ParamValue value, int32& index) override {
+    index = getPointCount();
+    points.emplace_back(sampleOffset, value);
+    return kResultOk;
+  }
+
+  ParamID id = 0;
+  std::vector<std::pair<int32, ParamValue>> points;
+};
+
+class ParamChanges : public IParameterChanges {
+ public:
+  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
+    if (SameIid(iid, FUnknown_iid) || SameIid(iid, IParameterChanges_iid)) {
+      *obj = static_cast<IParameterChanges*>(this);
+      return kResultOk;
+    }
+    *obj = nullptr;
+    return kNoInterface;
+  }
+  uint32 PLUGIN_API addRef() override { return 1; }
+  uint32 PLUGIN_API release() override { return 1; }
+  int32 PLUGIN_API getParameterCount() override { return static_cast<int32>(used_); }
+  IParamValueQueue* PLUGIN_API getParameterData(int32 index) override {
+    return index >= 0 && static_cast<size_t>(index) < used_ ? &queues_[static_cast<size_t>(index)]
+                                                            : nullptr;
+  }
+  IParamValueQueue* PLUGIN_API addParameterData(const ParamID& id, int32& index) override {
+    for (size_t i = 0; i < used_; ++i) {
+      if (queues_[i].id == id) {
+        index = static_cast<int32>(i);
+        return &queues_[i];
+      }
+    }
+    if (used_ == queues_.size()) queues_.emplace_back();
+    ParamQueue& queue = queues_[used_];
+    queue.id = id;
+    queue.points.clear();
+    index = static_cast<int32>(used_++);
+    return &queue;
+  }
+  // Replaces any earlier pending value of the same parameter.
+  void Set(ParamID id, ParamValue value) {
+    int32 index = 0;
+    auto* queue = static_cast<ParamQueue*>(addParameterData(id, index));
+    queue->points.assign(1, {0, value});
+  }
+  void Clear() { used_ = 0; }
+  bool Empty() const { return used_ == 0; }
+
+ private:
+  std::vector<ParamQueue> queues_;
+  size_t used_ = 0;
+};
+
+// The shared library behind a module path: the bundle's Linux binary or the
+// path itself.
+std::string ModuleBinaryPath(const std::string& path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    std::string dir = path;
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    std::string base = dir.substr(dir.find_last_of('/') + 1);
+    std::string stem = base.substr(0, base.rfind(".vst3"));
+    return dir + "/Contents/x86_64-linux/" + stem + ".so";
+  }
+  return path;
+}
+
+class Vst3Host : public PluginHost {
+ public:
+  ~Vst3Host() override { Unload(); }
+
+  bool Load(const std::string& path, std::string& error) {
+    const std::string binary = ModuleBinaryPath(path);
+    struct stat status;
+    if (stat(binary.c_str(), &status) != 0) {
+      error = "cannot load VST3 module '" + path + "': " +
+              (binary == path ? std::string("no such file") : "no such file '" + binary + "'");
+      return false;
+    }
+    library_ = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library_) {
+      error = "cannot load VST3 module '" + path + "': " + dlerror();
+      return false;
+    }
+    using FactoryProc = IPluginFactory* (PLUGIN_API*)();
+    using EntryProc = bool (*)(void*);
+    auto getFactory = reinterpret_cast<FactoryProc>(dlsym(library_, "GetPluginFactory"));
+    if (!getFactory) {
+      error = "'" + path + "' is not a VST3 module: it has no GetPluginFactory entry";
+      return false;
+    }
+    if (auto entry = reinterpret_cast<EntryProc>(dlsym(library_, "ModuleEntry"))) {
+      if (!entry(library_)) {
+        error = "VST3 module '" + path + "' refused to start (ModuleEntry failed)";
+        return false;
+      }
+      entered_ = true;
+    }
+    factory_ = getFactory();
+    if (!factory_) {
+      error = "VST3 module '" + path + "' returned no plug-in factory";
+      return false;
+    }
+    PFactoryInfo factoryInfo;
+    if (factory_->getFactoryInfo(&factoryInfo) == kResultOk) vendor_ = factoryInfo.vendor;
+    const int32 classCount = factory_->countClasses();
+    std::string offered;
+    bool found = false;
+    PClassInfo classInfo;
+    for (int32 i = 0; i < classCount && !found; ++i) {
+      PClassInfo info;
+      if (factory_->getClassInfo(i, &info) != kResultOk) continue;
+      if (strncmp(info.category, kVstAudioEffectClass, sizeof(info.category)) != 0) continue;
+      std::string name(info.name, strnlen(info.name, sizeof(info.name)));
+      if (name == kPluginClassName) {
+        classInfo = info;
+        found = true;
+      } else {
+        offered += (offered.empty() ? "" : ", ") + name;
+      }
+    }
+    if (!found) {
+      error = "'" + path + "' is not the Kestrune plug-in (it offers " +
+              (offered.empty() ? std::string("no audio effect") : offered) + ")";
+      return false;
+    }
+    void* object = nullptr;
+    if (factory_->createInstance(reinterpret_cast<FIDString>(classInfo.cid),
+                                 reinterpret_cast<FIDString>(IComponent_iid), &object) !=
+            kResultOk ||
+        !object) {
+      error = "VST3 module '" + path + "' could not create the Kestrune plug-in";
+      return false;
+    }
+    component_ = static_cast<IComponent*>(object);
+    if (component_->initialize(&hostApplication_) != kResultOk) {
+      error = "the Kestrune plug-in in '" + path + "' failed to initialise";
+      return false;
+    }
+    initialized_ = true;
+    if (component_->queryInterface(IAudioProcessor_iid, &object) != kResultOk || !object) {
+      error = "the Kestrune class in '" + path + "' is not an audio processor";
+      return false;
+    }
+    processor_ = static_cast<IAudioProcessor*>(object);
+    // Kestrune is one object that is both processor and controller.
+    if (component_->queryInterface(IEditController_iid, &object) != kResultOk || !object) {
+      error = "the Kestrune class in '" + path + "' has no edit controller";
+      return false;
+    }
+    controller_ = static_cast<IEditController*>(object);
+    controller_->setComponentHandler(&componentHandler_);
+    ReadParameterIds();
+    return true;
+  }
+
+  const char* FormatName() const override { return "VST3"; }
+  std::string PluginName() const override {
+    return std::string(kPluginClassName) + (vendor_.empty() ? "" : " by " + vendor_);
+  }
+
+  bool SupportsDoublePrecision() const override {
+    return processor_ && processor_->canProcessSampleSize(kSample64) == kResultTrue;
+  }
+
+  bool Prepare(double sampleRate, int maxBlockFrames, bool doublePrecision,
+               bool sidechainConnected, std::string& error) override {
+    doublePrecision_ = doublePrecision;
+    const int32 inputBuses = component_->getBusCount(kAudio, kInput);
+    if (sidechainConnected && inputBuses < 2) {
+      error = "the plug-in has no sidechain input";
+      return false;
+    }
+    std::vector<SpeakerArrangement> inputs(static_cast<size_t>(std::max(inputBuses, 1)),
+                                           SpeakerArr::kStereo);
+    SpeakerArrangement output = SpeakerArr::kStereo;
+    if (processor_->setBusArrangements(inputs.data(), static_cast<int32>(inputs.size()), &output,
+                                       1) != kResultOk) {
+      error = "the plug-in refused a stereo main input with a stereo sidechain";
+      return false;
+    }
+    inputBusCount_ = static_cast<int32>(inputs.size());
+    component_->activateBus(kAudio, kInput, 0, true);
+    component_->activateBus(kAudio, kOutput, 0, true);
+    if (inputBusCount_ > 1) component_->activateBus(kAudio, kInput, 1, sidechainConnected);
+    ProcessSetup setup;
+    setup.processMode = kOffline;
+    setup.symbolicSampleSize = doublePrecision ? kSample64 : kSample32;
+    setup.maxSamplesPerBlock = maxBlockFrames;
+    setup.sampleRate = sampleRate;
+    if (processor_->setupProcessing(setup) != kResultOk) {
+      error = "the plug-in refused to process at " + std::to_string(sampleRate) + " Hz";
+      return false;
+    }
+    sampleRate_ = sampleRate;
+    if (component_->setActive(true) != kResultOk) {
+      error = "the plug-in could not be switched on";
+      return false;
+    }
+    active_ = true;
+    processor_->setProcessing(true);  // optional for a plug-in; the answer does not matter
+    processing_ = true;
+    floatIn_.assign(4, std::vector<float>(static_cast<size_t>(maxBlockFrames)));
+    floatOut_.assign(2, std::vector<float>(static_cast<size_t>(maxBlockFrames)));
+    return true;
+  }
+
+  std::vector<ParamDescription> Parameters() override {
+    std::vector<ParamDescription> list;
+    const int32 count = controller_->getParameterCount();
+    for (int32 i = 0; i < count; ++i) {
+      ParameterInfo info;
+      if (controller_->getParameterInfo(i, info) != kResultOk) continue;
+      // The VST3 host bypass and program change are the format's own switches,
+      // not parameters of the plug-in; BYPASS is the plug-in's bypass.
+      if (info.flags & (ParameterInfo::kIsProgramChange | ParameterInfo::kIsHidden |
+                        ParameterInfo::kIsBypass)) {
+        continue;
+      }
+      ParamDescription d;
+      d.index = i;
+      d.id = info.id;
+      d.name = Utf16ToUtf8(info.title, 128);
+      d.unit = Utf16ToUtf8(info.units, 128);
+      d.stepCount = info.stepCount;
+      // A parameter the plug-in gives no display text for (its VST3 "Bypass"
+      // switch) is the format's, not one of the plug-in's own.
+      String128 probe = {};
+      if (controller_->getParamStringByValue(info.id, 0.0, probe) != kResultOk) continue;
+      d.minText = Text(info.id, 0.0);
+      d.maxText = Text(info.id, 1.0);
+      d.defaultText = Text(info.id, info.defaultNormalizedValue);
+      d.currentText = Text(info.id, controller_->getParamNormalized(info.id));
+      double minParsed = 0, maxParsed = 0;
+      d.numeric = ParseDisplayNumber(d.minText, minParsed) && ParseDisplayNumber(d.maxText, maxParsed);
+      if (d.numeric) {
+        // The plain range is exact; the texts are rounded for display.
+        d.minValue = controller_->normalizedParamToPlain(info.id, 0.0);
+        d.maxValue = controller_->normalizedParamToPlain(info.id, 1.0);
+        d.integerValued = d.minText.find_first_of(".eE") == std::string::npos &&
+                          d.maxText.find_first_of(".eE") == std::string::npos;
+      }
+      list.push_back(d);
+    }
+    return list;
+  }
+
+  bool SetParameter(int index, double displayValue, std::string& error) override {
+    ParamID id = 0;
+    if (!IdFor(index, id, error)) return false;
+    double normalized = controller_->plainParamToNormalized(id, displayValue);
+    if (!(normalized >= 0.0 && normalized <= 1.0)) normalized = normalized > 1.0 ? 1.0 : 0.0;
+    Send(id, normalized);
+    return true;
+  }
+
+  bool SetParameterText(int index, const std::string& text, std::string& error) override {
+    ParamID id = 0;
+    if (!IdFor(index, id, error)) return false;
+    ParameterInfo info;
+    controller_->getParameterInfo(index, info);
+    // A stepped parameter: find the step whose display text matches.
+    for (int32 step = 0; info.stepCount > 0 && step <= info.stepCount; ++step) {
+      double normalized = static_cast<double>(step) / info.stepCount;
+      if (strcasecmp(Text(id, normalized).c_str(), text.c_str()) == 0) {
+        Send(id, normalized);
+        return true;
+      }
+    }
+    String128 wide;
+    Utf8ToString128(text, wide);
+    ParamValue normalized = 0;
+    if (info.stepCount == 0 && controller_->getParamValueByString(id, wide, normalized) == kResultOk) {
+      Send(id, normalized);
+      return true;
+    }
+    error = "not a value the parameter accepts";
+    return false;
+  }
+
+  double NormalizedValue(int index) override {
+    ParamID id = 0;
+    std::string ignored;
+    return IdFor(index, id, ignored) ? controller_->getParamNormalized(id) : 0.0;
+  }
+
+  void Process(const double* const* inputs, double* const* outputs, int frames) override {
+    ProcessData data;
+    data.processMode = kOffline;
+    data.symbolicSampleSize = doublePrecision_ ? kSample64 : kSample32;
+    data.numSamples = frames;
+    AudioBusBuffers inBuses[2];
+    AudioBusBuffers outBus;
+    float* floatIn[4];
+    float* floatOut[2];
+    double* doubleIn[4] = {const_cast<double*>(inputs[0]), const_cast<double*>(inputs[1]),
+                           const_cast<double*>(inputs[2]), const_cast<double*>(inputs[3])};
+    double* doubleOut[2] = {outputs[0], outputs[1]};
+    if (doublePrecision_) {
+      inBuses[0].channelBuffers64 = doubleIn;
+      inBuses[1].channelBuffers64 = doubleIn + 2;
+      outBus.channelBuffers64 = doubleOut;
+    } else {
+      for (int c = 0; c < 4; ++c) {
+        floatIn[c] = floatIn_[static_cast<size_t>(c)].data();
+        for (int n = 0; n < frames; ++n) floatIn[c][n] = static_cast<float>(inputs[c][n]);
+      }
+      for (int c = 0; c < 2; ++c) floatOut[c] = floatOut_[static_cast<size_t>(c)].data();
+      inBuses[0].channelBuffers32 = floatIn;
+      inBuses[1].channelBuffers32 = floatIn + 2;
+      outBus.channelBuffers32 = floatOut;
+    }
+    inBuses[0].numChannels = 2;
+    inBuses[1].numChannels = 2;
+    outBus.numChannels = 2;
+    data.numInputs = inputBusCount_;
+    data.inputs = inBuses;
+    data.numOutputs = 1;
+    data.outputs = &outBus;
+    data.inputParameterChanges = pending_.Empty() ? nullptr : &pending_;
+    ProcessContext context;
+    memset(&context, 0, sizeof(context));
+    context.state = ProcessContext::kPlaying | ProcessContext::kTempoValid |
+                    ProcessContext::kTimeSigValid;
+    context.sampleRate = sampleRate_;
+    context.projectTimeSamples = position_;
+    context.tempo = 120.0;
+    context.timeSigNumerator = 4;
+    context.timeSigDenominator = 4;
+    data.processContext = &context;
+    processor_->process(data);
+    pending_.Clear();
+    position_ += frames;
+    if (!doublePrecision_) {
+      for (int c = 0; c < 2; ++c) {
+        for (int n = 0; n < frames; ++n) outputs[c][n] = floatOut[c][n];
+      }
+    }
+  }
+
+  bool GetState(std::vector<uint8_t>& blob, std::string& error) override {
+    FlushParameters();
+    MemoryStream stream;
+    if (controller_->getState(&stream) != kResultOk) {
+      error = "the plug-in did not hand over its state";
+      return false;
+    }
+    blob = stream.Bytes();
+    return true;
+  }
+
+  bool SetState(const std::vector<uint8_t>& blob, std::string& error) override {
+    MemoryStream stream(blob);
+    if (controller_->setState(&stream) != kResultOk) {
+      error = "the plug-in refused the state (wrong size or not saved by this VST3 plug-in)";
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  std::string Text(ParamID id, double normalized) {
+    String128 text = {};
+    if (controller_->getParamStringByValue(id, normalized, text) != kResultOk) return "";
+    return Utf16ToUtf8(text, 128);
+  }
+
+  void ReadParameterIds() {
+    const int32 count = controller_->getParameterCount();
+    ids_.assign(static_cast<size_t>(std::max(count, 0)), 0);
+    for (int32 i = 0; i < count; ++i) {
+      ParameterInfo info;
+      if (controller_->getParameterInfo(i, info) == kResultOk) ids_[static_cast<size_t>(i)] = info.id;
+    }
+  }
+
+  bool IdFor(int index, ParamID& id, std::string& error) {
+    if (index < 0 || static_cast<size_t>(index) >= ids_.size()) {
+      error = "no such parameter";
+      return false;
+    }
+    id = ids_[static_cast<size_t>(index)];
+    return true;
+  }
+
+  // Parameters reach the processor with the next block, and the controller
+  // is told at once so its display follows.
+  void Send(ParamID id, double normalized) {
+    pending_.Set(id, normalized);
+    controller_->setParamNormalized(id, normalized);
+  }
+
+  // Delivers pending parameter changes with an empty block.
+  void FlushParameters() {
+    if (pending_.Empty() || !active_) return;
+    double silence[1] = {0};
+    double scratch[2][1];
+    const double* in[4] = {silence, silence, silence, silence};
+    double* out[2] = {scratch[0], scratch[1]};
+    Process(in, out, 0);
+  }
+
+  void Unload() {
+    if (processor_ && processing_) processor_->setProcessing(false);
+    if (component_ && active_) component_->setActive(false);
+    if (controller_) {
+      controller_->setComponentHandler(nullptr);
+      controller_->release();
+    }
+    if (processor_) processor_->release();
+    if (component_) {
+      if (initialized_) component_->terminate();
+      component_->release();
+    }
+    controller_ = nullptr;
+    processor_ = nullptr;
+    component_ = nullptr;
+    if (factory_) factory_->release();
+    factory_ = nullptr;
+    if (library_) {
+      if (entered_) {
+        if (auto exitProc = reinterpret_cast<bool (*)()>(dlsym(library_, "ModuleExit"))) exitProc();
+      }
+      dlclose(library_);
+    }
+    library_ = nullptr;
+  }
+
+  void* library_ = nullptr;
+  bool entered_ = false;
+  IPluginFactory* factory_ = nullptr;
+  IComponent* component_ = nullptr;
+  IAudioProcessor* processor_ = nullptr;
+  IEditController* controller_ = nullptr;
+  bool initialized_ = false;
+  bool active_ = false;
+  bool processing_ = false;
+  bool doublePrecision_ = false;
+  int32 inputBusCount_ = 1;
+  double sampleRate_ = 44100;
+  int64 position_ = 0;
+  std::string vendor_;
+  std::vector<ParamID> ids_;
+  HostApplication hostApplication_;
+  ComponentHandler componentHandler_;
+  ParamChanges pending_;
+  std::vector<std::vector<float>> floatIn_, floatOut_;
+};
+
+}  // namespace
+
+std::unique_ptr<PluginHost> LoadVst3(const std::string& path, std::string& error) {
+  auto host = std::make_unique<Vst3Host>();
+  if (!host->Load(path, error)) return nullptr;
+  return host;
+}
+
+}  // namespace render
