@@ -191,6 +191,13 @@ void IEffectVST3::SyncControllerParams() {
       preset->setNormalized(static_cast<double>(CurrentPresetIndex()) / PresetCount());
 }
 
+tresult PLUGIN_API IEffectVST3::activateBus(MediaType type, BusDirection dir, int32 index,
+                                            TBool state) {
+  // Processing reads the activation of the buses: wait for the block.
+  PlugLockGuard guard(*this);
+  return SingleComponentEffect::activateBus(type, dir, index, state);
+}
+
 tresult PLUGIN_API IEffectVST3::setActive(TBool state) {
   ActivationChanged(state != 0);
   return kResultOk;
@@ -384,7 +391,10 @@ void IEffectVST3::ProcessAudio(ProcessData& data, int frames, std::vector<Sample
 
   // Host channels the plug-in did not write (inactive buses, channels beyond
   // a bus's width) get silence rather than whatever they held.
-  for (int32 b = 0; data.outputs && b < data.numOutputs; ++b) {
+  // Only the buses the plug-in declared are touched: a host count beyond
+  // them may not be backed by memory.
+  int32 hostBuses = std::min(data.numOutputs, AudioOutputCount());
+  for (int32 b = 0; data.outputs && b < hostBuses; ++b) {
     const AudioBusBuffers& hostBus = data.outputs[b];
     Sample** arrays = ChannelArrays<Sample>(hostBus);
     if (!arrays) continue;

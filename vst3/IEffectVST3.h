@@ -19,9 +19,9 @@
 //     every controller query come from the user-interface thread;
 //     process comes from the audio thread, which may be a different thread
 //     from the one that set up processing.
-//   - process, getState, setState, setupProcessing and setBusArrangements
-//     hold the plug-in lock, so an audio block never overlaps a parameter,
-//     bus or state change.
+//   - process, getState, setState, setupProcessing, setBusArrangements and
+//     activateBus hold the plug-in lock, so an audio block never overlaps a
+//     parameter, bus or state change.
 //
 // What stays constant between calls: the parameter IDs (the plug-in's
 // parameter index, plus 'prst' and 'bpas'), the state format (the base's
@@ -59,6 +59,8 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   tresult PLUGIN_API terminate() SMTG_OVERRIDE;
 
   // ---- IComponent ----
+  tresult PLUGIN_API activateBus(Steinberg::Vst::MediaType type, Steinberg::Vst::BusDirection dir,
+                                 int32 index, Steinberg::TBool state) SMTG_OVERRIDE;
   tresult PLUGIN_API setActive(Steinberg::TBool state) SMTG_OVERRIDE;
 
   // ---- IAudioProcessor ----
