@@ -31,6 +31,9 @@ void ReadFromMemory(png_structp png, png_bytep out, png_size_t count) {
 
 void QuietWarning(png_structp, png_const_charp) {}
 
+// Damaged images are expected input: fail quietly back to the caller.
+[[noreturn]] void QuietError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+
 }  // namespace
 
 bool PngDecoderAvailable() { return true; }
@@ -39,7 +42,7 @@ PIX_MemBitmap* LoadPngFromMemory(const unsigned char* data, size_t length) {
   static const unsigned char kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
   if (!data || length <= 7 || std::memcmp(data, kSignature, 8) != 0) return nullptr;
 
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, QuietWarning);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, QuietError, QuietWarning);
   if (!png) return nullptr;
   png_infop info = png_create_info_struct(png);
   if (!info) {
@@ -121,7 +124,7 @@ bool WriteBitmapPng(PIX_IBitmap* bitmap, const char* path) {
     return false;
   FILE* file = std::fopen(path, "wb");
   if (!file) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, QuietWarning);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, QuietError, QuietWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info) {
     png_destroy_write_struct(&png, &info);
