@@ -212,8 +212,8 @@ void SelectorStrip(const std::string& dir, const char* name, int w, int h, int v
 // reduction (1 - gain) grows; the scale is marked in dB of reduction.
 void MeterStrip(const std::string& dir) {
   const int w = 174, h = 95, frames = 61;
-  const float px = 87, py = 150;  // needle pivot, below the window
-  const float sweep = 46;         // degrees either side of vertical
+  const float px = 87, py = 135;  // needle pivot, below the window
+  const float sweep = 42;         // degrees either side of vertical
   auto angleFor = [&](float reduction) { return sweep - 2 * sweep * reduction; };
   auto reductionForDb = [](float db) { return 1.0f - std::pow(10.0f, -db / 20.0f); };
   Canvas face(w, h);
@@ -227,7 +227,7 @@ void MeterStrip(const std::string& dir) {
               return Mix(Hex(0xFBE3AE), Hex(0xC98E3C), std::min(1.0f, d * 1.6f));
             });
   // Scale arc and the red heavy-reduction zone.
-  const float rs = 112;
+  const float rs = 100;
   face.Fill(fx0, fy0, fx1, fy1,
             [&](float x, float y) { return ArcDistance(x, y, px, py, rs, 0.6f, -sweep, sweep); },
             Hex(0x2A1E12));
@@ -254,17 +254,17 @@ void MeterStrip(const std::string& dir) {
               },
               Hex(0x2A1E12));
     if (major)
-      face.Text(m.text, px + sx * (rs - 15), py + sy * (rs - 15) + 3.5f, 9.5f, true,
+      face.Text(m.text, px + sx * (rs - 14), py + sy * (rs - 14) + 3.5f, 9.5f, true,
                 m.db >= 10 ? Hex(0x9E2414) : Hex(0x2A1E12), 1);
   }
-  face.Text("GAIN REDUCTION", w / 2.0f, 62, 7.5f, true, Hex(0x4A3622), 1, 1.2f);
-  face.Text("dB", w / 2.0f, 72, 7.5f, false, Hex(0x4A3622), 1);
+  face.Text("GAIN REDUCTION", w / 2.0f, 23, 7.5f, true, Hex(0x4A3622), 1, 1.2f);
+  face.Text("dB", w - 14.0f, 82, 7.5f, true, Hex(0x4A3622), 2);
   Canvas strip(w, h * frames);
   for (int k = 0; k < frames; ++k) {
     Canvas c = face;
     float a = Rad(angleFor(static_cast<float>(k) / (frames - 1)));
     float sx = std::sin(a), sy = -std::cos(a);
-    float r0 = 62, r1 = rs + 6;
+    float r0 = 50, r1 = rs + 5;
     auto needle = [&](float ox, float oy, float hw) {
       return [=](float x, float y) {
         return std::max(SegmentDistance(x, y, px + sx * r0 + ox, py + sy * r0 + oy, px + sx * r1 + ox,
@@ -451,8 +451,8 @@ void Background(const std::string& dir) {
   c.Shadow(586, 9, 772, 116, [&](float x, float y) { return RoundRectDistance(x, y, 591, 12, 767, 109, 8); }, 4, 0.9f);
   c.Fill(586, 8, 772, 114, [&](float x, float y) { return RoundRectDistance(x, y, 589, 10, 769, 111, 9); },
          [&](float, float y) { return Mix(Hex(0x0C0D0F), Hex(0x40454C), (y - 10) / 101); });
-  c.Text("GR", 679, 131, 10.5f, true, kLabel, 1, 1.5f);
-  c.Text("STEREO LINKED DETECTOR", 679, 143, 7, false, kLegend, 1, 1.0f);
+  c.Text("GAIN REDUCTION", 679, 130, 9, true, kLabel, 1, 1.4f);
+  c.Text("STEREO LINKED", 679, 142, 7, false, kLegend, 1, 1.2f);
 
   // MODE column: labels beside the illuminated buttons.
   c.Text("SLAM", 849, 13 + 34 + 4, 10, true, kLabel, 0, 1.0f);
@@ -470,7 +470,7 @@ void Background(const std::string& dir) {
   c.Fill(20, 193, 90, 196, [](float, float y) { return std::fabs(y - 194.5f) - 0.5f; }, Hex(0x4B5159));
 
   // Brand panel.
-  c.Text("KESTRUNE", 821, 200, 24, true, Hex(0xEDEFF2), 1, 3.0f);
+  c.Text("KESTRUNE", 821, 199, 21, true, Hex(0xEDEFF2), 1, 2.6f);
   c.Fill(748, 208, 894, 212, [](float, float y) { return std::fabs(y - 209.5f) - 0.6f; }, kAmber);
   c.Text("STEREO BUS COMPRESSOR", 821, 226, 8, false, kLegend, 1, 1.8f);
   c.Text("SIDECHAIN  \xB7  SATURATION  \xB7  4x/16x", 821, 240, 6.5f, false, Hex(0x6C737C), 1, 0.8f);
