@@ -16,20 +16,29 @@ namespace {
 // Finds the file of the closest installed face. fontconfig substitutes a
 // metric-compatible sans (DejaVu Sans on a bare Debian) for Verdana.
 bool MatchFontFile(const char* faceName, int style, std::string* path, int* index) {
-  if (!FcInit()) return false;
+  // A private configuration, released after the match, so the host's own
+  // fontconfig state is neither touched nor kept alive by the plug-in.
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  if (!config) return false;
   FcPattern* pattern = FcPatternCreate();
-  if (!pattern) return false;
+  if (!pattern) {
+    FcConfigDestroy(config);
+    return false;
+  }
   FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(faceName));
   FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>("DejaVu Sans"));
   FcPatternAddInteger(pattern, FC_WEIGHT, style == TextBold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
   FcPatternAddInteger(pattern, FC_SLANT, style == TextItalic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
   FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
   FcDefaultSubstitute(pattern);
   FcResult result = FcResultNoMatch;
-  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+  FcPattern* match = FcFontMatch(config, pattern, &result);
   FcPatternDestroy(pattern);
-  if (!match) return false;
+  if (!match) {
+    FcConfigDestroy(config);
+    return false;
+  }
   FcChar8* file = nullptr;
   int faceIndex = 0;
   bool ok = FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file;
@@ -39,6 +48,7 @@ bool MatchFontFile(const char* faceName, int style, std::string* path, int* inde
     *index = faceIndex;
   }
   FcPatternDestroy(match);
+  FcConfigDestroy(config);
   return ok;
 }
 

@@ -94,6 +94,7 @@ TEST(TextLayout, CentredAndRightAlignedTextAndMeasuring) {
   font.SetTextColour(0xFFFFFFFFu);
   PIX_MemBitmap bmp;
   bmp.Resize(20, 3);
+  FillPixelRect(&bmp, 0, 0, 20, 3, 0, 1.0f, BlitCopy);
   PixelRect r(0, 0, 20, 3);
   font.DrawTextInto(&bmp, "ab", -1, &r, TextFormatCentre);  // 8 wide: starts at 6
   EXPECT_EQ(bmp.Row(0)[5], 0u);
