@@ -604,7 +604,17 @@ int Run(int argc, char** argv) {
       if (!ApplySetting(*host, params, setting[0], setting[1], failure)) return fail();
     }
   }
-  if (!presetBlob.empty() || !options.preset.empty()) {
+  if (!options.preset.empty()) {
+    // The plug-in's state has one size; a file of another size is not a
+    // preset of this plug-in in this format, whatever the plug-in would make
+    // of it.
+    std::vector<uint8_t> current;
+    if (host->GetState(current, error) && current.size() != presetBlob.size()) {
+      failure = {kExitInput, "preset '" + options.preset + "' is not a " + host->FormatName() +
+                                 " Kestrune state: it has " + std::to_string(presetBlob.size()) +
+                                 " bytes, the plug-in's state has " + std::to_string(current.size())};
+      return fail();
+    }
     if (!host->SetState(presetBlob, error)) {
       failure = {kExitInput, "preset '" + options.preset + "' was not accepted: " + error};
       return fail();

@@ -37,6 +37,10 @@ class Vst2Host : public PluginHost {
       error = "cannot load VST2 module '" + path + "': no such file";
       return false;
     }
+    if (S_ISDIR(status.st_mode)) {
+      error = "'" + path + "' is a folder, not a VST2 module (a VST3 bundle loads with --format vst3)";
+      return false;
+    }
     library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library_) {
       error = "cannot load VST2 module '" + path + "': " + dlerror();

@@ -77,6 +77,7 @@ class HostApplication : public IHostApplication {
   tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
     if (SameIid(iid, FUnknown_iid) || SameIid(iid, IHostApplication_iid)) {
       *obj = static_cast<IHostApplication*>(this);
+      addRef();
       return kResultOk;
     }
     *obj = nullptr;
@@ -102,6 +103,7 @@ class ComponentHandler : public IComponentHandler {
   tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
     if (SameIid(iid, FUnknown_iid) || SameIid(iid, IComponentHandler_iid)) {
       *obj = static_cast<IComponentHandler*>(this);
+      addRef();
       return kResultOk;
     }
     *obj = nullptr;
@@ -126,6 +128,7 @@ class MemoryStream : public IBStream {
   tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
     if (SameIid(iid, FUnknown_iid) || SameIid(iid, IBStream_iid)) {
       *obj = static_cast<IBStream*>(this);
+      addRef();
       return kResultOk;
     }
     *obj = nullptr;
@@ -183,6 +186,7 @@ class ParamQueue : public IParamValueQueue {
   tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
     if (SameIid(iid, FUnknown_iid) || SameIid(iid, IParamValueQueue_iid)) {
       *obj = static_cast<IParamValueQueue*>(this);
+      addRef();
       return kResultOk;
     }
     *obj = nullptr;
@@ -213,6 +217,7 @@ class ParamChanges : public IParameterChanges {
   tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
     if (SameIid(iid, FUnknown_iid) || SameIid(iid, IParameterChanges_iid)) {
       *obj = static_cast<IParameterChanges*>(this);
+      addRef();
       return kResultOk;
     }
     *obj = nullptr;

@@ -1,0 +1,288 @@
+// End-to-end runs of the built kestrune-render on small generated files: the
+// audio it writes against the effect driven in-process, sidechain routing,
+// presets, the parameter list, the embedded default, and every kind of bad
+// input with its exit status and message and no file left behind.
+#include <gtest/gtest.h>
+
+#include "KestruneIdentity.h"
+#include "RenderRig.h"
+
+namespace {
+
+using namespace rig;
+
+const std::string kVst3Bundle = KESTRUNE_VST3_BUNDLE;
+const std::string kVst2Module = KESTRUNE_VST2_MODULE;
+
+std::vector<std::string> ModuleArgs(const std::string& format) {
+  return format == "vst2" ? std::vector<std::string>{"--format", "vst2", "--module", kVst2Module}
+                          : std::vector<std::string>{"--module", kVst3Bundle};
+}
+
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// Settings whose plain values survive the formats' normalised round trip
+// exactly, so host and in-process runs start from identical parameters.
+const std::vector<std::string> kSetArgs = {"--set", "INPUT=30", "--set", "OUTPUT=-15", "--set",
+                                           "MIX=75",  "--set", "HPF=140", "--set", "RATIO=3"};
+const std::vector<Setting> kSettings = {{kestrune::kInput, 30},
+                                        {kestrune::kOutput, -15},
+                                        {kestrune::kMix, 75},
+                                        {kestrune::kHpf, 140},
+                                        {kestrune::kRatio, 3}};
+
+struct Case {
+  const char* format;
+  bool doublePrecision;
+};
+
+class RenderMatchesInProcess : public ::testing::TestWithParam<Case> {};
+
+TEST_P(RenderMatchesInProcess, OutputIsSampleForSampleTheEffectRunInProcess) {
+  const Case c = GetParam();
+  ScratchFolder folder;
+  const Audio input = TestSignal(1.3);
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", input));
+  std::vector<std::string> args = {"in.wav", "-o", "out.wav", "--block", "300", "--no-pictures",
+                                   "--precision", c.doublePrecision ? "64" : "32", "--sample-format",
+                                   c.doublePrecision ? "double" : "float"};
+  RunResult run = RunRender(folder, Join(Join(args, kSetArgs), ModuleArgs(c.format)));
+  ASSERT_EQ(run.status, 0) << run.err;
+  Audio output;
+  ASSERT_TRUE(ReadAudio(folder / "out.wav", output));
+  EXPECT_EQ(output.rate, input.rate);
+  const Channels expected = RenderInProcess(input, nullptr, kSettings, 300, c.doublePrecision);
+  EXPECT_EQ(Differences(output.channels, expected), 0u);
+  // The settings took hold: the compressor changed the signal.
+  EXPECT_GT(Differences(output.channels, input.channels), input.Frames());
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, RenderMatchesInProcess,
+                         ::testing::Values(Case{"vst3", false}, Case{"vst3", true}, Case{"vst2", false},
+                                           Case{"vst2", true}),
+                         [](const auto& info) {
+                           return std::string(info.param.format) + (info.param.doublePrecision ? "_64bit" : "_32bit");
+                         });
+
+class RenderFormat : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(RenderFormat, SidechainFileDrivesTheDetectorThroughTheSidechainInputs) {
+  ScratchFolder folder;
+  Audio input = TestSignal(1.0, 48000, 2, 0.0);  // the quiet tone only
+  Audio sidechain = TestSignal(1.0, 48000, 2, 0.9);
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", input));
+  ASSERT_TRUE(WriteAudio(folder / "side.wav", sidechain));
+  const std::vector<std::string> common = Join({"in.wav", "--no-pictures", "--sample-format", "float",
+                                                "--set", "INPUT=40"},
+                                               ModuleArgs(GetParam()));
+  RunResult withSide = RunRender(folder, Join(common, {"--sidechain", "side.wav", "-o", "side-out.wav"}));
+  ASSERT_EQ(withSide.status, 0) << withSide.err;
+  EXPECT_NE(withSide.out.find("Sidechain set to 0"), std::string::npos) << withSide.out;
+  RunResult without = RunRender(folder, Join(common, {"-o", "plain-out.wav"}));
+  ASSERT_EQ(without.status, 0) << without.err;
+
+  Audio sideOut, plainOut;
+  ASSERT_TRUE(ReadAudio(folder / "side-out.wav", sideOut));
+  ASSERT_TRUE(ReadAudio(folder / "plain-out.wav", plainOut));
+  const Channels expected = RenderInProcess(input, &sidechain,
+                                            {{kestrune::kInput, 40}, {kestrune::kSidechain, 0}}, 512, false);
+  EXPECT_EQ(Differences(sideOut.channels, expected), 0u);
+  // The bursts on the sidechain pull the tone down; without them it is not.
+  double sideEnergy = 0, plainEnergy = 0;
+  for (size_t n = 0; n < sideOut.Frames(); ++n) {
+    sideEnergy += sideOut.channels[0][n] * sideOut.channels[0][n];
+    plainEnergy += plainOut.channels[0][n] * plainOut.channels[0][n];
+  }
+  EXPECT_LT(sideEnergy, 0.5 * plainEnergy);
+}
+
+TEST_P(RenderFormat, SavedPresetRestoresTheSameSettings) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.5)));
+  const auto module = ModuleArgs(GetParam());
+  RunResult save = RunRender(folder, Join(Join({"in.wav", "-o", "a.wav", "--no-pictures", "--sample-format",
+                                                "float", "--save-preset", "p.preset"},
+                                               kSetArgs),
+                                          module));
+  ASSERT_EQ(save.status, 0) << save.err;
+  RunResult load = RunRender(folder, Join({"in.wav", "-o", "b.wav", "--no-pictures", "--sample-format", "float",
+                                           "--preset", "p.preset"},
+                                          module));
+  ASSERT_EQ(load.status, 0) << load.err;
+  Audio a, b;
+  ASSERT_TRUE(ReadAudio(folder / "a.wav", a));
+  ASSERT_TRUE(ReadAudio(folder / "b.wav", b));
+  EXPECT_EQ(Differences(a.channels, b.channels), 0u);
+  RunResult listed = RunRender(folder, Join({"--preset", "p.preset", "--list-params"}, module));
+  EXPECT_NE(listed.out.find("30.00"), std::string::npos) << listed.out;
+}
+
+TEST_P(RenderFormat, ListParamsShowsEveryParameterWithRangeDefaultAndCurrentValue) {
+  ScratchFolder folder;
+  RunResult run = RunRender(folder, Join({"--list-params", "--set", "MID FREQ=2500", "--set", "OVERSAMPLING=1"},
+                                         ModuleArgs(GetParam())));
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* name : {"INPUT", "OUTPUT", "ATTACK", "RELEASE", "RATIO", "HPF", "MIX", "MID FREQ",
+                           "MID GAIN", "HF", "BYPASS", "SLAM", "OVERSAMPLING", "Sidechain"}) {
+    EXPECT_NE(run.out.find(std::string(" ") + name), std::string::npos) << name << "\n" << run.out;
+  }
+  std::istringstream lines(run.out);
+  std::string line;
+  bool sawMidFreq = false, sawOversampling = false;
+  while (std::getline(lines, line)) {
+    if (line.find("MID FREQ") != std::string::npos) {
+      sawMidFreq = true;
+      EXPECT_NE(line.find("500.00 .. 10000.00"), std::string::npos) << line;
+      EXPECT_NE(line.find("2500.00"), std::string::npos) << line;
+    }
+    if (line.find("  12  OVERSAMPLING*") == 0) {
+      sawOversampling = true;  // range 0 .. 1, default 0, now 1
+      EXPECT_NE(line.find("0 .. 1               0          1"), std::string::npos) << line;
+    }
+  }
+  EXPECT_TRUE(sawMidFreq);
+  EXPECT_TRUE(sawOversampling) << run.out;
+}
+
+TEST_P(RenderFormat, ValueOutsideTheRangeIsClampedWithAWarning) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.3)));
+  const auto module = ModuleArgs(GetParam());
+  RunResult over = RunRender(folder, Join({"in.wav", "-o", "over.wav", "--no-pictures", "--set", "INPUT=500"}, module));
+  ASSERT_EQ(over.status, 0) << over.err;
+  EXPECT_NE(over.err.find("warning: INPUT=500 is outside 0.00 .. 80.00; using 80"), std::string::npos) << over.err;
+  RunResult top = RunRender(folder, Join({"in.wav", "-o", "top.wav", "--no-pictures", "--set", "INPUT=80"}, module));
+  ASSERT_EQ(top.status, 0) << top.err;
+  Audio a, b;
+  ASSERT_TRUE(ReadAudio(folder / "over.wav", a));
+  ASSERT_TRUE(ReadAudio(folder / "top.wav", b));
+  EXPECT_EQ(Differences(a.channels, b.channels), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, RenderFormat, ::testing::Values("vst3", "vst2"),
+                         [](const auto& info) { return info.param; });
+
+TEST(RenderDefault, WithoutInputRendersTheEmbeddedMaterialAndBothPictures) {
+  ScratchFolder folder;
+  RunResult run = RunRender(folder, {"--module", kVst3Bundle});
+  ASSERT_EQ(run.status, 0) << run.err;
+  Audio output;
+  ASSERT_TRUE(ReadAudio(folder / "kestrune-default.wav", output));
+  EXPECT_EQ(output.rate, 48000);
+  EXPECT_EQ(output.channels.size(), 2u);
+  EXPECT_EQ(output.Frames(), 8u * 48000u);
+  int width = 0, height = 0;
+  ASSERT_TRUE(PngSize(folder / "kestrune-default-editor.png", width, height));
+  EXPECT_EQ(width, 912);
+  EXPECT_EQ(height, 287);
+  ASSERT_TRUE(PngSize(folder / "kestrune-default-levels.png", width, height));
+  EXPECT_EQ(width, 1200);
+  EXPECT_EQ(height, 640);
+  EXPECT_EQ(folder.Names().size(), 3u);
+  // The summary names where everything went and shows real compression.
+  EXPECT_NE(run.out.find("audio:        kestrune-default.wav"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("editor:       kestrune-default-editor.png"), std::string::npos);
+  EXPECT_NE(run.out.find("levels plot:  kestrune-default-levels.png"), std::string::npos);
+  const size_t at = run.out.find("largest gain reduction: ");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_GT(std::atof(run.out.c_str() + at + 24), 6.0) << run.out;
+  EXPECT_NE(run.out.find("realtime"), std::string::npos);
+}
+
+TEST(RenderDefault, MonoInputGivesMonoOutputFromTheLeftChannel) {
+  ScratchFolder folder;
+  const Audio input = TestSignal(0.4, 44100, 1);
+  ASSERT_TRUE(WriteAudio(folder / "mono.aiff", input, SF_FORMAT_PCM_24, SF_FORMAT_AIFF));
+  RunResult run = RunRender(folder, {"mono.aiff", "--no-pictures", "--module", kVst3Bundle});
+  ASSERT_EQ(run.status, 0) << run.err;
+  Audio output;
+  ASSERT_TRUE(ReadAudio(folder / "mono-kestrune.aiff", output));
+  EXPECT_EQ(output.channels.size(), 1u);
+  EXPECT_EQ(output.Frames(), input.Frames());
+}
+
+// ---- Refusals: status, one-line message, nothing left behind.
+
+struct Refusal {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  const char* message;
+};
+
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
+
+class RenderRefuses : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(RenderRefuses, WithOneLineErrorStatusAndNoFileLeft) {
+  const Refusal& r = GetParam();
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.3)));
+  ASSERT_TRUE(WriteAudio(folder / "side48k.wav", TestSignal(0.3, 48000)));
+  ASSERT_TRUE(WriteAudio(folder / "sideshort.wav", TestSignal(0.2)));
+  ASSERT_TRUE(WriteAudio(folder / "three.wav", TestSignal(0.3, 44100, 3)));
+  std::ofstream(folder / "text.wav") << "this is not audio\n";
+  std::ofstream(folder / "garbage.so") << "not a shared library\n";
+  std::ofstream(folder / "a-file") << "x";
+  const std::set<std::string> before = folder.Names();
+
+  std::vector<std::string> args;
+  for (const std::string& a : r.args) {
+    std::string expanded = a;
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"@VST3", kVst3Bundle},
+                                     {"@VST2", kVst2Module},
+                                     {"@FAKE3", KESTRUNE_FAKE_VST3},
+                                     {"@FAKE2", KESTRUNE_FAKE_VST2}}) {
+      if (expanded == key) expanded = value;
+    }
+    args.push_back(expanded);
+  }
+  RunResult run = RunRender(folder, args);
+  EXPECT_EQ(run.status, r.status) << run.err;
+  EXPECT_EQ(run.err.rfind("kestrune-render: error: ", 0), 0u) << run.err;
+  EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(folder.Names(), before);
+}
+
+const Refusal kRefusals[] = {
+    {"MissingInput", {"nothere.wav", "--module", "@VST3"}, 3, "input 'nothere.wav' does not exist"},
+    {"InputThatIsAFolder", {".", "--module", "@VST3"}, 3, "is a folder"},
+    {"UnsupportedFormat", {"text.wav", "--module", "@VST3"}, 3, "input 'text.wav' is not a WAV, AIFF or FLAC file"},
+    {"MoreThanTwoChannels", {"three.wav", "--module", "@VST3"}, 3, "has 3 channels"},
+    {"UnknownParameter", {"in.wav", "--set", "THRESHOLD=3", "--module", "@VST3"}, 2, "unknown parameter 'THRESHOLD'"},
+    {"ValueThatIsNotANumber", {"in.wav", "--set", "MIX=lots", "--module", "@VST2", "--format", "vst2"}, 2,
+     "'lots' is not a value for MIX"},
+    {"SidechainAtAnotherRate", {"in.wav", "--sidechain", "side48k.wav", "--module", "@VST3"}, 3,
+     "is at 48000 Hz but the input is at 44100 Hz"},
+    {"SidechainOfAnotherLength", {"in.wav", "--sidechain", "sideshort.wav", "--module", "@VST3"}, 3,
+     "has 8820 frames but the input has 13230"},
+    {"ModuleOfAnotherPluginVst3", {"in.wav", "--module", "@FAKE3"}, 4,
+     "is not the Kestrune plug-in (it offers Other Compressor)"},
+    {"ModuleOfAnotherPluginVst2", {"in.wav", "--format", "vst2", "--module", "@FAKE2"}, 4,
+     "is not the Kestrune plug-in (it is 'Other Compressor')"},
+    {"ModuleThatDoesNotLoad", {"in.wav", "--module", "garbage.so"}, 4, "cannot load VST3 module 'garbage.so'"},
+    {"MissingModule", {"in.wav", "--format", "vst2", "--module", "none.so"}, 4,
+     "cannot load VST2 module 'none.so': no such file"},
+    {"Vst2ModuleLoadedAsVst3", {"in.wav", "--module", "@VST2"}, 4, "is not a VST3 module"},
+    {"Vst3ModuleLoadedAsVst2", {"in.wav", "--format", "vst2", "--module", "@VST3"}, 4, "not a VST2 module"},
+    {"OutputInMissingFolder", {"in.wav", "-o", "no/such/out.wav", "--module", "@VST3"}, 5,
+     "folder 'no/such' does not exist"},
+    {"OutputBelowAFile", {"in.wav", "-o", "a-file/out.wav", "--module", "@VST3"}, 5, "cannot write 'a-file/out.wav'"},
+    {"EditorPictureInMissingFolder", {"in.wav", "--editor-png", "gone/e.png", "--module", "@VST3"}, 5,
+     "cannot write 'gone/e.png'"},
+    {"OutputOverInput", {"in.wav", "-o", "./in.wav", "--module", "@VST3"}, 5, "would overwrite the input"},
+    {"OutputOfUnknownType", {"in.wav", "-o", "out.mp3", "--module", "@VST3"}, 2, "must end in .wav, .aif, .aiff or .flac"},
+    {"FloatIntoFlac", {"in.wav", "-o", "out.flac", "--sample-format", "float", "--module", "@VST3"}, 2,
+     "FLAC cannot hold 32-bit float samples"},
+    {"PresetOfAnotherFormat", {"in.wav", "--preset", "three.wav", "--module", "@VST3"}, 3, "is not a VST3 Kestrune state"},
+    {"UnknownOption", {"in.wav", "--louder"}, 2, "unknown option '--louder'"},
+};
+
+INSTANTIATE_TEST_SUITE_P(BadInput, RenderRefuses, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
