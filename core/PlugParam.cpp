@@ -44,8 +44,8 @@ void PlugParam::InitInteger(const char* newName, double defaultVal, double minVa
   InitContinuous(newName, defaultVal, minVal, maxVal, 1.0, newLabel, "", 1.0);
 }
 
-double PlugParam::NormalizedValue() const {
-  double v = std::min(std::max(value, minValue), maxValue);
+double PlugParam::NormalizedFromPlain(double plain) const {
+  double v = std::fmin(std::fmax(plain, minValue), maxValue);
   return std::pow((v - minValue) / (maxValue - minValue), 1.0 / shape);
 }
 
@@ -54,6 +54,7 @@ double PlugParam::PlainFromNormalized(double normalized) const {
 }
 
 void PlugParam::SetFromNormalized(double normalized) {
+  if (std::isnan(normalized)) return;
   double v = PlainFromNormalized(normalized);
   if (kind != ParamKindContinuous) v = std::floor(v / step + 0.5) * step;
   value = std::min(v, maxValue);

@@ -37,9 +37,14 @@ class PlugParam {
   void SetCurveShape(double shape) { this->shape = shape; }
 
   // Conversions between the plain value and the normalised [0, 1] value.
-  double NormalizedValue() const;
+  double NormalizedValue() const { return NormalizedFromPlain(value); }
+  // Any plain value limited to the range and mapped through the curve; a NaN
+  // reads as the minimum.
+  double NormalizedFromPlain(double plain) const;
   double PlainFromNormalized(double normalized) const;
-  void SetFromNormalized(double normalized);   // host automation and editor gestures
+  // Host automation and editor gestures. A NaN is ignored: it would
+  // otherwise become the value and reach the audio.
+  void SetFromNormalized(double normalized);
   void SetClamped(double plain);               // restored state and typed values
 
   // Display. `out` must hold at least `outSize` bytes; the text is always

@@ -154,9 +154,7 @@ void IGraphics::ShowParameterValue(int paramIndex, double value, bool isNormaliz
   if (!isNormalized) {
     const PlugParam* param = plug_ ? plug_->ParamAt(paramIndex) : nullptr;
     if (!param) return;
-    double plain = std::fmin(std::fmax(value, param->minValue), param->maxValue);
-    value = std::pow((plain - param->minValue) / (param->maxValue - param->minValue),
-                     1.0 / param->shape);
+    value = param->NormalizedFromPlain(value);
   }
   for (IControl* c : controls_) {
     if (c->ParamIndex() == paramIndex) c->ReceivePlugValue(value);
@@ -382,11 +380,7 @@ void IGraphics::PromptParameterInput(IControl* control, PlugParam* param,
     }
     PopupMenu* chosen = ShowPopupMenu(&menu, rect);
     if (chosen && chosen->chosenIndex >= 0) {
-      double plain = chosen->chosenIndex;
-      plain = std::fmin(std::fmax(plain, param->minValue), param->maxValue);
-      double normalized = std::pow((plain - param->minValue) / (param->maxValue - param->minValue),
-                                   1.0 / param->shape);
-      control->ReceiveUserValue(normalized);
+      control->ReceiveUserValue(param->NormalizedFromPlain(chosen->chosenIndex));
     }
     return;
   }

@@ -13,17 +13,6 @@ double ClampNormalized(double normalized) {
   return normalized > 1.0 ? 1.0 : normalized;
 }
 
-// The normalized form of an arbitrary plain value, by the parameter's own
-// rule (range limit and curve), without touching the parameter itself.
-static double NormalizedFromPlain(const PlugParam& param, double plain) {
-  PlugParam probe;
-  probe.minValue = param.minValue;
-  probe.maxValue = param.maxValue;
-  probe.shape = param.shape;
-  probe.value = plain == plain ? plain : param.minValue;  // NaN reads as the minimum
-  return probe.NormalizedValue();
-}
-
 IEffectParameter::IEffectParameter(PlugParam* param, ParamID id, UnitID unitId) : param_(param) {
   WidenText(info.title, 128, param->name);
   WidenText(info.shortTitle, 128, "");
@@ -31,7 +20,7 @@ IEffectParameter::IEffectParameter(PlugParam* param, ParamID id, UnitID unitId) 
   info.id = id;
   info.stepCount =
       param->kind == ParamKindContinuous ? 0 : static_cast<int32>(param->maxValue - param->minValue);
-  info.defaultNormalizedValue = NormalizedFromPlain(*param, param->defaultValue);
+  info.defaultNormalizedValue = param->NormalizedFromPlain(param->defaultValue);
   info.flags = param->automatable ? ParameterInfo::kCanAutomate : 0;
   info.unitId = unitId;
   valueNormalized = info.defaultNormalizedValue;
@@ -60,5 +49,5 @@ ParamValue IEffectParameter::toPlain(ParamValue valueNormalized) const {
 }
 
 ParamValue IEffectParameter::toNormalized(ParamValue plainValue) const {
-  return NormalizedFromPlain(*param_, plainValue);
+  return param_->NormalizedFromPlain(plainValue);
 }

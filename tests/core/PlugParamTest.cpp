@@ -155,3 +155,18 @@ TEST(ParameterNames, OverlongNamesAreCutToTheField) {
   EXPECT_EQ(strlen(p.name), 31u);
   EXPECT_EQ(strlen(p.label), 31u);
 }
+
+TEST(ParameterAutomation, NaNFromAHostChangesNothing) {
+  PlugParam p = Continuous(20, 500, 0.01, 1, 100);
+  p.SetFromNormalized(std::nan(""));
+  EXPECT_EQ(p.value, 100);
+  EXPECT_EQ(p.NormalizedFromPlain(std::nan("")), 0);
+}
+
+TEST(ParameterAutomation, NormalizedFromPlainFollowsTheRangeAndCurve) {
+  PlugParam p = Continuous(-0.001, 0, 0.001, 2, -0.0009);
+  EXPECT_EQ(p.NormalizedFromPlain(p.value), p.NormalizedValue());
+  EXPECT_EQ(p.NormalizedFromPlain(5), 1);
+  EXPECT_EQ(p.NormalizedFromPlain(-5), 0);
+  EXPECT_NEAR(p.NormalizedFromPlain(-0.00075), 0.5, 1e-12);
+}
