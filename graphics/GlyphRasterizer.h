@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "GraphicsTypes.h"
+
 // One character's mask: `height` rows of `width` coverage bytes (0 no ink,
 // 255 full ink). Rows span the whole line: row 0 is the line's top, the
 // baseline is at the rasterizer's Ascent(). `left` is the first mask column
@@ -28,6 +30,15 @@ class GlyphRasterizer {
   // False when the character cannot be rendered at all; a character without
   // ink renders with width 0 and only an advance.
   virtual bool Render(uint32_t code, GlyphImage* out) = 0;
+  // Draws UTF-8 text straight into a bitmap's platform drawing context
+  // (format and clip as PIX_IFont::DrawTextInto) when this platform prefers
+  // that to the glyph cache. False: nothing was drawn, the glyph cache draws.
+  virtual bool DrawNative(PIX_IBitmap* /*bitmap*/, const char* /*text*/, int /*length*/,
+                          const PixelRect& /*rect*/, int /*format*/, const PixelRect* /*clip*/,
+                          uint32_t /*textColour*/, int /*backgroundMode*/,
+                          uint32_t /*backgroundColour*/) {
+    return false;
+  }
 };
 
 // Creates a rasterizer for a face name, a character cell height in pixels,

@@ -204,6 +204,14 @@ int PIX_CachedFont::LineAdvance(const uint32_t* codes, int count) {
 int PIX_CachedFont::DrawTextInto(PIX_IBitmap* bitmap, const char* text, int length,
                                  PixelRect* rect, int format, const PixelRect* clip) {
   if (!text || !rect || !handle_) return 0;
+  // The platform draws the text itself where it prefers to (GDI on Windows);
+  // translucent colours and multi-line spacing stay with the glyph cache.
+  if (!(format & (TextFormatCalcRect | TextFormatUseColourAlpha)) &&
+      (flags_ & FontPreferNative) && (flags_ & FontOwnsHandle) &&
+      (extraLineSpacing_ == 0 || (format & TextFormatSingleLine)) &&
+      handle_->DrawNative(bitmap, text, length, *rect, format, clip, textColour_, backgroundMode_,
+                          backgroundColour_))
+    return lineHeight_;
   std::vector<uint32_t> codes;
   DecodeUtf8(text, length, &codes);
 
