@@ -6,7 +6,11 @@
 #include <cstring>
 
 #include "IEffectParameter.h"
+#include "IEffectVST3View.h"
 #include "pluginterfaces/base/ibstream.h"
+#include "pluginterfaces/gui/iplugview.h"
+#include "pluginterfaces/vst/ivstcontextmenu.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "pluginterfaces/vst/ivstevents.h"
 #include "pluginterfaces/vst/ivsthostapplication.h"
 #include "pluginterfaces/vst/ivstparameterchanges.h"
@@ -474,9 +478,27 @@ tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value
   return SingleComponentEffect::setParamNormalized(tag, ClampNormalized(value));
 }
 
-IPlugView* PLUGIN_API IEffectVST3::createView(FIDString /*name*/) {
-  // No editor view is made yet: hosts then show their generic editor.
-  return nullptr;
+IPlugView* PLUGIN_API IEffectVST3::createView(FIDString name) {
+  if (!name || std::strcmp(name, ViewType::kEditor) != 0) return nullptr;
+  auto* view = new IEffectVST3View(this);
+  views_.push_back(view);
+  return view;
+}
+
+void IEffectVST3::ResizeEditor() {
+  if (!Editor() || views_.empty()) return;
+  views_.front()->RequestResize(Editor()->Width(), Editor()->Height());
+}
+
+void IEffectVST3::ShowHostParamMenu(int index, int x, int y) {
+  if (views_.empty() || !componentHandler || index < 0 || index >= ParamCount()) return;
+  FUnknownPtr<IComponentHandler3> handler(componentHandler);
+  if (!handler) return;
+  ParamID id = static_cast<ParamID>(index);
+  IContextMenu* menu = handler->createContextMenu(views_.front(), &id);
+  if (!menu) return;
+  menu->popup(x, y);
+  menu->release();
 }
 
 // ---------------------------------------------------------------- units and programs

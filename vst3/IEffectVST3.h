@@ -40,6 +40,7 @@
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 
 class IEffectParameter;
+class IEffectVST3View;
 
 class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
  public:
@@ -104,12 +105,20 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   double HostTempo() override;
   void HostTimeSignature(int* numerator, int* denominator) override;
   void HostTimeInfo(::HostTimeInfo* info) override;
-  void ResizeEditor() override {}
+  // Asks the first view's plug frame to resize it to the editor's size.
+  void ResizeEditor() override;
+  // The host's context menu for a parameter, through IComponentHandler3.
+  void ShowHostParamMenu(int index, int x, int y) override;
   void ChangeLatency(int frames) override;
   bool SendMidiOut(const MidiMessage&) override { return false; }
   bool SendSysExOut(const SysExMessage&) override { return false; }
 
   int SidechainChannelCount() const { return sidechainChannels_; }
+
+  // Views made by createView, in creation order. A view's destructor empties
+  // the list (ForgetViews); views are used only on the user-interface thread.
+  int ViewCount() const { return static_cast<int>(views_.size()); }
+  void ForgetViews() { views_.clear(); }
 
  private:
   void BuildBuses();
@@ -126,6 +135,7 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   void ProcessAudio(Steinberg::Vst::ProcessData& data, int frames, std::vector<Sample*>& hostIn,
                     std::vector<Sample*>& hostOut, std::vector<Sample*>& outByChannel);
 
+  std::vector<IEffectVST3View*> views_;
   int sidechainChannels_ = 0;
   bool sidechainActive_ = false;
   Steinberg::Vst::ProcessContext processContext_{};

@@ -1,0 +1,36 @@
+// IEffectVST3View: the IPlugView through which a VST3 host embeds the editor.
+//
+// Made by IEffectVST3::createView("editor"); it holds a reference to its
+// instance for as long as it lives and is listed in the instance's view list.
+// The host then, on its user-interface thread: setFrame(frame), getSize
+// (the editor's full size, also before attaching), attached(parent, "HWND")
+// which opens the editor window as a child of the host's window, any number
+// of onSize calls, removed() which closes it, and finally releases the view.
+// attached/removed may repeat on the same view.
+#pragma once
+
+#include "public.sdk/source/common/pluginview.h"
+
+class IEffectVST3;
+
+class IEffectVST3View : public Steinberg::CPluginView {
+ public:
+  explicit IEffectVST3View(IEffectVST3* plug);
+  ~IEffectVST3View() override;
+
+  Steinberg::tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) SMTG_OVERRIDE;
+  Steinberg::tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) SMTG_OVERRIDE;
+  Steinberg::tresult PLUGIN_API removed() SMTG_OVERRIDE;
+  Steinberg::tresult PLUGIN_API getSize(Steinberg::ViewRect* size) SMTG_OVERRIDE;
+  Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) SMTG_OVERRIDE;
+  Steinberg::tresult PLUGIN_API setFrame(Steinberg::IPlugFrame* frame) SMTG_OVERRIDE;
+
+  // Asks the host's frame to resize this view to the editor's new size.
+  void RequestResize(int width, int height);
+  Steinberg::IPlugFrame* Frame() const { return plugFrame; }
+
+ private:
+  IEffectVST3* plug_;
+  bool resizeExpected_ = false;
+  bool windowOpen_ = false;
+};
