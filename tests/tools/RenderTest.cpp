@@ -204,6 +204,16 @@ TEST(RenderDefault, MonoInputGivesMonoOutputFromTheLeftChannel) {
   EXPECT_EQ(output.Frames(), input.Frames());
 }
 
+TEST(RenderDefault, ProgressBarOnRequestEndsAtFullAndIsClearedFromTheLine) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.5)));
+  RunResult run = RunRender(folder, {"in.wav", "--no-pictures", "--progress", "-q", "--module", kVst3Bundle});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("] 100%"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.back(), '\r');
+  EXPECT_TRUE(run.out.empty()) << run.out;  // quiet: no summary
+}
+
 // ---- Refusals: status, one-line message, nothing left behind.
 
 struct Refusal {

@@ -472,7 +472,8 @@ class ProgressBar {
   void Update(double doneSeconds) {
     if (!enabled_) return;
     auto now = std::chrono::steady_clock::now();
-    if (drawn_ && now - last_ < std::chrono::milliseconds(100)) return;
+    // At most ten redraws a second, but always the last one.
+    if (drawn_ && now - last_ < std::chrono::milliseconds(100) && doneSeconds < total_) return;
     last_ = now;
     drawn_ = true;
     const double fraction = total_ > 0 ? std::clamp(doneSeconds / total_, 0.0, 1.0) : 1.0;
