@@ -51,62 +51,106 @@ struct StereoBiquad {
   }
 };
 
-// A stereo Bessel history as a ring: y_k = ring[position + k] for k = 0..10,
-// every value written twice (at i and i + 11) so the eleven are contiguous.
-// The newest output is also kept in a register, so the dependency from one
-// step to the next does not pass through memory.
-struct StereoBessel {
-  Stereo ring[22];
-  Stereo newest;
-  int position = 0;
+// |v| < 2^-54, infinities and NaN become +0, lane by lane.
+inline Stereo Flush(Stereo v) {
+  const __m128d value = (__m128d)v;
+  const __m128d magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), value);
+  const __m128d keep = _mm_and_pd(_mm_cmpge_pd(magnitude, _mm_set1_pd(0x1p-54)),
+                                  _mm_cmple_pd(magnitude, _mm_set1_pd(1.7976931348623157e308)));
+  return (Stereo)_mm_and_pd(value, keep);
+}
+
+// All ones in a lane whose value the flush would change into something other
+// than a zero of either sign: a non-zero value below 2^-54, an infinity or NaN.
+inline __m128d FlushWouldAct(Stereo v) {
+  const __m128d value = (__m128d)v;
+  const __m128d magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), value);
+  const __m128d normal = _mm_and_pd(_mm_cmpge_pd(magnitude, _mm_set1_pd(0x1p-54)),
+                                    _mm_cmple_pd(magnitude, _mm_set1_pd(1.7976931348623157e308)));
+  return _mm_andnot_pd(normal, _mm_cmpneq_pd(value, _mm_setzero_pd()));
+}
+
+// The Bessel coefficients of both channels, shared by the up- and the
+// down-sampling filter.
+struct StereoBesselCoefficients {
   Stereo c[11];
   Stereo g;
 
-  void Load(const BesselHistory& left, const BesselHistory& right, const BesselCoefficients& kl,
-            const BesselCoefficients& kr) {
-    position = 0;
-    for (int k = 0; k <= 10; ++k) ring[k] = ring[k + 11] = Stereo{left.y[k], right.y[k]};
-    newest = ring[0];
-    for (int k = 0; k <= 10; ++k) c[k] = Stereo{kl.c[k], kr.c[k]};
-    g = Stereo{kl.g, kr.g};
-  }
-  void Store(BesselHistory& left, BesselHistory& right) const {
-    for (int k = 0; k <= 10; ++k) {
-      left.y[k] = ring[position + k][0];
-      right.y[k] = ring[position + k][1];
-    }
-  }
-
-  // y0 = c1 y1 + g x, then + c2 y2 ... + c10 y10 in that order, then the
-  // tiny-value flush. Returns the new y0.
-  Stereo Tick(Stereo x) {
-    const Stereo* y = &ring[position];  // before the step, y[k - 1] is y_k
-    Stereo sum = c[1] * newest + g * x;
-    sum += c[2] * y[1];
-    sum += c[3] * y[2];
-    sum += c[4] * y[3];
-    sum += c[5] * y[4];
-    sum += c[6] * y[5];
-    sum += c[7] * y[6];
-    sum += c[8] * y[7];
-    sum += c[9] * y[8];
-    sum += c[10] * y[9];
-    newest = Flush(sum);
-    position = position == 0 ? 10 : position - 1;
-    ring[position] = newest;
-    ring[position + 11] = newest;
-    return newest;
-  }
-
-  // |v| < 2^-54, infinities and NaN become +0, lane by lane.
-  static Stereo Flush(Stereo v) {
-    const __m128d value = (__m128d)v;
-    const __m128d magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), value);
-    const __m128d keep = _mm_and_pd(_mm_cmpge_pd(magnitude, _mm_set1_pd(0x1p-54)),
-                                    _mm_cmple_pd(magnitude, _mm_set1_pd(1.7976931348623157e308)));
-    return (Stereo)_mm_and_pd(value, keep);
+  void Load(const BesselCoefficients& left, const BesselCoefficients& right) {
+    for (int k = 0; k <= 10; ++k) c[k] = Stereo{left.c[k], right.c[k]};
+    g = Stereo{left.g, right.g};
   }
 };
+
+// A stereo Bessel history kept as a tape: each step appends its output, so
+// y_k (k = 0 the newest) is top[-1 - k]. When the tape is full its last
+// eleven values move back to the start. During a block the write position
+// and the newest output live in a BesselRun, in registers, so the dependency
+// from one step to the next does not pass through memory.
+template <int kCapacity>
+struct StereoBesselTape {
+  Stereo values[kCapacity];
+
+  Stereo* Load(const BesselHistory& left, const BesselHistory& right) {
+    for (int k = 0; k <= 10; ++k) values[10 - k] = Stereo{left.y[k], right.y[k]};
+    return values + 11;
+  }
+  // The histories as exact steps leave them: unflushed steps may have left a
+  // -0 where the flush gives +0.
+  static void Store(const Stereo* top, BesselHistory& left, BesselHistory& right) {
+    for (int k = 0; k <= 10; ++k) {
+      const Stereo y = Flush(top[-1 - k]);
+      left.y[k] = y[0];
+      right.y[k] = y[1];
+    }
+  }
+  // Makes room for `steps` more outputs after `top`; returns the new top.
+  Stereo* Reserve(Stereo* top, int steps) {
+    if (top + steps <= values + kCapacity) return top;
+    std::memmove(values, top - 11, 11 * sizeof(Stereo));
+    return values + 11;
+  }
+};
+
+struct BesselRun {
+  Stereo* top;    // where the next output goes
+  Stereo newest;  // == top[-1]
+};
+
+// One step of a stereo Bessel filter. Two ways to step:
+//  - Exact: y0 = Flush(c1 y1 + g x + c2 y2 + ... + c10 y10), as stated.
+//  - Unflushed: the same sum, kept without the flush, which takes the flush
+//    off the dependent chain from one step to the next. While every sum is
+//    either a zero or a finite value of magnitude >= 2^-54, the flush changes
+//    nothing but the sign of a zero, and a zero's sign cannot change a later
+//    sum other than by the sign of a zero result (x + -0 = x + +0 = x for
+//    x != 0), which an exact step flushes to +0 anyway. So unflushed steps
+//    give the exact outputs once flushed, as long as no sum needs the flush
+//    for anything more. `flushActs` marks the lanes where it would (see
+//    FlushWouldAct); the caller then runs the frame again with exact steps.
+// A zero input contributes only the sign of a zero to the first sum (g is
+// finite and positive), so a silent step leaves out g * x.
+// Returns the output the history keeps (flushed only when exact).
+template <bool kExact, bool kSilent>
+inline Stereo BesselStep(const StereoBesselCoefficients& k, BesselRun& run, Stereo x,
+                         __m128d& flushActs) {
+  const Stereo* y = run.top;
+  const Stereo* c = k.c;
+  Stereo sum = kSilent ? c[1] * run.newest : c[1] * run.newest + k.g * x;
+  sum += c[2] * y[-2];
+  sum += c[3] * y[-3];
+  sum += c[4] * y[-4];
+  sum += c[5] * y[-5];
+  sum += c[6] * y[-6];
+  sum += c[7] * y[-7];
+  sum += c[8] * y[-8];
+  sum += c[9] * y[-9];
+  sum += c[10] * y[-10];
+  flushActs = _mm_or_pd(flushActs, FlushWouldAct(sum));
+  run.newest = kExact ? Flush(sum) : sum;
+  *run.top++ = run.newest;
+  return run.newest;
+}
 
 // Branch-free selection: the compare gives an all-ones or all-zeros mask, so
 // an unpredictable decision costs no pipeline flush. Greater is false for
@@ -172,10 +216,48 @@ inline Stereo SaturationCurve(Stereo v, double D3) {
   return (Stereo)_mm_or_pd(values, _mm_and_pd(signMask, (__m128d)x));
 }
 
+// Up to sixteen sub-frames for each of 16 frames before a tape rewinds.
+constexpr int kTapeCapacity = 11 + 16 * 16;
+typedef StereoBesselTape<kTapeCapacity> BesselTape;
+
 const double D1 = std::pow(10.0, 0.55);
 const double D2 = std::pow(10.0, 2.2);
 const double D3 = std::pow(10.0, -0.5);
 const double D4 = std::pow(10.0, -5.0);
+
+// The saturation curve's input from the up-sampling output, and its output
+// as the down-sampling filter's input.
+inline Stereo Saturate(Stereo upOutput, Stereo gainN, Stereo drive) {
+  return drive * SaturationCurve(gainN * upOutput, D3) * Both(D2);
+}
+
+// The N sub-frames of one frame: up-sampling filter (the input in sub-frame
+// 0, zeros after it), saturation curve, down-sampling filter. Returns the
+// down-sampling output of sub-frame 0, flushed.
+// The down-sampling steps trail the up-sampling steps by two sub-frames in
+// program order, so the saturation's latency between the two filters is
+// hidden and the processor works on both dependent chains at once.
+template <bool kExact, int kN>
+inline Stereo SaturateFrame(const StereoBesselCoefficients& k, BesselRun& up, BesselRun& down,
+                            Stereo in, int N, double driveFactor, __m128d& flushActs) {
+  constexpr int kLag = 2;
+  const Stereo gainN = Both(N);
+  const Stereo drive = Both(driveFactor);
+  Stereo w[kN > 0 ? kN : 16];
+  Stereo first;
+  for (int j = 0; j < N + kLag; ++j) {
+    if (j < N) {
+      const Stereo u = j == 0 ? BesselStep<kExact, false>(k, up, in, flushActs)
+                              : BesselStep<kExact, true>(k, up, Both(0), flushActs);
+      w[j] = Saturate(u, gainN, drive);
+    }
+    if (j >= kLag) {
+      const Stereo d = BesselStep<kExact, false>(k, down, w[j - kLag], flushActs);
+      if (j == kLag) first = d;
+    }
+  }
+  return Flush(first);
+}
 
 }  // namespace
 
@@ -244,15 +326,19 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
   CompressorState& S = state;
   const Cache& c = cache_;
   const int N = kOversampling > 0 ? kOversampling : P.oversampling;
-  const double gainN = N;
 
   StereoBiquad highPass, peaking, highShelf;
   highPass.Load(S.highPassLeft, S.highPassRight);
   peaking.Load(S.peakingLeft, S.peakingRight);
   highShelf.Load(S.highShelfLeft, S.highShelfRight);
-  StereoBessel up, down;
-  up.Load(upLeft, upRight, besselLeft, besselRight);
-  down.Load(downLeft, downRight, besselLeft, besselRight);
+  StereoBesselCoefficients bessel;
+  bessel.Load(besselLeft, besselRight);
+  BesselTape upTape, downTape;
+  BesselRun up, down;
+  up.top = upTape.Load(upLeft, upRight);
+  up.newest = up.top[-1];
+  down.top = downTape.Load(downLeft, downRight);
+  down.newest = down.top[-1];
 
   const double wetFactor = P.mixPercent / 100;
   const double dryFactor = 1 - wetFactor;
@@ -268,6 +354,8 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
   const double* sourceLeft = settings.sidechain == 1 ? inputs[0] : inputs[2];
   const double* sourceRight = settings.sidechain == 1 ? inputs[1] : inputs[3];
 
+  bool exactSteps = false;
+  __m128d flushActs = _mm_setzero_pd();
   double gainState = S.gainState;
   double meterState = S.meterState;
   Stereo saturation = Stereo{S.saturationLeft, S.saturationRight};
@@ -317,13 +405,26 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
       const int f = start + n;
       const Stereo in = Stereo{inputs[0][f], inputs[1][f]};
 
-      // Oversampled saturation; only sub-frame 0 is kept.
-      for (int j = 0; j < N; ++j) {
-        const Stereo v = gainN * up.Tick(j == 0 ? in : Both(0));
-        const Stereo w = Both(driveFactor) * SaturationCurve(v, D3) * Both(D2);
-        const Stereo out = down.Tick(w);
-        if (j == 0) saturation = out;
+      // Oversampled saturation; only sub-frame 0 is kept. Unflushed steps
+      // unless the previous frame needed the flush; a frame whose unflushed
+      // steps met a value the flush acts on is run again with exact steps.
+      up.top = upTape.Reserve(up.top, N);
+      down.top = downTape.Reserve(down.top, N);
+      if (!exactSteps) {
+        const BesselRun upMark = up, downMark = down;
+        saturation = SaturateFrame<false, kOversampling>(bessel, up, down, in, N, driveFactor, flushActs);
+        if (_mm_movemask_pd(flushActs) != 0) {
+          up = upMark;
+          down = downMark;
+          exactSteps = true;
+        }
       }
+      if (exactSteps) {
+        flushActs = _mm_setzero_pd();
+        saturation = SaturateFrame<true, kOversampling>(bessel, up, down, in, N, driveFactor, flushActs);
+        exactSteps = _mm_movemask_pd(flushActs) != 0;
+      }
+      flushActs = _mm_setzero_pd();
 
       // The gain through the transfer curve, dry/wet, output gain, bypass.
       const double curveGain = ShapePositive(gains[n]);
@@ -351,8 +452,8 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
   highPass.Store(S.highPassLeft, S.highPassRight);
   peaking.Store(S.peakingLeft, S.peakingRight);
   highShelf.Store(S.highShelfLeft, S.highShelfRight);
-  up.Store(upLeft, upRight);
-  down.Store(downLeft, downRight);
+  BesselTape::Store(up.top, upLeft, upRight);
+  BesselTape::Store(down.top, downLeft, downRight);
 }
 
 }  // namespace kestrune
