@@ -1,5 +1,7 @@
 #include "IEffectBase.h"
 
+#include "DenormalGuard.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -346,6 +348,9 @@ void IEffectBase::ProcessHostBlock(const float* const* inputs, int inputCount,
                                    float* const* outputs, int outputCount, int frames,
                                    bool accumulate) {
   PlugLockGuard guard(*this);
+  // Around the conversion to float too: a tiny double result must reach the
+  // host as 0, not as a subnormal float.
+  DenormalGuard denormals;
   if (frames <= 0) return;
   if (blockSize_ <= 0 || !inputs || !outputs) {
     SilenceHostOutputs(outputs, outputCount, frames, accumulate);
@@ -366,6 +371,7 @@ void IEffectBase::ProcessHostBlock(const float* const* inputs, int inputCount,
 void IEffectBase::ProcessHostBlock(const double* const* inputs, int inputCount,
                                    double* const* outputs, int outputCount, int frames) {
   PlugLockGuard guard(*this);
+  DenormalGuard denormals;
   if (frames <= 0) return;
   if (blockSize_ <= 0 || !inputs || !outputs) {
     SilenceHostOutputs(outputs, outputCount, frames);

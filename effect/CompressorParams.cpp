@@ -4,11 +4,6 @@
 #include "CompressorPath.h"
 #include "KestruneIdentity.h"
 
-#if defined(__SSE__) || defined(_M_X64)
-#include <xmmintrin.h>
-#define KESTRUNE_HAS_MXCSR 1
-#endif
-
 namespace kestrune {
 
 void ApplyParamChange(CompressorParams& params, int index, double v) {
@@ -42,20 +37,5 @@ void PathState::Reset() {
   downLeft = BesselHistory();
   downRight = BesselHistory();
 }
-
-#ifdef KESTRUNE_HAS_MXCSR
-namespace {
-constexpr unsigned int kFlushToZero = 0x8000;
-constexpr unsigned int kDenormalsAreZero = 0x0040;
-}  // namespace
-
-DenormalGuard::DenormalGuard() : savedControl_(_mm_getcsr()) {
-  _mm_setcsr(savedControl_ | kFlushToZero | kDenormalsAreZero);
-}
-DenormalGuard::~DenormalGuard() { _mm_setcsr(savedControl_); }
-#else
-DenormalGuard::DenormalGuard() : savedControl_(0) {}
-DenormalGuard::~DenormalGuard() {}
-#endif
 
 }  // namespace kestrune

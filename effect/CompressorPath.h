@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "DenormalGuard.h"
 #include "EditorLink.h"
 #include "KestruneCurves.h"
 #include "KestruneFilters.h"
@@ -88,19 +89,6 @@ struct BlockSettings {
   int bypass = 0;        // 1: outputs copy the main inputs
   IEditorLink* editor = nullptr;  // the meter runs only while an editor exists
   int meterControlIndex = -1;
-};
-
-// Sets flush-to-zero and denormals-are-zero for one processing call and puts
-// the host's floating-point control state back afterwards.
-class DenormalGuard {
- public:
-  DenormalGuard();
-  ~DenormalGuard();
-  DenormalGuard(const DenormalGuard&) = delete;
-  DenormalGuard& operator=(const DenormalGuard&) = delete;
-
- private:
-  unsigned int savedControl_;
 };
 
 // State both implementations keep between frames.
