@@ -244,7 +244,8 @@ inline Stereo SaturateFrame(const StereoBesselCoefficients& k, BesselRun& up, Be
   const Stereo gainN = Both(N);
   const Stereo drive = Both(driveFactor);
   Stereo w[kN > 0 ? kN : 16];
-  Stereo first;
+  Stereo first = Both(0);
+#pragma GCC unroll 18
   for (int j = 0; j < N + kLag; ++j) {
     if (j < N) {
       const Stereo u = j == 0 ? BesselStep<kExact, false>(k, up, in, flushActs)

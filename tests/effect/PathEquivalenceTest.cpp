@@ -44,7 +44,8 @@ struct PathPair {
   kestrune_test::RecordingEditor referenceMeter{4}, optimisedMeter{4};
 };
 
-void RunRandomSession(double sampleRate, uint32_t seed, bool hostileInput) {
+void RunRandomSession(double sampleRate, uint32_t seed, bool hostileInput,
+                      double loudLevel = 1.5) {
   NoiseSource noise(seed);
   PathPair pair;
   for (int i = 0; i <= 12; ++i) {
@@ -77,7 +78,7 @@ void RunRandomSession(double sampleRate, uint32_t seed, bool hostileInput) {
     const int frames = static_cast<int>(300 * 0.5 * (noise.Next() + 1));  // 0 .. 299
     for (auto& c : in) c.resize(static_cast<size_t>(frames));
     for (int f = 0; f < frames; ++f) {
-      const double level = block % 10 < 6 ? 1.5 : 0.0;  // loud stretches, then silence
+      const double level = block % 10 < 6 ? loudLevel : 0.0;  // loud stretches, then silence
       for (auto& c : in) c[f] = level * noise.Next();
       if (hostileInput && noise.Next() > 0.97) {
         const double nasty[] = {std::nan(""), std::numeric_limits<double>::infinity(), -1e300,
@@ -122,3 +123,10 @@ TEST(OptimisedPath, MatchesTheStraightforwardPathOnHostileInput) {
 }
 
 }  // namespace
+
+// Levels around 2^-54 keep the Bessel filters at their flush threshold for
+// whole blocks: values are flushed, kept, and flushed again frame after frame.
+TEST(OptimisedPath, MatchesTheStraightforwardPathAtTheFlushThreshold) {
+  for (double level : {2e-16, 6e-17, 1e-17}) RunRandomSession(48000, 21, false, level);
+  RunRandomSession(44100, 22, true, 5e-17);
+}
