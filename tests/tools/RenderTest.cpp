@@ -26,13 +26,12 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
 
 // Settings whose plain values survive the formats' normalised round trip
 // exactly, so host and in-process runs start from identical parameters.
-const std::vector<std::string> kSetArgs = {"--set", "INPUT=30", "--set", "OUTPUT=-15", "--set",
-                                           "MIX=75",  "--set", "HPF=140", "--set", "RATIO=3"};
-const std::vector<Setting> kSettings = {{kestrune::kInput, 30},
-                                        {kestrune::kOutput, -15},
-                                        {kestrune::kMix, 75},
-                                        {kestrune::kHpf, 140},
-                                        {kestrune::kRatio, 3}};
+// OVERSAMPLING reaches the plug-in's unnamed parameter 12.
+const std::vector<std::string> kSetArgs = {"--set", "INPUT=30", "--set", "OUTPUT=-15", "--set", "MIX=75",
+                                           "--set", "HPF=140",  "--set", "RATIO=3",     "--set", "OVERSAMPLING=1"};
+const std::vector<Setting> kSettings = {{kestrune::kInput, 30}, {kestrune::kOutput, -15},
+                                        {kestrune::kMix, 75},   {kestrune::kHpf, 140},
+                                        {kestrune::kRatio, 3},  {kestrune::kOversampling, 1}};
 
 struct Case {
   const char* format;
@@ -212,6 +211,17 @@ TEST(RenderDefault, ProgressBarOnRequestEndsAtFullAndIsClearedFromTheLine) {
   EXPECT_NE(run.err.find("] 100%"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.back(), '\r');
   EXPECT_TRUE(run.out.empty()) << run.out;  // quiet: no summary
+}
+
+TEST(RenderDefault, UnreadableInputIsRefused) {
+  if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind root";
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "locked.wav", TestSignal(0.2)));
+  chmod((folder / "locked.wav").c_str(), 0);
+  RunResult run = RunRender(folder, {"locked.wav", "--module", kVst3Bundle});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.err.find("input 'locked.wav' cannot be read: Permission denied"), std::string::npos) << run.err;
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"locked.wav"});
 }
 
 // ---- Refusals: status, one-line message, nothing left behind.
