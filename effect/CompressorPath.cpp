@@ -135,6 +135,9 @@ template <bool kExact, bool kSilent>
 inline Stereo BesselStep(const StereoBesselCoefficients& k, BesselRun& run, Stereo x,
                          __m128d& flushActs) {
   const Stereo* y = run.top;
+  // Hides where y points, so the older outputs are read from the tape at each
+  // step instead of being carried (and spilled) across unrolled steps.
+  __asm__("" : "+r"(y));
   const Stereo* c = k.c;
   Stereo sum = kSilent ? c[1] * run.newest : c[1] * run.newest + k.g * x;
   sum += c[2] * y[-2];
@@ -177,14 +180,6 @@ inline double Smoothed(double g0, double target, double cA, double cR) {
   return Select(Greater(g0, target), attack, release);
 }
 
-// CurveValueAt with the index already truncated.
-inline double CurveAt(const float* entries, int32_t last, double a, int32_t i) {
-  if (i < 0) return entries[0];
-  if (i >= last) return entries[last];
-  const double frac = a - i;
-  return entries[i] * (1 - frac) + entries[i + 1] * frac;
-}
-
 void DesignSection(BiquadSection& s, int32_t kind, double corner, double q, double gainDb) {
   s.kind = kind;
   s.corner = corner;
@@ -193,26 +188,59 @@ void DesignSection(BiquadSection& s, int32_t kind, double corner, double q, doub
   DesignBiquad(s);
 }
 
+// PositiveCurve and NegativeCurve as doubles (the float entries convert
+// exactly), one after the other, each followed by a 0 so that entry i + 1
+// exists for every index the lookup reads.
+struct SaturationTables {
+  static constexpr int kRows = 200;
+  static constexpr int kStride = kRows + 1;
+  double entries[2 * kStride];
+
+  SaturationTables() {
+    static_assert(sizeof(double) == 8, "two-lane layout");
+    for (int i = 0; i < kRows; ++i) {
+      entries[i] = PositiveCurve.entries[i];
+      entries[kStride + i] = NegativeCurve.entries[i];
+    }
+    entries[kRows] = 0;
+    entries[kStride + kRows] = 0;
+  }
+};
+const SaturationTables kSaturation;
+
 // The saturation curve for both channels: NegativeCurve where v is negative
-// (sign bit set), PositiveCurve otherwise, read at |v D3| (both tables share
-// scale and length); the result carries the sign of v D3. The truncation
-// instruction gives INT32_MIN for NaN and out-of-range values, which reads
-// entry 0 exactly as the scalar lookup does.
+// (sign bit set), PositiveCurve otherwise, read at a = |v D3| * scale (both
+// tables share scale and length); the result carries the sign of v D3.
+// The lookup rules, lane by lane: i = a truncated (the instruction gives
+// INT32_MIN for NaN and for values that do not fit); i < 0 reads entry 0,
+// i >= last reads entry last, otherwise e[i] (1 - f) + e[i + 1] f with
+// f = a - i. Out-of-range lanes read with i clamped and f = 0, where
+// e (1 - 0) + e' 0 = e exactly (e' is finite, and entry 0 is +0 either way).
 inline Stereo SaturationCurve(Stereo v, double D3) {
-  static_assert(sizeof(double) == 8, "two-lane layout");
+  static_assert(SaturationTables::kRows == 200, "table length");
+  const int last = SaturationTables::kRows - 1;
   const Stereo x = v * Both(D3);
   const __m128d signMask = _mm_set1_pd(-0.0);
   const __m128d magnitude = _mm_andnot_pd(signMask, (__m128d)x);
   const Stereo a = (Stereo)magnitude * Both(PositiveCurve.indexScale);
   const __m128i index = _mm_cvttpd_epi32((__m128d)a);
-  const int32_t index0 = _mm_cvtsi128_si32(index);
-  const int32_t index1 = _mm_cvtsi128_si32(_mm_shuffle_epi32(index, 1));
+  const __m128i below = _mm_cmplt_epi32(index, _mm_setzero_si128());
+  const __m128i above = _mm_cmpgt_epi32(index, _mm_set1_epi32(last - 1));
+  const __m128i outside = _mm_or_si128(below, above);
+  const __m128i clamped = _mm_or_si128(_mm_andnot_si128(outside, index),
+                                       _mm_and_si128(above, _mm_set1_epi32(last)));
+  const __m128d outsideLanes = _mm_castsi128_pd(_mm_shuffle_epi32(outside, _MM_SHUFFLE(1, 1, 0, 0)));
+  const Stereo f = (Stereo)_mm_andnot_pd(outsideLanes, (__m128d)(a - (Stereo)_mm_cvtepi32_pd(index)));
   const int negative = _mm_movemask_pd((__m128d)v);
-  const float* const tables[2] = {PositiveCurve.entries, NegativeCurve.entries};
-  const int last = PositiveCurve.count - 1;
-  const double value0 = CurveAt(tables[negative & 1], last, a[0], index0);
-  const double value1 = CurveAt(tables[negative >> 1], last, a[1], index1);
-  const __m128d values = _mm_andnot_pd(signMask, _mm_set_pd(value1, value0));
+  const double* const base = kSaturation.entries;
+  const __m128d pair0 = _mm_loadu_pd(base + (negative & 1) * SaturationTables::kStride +
+                                     _mm_cvtsi128_si32(clamped));
+  const __m128d pair1 = _mm_loadu_pd(base + (negative >> 1) * SaturationTables::kStride +
+                                     _mm_cvtsi128_si32(_mm_shuffle_epi32(clamped, 1)));
+  const Stereo lower = (Stereo)_mm_unpacklo_pd(pair0, pair1);
+  const Stereo upper = (Stereo)_mm_unpackhi_pd(pair0, pair1);
+  const Stereo value = lower * (Both(1) - f) + upper * f;
+  const __m128d values = _mm_andnot_pd(signMask, (__m128d)value);
   return (Stereo)_mm_or_pd(values, _mm_and_pd(signMask, (__m128d)x));
 }
 
