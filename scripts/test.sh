@@ -2,7 +2,8 @@
 # Builds everything and runs every test:
 #   1. native release build, all unit tests and host harnesses;
 #   2. the same tests under AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. the Windows x64 cross-build of the modules.
+#   3. the Windows x64 cross-build of the modules, and their tests under
+#      wine64 with a virtual display (Xvfb).
 # Fails on the first failure.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -18,12 +19,14 @@ configure_and_build "$ROOT/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_S
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$ROOT/build/sanitize" -j "$JOBS" --output-on-failure
 
-echo "== Windows x64 cross-build"
+echo "== Windows x64 cross-build and the Windows modules under Wine"
+# The Windows test programs run under wine64 on a virtual display, in a fresh
+# Wine prefix inside build/win64, and compare the modules with the Linux
+# reference that the native build's kestrune-linux-reference writes.
 configure_and_build "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-  -DKESTRUNE_TESTS=OFF -DKESTRUNE_BENCH=OFF
-if [ -f "$ROOT/build/win64/CTestTestfile.cmake" ]; then
-  ctest --test-dir "$ROOT/build/win64" -j "$JOBS" --output-on-failure
-fi
+  -DKESTRUNE_TESTS=ON -DKESTRUNE_BENCH=OFF \
+  -DKESTRUNE_LINUX_REFERENCE_TOOL="$ROOT/build/release/tests/win/kestrune-linux-reference"
+ctest --test-dir "$ROOT/build/win64" -j "$JOBS" --output-on-failure
 
 echo "== all tests passed"

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs a Windows test program under wine64 on its own virtual display.
+#   run-wine.sh --init <dir>            makes a fresh Wine prefix in <dir>/wine-prefix
+#   run-wine.sh <dir> <program.exe> [arguments...]
+# No network is used: the Mono and Gecko installers are switched off.
+set -u
+init=0
+if [ "${1:-}" = "--init" ]; then init=1; shift; fi
+dir="$1"; shift
+export WINEPREFIX="$dir/wine-prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+loader=/usr/lib/wine/wine64
+server=/usr/lib/wine/wineserver
+
+displayfile="$(mktemp)"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" 2>/dev/null &
+xpid=$!
+for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+if [ ! -s "$displayfile" ]; then
+  echo "run-wine: Xvfb did not start" >&2
+  kill "$xpid" 2>/dev/null
+  exit 1
+fi
+export DISPLAY=":$(head -n1 "$displayfile")"
+rm -f "$displayfile"
+
+finish() {
+  "$server" -k 2>/dev/null
+  "$server" -w 2>/dev/null
+  kill "$xpid" 2>/dev/null
+  wait "$xpid" 2>/dev/null
+}
+
+if [ "$init" = 1 ]; then
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$dir"
+  timeout 300 "$loader" wineboot --init >/dev/null 2>&1
+  rc=$?
+  "$server" -w 2>/dev/null
+  finish
+  [ -f "$WINEPREFIX/system.reg" ] || { echo "run-wine: prefix not created (rc $rc)" >&2; exit 1; }
+  echo "run-wine: fresh prefix in $WINEPREFIX"
+  exit 0
+fi
+
+program="$1"; shift
+timeout 900 "$loader" "$program" "$@"
+rc=$?
+finish
+exit "$rc"
