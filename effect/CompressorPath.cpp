@@ -390,13 +390,15 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
   Stereo saturation = Stereo{S.saturationLeft, S.saturationRight};
   Stereo sidechain = Stereo{S.sidechainLeft, S.sidechainRight};
 
-  // The block runs in chunks, each in two passes: first the sidechain, gain
-  // computer and meter for every frame of the chunk, then the saturation and
-  // the outputs. The passes share only the gain per frame; separating them
-  // lets the long dependent chains of the Bessel filters run without the
-  // gain computer's work queued between their steps.
+  // The block runs in chunks. The sidechain, gain computer and meter run
+  // first for every frame of the chunk, then the saturation and the outputs,
+  // which share only the gain per frame with them: the long dependent chains
+  // of the Bessel filters then run without the gain computer's work queued
+  // between their steps. The gain computer itself runs in short loops, so the
+  // maths-library and meter calls do not force everything else out of
+  // registers around them.
   constexpr int kChunk = 64;
-  double gains[kChunk];
+  double levels[kChunk], targets[kChunk], gains[kChunk], meter[kChunk];
   for (int start = 0; start < frames; start += kChunk) {
     const int count = std::min(kChunk, frames - start);
 
@@ -408,7 +410,7 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
       x = highShelf.Tick(ToSingle(x));
       sidechain = ToSingle(x);
 
-      // Stereo-linked detector, level, gain computer and smoothing.
+      // Stereo-linked detector and level.
       double d;
       if (slam) {
         d = std::max(std::fabs(ShapeDetector(sidechain[1])),
@@ -417,17 +419,28 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
       } else {
         d = std::max(std::fabs(sidechain[1]), std::fabs(sidechain[0]));
       }
-      const double target = TargetGain(LevelOf(d, c.p), c.thr, P.inputDrive, c.R);
-      gainState = noReduction ? 1 : Smoothed(gainState, target, c.cA, c.cR);
-      gains[n] = gainState;
+      levels[n] = LevelOf(d, c.p);
+    }
 
-      // Gain-reduction meter, while an editor exists.
-      if (editor) {
-        double v = std::fabs(1 - gainState);
+    // Gain computer and smoothing (with INPUT at 0 the gain stays 1 and the
+    // target is never used).
+    if (noReduction) {
+      for (int n = 0; n < count; ++n) gains[n] = gainState = 1;
+    } else {
+      for (int n = 0; n < count; ++n)
+        targets[n] = TargetGain(levels[n], c.thr, P.inputDrive, c.R);
+      for (int n = 0; n < count; ++n) gains[n] = gainState = Smoothed(gainState, targets[n], c.cA, c.cR);
+    }
+
+    // Gain-reduction meter, while an editor exists.
+    if (editor) {
+      for (int n = 0; n < count; ++n) {
+        double v = std::fabs(1 - gains[n]);
         v = Select(Greater(v, meterState), v * 1.0125, v * 0.9875);
-        meterState = (meterState - v) * c.meterCoefficient + v;
-        if (showMeter) editor->SetControlValue(settings.meterControlIndex, meterState);
+        meter[n] = meterState = (meterState - v) * c.meterCoefficient + v;
       }
+      if (showMeter)
+        for (int n = 0; n < count; ++n) editor->SetControlValue(settings.meterControlIndex, meter[n]);
     }
 
     for (int n = 0; n < count; ++n) {
