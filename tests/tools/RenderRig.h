@@ -7,11 +7,14 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sndfile.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -126,6 +129,27 @@ inline std::string Slurp(const std::string& path) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// Starts kestrune-render in `folder` without waiting; its output is dropped.
+inline pid_t SpawnRender(const ScratchFolder& folder, const std::vector<std::string>& args) {
+  std::vector<std::string> all = {KESTRUNE_RENDER};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  char previous[4096];
+  pid_t pid = -1;
+  if (getcwd(previous, sizeof(previous)) && chdir(folder.Path().c_str()) == 0) {
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    if (chdir(previous) != 0) pid = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
 }
 
 // Runs kestrune-render with `args` in `folder`, capturing its output.

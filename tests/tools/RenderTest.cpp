@@ -213,6 +213,43 @@ TEST(RenderDefault, ProgressBarOnRequestEndsAtFullAndIsClearedFromTheLine) {
   EXPECT_TRUE(run.out.empty()) << run.out;  // quiet: no summary
 }
 
+TEST(RenderDefault, InterruptedRenderLeavesNoFileBehind) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "long.wav", TestSignal(60.0)));
+  // One-frame blocks keep the render busy for a while.
+  pid_t pid = SpawnRender(folder, {"long.wav", "--block", "1", "--module", kVst3Bundle});
+  ASSERT_GT(pid, 0);
+  bool writing = false;
+  for (int i = 0; i < 500 && !writing; ++i) {
+    for (const std::string& name : folder.Names()) writing = writing || name.find(".partial-") != std::string::npos;
+    if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(writing) << "the render never started writing";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"long.wav"});
+}
+
+TEST(RenderDefault, OutputKeepsTheInputEncodingWhereTheOutputTypeAllowsIt) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.2), SF_FORMAT_PCM_16));
+  ASSERT_EQ(RunRender(folder, {"in.wav", "--no-pictures", "--module", kVst3Bundle}).status, 0);
+  ASSERT_EQ(RunRender(folder, {"in.wav", "-o", "in.flac", "--no-pictures", "--module", kVst3Bundle}).status, 0);
+  ASSERT_TRUE(WriteAudio(folder / "f.wav", TestSignal(0.2), SF_FORMAT_FLOAT));
+  ASSERT_EQ(RunRender(folder, {"f.wav", "-o", "f.flac", "--no-pictures", "--module", kVst3Bundle}).status, 0);
+  auto formatOf = [&](const std::string& name) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open((folder / name).c_str(), SFM_READ, &info);
+    if (file) sf_close(file);
+    return info.format;
+  };
+  EXPECT_EQ(formatOf("in-kestrune.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  EXPECT_EQ(formatOf("in.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  EXPECT_EQ(formatOf("f.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24);  // FLAC holds no floats
+}
+
 TEST(RenderDefault, UnreadableInputIsRefused) {
   if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind root";
   ScratchFolder folder;
