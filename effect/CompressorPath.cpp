@@ -188,60 +188,82 @@ void DesignSection(BiquadSection& s, int32_t kind, double corner, double q, doub
   DesignBiquad(s);
 }
 
-// PositiveCurve and NegativeCurve as doubles (the float entries convert
-// exactly), one after the other, each followed by a 0 so that entry i + 1
-// exists for every index the lookup reads.
-struct SaturationTables {
+// A curve's entries as doubles (the float entries convert exactly), each
+// table followed by a 0 so that entry i + 1 exists for every index read.
+// Saturation: PositiveCurve, then NegativeCurve. Detector: DetectorCurve.
+struct CurveTables {
   static constexpr int kRows = 200;
   static constexpr int kStride = kRows + 1;
-  double entries[2 * kStride];
+  static constexpr int kDetectorRows = 100;
+  double saturation[2 * kStride];
+  double detector[kDetectorRows + 1];
 
-  SaturationTables() {
-    static_assert(sizeof(double) == 8, "two-lane layout");
+  CurveTables() {
     for (int i = 0; i < kRows; ++i) {
-      entries[i] = PositiveCurve.entries[i];
-      entries[kStride + i] = NegativeCurve.entries[i];
+      saturation[i] = PositiveCurve.entries[i];
+      saturation[kStride + i] = NegativeCurve.entries[i];
     }
-    entries[kRows] = 0;
-    entries[kStride + kRows] = 0;
+    saturation[kRows] = 0;
+    saturation[kStride + kRows] = 0;
+    for (int i = 0; i < kDetectorRows; ++i) detector[i] = DetectorCurve.entries[i];
+    detector[kDetectorRows] = 0;
   }
 };
-const SaturationTables kSaturation;
+const CurveTables kCurves;
 
-// The saturation curve for both channels: NegativeCurve where v is negative
-// (sign bit set), PositiveCurve otherwise, read at a = |v D3| * scale (both
-// tables share scale and length); the result carries the sign of v D3.
-// The lookup rules, lane by lane: i = a truncated (the instruction gives
-// INT32_MIN for NaN and for values that do not fit); i < 0 reads entry 0,
-// i >= last reads entry last, otherwise e[i] (1 - f) + e[i + 1] f with
-// f = a - i. Out-of-range lanes read with i clamped and f = 0, where
-// e (1 - 0) + e' 0 = e exactly (e' is finite, and entry 0 is +0 either way).
-inline Stereo SaturationCurve(Stereo v, double D3) {
-  static_assert(SaturationTables::kRows == 200, "table length");
-  const int last = SaturationTables::kRows - 1;
-  const Stereo x = v * Both(D3);
-  const __m128d signMask = _mm_set1_pd(-0.0);
-  const __m128d magnitude = _mm_andnot_pd(signMask, (__m128d)x);
-  const Stereo a = (Stereo)magnitude * Both(PositiveCurve.indexScale);
+// CurveValueAt for two lanes at once: lane k reads the table starting at
+// rows[k], at fractional index a[k], with the same rules: i = a truncated
+// (the instruction gives INT32_MIN for NaN and for values that do not fit);
+// i < 0 reads entry 0, i >= last reads entry last, otherwise
+// e[i] (1 - f) + e[i + 1] f with f = a - i. Out-of-range lanes read with i
+// clamped and f = 0, where e (1 - 0) + e' 0 = e exactly (e' is finite, and
+// where e = +0 the sum is +0 whatever the sign of e' 0).
+inline Stereo CurveValues(const double* rows0, const double* rows1, int last, Stereo a) {
   const __m128i index = _mm_cvttpd_epi32((__m128d)a);
   const __m128i below = _mm_cmplt_epi32(index, _mm_setzero_si128());
   const __m128i above = _mm_cmpgt_epi32(index, _mm_set1_epi32(last - 1));
   const __m128i outside = _mm_or_si128(below, above);
   const __m128i clamped = _mm_or_si128(_mm_andnot_si128(outside, index),
                                        _mm_and_si128(above, _mm_set1_epi32(last)));
-  const __m128d outsideLanes = _mm_castsi128_pd(_mm_shuffle_epi32(outside, _MM_SHUFFLE(1, 1, 0, 0)));
-  const Stereo f = (Stereo)_mm_andnot_pd(outsideLanes, (__m128d)(a - (Stereo)_mm_cvtepi32_pd(index)));
-  const int negative = _mm_movemask_pd((__m128d)v);
-  const double* const base = kSaturation.entries;
-  const __m128d pair0 = _mm_loadu_pd(base + (negative & 1) * SaturationTables::kStride +
-                                     _mm_cvtsi128_si32(clamped));
-  const __m128d pair1 = _mm_loadu_pd(base + (negative >> 1) * SaturationTables::kStride +
-                                     _mm_cvtsi128_si32(_mm_shuffle_epi32(clamped, 1)));
+  const __m128d outsideLanes =
+      _mm_castsi128_pd(_mm_shuffle_epi32(outside, _MM_SHUFFLE(1, 1, 0, 0)));
+  const Stereo f =
+      (Stereo)_mm_andnot_pd(outsideLanes, (__m128d)(a - (Stereo)_mm_cvtepi32_pd(index)));
+  const __m128d pair0 = _mm_loadu_pd(rows0 + _mm_cvtsi128_si32(clamped));
+  const __m128d pair1 = _mm_loadu_pd(rows1 + _mm_cvtsi128_si32(_mm_shuffle_epi32(clamped, 1)));
   const Stereo lower = (Stereo)_mm_unpacklo_pd(pair0, pair1);
   const Stereo upper = (Stereo)_mm_unpackhi_pd(pair0, pair1);
-  const Stereo value = lower * (Both(1) - f) + upper * f;
+  return lower * (Both(1) - f) + upper * f;
+}
+
+// The saturation curve for both channels: NegativeCurve where v is negative
+// (sign bit set), PositiveCurve otherwise, read at |v D3| (both tables share
+// scale and length); the result carries the sign of v D3.
+inline Stereo SaturationCurve(Stereo v, double D3) {
+  static_assert(CurveTables::kRows == 200, "table length");
+  const Stereo x = v * Both(D3);
+  const __m128d signMask = _mm_set1_pd(-0.0);
+  const Stereo a =
+      (Stereo)_mm_andnot_pd(signMask, (__m128d)x) * Both(PositiveCurve.indexScale);
+  const int negative = _mm_movemask_pd((__m128d)v);
+  const double* const rows = kCurves.saturation;
+  const Stereo value = CurveValues(rows + (negative & 1) * CurveTables::kStride,
+                                   rows + (negative >> 1) * CurveTables::kStride,
+                                   CurveTables::kRows - 1, a);
   const __m128d values = _mm_andnot_pd(signMask, (__m128d)value);
   return (Stereo)_mm_or_pd(values, _mm_and_pd(signMask, (__m128d)x));
+}
+
+// |ShapeDetector| of both channels.
+inline Stereo DetectorMagnitudes(Stereo sidechain) {
+  static_assert(CurveTables::kDetectorRows == 100, "table length");
+  const __m128d signMask = _mm_set1_pd(-0.0);
+  const Stereo magnitude = (Stereo)_mm_andnot_pd(signMask, (__m128d)sidechain);
+  const Stereo t = magnitude / (magnitude + Both(3));
+  const Stereo a = (t - Both(DetectorCurve.lowerBound)) * Both(DetectorCurve.indexScale);
+  const Stereo value = CurveValues(kCurves.detector, kCurves.detector,
+                                   CurveTables::kDetectorRows - 1, a);
+  return (Stereo)_mm_andnot_pd(signMask, (__m128d)value);
 }
 
 // Up to sixteen sub-frames for each of 16 frames before a tape rewinds.
@@ -413,9 +435,8 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
       // Stereo-linked detector and level.
       double d;
       if (slam) {
-        d = std::max(std::fabs(ShapeDetector(sidechain[1])),
-                     std::fabs(ShapeDetector(sidechain[0]))) *
-            D1;
+        const Stereo shaped = DetectorMagnitudes(sidechain);
+        d = std::max(shaped[1], shaped[0]) * D1;
       } else {
         d = std::max(std::fabs(sidechain[1]), std::fabs(sidechain[0]));
       }
