@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 class PIX_IBitmap;
 class PIX_MemBitmap;
@@ -22,3 +23,7 @@ bool PngDecoderAvailable();
 // Writes the visible part of a bitmap to an 8-bit RGBA PNG file. False when
 // the file cannot be written or this build has no encoder.
 bool WriteBitmapPng(PIX_IBitmap* bitmap, const char* path);
+
+// The same for straight 0xAARRGGBB pixels, `rowSpan` pixels from one row to
+// the next (the tools' own canvases write through this). libpng builds only.
+bool WriteArgbPng(const uint32_t* pixels, int width, int height, int rowSpan, const char* path);

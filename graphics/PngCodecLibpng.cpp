@@ -120,8 +120,12 @@ PIX_MemBitmap* LoadPngFromMemory(const unsigned char* data, size_t length) {
 }
 
 bool WriteBitmapPng(PIX_IBitmap* bitmap, const char* path) {
-  if (!bitmap || !path || !bitmap->PixelData() || bitmap->Width() <= 0 || bitmap->Height() <= 0)
-    return false;
+  if (!bitmap || !bitmap->PixelData()) return false;
+  return WriteArgbPng(bitmap->Row(0), bitmap->Width(), bitmap->Height(), bitmap->RowSpan(), path);
+}
+
+bool WriteArgbPng(const uint32_t* pixels, int width, int height, int rowSpan, const char* path) {
+  if (!pixels || !path || width <= 0 || height <= 0 || rowSpan < width) return false;
   FILE* file = std::fopen(path, "wb");
   if (!file) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, QuietError, QuietWarning);
@@ -131,8 +135,6 @@ bool WriteBitmapPng(PIX_IBitmap* bitmap, const char* path) {
     std::fclose(file);
     return false;
   }
-  const int width = bitmap->Width();
-  const int height = bitmap->Height();
   std::vector<unsigned char>* volatile row = new std::vector<unsigned char>(width * 4);
   if (setjmp(png_jmpbuf(png))) {
     delete row;
@@ -146,7 +148,7 @@ bool WriteBitmapPng(PIX_IBitmap* bitmap, const char* path) {
   png_set_compression_level(png, 9);
   png_write_info(png, info);
   for (int y = 0; y < height; ++y) {
-    const uint32_t* src = bitmap->Row(y);
+    const uint32_t* src = pixels + static_cast<size_t>(y) * static_cast<size_t>(rowSpan);
     unsigned char* out = row->data();
     for (int x = 0; x < width; ++x) {
       uint32_t p = src[x];

@@ -3,7 +3,7 @@
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include <png.h>
+#include "PngCodec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -191,32 +191,6 @@ float SegmentDistance(float x, float y, float ax, float ay, float bx, float by, 
 }
 
 bool WritePng(const std::string& path, int width, int height, const std::vector<unsigned>& px) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    return false;
-  }
-  png_init_io(png, f);
-  png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, 9);
-  png_write_info(png, info);
-  std::vector<unsigned char> row(static_cast<size_t>(width) * 4);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      unsigned p = px[static_cast<size_t>(y) * width + x];
-      row[x * 4] = (p >> 16) & 255;
-      row[x * 4 + 1] = (p >> 8) & 255;
-      row[x * 4 + 2] = p & 255;
-      row[x * 4 + 3] = p >> 24;
-    }
-    png_write_row(png, row.data());
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return std::fclose(f) == 0;
+  if (px.size() < static_cast<size_t>(width) * static_cast<size_t>(height)) return false;
+  return WriteArgbPng(px.data(), width, height, width, path.c_str());
 }

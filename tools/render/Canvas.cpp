@@ -1,14 +1,12 @@
 #include "Canvas.h"
 
-#include <png.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "PixelFont.h"
+#include "PngCodec.h"
 
 namespace render {
 
@@ -140,53 +138,15 @@ void Canvas::CopyArgb(const uint32_t* pixels, int width, int height, int stride)
   }
 }
 
-namespace {
-
-struct PngFile {
-  FILE* file = nullptr;
-  png_structp png = nullptr;
-  png_infop info = nullptr;
-  ~PngFile() {
-    if (png) png_destroy_write_struct(&png, info ? &info : nullptr);
-    if (file) fclose(file);
-  }
-};
-
-// libpng reports errors through longjmp; keep that in a function with no
-// objects that need destruction.
-bool EncodePng(PngFile& out, int width, int height, const std::vector<png_bytep>& rows) {
-  if (setjmp(png_jmpbuf(out.png))) return false;
-  png_init_io(out.png, out.file);
-  png_set_IHDR(out.png, out.info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-               PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(out.png, out.info);
-  png_write_image(out.png, const_cast<png_bytepp>(rows.data()));
-  png_write_end(out.png, nullptr);
-  return true;
-}
-
-}  // namespace
-
 bool Canvas::WritePng(const std::string& path, std::string& error) const {
-  std::vector<png_bytep> rows(static_cast<size_t>(height_));
-  for (int y = 0; y < height_; ++y) {
-    rows[static_cast<size_t>(y)] =
-        const_cast<png_bytep>(&rgba_[static_cast<size_t>(y) * static_cast<size_t>(width_) * 4]);
+  std::vector<uint32_t> argb(static_cast<size_t>(width_) * static_cast<size_t>(height_));
+  for (size_t i = 0; i < argb.size(); ++i) {
+    const uint8_t* p = &rgba_[i * 4];
+    argb[i] = (static_cast<uint32_t>(p[3]) << 24) | (static_cast<uint32_t>(p[0]) << 16) |
+              (static_cast<uint32_t>(p[1]) << 8) | p[2];
   }
-  PngFile out;
-  out.file = fopen(path.c_str(), "wb");
-  if (!out.file) {
-    error = "cannot write '" + path + "': " + strerror(errno);
-    return false;
-  }
-  out.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  if (out.png) out.info = png_create_info_struct(out.png);
-  bool encoded = out.png && out.info && EncodePng(out, width_, height_, rows);
-  if (fclose(out.file) != 0) encoded = false;
-  out.file = nullptr;
-  if (!encoded) {
-    error = "cannot write '" + path + "': PNG encoding failed";
+  if (!WriteArgbPng(argb.data(), width_, height_, width_, path.c_str())) {
+    error = "cannot write '" + path + "'";
     return false;
   }
   return true;
