@@ -107,6 +107,9 @@ intptr_t VSTCALLBACK IEffectVST2::VSTDispatcher(AEffect* effect, int32_t opcode,
   if (!plug) return 0;
   try {
     if (opcode == effClose) {
+      // An editor the host left open closes while the instance is still
+      // whole, so a drag in progress ends its gesture with the host.
+      if (plug->Editor()) plug->Editor()->CloseWindow();
       // The lock lives inside the instance: wait for any call in progress,
       // release it, then destroy.
       plug->Lock();

@@ -158,6 +158,9 @@ IGraphicsWin::IGraphicsWin(IEffectBase* plug, int width, int height, int frameRa
     : IGraphics(plug, width, height, frameRate), module_(PluginModuleHandle()) {}
 
 IGraphicsWin::~IGraphicsWin() {
+  // The plug-in is being destroyed around its editor: nothing may call into
+  // it any more (the bindings close the window first when they can).
+  plug_ = nullptr;
   CloseNativeWindow();
   RestoreCursor();
 }

@@ -1,0 +1,466 @@
+// The editor of both Windows modules in real windows under Wine: opened as a
+// child of a host's top-level window, driven with posted mouse messages, and
+// checked by what the host saw (parameter values, begin/perform/end
+// gestures, the context menu) and by the pixels read back from the window.
+// Saves a screenshot of each format's editor as a PNG in the build folder.
+//
+// Usage: kestrune-wine-editor <Kestrune.dll> <Kestrune.vst3> <screenshot folder>
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "PIX_Bitmap.h"
+#include "PngCodec.h"
+#include "WineHosts.h"
+
+// This program links the graphics library only to write PNG files.
+void* gKestruneModule = nullptr;
+
+using namespace kestrune_wine;
+
+namespace {
+
+const char* gVst2Path = nullptr;
+const char* gVst3Path = nullptr;
+std::string gShotFolder;
+
+constexpr int kWidth = 912;
+constexpr int kHeight = 287;
+constexpr const char* kEditorClass = "IEditorWndClass";
+
+struct Point {
+  int x, y;
+};
+// Centres of controls of the layout, and their rectangles.
+constexpr Point kBypass = {810, 125};
+constexpr RECT kBypassRect = {777, 91, 843, 159};
+constexpr Point kInput = {132, 88};
+constexpr RECT kInputRect = {93, 47, 171, 130};
+constexpr Point kMix = {679, 208};
+constexpr RECT kMixRect = {641, 174, 717, 242};
+constexpr Point kHpf = {156, 208};
+
+LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+HWND MakeHostWindow(int x) {
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = HostProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+    wc.lpszClassName = "KestruneWineHost";
+    RegisterClassA(&wc);
+    registered = true;
+  }
+  RECT r = {0, 0, kWidth, kHeight};
+  AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
+  HWND host = CreateWindowExA(0, "KestruneWineHost", "Kestrune under Wine",
+                              WS_OVERLAPPEDWINDOW | WS_VISIBLE, x, 20, r.right - r.left,
+                              r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  PumpMessages(50);
+  return host;
+}
+
+HWND EditorOf(HWND host) { return FindWindowExA(host, nullptr, kEditorClass, nullptr); }
+
+bool ClassRegistered(HMODULE module) {
+  WNDCLASSA wc;
+  return GetClassInfoA(module, kEditorClass, &wc) != 0;
+}
+
+// The window's client pixels as 0x00RRGGBB, read back through GDI.
+std::vector<uint32_t> Capture(HWND window) {
+  std::vector<uint32_t> pixels;
+  RECT client;
+  if (!window || !GetClientRect(window, &client)) return pixels;
+  const int w = client.right, h = client.bottom;
+  HDC source = GetDC(window);
+  HDC memory = CreateCompatibleDC(source);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (dib && bits) {
+    HGDIOBJ old = SelectObject(memory, dib);
+    BitBlt(memory, 0, 0, w, h, source, 0, 0, SRCCOPY);
+    GdiFlush();
+    const auto* p = static_cast<const uint32_t*>(bits);
+    pixels.assign(p, p + static_cast<size_t>(w) * h);
+    for (uint32_t& v : pixels) v &= 0x00FFFFFFu;
+    SelectObject(memory, old);
+    DeleteObject(dib);
+  }
+  DeleteDC(memory);
+  ReleaseDC(window, source);
+  return pixels;
+}
+
+int ChangedPixels(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, const RECT& r) {
+  if (a.size() != b.size() || a.size() < static_cast<size_t>(kWidth) * kHeight) return -1;
+  int changed = 0;
+  for (int y = r.top; y < std::min<int>(r.bottom, kHeight); ++y)
+    for (int x = r.left; x < r.right; ++x)
+      if (a[static_cast<size_t>(y) * kWidth + x] != b[static_cast<size_t>(y) * kWidth + x]) ++changed;
+  return changed;
+}
+
+int DistinctColours(const std::vector<uint32_t>& pixels) {
+  std::vector<uint32_t> sample;
+  for (size_t i = 0; i < pixels.size(); i += 97) sample.push_back(pixels[i]);
+  std::sort(sample.begin(), sample.end());
+  return static_cast<int>(std::unique(sample.begin(), sample.end()) - sample.begin());
+}
+
+void SaveShot(HWND window, const char* name) {
+  const std::vector<uint32_t> pixels = Capture(window);
+  RECT client;
+  GetClientRect(window, &client);
+  PIX_MemBitmap bitmap;
+  bitmap.Resize(client.right, client.bottom);
+  if (pixels.empty() || !bitmap.PixelData()) return;
+  for (int y = 0; y < client.bottom; ++y)
+    for (int x = 0; x < client.right; ++x)
+      bitmap.Row(y)[x] = pixels[static_cast<size_t>(y) * client.right + x] | 0xFF000000u;
+  const std::string path = gShotFolder + "/" + name;
+  CHECK(WriteBitmapPng(&bitmap, path.c_str()), "screenshot %s not written", path.c_str());
+}
+
+void Click(HWND editor, Point p, UINT down = WM_LBUTTONDOWN, UINT up = WM_LBUTTONUP,
+           WPARAM button = MK_LBUTTON) {
+  PostMessageA(editor, down, button, MAKELPARAM(p.x, p.y));
+  PostMessageA(editor, up, 0, MAKELPARAM(p.x, p.y));
+  PumpMessages(150);
+}
+
+// ---------------------------------------------------------------- the two formats
+
+class EditorPlug {
+ public:
+  virtual ~EditorPlug() = default;
+  virtual bool Open(HWND host) = 0;
+  virtual void Close() = 0;
+  // Tears the instance down with whatever window it has open.
+  virtual void Destroy() = 0;
+  virtual const void* EventKey() const = 0;
+  virtual HMODULE Module() const = 0;
+  virtual bool Vst3() const = 0;
+  virtual bool SizeIsEditorSize() = 0;
+  // Sets a parameter the way the host's automation would.
+  virtual void Automate(int index, double normalized) = 0;
+
+  double LastAutomated(int index, double missing = -1.0) const {
+    double v = missing;
+    for (const HostEvent& e : HostEvents())
+      if (e.kind == HostEvent::Automate && e.instance == EventKey() && e.index == index) v = e.value;
+    return v;
+  }
+  int Count(HostEvent::Kind kind, int index) const { return CountEvents(kind, EventKey(), index); }
+};
+
+class Vst2EditorPlug : public EditorPlug {
+ public:
+  explicit Vst2EditorPlug(const Vst2Module& module) : module_(module) {
+    effect_ = module.Create();
+    if (effect_) StartVst2(effect_, 44100.0f, 512);
+  }
+  ~Vst2EditorPlug() override { Destroy(); }
+  bool Open(HWND host) override {
+    return effect_ && Dispatch(effect_, vst2::effEditOpen, 0, 0, host) == 1;
+  }
+  void Close() override {
+    if (effect_) Dispatch(effect_, vst2::effEditClose);
+  }
+  void Destroy() override {
+    if (effect_) Dispatch(effect_, vst2::effClose);
+    effect_ = nullptr;
+  }
+  const void* EventKey() const override { return effect_; }
+  HMODULE Module() const override { return module_.Handle(); }
+  bool Vst3() const override { return false; }
+  bool SizeIsEditorSize() override {
+    vst2::ERect* rect = nullptr;
+    return effect_ && Dispatch(effect_, vst2::effEditGetRect, 0, 0, &rect) == 1 && rect &&
+           rect->left == 0 && rect->top == 0 && rect->right == kWidth && rect->bottom == kHeight;
+  }
+  void Automate(int index, double normalized) override {
+    effect_->setParameter(effect_, index, static_cast<float>(normalized));
+  }
+  vst2::AEffect* Effect() const { return effect_; }
+
+ private:
+  const Vst2Module& module_;
+  vst2::AEffect* effect_ = nullptr;
+};
+
+class Vst3EditorPlug : public EditorPlug {
+ public:
+  Vst3EditorPlug(HMODULE module, IPluginFactory* factory)
+      : module_(module), plug_(new Vst3Plugin(factory, &host_, &handler_)) {
+    if (!plug_->Valid()) return;
+    plug_->Start(44100.0, 512);
+    view_ = plug_->controller->createView(ViewType::kEditor);
+    if (view_) view_->setFrame(&frame_);
+  }
+  ~Vst3EditorPlug() override { Destroy(); }
+  bool Open(HWND host) override { return view_ && view_->attached(host, kPlatformTypeHWND) == kResultOk; }
+  void Close() override {
+    if (view_) view_->removed();
+  }
+  void Destroy() override {
+    // The host lets go of the view without removing it, then of the instance.
+    if (view_) view_->release();
+    view_ = nullptr;
+    if (plug_) {
+      plug_->processor->setProcessing(false);
+      plug_->component->setActive(false);
+    }
+    plug_.reset();
+  }
+  const void* EventKey() const override { return &handler_; }
+  HMODULE Module() const override { return module_; }
+  bool Vst3() const override { return true; }
+  bool SizeIsEditorSize() override {
+    ViewRect r;
+    return view_ && view_->getSize(&r) == kResultOk && r.left == 0 && r.top == 0 &&
+           r.right == kWidth && r.bottom == kHeight;
+  }
+  void Automate(int index, double normalized) override {
+    ParamChanges changes;
+    changes.Add(static_cast<ParamID>(index), normalized);
+    std::vector<double> silence(32, 0.0), out0(32), out1(32);
+    const double* ins[4] = {silence.data(), silence.data(), silence.data(), silence.data()};
+    double* outs[2] = {out0.data(), out1.data()};
+    plug_->Process(ins, outs, 32, &changes);
+  }
+  IPlugView* View() const { return view_; }
+  ComponentHandler& Handler() { return handler_; }
+
+ private:
+  HMODULE module_;
+  HostApplication host_;
+  ComponentHandler handler_;
+  PlugFrame frame_;
+  std::unique_ptr<Vst3Plugin> plug_;
+  IPlugView* view_ = nullptr;
+};
+
+// ---------------------------------------------------------------- scenarios
+
+// Open in a host window, click, drag, wheel, double-click and right-click.
+void MouseReachesTheParameters(EditorPlug& plug, const char* shotName) {
+  CHECK(plug.SizeIsEditorSize(), "the editor size is 912 x 287 before opening");
+  HWND host = MakeHostWindow(20);
+  if (!CHECK(plug.Open(host), "the editor does not open")) return;
+  HWND editor = EditorOf(host);
+  if (!CHECK(editor != nullptr, "no editor child window")) return;
+  PumpMessages(300);
+  std::vector<uint32_t> before = Capture(editor);
+  CHECK(before.size() == static_cast<size_t>(kWidth) * kHeight, "captured %d pixels",
+        static_cast<int>(before.size()));
+  CHECK(DistinctColours(before) > 20, "the editor looks blank (%d colours)", DistinctColours(before));
+  SaveShot(host, shotName);
+
+  // A click flips BYPASS, inside one gesture, and its switch frame changes.
+  Click(editor, kBypass);
+  CHECK(plug.LastAutomated(10) == 1.0, "BYPASS %f", plug.LastAutomated(10));
+  CHECK(plug.Count(HostEvent::Begin, 10) == 1 && plug.Count(HostEvent::End, 10) == 1);
+  std::vector<uint32_t> after = Capture(editor);
+  CHECK(ChangedPixels(before, after, kBypassRect) > 50, "switch pixels changed: %d",
+        ChangedPixels(before, after, kBypassRect));
+
+  // Dragging INPUT 10 pixels up raises it, and the knob turns.
+  before = after;
+  PostMessageA(editor, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(kInput.x, kInput.y));
+  for (int dy = 2; dy <= 10; dy += 2)
+    PostMessageA(editor, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(kInput.x, kInput.y - dy));
+  PostMessageA(editor, WM_LBUTTONUP, 0, MAKELPARAM(kInput.x, kInput.y - 10));
+  PumpMessages(200);
+  const double raised = plug.LastAutomated(0);
+  CHECK(raised > 0.0 && raised < 0.5, "INPUT after the drag %f", raised);
+  CHECK(plug.Count(HostEvent::Begin, 0) == 1 && plug.Count(HostEvent::End, 0) == 1);
+  after = Capture(editor);
+  CHECK(ChangedPixels(before, after, kInputRect) > 20, "knob pixels changed: %d",
+        ChangedPixels(before, after, kInputRect));
+
+  // A wheel notch down over MIX (at 100 %) lowers it; the wheel's position
+  // comes in screen coordinates.
+  POINT screen = {kMix.x, kMix.y};
+  ClientToScreen(editor, &screen);
+  PostMessageA(editor, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)),
+               MAKELPARAM(screen.x, screen.y));
+  PumpMessages(150);
+  const double mix = plug.LastAutomated(6);
+  CHECK(mix >= 0.0 && mix < 1.0, "MIX after a wheel notch %f", mix);
+  before = after;
+  after = Capture(editor);
+  CHECK(ChangedPixels(before, after, kMixRect) > 0);
+
+  // A double click on INPUT brings back its default (0).
+  PostMessageA(editor, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(kInput.x, kInput.y));
+  PumpMessages(150);
+  CHECK(plug.LastAutomated(0) == 0.0, "INPUT after a double click %f", plug.LastAutomated(0));
+
+  // A right click on HPF: the VST3 host's parameter menu; under VST2 the
+  // control gets the click, and the value stays.
+  Click(editor, kHpf, WM_RBUTTONDOWN, WM_RBUTTONUP, MK_RBUTTON);
+  if (plug.Vst3()) {
+    auto& handler = static_cast<Vst3EditorPlug&>(plug).Handler();
+    CHECK(plug.Count(HostEvent::Menu, 5) == 1, "host menu asked for HPF");
+    CHECK(handler.menuView == static_cast<Vst3EditorPlug&>(plug).View());
+    CHECK(!handler.menu.popups.empty() && handler.menu.popups.back().first == kHpf.x &&
+          handler.menu.popups.back().second == kHpf.y);
+    CHECK(plug.Count(HostEvent::Begin, 5) == 0, "no gesture around the menu");
+  } else {
+    CHECK(plug.Count(HostEvent::Menu, 5) == 0);
+  }
+  CHECK(plug.LastAutomated(5) == -1.0, "HPF unchanged");
+
+  plug.Close();
+  CHECK(EditorOf(host) == nullptr && !IsWindow(editor), "the editor window is gone");
+  CHECK(!ClassRegistered(plug.Module()), "the window class goes with the last editor");
+  DestroyWindow(host);
+}
+
+void ReopeningManyTimes(EditorPlug& plug) {
+  HWND host = MakeHostWindow(40);
+  for (int i = 0; i < 25; ++i) {
+    if (!CHECK(plug.Open(host), "open %d", i)) break;
+    if (i % 5 == 0) PumpMessages(60);
+    plug.Close();
+    if (!CHECK(EditorOf(host) == nullptr, "close %d left a window", i)) break;
+  }
+  CHECK(!ClassRegistered(plug.Module()));
+  // Opening twice without closing recreates it in place: still one editor.
+  CHECK(plug.Open(host) && plug.Open(host));
+  HWND first = EditorOf(host);
+  CHECK(first && FindWindowExA(host, first, kEditorClass, nullptr) == nullptr, "one editor");
+  PumpMessages(150);
+  CHECK(DistinctColours(Capture(first)) > 20, "paints after many reopenings");
+  plug.Close();
+  CHECK(!ClassRegistered(plug.Module()));
+  DestroyWindow(host);
+}
+
+void TwoEditorsAtOnce(EditorPlug& a, EditorPlug& b) {
+  HWND hostA = MakeHostWindow(20);
+  HWND hostB = MakeHostWindow(120);
+  CHECK(a.Open(hostA) && b.Open(hostB));
+  HWND editorB = EditorOf(hostB);
+  CHECK(EditorOf(hostA) != nullptr && editorB != nullptr);
+  PumpMessages(200);
+  a.Close();
+  CHECK(ClassRegistered(b.Module()), "the class stays while the second editor is open");
+  // The second editor still redraws on its timer: host automation shows.
+  const std::vector<uint32_t> before = Capture(editorB);
+  b.Automate(10, 1.0);
+  PumpMessages(200);
+  const std::vector<uint32_t> after = Capture(editorB);
+  CHECK(ChangedPixels(before, after, kBypassRect) > 50, "automation shows: %d",
+        ChangedPixels(before, after, kBypassRect));
+  b.Close();
+  CHECK(!ClassRegistered(b.Module()));
+  DestroyWindow(hostA);
+  DestroyWindow(hostB);
+}
+
+void DestroyedWhileOpen(EditorPlug& plug) {
+  HWND host = MakeHostWindow(60);
+  if (!CHECK(plug.Open(host))) return;
+  HWND editor = EditorOf(host);
+  PumpMessages(100);
+  // Mid-drag, even.
+  PostMessageA(editor, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(kInput.x, kInput.y));
+  PostMessageA(editor, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(kInput.x, kInput.y - 4));
+  PumpMessages(60);
+  const void* key = plug.EventKey();
+  plug.Destroy();
+  CHECK(!IsWindow(editor), "the editor window went with the instance");
+  CHECK(GetCapture() == nullptr, "no capture left behind");
+  CHECK(CountEvents(HostEvent::Begin, key, 0) == CountEvents(HostEvent::End, key, 0),
+        "the drag's gesture was ended");
+  PumpMessages(200);  // a timer left behind would fire into freed memory here
+  CHECK(!ClassRegistered(plug.Module()));
+  DestroyWindow(host);
+}
+
+void Vst3ViewContract(IPluginFactory* factory, HMODULE module) {
+  Vst3EditorPlug plug(module, factory);
+  IPlugView* view = plug.View();
+  if (!CHECK(view != nullptr)) return;
+  CHECK(view->isPlatformTypeSupported(kPlatformTypeHWND) == kResultTrue);
+  CHECK(view->isPlatformTypeSupported(kPlatformTypeX11EmbedWindowID) == kResultFalse);
+  CHECK(view->canResize() == kResultFalse);
+  ViewRect r(0, 0, 100, 100);
+  CHECK(view->onSize(&r) == kResultOk && view->onSize(nullptr) == kResultOk);
+  // A parent that is no window is refused.
+  CHECK(view->attached(nullptr, kPlatformTypeHWND) != kResultOk);
+  HostApplication host;
+  ComponentHandler handler;
+  Vst3Plugin other(factory, &host, &handler);
+  if (!CHECK(other.Valid())) return;
+  CHECK(other.controller->createView("editor2") == nullptr);
+  CHECK(other.controller->createView(nullptr) == nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::printf("usage: %s <Kestrune.dll> <Kestrune.vst3> <screenshot folder>\n", argv[0]);
+    return 2;
+  }
+  gVst2Path = argv[1];
+  gVst3Path = argv[2];
+  gShotFolder = argv[3];
+  Vst2Module vst2Module(gVst2Path);
+  Vst3Module vst3Module(gVst3Path);
+  HMODULE vst3Handle = GetModuleHandleA("Kestrune.vst3");
+  Runner& r = Runner::Get();
+  if (!vst2Module.Loaded() || !vst3Module.Factory() || !vst3Handle) {
+    std::printf("modules not loaded: %s %s\n", gVst2Path, gVst3Path);
+    return 1;
+  }
+  r.Run("Vst2EditorTakesMouseInputAndShowsIt", [&] {
+    Vst2EditorPlug plug(vst2Module);
+    MouseReachesTheParameters(plug, "editor-vst2.png");
+  });
+  r.Run("Vst3EditorTakesMouseInputAndShowsIt", [&] {
+    Vst3EditorPlug plug(vst3Handle, vst3Module.Factory());
+    MouseReachesTheParameters(plug, "editor-vst3.png");
+  });
+  r.Run("Vst3ViewAnswersOnlyForTheEditorAndHwnd",
+        [&] { Vst3ViewContract(vst3Module.Factory(), vst3Handle); });
+  r.Run("Vst2EditorClosesAndReopensManyTimes", [&] {
+    Vst2EditorPlug plug(vst2Module);
+    ReopeningManyTimes(plug);
+  });
+  r.Run("Vst3EditorClosesAndReopensManyTimes", [&] {
+    Vst3EditorPlug plug(vst3Handle, vst3Module.Factory());
+    ReopeningManyTimes(plug);
+  });
+  r.Run("TwoVst2InstancesHaveTheirEditorsOpenAtOnce", [&] {
+    Vst2EditorPlug a(vst2Module), b(vst2Module);
+    TwoEditorsAtOnce(a, b);
+  });
+  r.Run("TwoVst3InstancesHaveTheirEditorsOpenAtOnce", [&] {
+    Vst3EditorPlug a(vst3Handle, vst3Module.Factory()), b(vst3Handle, vst3Module.Factory());
+    TwoEditorsAtOnce(a, b);
+  });
+  r.Run("Vst2InstanceDestroyedWithItsEditorOpen", [&] {
+    Vst2EditorPlug plug(vst2Module);
+    DestroyedWhileOpen(plug);
+  });
+  r.Run("Vst3InstanceDestroyedWithItsEditorOpen", [&] {
+    Vst3EditorPlug plug(vst3Handle, vst3Module.Factory());
+    DestroyedWhileOpen(plug);
+  });
+  return r.Finish();
+}
