@@ -4,11 +4,18 @@
 //    computed when those change, not every frame (same inputs, same bits);
 //  - left and right run together in two-lane vectors (per-lane IEEE
 //    arithmetic, no fused operations, so each lane equals the scalar result);
-//  - the Bessel histories live in mirrored ring buffers during a block
-//    instead of being shifted every sub-frame.
+//  - the Bessel histories live on tapes during a block instead of being
+//    shifted every sub-frame, and the flush of each Bessel output is kept
+//    off the filter's dependent chain (see BesselStep);
+//  - the saturation stage runs the down-sampling filter of one frame beside
+//    the up-sampling filter of the next (see SaturationPipeline);
+//  - the gain computer runs in short loops over a chunk of frames, apart
+//    from the saturation stage it shares only the gain per frame with.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include <emmintrin.h>
 
@@ -19,7 +26,6 @@ namespace kestrune {
 namespace {
 
 typedef double Stereo __attribute__((vector_size(16)));
-typedef int64_t StereoMask __attribute__((vector_size(16)));
 
 inline Stereo Both(double v) { return Stereo{v, v}; }
 
@@ -51,23 +57,11 @@ struct StereoBiquad {
   }
 };
 
-// |v| < 2^-54, infinities and NaN become +0, lane by lane.
-inline Stereo Flush(Stereo v) {
-  const __m128d value = (__m128d)v;
-  const __m128d magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), value);
-  const __m128d keep = _mm_and_pd(_mm_cmpge_pd(magnitude, _mm_set1_pd(0x1p-54)),
-                                  _mm_cmple_pd(magnitude, _mm_set1_pd(1.7976931348623157e308)));
-  return (Stereo)_mm_and_pd(value, keep);
-}
-
-// All ones in a lane whose value the flush would change into something other
-// than a zero of either sign: a non-zero value below 2^-54, an infinity or NaN.
-inline __m128d FlushWouldAct(Stereo v) {
-  const __m128d value = (__m128d)v;
-  const __m128d magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), value);
-  const __m128d normal = _mm_and_pd(_mm_cmpge_pd(magnitude, _mm_set1_pd(0x1p-54)),
-                                    _mm_cmple_pd(magnitude, _mm_set1_pd(1.7976931348623157e308)));
-  return _mm_andnot_pd(normal, _mm_cmpneq_pd(value, _mm_setzero_pd()));
+// All ones in the lanes FlushTiny keeps (finite, magnitude >= 2^-54).
+inline __m128d KeepMask(Stereo v) {
+  const __m128d magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), (__m128d)v);
+  return _mm_and_pd(_mm_cmpge_pd(magnitude, _mm_set1_pd(0x1p-54)),
+                    _mm_cmple_pd(magnitude, _mm_set1_pd(1.7976931348623157e308)));
 }
 
 // The Bessel coefficients of both channels, shared by the up- and the
@@ -82,11 +76,11 @@ struct StereoBesselCoefficients {
   }
 };
 
-// A stereo Bessel history kept as a tape: each step appends its output, so
-// y_k (k = 0 the newest) is top[-1 - k]. When the tape is full its last
-// eleven values move back to the start. During a block the write position
-// and the newest output live in a BesselRun, in registers, so the dependency
-// from one step to the next does not pass through memory.
+// A stereo Bessel history kept as a tape: each step appends its (flushed)
+// output, so y_k (k = 0 the newest) is top[-1 - k]. When the tape is full
+// its last eleven values move back to the start. During a block the write
+// position and the newest unflushed sum live in a BesselRun, in registers,
+// so the dependency from one step to the next does not pass through memory.
 template <int kCapacity>
 struct StereoBesselTape {
   Stereo values[kCapacity];
@@ -95,11 +89,9 @@ struct StereoBesselTape {
     for (int k = 0; k <= 10; ++k) values[10 - k] = Stereo{left.y[k], right.y[k]};
     return values + 11;
   }
-  // The histories as exact steps leave them: unflushed steps may have left a
-  // -0 where the flush gives +0.
   static void Store(const Stereo* top, BesselHistory& left, BesselHistory& right) {
     for (int k = 0; k <= 10; ++k) {
-      const Stereo y = Flush(top[-1 - k]);
+      const Stereo y = top[-1 - k];
       left.y[k] = y[0];
       right.y[k] = y[1];
     }
@@ -113,33 +105,38 @@ struct StereoBesselTape {
 };
 
 struct BesselRun {
-  Stereo* top;    // where the next output goes
-  Stereo newest;  // == top[-1]
+  Stereo* top;    // where the next output goes; top[-1] is y_1, flushed
+  Stereo sum;     // y_1 before the flush
+  __m128d keep;   // KeepMask(sum): y_1 = sum & keep
+
+  void Start(Stereo* tapeTop) {
+    top = tapeTop;
+    sum = top[-1];
+    keep = _mm_castsi128_pd(_mm_set1_epi32(-1));
+  }
 };
 
-// One step of a stereo Bessel filter. Two ways to step:
-//  - Exact: y0 = Flush(c1 y1 + g x + c2 y2 + ... + c10 y10), as stated.
-//  - Unflushed: the same sum, kept without the flush, which takes the flush
-//    off the dependent chain from one step to the next. While every sum is
-//    either a zero or a finite value of magnitude >= 2^-54, the flush changes
-//    nothing but the sign of a zero, and a zero's sign cannot change a later
-//    sum other than by the sign of a zero result (x + -0 = x + +0 = x for
-//    x != 0), which an exact step flushes to +0 anyway. So unflushed steps
-//    give the exact outputs once flushed, as long as no sum needs the flush
-//    for anything more. `flushActs` marks the lanes where it would (see
-//    FlushWouldAct); the caller then runs the frame again with exact steps.
-// A zero input contributes only the sign of a zero to the first sum (g is
-// finite and positive), so a silent step leaves out g * x.
-// Returns the output the history keeps (flushed only when exact).
-template <bool kExact, bool kSilent>
-inline Stereo BesselStep(const StereoBesselCoefficients& k, BesselRun& run, Stereo x,
-                         __m128d& flushActs) {
+// One step of a stereo Bessel filter:
+// y0 = FlushTiny(c1 y1 + g x + c2 y2 + ... + c10 y10), in that order.
+// The flush is kept off the dependent chain from one step to the next: the
+// first product is taken from the unflushed sum and masked afterwards,
+// (c1 sum) & keep, which the processor computes alongside the product.
+// It equals c1 FlushTiny(sum) except that a flushed lane gives +0 where
+// c1 * +0 may be -0; a zero's sign cannot change a later sum other than by
+// the sign of a zero result (x + -0 = x + +0 = x for x != 0), and a zero
+// result is flushed to +0 anyway. The same holds for a zero input, whose
+// term g * 0 (g is finite and positive) a silent step leaves out.
+// The tape keeps flushed outputs, as the history states them.
+template <bool kSilent>
+inline Stereo BesselStep(const StereoBesselCoefficients& k, BesselRun& run, Stereo x) {
   const Stereo* y = run.top;
-  // Hides where y points, so the older outputs are read from the tape at each
-  // step instead of being carried (and spilled) across unrolled steps.
-  __asm__("" : "+r"(y));
   const Stereo* c = k.c;
-  Stereo sum = kSilent ? c[1] * run.newest : c[1] * run.newest + k.g * x;
+  // Hides where y and c point, so the older outputs and the coefficients are
+  // read from memory at each step: the registers stay free for the values
+  // on the dependent chains instead of holding (and spilling) those.
+  __asm__("" : "+r"(y), "+r"(c));
+  const Stereo first = (Stereo)_mm_and_pd((__m128d)(c[1] * run.sum), run.keep);
+  Stereo sum = kSilent ? first : first + k.g * x;
   sum += c[2] * y[-2];
   sum += c[3] * y[-3];
   sum += c[4] * y[-4];
@@ -149,10 +146,11 @@ inline Stereo BesselStep(const StereoBesselCoefficients& k, BesselRun& run, Ster
   sum += c[8] * y[-8];
   sum += c[9] * y[-9];
   sum += c[10] * y[-10];
-  flushActs = _mm_or_pd(flushActs, FlushWouldAct(sum));
-  run.newest = kExact ? Flush(sum) : sum;
-  *run.top++ = run.newest;
-  return run.newest;
+  run.sum = sum;
+  run.keep = KeepMask(sum);
+  const Stereo output = (Stereo)_mm_and_pd((__m128d)sum, run.keep);
+  *run.top++ = output;
+  return output;
 }
 
 // Branch-free selection: the compare gives an all-ones or all-zeros mask, so
@@ -266,8 +264,13 @@ inline Stereo DetectorMagnitudes(Stereo sidechain) {
   return (Stereo)_mm_andnot_pd(signMask, (__m128d)value);
 }
 
-// Up to sixteen sub-frames for each of 16 frames before a tape rewinds.
-constexpr int kTapeCapacity = 11 + 16 * 16;
+// Frames per chunk: 64 at 4x, 16 at 16x; a chunk's sub-frames and the next
+// frame's fit on a tape.
+constexpr int kMaxOversampling = 16;
+constexpr int kChunkSubFrames = 256;
+constexpr int kMaxChunk = 64;
+inline int ChunkFrames(int N) { return std::min(kMaxChunk, kChunkSubFrames / N); }
+constexpr int kTapeCapacity = 11 + kChunkSubFrames + kMaxOversampling;
 typedef StereoBesselTape<kTapeCapacity> BesselTape;
 
 const double D1 = std::pow(10.0, 0.55);
@@ -281,33 +284,73 @@ inline Stereo Saturate(Stereo upOutput, Stereo gainN, Stereo drive) {
   return drive * SaturationCurve(gainN * upOutput, D3) * Both(D2);
 }
 
-// The N sub-frames of one frame: up-sampling filter (the input in sub-frame
-// 0, zeros after it), saturation curve, down-sampling filter. Returns the
-// down-sampling output of sub-frame 0, flushed.
-// The down-sampling steps trail the up-sampling steps by two sub-frames in
-// program order, so the saturation's latency between the two filters is
-// hidden and the processor works on both dependent chains at once.
-template <bool kExact, int kN>
-inline Stereo SaturateFrame(const StereoBesselCoefficients& k, BesselRun& up, BesselRun& down,
-                            Stereo in, int N, double driveFactor, __m128d& flushActs) {
-  constexpr int kLag = 2;
-  const Stereo gainN = Both(N);
-  const Stereo drive = Both(driveFactor);
-  Stereo w[kN > 0 ? kN : 16];
-  Stereo first = Both(0);
-#pragma GCC unroll 18
-  for (int j = 0; j < N + kLag; ++j) {
-    if (j < N) {
-      const Stereo u = j == 0 ? BesselStep<kExact, false>(k, up, in, flushActs)
-                              : BesselStep<kExact, true>(k, up, Both(0), flushActs);
-      w[j] = Saturate(u, gainN, drive);
+// The saturation stage runs as a pipeline one frame deep: while the
+// down-sampling filter takes the N sub-frames of frame f, the up-sampling
+// filter and the saturation curve already produce those of frame f + 1.
+// The two dependent chains then run side by side, and the saturation's
+// latency between them is off both. Per sub-frame j the arithmetic is the
+// one stated: up-sampling step (the input in sub-frame 0, zeros after it),
+// saturation curve, down-sampling step.
+struct SaturationPipeline {
+  const StereoBesselCoefficients* bessel;
+  int N;
+  Stereo gainN, drive;
+  Stereo* pending;  // down-sampling inputs of the frame that comes next
+  Stereo* filling;  // those of the frame after it, being produced
+
+  // The up-sampling half for one frame: fills `filling`.
+  template <int kN>
+  void Produce(BesselRun& up, Stereo in) {
+    const int n = kN > 0 ? kN : N;
+#pragma GCC unroll 16
+    for (int j = 0; j < n; ++j) {
+      const Stereo u = j == 0 ? BesselStep<false>(*bessel, up, in)
+                              : BesselStep<true>(*bessel, up, Both(0));
+      filling[j] = Saturate(u, gainN, drive);
     }
-    if (j >= kLag) {
-      const Stereo d = BesselStep<kExact, false>(k, down, w[j - kLag], flushActs);
-      if (j == kLag) first = d;
+    std::swap(pending, filling);
+  }
+
+  // The down-sampling half of the pending frame, interleaved with the
+  // up-sampling half of the next one when there is one (kNext). Returns the
+  // down-sampling output of sub-frame 0, flushed.
+  template <bool kNext, int kN>
+  Stereo Frame(BesselRun& up, BesselRun& down, Stereo next) {
+    const int n = kN > 0 ? kN : N;
+    Stereo first = Both(0);
+#pragma GCC unroll 16
+    for (int j = 0; j < n; ++j) {
+      if (kNext) {
+        const Stereo u = j == 0 ? BesselStep<false>(*bessel, up, next)
+                                : BesselStep<true>(*bessel, up, Both(0));
+        filling[j] = Saturate(u, gainN, drive);
+      }
+      const Stereo d = BesselStep<false>(*bessel, down, pending[j]);
+      if (j == 0) first = d;
+    }
+    std::swap(pending, filling);
+    return first;
+  }
+};
+
+// The saturation stage for frames start .. start + count - 1 of a block;
+// saturations[n] receives frame start + n's. The block's first frame is
+// produced here too; the frame after the chunk is produced when the block
+// has one.
+template <int kN>
+void RunSaturation(SaturationPipeline& pipeline, BesselRun& up, BesselRun& down,
+                   const double* const* inputs, int start, int count, int frames,
+                   Stereo* saturations) {
+  if (start == 0) pipeline.Produce<kN>(up, Stereo{inputs[0][0], inputs[1][0]});
+  for (int n = 0; n < count; ++n) {
+    const int next = start + n + 1;
+    if (next < frames) {
+      saturations[n] =
+          pipeline.Frame<true, kN>(up, down, Stereo{inputs[0][next], inputs[1][next]});
+    } else {
+      saturations[n] = pipeline.Frame<false, kN>(up, down, Both(0));
     }
   }
-  return Flush(first);
 }
 
 }  // namespace
@@ -365,7 +408,14 @@ void SignalPath::Process(const BlockSettings& settings, const double* const* inp
   switch (params.oversampling) {
     case 4: RunFrames<4>(settings, inputs, outputs, frames); break;
     case 16: RunFrames<16>(settings, inputs, outputs, frames); break;
-    default: RunFrames<0>(settings, inputs, outputs, frames); break;
+    default:
+      // Only 4 and 16 come from the parameter; any other factor the
+      // pipeline has room for runs it with the factor read at run time.
+      if (params.oversampling >= 1 && params.oversampling <= kMaxOversampling)
+        RunFrames<0>(settings, inputs, outputs, frames);
+      else
+        RunStraightforward(*this, settings, inputs, outputs, frames);
+      break;
   }
 }
 
@@ -386,10 +436,8 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
   bessel.Load(besselLeft, besselRight);
   BesselTape upTape, downTape;
   BesselRun up, down;
-  up.top = upTape.Load(upLeft, upRight);
-  up.newest = up.top[-1];
-  down.top = downTape.Load(downLeft, downRight);
-  down.newest = down.top[-1];
+  up.Start(upTape.Load(upLeft, upRight));
+  down.Start(downTape.Load(downLeft, downRight));
 
   const double wetFactor = P.mixPercent / 100;
   const double dryFactor = 1 - wetFactor;
@@ -405,8 +453,14 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
   const double* sourceLeft = settings.sidechain == 1 ? inputs[0] : inputs[2];
   const double* sourceRight = settings.sidechain == 1 ? inputs[1] : inputs[3];
 
-  bool exactSteps = false;
-  __m128d flushActs = _mm_setzero_pd();
+  Stereo downInputs[2][kMaxOversampling];
+  SaturationPipeline pipeline;
+  pipeline.bessel = &bessel;
+  pipeline.N = N;
+  pipeline.gainN = Both(N);
+  pipeline.drive = Both(driveFactor);
+  pipeline.pending = downInputs[0];
+  pipeline.filling = downInputs[1];
   double gainState = S.gainState;
   double meterState = S.meterState;
   Stereo saturation = Stereo{S.saturationLeft, S.saturationRight};
@@ -419,8 +473,9 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
   // between their steps. The gain computer itself runs in short loops, so the
   // maths-library and meter calls do not force everything else out of
   // registers around them.
-  constexpr int kChunk = 64;
-  double levels[kChunk], targets[kChunk], gains[kChunk], meter[kChunk];
+  const int kChunk = ChunkFrames(N);
+  double levels[kMaxChunk], targets[kMaxChunk], gains[kMaxChunk], meter[kMaxChunk];
+  Stereo saturations[kMaxChunk];
   for (int start = 0; start < frames; start += kChunk) {
     const int count = std::min(kChunk, frames - start);
 
@@ -464,30 +519,15 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
         for (int n = 0; n < count; ++n) editor->SetControlValue(settings.meterControlIndex, meter[n]);
     }
 
+    // Oversampled saturation; only sub-frame 0 of each frame is kept.
+    up.top = upTape.Reserve(up.top, (count + 1) * N);
+    down.top = downTape.Reserve(down.top, (count + 1) * N);
+    RunSaturation<kOversampling>(pipeline, up, down, inputs, start, count, frames, saturations);
+
     for (int n = 0; n < count; ++n) {
       const int f = start + n;
       const Stereo in = Stereo{inputs[0][f], inputs[1][f]};
-
-      // Oversampled saturation; only sub-frame 0 is kept. Unflushed steps
-      // unless the previous frame needed the flush; a frame whose unflushed
-      // steps met a value the flush acts on is run again with exact steps.
-      up.top = upTape.Reserve(up.top, N);
-      down.top = downTape.Reserve(down.top, N);
-      if (!exactSteps) {
-        const BesselRun upMark = up, downMark = down;
-        saturation = SaturateFrame<false, kOversampling>(bessel, up, down, in, N, driveFactor, flushActs);
-        if (_mm_movemask_pd(flushActs) != 0) {
-          up = upMark;
-          down = downMark;
-          exactSteps = true;
-        }
-      }
-      if (exactSteps) {
-        flushActs = _mm_setzero_pd();
-        saturation = SaturateFrame<true, kOversampling>(bessel, up, down, in, N, driveFactor, flushActs);
-        exactSteps = _mm_movemask_pd(flushActs) != 0;
-      }
-      flushActs = _mm_setzero_pd();
+      saturation = saturations[n];
 
       // The gain through the transfer curve, dry/wet, output gain, bypass.
       const double curveGain = ShapePositive(gains[n]);

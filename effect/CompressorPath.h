@@ -120,6 +120,9 @@ struct PathState {
 
 // inputs[0..3]: main left, main right, sidechain left, sidechain right;
 // outputs[0..1]: left, right. Inputs may alias outputs.
+void RunStraightforward(PathState& path, const BlockSettings& settings,
+                        const double* const* inputs, double* const* outputs, int frames);
+
 class ReferencePath : public PathState {
  public:
   void Process(const BlockSettings& settings, const double* const* inputs,

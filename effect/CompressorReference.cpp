@@ -21,9 +21,20 @@ void DesignSection(BiquadSection& s, int32_t kind, double corner, double q, doub
 
 void ReferencePath::Process(const BlockSettings& settings, const double* const* inputs,
                             double* const* outputs, int frames) {
+  RunStraightforward(*this, settings, inputs, outputs, frames);
+}
+
+void RunStraightforward(PathState& path, const BlockSettings& settings,
+                        const double* const* inputs, double* const* outputs, int frames) {
   DenormalGuard denormals;
-  const CompressorParams& P = params;
-  CompressorState& S = state;
+  const CompressorParams& P = path.params;
+  CompressorState& S = path.state;
+  BesselCoefficients& besselLeft = path.besselLeft;
+  BesselCoefficients& besselRight = path.besselRight;
+  BesselHistory& upLeft = path.upLeft;
+  BesselHistory& upRight = path.upRight;
+  BesselHistory& downLeft = path.downLeft;
+  BesselHistory& downRight = path.downRight;
 
   DesignBessel10(besselLeft, 0.2 / P.oversampling);
   DesignBessel10(besselRight, 0.2 / P.oversampling);

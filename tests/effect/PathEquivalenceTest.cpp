@@ -130,3 +130,42 @@ TEST(OptimisedPath, MatchesTheStraightforwardPathAtTheFlushThreshold) {
   for (double level : {2e-16, 6e-17, 1e-17}) RunRandomSession(48000, 21, false, level);
   RunRandomSession(44100, 22, true, 5e-17);
 }
+
+// The parameter gives 4 or 16; other factors set on the values directly take
+// the path's general route and must still match.
+TEST(OptimisedPath, MatchesTheStraightforwardPathAtOtherOversamplingFactors) {
+  for (int factor : {1, 8, 24}) {
+    PathPair pair;
+    NoiseSource noise(31);
+    for (int i = 0; i <= 12; ++i) {
+      const double v = RandomPlain(i, noise);
+      ApplyParamChange(pair.reference.params, i, v);
+      ApplyParamChange(pair.optimised.params, i, v);
+    }
+    pair.reference.params.oversampling = factor;
+    pair.optimised.params.oversampling = factor;
+    BlockSettings settings;
+    settings.sampleRate = 48000;
+    std::vector<double> in[4], outRef[2], outOpt[2];
+    for (int block = 0; block < 6; ++block) {
+      const int frames = 100 + 37 * block;
+      for (auto& c : in) {
+        c.resize(static_cast<size_t>(frames));
+        for (double& x : c) x = 1.2 * noise.Next();
+      }
+      for (int ch = 0; ch < 2; ++ch) {
+        outRef[ch].assign(static_cast<size_t>(frames), 0.0);
+        outOpt[ch].assign(static_cast<size_t>(frames), 0.0);
+      }
+      const double* ins[4] = {in[0].data(), in[1].data(), in[2].data(), in[3].data()};
+      double* refOuts[2] = {outRef[0].data(), outRef[1].data()};
+      double* optOuts[2] = {outOpt[0].data(), outOpt[1].data()};
+      pair.reference.Process(settings, ins, refOuts, frames);
+      pair.optimised.Process(settings, ins, optOuts, frames);
+      for (int ch = 0; ch < 2; ++ch)
+        for (int f = 0; f < frames; ++f)
+          ASSERT_TRUE(SameBits(outRef[ch][f], outOpt[ch][f]))
+              << "factor " << factor << " block " << block << " channel " << ch << " frame " << f;
+    }
+  }
+}
