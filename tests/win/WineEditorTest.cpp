@@ -432,6 +432,12 @@ int main(int argc, char** argv) {
     Vst2EditorPlug plug(vst2Module);
     MouseReachesTheParameters(plug, "editor-vst2.png");
   });
+  r.Run("Vst2EditorRefusesAParentThatIsNoWindow", [&] {
+    Vst2EditorPlug plug(vst2Module);
+    CHECK(!plug.Open(nullptr));
+    CHECK(!plug.Open(reinterpret_cast<HWND>(static_cast<intptr_t>(0x7fff1234))));
+    CHECK(!ClassRegistered(plug.Module()), "a refused open leaves no class behind");
+  });
   r.Run("Vst3EditorTakesMouseInputAndShowsIt", [&] {
     Vst3EditorPlug plug(vst3Handle, vst3Module.Factory());
     MouseReachesTheParameters(plug, "editor-vst3.png");

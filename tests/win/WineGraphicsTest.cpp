@@ -78,11 +78,18 @@ class ProbeControl : public IControl {
   std::string entered;
 };
 
+int gHostKeyDowns = 0;
+
+LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_KEYDOWN) ++gHostKeyDowns;
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
 HWND MakeHostWindow(int width, int height) {
   static bool registered = false;
   if (!registered) {
     WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpfnWndProc = HostProc;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "KestruneProbeHost";
     RegisterClassA(&wc);
@@ -297,6 +304,39 @@ void ClosingMidDragEndsTheGestureAndReleasesCapture() {
   DestroyWindow(host2);
 }
 
+void UnhandledKeysAndResizingReachTheHost() {
+  ProbePlug plug;
+  auto* graphics = new IGraphicsWin(&plug, 200, 100, 25);
+  graphics->AddControl(new ProbeControl(&plug, PixelRect(10, 10, 60, 30), 0));
+  plug.AttachEditor(graphics);
+  HWND host = MakeHostWindow(200, 100);
+  HWND editor = static_cast<HWND>(graphics->OpenNativeWindow(host));
+  if (!CHECK(editor != nullptr)) return;
+  // F1 is not a key the controls know; a letter with no key catcher is not
+  // handled either: both go on to the host's top-level window.
+  gHostKeyDowns = 0;
+  SendMessageA(editor, WM_KEYDOWN, VK_F1, 0);
+  CHECK(gHostKeyDowns == 1, "F1 reached the host %d times", gHostKeyDowns);
+  SendMessageA(editor, WM_KEYDOWN, 'A', 0);
+  CHECK(gHostKeyDowns == 2);
+
+  // A new editor size: the editor window and the host's window grow by the
+  // difference, the back buffer follows.
+  RECT hostBefore, r;
+  GetWindowRect(host, &hostBefore);
+  graphics->SetEditorSize(260, 130);
+  GetWindowRect(editor, &r);
+  CHECK(r.right - r.left == 260 && r.bottom - r.top == 130, "editor %ld x %ld", r.right - r.left,
+        r.bottom - r.top);
+  GetWindowRect(host, &r);
+  CHECK(r.right - r.left == hostBefore.right - hostBefore.left + 60 &&
+            r.bottom - r.top == hostBefore.bottom - hostBefore.top + 30,
+        "host grew to %ld x %ld", r.right - r.left, r.bottom - r.top);
+  CHECK(graphics->BackBuffer() && graphics->BackBuffer()->Width() == 260);
+  graphics->CloseWindow();
+  DestroyWindow(host);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -310,6 +350,7 @@ int main(int argc, char** argv) {
   r.Run("TextUnderWineUsesGlyphsRasterizedByGdi", TextUnderWineUsesGlyphsRasterizedByGdi);
   r.Run("MenuNumbersCommandBlocksAndFileFilterLimits", MenuNumberingAndFilters);
   r.Run("TextEntryFiltersCommitsAndCancels", TextEntryFiltersCommitsAndCancels);
+  r.Run("UnhandledKeysAndResizingReachTheHost", UnhandledKeysAndResizingReachTheHost);
   r.Run("ClosingMidDragEndsTheGestureAndReleasesCapture",
         ClosingMidDragEndsTheGestureAndReleasesCapture);
   return r.Finish();
