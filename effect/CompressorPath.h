@@ -11,8 +11,9 @@
 //                  every frame exactly as the algorithm is stated. Kept as
 //                  the yardstick for tests and benchmarks.
 //   SignalPath:    the one the plug-in runs. It recomputes a coefficient only
-//                  when its inputs changed, runs left and right together and
-//                  keeps the Bessel histories in ring buffers.
+//                  when its inputs changed, runs left and right together,
+//                  keeps the Bessel flush off the filters' dependent chains
+//                  and runs the up- and down-sampling filters side by side.
 // Both are driven by the effect inside the plug-in lock: parameter-derived
 // values in `params` change only between blocks.
 #pragma once
