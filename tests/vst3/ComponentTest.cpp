@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "HostObjects.h"
+#include "pluginterfaces/gui/iplugview.h"
 
 using namespace host;
 
@@ -147,7 +148,11 @@ TEST_F(Vst3Module, BusesAreStereoMainAuxSidechainAndStereoOutput) {
   EXPECT_EQ(plugin.processor->canProcessSampleSize(7), kResultFalse);
   EXPECT_EQ(plugin.processor->getLatencySamples(), 0u);
   EXPECT_EQ(plugin.processor->getTailSamples(), kNoTail);
-  EXPECT_EQ(plugin.controller->createView("editor"), nullptr);
+  // An editor view for "editor" only.
+  Steinberg::IPlugView* view = plugin.controller->createView("editor");
+  EXPECT_NE(view, nullptr);
+  if (view) view->release();
+  EXPECT_EQ(plugin.controller->createView("other"), nullptr);
   c->terminate();
 }
 
