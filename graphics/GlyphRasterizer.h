@@ -1,7 +1,7 @@
 // The glyph-rasterizer seam: turns one character of one font into an 8-bit
-// coverage mask. FreeType with fontconfig on Linux; on Windows the native GDI
-// path belongs to the window layer, and until then no rasterizer exists
-// there (text is then not drawn).
+// coverage mask. FreeType with fontconfig on Linux; GDI on Windows
+// (win/GlyphRasterizerGdi.cpp), which also draws text natively into a
+// bitmap's device context outside Wine.
 #pragma once
 
 #include <cstdint>
