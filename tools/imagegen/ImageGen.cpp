@@ -488,7 +488,7 @@ void Background(const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
+  if (argc < 2 || argv[1][0] == '-') {
     std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
     return 2;
   }

@@ -37,6 +37,10 @@ void MakeFolders(const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && argv[1][0] == '-') {
+    std::fprintf(stderr, "usage: %s [output folder]\n", argv[0]);
+    return 2;
+  }
   std::string dir = argc > 1 ? argv[1] : "out/snapshots";
   MakeFolders(dir);
   TestHost host;
