@@ -333,23 +333,27 @@ struct SaturationPipeline {
   }
 };
 
-// The saturation stage for frames start .. start + count - 1 of a block;
-// saturations[n] receives frame start + n's. The block's first frame is
-// produced here too; the frame after the chunk is produced when the block
-// has one.
-template <int kN>
-void RunSaturation(SaturationPipeline& pipeline, BesselRun& up, BesselRun& down,
-                   const double* const* inputs, int start, int count, int frames,
-                   Stereo* saturations) {
+// The saturation stage for frames start .. start + count - 1 of a block.
+// After each frame's saturation, perFrame(n, saturation) runs the rest of
+// frame start + n: its instructions follow the filter steps in the stream,
+// so the processor works on them while the filters' dependent chains wait.
+// The block's first frame is produced here too; the frame after the chunk is
+// produced when the block has one.
+template <int kN, class PerFrame>
+inline __attribute__((always_inline)) void RunSaturation(
+    SaturationPipeline& pipeline, BesselRun& up, BesselRun& down, const double* const* inputs,
+    int start, int count, int frames, PerFrame&& perFrame) {
   if (start == 0) pipeline.Produce<kN>(up, Stereo{inputs[0][0], inputs[1][0]});
   for (int n = 0; n < count; ++n) {
     const int next = start + n + 1;
+    Stereo saturation;
     if (next < frames) {
-      saturations[n] =
+      saturation =
           pipeline.Frame<true, kN>(up, down, Stereo{inputs[0][next], inputs[1][next]});
     } else {
-      saturations[n] = pipeline.Frame<false, kN>(up, down, Both(0));
+      saturation = pipeline.Frame<false, kN>(up, down, Both(0));
     }
+    perFrame(n, saturation);
   }
 }
 
@@ -463,87 +467,92 @@ void SignalPath::RunFrames(const BlockSettings& settings, const double* const* i
   pipeline.filling = downInputs[1];
   double gainState = S.gainState;
   double meterState = S.meterState;
-  Stereo saturation = Stereo{S.saturationLeft, S.saturationRight};
   Stereo sidechain = Stereo{S.sidechainLeft, S.sidechainRight};
 
-  // The block runs in chunks. The sidechain, gain computer and meter run
-  // first for every frame of the chunk, then the saturation and the outputs,
-  // which share only the gain per frame with them: the long dependent chains
-  // of the Bessel filters then run without the gain computer's work queued
-  // between their steps. The gain computer itself runs in short loops, so the
-  // maths-library and meter calls do not force everything else out of
-  // registers around them.
+  // The block runs in chunks. For each chunk the maths-library calls of the
+  // gain computer run first, in a short loop of their own (a call would force
+  // the filter state out of registers); everything else of a frame runs
+  // beside the saturation stage, whose long dependent chains leave the
+  // processor idle most of the time: the gain smoothing, meter, outputs and
+  // the sidechain equaliser and level of the frame one chunk ahead.
   const int kChunk = ChunkFrames(N);
-  double levels[kMaxChunk], targets[kMaxChunk], gains[kMaxChunk], meter[kMaxChunk];
-  Stereo saturations[kMaxChunk];
+  double levelBuffers[2][kMaxChunk], targets[kMaxChunk], meter[kMaxChunk];
+  double* levels = levelBuffers[0];
+  double* levelsAhead = levelBuffers[1];
+  Stereo saturation = Stereo{S.saturationLeft, S.saturationRight};
+
+  // Sidechain equaliser (high-pass, peaking, high shelf, in single-precision
+  // steps) and the stereo-linked detector and level of frame f.
+  auto sidechainLevel = [&](int f) __attribute__((always_inline)) {
+    Stereo x = highPass.Tick(ToSingle(Stereo{sourceLeft[f], sourceRight[f]}));
+    x = peaking.Tick(ToSingle(x));
+    x = highShelf.Tick(ToSingle(x));
+    sidechain = ToSingle(x);
+    double d;
+    if (slam) {
+      const Stereo shaped = DetectorMagnitudes(sidechain);
+      d = std::max(shaped[1], shaped[0]) * D1;
+    } else {
+      d = std::max(std::fabs(sidechain[1]), std::fabs(sidechain[0]));
+    }
+    return LevelOf(d, c.p);
+  };
+
+  for (int n = 0; n < std::min(kChunk, frames); ++n) levels[n] = sidechainLevel(n);
+
   for (int start = 0; start < frames; start += kChunk) {
     const int count = std::min(kChunk, frames - start);
+    const int aheadCount = std::max(0, std::min(kChunk, frames - start - kChunk));
 
-    for (int n = 0; n < count; ++n) {
-      const int f = start + n;
-      // Sidechain equaliser: high-pass, peaking, high shelf, in single-precision steps.
-      Stereo x = highPass.Tick(ToSingle(Stereo{sourceLeft[f], sourceRight[f]}));
-      x = peaking.Tick(ToSingle(x));
-      x = highShelf.Tick(ToSingle(x));
-      sidechain = ToSingle(x);
-
-      // Stereo-linked detector and level.
-      double d;
-      if (slam) {
-        const Stereo shaped = DetectorMagnitudes(sidechain);
-        d = std::max(shaped[1], shaped[0]) * D1;
-      } else {
-        d = std::max(std::fabs(sidechain[1]), std::fabs(sidechain[0]));
-      }
-      levels[n] = LevelOf(d, c.p);
-    }
-
-    // Gain computer and smoothing (with INPUT at 0 the gain stays 1 and the
-    // target is never used).
-    if (noReduction) {
-      for (int n = 0; n < count; ++n) gains[n] = gainState = 1;
-    } else {
-      for (int n = 0; n < count; ++n)
-        targets[n] = TargetGain(levels[n], c.thr, P.inputDrive, c.R);
-      for (int n = 0; n < count; ++n) gains[n] = gainState = Smoothed(gainState, targets[n], c.cA, c.cR);
-    }
-
-    // Gain-reduction meter, while an editor exists.
-    if (editor) {
-      for (int n = 0; n < count; ++n) {
-        double v = std::fabs(1 - gains[n]);
-        v = Select(Greater(v, meterState), v * 1.0125, v * 0.9875);
-        meter[n] = meterState = (meterState - v) * c.meterCoefficient + v;
-      }
-      if (showMeter)
-        for (int n = 0; n < count; ++n) editor->SetControlValue(settings.meterControlIndex, meter[n]);
-    }
+    // Target gains (with INPUT at 0 the gain stays 1 and the target is never used).
+    if (!noReduction)
+      for (int n = 0; n < count; ++n) targets[n] = TargetGain(levels[n], c.thr, P.inputDrive, c.R);
 
     // Oversampled saturation; only sub-frame 0 of each frame is kept.
     up.top = upTape.Reserve(up.top, (count + 1) * N);
     down.top = downTape.Reserve(down.top, (count + 1) * N);
-    RunSaturation<kOversampling>(pipeline, up, down, inputs, start, count, frames, saturations);
+    RunSaturation<kOversampling>(
+        pipeline, up, down, inputs, start, count, frames,
+        [&](int n, Stereo frameSaturation) __attribute__((always_inline)) {
+          const int f = start + n;
+          saturation = frameSaturation;
 
-    for (int n = 0; n < count; ++n) {
-      const int f = start + n;
-      const Stereo in = Stereo{inputs[0][f], inputs[1][f]};
-      saturation = saturations[n];
+          // Attack and release.
+          const double gain =
+              noReduction ? 1 : Smoothed(gainState, targets[n], c.cA, c.cR);
+          gainState = gain;
 
-      // The gain through the transfer curve, dry/wet, output gain, bypass.
-      const double curveGain = ShapePositive(gains[n]);
-      const Stereo wet = Both(curveGain) * (Both(D4) * saturation + in);
-      if (!bypass) {
-        outputs[0][f] = (dryFactor * in[0] + wetFactor * wet[0]) * P.outputGain;
-        outputs[1][f] = (wetFactor * wet[1] + dryFactor * in[1]) * P.outputGain;
-      } else {
-        outputs[0][f] = in[0];
-        outputs[1][f] = in[1];
-      }
-      if (f == frames - 1) {
-        S.dryLeft = in[0];
-        S.dryRight = in[1];
-      }
-    }
+          // Gain-reduction meter, while an editor exists.
+          if (editor) {
+            double v = std::fabs(1 - gain);
+            v = Select(Greater(v, meterState), v * 1.0125, v * 0.9875);
+            meter[n] = meterState = (meterState - v) * c.meterCoefficient + v;
+          }
+
+          // The gain through the transfer curve, dry/wet, output gain, bypass.
+          const Stereo in = Stereo{inputs[0][f], inputs[1][f]};
+          const double curveGain = ShapePositive(gain);
+          const Stereo wet = Both(curveGain) * (Both(D4) * frameSaturation + in);
+          if (!bypass) {
+            outputs[0][f] = (dryFactor * in[0] + wetFactor * wet[0]) * P.outputGain;
+            outputs[1][f] = (wetFactor * wet[1] + dryFactor * in[1]) * P.outputGain;
+          } else {
+            outputs[0][f] = in[0];
+            outputs[1][f] = in[1];
+          }
+          if (f == frames - 1) {
+            S.dryLeft = in[0];
+            S.dryRight = in[1];
+          }
+
+          // The next chunk's sidechain and level; those frames are read
+          // before any output of theirs is written (inputs may alias outputs).
+          if (n < aheadCount) levelsAhead[n] = sidechainLevel(f + kChunk);
+        });
+    std::swap(levels, levelsAhead);
+
+    if (showMeter)
+      for (int n = 0; n < count; ++n) editor->SetControlValue(settings.meterControlIndex, meter[n]);
   }
 
   S.gainState = gainState;
