@@ -9,8 +9,10 @@
 //    off the filter's dependent chain (see BesselStep);
 //  - the saturation stage runs the down-sampling filter of one frame beside
 //    the up-sampling filter of the next (see SaturationPipeline);
-//  - the gain computer runs in short loops over a chunk of frames, apart
-//    from the saturation stage it shares only the gain per frame with.
+//  - per chunk of frames, the gain computer's log/exp calls run in a short
+//    loop of their own; the rest of each frame (smoothing, meter, outputs,
+//    and the sidechain and level of the frame one chunk ahead) runs beside
+//    the saturation stage, filling the time its filter chains leave idle.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
