@@ -31,6 +31,25 @@ void ApplyParamChange(CompressorParams& params, int index, double v) {
   }
 }
 
+namespace {
+void DesignSection(BiquadSection& s, int32_t kind, double corner, double q, double gainDb) {
+  s.kind = kind;
+  s.corner = corner;
+  s.q = q;
+  s.gainDb = gainDb;
+  DesignBiquad(s);
+}
+}  // namespace
+
+void DesignSidechainEqualiser(CompressorState& S, const CompressorParams& P, double fs) {
+  DesignSection(S.highPassLeft, BiquadHighPass, P.hpfFrequency / fs, 1, 1);
+  DesignSection(S.highPassRight, BiquadHighPass, P.hpfFrequency / fs, 1, 1);
+  DesignSection(S.highShelfLeft, BiquadHighShelf, 10000 / fs, 1, -P.hfValue);
+  DesignSection(S.highShelfRight, BiquadHighShelf, 10000 / fs, 1, -P.hfValue);
+  DesignSection(S.peakingLeft, BiquadPeaking, P.midFrequency / fs, 0.7, P.midGainDb);
+  DesignSection(S.peakingRight, BiquadPeaking, P.midFrequency / fs, 0.7, P.midGainDb);
+}
+
 void PathState::Reset() {
   upLeft = BesselHistory();
   upRight = BesselHistory();

@@ -180,13 +180,6 @@ inline double Smoothed(double g0, double target, double cA, double cR) {
   return Select(Greater(g0, target), attack, release);
 }
 
-void DesignSection(BiquadSection& s, int32_t kind, double corner, double q, double gainDb) {
-  s.kind = kind;
-  s.corner = corner;
-  s.q = q;
-  s.gainDb = gainDb;
-  DesignBiquad(s);
-}
 
 // A curve's entries as doubles (the float entries convert exactly), each
 // table followed by a 0 so that entry i + 1 exists for every index read.
@@ -385,13 +378,7 @@ void SignalPath::UpdateCoefficients(const BlockSettings& settings) {
     c.cR = TimeCoefficient(P.releaseTime, k, fs);
   if (rateChanged || c.hpfFrequency != P.hpfFrequency || c.hfValue != P.hfValue ||
       c.midFrequency != P.midFrequency || c.midGainDb != P.midGainDb) {
-    CompressorState& S = state;
-    DesignSection(S.highPassLeft, BiquadHighPass, P.hpfFrequency / fs, 1, 1);
-    DesignSection(S.highPassRight, BiquadHighPass, P.hpfFrequency / fs, 1, 1);
-    DesignSection(S.highShelfLeft, BiquadHighShelf, 10000 / fs, 1, -P.hfValue);
-    DesignSection(S.highShelfRight, BiquadHighShelf, 10000 / fs, 1, -P.hfValue);
-    DesignSection(S.peakingLeft, BiquadPeaking, P.midFrequency / fs, 0.7, P.midGainDb);
-    DesignSection(S.peakingRight, BiquadPeaking, P.midFrequency / fs, 0.7, P.midGainDb);
+    DesignSidechainEqualiser(state, P, fs);
   }
   c.valid = true;
   c.sampleRate = fs;

@@ -105,6 +105,12 @@ struct CompressorState {
   BiquadSection peakingLeft, peakingRight;
 };
 
+// Redesigns the six sidechain sections from the parameters: high-pass at HPF
+// (q 1), high shelf at 10 kHz (gain -HF), peaking at MID FREQ (q 0.7, MID
+// GAIN). The filter states are left alone.
+void DesignSidechainEqualiser(CompressorState& state, const CompressorParams& params,
+                              double sampleRate);
+
 // What both implementations keep between blocks: the parameter-derived
 // values, the per-frame state and the filters.
 struct PathState {

@@ -10,13 +10,6 @@ namespace kestrune {
 namespace {
 double ToSingle(double x) { return static_cast<double>(static_cast<float>(x)); }
 
-void DesignSection(BiquadSection& s, int32_t kind, double corner, double q, double gainDb) {
-  s.kind = kind;
-  s.corner = corner;
-  s.q = q;
-  s.gainDb = gainDb;
-  DesignBiquad(s);
-}
 }  // namespace
 
 void ReferencePath::Process(const BlockSettings& settings, const double* const* inputs,
@@ -68,12 +61,7 @@ void RunStraightforward(PathState& path, const BlockSettings& settings,
     const double cR = TimeCoefficient(P.releaseTime, k, fs);
 
     // The sidechain equaliser.
-    DesignSection(S.highPassLeft, BiquadHighPass, P.hpfFrequency / fs, 1, 1);
-    DesignSection(S.highPassRight, BiquadHighPass, P.hpfFrequency / fs, 1, 1);
-    DesignSection(S.highShelfLeft, BiquadHighShelf, 10000 / fs, 1, -P.hfValue);
-    DesignSection(S.highShelfRight, BiquadHighShelf, 10000 / fs, 1, -P.hfValue);
-    DesignSection(S.peakingLeft, BiquadPeaking, P.midFrequency / fs, 0.7, P.midGainDb);
-    DesignSection(S.peakingRight, BiquadPeaking, P.midFrequency / fs, 0.7, P.midGainDb);
+    DesignSidechainEqualiser(S, P, fs);
 
     // Sidechain through high-pass, peaking, high shelf.
     const double srcLeft = settings.sidechain == 1 ? inLeft : sideLeft;
