@@ -25,6 +25,7 @@
 #include "EditorLink.h"
 #include "KestruneCurves.h"
 #include "KestruneFilters.h"
+#include "SystemMath.h"
 
 namespace kestrune {
 
@@ -50,8 +51,8 @@ inline double DetectorLevel(double d, double p) {
 // for an undefined level).
 inline double TargetGain(double level, double thr, double inputDrive, double R) {
   if (!(level > thr)) return 1;
-  const double L = std::log(level) * SixDbDivisor;
-  return std::exp(((L + inputDrive) / R - inputDrive) / SixDbDivisor) / level;
+  const double L = SystemLog(level) * SixDbDivisor;
+  return SystemExp(((L + inputDrive) / R - inputDrive) / SixDbDivisor) / level;
 }
 
 // Attack lets the gain fall by at most the factor cA per frame, release lets
