@@ -12,7 +12,9 @@
 //  - per chunk of frames, the gain computer's log/exp calls run in a short
 //    loop of their own; the rest of each frame (smoothing, meter, outputs,
 //    and the sidechain and level of the frame one chunk ahead) runs beside
-//    the saturation stage, filling the time its filter chains leave idle.
+//    the saturation stage, filling the time its filter chains leave idle;
+//  - the loop is compiled a second time for AVX2 processors, picked at
+//    first use (see SignalPathKernels).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -354,6 +356,70 @@ inline __attribute__((always_inline)) void RunSaturation(
 
 }  // namespace
 
+// The processing loop compiled twice: for any x86-64 processor, and, in
+// ELF builds, with AVX2 enabled (VEX encoding, three-operand instructions,
+// fewer register copies on the filter chains). The copies do the same IEEE
+// operations in the same order: the build has -ffp-contract=off and "avx2"
+// does not enable FMA, so no multiply-add is fused and every lane rounds
+// exactly as before. Everything the loop inlines is compiled into each copy;
+// what it calls (exp, log, the editor) is the one shared code. MinGW builds
+// keep only the baseline copy: their compiler cannot align 32-byte stack
+// slots, which AVX code may use.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__)
+#define KESTRUNE_AVX2_KERNEL 1
+#else
+#define KESTRUNE_AVX2_KERNEL 0
+#endif
+
+struct SignalPathKernels {
+  static void Baseline(SignalPath& path, const BlockSettings& settings,
+                       const double* const* inputs, double* const* outputs, int frames) {
+    switch (path.params.oversampling) {
+      case 4: path.RunFrames<4>(settings, inputs, outputs, frames); break;
+      case 16: path.RunFrames<16>(settings, inputs, outputs, frames); break;
+      default: path.RunFrames<0>(settings, inputs, outputs, frames); break;
+    }
+  }
+#if KESTRUNE_AVX2_KERNEL
+  __attribute__((target("avx2"))) static void Avx2(SignalPath& path,
+                                                   const BlockSettings& settings,
+                                                   const double* const* inputs,
+                                                   double* const* outputs, int frames) {
+    switch (path.params.oversampling) {
+      case 4: path.RunFrames<4>(settings, inputs, outputs, frames); break;
+      case 16: path.RunFrames<16>(settings, inputs, outputs, frames); break;
+      default: path.RunFrames<0>(settings, inputs, outputs, frames); break;
+    }
+  }
+#endif
+};
+
+namespace {
+
+PathCode gForcedCode = PathCode::Automatic;
+
+PathCode DetectedCode() {
+#if KESTRUNE_AVX2_KERNEL
+  static const bool hasAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return hasAvx2 ? PathCode::Avx2 : PathCode::Baseline;
+#else
+  return PathCode::Baseline;
+#endif
+}
+
+}  // namespace
+
+void ForceSignalPathCode(PathCode code) { gForcedCode = code; }
+
+PathCode SignalPathCodeInUse() {
+  const PathCode detected = DetectedCode();
+  if (gForcedCode == PathCode::Baseline) return PathCode::Baseline;
+  return detected;  // Automatic, or Avx2 where it can run (else Baseline)
+}
+
 void SignalPath::UpdateCoefficients(const BlockSettings& settings) {
   const CompressorParams& P = params;
   const double fs = settings.sampleRate;
@@ -398,24 +464,28 @@ void SignalPath::Process(const BlockSettings& settings, const double* const* inp
   DenormalGuard denormals;
   UpdateCoefficients(settings);
   if (frames <= 0) return;
-  switch (params.oversampling) {
-    case 4: RunFrames<4>(settings, inputs, outputs, frames); break;
-    case 16: RunFrames<16>(settings, inputs, outputs, frames); break;
-    default:
-      // Only 4 and 16 come from the parameter; any other factor the
-      // pipeline has room for runs it with the factor read at run time.
-      if (params.oversampling >= 1 && params.oversampling <= kMaxOversampling)
-        RunFrames<0>(settings, inputs, outputs, frames);
-      else
-        RunStraightforward(*this, settings, inputs, outputs, frames);
-      break;
+  // Only 4 and 16 come from the parameter; any other factor the pipeline
+  // has room for runs it with the factor read at run time.
+  const int N = params.oversampling;
+  if (N != 4 && N != 16 && !(N >= 1 && N <= kMaxOversampling)) {
+    RunStraightforward(*this, settings, inputs, outputs, frames);
+    return;
   }
+#if KESTRUNE_AVX2_KERNEL
+  if (SignalPathCodeInUse() == PathCode::Avx2) {
+    SignalPathKernels::Avx2(*this, settings, inputs, outputs, frames);
+    return;
+  }
+#endif
+  SignalPathKernels::Baseline(*this, settings, inputs, outputs, frames);
 }
 
 // kOversampling 0: the factor is read from the parameters at run time.
+// Inlined into each per-instruction-set copy (SignalPathKernels).
 template <int kOversampling>
-void SignalPath::RunFrames(const BlockSettings& settings, const double* const* inputs,
-                           double* const* outputs, int frames) {
+inline void SignalPath::RunFrames(
+    const BlockSettings& settings, const double* const* inputs, double* const* outputs,
+    int frames) {
   const CompressorParams& P = params;
   CompressorState& S = state;
   const Cache& c = cache_;

@@ -13,7 +13,8 @@
 //   SignalPath:    the one the plug-in runs. It recomputes a coefficient only
 //                  when its inputs changed, runs left and right together,
 //                  keeps the Bessel flush off the filters' dependent chains
-//                  and runs the up- and down-sampling filters side by side.
+//                  and runs the up- and down-sampling filters side by side;
+//                  on AVX2 processors it runs a copy compiled for AVX2.
 // Both are driven by the effect inside the plug-in lock: parameter-derived
 // values in `params` change only between blocks.
 #pragma once
@@ -137,14 +138,26 @@ class ReferencePath : public PathState {
                double* const* outputs, int frames);
 };
 
+// Which compiled copy of SignalPath's processing loop runs. Automatic picks
+// the AVX2 copy once, at first use, when the processor has AVX2 and the
+// build has that copy (x86-64 ELF builds); Baseline is the copy for any
+// x86-64 processor. Both give the same bits. Tests force either copy;
+// forcing Avx2 where it cannot run falls back to Baseline.
+enum class PathCode { Automatic, Baseline, Avx2 };
+void ForceSignalPathCode(PathCode code);
+// The copy Process runs now (never Automatic).
+PathCode SignalPathCodeInUse();
+
 class SignalPath : public PathState {
  public:
   void Process(const BlockSettings& settings, const double* const* inputs,
                double* const* outputs, int frames);
 
  private:
+  friend struct SignalPathKernels;  // the per-instruction-set copies
+  // The processing loop; inlined into each copy, never called on its own.
   template <int kOversampling>
-  void RunFrames(const BlockSettings& settings, const double* const* inputs,
+  __attribute__((always_inline)) inline void RunFrames(const BlockSettings& settings, const double* const* inputs,
                  double* const* outputs, int frames);
   void UpdateCoefficients(const BlockSettings& settings);
 

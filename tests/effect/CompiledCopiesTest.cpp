@@ -1,0 +1,126 @@
+// The signal path's loop exists as a baseline x86-64 copy and, where the
+// build has it, an AVX2 copy picked by the processor's features. On a
+// machine with AVX2 the ordinary tests only see the AVX2 copy, so these run
+// every golden case and the straightforward comparison on each copy forced.
+// Setting KESTRUNE_PATH_CODE=baseline (or avx2) in the environment forces a
+// copy for the whole test run.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "CompressorPath.h"
+#include "EffectFingerprint.h"
+#include "EffectRig.h"
+
+namespace {
+
+using namespace kestrune;
+
+// The copy the environment asks for, applied before any test runs.
+const PathCode kEnvironmentCode = [] {
+  const char* code = std::getenv("KESTRUNE_PATH_CODE");
+  PathCode chosen = PathCode::Automatic;
+  if (code && std::strcmp(code, "baseline") == 0) chosen = PathCode::Baseline;
+  if (code && std::strcmp(code, "avx2") == 0) chosen = PathCode::Avx2;
+  ForceSignalPathCode(chosen);
+  return chosen;
+}();
+
+// Forces a copy for one test and restores the environment's choice afterwards.
+class ForcedCode {
+ public:
+  explicit ForcedCode(PathCode code) { ForceSignalPathCode(code); }
+  ~ForcedCode() { ForceSignalPathCode(kEnvironmentCode); }
+};
+
+bool ProcessorHasAvx2() {
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+#else
+  return false;
+#endif
+}
+
+TEST(CompiledCopies, ForcingACopySelectsItWhereTheProcessorCanRunIt) {
+  {
+    ForcedCode forced(PathCode::Baseline);
+    EXPECT_EQ(SignalPathCodeInUse(), PathCode::Baseline);
+  }
+  ForcedCode forced(PathCode::Avx2);
+  EXPECT_EQ(SignalPathCodeInUse(), ProcessorHasAvx2() ? PathCode::Avx2 : PathCode::Baseline);
+}
+
+TEST(CompiledCopies, EachCopyReproducesEveryGoldenCase) {
+  for (PathCode code : {PathCode::Baseline, PathCode::Avx2}) {
+    ForcedCode forced(code);
+    for (const auto& c : kestrune_fingerprint::FingerprintCases()) {
+      const kestrune_test::CaseResult result = kestrune_test::RunFingerprintCase(c);
+      const kestrune_fingerprint::GoldenHashes* golden = kestrune_fingerprint::FindGolden(c.name);
+      ASSERT_NE(golden, nullptr) << c.name;
+      EXPECT_EQ(result.output, golden->output) << c.name << " code " << static_cast<int>(code);
+      EXPECT_EQ(result.meter, golden->meter) << c.name << " code " << static_cast<int>(code);
+    }
+  }
+}
+
+// Loud noise with NaN, infinities and subnormals, then levels around the
+// Bessel flush threshold and silence: both copies against the straightforward path.
+TEST(CompiledCopies, EachCopyMatchesTheStraightforwardPathOnHostileAndTinyInput) {
+  for (PathCode code : {PathCode::Baseline, PathCode::Avx2}) {
+    ForcedCode forced(code);
+    for (int oversampling : {4, 16, 8}) {
+      ReferencePath reference;
+      SignalPath optimised;
+      kestrune_fingerprint::NoiseSource noise(51);
+      const double plain[13] = {30, 2, -0.0005, -0.2, 1, 80, 100, 2000, 3, -6, 0, 1, 0};
+      for (int i = 0; i < 13; ++i) {
+        ApplyParamChange(reference.params, i, plain[i]);
+        ApplyParamChange(optimised.params, i, plain[i]);
+      }
+      reference.params.oversampling = oversampling;
+      optimised.params.oversampling = oversampling;
+      BlockSettings settings;
+      settings.sampleRate = 48000;
+      const double levels[] = {1.5, 2e-16, 6e-17, 0, 1.5, 1e-17, 0};
+      for (int block = 0; block < 7; ++block) {
+        const int frames = 200 + 61 * block;
+        std::vector<double> in[4], outRef[2], outOpt[2];
+        for (auto& c : in) {
+          c.resize(static_cast<size_t>(frames));
+          for (double& x : c) x = levels[block] * noise.Next();
+        }
+        if (block == 0) {
+          in[0][17] = std::nan("");
+          in[1][40] = -1e300;
+          in[2][90] = 4.9e-324;
+          in[0][150] = 1e30;
+        }
+        for (int ch = 0; ch < 2; ++ch) {
+          outRef[ch].assign(static_cast<size_t>(frames), 0.0);
+          outOpt[ch].assign(static_cast<size_t>(frames), 0.0);
+        }
+        const double* ins[4] = {in[0].data(), in[1].data(), in[2].data(), in[3].data()};
+        double* refOuts[2] = {outRef[0].data(), outRef[1].data()};
+        double* optOuts[2] = {outOpt[0].data(), outOpt[1].data()};
+        settings.slam = block % 2;
+        reference.Process(settings, ins, refOuts, frames);
+        optimised.Process(settings, ins, optOuts, frames);
+        for (int ch = 0; ch < 2; ++ch)
+          ASSERT_EQ(0, std::memcmp(outRef[ch].data(), outOpt[ch].data(),
+                                   sizeof(double) * static_cast<size_t>(frames)))
+              << "code " << static_cast<int>(code) << " oversampling " << oversampling
+              << " block " << block << " channel " << ch;
+        for (int k = 0; k <= 10; ++k) {
+          ASSERT_EQ(0, std::memcmp(&reference.upLeft.y[k], &optimised.upLeft.y[k], sizeof(double)));
+          ASSERT_EQ(0,
+                    std::memcmp(&reference.downRight.y[k], &optimised.downRight.y[k], sizeof(double)));
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
