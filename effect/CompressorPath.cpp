@@ -6,7 +6,9 @@
 //    arithmetic, no fused operations, so each lane equals the scalar result);
 //  - the Bessel histories live on tapes during a block instead of being
 //    shifted every sub-frame, and the flush of each Bessel output is kept
-//    off the filter's dependent chain (see BesselStep);
+//    off the filter's dependent chain (see BesselStep); frames run without
+//    the flush at all while it could not have acted, and again exactly
+//    when it could (see RunSaturation);
 //  - the saturation stage runs the down-sampling filter of one frame beside
 //    the up-sampling filter of the next (see SaturationPipeline);
 //  - per chunk of frames, the gain computer's log/exp calls run in a short
@@ -112,13 +114,32 @@ struct BesselRun {
   Stereo* top;    // where the next output goes; top[-1] is y_1, flushed
   Stereo sum;     // y_1 before the flush
   __m128d keep;   // KeepMask(sum): y_1 = sum & keep
+  __m128d smallest;  // speculative steps: smallest |sum| so far
 
   void Start(Stereo* tapeTop) {
     top = tapeTop;
     sum = top[-1];
     keep = _mm_castsi128_pd(_mm_set1_epi32(-1));
   }
+  // Before speculative steps: sum becomes the flushed y_1 itself (with an
+  // all-ones mask; the same filter state, see BesselStep).
+  void StartSpeculating() { Start(top); }
 };
+
+// After speculative steps of both runs: false only if no flush could have
+// acted, i.e. every sum was finite with magnitude >= 2^-54. Tiny, zero and
+// NaN sums show in `smallest` (a NaN compares false); a non-finite sum, once
+// there, stays in each later sum (c1 times it is non-finite too), so the
+// newest sums show it. Exact zeros, which the flush would leave alone if
+// +0, are counted too: a needless rerun is only slower.
+inline bool FlushMayHaveActed(const BesselRun& a, const BesselRun& b) {
+  const __m128d signMask = _mm_set1_pd(-0.0);
+  const __m128d finite = _mm_and_pd(
+      _mm_cmple_pd(_mm_andnot_pd(signMask, (__m128d)a.sum), _mm_set1_pd(1.7976931348623157e308)),
+      _mm_cmple_pd(_mm_andnot_pd(signMask, (__m128d)b.sum), _mm_set1_pd(1.7976931348623157e308)));
+  const __m128d large = _mm_cmpge_pd(_mm_min_pd(a.smallest, b.smallest), _mm_set1_pd(0x1p-54));
+  return _mm_movemask_pd(_mm_and_pd(finite, large)) != 3;
+}
 
 // One step of a stereo Bessel filter:
 // y0 = FlushTiny(c1 y1 + g x + c2 y2 + ... + c10 y10), in that order.
@@ -131,7 +152,18 @@ struct BesselRun {
 // result is flushed to +0 anyway. The same holds for a zero input, whose
 // term g * 0 (g is finite and positive) a silent step leaves out.
 // The tape keeps flushed outputs, as the history states them.
-template <bool kSilent>
+//
+// A speculative step (kSpeculative) leaves the flush out altogether: the
+// first product is c1 y_1 straight from the unmasked sum, and the sum goes
+// to the tape as it is; it only keeps the smallest |sum| (two instructions
+// instead of the mask's six, none on the chain). While no flush could have
+// acted (FlushMayHaveActed) every speculative sum was its own flushed value,
+// so each step saw exactly the history the exact step sees and wrote the
+// same tape; the caller reruns the frame with exact steps otherwise. Exact
+// and speculative steps may follow each other once run.sum is a flushed
+// value (BesselRun::StartSpeculating; the mask of all ones then differs from
+// the exact mask only for a +0, by a zero's sign as above).
+template <bool kSilent, bool kSpeculative = false>
 inline Stereo BesselStep(const StereoBesselCoefficients& k, BesselRun& run, Stereo x) {
   const Stereo* y = run.top;
   const Stereo* c = k.c;
@@ -139,7 +171,8 @@ inline Stereo BesselStep(const StereoBesselCoefficients& k, BesselRun& run, Ster
   // read from memory at each step: the registers stay free for the values
   // on the dependent chains instead of holding (and spilling) those.
   __asm__("" : "+r"(y), "+r"(c));
-  const Stereo first = (Stereo)_mm_and_pd((__m128d)(c[1] * run.sum), run.keep);
+  const Stereo first =
+      kSpeculative ? c[1] * run.sum : (Stereo)_mm_and_pd((__m128d)(c[1] * run.sum), run.keep);
   Stereo sum = kSilent ? first : first + k.g * x;
   sum += c[2] * y[-2];
   sum += c[3] * y[-3];
@@ -151,6 +184,12 @@ inline Stereo BesselStep(const StereoBesselCoefficients& k, BesselRun& run, Ster
   sum += c[9] * y[-9];
   sum += c[10] * y[-10];
   run.sum = sum;
+  if (kSpeculative) {
+    run.smallest =
+        _mm_min_pd(run.smallest, _mm_andnot_pd(_mm_set1_pd(-0.0), (__m128d)sum));
+    *run.top++ = sum;
+    return sum;
+  }
   run.keep = KeepMask(sum);
   const Stereo output = (Stereo)_mm_and_pd((__m128d)sum, run.keep);
   *run.top++ = output;
@@ -311,18 +350,18 @@ struct SaturationPipeline {
   // The down-sampling half of the pending frame, interleaved with the
   // up-sampling half of the next one when there is one (kNext). Returns the
   // down-sampling output of sub-frame 0, flushed.
-  template <bool kNext, int kN>
+  template <bool kNext, int kN, bool kSpeculative>
   Stereo Frame(BesselRun& up, BesselRun& down, Stereo next) {
     const int n = kN > 0 ? kN : N;
     Stereo first = Both(0);
 #pragma GCC unroll 16
     for (int j = 0; j < n; ++j) {
       if (kNext) {
-        const Stereo u = j == 0 ? BesselStep<false>(*bessel, up, next)
-                                : BesselStep<true>(*bessel, up, Both(0));
+        const Stereo u = j == 0 ? BesselStep<false, kSpeculative>(*bessel, up, next)
+                                : BesselStep<true, kSpeculative>(*bessel, up, Both(0));
         filling[j] = Saturate(u, gainN, drive);
       }
-      const Stereo d = BesselStep<false>(*bessel, down, pending[j]);
+      const Stereo d = BesselStep<false, kSpeculative>(*bessel, down, pending[j]);
       if (j == 0) first = d;
     }
     std::swap(pending, filling);
@@ -336,20 +375,47 @@ struct SaturationPipeline {
 // so the processor works on them while the filters' dependent chains wait.
 // The block's first frame is produced here too; the frame after the chunk is
 // produced when the block has one.
+//
+// Frames run with speculative Bessel steps (no flush on the chains) until a
+// flush would have changed a bit: that frame runs again from the state
+// before it with exact steps, and so does the rest of the chunk (material
+// decaying into the flush range would otherwise rerun frame after frame).
+// Every frame's result is therefore the exact one. The two loops are kept
+// apart so that each keeps its filter state in registers.
 template <int kN, class PerFrame>
 inline __attribute__((always_inline)) void RunSaturation(
     SaturationPipeline& pipeline, BesselRun& up, BesselRun& down, const double* const* inputs,
     int start, int count, int frames, PerFrame&& perFrame) {
   if (start == 0) pipeline.Produce<kN>(up, Stereo{inputs[0][0], inputs[1][0]});
-  for (int n = 0; n < count; ++n) {
+  up.StartSpeculating();
+  down.StartSpeculating();
+  int n = 0;
+  for (; n < count; ++n) {
     const int next = start + n + 1;
-    Stereo saturation;
-    if (next < frames) {
-      saturation =
-          pipeline.Frame<true, kN>(up, down, Stereo{inputs[0][next], inputs[1][next]});
-    } else {
-      saturation = pipeline.Frame<false, kN>(up, down, Both(0));
+    Stereo* const upTop = up.top;
+    Stereo* const downTop = down.top;
+    up.smallest = down.smallest = _mm_set1_pd(__builtin_inf());
+    const Stereo saturation =
+        next < frames
+            ? pipeline.Frame<true, kN, true>(up, down, Stereo{inputs[0][next], inputs[1][next]})
+            : pipeline.Frame<false, kN, true>(up, down, Both(0));
+    if (__builtin_expect(FlushMayHaveActed(up, down), 0)) {
+      // The tapes up to the saved tops hold verified (flushed) values.
+      up.top = upTop;
+      down.top = downTop;
+      up.StartSpeculating();
+      down.StartSpeculating();
+      std::swap(pipeline.pending, pipeline.filling);
+      break;
     }
+    perFrame(n, saturation);
+  }
+  for (; n < count; ++n) {
+    const int next = start + n + 1;
+    const Stereo saturation =
+        next < frames
+            ? pipeline.Frame<true, kN, false>(up, down, Stereo{inputs[0][next], inputs[1][next]})
+            : pipeline.Frame<false, kN, false>(up, down, Both(0));
     perFrame(n, saturation);
   }
 }
