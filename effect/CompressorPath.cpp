@@ -11,10 +11,13 @@
 //    when it could (see RunSaturation);
 //  - the saturation stage runs the down-sampling filter of one frame beside
 //    the up-sampling filter of the next (see SaturationPipeline);
-//  - per chunk of frames, the gain computer's log/exp calls run in a short
-//    loop of their own; the rest of each frame (smoothing, meter, outputs,
-//    and the sidechain and level of the frame one chunk ahead) runs beside
-//    the saturation stage, filling the time its filter chains leave idle;
+//  - per chunk of frames, cheap bounds on the gain computer's targets run in
+//    a short loop of their own; the rest of each frame (smoothing, meter,
+//    outputs, and the sidechain and level of the frame one chunk ahead) runs
+//    beside the saturation stage, filling the time its filter chains leave
+//    idle. The exact target (a log and an exp) is computed only in the rare
+//    frames where the bounds cannot show that attack or release limits the
+//    gain anyway (see TargetBounds);
 //  - the loop is compiled a second time for AVX2 processors, picked at
 //    first use (see SignalPathKernels).
 #include <algorithm>
@@ -219,6 +222,131 @@ inline double Smoothed(double g0, double target, double cA, double cR) {
   const double attack = Select(Greater(falling, target), falling, target);
   const double release = Select(Greater(rising, target), target, rising);
   return Select(Greater(g0, target), attack, release);
+}
+
+typedef unsigned long long StereoBits __attribute__((vector_size(16)));
+
+inline Stereo SelectLanes(__m128d mask, Stereo ifTrue, Stereo ifFalse) {
+  return (Stereo)_mm_or_pd(_mm_and_pd(mask, (__m128d)ifTrue),
+                           _mm_andnot_pd(mask, (__m128d)ifFalse));
+}
+
+// ln x in each lane for a normal positive x, within 3e-8: the exponent from
+// the bits, the mantissa m folded into [sqrt(1/2), sqrt(2)] and
+// 2 atanh(s), s = (m-1)/(m+1), |s| < 0.1716, to s^7 (the rest is below
+// 2 s^9 / 9 / (1 - s^2) < 3e-8). Only ever used to decide that an exact
+// value is not needed.
+inline Stereo LogEstimates(Stereo x) {
+  const StereoBits bits = (StereoBits)x;
+  const StereoBits biased = (bits >> 52) | 0x4330000000000000ULL;  // 2^52 + biased exponent
+  Stereo m = (Stereo)((bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL);
+  const __m128d fold = _mm_cmpgt_pd((__m128d)m, _mm_set1_pd(1.4142135623730951));
+  m = SelectLanes(fold, m * Both(0.5), m);
+  const Stereo exponent = ((Stereo)biased - Both(0x1p52 + 1023)) +
+                          (Stereo)_mm_and_pd(fold, _mm_set1_pd(1.0));
+  const Stereo s = (m - Both(1)) / (m + Both(1));
+  const Stereo s2 = s * s;
+  const Stereo series =
+      s * ((Both(2) + s2 * Both(2.0 / 3)) + (s2 * s2) * (Both(2.0 / 5) + s2 * Both(2.0 / 7)));
+  return exponent * Both(0.6931471805599453) + series;
+}
+
+// e^x in each lane for -708 <= x <= 0, relative error below 3e-6 whatever
+// the rounding mode: 2^k e^r with k = x / ln 2 rounded by the 1.5 * 2^52
+// shift (whose low bits then hold k), |r| <= ln 2, and e^r to r^7 (the rest
+// is below 0.694^8 / 8! * 2 < 3e-6; about 1e-9 in the default rounding
+// mode, where |r| <= 0.347).
+inline Stereo ExpEstimates(Stereo x) {
+  const Stereo shifted = x * Both(1.4426950408889634) + Both(0x1.8p52);
+  const Stereo k = shifted - Both(0x1.8p52);
+  const Stereo r = x - k * Both(0.6931471805599453);
+  const Stereo r2 = r * r;
+  const Stereo r4 = r2 * r2;
+  const Stereo low = (Both(1) + r) + r2 * (Both(1.0 / 2) + r * Both(1.0 / 6));
+  const Stereo high = (Both(1.0 / 24) + r * Both(1.0 / 120)) +
+                      r2 * (Both(1.0 / 720) + r * Both(1.0 / 5040));
+  const StereoBits scale = ((StereoBits)shifted << 52) + (1023ULL << 52);  // 2^k
+  return (low + r4 * high) * (Stereo)scale;
+}
+
+// Bounds on the gain computer's target, so that the smoothing can skip the
+// exact TargetGain (a log and an exp) wherever its value cannot matter:
+// Smoothed gives g0 cA whenever the target is below g0 cA and g0, and g0 / cR
+// whenever it is above g0 / cR and g0, whatever its exact value. In real
+// arithmetic ln target = (1/R - 1) (ln level + drive / K); its estimate
+// (relative error below 4e-6, see LogEstimates and ExpEstimates) widened by a
+// relative margin of 1e-4 encloses the exact TargetGain, whose own rounding
+// stays below 1e-11 relative in the ranges allowed here: R in [1, 1e6],
+// |drive| <= 100 (so thr >= e^-11.6, every level above it is normal and
+// ln target >= -703) and level <= 1e300 (so the exp in TargetGain cannot
+// overflow). Outside those ranges, NaN and infinity included, the exact
+// target is computed at once. The estimate never becomes an output value.
+struct TargetBounds {
+  double thr, drive, R;
+  double slope;       // 1/R - 1
+  double driveOverK;  // drive / K = -ln thr
+  bool usable;
+
+  TargetBounds(double thrIn, double driveIn, double RIn)
+      : thr(thrIn), drive(driveIn), R(RIn), slope(1 / RIn - 1),
+        driveOverK(driveIn / SixDbDivisor),
+        usable(RIn >= 1 && RIn <= 1e6 && std::fabs(driveIn) <= 100) {}
+
+  // For frames first and first + 1 of `levels`:
+  // lower[n] <= TargetGain(levels[n]) <= upper[n], both equal to the exact
+  // target where that was computed (1 at or below the threshold). Counts
+  // the frames above the threshold and those whose exact target was
+  // computed. `second` is false when only the first frame exists.
+  void OfPair(const double* levels, int first, bool second, double* lower, double* upper,
+              long long& aboveThreshold, long long& exact) const {
+    const Stereo level = Stereo{levels[first], second ? levels[first + 1] : 0.0};
+    const __m128d above = _mm_cmpgt_pd((__m128d)level, _mm_set1_pd(thr));
+    const Stereo safeLevel = SelectLanes(above, level, Both(1));
+    const Stereo estimate =
+        ExpEstimates(Both(slope) * (LogEstimates(safeLevel) + Both(driveOverK)));
+    const Stereo low = SelectLanes(above, estimate * Both(1 - 1e-4), Both(1));
+    const Stereo high = SelectLanes(above, estimate * Both(1 + 1e-4), Both(1));
+    const __m128d inRange = _mm_cmple_pd((__m128d)level, _mm_set1_pd(usable ? 1e300 : -1.0));
+    const int aboveLanes = _mm_movemask_pd(above);
+    aboveThreshold += (aboveLanes & 1) + (aboveLanes >> 1);
+    _mm_storeu_pd(lower + first, (__m128d)low);  // the arrays hold an even count
+    _mm_storeu_pd(upper + first, (__m128d)high);
+    const int exactLanes = aboveLanes & ~_mm_movemask_pd(inRange);
+    if (__builtin_expect(exactLanes != 0, 0)) {
+      for (int lane = 0; lane < 2; ++lane) {
+        if (!(exactLanes & (1 << lane))) continue;
+        const int n = first + lane;
+        lower[n] = upper[n] = TargetGain(levels[n], thr, drive, R);
+        ++exact;
+      }
+    }
+  }
+};
+
+// TargetGain out of line, for the rare frame whose bounds cannot decide: the
+// call's register saves stay on that path.
+__attribute__((noinline, cold)) double ExactTargetGain(double level, double thr, double drive,
+                                                       double R, long long& count) {
+  ++count;
+  return TargetGain(level, thr, drive, R);
+}
+
+// Smoothed(g0, TargetGain(level), cA, cR) given bounds on the target; runs
+// `exact` (which returns TargetGain(level)) only when the bounds cannot
+// decide.
+template <class Exact>
+inline __attribute__((always_inline)) double SmoothedWithin(double g0, double lower,
+                                                            double upper, double cA, double cR,
+                                                            Exact&& exact) {
+  const double falling = g0 * cA;
+  const double rising = g0 / cR;
+  const bool attackLimited = upper < falling && upper < g0;
+  const bool releaseLimited = lower > g0 && lower > rising;
+  // Where either limit holds, either bound gives the same result as the
+  // exact target.
+  double target = upper;
+  if (__builtin_expect(!(attackLimited || releaseLimited || lower == upper), 0)) target = exact();
+  return Smoothed(g0, target, cA, cR);
 }
 
 
@@ -594,14 +722,18 @@ inline void SignalPath::RunFrames(
   double meterState = S.meterState;
   Stereo sidechain = Stereo{S.sidechainLeft, S.sidechainRight};
 
-  // The block runs in chunks. For each chunk the maths-library calls of the
-  // gain computer run first, in a short loop of their own (a call would force
-  // the filter state out of registers); everything else of a frame runs
-  // beside the saturation stage, whose long dependent chains leave the
-  // processor idle most of the time: the gain smoothing, meter, outputs and
-  // the sidechain equaliser and level of the frame one chunk ahead.
+  // The block runs in chunks. For each chunk, bounds on the gain computer's
+  // targets come first, in a short loop of their own; everything else of a
+  // frame runs beside the saturation stage, whose long dependent chains
+  // leave the processor idle most of the time: the smoothing (which needs
+  // the exact target, a maths-library call, only where the bounds cannot
+  // decide), meter, outputs and the sidechain equaliser and level of the
+  // frame one chunk ahead.
   const int kChunk = ChunkFrames(N);
-  double levelBuffers[2][kMaxChunk], targets[kMaxChunk], meter[kMaxChunk];
+  const TargetBounds targetBounds(c.thr, P.inputDrive, c.R);
+  long long exactTargets = 0, aboveThreshold = 0;
+  double levelBuffers[2][kMaxChunk], lowerTargets[kMaxChunk], upperTargets[kMaxChunk];
+  double meter[kMaxChunk];
   double* levels = levelBuffers[0];
   double* levelsAhead = levelBuffers[1];
   Stereo saturation = Stereo{S.saturationLeft, S.saturationRight};
@@ -629,9 +761,13 @@ inline void SignalPath::RunFrames(
     const int count = std::min(kChunk, frames - start);
     const int aheadCount = std::max(0, std::min(kChunk, frames - start - kChunk));
 
-    // Target gains (with INPUT at 0 the gain stays 1 and the target is never used).
-    if (!noReduction)
-      for (int n = 0; n < count; ++n) targets[n] = TargetGain(levels[n], c.thr, P.inputDrive, c.R);
+    // Bounds on the target gains (with INPUT at 0 the gain stays 1 and the
+    // target is never used).
+    if (!noReduction) {
+      for (int n = 0; n < count; n += 2)
+        targetBounds.OfPair(levels, n, n + 1 < count, lowerTargets, upperTargets, aboveThreshold,
+                            exactTargets);
+    }
 
     // Oversampled saturation; only sub-frame 0 of each frame is kept.
     up.top = upTape.Reserve(up.top, (count + 1) * N);
@@ -642,9 +778,15 @@ inline void SignalPath::RunFrames(
           const int f = start + n;
           saturation = frameSaturation;
 
-          // Attack and release.
+          // Gain computer, attack and release.
           const double gain =
-              noReduction ? 1 : Smoothed(gainState, targets[n], c.cA, c.cR);
+              noReduction ? 1
+                          : SmoothedWithin(gainState, lowerTargets[n], upperTargets[n], c.cA,
+                                           c.cR, [&]() {
+                                             return ExactTargetGain(levels[n], c.thr,
+                                                                    P.inputDrive, c.R,
+                                                                    exactTargets);
+                                           });
           gainState = gain;
 
           // Gain-reduction meter, while an editor exists.
@@ -681,6 +823,8 @@ inline void SignalPath::RunFrames(
   }
 
   S.gainState = gainState;
+  targetCounts_.aboveThreshold += aboveThreshold;
+  targetCounts_.exact += exactTargets;
   S.meterState = meterState;
   S.saturationLeft = saturation[0];
   S.saturationRight = saturation[1];

@@ -153,6 +153,16 @@ class SignalPath : public PathState {
   void Process(const BlockSettings& settings, const double* const* inputs,
                double* const* outputs, int frames);
 
+  // Test hook: since construction, the frames whose level was above the
+  // threshold (INPUT not 0), and those of them for which the exact target
+  // gain had to be computed because a conservative bound could not show
+  // that it leaves the smoothed gain unchanged.
+  struct TargetCounts {
+    long long aboveThreshold = 0;
+    long long exact = 0;
+  };
+  const TargetCounts& TargetGainCounts() const { return targetCounts_; }
+
  private:
   friend struct SignalPathKernels;  // the per-instruction-set copies
   // The processing loop; inlined into each copy, never called on its own.
@@ -169,6 +179,7 @@ class SignalPath : public PathState {
     int slam = 0, oversampling = 0;
     double p = 0, thr = 0, R = 0, cA = 0, cR = 0, meterCoefficient = 0;
   } cache_;
+  TargetCounts targetCounts_;
 };
 
 }  // namespace kestrune
