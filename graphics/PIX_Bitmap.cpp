@@ -168,13 +168,16 @@ inline uint32_t Pack(int a, int r, int g, int b) {
          (static_cast<uint32_t>(g & 255) << 8) | static_cast<uint32_t>(b & 255);
 }
 
+// One channel moved from the source toward the destination by f/256, the
+// difference truncated toward zero.
+inline int TowardDestination(uint32_t d, uint32_t s, int shift, int f) {
+  return Channel(s, shift) + (Channel(d, shift) - Channel(s, shift)) * f / 256;
+}
+
 inline uint32_t CopyWeighted(uint32_t d, uint32_t s, int w) {
   int inv = 256 - w;
-  int a = Channel(s, 24) + (Channel(d, 24) - Channel(s, 24)) * inv / 256;
-  int r = Channel(s, 16) + (Channel(d, 16) - Channel(s, 16)) * inv / 256;
-  int g = Channel(s, 8) + (Channel(d, 8) - Channel(s, 8)) * inv / 256;
-  int b = Channel(s, 0) + (Channel(d, 0) - Channel(s, 0)) * inv / 256;
-  return Pack(a, r, g, b);
+  return Pack(TowardDestination(d, s, 24, inv), TowardDestination(d, s, 16, inv),
+              TowardDestination(d, s, 8, inv), TowardDestination(d, s, 0, inv));
 }
 
 inline uint32_t SourceOver(uint32_t d, uint32_t s, int w) {
@@ -185,18 +188,14 @@ inline uint32_t SourceOver(uint32_t d, uint32_t s, int w) {
     // Full weight uses 255 - sa as the factor for the colour channels.
     int f = 255 - sa;
     int a = std::min(Channel(d, 24) + sa, 255);
-    int r = Channel(s, 16) + (Channel(d, 16) - Channel(s, 16)) * f / 256;
-    int g = Channel(s, 8) + (Channel(d, 8) - Channel(s, 8)) * f / 256;
-    int b = Channel(s, 0) + (Channel(d, 0) - Channel(s, 0)) * f / 256;
-    return Pack(a, r, g, b);
+    return Pack(a, TowardDestination(d, s, 16, f), TowardDestination(d, s, 8, f),
+                TowardDestination(d, s, 0, f));
   }
   int k = (sa + 1) * w / 256;
   int f = 256 - k;
   int a = std::min(Channel(d, 24) + k, 255);
-  int r = Channel(s, 16) + (Channel(d, 16) - Channel(s, 16)) * f / 256;
-  int g = Channel(s, 8) + (Channel(d, 8) - Channel(s, 8)) * f / 256;
-  int b = Channel(s, 0) + (Channel(d, 0) - Channel(s, 0)) * f / 256;
-  return Pack(a, r, g, b);
+  return Pack(a, TowardDestination(d, s, 16, f), TowardDestination(d, s, 8, f),
+              TowardDestination(d, s, 0, f));
 }
 
 inline uint32_t AddAlpha(uint32_t d, uint32_t s, int w) {
