@@ -12,6 +12,9 @@ packages=(
   juce-modules-source
   g++-mingw-w64-x86-64 libz-mingw-w64-dev
   wine64 xvfb xauth
+  libx11-dev libxext-dev libxtst-dev x11-utils
+  clang libclang-rt-14-dev
+  nsis
 )
 
 missing=()
