@@ -44,7 +44,7 @@ inline constexpr FactoryPreset kFactoryPresets[] = {
      6},
     {"Bass Ducked by Kick",
      "External sidechain: feed the kick into inputs 3/4 and the bass ducks under it",
-     {{kSidechain, 0}, {kInput, 30}, {kRatio, 2}, {kAttack, 0}, {kRelease, -0.12}, {kHpf, 20}},
+     {{kSidechain, 0}, {kInput, 18}, {kRatio, 2}, {kAttack, 0}, {kRelease, -0.12}, {kHpf, 20}},
      6},
     {"Gentle Master",
      "Light 4:1 with slow timing and 16x oversampling, a touch of density on a mix",
