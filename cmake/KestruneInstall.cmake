@@ -22,7 +22,9 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
 endif()
 
 install(CODE [[
-  if(CMAKE_INSTALL_PREFIX STREQUAL "$ENV{HOME}")
+  get_filename_component(kestrune_prefix "${CMAKE_INSTALL_PREFIX}" REALPATH)
+  get_filename_component(kestrune_home "$ENV{HOME}" REALPATH)
+  if(DEFINED ENV{HOME} AND kestrune_prefix STREQUAL kestrune_home)
     set(KESTRUNE_VST3_DIR ".vst3")
     set(KESTRUNE_VST2_DIR ".vst")
     set(KESTRUNE_LXVST_DIR ".lxvst")

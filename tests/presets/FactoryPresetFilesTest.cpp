@@ -6,8 +6,11 @@
 // the embedded drums and bass.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -262,6 +265,28 @@ TEST(FactoryPresetSound, BassDuckingFollowsTheExternalSidechain) {
     }
   }
   EXPECT_NEAR(10 * std::log10(outSquares / inSquares), 0.0, 1.0);
+}
+
+}  // namespace
+
+namespace {
+
+int RunRender(const std::string& arguments) {
+  const std::string command = std::string("'") + KESTRUNE_RENDER + "' " + arguments + " >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// kestrune-render takes the preset files as they are shipped; a file of the
+// other format is an input error (status 3), not a silent default render.
+TEST(RenderWithPresetFile, AcceptsBothKindsForTheirOwnFormatOnly) {
+  const std::string vst3Preset = std::string("'") + KESTRUNE_PRESET_DIR + "/vst3/SLAM.vstpreset'";
+  const std::string fxp = std::string("'") + KESTRUNE_PRESET_DIR + "/vst2/SLAM.fxp'";
+  const std::string common = " --no-pictures --quiet -o " + testing::TempDir() + "preset-render.wav";
+  EXPECT_EQ(RunRender("--preset " + vst3Preset + common), 0);
+  EXPECT_EQ(RunRender("--format vst2 --preset " + fxp + common), 0);
+  EXPECT_EQ(RunRender("--preset " + fxp + common), 3);
+  EXPECT_EQ(RunRender("--format vst2 --preset " + vst3Preset + common), 3);
 }
 
 }  // namespace
