@@ -18,7 +18,11 @@ using namespace Steinberg;
 // Keeps a module loaded for the duration of one query.
 class LoadedModule {
  public:
-  explicit LoadedModule(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+  explicit LoadedModule(const std::string& path)
+      : alreadyLoaded_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD) != nullptr),
+        handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+    if (alreadyLoaded_) dlclose(handle_);  // the RTLD_NOLOAD reference
+  }
   ~LoadedModule() {
     if (handle_) dlclose(handle_);
   }
@@ -26,8 +30,12 @@ class LoadedModule {
   LoadedModule& operator=(const LoadedModule&) = delete;
   void* Symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
   void* Handle() const { return handle_; }
+  // Whether something else in this process (a host) had the module loaded
+  // already: it then owns the module's entry and exit calls.
+  bool AlreadyLoaded() const { return alreadyLoaded_; }
 
  private:
+  bool alreadyLoaded_;
   void* handle_;
 };
 
@@ -58,8 +66,8 @@ bool ReadVst3ClassId(const std::string& bundle, const std::string& className, st
     error = "'" + bundle + "' is not a loadable VST3 module";
     return false;
   }
-  auto entry = reinterpret_cast<EntryProc>(module.Symbol("ModuleEntry"));
-  auto exit = reinterpret_cast<ExitProc>(module.Symbol("ModuleExit"));
+  auto entry = module.AlreadyLoaded() ? nullptr : reinterpret_cast<EntryProc>(module.Symbol("ModuleEntry"));
+  auto exit = module.AlreadyLoaded() ? nullptr : reinterpret_cast<ExitProc>(module.Symbol("ModuleExit"));
   if (entry && !entry(module.Handle())) {
     error = "VST3 module '" + bundle + "' refused to start";
     return false;
