@@ -88,6 +88,7 @@ add_custom_command(
   COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -G DEB
   DEPENDS kestrune_vst2 kestrune_vst3 ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
           ${PROJECT_SOURCE_DIR}/cmake/KestruneInstall.cmake
+          ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
   COMMENT "Building the Debian package"
   VERBATIM)
@@ -114,6 +115,7 @@ add_custom_command(
           ${CMAKE_COMMAND} -E tar czf ${KESTRUNE_ARCHIVE} ${archive_name}
   DEPENDS kestrune_vst2 kestrune_vst3 ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
           ${PROJECT_SOURCE_DIR}/packaging/install.sh.in
+          ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
   COMMENT "Building the release archive"
   VERBATIM)
 add_custom_target(kestrune_release_files ALL DEPENDS ${KESTRUNE_DEB} ${KESTRUNE_ARCHIVE})

@@ -24,6 +24,7 @@ add_custom_command(
   DEPENDS kestrune_vst2 kestrune_vst3 ${PROJECT_SOURCE_DIR}/packaging/Kestrune.nsi
           ${PROJECT_SOURCE_DIR}/cmake/KestruneNsisPresetList.cmake
           ${KESTRUNE_PRESET_DIR}/.written
+          ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
   COMMENT "Building the Windows installer"
   VERBATIM)
 add_custom_target(kestrune_installer ALL DEPENDS ${KESTRUNE_INSTALLER})
