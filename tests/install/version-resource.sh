@@ -11,11 +11,11 @@ le16() { printf '%02x%02x' $(($1 & 255)) $(($1 >> 8)); }
 fixed="bd04effe00000100$(le16 "$minor")$(le16 "$major")0000$(le16 "$patch")$(le16 "$minor")$(le16 "$major")0000$(le16 "$patch")"
 failures=0
 for module in "$@"; do
-  hex="$(od -An -v -tx1 "$module" | tr -d ' \n')"
-  case "$hex" in
-    *"$fixed"*) ;;
-    *) echo "FAIL: $module: no version resource for $version" >&2; failures=$((failures + 1)) ;;
-  esac
+  # grep -c reads to the end, so no stage of the pipe dies of a closed pipe.
+  if ! od -An -v -tx1 "$module" | tr -d ' \n' | grep -c "$fixed" >/dev/null; then
+    echo "FAIL: $module: no version resource for $version" >&2
+    failures=$((failures + 1))
+  fi
   strings -el "$module" >"${TMPDIR:-/tmp}/version-strings.$$"
   for expected in CompanyName Marlowind ProductName Kestrune FileVersion ProductVersion "$version"; do
     grep -qx "$expected" "${TMPDIR:-/tmp}/version-strings.$$" ||
