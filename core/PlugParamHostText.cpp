@@ -197,7 +197,12 @@ bool PlugParam::HostParse(const char* text, double* plainOut) const {
       *plainOut = number;
       return true;
     case ParamHostFormat::Hertz:
-      if (bare || unit == "hz") {
+      // A display that switches to kHz shows "2.50" next to the unit; typed
+      // back bare, a number below the range that fits it in kHz means kHz.
+      if (bare && maxValue >= 1000.0 && number < minValue && number * 1000.0 >= 1000.0 &&
+          number * 1000.0 <= maxValue) {
+        *plainOut = number * 1000.0;
+      } else if (bare || unit == "hz") {
         *plainOut = number;
       } else if (unit == "khz" || unit == "k") {
         *plainOut = number * 1000.0;

@@ -361,8 +361,11 @@ intptr_t IEffectVST2::ProcessEvents(const VstEvents* events) {
   if (!events) return 0;
   int32_t count = events->numEvents;
   if (count < 0 || count > kMaxEvents) return 0;
+  // The record declares two pointers, but hosts send lists of any length
+  // laid out in one piece: read them through a pointer, not the array.
+  const VstEvent* const* list = events->events;
   for (int32_t i = 0; i < count; ++i) {
-    const VstEvent* event = events->events[i];
+    const VstEvent* event = list[i];
     if (!event) continue;
     if (event->type == kVstMidiType) {
       const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);

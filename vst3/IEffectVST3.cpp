@@ -221,13 +221,17 @@ tresult PLUGIN_API IEffectVST3::setBusArrangements(SpeakerArrangement* inputs, i
   // leaves the buses as they were. Only what the processing really handles
   // is accepted: the main input and the output at their declared widths,
   // and a sidechain of one channel up to its declared width.
+  // Speakers are matched exactly: a two-channel surround pair is not stereo.
   int mainInputs = InputChannelCount() - sidechainChannels_;
   if (mainCount != mainInputs || outCount != OutputChannelCount()) return kResultFalse;
+  if (inputs[0] != ArrangementForCount(mainCount) || outputs[0] != ArrangementForCount(outCount))
+    return kResultFalse;
   if (!LegalIO(mainCount + sidechainChannels_, outCount)) return kResultFalse;
   if (numIns != (sidechainChannels_ != 0 ? 2 : 1)) return kResultFalse;
   if (sidechainChannels_ != 0) {
     int sideCount = CountOf(inputs[1]);
     if (sideCount < 1 || sideCount > sidechainChannels_) return kResultFalse;
+    if (inputs[1] != ArrangementForCount(sideCount)) return kResultFalse;
   }
 
   ConnectInputs(0, InputChannelCount(), false);

@@ -206,7 +206,7 @@ TEST_F(Vst3Conformance, OnlyStereoMainAndOutputWithAMonoOrStereoSidechainAreAcce
   SpeakerArrangement cine31 = SpeakerArr::k31Cine, quad = SpeakerArr::k40Music;
   SpeakerArrangement surround51 = SpeakerArr::k51, surround71 = SpeakerArr::k71Cine;
 
-  for (SpeakerArrangement wide : {cine31, quad}) {
+  for (SpeakerArrangement wide : {cine31, quad, SpeakerArr::kStereoSurround}) {
     SpeakerArrangement ins[2] = {wide, stereo};
     EXPECT_EQ(p->setBusArrangements(ins, 2, &stereo, 1), kResultFalse) << wide;
   }
@@ -278,6 +278,8 @@ TEST_F(Vst3Conformance, ParametersShowMusiciansUnitsAndAcceptWhatTheyShow) {
   EXPECT_NEAR(Plain(kRelease, "0.2 s"), -0.2, 1e-12);
   EXPECT_NEAR(Plain(kMidFreq, "2.5kHz"), 2500, 1e-9);
   EXPECT_NEAR(Plain(kMidFreq, "2500"), 2500, 1e-9);
+  EXPECT_NEAR(Plain(kMidFreq, "2.5"), 2500, 1e-9) << "VST2 shows 2.50 next to kHz";
+  EXPECT_NEAR(Plain(kHpf, "2.5"), 20, 1e-9) << "HPF never shows kHz: 2.5 Hz, held at the minimum";
   EXPECT_NEAR(Plain(kHpf, "120 Hz"), 120, 1e-9);
   EXPECT_NEAR(Plain(kGain, "+6 dB"), 6, 1e-9);
   EXPECT_NEAR(Plain(kHf, "+4dB"), -4, 1e-9);
