@@ -1,0 +1,94 @@
+// VST3 parameter texts and normalized values: up to 32 controller calls
+// chosen by the input, each with a parameter ID (mostly the plug-in's own)
+// and a host-chosen text or number.
+//
+// Input, per call: an operation byte (modulo 6), a parameter ID byte (see
+// HostParamId), then its argument: a text up to a zero byte, or a number
+// (see HostInput::HostDouble).
+//   0 getParamValueByString   3 getParamStringByValue
+//   1 normalizedParamToPlain  4 setParamNormalized
+//   2 plainParamToNormalized  5 a value's own display text read back
+// Checks: every normalized value the controller hands out (from a text, or
+// read back after any call) is within 0..1 and not NaN; normalizedParamToPlain
+// treats a value outside 0..1 as the nearest end and never answers NaN for
+// the plug-in's own IDs; texts come back terminated; the text shown for a
+// value is accepted as text entry.
+#include <algorithm>
+
+#include "Vst3Session.h"
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace {
+
+bool Known(ParamID id) {
+  const auto& ids = fuzz::KnownIds();
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+bool Terminated(const String128 text) {
+  for (int i = 0; i < 128; ++i)
+    if (text[i] == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::HostInput in(data, size);
+  fuzz::Vst3Session session;
+  IEditController* controller = session.Controller();
+
+  for (int call = 0; call < 32 && in.Left() > 0; ++call) {
+    const int op = in.Choice(6);
+    const ParamID id = fuzz::HostParamId(in);
+    switch (op) {
+      case 0: {
+        String128 text = {};
+        host::Widen(text, in.Text(127));
+        ParamValue normalized = -7;
+        if (controller->getParamValueByString(id, text, normalized) == kResultOk)
+          FUZZ_REQUIRE(fuzz::IsNormalized(normalized));
+        break;
+      }
+      case 1: {
+        const double normalized = in.HostDouble();
+        const ParamValue plain = controller->normalizedParamToPlain(id, normalized);
+        if (Known(id)) {
+          FUZZ_REQUIRE(!std::isnan(plain));
+          if (!std::isnan(normalized)) {
+            FUZZ_REQUIRE(plain == controller->normalizedParamToPlain(id, fuzz::Clamp01(normalized)));
+          }
+        }
+        break;
+      }
+      case 2:
+        controller->plainParamToNormalized(id, in.HostDouble());
+        break;
+      case 3: {
+        String128 text;
+        memset(text, 0x55, sizeof text);
+        if (controller->getParamStringByValue(id, in.HostDouble(), text) == kResultOk)
+          FUZZ_REQUIRE(Terminated(text));
+        break;
+      }
+      case 4:
+        controller->setParamNormalized(id, in.HostDouble());
+        break;
+      default: {
+        const double normalized = fuzz::Clamp01(in.HostDouble());
+        String128 text = {};
+        if (id < static_cast<ParamID>(fuzz::kParamCount) &&
+            controller->getParamStringByValue(id, normalized, text) == kResultOk) {
+          ParamValue back = -7;
+          FUZZ_REQUIRE(controller->getParamValueByString(id, text, back) == kResultOk);
+          FUZZ_REQUIRE(fuzz::IsNormalized(back));
+        }
+        break;
+      }
+    }
+    session.CheckValues();
+  }
+  return 0;
+}
