@@ -6,6 +6,8 @@
 // Checks after every call: every parameter reads back normalized; a value set
 // through setParameter lands on a step of a stepped parameter; audio output
 // of a bounded test signal is finite.
+#include <cstddef>
+
 #include "Vst2Session.h"
 
 using namespace vst2;
@@ -30,6 +32,8 @@ void SendEvents(PluginInstance& plug, fuzz::HostInput& in) {
   std::vector<uint8_t> list(sizeof(VstEvents) + count * sizeof(VstEvent*));
   auto* events = reinterpret_cast<VstEvents*>(list.data());
   events->numEvents = count;
+  // The list really is `count` pointers long, as hosts allocate it.
+  auto* slots = reinterpret_cast<VstEvent**>(list.data() + offsetof(VstEvents, events));
   for (int i = 0; i < count; ++i) {
     if (in.Flag()) {
       midi[i] = {};
@@ -37,7 +41,7 @@ void SendEvents(PluginInstance& plug, fuzz::HostInput& in) {
       midi[i].byteSize = sizeof(VstMidiEvent);
       midi[i].deltaFrames = in.Take<int32_t>();
       for (int b = 0; b < 4; ++b) midi[i].midiData[b] = in.Take<char>();
-      events->events[i] = reinterpret_cast<VstEvent*>(&midi[i]);
+      slots[i] = reinterpret_cast<VstEvent*>(&midi[i]);
     } else {
       dumps[i] = in.Bytes(in.Choice(65));
       sysex[i] = {};
@@ -46,7 +50,7 @@ void SendEvents(PluginInstance& plug, fuzz::HostInput& in) {
       sysex[i].deltaFrames = in.Take<int32_t>();
       sysex[i].dumpBytes = static_cast<int32_t>(dumps[i].size());
       sysex[i].sysexDump = dumps[i].empty() ? nullptr : reinterpret_cast<char*>(dumps[i].data());
-      events->events[i] = reinterpret_cast<VstEvent*>(&sysex[i]);
+      slots[i] = reinterpret_cast<VstEvent*>(&sysex[i]);
     }
   }
   plug.Dispatch(effProcessEvents, 0, 0, events);
