@@ -34,7 +34,7 @@ ctest --test-dir "$ROOT/build/win64" -j "$JOBS" --output-on-failure
 echo "== fuzz targets: corpora replayed, then ${FUZZ_SECONDS:-20} s of fuzzing per target"
 # Only the fuzzers are built here: the shipped modules' link checks expect the
 # sanitizer runtimes inside each module, which clang keeps in the executable.
-cmake -S "$ROOT" -B "$ROOT/build/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$ROOT" -B "$ROOT/build/fuzz" -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKESTRUNE_FUZZ=ON -DKESTRUNE_TESTS=OFF -DKESTRUNE_BENCH=OFF >/dev/null
 cmake --build "$ROOT/build/fuzz" -j "$JOBS" --target kestrune_fuzzers
