@@ -3,6 +3,8 @@
 // and SysEx events, host time), as dispatcher, setParameter, getParameter and
 // process calls. Pointers are always valid and as large as the call's type:
 // the input decides what a host may decide, not whether memory exists.
+// Input, per call: an index byte (signed; the parameter or opcode index), an
+// operation byte (modulo 16; see the cases below), then its arguments.
 // Checks after every call: every parameter reads back normalized; a value set
 // through setParameter lands on a step of a stepped parameter; audio output
 // of a bounded test signal is finite.

@@ -1,13 +1,14 @@
 // VST2 text entry: effString2Parameter with any parameter index and text.
 //
 // Input: the index (a signed byte, so invalid indices come up too), then the
-// text to the end of the input; no text at all stands for a null pointer. Checks: a refused text changes nothing, and so does a null text (the
-// host asking whether texts are understood); an accepted text leaves a
-// normalized value, on a step for stepped parameters, whose display text is
-// accepted in turn and displays the same; a text without a digit is accepted
-// only when it is what a step of the parameter displays (as "On" or "EXT"). Both formats read texts alike: the
-// VST3 module's getParamValueByString accepts the same (ASCII) texts and
-// gives the same normalized value.
+// text to the end of the input; no text at all stands for a null pointer.
+// Checks: a refused text changes nothing, and so does a null text (the host
+// asking whether texts are understood). An accepted text leaves a normalized
+// value, on a step for stepped parameters, whose display text is accepted in
+// turn and displays the same; a text without a digit is accepted only when it
+// is what a step of the parameter displays (as "On" or "EXT"). Both formats
+// read texts alike: the VST3 module's getParamValueByString accepts the same
+// (ASCII) texts and gives the same normalized value.
 #include <cctype>
 
 #include "Vst2Session.h"
