@@ -2,8 +2,9 @@
 # Builds everything and runs every test:
 #   1. native release build, all unit tests and host harnesses;
 #   2. the same tests under AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. the Windows x64 cross-build of the modules, and their tests under
-#      wine64 with a virtual display (Xvfb);
+#   3. the Windows x64 cross-build of the modules and the installer, and
+#      their tests under wine64 with a virtual display (Xvfb); the installer
+#      takes the factory presets the native build wrote;
 #   4. the fuzz targets (clang, libFuzzer, ASan/UBSan): every seed corpus
 #      replayed, then each target fuzzed for 20 s from a fixed seed.
 # Fails on the first failure.
@@ -27,7 +28,7 @@ echo "== Windows x64 cross-build and the Windows modules under Wine"
 # reference that the native build's kestrune-linux-reference writes.
 configure_and_build "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-  -DKESTRUNE_TESTS=ON -DKESTRUNE_BENCH=OFF \
+  -DKESTRUNE_TESTS=ON -DKESTRUNE_BENCH=OFF -DKESTRUNE_PRESET_DIR="$ROOT/build/release/presets" \
   -DKESTRUNE_LINUX_REFERENCE_TOOL="$ROOT/build/release/tests/win/kestrune-linux-reference"
 ctest --test-dir "$ROOT/build/win64" -j "$JOBS" --output-on-failure
 

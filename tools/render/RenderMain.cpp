@@ -28,6 +28,7 @@
 #include "LevelPlot.h"
 #include "PendingFile.h"
 #include "PluginHost.h"
+#include "PresetFileState.h"
 
 #ifndef KESTRUNE_BUILD_MODULE_DIR
 #define KESTRUNE_BUILD_MODULE_DIR ""
@@ -606,6 +607,11 @@ int Run(int argc, char** argv) {
     }
   }
   if (!options.preset.empty()) {
+    // A .vstpreset or .fxp file carries the state inside it.
+    if (!presetfiles::StateFromPresetFile(presetBlob, host->FormatName(), presetBlob, error)) {
+      failure = {kExitInput, "preset '" + options.preset + "': " + error};
+      return fail();
+    }
     // The plug-in's state has one size; a file of another size is not a
     // preset of this plug-in in this format, whatever the plug-in would make
     // of it.

@@ -1,0 +1,122 @@
+# Installing Kestrune on Linux, and the two release files made from it.
+#
+# cmake --install puts the modules where hosts look:
+#   prefix = $HOME (the default): ~/.vst3/Kestrune.vst3, ~/.vst/Kestrune.so
+#     and ~/.lxvst/Kestrune.so, VST3 presets in ~/.vst3/presets/Marlowind/
+#     Kestrune, VST2 presets and the documents in ~/.local/share/kestrune;
+#   any other prefix (--prefix /usr): <prefix>/lib/vst3, lib/vst, lib/lxvst,
+#     share/vst3/presets/Marlowind/Kestrune, share/kestrune/presets and
+#     share/doc/kestrune.
+# The layout is chosen when installing, so `cmake --install build --prefix
+# /usr` and CPack (which installs to /usr) get the system-wide one.
+#
+# The build also makes Kestrune-<version>-linux-x86_64.tar.gz (modules,
+# presets, README, LICENSE and an install.sh that installs per user) and,
+# through CPack, kestrune_<version>_amd64.deb (system-wide).
+if(MINGW)
+  return()
+endif()
+
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+  set(CMAKE_INSTALL_PREFIX "$ENV{HOME}" CACHE PATH "Install prefix: your home folder installs per user" FORCE)
+endif()
+
+install(CODE [[
+  get_filename_component(kestrune_prefix "${CMAKE_INSTALL_PREFIX}" REALPATH)
+  get_filename_component(kestrune_home "$ENV{HOME}" REALPATH)
+  if(DEFINED ENV{HOME} AND kestrune_prefix STREQUAL kestrune_home)
+    set(KESTRUNE_VST3_DIR ".vst3")
+    set(KESTRUNE_VST2_DIR ".vst")
+    set(KESTRUNE_LXVST_DIR ".lxvst")
+    set(KESTRUNE_VST3_PRESET_DIR ".vst3/presets/Marlowind/Kestrune")
+    set(KESTRUNE_FXP_DIR ".local/share/kestrune/presets")
+    set(KESTRUNE_DOC_DIR ".local/share/kestrune")
+  else()
+    set(KESTRUNE_VST3_DIR "lib/vst3")
+    set(KESTRUNE_VST2_DIR "lib/vst")
+    set(KESTRUNE_LXVST_DIR "lib/lxvst")
+    set(KESTRUNE_VST3_PRESET_DIR "share/vst3/presets/Marlowind/Kestrune")
+    set(KESTRUNE_FXP_DIR "share/kestrune/presets")
+    set(KESTRUNE_DOC_DIR "share/doc/kestrune")
+  endif()
+  # A new bundle replaces the old one whole.
+  file(REMOVE_RECURSE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${KESTRUNE_VST3_DIR}/Kestrune.vst3")
+]])
+install(DIRECTORY ${KESTRUNE_MODULE_DIR}/Kestrune.vst3 DESTINATION "\${KESTRUNE_VST3_DIR}"
+        USE_SOURCE_PERMISSIONS)
+install(PROGRAMS $<TARGET_FILE:kestrune_vst2> DESTINATION "\${KESTRUNE_VST2_DIR}")
+install(PROGRAMS $<TARGET_FILE:kestrune_vst2> DESTINATION "\${KESTRUNE_LXVST_DIR}")
+install(FILES README.md LICENSE DESTINATION "\${KESTRUNE_DOC_DIR}")
+if(DEFINED KESTRUNE_PRESET_OUTPUT_DIR)
+  install(DIRECTORY ${KESTRUNE_PRESET_OUTPUT_DIR}/vst3/ DESTINATION "\${KESTRUNE_VST3_PRESET_DIR}")
+  install(DIRECTORY ${KESTRUNE_PRESET_OUTPUT_DIR}/vst2/ DESTINATION "\${KESTRUNE_FXP_DIR}")
+endif()
+
+# The release files: only from a release build with the presets, not from
+# a sanitizer build.
+if(KESTRUNE_SANITIZE OR NOT TARGET kestrune_factory_presets)
+  return()
+endif()
+
+# Debian package, system-wide.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kestrune)
+set(CPACK_PACKAGE_VENDOR Marlowind)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Stereo compressor plug-in (VST3 and VST2)")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Kestrune is a stereo dynamics compressor with an external sidechain, oversampled saturation and a SLAM mode, as VST3 (/usr/lib/vst3) and VST2 (/usr/lib/vst, /usr/lib/lxvst) plug-ins, with factory presets.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Marlowind <kestrune@marlowind.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://marlowind.invalid/kestrune")
+# Dependencies from the modules' own library needs (dpkg-shlibdeps).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGE_CONTACT "Marlowind")
+set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR})
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
+set(CPACK_STRIP_FILES ON)
+# cpack runs from the build itself (below); the install must not rebuild.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+include(CPack)
+
+set(KESTRUNE_DEB ${CMAKE_BINARY_DIR}/kestrune_${PROJECT_VERSION}_amd64.deb CACHE INTERNAL "The Debian package")
+add_custom_command(
+  OUTPUT ${KESTRUNE_DEB}
+  COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -G DEB
+  DEPENDS kestrune_vst2 kestrune_vst3 ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
+          ${PROJECT_SOURCE_DIR}/cmake/KestruneInstall.cmake
+          ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+  COMMENT "Building the Debian package"
+  VERBATIM)
+
+# Release archive with a per-user install.sh.
+set(archive_name Kestrune-${PROJECT_VERSION}-linux-x86_64)
+set(KESTRUNE_ARCHIVE ${CMAKE_BINARY_DIR}/${archive_name}.tar.gz CACHE INTERNAL "The Linux release archive")
+set(stage ${CMAKE_BINARY_DIR}/archive/${archive_name})
+configure_file(${PROJECT_SOURCE_DIR}/packaging/install.sh.in ${CMAKE_BINARY_DIR}/archive/install.sh @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                WORLD_READ WORLD_EXECUTE)
+add_custom_command(
+  OUTPUT ${KESTRUNE_ARCHIVE}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/presets
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_MODULE_DIR}/Kestrune.vst3 ${stage}/Kestrune.vst3
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kestrune_vst2> ${stage}/Kestrune.so
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_PRESET_OUTPUT_DIR}/vst3 ${stage}/presets/vst3
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_PRESET_OUTPUT_DIR}/vst2 ${stage}/presets/vst2
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+          ${CMAKE_BINARY_DIR}/archive/install.sh ${stage}/
+  COMMAND ${CMAKE_STRIP} --strip-unneeded ${stage}/Kestrune.so ${stage}/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so
+  COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/archive
+          ${CMAKE_COMMAND} -E tar czf ${KESTRUNE_ARCHIVE} ${archive_name}
+  DEPENDS kestrune_vst2 kestrune_vst3 ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
+          ${PROJECT_SOURCE_DIR}/packaging/install.sh.in
+          ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+  COMMENT "Building the release archive"
+  VERBATIM)
+add_custom_target(kestrune_release_files ALL DEPENDS ${KESTRUNE_DEB} ${KESTRUNE_ARCHIVE})
+add_dependencies(kestrune_release_files kestrune_factory_presets)

@@ -1,0 +1,30 @@
+# The Windows installer, Kestrune-<version>-win64-setup.exe, made by NSIS
+# (makensis runs on the build machine) from this build's modules and the
+# factory presets a native build wrote (KESTRUNE_PRESET_DIR; the preset
+# files do not depend on the platform).
+set(KESTRUNE_PRESET_DIR "" CACHE PATH
+    "Factory preset files (vst3/, vst2/) written by a native build, for the installer")
+find_program(KESTRUNE_MAKENSIS makensis)
+if(NOT KESTRUNE_MAKENSIS OR NOT KESTRUNE_PRESET_DIR)
+  message(STATUS "Windows installer not built: needs makensis and KESTRUNE_PRESET_DIR")
+  return()
+endif()
+
+set(KESTRUNE_INSTALLER ${CMAKE_BINARY_DIR}/Kestrune-${PROJECT_VERSION}-win64-setup.exe
+    CACHE INTERNAL "The Windows installer")
+set(preset_list ${CMAKE_BINARY_DIR}/installer/presets.nsh)
+add_custom_command(
+  OUTPUT ${KESTRUNE_INSTALLER}
+  COMMAND ${CMAKE_COMMAND} -DPRESETS=${KESTRUNE_PRESET_DIR} -DOUTPUT=${preset_list}
+          -P ${PROJECT_SOURCE_DIR}/cmake/KestruneNsisPresetList.cmake
+  COMMAND ${KESTRUNE_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION} -DOUTFILE=${KESTRUNE_INSTALLER}
+          -DMODULES=${KESTRUNE_MODULE_DIR} -DPRESETS=${KESTRUNE_PRESET_DIR}
+          -DPRESET_LIST=${preset_list} -DDOCS=${PROJECT_SOURCE_DIR}
+          ${PROJECT_SOURCE_DIR}/packaging/Kestrune.nsi
+  DEPENDS kestrune_vst2 kestrune_vst3 ${PROJECT_SOURCE_DIR}/packaging/Kestrune.nsi
+          ${PROJECT_SOURCE_DIR}/cmake/KestruneNsisPresetList.cmake
+          ${KESTRUNE_PRESET_DIR}/.written
+          ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+  COMMENT "Building the Windows installer"
+  VERBATIM)
+add_custom_target(kestrune_installer ALL DEPENDS ${KESTRUNE_INSTALLER})

@@ -1,0 +1,63 @@
+// The factory presets Kestrune ships as preset files (.vstpreset and .fxp):
+// settings a musician reaches for first. They are not the plug-in's own
+// program list, which stays one slot named "-" so saved projects keep their
+// layout; the preset files are written from the plug-in's state after these
+// settings are applied to a fresh instance (tools/presets).
+//
+// Values are plain parameter values (PlugParam::value), the numbers the
+// state chunk stores. Signs follow the parameter table: ATTACK and RELEASE
+// hold minus the time in seconds, HF minus the shelf gain in dB; RATIO 0..3
+// is 4:1, 8:1, 12:1, 20:1; Sidechain 1 is internal, 0 external; the unnamed
+// switch 12 picks 16x oversampling at 1. Parameters not listed keep their
+// defaults.
+#pragma once
+
+#include "KestruneIdentity.h"
+
+namespace kestrune {
+
+struct PresetSetting {
+  int param;         // ParamIndex
+  double plainValue;
+};
+
+struct FactoryPreset {
+  const char* name;  // also the file name; at most 27 characters (the .fxp name field)
+  const char* description;
+  PresetSetting settings[kParamCount];
+  int settingCount;
+};
+
+inline constexpr FactoryPreset kFactoryPresets[] = {
+    {"Drum Bus Glue",
+     "4:1 with a slow attack and a medium release: hits keep their snap, the kit sits together",
+     {{kInput, 10}, {kRatio, 0}, {kAttack, -0.001}, {kRelease, -0.25}, {kHpf, 90}, {kOutput, 3}},
+     6},
+    {"Vocal Levelling",
+     "8:1 with a slower release, detector less sensitive to lows and sibilance, evens a vocal",
+     {{kInput, 14}, {kRatio, 1}, {kAttack, -0.0005}, {kRelease, -0.4}, {kHpf, 150},
+      {kMidFreq, 6000}, {kMidGain, -3}, {kOutput, 6}},
+     8},
+    {"Parallel Smash",
+     "20:1, instant attack, fast release, blended in at 40 % under the dry signal",
+     {{kInput, 55}, {kRatio, 3}, {kAttack, 0}, {kRelease, -0.08}, {kMix, 40}, {kOutput, 4}},
+     6},
+    {"Bass Ducked by Kick",
+     "External sidechain: feed the kick into inputs 3/4 and the bass ducks under it",
+     {{kSidechain, 0}, {kInput, 18}, {kRatio, 2}, {kAttack, 0}, {kRelease, -0.12}, {kHpf, 20}},
+     6},
+    {"Gentle Master",
+     "Light 4:1 with slow timing and 16x oversampling, a touch of density on a mix",
+     {{kInput, 5}, {kRatio, 0}, {kAttack, -0.001}, {kRelease, -0.6}, {kHpf, 60}, {kOutput, 1.5},
+      {kOversampling, 1}},
+     7},
+    {"SLAM",
+     "The all-out mode: 500:1, three times faster timing, for effect",
+     {{kSlam, 1}, {kInput, 20}, {kRelease, -0.1}, {kOutput, 6}},
+     4},
+};
+
+inline constexpr int kFactoryPresetCount =
+    static_cast<int>(sizeof(kFactoryPresets) / sizeof(kFactoryPresets[0]));
+
+}  // namespace kestrune

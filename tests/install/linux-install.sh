@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# The Linux ways to install Kestrune, each into a temporary folder:
+#   1. cmake --install per user (prefix = HOME) and system-wide (--prefix /usr
+#      under DESTDIR);
+#   2. the release archive's install.sh into a temporary HOME, an upgrade
+#      over it, and --uninstall;
+#   3. the Debian package's file list and control fields, and its modules.
+# Every installed module is the build's own, and loads: kestrune-render
+# renders a factory preset through it.
+#   linux-install.sh <build dir> <archive> <deb> <kestrune-render>
+set -euo pipefail
+build="$1" archive="$2" deb="$3" render="$4"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+need_file() { [ -f "$1" ] || fail "missing $1"; }
+same_file() { cmp -s "$1" "$2" || fail "$2 differs from $1"; }
+no_path() { [ ! -e "$1" ] || fail "$1 should not exist"; }
+
+modules="$build/modules"
+vst3_so="Kestrune.vst3/Contents/x86_64-linux/Kestrune.so"
+presets=("$build"/presets/vst3/*.vstpreset)
+fxps=("$build"/presets/vst2/*.fxp)
+[ ${#presets[@]} -ge 5 ] && [ ${#presets[@]} -eq ${#fxps[@]} ] || fail "factory presets missing in $build/presets"
+
+# Renders a second of the embedded material through an installed module with
+# an installed preset; the tool checks that the module is Kestrune.
+renders() {  # renders <vst3|vst2> <module> <preset>
+  "$render" --format "$1" --module "$2" --preset "$3" --no-pictures --quiet \
+    -o "$work/render-check.wav" >/dev/null 2>"$work/render.err" ||
+    fail "kestrune-render could not use $2 with $3: $(cat "$work/render.err")"
+}
+
+# Per-user and system-wide layouts, as checked for every install.
+check_user_layout() {  # check_user_layout <home> <VST3 module> <VST2 module> they must be
+  local home="$1"
+  same_file "$2" "$home/.vst3/$vst3_so"
+  same_file "$3" "$home/.vst/Kestrune.so"
+  same_file "$3" "$home/.lxvst/Kestrune.so"
+  for p in "${presets[@]}"; do same_file "$p" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
+  for p in "${fxps[@]}"; do same_file "$p" "$home/.local/share/kestrune/presets/$(basename "$p")"; done
+  renders vst3 "$home/.vst3/Kestrune.vst3" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "${presets[0]}")"
+  renders vst2 "$home/.lxvst/Kestrune.so" "$home/.local/share/kestrune/presets/$(basename "${fxps[0]}")"
+}
+
+check_system_layout() {  # check_system_layout <root>/usr
+  local usr="$1"
+  need_file "$usr/lib/vst3/$vst3_so"
+  need_file "$usr/lib/vst/Kestrune.so"
+  need_file "$usr/lib/lxvst/Kestrune.so"
+  for p in "${presets[@]}"; do same_file "$p" "$usr/share/vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
+  for p in "${fxps[@]}"; do same_file "$p" "$usr/share/kestrune/presets/$(basename "$p")"; done
+  need_file "$usr/share/doc/kestrune/README.md"
+  need_file "$usr/share/doc/kestrune/LICENSE"
+  renders vst3 "$usr/lib/vst3/Kestrune.vst3" "$usr/share/vst3/presets/Marlowind/Kestrune/$(basename "${presets[0]}")"
+  renders vst2 "$usr/lib/vst/Kestrune.so" "$usr/share/kestrune/presets/$(basename "${fxps[0]}")"
+}
+
+echo "== cmake --install, per user"
+home="$work/cmake-home"
+mkdir -p "$home/.vst3/Kestrune.vst3/Contents/old-arch"   # an older bundle's leftover
+HOME="$home" cmake --install "$build" --prefix "$home" >/dev/null
+check_user_layout "$home" "$modules/$vst3_so" "$modules/vst2/Kestrune.so"
+no_path "$home/.vst3/Kestrune.vst3/Contents/old-arch"
+no_path "$home/lib"
+
+echo "== cmake --install --prefix /usr"
+DESTDIR="$work/root" HOME="$home" cmake --install "$build" --prefix /usr >/dev/null
+check_system_layout "$work/root/usr"
+same_file "$modules/vst2/Kestrune.so" "$work/root/usr/lib/lxvst/Kestrune.so"
+
+echo "== release archive: install.sh into a temporary HOME"
+name="$(basename "$archive" .tar.gz)"
+tar -xzf "$archive" -C "$work"
+for f in Kestrune.so Kestrune.vst3/Contents/x86_64-linux/Kestrune.so README.md LICENSE install.sh; do
+  need_file "$work/$name/$f"
+done
+[ -x "$work/$name/install.sh" ] || fail "install.sh is not executable"
+home="$work/archive-home"
+mkdir -p "$home/.vst3/presets/Marlowind/Kestrune" "$home/.vst"
+echo mine >"$home/.vst3/presets/Marlowind/Kestrune/My Own.vstpreset"
+echo other >"$home/.vst/Other.so"
+HOME="$home" "$work/$name/install.sh" >"$work/install.out" || fail "install.sh failed"
+grep -q "installed: $home/.lxvst/Kestrune.so" "$work/install.out" || fail "install.sh did not report ~/.lxvst"
+check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so"
+HOME="$home" "$work/$name/install.sh" >/dev/null || fail "install.sh over an earlier install failed"
+check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so"
+ls -a "$home/.vst3" "$home/.vst" | grep -q '\.new$' && fail "install.sh left a .new file behind"
+HOME="$home" "$work/$name/install.sh" --uninstall >/dev/null || fail "install.sh --uninstall failed"
+no_path "$home/.vst3/Kestrune.vst3"
+no_path "$home/.vst/Kestrune.so"
+no_path "$home/.lxvst/Kestrune.so"
+no_path "$home/.local/share/kestrune/presets"
+need_file "$home/.vst3/presets/Marlowind/Kestrune/My Own.vstpreset"
+need_file "$home/.vst/Other.so"
+[ "$(ls "$home/.vst3/presets/Marlowind/Kestrune")" = "My Own.vstpreset" ] || fail "factory presets left after --uninstall"
+
+echo "== Debian package"
+dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' | sed 's|^\./||' | sort >"$work/deb-files"
+{
+  printf '%s\n' usr/lib/vst3/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so usr/lib/vst/Kestrune.so \
+    usr/lib/lxvst/Kestrune.so usr/share/doc/kestrune/README.md usr/share/doc/kestrune/LICENSE
+  for p in "${presets[@]}"; do echo "usr/share/vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
+  for p in "${fxps[@]}"; do echo "usr/share/kestrune/presets/$(basename "$p")"; done
+} | sort >"$work/deb-expected"
+grep -v '/$' "$work/deb-files" >"$work/deb-regular"
+diff "$work/deb-expected" "$work/deb-regular" >&2 || fail "the package's files are not the expected ones"
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = kestrune ] || fail "Package: $(field Package)"
+[ "$(field Version)" = "$(basename "$deb" | cut -d_ -f2)" ] || fail "Version: $(field Version)"
+[ "$(field Architecture)" = amd64 ] || fail "Architecture: $(field Architecture)"
+[ -n "$(field Maintainer)" ] && [ -n "$(field Description)" ] || fail "Maintainer or Description empty"
+depends="$(field Depends)"
+# Every library the modules load comes from a package named in Depends.
+for lib in $(objdump -p "$modules/$vst3_so" "$modules/vst2/Kestrune.so" | awk '/NEEDED/ { print $2 }' | sort -u); do
+  path="$(ldconfig -p | awk -v l="$lib" '$1 == l && /x86-64/ && !found { print $NF; found = 1 }')"
+  [ -n "$path" ] || { fail "library $lib not found"; continue; }
+  # dpkg knows a file by the path its package ships it under, which may be
+  # the link or its target.
+  package="$( (dpkg -S "$path" || dpkg -S "$(readlink -f "$path")") 2>/dev/null | head -n1 | cut -d: -f1 || true)"
+  [ -n "$package" ] || { fail "no package provides $lib"; continue; }
+  case ", $depends" in
+    *", $package "* | *", $package,"* | *", $package") ;;
+    *) fail "Depends ($depends) lacks $package, which provides $lib" ;;
+  esac
+done
+dpkg-deb -x "$deb" "$work/deb-root"
+check_system_layout "$work/deb-root/usr"
+
+[ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
+echo "all Linux installs checked"

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# The Windows installer under Wine, in a fresh prefix:
+#   1. an older version (the same installer script built as 3.0.0) installs
+#      silently into a VST2 folder chosen with /D=;
+#   2. the real installer upgrades it silently without /D=: every file lands
+#      where it belongs (identical to the build's), the chosen VST2 folder is
+#      kept, the registry holds the uninstall entry and the remembered folder
+#      (64-bit view) and nothing of the older version;
+#   3. the silent uninstaller removes every file and key it made, and nothing
+#      else: the user's own preset and another plug-in stay.
+#   windows-installer.sh <work dir> <installer> <makensis> <nsi> <preset list script>
+#                        <modules> <presets> <docs> <run-wine.sh> <version>
+set -uo pipefail
+work="$1" installer="$2" makensis="$3" nsi="$4" preset_list="$5" modules="$6" presets="$7" docs="$8"
+runner="$9" version="${10}"
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+need_same() { cmp -s "$1" "$2" || fail "$2 missing or not the build's $1"; }
+no_path() { [ ! -e "$1" ] || fail "$1 should be gone"; }
+
+rm -rf "$work"
+mkdir -p "$work/home"
+# Wine links the Windows Documents folder into HOME: keep it inside the test.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+export WINEPREFIX="$work/wine-prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+loader=/usr/lib/wine/wine64
+server=/usr/lib/wine/wineserver
+
+bash "$runner" --init "$work" >/dev/null || { echo "no Wine prefix" >&2; exit 1; }
+# Wine points the Documents folder at HOME; on Windows it is a folder of its
+# own, and the uninstall check needs to see into it.
+user_dir="$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n1)"
+documents="$user_dir/Documents"
+rm -f "$documents" && mkdir -p "$documents"
+
+# Runs a Windows program and waits until it and everything it started (the
+# uninstaller runs a copy of itself) have ended and the registry is saved.
+run() {
+  timeout 120 "$loader" "$@" >/dev/null 2>&1
+  local rc=$?
+  timeout 60 "$server" -w
+  return $rc
+}
+
+# A value in the 64-bit view of HKEY_LOCAL_MACHINE, as system.reg stores it
+# (backslashes doubled, strings quoted, dword:hex).
+reg_value() {  # reg_value <key> <name>
+  KEY="[${1//\\/\\\\}]" NAME="\"$2\"" awk '
+    BEGIN { key = ENVIRON["KEY"]; name = ENVIRON["NAME"] }
+    index($0, key " ") == 1 || $0 == key { inside = 1; next }
+    /^\[/ { inside = 0 }
+    inside && index($0, name "=") == 1 { print substr($0, length(name) + 2); exit }
+  ' "$WINEPREFIX/system.reg"
+}
+reg_key_exists() { KEY="[${1//\\/\\\\}]" awk 'index($0, ENVIRON["KEY"]) == 1 { found = 1 } END { exit !found }' "$WINEPREFIX/system.reg"; }
+
+drive="$WINEPREFIX/drive_c"
+files_now() {
+  (cd "$drive" && find . -path ./windows -prune -o -path '*/Temp' -prune -o -path '*/AppData' -prune \
+    -o \( -type f -o -type l \) -print | sort)
+}
+
+echo "== older version into a chosen VST2 folder"
+cmake -DPRESETS="$presets" -DOUTPUT="$work/presets.nsh" -P "$preset_list" >/dev/null || exit 1
+"$makensis" -V1 -DVERSION=3.0.0 -DOUTFILE="$work/older-setup.exe" -DMODULES="$modules" \
+  -DPRESETS="$presets" -DPRESET_LIST="$work/presets.nsh" -DDOCS="$docs" "$nsi" || exit 1
+files_now >"$work/files-before"
+start=$(date +%s)
+# /D= is taken from the raw command line, unquoted, as a user types it.
+run "$work/older-setup.exe" /S "/D=C:\\Audio\\VST2" "Plugins" || fail "older installer failed"
+vst2_dir="$drive/Audio/VST2 Plugins"
+need_same "$modules/vst2/Kestrune.dll" "$vst2_dir/Kestrune.dll"
+[ "$(reg_value 'Software\Marlowind\Kestrune' Version)" = '"3.0.0"' ] || fail "older version not recorded"
+
+# The user's own things, which nothing may touch.
+mkdir -p "$documents/VST3 Presets/Marlowind/Kestrune"
+echo mine >"$documents/VST3 Presets/Marlowind/Kestrune/My Own.vstpreset"
+echo other >"$vst2_dir/Other.dll"
+
+echo "== upgrade with the real installer, silent, no folder given"
+run "$installer" /S || fail "installer failed"
+vst3_bundle="$drive/Program Files/Common Files/VST3/Kestrune.vst3"
+need_same "$modules/Kestrune.vst3/Contents/x86_64-win/Kestrune.vst3" "$vst3_bundle/Contents/x86_64-win/Kestrune.vst3"
+need_same "$modules/vst2/Kestrune.dll" "$vst2_dir/Kestrune.dll"
+no_path "$drive/Program Files/Steinberg/VSTPlugins/Kestrune.dll"
+count=0
+for p in "$presets"/vst3/*.vstpreset; do
+  need_same "$p" "$documents/VST3 Presets/Marlowind/Kestrune/$(basename "$p")"; count=$((count + 1))
+done
+for p in "$presets"/vst2/*.fxp; do
+  need_same "$p" "$documents/Marlowind/Kestrune/VST2 Presets/$(basename "$p")"; count=$((count + 1))
+done
+[ "$count" -ge 10 ] || fail "only $count preset files to check"
+uninstaller="$drive/Program Files/Marlowind/Kestrune/Uninstall Kestrune.exe"
+[ -f "$uninstaller" ] || fail "no uninstaller"
+need_same "$docs/LICENSE" "$drive/Program Files/Marlowind/Kestrune/LICENSE"
+
+uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Kestrune'
+expect_reg() {  # expect_reg <key> <name> <stored value>
+  local got
+  got="$(reg_value "$1" "$2")"
+  [ "$got" = "$3" ] || fail "registry $1 $2 is '$got', expected '$3'"
+}
+expect_reg "$uninstall_key" DisplayName '"Kestrune"'
+expect_reg "$uninstall_key" DisplayVersion "\"$version\""
+expect_reg "$uninstall_key" Publisher '"Marlowind"'
+expect_reg "$uninstall_key" UninstallString '"\"C:\\Program Files\\Marlowind\\Kestrune\\Uninstall Kestrune.exe\""'
+expect_reg 'Software\Marlowind\Kestrune' VST2Folder '"C:\\Audio\\VST2 Plugins"'
+expect_reg 'Software\Marlowind\Kestrune' Version "\"$version\""
+size_kb=$((16#$(reg_value "$uninstall_key" EstimatedSize | sed 's/^dword://')))
+bytes=$(du -sbL "$vst3_bundle" "$vst2_dir/Kestrune.dll" "$documents/VST3 Presets/Marlowind/Kestrune" \
+  "$documents/Marlowind/Kestrune" "$drive/Program Files/Marlowind/Kestrune" | awk '{ s += $1 } END { print s }')
+[ "$size_kb" -ge $((bytes / 1024 * 9 / 10)) ] && [ "$size_kb" -le $((bytes / 1024 * 11 / 10 + 16)) ] ||
+  fail "EstimatedSize $size_kb KB for about $((bytes / 1024)) KB installed"
+reg_key_exists 'Software\Wow6432Node\Marlowind' && fail "keys written to the 32-bit view"
+echo "installed: estimated size $size_kb KB"
+
+echo "== silent uninstall"
+run "$uninstaller" /S || fail "uninstaller failed"
+files_now >"$work/files-after"
+printf '%s\n' "./Audio/VST2 Plugins/Other.dll" \
+  "./${documents#"$drive"/}/VST3 Presets/Marlowind/Kestrune/My Own.vstpreset" |
+  sort - "$work/files-before" >"$work/files-expected"
+diff "$work/files-expected" "$work/files-after" >&2 || fail "the uninstall left or removed other files"
+reg_key_exists "$uninstall_key" && fail "uninstall key left"
+reg_key_exists 'Software\Marlowind\Kestrune' && fail "Marlowind\\Kestrune key left"
+reg_key_exists 'Software\Marlowind' && fail "empty Marlowind key left"
+echo "install, upgrade and uninstall took $(($(date +%s) - start)) s"
+
+[ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
+echo "Windows installer checked"
