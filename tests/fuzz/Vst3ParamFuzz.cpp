@@ -11,12 +11,12 @@
 //   6 the index queries: parameter, unit, program list and bus infos and
 //     program names at the index (the ID byte is the program list's ID)
 //   7 createView with the text as the view's name
-// Checks: every normalized value the controller hands out (from a text, or
-// read back after any call) is within 0..1 and not NaN; normalizedParamToPlain
-// treats a value outside 0..1 as the nearest end and never answers NaN for
-// the plug-in's own IDs; texts come back terminated; the text shown for a
-// value is accepted as text entry; a parameter's info has a normalized
-// default and no negative step count.
+// Checks: every normalized value the controller hands out for the plug-in's
+// own IDs (from a text, from a plain value, or read back after any call) is
+// within 0..1 and not NaN; normalizedParamToPlain treats a value outside
+// 0..1 as the nearest end and never answers NaN for them; texts come back
+// terminated; the text shown for a value is accepted as text entry; a
+// parameter's info has a normalized default and no negative step count.
 #include <algorithm>
 
 #include "Vst3Session.h"
@@ -99,9 +99,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         break;
       }
-      case 2:
-        controller->plainParamToNormalized(id, in.HostDouble());
+      case 2: {
+        const ParamValue normalized = controller->plainParamToNormalized(id, in.HostDouble());
+        if (Known(id)) FUZZ_REQUIRE(fuzz::IsNormalized(normalized));
         break;
+      }
       case 3: {
         String128 text;
         memset(text, 0x55, sizeof text);
