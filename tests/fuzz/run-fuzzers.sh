@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Runs every fuzz target of a build made with -DKESTRUNE_FUZZ=ON: first each
+# target replays its checked-in corpus (tests/fuzz/corpus/<target>), then
+# fuzzes for a bounded time from a fixed seed, new inputs going to a scratch
+# corpus inside the build folder. Targets run $JOBS at a time. Fails when any
+# target finds a crash, a sanitizer report, a leak or a broken invariant; the
+# input is left in <build>/fuzz-artifacts and the target's log is printed.
+#
+#   run-fuzzers.sh <build dir> [seconds per target, default 20]
+set -euo pipefail
+
+BUILD="$(cd "$1" && pwd)"
+SECONDS_PER_TARGET="${2:-20}"
+JOBS="${JOBS:-$(nproc)}"
+CORPORA="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/corpus"
+WORK="$BUILD/fuzz-work"
+ARTIFACTS="$BUILD/fuzz-artifacts"
+rm -rf "$WORK" "$ARTIFACTS"
+mkdir -p "$WORK" "$ARTIFACTS"
+
+export ASAN_OPTIONS="detect_leaks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+# run_target <name>: replay, then fuzz; the log goes to $WORK/<name>.log.
+run_target() {
+  local name="$1"
+  local binary="$BUILD/tests/fuzz/fuzz_$name"
+  local log="$WORK/$name.log"
+  mkdir -p "$WORK/$name"
+  {
+    echo "-- replay"
+    "$binary" -runs=0 -artifact_prefix="$ARTIFACTS/$name-" "$CORPORA/$name" &&
+    echo "-- fuzz" &&
+    "$binary" -seed=1 -max_total_time="$SECONDS_PER_TARGET" -timeout=20 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="$ARTIFACTS/$name-" "$WORK/$name" "$CORPORA/$name"
+  } >"$log" 2>&1
+}
+export -f run_target
+export BUILD SECONDS_PER_TARGET CORPORA WORK ARTIFACTS
+
+targets=()
+for dir in "$CORPORA"/*/; do targets+=("$(basename "$dir")"); done
+
+start=$SECONDS
+status=0
+printf '%s\n' "${targets[@]}" | xargs -P "$JOBS" -I{} bash -c 'run_target {}' || status=$?
+
+printf '%-14s %10s %12s  %s\n' target seeds executions result
+for name in "${targets[@]}"; do
+  log="$WORK/$name.log"
+  seeds=$(ls "$CORPORA/$name" | wc -l)
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  if grep -qE "ERROR: |runtime error|fuzz invariant failed|Test unit written|deadly signal" "$log"; then
+    result="FAILED"
+  else
+    result="ok"
+  fi
+  printf '%-14s %10s %12s  %s\n' "$name" "$seeds" "${runs:--}" "$result"
+done
+echo "fuzzing took $((SECONDS - start)) s"
+
+if [ "$status" -ne 0 ]; then
+  for name in "${targets[@]}"; do
+    log="$WORK/$name.log"
+    if grep -qE "ERROR: |runtime error|fuzz invariant failed|Test unit written|deadly signal" "$log"; then
+      echo "== $name found a fault; log $log, inputs in $ARTIFACTS:"
+      grep -E "fuzz invariant failed|ERROR: |runtime error|Test unit written" "$log" | head -4
+      grep -E "^ *#[0-9]+ .* in " "$log" |
+        grep -vE "__sanitizer|__asan|__ubsan|fuzzer::|libc\.so|pthread_kill|raise\.c|abort\.c" | head -6
+    fi
+  done
+  exit 1
+fi
