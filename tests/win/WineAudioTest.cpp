@@ -125,7 +125,7 @@ void Vst2Identity() {
   CHECK(std::strcmp(name, "Kestrune") == 0, "name '%s'", name);
   static const char* const names[14] = {"INPUT", "OUTPUT", "ATTACK", "RELEASE", "RATIO",
                                         "HPF", "MIX", "MID FREQ", "MID GAIN", "HF",
-                                        "BYPASS", "SLAM", "", "Sidechain"};
+                                        "BYPASS", "SLAM", "OVERSAMPLING", "Sidechain"};
   for (int i = 0; i < 14; ++i) {
     char p[64] = {};
     Dispatch(e, vst2::effGetParamName, i, 0, p);
