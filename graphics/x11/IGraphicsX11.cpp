@@ -452,9 +452,19 @@ void IGraphicsX11::HandleButtonPress(XEvent& pressed) {
     HandleDoubleClick(event.x, event.y, ModsFrom(state));
     return;
   }
+  const int menusBefore = menusShown_;
   HandleMouseDown(event.x, event.y, ModsFrom(state));
+  if (menusShown_ != menusBefore) {
+    // The press opened a menu, whose loop took the release: the press ends
+    // here, with its gesture.
+    if (!window_) return;
+    X11ErrorTrap trap(display_);
+    Ungrab();
+    HandleMouseUp(event.x, event.y, ModsFrom(event.state));
+    return;
+  }
   IControl* control = ControlAt(MouseCaptureIndex());
-  if (control && control->ParamIndex() >= 0 && !inMenu_) openGesture_ = control->ParamIndex();
+  if (control && control->ParamIndex() >= 0) openGesture_ = control->ParamIndex();
 }
 
 void IGraphicsX11::HandleButtonRelease(XEvent& released) {
@@ -519,6 +529,7 @@ PopupMenu* IGraphicsX11::ShowPopupMenu(PopupMenu* menu, const PixelRect& rect) {
   XTranslateCoordinates(display_, window_, DefaultRootWindow(display_), rect.left, rect.bottom,
                         &rootX, &rootY, &child);
   inMenu_ = true;
+  ++menusShown_;
   X11PopupMenu popup(display_, window_);
   PopupMenu* chosen = popup.Run(menu, rootX, rootY);
   inMenu_ = false;

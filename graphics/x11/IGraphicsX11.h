@@ -147,4 +147,5 @@ class IGraphicsX11 : public IGraphicsOffscreen, public X11EventPump {
   int savedRootX_ = -1;
   int savedRootY_ = -1;
   bool inMenu_ = false;
+  int menusShown_ = 0;
 };

@@ -28,8 +28,9 @@ void IGraphicsX11::ShowTextEntry(IControl* control, const TextStyle& style, cons
   entryParam_ = param;
   entryState_ = kEntryFocused;
   {
+    // The keys go to the box. The press that opened it keeps its grab until
+    // its release, which ends the gesture as usual.
     X11ErrorTrap trap(display_);
-    Ungrab();
     XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
   }
   PresentRect(entryRect_);

@@ -45,6 +45,7 @@ class VirtualDisplay : public ::testing::Environment {
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
       close(fds[0]);
+      freopen("/dev/null", "w", stderr);  // its probing of display numbers
       const std::string fd = std::to_string(fds[1]);
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
              "-nolisten", "tcp", static_cast<char*>(nullptr));
