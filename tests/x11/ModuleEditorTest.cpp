@@ -161,7 +161,7 @@ class Vst3EditorPlug : public EditorPlug {
   int Menus(int index) const { return Count('m', index); }
 
   host::IPlugView* View() const { return view_; }
-  host::ComponentHandler& Handler() { return handler_; }
+  host::EditorComponentHandler& Handler() { return handler_; }
   host::RunLoop& Loop() { return runLoop_; }
   host::PlugFrame& Frame() { return frame_; }
 
@@ -175,7 +175,7 @@ class Vst3EditorPlug : public EditorPlug {
   host::HostApplication application_;
   host::RunLoop runLoop_;
   host::PlugFrame frame_;
-  host::ComponentHandler handler_;
+  host::EditorComponentHandler handler_;
   std::unique_ptr<host::Plugin> plug_;
   host::IPlugView* view_ = nullptr;
 };

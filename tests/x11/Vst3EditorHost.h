@@ -136,7 +136,7 @@ struct ContextMenu : IContextMenu {
   HOST_REFCOUNT
 };
 
-struct ComponentHandler : IComponentHandler, IComponentHandler3 {
+struct EditorComponentHandler : IComponentHandler, IComponentHandler3 {
   struct Event {
     char what;  // 'b' begin, 'p' perform, 'e' end, 'm' menu
     ParamID id;
