@@ -241,6 +241,7 @@ void IGraphicsX11::CloseNativeWindow() {
   }
   window_ = 0;
   parent_ = 0;
+  X11ErrorTrap::Forget(display_);
   XCloseDisplay(display_);
   display_ = nullptr;
   visual_ = nullptr;

@@ -30,6 +30,11 @@ bool X11ErrorTrap::Claim(Display* display) {
   return false;
 }
 
+void X11ErrorTrap::Forget(Display* display) {
+  for (X11ErrorTrap* trap = gInnermost; trap; trap = trap->outer_)
+    if (trap->display_ == display) trap->display_ = nullptr;
+}
+
 X11ErrorTrap::X11ErrorTrap(Display* display) : display_(display), outer_(gInnermost) {
   if (!outer_) gPrevious = XSetErrorHandler(X11ErrorTrapHandler);
   gInnermost = this;

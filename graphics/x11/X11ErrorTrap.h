@@ -27,6 +27,9 @@ class X11ErrorTrap {
   // Counts an error of `display` in the innermost trap of that display;
   // false when no trap holds it. Called by the installed error handler.
   static bool Claim(Display* display);
+  // The display is about to be closed while traps of it are still open (the
+  // editor closed from inside its own event handling): they stop using it.
+  static void Forget(Display* display);
 
  private:
   Display* display_;

@@ -315,6 +315,17 @@ TEST_P(ModuleEditor, RealInputReachesTheParametersAndShows) {
   x_.Destroy(host);
 }
 
+TEST_P(ModuleEditor, IsDrawnBeforeTheHostRunsIt) {
+  // A host that never idles (VST2) or has not run its loop yet (VST3) still
+  // shows the whole editor.
+  std::unique_ptr<EditorPlug> plug = Make();
+  Window host = x_.MakeHostWindow(20, 20, kWidth, kHeight);
+  ASSERT_TRUE(plug->Open(host));
+  EXPECT_EQ(x_.Capture(x_.EditorOf(host)), ReferencePicture());
+  plug->Close();
+  x_.Destroy(host);
+}
+
 TEST_P(ModuleEditor, ClosesAndReopensManyTimes) {
   std::unique_ptr<EditorPlug> plug = Make();
   Window host = x_.MakeHostWindow(40, 40, kWidth, kHeight);
