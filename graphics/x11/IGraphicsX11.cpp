@@ -23,8 +23,6 @@ namespace {
 constexpr long kEditorEvents = ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                                EnterWindowMask | LeaveWindowMask | KeyPressMask |
                                KeyReleaseMask | FocusChangeMask | StructureNotifyMask;
-constexpr unsigned int kButtonMasks =
-    Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask;
 
 MouseMods ModsFrom(unsigned int state) {
   MouseMods mods;
@@ -354,21 +352,26 @@ void IGraphicsX11::HandleEvent(XEvent& event) {
       HandleButtonRelease(event);
       break;
     case MotionNotify: {
-      // Only the newest position of a burst matters.
-      while (XCheckTypedWindowEvent(display_, window_, MotionNotify, &event)) {
+      // Only the newest position of a run of motions matters; anything else
+      // in between (a release) keeps its place.
+      while (XEventsQueued(display_, QueuedAlready) > 0) {
+        XEvent next;
+        XPeekEvent(display_, &next);
+        if (next.type != MotionNotify || next.xany.window != window_) break;
+        XNextEvent(display_, &event);
       }
       const XMotionEvent& m = event.xmotion;
       pointerX_ = m.x;
       pointerY_ = m.y;
       if (m.state & (Button1Mask | Button3Mask)) {
-        if (grabbed_ && !entryControl_) HandleMouseDrag(m.x, m.y, ModsFrom(m.state));
+        if (pressedButton_ && !entryControl_) HandleMouseDrag(m.x, m.y, ModsFrom(m.state));
       } else {
         HandleMouseOver(m.x, m.y, ModsFrom(m.state));
       }
       break;
     }
     case LeaveNotify:
-      if (event.xcrossing.mode == NotifyNormal && !grabbed_) HandleMouseLeave();
+      if (event.xcrossing.mode == NotifyNormal && !pressedButton_) HandleMouseLeave();
       break;
     case KeyPress:
       HandleKeyPress(event);
