@@ -25,6 +25,7 @@ namespace {
 class EditorWindow : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_NE(x_.Get(), nullptr) << "no connection to the display";
     editor_ = dynamic_cast<IGraphicsX11*>(rig_.plug.Editor());
     ASSERT_NE(editor_, nullptr);
     host_ = x_.MakeHostWindow(10, 10, editor_->Width(), editor_->Height());
@@ -35,7 +36,7 @@ class EditorWindow : public ::testing::Test {
     Pump(50);
   }
   void TearDown() override {
-    editor_->CloseWindow();
+    if (editor_) editor_->CloseWindow();
     if (host_) x_.Destroy(host_);
   }
 

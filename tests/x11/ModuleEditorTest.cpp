@@ -189,6 +189,7 @@ enum class Format { Vst2, Vst3 };
 
 class ModuleEditor : public ::testing::TestWithParam<Format> {
  protected:
+  void SetUp() override { ASSERT_NE(x_.Get(), nullptr) << "no connection to the display"; }
   std::unique_ptr<EditorPlug> Make() {
     if (GetParam() == Format::Vst2) return std::make_unique<Vst2EditorPlug>(vst2Host_);
     return std::make_unique<Vst3EditorPlug>(Vst3Module());
@@ -404,6 +405,11 @@ TEST_P(ModuleEditor, InstanceDestroyedWithItsEditorOpenMidDrag) {
   EXPECT_EQ(plug->Begins(0), plug->Ends(0)) << "the drag's gesture was ended";
   x_.Button(1, false);
   EXPECT_TRUE(x_.PointerFree()) << "no grab left behind";
+  if (plug->Vst3()) {
+    auto& loop = static_cast<Vst3EditorPlug&>(*plug).Loop();
+    EXPECT_TRUE(loop.handlers.empty() && loop.timers.empty()) << "nothing left in the run loop";
+    EXPECT_EQ(loop.refs, 0);
+  }
   x_.Destroy(host);
 }
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,10 +46,13 @@ class VirtualDisplay : public ::testing::Environment {
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
       close(fds[0]);
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // gone with the test, however it ends
       freopen("/dev/null", "w", stderr);  // its probing of display numbers
       const std::string fd = std::to_string(fds[1]);
+      // -noreset: between tests no client is left, and a server that resets
+      // then refuses the next test's connection for a moment.
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-             "-nolisten", "tcp", static_cast<char*>(nullptr));
+             "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
