@@ -20,9 +20,3 @@ bool IGraphicsOffscreen::WriteSnapshot(const char* path) {
   return WriteBitmapPng(BackBuffer(), path);
 }
 
-#ifndef _WIN32
-// Windows has its window layer (win/IGraphicsWin.cpp), which defines this.
-IGraphics* CreatePlatformGraphics(IEffectBase* plug, int width, int height, int frameRate) {
-  return new IGraphicsOffscreen(plug, width, height, frameRate);
-}
-#endif

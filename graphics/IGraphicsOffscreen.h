@@ -1,7 +1,8 @@
 // A window-less IGraphics: composes into its back buffer like any editor but
-// shows nothing (PresentRect does nothing). Used on Linux, where the plug-in
-// has no editor window yet, by the tests, and by the snapshot tool, which
-// renders the editor into a PNG file.
+// shows nothing (PresentRect does nothing). Used by the tests and by the
+// snapshot and render tools, which write the editor into a PNG file; the
+// Linux window layer (x11/IGraphicsX11) derives from it, so an editor whose
+// window is closed renders the same way.
 #pragma once
 
 #include "IGraphics.h"
@@ -18,6 +19,6 @@ class IGraphicsOffscreen : public IGraphics {
   bool WriteSnapshot(const char* path);
 };
 
-// The editor object for this platform: the window-less one until a window
-// layer exists for it.
+// The editor object for this platform: IGraphicsWin on Windows, IGraphicsX11
+// elsewhere (each window layer defines it).
 IGraphics* CreatePlatformGraphics(IEffectBase* plug, int width, int height, int frameRate);

@@ -7,6 +7,8 @@
 #include <limits>
 #include <type_traits>
 
+#include "EditorIdle.h"
+
 using namespace vst2;
 
 namespace {
@@ -214,6 +216,10 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
       Editor()->CloseWindow();
       return 1;
 
+    case effEditIdle:
+      IdleEditorWindow(Editor());
+      return 0;
+
     case effIdentify:
       return kEffectIdentity;
 
@@ -297,7 +303,7 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
       return 1;
 
     default:
-      // Editor idle, bypass, parameter properties, start/stop, precision and
+      // Bypass, parameter properties, start/stop, precision and
       // every opcode this plug-in does not implement.
       return 0;
   }
@@ -663,6 +669,10 @@ void IEffectVST2::AdoptEditor() {
 void IEffectVST2::ResizeEditor() {
   if (!Editor()) return;
   SetEditorRect(Editor()->Width(), Editor()->Height());
+#if !defined(_WIN32)
+  // The Linux editor does not touch the host's window: the host is asked.
+  CallHost(audioMasterSizeWindow, Editor()->Width(), Editor()->Height());
+#endif
   EditorResized();
 }
 

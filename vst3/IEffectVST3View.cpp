@@ -3,8 +3,23 @@
 #include <cstring>
 
 #include "IEffectVST3.h"
+#if !defined(_WIN32)
+#include "PlugViewX11.h"
+#include "X11EventPump.h"
+#endif
 
 using namespace Steinberg;
+
+namespace {
+
+// The one kind of parent window the editor opens in on this platform.
+#if defined(_WIN32)
+const FIDString kEditorPlatformType = kPlatformTypeHWND;
+#else
+const FIDString kEditorPlatformType = kPlatformTypeX11EmbedWindowID;
+#endif
+
+}  // namespace
 
 IEffectVST3View::IEffectVST3View(IEffectVST3* plug) : CPluginView(nullptr), plug_(plug) {
   if (plug_) plug_->addRef();
@@ -12,6 +27,7 @@ IEffectVST3View::IEffectVST3View(IEffectVST3* plug) : CPluginView(nullptr), plug
 
 IEffectVST3View::~IEffectVST3View() {
   // A view destroyed while still attached closes its window first.
+  DetachRunLoop();
   if (windowOpen_ && plug_ && plug_->Editor()) {
     plug_->EditorClosed();
     plug_->Editor()->CloseWindow();
@@ -24,26 +40,38 @@ IEffectVST3View::~IEffectVST3View() {
 
 tresult PLUGIN_API IEffectVST3View::isPlatformTypeSupported(FIDString type) {
   if (!plug_ || !plug_->Editor() || !type) return kResultFalse;
-  return std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
+  return std::strcmp(type, kEditorPlatformType) == 0 ? kResultTrue : kResultFalse;
 }
 
 tresult PLUGIN_API IEffectVST3View::attached(void* parent, FIDString type) {
   if (!plug_ || !plug_->Editor()) return kResultFalse;
-  systemWindow = parent;
-  if (type && std::strcmp(type, kPlatformTypeHWND) == 0) {
-    // A host window the editor cannot be opened in is refused, with the
-    // editor-opened hook not run.
-    if (!parent || !plug_->Editor()->OpenWindow(parent)) {
-      systemWindow = nullptr;
-      return kResultFalse;
-    }
-    windowOpen_ = true;
+  // Only a parent the editor really opens in is accepted; with any other
+  // the host would show an empty frame.
+  if (!type || std::strcmp(type, kEditorPlatformType) != 0 || !parent) return kResultFalse;
+  // Attached again while open: the editor reopens in place and registers
+  // its new connection.
+  DetachRunLoop();
+  // A host window the editor cannot be opened in is refused, with the
+  // editor-opened hook not run.
+  if (!plug_->Editor()->OpenWindow(parent)) {
+    windowOpen_ = false;
+    systemWindow = nullptr;
+    return kResultFalse;
   }
+  if (!AttachRunLoop()) {
+    plug_->Editor()->CloseWindow();
+    windowOpen_ = false;
+    systemWindow = nullptr;
+    return kResultFalse;
+  }
+  systemWindow = parent;
+  windowOpen_ = true;
   plug_->EditorOpened();
   return kResultOk;
 }
 
 tresult PLUGIN_API IEffectVST3View::removed() {
+  DetachRunLoop();
   if (plug_ && plug_->Editor()) {
     plug_->EditorClosed();
     plug_->Editor()->CloseWindow();
@@ -52,6 +80,26 @@ tresult PLUGIN_API IEffectVST3View::removed() {
   systemWindow = nullptr;
   return kResultOk;
 }
+
+#if defined(_WIN32)
+// Windows runs the editor's timer and messages itself.
+bool IEffectVST3View::AttachRunLoop() { return true; }
+void IEffectVST3View::DetachRunLoop() {}
+#else
+// Events and redraw ticks come from the host's run loop, or the editor
+// cannot work: without one the view is refused.
+bool IEffectVST3View::AttachRunLoop() {
+  DetachRunLoop();
+  auto* pump = dynamic_cast<X11EventPump*>(plug_ ? plug_->Editor() : nullptr);
+  runLoopLink_ = X11RunLoopLink::Attach(plugFrame, pump);
+  return runLoopLink_ != nullptr;
+}
+
+void IEffectVST3View::DetachRunLoop() {
+  if (runLoopLink_) runLoopLink_->Detach();
+  runLoopLink_ = nullptr;
+}
+#endif
 
 tresult PLUGIN_API IEffectVST3View::getSize(ViewRect* size) {
   if (!plug_ || !plug_->Editor() || !size) return kResultFalse;

@@ -3,15 +3,18 @@
 // Made by IEffectVST3::createView("editor"); it holds a reference to its
 // instance for as long as it lives and is listed in the instance's view list.
 // The host then, on its user-interface thread: setFrame(frame), getSize
-// (the editor's full size, also before attaching), attached(parent, "HWND")
-// which opens the editor window as a child of the host's window, any number
-// of onSize calls, removed() which closes it, and finally releases the view.
-// attached/removed may repeat on the same view.
+// (the editor's full size, also before attaching), attached(parent, type)
+// which opens the editor window as a child of the host's window ("HWND" on
+// Windows; "X11EmbedWindowID" on Linux, where the editor is also registered
+// with the host's IRunLoop from the frame), any number of onSize calls,
+// removed() which closes it, and finally releases the view. attached/removed
+// may repeat on the same view.
 #pragma once
 
 #include "public.sdk/source/common/pluginview.h"
 
 class IEffectVST3;
+class X11RunLoopLink;
 
 class IEffectVST3View : public Steinberg::CPluginView {
  public:
@@ -30,7 +33,11 @@ class IEffectVST3View : public Steinberg::CPluginView {
   Steinberg::IPlugFrame* Frame() const { return plugFrame; }
 
  private:
+  bool AttachRunLoop();
+  void DetachRunLoop();
+
   IEffectVST3* plug_;
   bool resizeExpected_ = false;
   bool windowOpen_ = false;
+  X11RunLoopLink* runLoopLink_ = nullptr;  // Linux: while attached
 };

@@ -18,6 +18,7 @@
 #include "PlugParam.h"
 #include "PngCodec.h"
 #include "WinPlatform.h"
+#include "WindowServices.h"
 
 // Recorded by the module's entry (DllMain, InitDll) of either deliverable.
 extern void* gKestruneModule;
@@ -517,9 +518,7 @@ void IGraphicsWin::CapturePointer() {
 // ---------------------------------------------------------------- text entry
 
 bool IGraphicsWin::EntryAcceptsChar(const PlugParam* param, unsigned int character) {
-  if (!param) return true;
-  if (character == '+' || character == '-' || (character >= '0' && character <= '9')) return true;
-  return character == '.' && param->kind == ParamKindContinuous;
+  return window_services::EntryAcceptsChar(param, character);
 }
 
 void IGraphicsWin::ShowTextEntry(IControl* control, const TextStyle& style, const PixelRect& rect,
@@ -606,17 +605,7 @@ void IGraphicsWin::CommitEntry() {
     entryControl_->ReceiveEnteredText(text);
     return;
   }
-  double plain = 0.0;
-  if (entryParam_->kind != ParamKindContinuous && !entryParam_->valueTexts.empty()) {
-    for (const ValueText& vt : entryParam_->valueTexts)
-      if (std::strcmp(vt.text, text) == 0) {
-        plain = vt.value;
-        break;
-      }
-  } else {
-    plain = std::strtod(text, nullptr);
-    if (entryParam_->negateDisplay) plain = -plain;
-  }
+  const double plain = window_services::PlainFromEntryText(*entryParam_, text);
   entryControl_->ReceiveUserValue(entryParam_->NormalizedFromPlain(plain));
 }
 
@@ -643,14 +632,7 @@ void IGraphicsWin::CancelTextEntry() {
 // ---------------------------------------------------------------- menus
 
 std::string IGraphicsWin::MenuItemLabel(int prefixKind, int number, const std::string& text) {
-  static const char* const formats[] = {"%1d: %s", "%02d: %s", "%03d: %s"};
-  if (prefixKind < 1 || prefixKind > 3) return text;
-  int size = std::snprintf(nullptr, 0, formats[prefixKind - 1], number, text.c_str());
-  if (size < 0) return text;
-  std::string out(static_cast<size_t>(size) + 1, '\0');
-  std::snprintf(&out[0], out.size(), formats[prefixKind - 1], number, text.c_str());
-  out.resize(static_cast<size_t>(size));
-  return out;
+  return window_services::MenuItemLabel(prefixKind, number, text);
 }
 
 PopupMenu* IGraphicsWin::MenuForCommand(PopupMenu* top, int commandId) {

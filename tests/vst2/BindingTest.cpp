@@ -233,6 +233,11 @@ TEST_F(Vst2Binding, AttachedEditorIsAnnouncedSizedOpenedAndClosed) {
   probe.ResizeEditor();
   EXPECT_EQ(rect->right, 800);
   EXPECT_EQ(rect->bottom, 32767);
+  // On Linux the editor leaves the host's window alone and asks the host.
+  const HostCall* asked = host.Last(audioMasterSizeWindow);
+  ASSERT_NE(asked, nullptr);
+  EXPECT_EQ(asked->index, 800);
+  EXPECT_EQ(asked->value, 70000);
 }
 
 TEST_F(Vst2Binding, HostParameterChangesReachTheEditorAndReactOnce) {

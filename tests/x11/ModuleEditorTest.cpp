@@ -1,0 +1,499 @@
+// The editor of both Linux modules in real X windows on a private Xvfb: each
+// module is loaded through its exported entry, its editor embedded in a
+// host's top-level window and driven with XTest input, while the host drives
+// the editor as a real one does (VST2 effEditIdle; VST3 the IRunLoop from the
+// plug frame). Checked by what the host saw (parameter values, gestures, the
+// context menu, keys) and by the window's pixels, which must equal the
+// picture the window-less editor renders for the same settings. Screenshots
+// of both editors land in the build folder.
+#include <cmath>
+#include <memory>
+
+#include "IGraphicsOffscreen.h"
+#include "Kestrune.h"
+#include "ScriptedHost.h"
+#include "Vst3EditorHost.h"
+#include "XTestSupport.h"
+
+using namespace xtest;
+
+namespace {
+
+constexpr int kWidth = 912;
+constexpr int kHeight = 287;
+
+struct Point {
+  int x, y;
+};
+// Centres of controls of the layout, and their rectangles.
+constexpr Point kBypass = {810, 125};
+constexpr Rect kBypassRect = {777, 91, 843, 159};
+constexpr Point kInput = {132, 88};
+constexpr Rect kInputRect = {93, 47, 171, 130};
+constexpr Point kMix = {679, 208};
+constexpr Rect kMixRect = {641, 174, 717, 242};
+constexpr Point kHpf = {156, 208};
+constexpr Point kEmpty = {20, 20};  // background only
+
+// ---------------------------------------------------------------- the two formats
+
+class EditorPlug {
+ public:
+  virtual ~EditorPlug() = default;
+  virtual bool Open(Window parent) = 0;
+  virtual void Close() = 0;
+  // Tears the instance down with whatever window it has open.
+  virtual void Destroy() = 0;
+  // Lets the host drive the editor for about `ms` milliseconds.
+  virtual void Pump(int ms) = 0;
+  virtual bool Vst3() const = 0;
+  virtual bool SizeIsEditorSize() = 0;
+  // Sets a parameter the way the host's automation would.
+  virtual void Automate(int index, double normalized) = 0;
+  // The last value the editor reported for a parameter; -1 when none.
+  virtual double LastAutomated(int index) const = 0;
+  virtual int Begins(int index) const = 0;
+  virtual int Ends(int index) const = 0;
+};
+
+class Vst2EditorPlug : public EditorPlug {
+ public:
+  explicit Vst2EditorPlug(ScriptedHost& host) : host_(host), plug_(new PluginInstance(host)) {
+    plug_->Start(44100.0f, 512);
+  }
+  bool Open(Window parent) override {
+    return plug_ && plug_->Dispatch(vst2::effEditOpen, 0, 0,
+                                    reinterpret_cast<void*>(static_cast<uintptr_t>(parent))) == 1;
+  }
+  void Close() override {
+    if (plug_) plug_->Dispatch(vst2::effEditClose);
+  }
+  void Destroy() override {
+    if (plug_) plug_->Close();
+    plug_.reset();
+  }
+  void Pump(int ms) override {
+    PumpFor(ms, [this] {
+      if (plug_) plug_->Dispatch(vst2::effEditIdle);
+    });
+  }
+  bool Vst3() const override { return false; }
+  bool SizeIsEditorSize() override {
+    vst2::ERect* rect = nullptr;
+    return plug_->Dispatch(vst2::effEditGetRect, 0, 0, &rect) == 1 && rect && rect->left == 0 &&
+           rect->top == 0 && rect->right == kWidth && rect->bottom == kHeight;
+  }
+  void Automate(int index, double normalized) override {
+    plug_->Set(index, static_cast<float>(normalized));
+  }
+  double LastAutomated(int index) const override {
+    double v = -1.0;
+    for (const HostCall& c : host_.calls)
+      if (c.opcode == vst2::audioMasterAutomate && c.index == index) v = c.opt;
+    return v;
+  }
+  int Begins(int index) const override { return Count(vst2::audioMasterBeginEdit, index); }
+  int Ends(int index) const override { return Count(vst2::audioMasterEndEdit, index); }
+
+ private:
+  int Count(int32_t opcode, int index) const {
+    int n = 0;
+    for (const HostCall& c : host_.calls) n += c.opcode == opcode && c.index == index;
+    return n;
+  }
+  ScriptedHost& host_;
+  std::unique_ptr<PluginInstance> plug_;
+};
+
+class Vst3EditorPlug : public EditorPlug {
+ public:
+  explicit Vst3EditorPlug(host::Module& module)
+      : application_("Bitwig Studio"), plug_(new host::Plugin(module.Factory())) {
+    frame_.runLoop = &runLoop_;
+    plug_->Start(&application_, 44100.0, 512);
+    plug_->controller->setComponentHandler(&handler_);
+    view_ = plug_->controller->createView(host::ViewType::kEditor);
+    if (view_) view_->setFrame(&frame_);
+  }
+  ~Vst3EditorPlug() override { Destroy(); }
+  bool Open(Window parent) override {
+    return view_ && view_->attached(reinterpret_cast<void*>(static_cast<uintptr_t>(parent)),
+                                    host::kPlatformTypeX11EmbedWindowID) == host::kResultOk;
+  }
+  void Close() override {
+    if (view_) view_->removed();
+  }
+  void Destroy() override {
+    // The host lets go of the view without removing it, then of the instance.
+    if (view_) view_->release();
+    view_ = nullptr;
+    if (plug_) {
+      plug_->component->setActive(false);
+      plug_->controller->setComponentHandler(nullptr);
+      plug_->component->terminate();
+      EXPECT_EQ(plug_->Release(), 0u);
+    }
+    plug_.reset();
+  }
+  void Pump(int ms) override { runLoop_.Run(ms); }
+  bool Vst3() const override { return true; }
+  bool SizeIsEditorSize() override {
+    host::ViewRect r;
+    return view_ && view_->getSize(&r) == host::kResultOk && r.left == 0 && r.top == 0 &&
+           r.right == kWidth && r.bottom == kHeight;
+  }
+  void Automate(int index, double normalized) override {
+    host::ParamChanges changes;
+    changes.Add(static_cast<host::ParamID>(index), {normalized});
+    host::ProcessData data{};
+    data.symbolicSampleSize = host::kSample32;
+    data.inputParameterChanges = &changes;
+    plug_->processor->process(data);
+  }
+  double LastAutomated(int index) const override {
+    double v = -1.0;
+    for (const auto& e : handler_.events)
+      if (e.what == 'p' && e.id == static_cast<host::ParamID>(index)) v = e.value;
+    return v;
+  }
+  int Begins(int index) const override { return Count('b', index); }
+  int Ends(int index) const override { return Count('e', index); }
+  int Menus(int index) const { return Count('m', index); }
+
+  host::IPlugView* View() const { return view_; }
+  host::EditorComponentHandler& Handler() { return handler_; }
+  host::RunLoop& Loop() { return runLoop_; }
+  host::PlugFrame& Frame() { return frame_; }
+
+ private:
+  int Count(char what, int index) const {
+    int n = 0;
+    for (const auto& e : handler_.events)
+      n += e.what == what && e.id == static_cast<host::ParamID>(index);
+    return n;
+  }
+  host::HostApplication application_;
+  host::RunLoop runLoop_;
+  host::PlugFrame frame_;
+  host::EditorComponentHandler handler_;
+  std::unique_ptr<host::Plugin> plug_;
+  host::IPlugView* view_ = nullptr;
+};
+
+host::Module& Vst3Module() {
+  static host::Module module;
+  return module;
+}
+
+enum class Format { Vst2, Vst3 };
+
+class ModuleEditor : public ::testing::TestWithParam<Format> {
+ protected:
+  void SetUp() override { ASSERT_NE(x_.Get(), nullptr) << "no connection to the display"; }
+  std::unique_ptr<EditorPlug> Make() {
+    if (GetParam() == Format::Vst2) return std::make_unique<Vst2EditorPlug>(vst2Host_);
+    return std::make_unique<Vst3EditorPlug>(Vst3Module());
+  }
+  const char* Name() const { return GetParam() == Format::Vst2 ? "vst2" : "vst3"; }
+
+  void Click(Window editor, Point p, unsigned int button = 1) {
+    x_.MoveTo(editor, p.x, p.y);
+    x_.Button(button, true);
+    x_.Button(button, false);
+  }
+
+  ScriptedHost vst2Host_;
+  HostDisplay x_;
+};
+
+// The editor the window-less layer renders for default settings, as the
+// render and snapshot tools draw it: 0x00RRGGBB per pixel.
+std::vector<uint32_t> ReferencePicture() {
+  TestHost host;
+  Kestrune plug(&host);
+  auto* editor = dynamic_cast<IGraphicsOffscreen*>(plug.Editor());
+  std::vector<uint32_t> pixels;
+  if (!editor) return pixels;
+  editor->RenderAll();
+  PIX_IBitmap* b = editor->BackBuffer();
+  for (int y = 0; y < b->Height(); ++y)
+    for (int x = 0; x < b->Width(); ++x) pixels.push_back(b->Row(y)[x] & 0xFFFFFFu);
+  return pixels;
+}
+
+// ---------------------------------------------------------------- scenarios
+
+TEST_P(ModuleEditor, RealInputReachesTheParametersAndShows) {
+  std::unique_ptr<EditorPlug> plug = Make();
+  EXPECT_TRUE(plug->SizeIsEditorSize());
+  Window host = x_.MakeHostWindow(20, 20, kWidth, kHeight);
+  ASSERT_TRUE(plug->Open(host));
+  Window editor = x_.EditorOf(host);
+  ASSERT_NE(editor, 0u) << "no editor child window";
+  plug->Pump(100);
+
+  int w = 0, h = 0;
+  std::vector<uint32_t> before = x_.Capture(editor, &w, &h);
+  ASSERT_EQ(w, kWidth);
+  ASSERT_EQ(h, kHeight);
+  EXPECT_GT(DistinctColours(before), 20) << "the editor looks blank";
+  EXPECT_TRUE(SavePng(before, w, h, std::string("editor-") + Name() + ".png"));
+  EXPECT_EQ(before, ReferencePicture()) << "the window differs from the rendered editor picture";
+
+  // A click flips BYPASS, inside one gesture, and its switch frame changes.
+  Click(editor, kBypass);
+  plug->Pump(150);
+  EXPECT_EQ(plug->LastAutomated(10), 1.0);
+  EXPECT_EQ(plug->Begins(10), 1);
+  EXPECT_EQ(plug->Ends(10), 1);
+  std::vector<uint32_t> after = x_.Capture(editor);
+  EXPECT_GT(ChangedPixels(before, after, kWidth, kBypassRect), 50);
+
+  // Dragging INPUT 10 pixels up raises it; the pointer is the editor's
+  // while the button is held, and free again after.
+  before = after;
+  x_.MoveTo(editor, kInput.x, kInput.y);
+  x_.Button(1, true);
+  plug->Pump(60);
+  for (int dy = 2; dy <= 10; dy += 2) {
+    x_.MoveTo(editor, kInput.x, kInput.y - dy);
+    plug->Pump(20);
+  }
+  EXPECT_FALSE(x_.PointerFree()) << "the pointer is grabbed during the drag";
+  x_.Button(1, false);
+  plug->Pump(150);
+  EXPECT_TRUE(x_.PointerFree()) << "the grab ends with the release";
+  const double raised = plug->LastAutomated(0);
+  EXPECT_NEAR(raised, 10.0 / 83.0 / 4.0, 1e-6);
+  EXPECT_EQ(plug->Begins(0), 1);
+  EXPECT_EQ(plug->Ends(0), 1);
+  after = x_.Capture(editor);
+  EXPECT_GT(ChangedPixels(before, after, kWidth, kInputRect), 20);
+
+  // A wheel notch down over MIX (at 100 %) lowers it by one step.
+  before = after;
+  x_.MoveTo(editor, kMix.x, kMix.y);
+  x_.Button(5, true);
+  x_.Button(5, false);
+  plug->Pump(150);
+  EXPECT_NEAR(plug->LastAutomated(6), 0.99, 1e-6);
+  after = x_.Capture(editor);
+  EXPECT_GT(ChangedPixels(before, after, kWidth, kMixRect), 0);
+
+  // A double click on INPUT brings back its default (0).
+  SleepMs(450);  // not a double click with the drag's press
+  Click(editor, kInput);
+  Click(editor, kInput);
+  plug->Pump(150);
+  EXPECT_EQ(plug->LastAutomated(0), 0.0);
+
+  // A right click on HPF: the VST3 host's parameter menu at the click; under
+  // VST2 the control gets the click, and the value stays.
+  Click(editor, kHpf, 3);
+  plug->Pump(150);
+  if (plug->Vst3()) {
+    auto& vst3 = static_cast<Vst3EditorPlug&>(*plug);
+    EXPECT_EQ(vst3.Menus(5), 1);
+    EXPECT_EQ(vst3.Handler().menuView, vst3.View());
+    ASSERT_FALSE(vst3.Handler().menu.popups.empty());
+    EXPECT_EQ(vst3.Handler().menu.popups.back(), std::make_pair(kHpf.x, kHpf.y));
+    EXPECT_EQ(vst3.Handler().menu.refs, 0) << "the menu is released";
+    EXPECT_EQ(plug->Begins(5), 0) << "no gesture around the menu";
+  }
+  EXPECT_EQ(plug->LastAutomated(5), -1.0);
+
+  // Keys the editor does not take reach the host's window.
+  x_.KeysAt(host);
+  x_.MoveTo(editor, kEmpty.x, kEmpty.y);
+  x_.Tap(XK_F1);
+  x_.Tap(XK_a);
+  plug->Pump(100);
+  const std::vector<KeySym> keys = x_.KeysAt(host);
+  EXPECT_EQ(keys, (std::vector<KeySym>{XK_F1, XK_a}));
+
+  plug->Close();
+  EXPECT_TRUE(x_.Children(host).empty()) << "the editor window is gone";
+  x_.Destroy(host);
+}
+
+TEST_P(ModuleEditor, IsDrawnBeforeTheHostRunsIt) {
+  // A host that never idles (VST2) or has not run its loop yet (VST3) still
+  // shows the whole editor.
+  std::unique_ptr<EditorPlug> plug = Make();
+  Window host = x_.MakeHostWindow(20, 20, kWidth, kHeight);
+  ASSERT_TRUE(plug->Open(host));
+  EXPECT_EQ(x_.Capture(x_.EditorOf(host)), ReferencePicture());
+  plug->Close();
+  x_.Destroy(host);
+}
+
+TEST_P(ModuleEditor, ClosesAndReopensManyTimes) {
+  std::unique_ptr<EditorPlug> plug = Make();
+  Window host = x_.MakeHostWindow(40, 40, kWidth, kHeight);
+  for (int i = 0; i < 25; ++i) {
+    ASSERT_TRUE(plug->Open(host)) << "open " << i;
+    if (i % 5 == 0) plug->Pump(50);
+    plug->Close();
+    ASSERT_TRUE(x_.Children(host).empty()) << "close " << i << " left a window";
+  }
+  if (plug->Vst3()) {
+    auto& loop = static_cast<Vst3EditorPlug&>(*plug).Loop();
+    EXPECT_TRUE(loop.handlers.empty() && loop.timers.empty()) << "the run loop is left clean";
+    EXPECT_GT(loop.timerCalls, 0);
+  }
+  // Opening twice without closing recreates it: still one editor, drawn.
+  ASSERT_TRUE(plug->Open(host));
+  ASSERT_TRUE(plug->Open(host));
+  EXPECT_EQ(x_.Children(host).size(), 1u);
+  plug->Pump(100);
+  EXPECT_GT(DistinctColours(x_.Capture(x_.EditorOf(host))), 20);
+  if (plug->Vst3()) {
+    auto& loop = static_cast<Vst3EditorPlug&>(*plug).Loop();
+    EXPECT_EQ(loop.handlers.size(), 1u);
+    EXPECT_EQ(loop.timers.size(), 1u);
+  }
+  plug->Close();
+  x_.Destroy(host);
+}
+
+TEST_P(ModuleEditor, TwoEditorsWorkAtOnce) {
+  std::unique_ptr<EditorPlug> a = Make();
+  std::unique_ptr<EditorPlug> b = Make();
+  Window hostA = x_.MakeHostWindow(0, 0, kWidth, kHeight);
+  Window hostB = x_.MakeHostWindow(0, 400, kWidth, kHeight);
+  ASSERT_TRUE(a->Open(hostA));
+  ASSERT_TRUE(b->Open(hostB));
+  Window editorA = x_.EditorOf(hostA), editorB = x_.EditorOf(hostB);
+  ASSERT_TRUE(editorA && editorB);
+  a->Pump(50);
+  b->Pump(50);
+  // A click in each editor reaches its own instance only.
+  const std::vector<uint32_t> beforeA = x_.Capture(editorA);
+  Click(editorB, kBypass);
+  b->Pump(150);
+  a->Pump(50);
+  EXPECT_EQ(x_.Capture(editorA), beforeA) << "the other editor is untouched";
+  if (b->Vst3()) {
+    EXPECT_EQ(b->LastAutomated(10), 1.0);
+    EXPECT_EQ(a->LastAutomated(10), -1.0);
+  }
+  a->Close();
+  // The second editor still redraws: host automation shows.
+  const std::vector<uint32_t> before = x_.Capture(editorB);
+  b->Automate(6, 0.0);
+  b->Pump(150);
+  EXPECT_GT(ChangedPixels(before, x_.Capture(editorB), kWidth, kMixRect), 50);
+  b->Close();
+  x_.Destroy(hostA);
+  x_.Destroy(hostB);
+}
+
+TEST_P(ModuleEditor, InstanceDestroyedWithItsEditorOpenMidDrag) {
+  std::unique_ptr<EditorPlug> plug = Make();
+  Window host = x_.MakeHostWindow(60, 60, kWidth, kHeight);
+  ASSERT_TRUE(plug->Open(host));
+  Window editor = x_.EditorOf(host);
+  plug->Pump(50);
+  x_.MoveTo(editor, kInput.x, kInput.y);
+  x_.Button(1, true);
+  plug->Pump(40);
+  x_.MoveTo(editor, kInput.x, kInput.y - 4);
+  plug->Pump(40);
+  EXPECT_EQ(plug->Begins(0), 1);
+  plug->Destroy();
+  EXPECT_TRUE(x_.Children(host).empty()) << "the editor window went with the instance";
+  EXPECT_EQ(plug->Begins(0), plug->Ends(0)) << "the drag's gesture was ended";
+  x_.Button(1, false);
+  EXPECT_TRUE(x_.PointerFree()) << "no grab left behind";
+  if (plug->Vst3()) {
+    auto& loop = static_cast<Vst3EditorPlug&>(*plug).Loop();
+    EXPECT_TRUE(loop.handlers.empty() && loop.timers.empty()) << "nothing left in the run loop";
+    EXPECT_EQ(loop.refs, 0);
+  }
+  x_.Destroy(host);
+}
+
+TEST_P(ModuleEditor, HostDestroyingItsWindowFirstIsSurvived) {
+  std::unique_ptr<EditorPlug> plug = Make();
+  Window host = x_.MakeHostWindow(60, 60, kWidth, kHeight);
+  ASSERT_TRUE(plug->Open(host));
+  plug->Pump(50);
+  x_.Destroy(host);
+  plug->Pump(100);  // the editor's requests on its dead window must not be fatal
+  plug->Automate(10, 1.0);
+  plug->Pump(100);
+  plug->Close();
+  // The editor opens again in a new window afterwards.
+  Window again = x_.MakeHostWindow(60, 60, kWidth, kHeight);
+  ASSERT_TRUE(plug->Open(again));
+  plug->Pump(100);
+  EXPECT_GT(DistinctColours(x_.Capture(x_.EditorOf(again))), 20);
+  plug->Close();
+  x_.Destroy(again);
+}
+
+TEST_P(ModuleEditor, RefusesAParentThatIsNoWindow) {
+  std::unique_ptr<EditorPlug> plug = Make();
+  EXPECT_FALSE(plug->Open(0));
+  EXPECT_FALSE(plug->Open(0x7fff1234));
+  Window host = x_.MakeHostWindow(60, 60, kWidth, kHeight);
+  EXPECT_TRUE(plug->Open(host)) << "a refused parent leaves the editor usable";
+  plug->Close();
+  x_.Destroy(host);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ModuleEditor, ::testing::Values(Format::Vst2, Format::Vst3),
+                         [](const ::testing::TestParamInfo<Format>& info) {
+                           return info.param == Format::Vst2 ? "Vst2" : "Vst3";
+                         });
+
+// ---------------------------------------------------------------- VST3 view contract
+
+TEST(Vst3EditorView, AnswersOnlyForX11AndNeedsTheHostsRunLoop) {
+  HostDisplay x;
+  Vst3EditorPlug plug(Vst3Module());
+  host::IPlugView* view = plug.View();
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->isPlatformTypeSupported(host::kPlatformTypeX11EmbedWindowID), host::kResultTrue);
+  EXPECT_EQ(view->isPlatformTypeSupported(host::kPlatformTypeHWND), host::kResultFalse);
+  EXPECT_EQ(view->isPlatformTypeSupported(nullptr), host::kResultFalse);
+  Window window = x.MakeHostWindow(0, 0, kWidth, kHeight);
+  void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(window));
+  // A type the editor cannot open in is refused, not pretended.
+  EXPECT_EQ(view->attached(parent, host::kPlatformTypeHWND), host::kResultFalse);
+  EXPECT_TRUE(x.Children(window).empty());
+
+  // Without a run loop the editor could never run: refused, nothing left.
+  plug.Frame().runLoop = nullptr;
+  EXPECT_EQ(view->attached(parent, host::kPlatformTypeX11EmbedWindowID), host::kResultFalse);
+  EXPECT_TRUE(x.Children(window).empty());
+
+  // With one: a handler on the display connection and a 40 ms timer, both
+  // called by the loop, both gone after removed(), every reference returned.
+  plug.Frame().runLoop = &plug.Loop();
+  ASSERT_EQ(view->attached(parent, host::kPlatformTypeX11EmbedWindowID), host::kResultOk);
+  host::RunLoop& loop = plug.Loop();
+  ASSERT_EQ(loop.handlers.size(), 1u);
+  ASSERT_EQ(loop.timers.size(), 1u);
+  EXPECT_GE(loop.handlers[0].fd, 0);
+  EXPECT_EQ(loop.timers[0].ms, 40);
+  x.MoveTo(window, kEmpty.x, kEmpty.y);
+  x.MoveTo(window, kEmpty.x + 5, kEmpty.y);
+  loop.Run(200);
+  EXPECT_GT(loop.fdCalls, 0);
+  EXPECT_GE(loop.timerCalls, 3);
+  EXPECT_EQ(view->removed(), host::kResultOk);
+  EXPECT_TRUE(loop.handlers.empty());
+  EXPECT_TRUE(loop.timers.empty());
+  EXPECT_EQ(loop.refs, 0);
+  EXPECT_TRUE(x.Children(window).empty());
+  x.Destroy(window);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new VirtualDisplay);
+  return RUN_ALL_TESTS();
+}
