@@ -75,3 +75,12 @@ std::unique_ptr<PluginHost> LoadVst2(const std::string& path, std::string& error
 bool ParseDisplayNumber(const std::string& text, double& value);
 
 }  // namespace render
+
+namespace render {
+
+// "vst3" or "vst2" for a module, from what it exports: GetPluginFactory
+// makes it VST3, VSTPluginMain VST2. A folder is a VST3 bundle; a file that
+// does not load is taken for VST3, whose loader then says what is wrong.
+std::string DetectModuleFormat(const std::string& path);
+
+}  // namespace render
