@@ -121,8 +121,11 @@ bool ApplySetting(PluginHost& host, const std::vector<ParamDescription>& params,
     }
     return true;
   }
-  // Units, words and display texts: the plug-in's own text entry decides.
-  if (host.SetParameterText(param->index, valueText, error)) return true;
+  // Units, words and display texts: the plug-in's own text entry decides;
+  // for a parameter shown as a number, the text must at least start with one.
+  double leading = 0;
+  const bool startsWithNumber = ParseDisplayNumber(valueText, leading) && !LooksHexadecimal(valueText);
+  if ((!param->numeric || startsWithNumber) && host.SetParameterText(param->index, valueText, error)) return true;
   failure = {kExitUsage, "'" + valueText + "' is not a value for " + shownName + expected};
   return false;
 }
