@@ -55,6 +55,10 @@ double PlugParam::PlainFromNormalized(double normalized) const {
 
 void PlugParam::SetFromNormalized(double normalized) {
   if (std::isnan(normalized)) return;
+  // Hosts hand back the normalized form of the current value (after a state
+  // load, or echoing what they read). Converting it back through the curve
+  // can land a rounding step away; the value must stay exactly as it is.
+  if (kind == ParamKindContinuous && normalized == NormalizedValue()) return;
   double v = PlainFromNormalized(normalized);
   if (kind != ParamKindContinuous) v = std::floor(v / step + 0.5) * step;
   value = std::min(v, maxValue);

@@ -19,6 +19,20 @@ enum ParamKind : int32_t {
   ParamKindContinuous = 4,
 };
 
+// How hosts show and type a parameter's value, in the musician's unit. The
+// plain value stays in the parameter's own unit (seconds negated, shelf
+// value negated, index of a choice); only the host-facing text differs.
+enum class ParamHostFormat : int32_t {
+  Number = 0,          // FormatValue and the label, as the editor shows them
+  Decibels,            // "+6.00" dB, signed
+  DecibelsNegated,     // the plain value negated, shown as signed dB
+  DriveDecibels,       // "18.00" dB, no sign
+  Percent,             // "50.00" %
+  Hertz,               // "120.0" Hz, "2.50" kHz from 1000 Hz up
+  MillisecondsNegated, // plain seconds negated, shown as positive ms
+  Choices,             // one text per whole value: hostChoices[value - minValue]
+};
+
 struct ValueText {
   int32_t value = 0;
   char text[32] = {};
@@ -56,6 +70,22 @@ class PlugParam {
   bool ParseForHost(const char* text, double* plainOut) const;
   void AddValueText(int value, const char* text);
 
+  // Host-facing text (VST2 label/display/text entry, VST3 units and
+  // string conversions). See ParamHostFormat.
+  void SetHostFormat(ParamHostFormat format, std::vector<const char*> choices = {});
+  // The unit shown next to `plain` ("kHz" or "Hz" depend on the value).
+  const char* HostUnit(double plain) const;
+  // The unit when it is the same for every value, else "" (the text of
+  // HostDisplay with the unit then says it).
+  const char* HostFixedUnit() const;
+  // The value as hosts show it, with or without its unit after a space.
+  void HostDisplay(double plain, bool withUnit, char* out, size_t outSize) const;
+  // Reads what HostDisplay writes, with or without the unit, and the plain
+  // numbers hosts typed before the display had units (where they cannot be
+  // mistaken for a displayed value). Anything else is refused. A stepped
+  // parameter only accepts its steps. The result is not limited to the range.
+  bool HostParse(const char* text, double* plainOut) const;
+
   ParamKind kind = ParamKindUnset;
   double value = 0;
   double minValue = 0;
@@ -70,6 +100,8 @@ class PlugParam {
   bool negateDisplay = false;
   bool automatable = true;
   std::vector<ValueText> valueTexts;
+  ParamHostFormat hostFormat = ParamHostFormat::Number;
+  std::vector<const char*> hostChoices;  // static texts, for Choices
 };
 
 // Copies `src` into `dst` (of `dstSize` bytes), cutting it to fit and always

@@ -55,6 +55,16 @@ int StateChunk::GetString(char* out, size_t outSize, int position) const {
 
 bool StateChunk::Assign(const void* bytes, size_t count) {
   if (count > kMaxSize || (count && !bytes)) return false;
+  // Hosts hand a chunk's own bytes back (to copy or reset a preset): copy
+  // them out before the buffer they live in is released.
+  const auto* source = static_cast<const uint8_t*>(bytes);
+  const uint8_t* own = data_.data();
+  if (count && own && source >= own && source < own + data_.size()) {
+    if (count > static_cast<size_t>(own + data_.size() - source)) return false;
+    std::vector<uint8_t> copy(source, source + count);
+    Clear();
+    return PutBytes(copy.data(), copy.size()) >= 0;
+  }
   Clear();
   return PutBytes(bytes, count) >= 0;
 }

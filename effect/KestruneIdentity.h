@@ -30,7 +30,7 @@ enum ParamIndex {
   kHf = 9,
   kBypass = 10,
   kSlam = 11,
-  kOversampling = 12,  // never initialised: unset kind, empty name, range 0..1
+  kOversampling = 12,  // only named: unset kind (stepped), range 0..1
   kSidechain = 13,
 };
 

@@ -14,10 +14,12 @@ namespace {
 constexpr int32_t kChunkMagic = 0x70666674;
 constexpr int32_t kBankVersionWithPresets = 0x10000;
 
-constexpr int32_t kHostAskedCockosExtensions = 1 << 0;
-constexpr int32_t kHostAskedCockosViewAsConfig = 1 << 1;
+// Which of the vendor-extension capabilities the host asked about.
+constexpr int32_t kHostAskedVendorExtensions = 1 << 0;
+constexpr int32_t kHostAskedEmbeddedViewConfig = 1 << 1;
 
-constexpr intptr_t kCockosAnswer = static_cast<intptr_t>(0xBEEF0000u);
+// The answer that tells a host the vendor extensions are understood.
+constexpr intptr_t kVendorExtensionsAnswer = static_cast<intptr_t>(0xBEEF0000u);
 constexpr intptr_t kVendorSpecificAnswer = 0xBEEF;
 
 // Host integers narrowed to an index only when they really are one.
@@ -157,12 +159,12 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
 
     case effGetParamLabel:
       if (PlugParam* param = ParamAt(index); param && ptr)
-        CopyText(static_cast<char*>(ptr), kParamTextBytes, param->HostLabel());
+        CopyText(static_cast<char*>(ptr), kParamTextBytes, param->HostUnit(param->value));
       return 0;
 
     case effGetParamDisplay:
       if (PlugParam* param = ParamAt(index); param && ptr)
-        param->FormatValue(param->value, false, true, static_cast<char*>(ptr), kParamTextBytes);
+        param->HostDisplay(param->value, false, static_cast<char*>(ptr), kParamTextBytes);
       return 0;
 
     case effGetParamName:
@@ -390,7 +392,7 @@ intptr_t IEffectVST2::StringToParameter(int32_t index, const char* text) {
   if (!param) return 0;
   if (!text) return 1;  // the host only asks whether texts are understood
   double plain = 0;
-  if (!param->ParseForHost(text, &plain)) return 0;
+  if (!param->HostParse(text, &plain)) return 0;
   param->SetClamped(plain);
   if (Editor()) Editor()->ShowParameterValue(index, param->value, false);
   ParamChanged(index);
@@ -431,12 +433,12 @@ intptr_t IEffectVST2::CanDo(const char* capability) {
        SameText(capability, "receiveVstEvents") || SameText(capability, "receiveVstMidiEvent")))
     return 1;
   if (SameText(capability, "hasCockosExtensions")) {
-    hostExtensions_ |= kHostAskedCockosExtensions;
-    return kCockosAnswer;
+    hostExtensions_ |= kHostAskedVendorExtensions;
+    return kVendorExtensionsAnswer;
   }
   if (SameText(capability, "hasCockosViewAsConfig")) {
-    hostExtensions_ |= kHostAskedCockosViewAsConfig;
-    return kCockosAnswer;
+    hostExtensions_ |= kHostAskedEmbeddedViewConfig;
+    return kVendorExtensionsAnswer;
   }
   return 0;
 }
@@ -447,8 +449,9 @@ intptr_t IEffectVST2::VendorSpecific(int32_t index, intptr_t value, void* ptr, f
     if (!ptr) return 0;
     if (IndexBelow(value, ParamCount())) {
       double normalized = std::isnan(opt) ? 0.0 : std::min(std::max<double>(opt, 0.0), 1.0);
-      ParamAt(static_cast<int>(value))
-          ->FormatValue(normalized, true, true, static_cast<char*>(ptr), kParamTextBytes);
+      PlugParam* param = ParamAt(static_cast<int>(value));
+      param->HostDisplay(param->PlainFromNormalized(normalized), false, static_cast<char*>(ptr),
+                         kParamTextBytes);
     }
     return kVendorSpecificAnswer;
   }

@@ -16,7 +16,7 @@ double ClampNormalized(double normalized) {
 IEffectParameter::IEffectParameter(PlugParam* param, ParamID id, UnitID unitId) : param_(param) {
   WidenText(info.title, 128, param->name);
   WidenText(info.shortTitle, 128, "");
-  WidenText(info.units, 128, param->HostLabel());
+  WidenText(info.units, 128, param->HostFixedUnit());
   info.id = id;
   info.stepCount =
       param->kind == ParamKindContinuous ? 0 : static_cast<int32>(param->maxValue - param->minValue);
@@ -30,7 +30,11 @@ IEffectParameter::IEffectParameter(PlugParam* param, ParamID id, UnitID unitId) 
 void IEffectParameter::toString(ParamValue valueNormalized, String128 string) const {
   if (!string) return;
   char text[128];
-  param_->FormatValue(ClampNormalized(valueNormalized), true, true, text, sizeof text);
+  // The unit travels in the parameter information when it is the same for
+  // every value; otherwise ("Hz" / "kHz") the text carries it.
+  bool unitInText = param_->HostFixedUnit()[0] == '\0';
+  param_->HostDisplay(param_->PlainFromNormalized(ClampNormalized(valueNormalized)), unitInText,
+                      text, sizeof text);
   WidenText(string, 128, text);
 }
 
@@ -38,8 +42,8 @@ bool IEffectParameter::fromString(const TChar* string, ParamValue& valueNormaliz
   if (!string) return false;
   char text[128];
   NarrowText(text, sizeof text, string);
-  double plain = atof(text);
-  if (!std::isfinite(plain)) return false;  // "nan", "inf": nothing sensible to set
+  double plain = 0;
+  if (!param_->HostParse(text, &plain)) return false;
   valueNormalized = toNormalized(plain);
   return true;
 }

@@ -20,11 +20,11 @@ class IEffectParameter : public Steinberg::Vst::Parameter {
   // `unitId`: 0 for the root unit, else the unit of the parameter's group.
   IEffectParameter(PlugParam* param, Steinberg::Vst::ParamID id, Steinberg::Vst::UnitID unitId);
 
-  // The display text for a normalized value; value texts take precedence.
+  // The value as hosts show it, in the parameter's display unit.
   void toString(Steinberg::Vst::ParamValue valueNormalized,
                 Steinberg::Vst::String128 string) const SMTG_OVERRIDE;
-  // The leading decimal number of the text, taken as a plain value. Value
-  // texts and negated display are not consulted here.
+  // What toString shows, with or without the unit (and the plain numbers
+  // hosts typed before); other text is refused.
   bool fromString(const Steinberg::Vst::TChar* string,
                   Steinberg::Vst::ParamValue& valueNormalized) const SMTG_OVERRIDE;
   Steinberg::Vst::ParamValue toPlain(Steinberg::Vst::ParamValue valueNormalized) const SMTG_OVERRIDE;

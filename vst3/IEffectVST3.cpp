@@ -160,11 +160,13 @@ void IEffectVST3::RegisterParameters() {
   if (PresetCount() > 0) {
     WidenText(title, 128, "Preset");
     parameters.addParameter(new Parameter(title, kPresetParamId, nullptr, 0.0, PresetCount(),
-                                          ParameterInfo::kIsProgramChange));
+                                          ParameterInfo::kIsProgramChange | ParameterInfo::kIsList));
   }
   if (!IsInstrument()) {
     WidenText(title, 128, "Bypass");
-    auto* bypass = new StringListParameter(title, kBypassParamId);
+    auto* bypass = new StringListParameter(
+        title, kBypassParamId, nullptr,
+        ParameterInfo::kCanAutomate | ParameterInfo::kIsList | ParameterInfo::kIsBypass);
     String128 entry;
     WidenText(entry, 128, "off");
     bypass->appendString(entry);
@@ -212,13 +214,21 @@ tresult PLUGIN_API IEffectVST3::setActive(TBool state) {
 tresult PLUGIN_API IEffectVST3::setBusArrangements(SpeakerArrangement* inputs, int32 numIns,
                                                    SpeakerArrangement* outputs, int32 numOuts) {
   PlugLockGuard guard(*this);
-  if (!inputs || !outputs || numIns < 1 || numOuts < 1) return kResultFalse;
+  if (!inputs || !outputs || numIns < 1 || numOuts != 1) return kResultFalse;
   int mainCount = CountOf(inputs[0]);
   int outCount = CountOf(outputs[0]);
   // Everything is checked before anything changes: a refused arrangement
-  // leaves the buses as they were.
-  if (!LegalIO(mainCount, outCount)) return kResultFalse;
+  // leaves the buses as they were. Only what the processing really handles
+  // is accepted: the main input and the output at their declared widths,
+  // and a sidechain of one channel up to its declared width.
+  int mainInputs = InputChannelCount() - sidechainChannels_;
+  if (mainCount != mainInputs || outCount != OutputChannelCount()) return kResultFalse;
+  if (!LegalIO(mainCount + sidechainChannels_, outCount)) return kResultFalse;
   if (numIns != (sidechainChannels_ != 0 ? 2 : 1)) return kResultFalse;
+  if (sidechainChannels_ != 0) {
+    int sideCount = CountOf(inputs[1]);
+    if (sideCount < 1 || sideCount > sidechainChannels_) return kResultFalse;
+  }
 
   ConnectInputs(0, InputChannelCount(), false);
   ConnectOutputs(0, OutputChannelCount(), false);
@@ -267,7 +277,8 @@ tresult PLUGIN_API IEffectVST3::setupProcessing(ProcessSetup& setup) {
   if (setup.maxSamplesPerBlock <= 0) return kResultFalse;
 
   SetSampleRate(setup.sampleRate);
-  SetBypassed(false);
+  // The bypass switch is the user's setting: hosts call this on every
+  // block-size change and before offline renders, and it must survive them.
   int blockSize = std::min(static_cast<int>(setup.maxSamplesPerBlock), kMaxBlockSize);
   if (blockSize != BlockSize()) ChangeBlockSize(blockSize);
   ResetProcessing();
@@ -294,7 +305,7 @@ void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes) {
     if (id == kBypassParamId) {
       SetBypassed(value > 0.5);
     } else if (id == kPresetParamId) {
-      ApplyPreset(static_cast<int>(value * PresetCount()));
+      if (ApplyPreset(static_cast<int>(value * PresetCount()))) presetAppliedInBlock_ = true;
     } else if (id < static_cast<ParamID>(ParamCount())) {
       int index = static_cast<int>(id);
       ParamAt(index)->SetFromNormalized(value);
@@ -415,6 +426,11 @@ tresult PLUGIN_API IEffectVST3::process(ProcessData& data) {
   ApplyParameterChanges(data.inputParameterChanges);
   ApplyMidiEvents(data.inputEvents);
 
+  if (presetAppliedInBlock_) {
+    ReportParamsToHost(data.outputParameterChanges);
+    presetAppliedInBlock_ = false;
+  }
+
   int frames = data.numSamples;
   if (frames <= 0) return kResultOk;
   if (data.symbolicSampleSize == kSample32)
@@ -441,41 +457,110 @@ tresult IEffectVST3::getControllerState(IBStream* state) {
 
 tresult IEffectVST3::setControllerState(IBStream* state) {
   if (!state) return kResultFalse;
-  PlugLockGuard guard(*this);
-  // The parameter part is as long as what SaveState writes now.
-  StateChunk probe;
-  SaveState(probe);
-  int paramBytes = probe.Size();
-  if (paramBytes <= 0) return kResultFalse;
+  {
+    PlugLockGuard guard(*this);
+    // The parameter part is as long as what SaveState writes now.
+    StateChunk probe;
+    SaveState(probe);
+    int paramBytes = probe.Size();
+    if (paramBytes <= 0) return kResultFalse;
 
-  StateChunk chunk;
-  if (!chunk.Resize(static_cast<size_t>(paramBytes))) return kResultFalse;
-  // A stream that ends inside the parameter part changes nothing.
-  if (ReadFully(state, chunk.Data(), paramBytes) < paramBytes) return kResultFalse;
-  LoadState(chunk, 0);
+    // The whole blob is read before anything is applied: a stream that ends
+    // inside the parameters or before the bypass word changes nothing.
+    StateChunk chunk;
+    if (!chunk.Resize(static_cast<size_t>(paramBytes))) return kResultFalse;
+    if (ReadFully(state, chunk.Data(), paramBytes) < paramBytes) return kResultFalse;
+    uint8_t bypass[4] = {};
+    if (ReadFully(state, bypass, sizeof bypass) != static_cast<int>(sizeof bypass))
+      return kResultFalse;
 
-  uint8_t bypass[4] = {};
-  bool haveBypass = ReadFully(state, bypass, sizeof bypass) == static_cast<int>(sizeof bypass);
-  if (haveBypass) {
+    LoadState(chunk, 0);
     uint32_t flag = static_cast<uint32_t>(bypass[0]) | static_cast<uint32_t>(bypass[1]) << 8 |
                     static_cast<uint32_t>(bypass[2]) << 16 | static_cast<uint32_t>(bypass[3]) << 24;
     SetBypassed(flag != 0);
+    RefreshEditorFromParams();
+    SyncControllerParams();
   }
-  RefreshEditorFromParams();
-  SyncControllerParams();
-  return haveBypass ? kResultOk : kResultFalse;
+  // Outside the lock: the host re-reads every value from this call.
+  TellHostParamsChanged();
+  return kResultOk;
+}
+
+void IEffectVST3::TellHostParamsChanged() {
+  if (componentHandler) componentHandler->restartComponent(kParamValuesChanged);
+}
+
+void IEffectVST3::ReportParamsToHost(IParameterChanges* changes) {
+  if (!changes) return;
+  auto report = [changes](ParamID id, ParamValue value) {
+    int32 queueIndex = 0;
+    IParamValueQueue* queue = changes->addParameterData(id, queueIndex);
+    int32 pointIndex = 0;
+    if (queue) queue->addPoint(0, value, pointIndex);
+  };
+  for (int i = 0; i < ParamCount(); ++i) report(static_cast<ParamID>(i), ParamAt(i)->NormalizedValue());
+  if (ParameterObject(kBypassParamId)) report(kBypassParamId, IsBypassed() ? 1.0 : 0.0);
 }
 
 // ---------------------------------------------------------------- controller
 
 tresult PLUGIN_API IEffectVST3::getParamStringByValue(ParamID tag, ParamValue valueNormalized,
                                                       String128 string) {
-  if (!string || tag >= static_cast<ParamID>(ParamCount())) return kResultFalse;
+  if (!string || std::isnan(valueNormalized)) return kResultFalse;
+  valueNormalized = ClampNormalized(valueNormalized);
+  if (tag == kPresetParamId) {
+    PlugLockGuard guard(*this);
+    PresetSlot* slot = PresetAt(PresetIndexFor(valueNormalized));
+    if (!slot || !ParameterObject(tag)) return kResultFalse;
+    WidenText(string, 128, slot->name);
+    return kResultTrue;
+  }
   return SingleComponentEffect::getParamStringByValue(tag, valueNormalized, string);
 }
 
+tresult PLUGIN_API IEffectVST3::getParamValueByString(ParamID tag, TChar* string,
+                                                      ParamValue& valueNormalized) {
+  if (!string) return kResultFalse;
+  if (tag == kPresetParamId) {
+    // A preset by its name or its number.
+    char text[128];
+    NarrowText(text, sizeof text, string);
+    PlugLockGuard guard(*this);
+    for (int i = 0; i < PresetCount(); ++i) {
+      PresetSlot* slot = PresetAt(i);
+      char number[16];
+      snprintf(number, sizeof number, "%d", i);
+      if (slot && (std::strcmp(text, slot->name) == 0 || std::strcmp(text, number) == 0)) {
+        valueNormalized = static_cast<double>(i) / PresetCount();
+        return kResultTrue;
+      }
+    }
+    return kResultFalse;
+  }
+  ParamValue parsed = 0;
+  tresult result = SingleComponentEffect::getParamValueByString(tag, string, parsed);
+  if (result != kResultTrue || std::isnan(parsed)) return kResultFalse;
+  valueNormalized = ClampNormalized(parsed);
+  return kResultTrue;
+}
+
+ParamValue PLUGIN_API IEffectVST3::normalizedParamToPlain(ParamID tag, ParamValue valueNormalized) {
+  return SingleComponentEffect::normalizedParamToPlain(tag, ClampNormalized(valueNormalized));
+}
+
+ParamValue PLUGIN_API IEffectVST3::plainParamToNormalized(ParamID tag, ParamValue plainValue) {
+  if (std::isnan(plainValue)) return 0.0;
+  return ClampNormalized(SingleComponentEffect::plainParamToNormalized(tag, plainValue));
+}
+
 tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value) {
+  if (std::isnan(value)) return kResultFalse;
   return SingleComponentEffect::setParamNormalized(tag, ClampNormalized(value));
+}
+
+int IEffectVST3::PresetIndexFor(ParamValue normalized) const {
+  int count = PresetCount();
+  return std::min(static_cast<int>(normalized * count), std::max(count - 1, 0));
 }
 
 IPlugView* PLUGIN_API IEffectVST3::createView(FIDString name) {

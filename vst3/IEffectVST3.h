@@ -82,6 +82,16 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   tresult PLUGIN_API getParamStringByValue(Steinberg::Vst::ParamID tag,
                                            Steinberg::Vst::ParamValue valueNormalized,
                                            Steinberg::Vst::String128 string) SMTG_OVERRIDE;
+  // Text of any parameter, 'prst' included (the preset's name).
+  tresult PLUGIN_API getParamValueByString(Steinberg::Vst::ParamID tag,
+                                           Steinberg::Vst::TChar* string,
+                                           Steinberg::Vst::ParamValue& valueNormalized) SMTG_OVERRIDE;
+  // Every normalized value from the host is limited to 0..1; NaN is refused
+  // where the call can refuse, and read as 0 where it cannot.
+  Steinberg::Vst::ParamValue PLUGIN_API normalizedParamToPlain(
+      Steinberg::Vst::ParamID tag, Steinberg::Vst::ParamValue valueNormalized) SMTG_OVERRIDE;
+  Steinberg::Vst::ParamValue PLUGIN_API plainParamToNormalized(
+      Steinberg::Vst::ParamID tag, Steinberg::Vst::ParamValue plainValue) SMTG_OVERRIDE;
   tresult PLUGIN_API setParamNormalized(Steinberg::Vst::ParamID tag,
                                         Steinberg::Vst::ParamValue value) SMTG_OVERRIDE;
   Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) SMTG_OVERRIDE;
@@ -127,6 +137,13 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   // values, so hosts read back what the plug-in really has.
   void SyncControllerParams();
   void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes);
+  // The host re-reads every parameter value (user-interface thread only).
+  void TellHostParamsChanged();
+  // From the audio thread: every parameter's value (and the bypass) as
+  // output parameter changes, after the plug-in changed them itself.
+  void ReportParamsToHost(Steinberg::Vst::IParameterChanges* changes);
+  // The preset a 'prst' value selects, limited to the existing presets.
+  int PresetIndexFor(Steinberg::Vst::ParamValue normalized) const;
   void ApplyMidiEvents(Steinberg::Vst::IEventList* events);
   void UpdateSidechainConnection();
   // One host block of 32- or 64-bit samples; the vectors are this sample
@@ -138,6 +155,7 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   std::vector<IEffectVST3View*> views_;
   int sidechainChannels_ = 0;
   bool sidechainActive_ = false;
+  bool presetAppliedInBlock_ = false;
   Steinberg::Vst::ProcessContext processContext_{};
   std::vector<std::string> groups_;
   // Host channel arrays gathered for one block, sized once at construction

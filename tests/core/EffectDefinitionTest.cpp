@@ -36,7 +36,7 @@ TEST(KestruneDefinition, ParameterNamesInHostOrder) {
   Kestrune plug(&host);
   const std::vector<std::string> names = {"INPUT", "OUTPUT", "ATTACK", "RELEASE", "RATIO",
                                           "HPF",   "MIX",    "MID FREQ", "MID GAIN", "HF",
-                                          "BYPASS", "SLAM",  "",        "Sidechain"};
+                                          "BYPASS", "SLAM",  "OVERSAMPLING", "Sidechain"};
   ASSERT_EQ(plug.ParamCount(), 14);
   for (int i = 0; i < 14; ++i) EXPECT_EQ(plug.ParamAt(i)->name, names[i]) << i;
   EXPECT_EQ(plug.ParamAt(14), nullptr);
@@ -53,6 +53,22 @@ TEST(KestruneDefinition, DefaultsDisplayAsMusiciansExpect) {
   EXPECT_EQ(plug.ParamAt(kestrune::kAttack)->value, -0.0009);
   EXPECT_STREQ(plug.ParamAt(kestrune::kInput)->HostLabel(), "%");
   EXPECT_STREQ(plug.ParamAt(kestrune::kRatio)->HostLabel(), "");
+}
+
+// What hosts list: the value in the musician's unit, for every parameter.
+TEST(KestruneDefinition, DefaultsAsHostsShowThemWithUnits) {
+  TestHost host;
+  Kestrune plug(&host);
+  const std::vector<std::string> shown = {"0.00 dB",  "0.00 dB", "0.90 ms",  "400 ms",
+                                          "4:1",      "20.0 Hz", "100.00 %", "500.0 Hz",
+                                          "0.00 dB",  "0.00 dB", "Off",      "Off",
+                                          "4x",       "INT"};
+  for (int i = 0; i < 14; ++i) {
+    const PlugParam* p = plug.ParamAt(i);
+    char text[64];
+    p->HostDisplay(p->value, true, text, sizeof text);
+    EXPECT_EQ(text, shown[i]) << i;
+  }
 }
 
 TEST(KestruneDefinition, KindsAndShapes) {

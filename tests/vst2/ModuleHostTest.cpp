@@ -228,7 +228,9 @@ TEST(Vst2Module, TextsWrittenToHostBuffersStayWithinTheDocumentedLimits) {
   plug.Set(7, 1.0f);
   char text[64];
   plug.Dispatch(effGetParamDisplay, 7, 0, text);
-  EXPECT_STREQ(text, "10000.00");
+  EXPECT_STREQ(text, "10.00");
+  plug.Dispatch(effGetParamLabel, 7, 0, text);
+  EXPECT_STREQ(text, "kHz");
   plug.Dispatch(effGetParamName, 13, 0, text);
   EXPECT_STREQ(text, "Sidechain");
   plug.Dispatch(effGetParamLabel, 6, 0, text);
@@ -328,6 +330,8 @@ TEST(Vst2Module, VendorQueriesFormatArbitraryValuesAndReportSteppedParameters) {
   char text[64] = "";
   EXPECT_EQ(plug.Dispatch(effVendorSpecific, effGetParamDisplay, 6, text, 0.5f), 0xBEEF);
   EXPECT_STREQ(text, "50.00");
+  EXPECT_EQ(plug.Dispatch(effVendorSpecific, effGetParamDisplay, 4, text, 1.0f), 0xBEEF);
+  EXPECT_STREQ(text, "20:1");
   EXPECT_EQ(plug.Dispatch(effVendorSpecific, effGetParamDisplay, 99, text, 0.5f), 0xBEEF);
   EXPECT_EQ(plug.Dispatch(effVendorSpecific, effGetParamDisplay, 6, nullptr, 0.5f), 0);
   EXPECT_EQ(plug.Dispatch(effVendorSpecific, effGetParamName, 4), 0xBEEF) << "RATIO steps";

@@ -99,11 +99,33 @@ TEST_F(Vst2State, TextToValueParsesNumbersAndProbesWithNull) {
   EXPECT_EQ(plug.Dispatch(effString2Parameter, 14, 0, nullptr), 0);
   EXPECT_EQ(plug.Dispatch(effString2Parameter, 6, 0, const_cast<char*>("25")), 1);
   EXPECT_FLOAT_EQ(plug.Get(6), 0.25f);
-  // Not a number reads as 0, which is then held inside the range.
-  EXPECT_EQ(plug.Dispatch(effString2Parameter, 6, 0, const_cast<char*>("abc")), 1);
-  EXPECT_EQ(plug.Get(6), 0.0f);
-  EXPECT_EQ(plug.Dispatch(effString2Parameter, 5, 0, const_cast<char*>("abc")), 1);
-  EXPECT_EQ(PlainValues(plug)[5], 20.0) << "HPF minimum";
+  // Text that is not a value of the parameter is refused and changes nothing.
+  std::vector<double> before = PlainValues(plug);
+  for (auto [index, text] : std::vector<std::pair<int, const char*>>{
+           {6, "abc"}, {5, "abc"}, {0, "on"}, {6, "0x10"}, {6, ""}, {6, "nan"}, {1, "inf"},
+           {10, "0.5"}, {4, "2.5"}, {12, "0.7"}, {13, "maybe"}, {7, "3 dB"}})
+    EXPECT_EQ(plug.Dispatch(effString2Parameter, index, 0, const_cast<char*>(text)), 0)
+        << index << " " << text;
+  EXPECT_EQ(PlainValues(plug), before);
+  // Steps by their texts, by their numbers, and what the display shows.
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 10, 0, const_cast<char*>("On")), 1);
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 4, 0, const_cast<char*>("12:1")), 1);
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 12, 0, const_cast<char*>("16x")), 1);
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 13, 0, const_cast<char*>("EXT")), 1);
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 2, 0, const_cast<char*>("0.5 ms")), 1);
+  EXPECT_EQ(plug.Dispatch(effString2Parameter, 7, 0, const_cast<char*>("2.5kHz")), 1);
+  std::vector<double> now = PlainValues(plug);
+  EXPECT_EQ(now[10], 1.0);
+  EXPECT_EQ(now[4], 2.0);
+  EXPECT_EQ(now[12], 1.0);
+  EXPECT_EQ(now[13], 0.0);
+  EXPECT_EQ(now[2], -0.0005);
+  EXPECT_EQ(now[7], 2500.0);
+  char text[16];
+  plug.Dispatch(effGetParamDisplay, 2, 0, text);
+  EXPECT_STREQ(text, "0.50");
+  plug.Dispatch(effGetParamLabel, 2, 0, text);
+  EXPECT_STREQ(text, "ms");
   // Typed values are not snapped to the step.
   EXPECT_EQ(plug.Dispatch(effString2Parameter, 1, 0, const_cast<char*>("1.234567")), 1);
   EXPECT_EQ(PlainValues(plug)[1], 1.234567);
@@ -237,4 +259,19 @@ TEST_F(Vst2State, ProgramNamesAndSwitching) {
   plug.Dispatch(effSetProgram, 0, intptr_t(1) << 32);
   EXPECT_EQ(plug.Dispatch(effGetProgram), 0);
   EXPECT_FLOAT_EQ(plug.Get(6), 0.3f);
+}
+
+// Hosts copy or reset a preset by handing the plug-in's own chunk pointer
+// straight back.
+TEST_F(Vst2State, OwnChunkHandedBackRestoresTheSameSettings) {
+  plug.Set(6, 0.25f);
+  plug.Set(4, 1.0f);
+  for (int32_t index : {1, 0}) {
+    std::vector<double> before = PlainValues(plug);
+    void* data = nullptr;
+    intptr_t size = plug.Dispatch(effGetChunk, index, 0, &data);
+    ASSERT_GT(size, 0);
+    EXPECT_EQ(plug.Dispatch(effSetChunk, index, size, data), 1) << index;
+    EXPECT_EQ(PlainValues(plug), before) << index;
+  }
 }

@@ -106,8 +106,42 @@ struct ParamChanges : IParameterChanges {
   IParamValueQueue* PLUGIN_API getParameterData(int32 index) override {
     return index >= 0 && index < getParameterCount() ? &queues[index] : nullptr;
   }
-  IParamValueQueue* PLUGIN_API addParameterData(const ParamID&, int32&) override { return nullptr; }
+  // Output changes: one queue per parameter, as hosts hand them out.
+  IParamValueQueue* PLUGIN_API addParameterData(const ParamID& id, int32& index) override {
+    for (size_t i = 0; i < queues.size(); ++i)
+      if (queues[i].id == id) {
+        index = static_cast<int32>(i);
+        return &queues[i];
+      }
+    index = getParameterCount();
+    queues.emplace_back();
+    queues.back().id = id;
+    return &queues.back();
+  }
+  const ValueQueue* Find(ParamID id) const {
+    for (const ValueQueue& q : queues)
+      if (q.id == id) return &q;
+    return nullptr;
+  }
   HOST_QUERY(IParameterChanges)
+  HOST_REFCOUNT
+};
+
+// The host's side of edits and restarts: records what the plug-in reports.
+struct ComponentHandler : IComponentHandler {
+  std::vector<int32> restarts;
+  std::vector<std::pair<ParamID, ParamValue>> edits;
+  tresult PLUGIN_API beginEdit(ParamID) override { return kResultOk; }
+  tresult PLUGIN_API performEdit(ParamID id, ParamValue value) override {
+    edits.emplace_back(id, value);
+    return kResultOk;
+  }
+  tresult PLUGIN_API endEdit(ParamID) override { return kResultOk; }
+  tresult PLUGIN_API restartComponent(int32 flags) override {
+    restarts.push_back(flags);
+    return kResultOk;
+  }
+  HOST_QUERY(IComponentHandler)
   HOST_REFCOUNT
 };
 

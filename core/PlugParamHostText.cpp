@@ -1,0 +1,225 @@
+// The host-facing text of a parameter: what hosts show in their parameter
+// lists and automation lanes, and what they hand back when a user types a
+// value. Numbers are written and read with the C++ character conversions,
+// which ignore the host process's locale (a host running with a comma as
+// decimal separator still gets "2.50" and may type it back).
+#include <charconv>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "PlugParam.h"
+
+namespace {
+
+std::string Trimmed(const char* text) {
+  const char* begin = text;
+  while (*begin && std::isspace(static_cast<unsigned char>(*begin))) ++begin;
+  const char* end = begin + std::strlen(begin);
+  while (end > begin && std::isspace(static_cast<unsigned char>(end[-1]))) --end;
+  return std::string(begin, end);
+}
+
+// Lower case without spaces: "4 : 1" and "4:1", "kHz" and "khz" compare equal.
+std::string Folded(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (!std::isspace(static_cast<unsigned char>(c)))
+      out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// A decimal number at the start of `text`: optional sign, digits with an
+// optional fraction, optional exponent. Hexadecimal, "inf" and "nan" are not
+// numbers here. Returns the characters read, 0 when there is no number.
+size_t ReadDecimal(const std::string& text, double* out) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  size_t digitsStart = i;
+  size_t digits = 0;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++digits;
+  }
+  if (digits == 0) return 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    size_t j = i + 1;
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+    size_t expStart = j;
+    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) ++j;
+    if (j > expStart) i = j;  // "2e" is the number 2 followed by text
+  }
+  double magnitude = 0;
+  auto result = std::from_chars(text.data() + digitsStart, text.data() + i, magnitude);
+  if (result.ec != std::errc() || !std::isfinite(magnitude)) return 0;
+  *out = negative ? -magnitude : magnitude;
+  return i;
+}
+
+// `v` with `decimals` decimals; a value that rounds to zero shows as "0.00",
+// never "-0.00". `sign` writes "+" before positive values.
+std::string Fixed(double v, int decimals, bool sign) {
+  if (!std::isfinite(v)) return "0";
+  double half = 0.5 * std::pow(10.0, -decimals);
+  if (std::fabs(v) < half) v = 0.0;
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, decimals);
+  if (result.ec != std::errc()) return "0";
+  std::string text(buffer, result.ptr);
+  if (sign && v > 0) text.insert(text.begin(), '+');
+  return text;
+}
+
+// Leading whole number of a choice text ("4:1" -> 4, "16x" -> 16), or -1.
+int LeadingWholeNumber(const char* text) {
+  int n = -1;
+  for (; text && std::isdigit(static_cast<unsigned char>(*text)) && n < 1000000; ++text)
+    n = (n < 0 ? 0 : n * 10) + (*text - '0');
+  return n;
+}
+
+}  // namespace
+
+void PlugParam::SetHostFormat(ParamHostFormat format, std::vector<const char*> choices) {
+  hostFormat = format;
+  hostChoices = std::move(choices);
+}
+
+const char* PlugParam::HostUnit(double plain) const {
+  switch (hostFormat) {
+    case ParamHostFormat::Number: return HostLabel();
+    case ParamHostFormat::Decibels:
+    case ParamHostFormat::DecibelsNegated:
+    case ParamHostFormat::DriveDecibels: return "dB";
+    case ParamHostFormat::Percent: return "%";
+    case ParamHostFormat::Hertz: return std::fabs(plain) >= 1000.0 ? "kHz" : "Hz";
+    case ParamHostFormat::MillisecondsNegated: return "ms";
+    case ParamHostFormat::Choices: return "";
+  }
+  return "";
+}
+
+const char* PlugParam::HostFixedUnit() const {
+  if (hostFormat == ParamHostFormat::Hertz && maxValue >= 1000.0) return "";
+  return HostUnit(minValue);
+}
+
+void PlugParam::HostDisplay(double plain, bool withUnit, char* out, size_t outSize) const {
+  if (!out || outSize == 0) return;
+  std::string text;
+  switch (hostFormat) {
+    case ParamHostFormat::Number: {
+      char number[64];
+      FormatValue(plain, false, true, number, sizeof number);
+      text = number;
+      break;
+    }
+    case ParamHostFormat::Decibels: text = Fixed(plain, 2, true); break;
+    case ParamHostFormat::DecibelsNegated: text = Fixed(-plain, 2, true); break;
+    case ParamHostFormat::DriveDecibels:
+    case ParamHostFormat::Percent: text = Fixed(plain, 2, false); break;
+    case ParamHostFormat::Hertz:
+      text = std::fabs(plain) >= 1000.0 ? Fixed(plain / 1000.0, 2, false) : Fixed(plain, 1, false);
+      break;
+    case ParamHostFormat::MillisecondsNegated: {
+      double ms = -plain * 1000.0;
+      text = Fixed(ms, ms < 9.995 ? 2 : ms < 99.95 ? 1 : 0, false);
+      break;
+    }
+    case ParamHostFormat::Choices: {
+      double index = std::trunc(plain - minValue);
+      int last = static_cast<int>(hostChoices.size()) - 1;
+      int i = !(index > 0) ? 0 : index >= last ? last : static_cast<int>(index);
+      text = i >= 0 ? hostChoices[static_cast<size_t>(i)] : "";
+      break;
+    }
+  }
+  const char* unit = HostUnit(plain);
+  if (withUnit && unit[0]) text = text + " " + unit;
+  CopyText(out, outSize, text.c_str());
+}
+
+bool PlugParam::HostParse(const char* text, double* plainOut) const {
+  if (!text || !plainOut) return false;
+  // Value texts are matched exactly, as the editor's own entry does.
+  if (hostFormat == ParamHostFormat::Number && !valueTexts.empty())
+    return ParseForHost(text, plainOut);
+  std::string trimmed = Trimmed(text);
+  double number = 0;
+  size_t used = ReadDecimal(trimmed, &number);
+  std::string unit = used ? Folded(trimmed.substr(used)) : std::string();
+
+  if (kind != ParamKindContinuous) {
+    // Choice texts first, then a whole step ("0".."3"), then the number a
+    // choice starts with ("8" for "8:1", "16" for "16x").
+    std::string folded = Folded(trimmed);
+    for (size_t i = 0; i < hostChoices.size(); ++i)
+      if (folded == Folded(hostChoices[i])) {
+        *plainOut = minValue + static_cast<double>(i);
+        return true;
+      }
+    if (!used || !unit.empty()) return false;
+    if (number == std::floor(number / step) * step && number >= minValue && number <= maxValue) {
+      *plainOut = number;
+      return true;
+    }
+    for (size_t i = 0; i < hostChoices.size(); ++i)
+      if (number == LeadingWholeNumber(hostChoices[i])) {
+        *plainOut = minValue + static_cast<double>(i);
+        return true;
+      }
+    return false;
+  }
+
+  if (!used) return false;
+  bool bare = unit.empty();
+  switch (hostFormat) {
+    case ParamHostFormat::Number:
+      if (!bare && unit != Folded(label)) return false;
+      *plainOut = negateDisplay ? -number : number;
+      return true;
+    case ParamHostFormat::Decibels:
+    case ParamHostFormat::DriveDecibels:
+      if (!bare && unit != "db") return false;
+      *plainOut = number;
+      return true;
+    case ParamHostFormat::DecibelsNegated:
+      if (!bare && unit != "db") return false;
+      // Displayed gains are never negative: a bare negative number is the
+      // plain value hosts typed before the display showed the gain.
+      *plainOut = bare && number < 0 ? number : -number;
+      return true;
+    case ParamHostFormat::Percent:
+      if (!bare && unit != "%") return false;
+      *plainOut = number;
+      return true;
+    case ParamHostFormat::Hertz:
+      if (bare || unit == "hz") {
+        *plainOut = number;
+      } else if (unit == "khz" || unit == "k") {
+        *plainOut = number * 1000.0;
+      } else {
+        return false;
+      }
+      return true;
+    case ParamHostFormat::MillisecondsNegated:
+      // Displayed times are never negative: a bare negative number is the
+      // plain value (negated seconds) hosts typed before.
+      if (bare) {
+        *plainOut = number < 0 ? number : -number / 1000.0;
+      } else if (unit == "ms") {
+        *plainOut = -number / 1000.0;
+      } else if (unit == "s") {
+        *plainOut = -number;
+      } else {
+        return false;
+      }
+      return true;
+    case ParamHostFormat::Choices:
+      return false;
+  }
+  return false;
+}

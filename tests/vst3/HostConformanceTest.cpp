@@ -1,0 +1,356 @@
+// Sequences real VST3 hosts and plug-in checkers play that a simple host
+// never does: a bypass that must survive setup calls, state loads the host
+// must hear about, save/reload/save round trips, bus arrangements the
+// plug-in cannot process, and hostile values and texts on every parameter.
+#include <cmath>
+#include <limits>
+
+#include "HostObjects.h"
+
+using namespace host;
+
+namespace {
+
+constexpr ParamID kPreset = 0x70727374;  // 'prst'
+constexpr ParamID kBypass = 0x62706173;  // 'bpas'
+constexpr ParamID kDrive = 0, kGain = 1, kAttack = 2, kRelease = 3, kRatio = 4, kHpf = 5,
+                  kMix = 6, kMidFreq = 7, kMidGain = 8, kHf = 9, kBypassSwitch = 10, kSlam = 11,
+                  kOversampling = 12, kSidechain = 13;
+
+class Vst3Conformance : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(module.Factory(), nullptr);
+    plugin = std::make_unique<Plugin>(module.Factory());
+    ASSERT_NE(plugin->component, nullptr);
+  }
+  void TearDown() override {
+    plugin->component->setActive(false);
+    plugin->component->terminate();
+    EXPECT_EQ(plugin->Release(), 0u);
+  }
+
+  // One stereo block of a constant signal, with the given parameter changes;
+  // returns the first output sample of the left channel.
+  float Process(ParamChanges* changes = nullptr, ParamChanges* outChanges = nullptr) {
+    std::vector<float> l(64, 0.5f), r(64, 0.5f), outL(64), outR(64);
+    float* in[2] = {l.data(), r.data()};
+    float* out[2] = {outL.data(), outR.data()};
+    AudioBusBuffers inBus{}, outBus{};
+    inBus.numChannels = 2;
+    inBus.channelBuffers32 = in;
+    outBus.numChannels = 2;
+    outBus.channelBuffers32 = out;
+    ProcessData data{};
+    data.processMode = kRealtime;
+    data.symbolicSampleSize = kSample32;
+    data.numSamples = 64;
+    data.numInputs = 1;
+    data.inputs = &inBus;
+    data.numOutputs = 1;
+    data.outputs = &outBus;
+    data.inputParameterChanges = changes;
+    data.outputParameterChanges = outChanges;
+    EXPECT_EQ(plugin->processor->process(data), kResultOk);
+    return outL[63];
+  }
+  std::string Text(ParamID id, ParamValue normalized) {
+    String128 text = {};
+    if (plugin->controller->getParamStringByValue(id, normalized, text) != kResultTrue)
+      return "<refused>";
+    return Narrow(text);
+  }
+  // The normalized value a typed text gives, or -1 when it is refused.
+  double Typed(ParamID id, const std::string& typed) {
+    String128 text;
+    Widen(text, typed);
+    ParamValue normalized = -2;
+    if (plugin->controller->getParamValueByString(id, text, normalized) != kResultTrue) return -1;
+    return normalized;
+  }
+  double Plain(ParamID id, const std::string& typed) {
+    return plugin->controller->normalizedParamToPlain(id, Typed(id, typed));
+  }
+
+  Module module;
+  HostApplication hostApp{"Ardour"};
+  std::unique_ptr<Plugin> plugin;
+};
+
+}  // namespace
+
+TEST_F(Vst3Conformance, HostBypassSurvivesSetupCallsAndReactivation) {
+  plugin->Start(&hostApp, 48000, 512);
+  ParamChanges on;
+  on.Add(kBypass, {1.0});
+  Process(&on);
+  // Ardour before an offline bounce: deactivate, new setup, reactivate.
+  ASSERT_EQ(plugin->component->setActive(false), kResultOk);
+  ProcessSetup offline{kOffline, kSample32, 1024, 48000};
+  ASSERT_EQ(plugin->processor->setupProcessing(offline), kResultOk);
+  ASSERT_EQ(plugin->component->setActive(true), kResultOk);
+  EXPECT_FLOAT_EQ(Process(), 0.5f) << "bypassed audio is the input";
+  EXPECT_EQ(plugin->State().at(112), 1) << "the saved project keeps the bypass";
+  // Only the host's parameter changes switch it off again.
+  ParamChanges off;
+  off.Add(kBypass, {0.0});
+  Process(&off);
+  EXPECT_EQ(plugin->State().at(112), 0);
+}
+
+TEST_F(Vst3Conformance, StateLoadsAndPresetChangesAreAnnouncedToTheHost) {
+  ComponentHandler handler;
+  plugin->Start(&hostApp, 48000, 512);
+  ASSERT_EQ(plugin->controller->setComponentHandler(&handler), kResultTrue);
+  std::vector<uint8_t> state = plugin->State();
+  double mix = 30.0;
+  memcpy(state.data() + 8 * kMix, &mix, 8);
+  Stream stream;
+  stream.bytes = state;
+  ASSERT_EQ(plugin->controller->setState(&stream), kResultOk);
+  ASSERT_EQ(handler.restarts.size(), 1u);
+  EXPECT_TRUE(handler.restarts[0] & kParamValuesChanged);
+  EXPECT_DOUBLE_EQ(plugin->controller->getParamNormalized(kMix), 0.3);
+
+  // A refused load changes nothing and announces nothing.
+  Stream cut;
+  cut.bytes.assign(state.begin(), state.begin() + 20);
+  EXPECT_EQ(plugin->controller->setState(&cut), kResultFalse);
+  EXPECT_EQ(handler.restarts.size(), 1u);
+
+  // A preset chosen in the audio thread: the plug-in reports the values it
+  // changed as output parameter changes, the audio thread's way.
+  ParamChanges preset, reported;
+  preset.Add(kPreset, {0.0});
+  Process(&preset, &reported);
+  const ValueQueue* mixQueue = reported.Find(kMix);
+  ASSERT_NE(mixQueue, nullptr);
+  ASSERT_EQ(mixQueue->points.size(), 1u);
+  EXPECT_DOUBLE_EQ(mixQueue->points[0].second, 1.0) << "the preset's MIX";
+  EXPECT_NE(reported.Find(kBypass), nullptr);
+  ParamChanges quiet;
+  Process(nullptr, &quiet);
+  EXPECT_TRUE(quiet.queues.empty()) << "reported once, not every block";
+  plugin->controller->setComponentHandler(nullptr);
+  EXPECT_EQ(handler.refs, 0);
+}
+
+TEST_F(Vst3Conformance, SaveReloadSaveGivesTheSameBytes) {
+  plugin->Start(&hostApp, 48000, 512);
+  ParamChanges changes;
+  changes.Add(kAttack, {0.41}).Add(kMix, {0.333});
+  Process(&changes);
+  std::vector<uint8_t> saved = plugin->State();
+
+  // Ardour reloading a project: a new instance gets the state, then the
+  // host sends every value it read from the controller to the processor.
+  Plugin reloaded(module.Factory());
+  reloaded.Start(&hostApp, 48000, 512);
+  Stream stream;
+  stream.bytes = saved;
+  ASSERT_EQ(reloaded.controller->setState(&stream), kResultOk);
+  ParamChanges echo;
+  for (ParamID id = 0; id < 14; ++id) echo.Add(id, {reloaded.controller->getParamNormalized(id)});
+  {
+    std::vector<float> l(8), r(8), ol(8), orr(8);
+    float* in[2] = {l.data(), r.data()};
+    float* out[2] = {ol.data(), orr.data()};
+    AudioBusBuffers inBus{}, outBus{};
+    inBus.numChannels = outBus.numChannels = 2;
+    inBus.channelBuffers32 = in;
+    outBus.channelBuffers32 = out;
+    ProcessData data{};
+    data.symbolicSampleSize = kSample32;
+    data.numSamples = 8;
+    data.numInputs = data.numOutputs = 1;
+    data.inputs = &inBus;
+    data.outputs = &outBus;
+    data.inputParameterChanges = &echo;
+    ASSERT_EQ(reloaded.processor->process(data), kResultOk);
+  }
+  EXPECT_EQ(reloaded.State(), saved) << "RELEASE at its default and ATTACK/MIX stay exact";
+  reloaded.component->setActive(false);
+  reloaded.component->terminate();
+}
+
+TEST_F(Vst3Conformance, EveryParameterHasATitleAndTheFlagsHostsMapButtonsBy) {
+  ASSERT_EQ(plugin->component->initialize(&hostApp), kResultOk);
+  ParameterInfo info{};
+  ASSERT_EQ(plugin->controller->getParameterInfo(14, info), kResultTrue);
+  EXPECT_EQ(info.id, kOversampling);
+  EXPECT_EQ(Narrow(info.title), "OVERSAMPLING");
+  EXPECT_EQ(info.stepCount, 1);
+  for (int32 i = 0; i < plugin->controller->getParameterCount(); ++i) {
+    ASSERT_EQ(plugin->controller->getParameterInfo(i, info), kResultTrue);
+    EXPECT_FALSE(Narrow(info.title).empty()) << i;
+    if (info.flags & ParameterInfo::kIsList) {
+      EXPECT_GT(info.stepCount, 0) << i;
+    }
+  }
+  ASSERT_EQ(plugin->controller->getParameterInfo(1, info), kResultTrue);
+  EXPECT_EQ(info.id, kBypass);
+  EXPECT_TRUE(info.flags & ParameterInfo::kIsBypass);
+  EXPECT_TRUE(info.flags & ParameterInfo::kCanAutomate);
+  ASSERT_EQ(plugin->controller->getParameterInfo(0, info), kResultTrue);
+  EXPECT_EQ(info.id, kPreset);
+  EXPECT_TRUE(info.flags & ParameterInfo::kIsProgramChange);
+  EXPECT_TRUE(info.flags & ParameterInfo::kIsList);
+  EXPECT_EQ(Text(kPreset, 0.0), "-");
+  EXPECT_EQ(Text(kPreset, 1.0), "-") << "the one preset, whatever the value";
+}
+
+TEST_F(Vst3Conformance, OnlyStereoMainAndOutputWithAMonoOrStereoSidechainAreAccepted) {
+  ASSERT_EQ(plugin->component->initialize(&hostApp), kResultOk);
+  IAudioProcessor* p = plugin->processor;
+  SpeakerArrangement stereo = SpeakerArr::kStereo, mono = SpeakerArr::kMono;
+  SpeakerArrangement cine31 = SpeakerArr::k31Cine, quad = SpeakerArr::k40Music;
+  SpeakerArrangement surround51 = SpeakerArr::k51, surround71 = SpeakerArr::k71Cine;
+
+  for (SpeakerArrangement wide : {cine31, quad}) {
+    SpeakerArrangement ins[2] = {wide, stereo};
+    EXPECT_EQ(p->setBusArrangements(ins, 2, &stereo, 1), kResultFalse) << wide;
+  }
+  for (SpeakerArrangement side : {surround51, surround71, quad, SpeakerArr::kEmpty}) {
+    SpeakerArrangement ins[2] = {stereo, side};
+    EXPECT_EQ(p->setBusArrangements(ins, 2, &stereo, 1), kResultFalse) << side;
+  }
+  SpeakerArrangement ins[2] = {stereo, stereo};
+  SpeakerArrangement twoOuts[2] = {stereo, stereo};
+  EXPECT_EQ(p->setBusArrangements(ins, 2, twoOuts, 2), kResultFalse);
+  EXPECT_EQ(p->setBusArrangements(ins, 2, &mono, 1), kResultFalse);
+
+  // Nothing refused changed a bus; stereo is always accepted again, as is a
+  // mono sidechain.
+  SpeakerArrangement arr = 0;
+  ASSERT_EQ(p->getBusArrangement(kInput, 0, arr), kResultTrue);
+  EXPECT_EQ(arr, stereo);
+  ASSERT_EQ(p->getBusArrangement(kInput, 1, arr), kResultTrue);
+  EXPECT_EQ(arr, stereo);
+  EXPECT_EQ(p->setBusArrangements(ins, 2, &stereo, 1), kResultOk);
+  SpeakerArrangement monoSide[2] = {stereo, mono};
+  EXPECT_EQ(p->setBusArrangements(monoSide, 2, &stereo, 1), kResultOk);
+  EXPECT_EQ(p->setBusArrangements(ins, 2, &stereo, 1), kResultOk);
+  ASSERT_EQ(p->getBusArrangement(kInput, 1, arr), kResultTrue);
+  EXPECT_EQ(arr, stereo);
+}
+
+TEST_F(Vst3Conformance, ParametersShowMusiciansUnitsAndAcceptWhatTheyShow) {
+  ASSERT_EQ(plugin->component->initialize(&hostApp), kResultOk);
+  IEditController* ec = plugin->controller;
+  auto units = [&](ParamID id) {
+    ParameterInfo info{};
+    for (int32 i = 0; i < ec->getParameterCount(); ++i)
+      if (ec->getParameterInfo(i, info) == kResultTrue && info.id == id) return Narrow(info.units);
+    return std::string("<none>");
+  };
+  auto textOfPlain = [&](ParamID id, double plain) {
+    return Text(id, ec->plainParamToNormalized(id, plain));
+  };
+  EXPECT_EQ(units(kGain), "dB");
+  EXPECT_EQ(units(kAttack), "ms");
+  EXPECT_EQ(units(kHpf), "Hz");
+  EXPECT_EQ(units(kMix), "%");
+  EXPECT_EQ(units(kMidFreq), "") << "the text says Hz or kHz";
+  EXPECT_EQ(units(kRatio), "");
+
+  EXPECT_EQ(textOfPlain(kAttack, -0.0004), "0.40");
+  EXPECT_EQ(textOfPlain(kRelease, -0.4), "400");
+  EXPECT_EQ(textOfPlain(kGain, 6), "+6.00");
+  EXPECT_EQ(textOfPlain(kGain, -3), "-3.00");
+  EXPECT_EQ(textOfPlain(kGain, 0), "0.00");
+  EXPECT_EQ(textOfPlain(kHf, -16), "+16.00") << "the shelf gain";
+  EXPECT_EQ(textOfPlain(kMidFreq, 2500), "2.50 kHz");
+  EXPECT_EQ(textOfPlain(kMidFreq, 500), "500.0 Hz");
+  EXPECT_EQ(textOfPlain(kRatio, 1), "8:1");
+  EXPECT_EQ(textOfPlain(kRatio, 3), "20:1");
+  EXPECT_EQ(textOfPlain(kBypassSwitch, 1), "On");
+  EXPECT_EQ(textOfPlain(kSlam, 0), "Off");
+  EXPECT_EQ(textOfPlain(kSidechain, 1), "INT");
+  EXPECT_EQ(textOfPlain(kSidechain, 0), "EXT");
+  EXPECT_EQ(textOfPlain(kOversampling, 1), "16x");
+  EXPECT_EQ(Text(kBypass, 1.0), "on");
+
+  // Typed back, with or without the unit, and the plain numbers of before.
+  EXPECT_NEAR(Plain(kAttack, "0.8ms"), -0.0008, 1e-15);
+  EXPECT_NEAR(Plain(kAttack, "0.8"), -0.0008, 1e-15);
+  EXPECT_NEAR(Plain(kAttack, "-0.0005"), -0.0005, 1e-15);
+  EXPECT_NEAR(Plain(kRelease, "150 ms"), -0.15, 1e-12);
+  EXPECT_NEAR(Plain(kRelease, "0.2 s"), -0.2, 1e-12);
+  EXPECT_NEAR(Plain(kMidFreq, "2.5kHz"), 2500, 1e-9);
+  EXPECT_NEAR(Plain(kMidFreq, "2500"), 2500, 1e-9);
+  EXPECT_NEAR(Plain(kHpf, "120 Hz"), 120, 1e-9);
+  EXPECT_NEAR(Plain(kGain, "+6 dB"), 6, 1e-9);
+  EXPECT_NEAR(Plain(kHf, "+4dB"), -4, 1e-9);
+  EXPECT_NEAR(Plain(kHf, "-4"), -4, 1e-9) << "the old plain value";
+  EXPECT_NEAR(Plain(kMix, "12.5 %"), 12.5, 1e-9);
+  EXPECT_NEAR(Plain(kDrive, "18 dB"), 18, 1e-9);
+  EXPECT_EQ(Plain(kRatio, "8:1"), 1);
+  EXPECT_EQ(Plain(kRatio, "20"), 3);
+  EXPECT_EQ(Plain(kRatio, "2"), 2) << "the step number of before";
+  EXPECT_EQ(Plain(kSlam, "on"), 1);
+  EXPECT_EQ(Plain(kSidechain, "ext"), 0);
+  EXPECT_EQ(Plain(kOversampling, "16x"), 1);
+  EXPECT_EQ(Plain(kOversampling, "4x"), 0);
+}
+
+TEST_F(Vst3Conformance, TextsThatAreNotAValueAreRefused) {
+  ASSERT_EQ(plugin->component->initialize(&hostApp), kResultOk);
+  EXPECT_EQ(Typed(kDrive, "on"), -1);
+  EXPECT_EQ(Typed(kMix, "abc"), -1);
+  EXPECT_EQ(Typed(kMix, "0x10"), -1);
+  EXPECT_EQ(Typed(kMix, "12 Hz"), -1);
+  EXPECT_EQ(Typed(kGain, "1e999"), -1);
+  EXPECT_EQ(Typed(kBypassSwitch, "0.5"), -1) << "not a step";
+  EXPECT_EQ(Typed(kRatio, "2.5"), -1);
+  EXPECT_EQ(Typed(kOversampling, "0.7"), -1);
+  EXPECT_EQ(Typed(kRatio, "5:1"), -1);
+  for (const char* text : {"2", "-1", "nan", "1e999", "inf", ""})
+    EXPECT_EQ(Typed(kPreset, text), -1) << text;
+  EXPECT_EQ(Typed(kPreset, "0"), 0.0);
+  EXPECT_EQ(Typed(kPreset, "-"), 0.0);
+}
+
+TEST_F(Vst3Conformance, NormalizedValuesFromTheHostStayWithinZeroToOne) {
+  ASSERT_EQ(plugin->component->initialize(&hostApp), kResultOk);
+  IEditController* ec = plugin->controller;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double hostile[] = {nan, -1.0, 2.0, 3e9, -1e300, std::numeric_limits<double>::infinity()};
+  std::vector<ParamID> ids = {kPreset, kBypass};
+  for (ParamID id = 0; id < 14; ++id) ids.push_back(id);
+  for (ParamID id : ids) {
+    double lowest = ec->normalizedParamToPlain(id, 0.0);
+    double highest = ec->normalizedParamToPlain(id, 1.0);
+    for (double v : hostile) {
+      double plain = ec->normalizedParamToPlain(id, v);
+      EXPECT_TRUE(plain >= std::min(lowest, highest) && plain <= std::max(lowest, highest))
+          << id << " " << v << " -> " << plain;
+      double back = ec->plainParamToNormalized(id, v);
+      EXPECT_TRUE(back >= 0.0 && back <= 1.0) << id << " " << v;
+    }
+    double before = ec->getParamNormalized(id);
+    EXPECT_EQ(ec->setParamNormalized(id, nan), kResultFalse) << id;
+    EXPECT_EQ(ec->getParamNormalized(id), before);
+    String128 text;
+    EXPECT_EQ(ec->getParamStringByValue(id, nan, text), kResultFalse) << id;
+  }
+}
+
+TEST_F(Vst3Conformance, StateLoadsAreAllOrNothing) {
+  ASSERT_EQ(plugin->component->initialize(&hostApp), kResultOk);
+  std::vector<uint8_t> original = plugin->State();
+  std::vector<uint8_t> changed = original;
+  double mix = 40.0;
+  memcpy(changed.data() + 8 * kMix, &mix, 8);
+  changed[112] = 1;
+  for (size_t size = 112; size < 116; ++size) {
+    Stream cut;
+    cut.bytes.assign(changed.begin(), changed.begin() + static_cast<long>(size));
+    EXPECT_EQ(plugin->controller->setState(&cut), kResultFalse) << size;
+    EXPECT_EQ(plugin->State(), original) << size;
+    EXPECT_DOUBLE_EQ(plugin->controller->getParamNormalized(kMix), 1.0) << size;
+  }
+  Stream whole;
+  whole.bytes = changed;
+  EXPECT_EQ(plugin->controller->setState(&whole), kResultOk);
+  EXPECT_EQ(plugin->State(), changed);
+}
