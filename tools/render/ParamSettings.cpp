@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace render {
 namespace {
@@ -22,16 +23,32 @@ bool LooksHexadecimal(const std::string& text) {
   return i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X');
 }
 
-// Whether `value` lies in the range, with the range's own rounding: a value
-// written as the range end shows (or computes to, within rounding) is in it.
-bool InsideRange(const ParamDescription& param, double value) {
-  const double low = std::min(param.minValue, param.maxValue);
-  const double high = std::max(param.minValue, param.maxValue);
-  const double slack = 1e-9 * std::max({std::fabs(low), std::fabs(high), 1.0});
-  if (value >= low - slack && value <= high + slack) return true;
-  double shownMin = 0, shownMax = 0;
-  return (ParseDisplayNumber(param.minText, shownMin) && value == shownMin) ||
-         (ParseDisplayNumber(param.maxText, shownMax) && value == shownMax);
+bool AtRangeEnd(double normalized) { return normalized <= 1e-9 || normalized >= 1.0 - 1e-9; }
+
+// Whether a text the plug-in clamped to a range end lies beyond it, found
+// with the plug-in's own text entry: the same text with its number nudged a
+// millionth either way still lands on the end when the value is beyond it,
+// while one of them lands inside when the value is the end itself. A text
+// whose nudged forms the plug-in does not read ("20:1") is not judged.
+bool BeyondRange(PluginHost& host, const ParamDescription& param, const std::string& text) {
+  const size_t start = text.find_first_not_of(" \t");
+  if (start == std::string::npos) return false;
+  const char* begin = text.c_str() + start;
+  char* end = nullptr;
+  const double number = std::strtod(begin, &end);
+  if (end == begin || !std::isfinite(number)) return false;
+  const std::string suffix = end;
+  const double delta = std::max(std::fabs(number) * 1e-6, 1e-9);
+  bool judged = false;
+  for (double nudged : {number - delta, number + delta}) {
+    char digits[64];
+    snprintf(digits, sizeof(digits), "%.17g", nudged);
+    double normalized = 0;
+    if (!host.ParseText(param.index, digits + suffix, normalized)) continue;
+    if (!AtRangeEnd(normalized)) return false;
+    judged = true;
+  }
+  return judged;
 }
 
 }  // namespace
@@ -92,42 +109,26 @@ bool ApplySetting(PluginHost& host, const std::vector<ParamDescription>& params,
     return false;
   }
   const std::string shownName = ShownName(*param);
-  const std::string expected =
-      " (expected " +
-      (param->numeric ? "a number from " + param->minText + " to " + param->maxText
-                      : param->minText + " .. " + param->maxText) +
-      ")";
+  const std::string expected = " (expected a value from " + param->minText + " to " + param->maxText + ")";
   if (LooksHexadecimal(valueText)) {
     failure = {kExitUsage, "'" + valueText + "' is not a value for " + shownName +
                                ": hexadecimal numbers are not accepted" + expected};
     return false;
   }
-  double value = 0;
-  if (param->numeric && ParsePlainNumber(valueText, value)) {
-    if (!InsideRange(*param, value)) {
-      const double clamped = std::clamp(value, std::min(param->minValue, param->maxValue),
-                                        std::max(param->minValue, param->maxValue));
-      Warn(shownName + "=" + valueText + " is outside " + param->minText + " .. " + param->maxText +
-           "; using " + FormatValue(clamped));
-      value = clamped;
-    }
-    if (param->integerValued && value != std::round(value)) {
-      Warn(shownName + " takes whole numbers; using " + FormatValue(std::round(value)) + " for " + valueText);
-      value = std::round(value);
-    }
-    if (!host.SetParameter(param->index, value, error)) {
-      failure = {kExitUsage, "cannot set " + shownName + " to " + valueText + ": " + error};
-      return false;
-    }
-    return true;
+  double normalized = 0;
+  if (!host.ParseText(param->index, valueText, normalized)) {
+    failure = {kExitUsage, "'" + valueText + "' is not a value for " + shownName + expected};
+    return false;
   }
-  // Units, words and display texts: the plug-in's own text entry decides;
-  // for a parameter shown as a number, the text must at least start with one.
-  double leading = 0;
-  const bool startsWithNumber = ParseDisplayNumber(valueText, leading) && !LooksHexadecimal(valueText);
-  if ((!param->numeric || startsWithNumber) && host.SetParameterText(param->index, valueText, error)) return true;
-  failure = {kExitUsage, "'" + valueText + "' is not a value for " + shownName + expected};
-  return false;
+  if (AtRangeEnd(normalized) && BeyondRange(host, *param, valueText)) {
+    Warn(shownName + "=" + valueText + " is outside " + param->minText + " .. " + param->maxText + "; using " +
+         (normalized < 0.5 ? param->minText : param->maxText));
+  }
+  if (!host.SetParameterText(param->index, valueText, error)) {
+    failure = {kExitUsage, "cannot set " + shownName + " to " + valueText + ": " + error};
+    return false;
+  }
+  return true;
 }
 
 double MakeupGainDb(const std::vector<ParamDescription>& params) {
@@ -145,21 +146,23 @@ double MakeupGainDb(const std::vector<ParamDescription>& params) {
 void ListParams(PluginHost& host) {
   const std::vector<ParamDescription> params = host.Parameters();
   printf("%s (%s), %zu parameters:\n", host.PluginName().c_str(), host.FormatName(), params.size());
-  printf("  %-3s %-14s %-20s %-10s %-10s %s\n", "#", "name", "range", "default", "current", "unit");
+  std::vector<std::vector<std::string>> rows = {{"#", "name", "range", "default", "current"}};
   for (const auto& p : params) {
-    std::string name = p.name.empty() ? std::string(kUnnamedAlias) + "*" : p.name;
-    std::string index = std::to_string(p.id);
-    std::string range = p.minText + " .. " + p.maxText;
-    printf("  %-3s %-14s %-20s %-10s %-10s %s\n", index.c_str(), name.c_str(), range.c_str(),
-           p.defaultText.c_str(), p.currentText.c_str(), p.unit.c_str());
+    rows.push_back({std::to_string(p.id), ShownName(p), p.minText + " .. " + p.maxText, p.defaultText, p.currentText});
   }
-  for (const auto& p : params) {
-    if (p.name.empty()) {
-      printf("  * parameter %u has no name of its own: it is the oversampling switch, set it with "
-             "--set %s=0|1\n",
-             p.id, kUnnamedAlias);
+  std::vector<size_t> widths(rows[0].size(), 0);
+  for (const auto& row : rows) {
+    for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  }
+  for (const auto& row : rows) {
+    std::string line = " ";
+    for (size_t c = 0; c < row.size(); ++c) {
+      line += " " + row[c];
+      if (c + 1 < row.size()) line += std::string(widths[c] - row[c].size() + 1, ' ');
     }
+    printf("%s\n", line.c_str());
   }
+  printf("Values are set as shown, with or without the unit (--set ATTACK=0.8ms, RATIO=8:1, SLAM=on).\n");
 }
 
 }  // namespace render
