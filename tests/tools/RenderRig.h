@@ -47,21 +47,25 @@ class ScratchFolder {
   ~ScratchFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
   const std::string& Path() const { return path_; }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    if (DIR* dir = opendir(path_.c_str())) {
-      while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.insert(name);
-      }
-      closedir(dir);
-    }
-    return names;
-  }
+  std::set<std::string> Names() const;
 
  private:
   std::string path_;
 };
+
+inline std::set<std::string> ScratchFolderNames(const std::string& path) {
+  std::set<std::string> names;
+  if (DIR* dir = opendir(path.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+inline std::set<std::string> ScratchFolder::Names() const { return ScratchFolderNames(path_); }
 
 inline bool WriteAudio(const std::string& path, const Audio& audio, int subtype = SF_FORMAT_FLOAT,
                        int container = SF_FORMAT_WAV) {

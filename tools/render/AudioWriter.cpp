@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -118,7 +119,12 @@ void AudioFileWriter::CopyMetadata(const AudioFileInfo& source) {
   for (const auto& [kind, text] : source.strings) sf_set_string(file, kind, text.c_str());
   if (!source.broadcastInfo.empty() && HoldsBroadcastInfo(encoding_.container)) {
     std::vector<uint8_t> copy(source.broadcastInfo);
-    sf_command(file, SFC_SET_BROADCAST_INFO, copy.data(), static_cast<int>(copy.size()));
+    // libsndfile takes the fixed part plus the coding history actually used.
+    SF_BROADCAST_INFO head;
+    memcpy(&head, copy.data(), std::min(copy.size(), sizeof(head)));
+    const size_t used = offsetof(SF_BROADCAST_INFO, coding_history) + head.coding_history_size;
+    const size_t size = std::min(copy.size(), std::max(sizeof(SF_BROADCAST_INFO), used));
+    sf_command(file, SFC_SET_BROADCAST_INFO, copy.data(), static_cast<int>(size));
   }
 }
 

@@ -27,7 +27,8 @@ bool AtRangeEnd(double normalized) { return normalized <= 1e-9 || normalized >= 
 
 // Whether a text the plug-in clamped to a range end lies beyond it, found
 // with the plug-in's own text entry: the same text with its number nudged a
-// millionth either way still lands on the end when the value is beyond it,
+// ten-thousandth either way (VST2 reports positions in single precision)
+// still lands on the end when the value is beyond it,
 // while one of them lands inside when the value is the end itself. A text
 // whose nudged forms the plug-in does not read ("20:1") is not judged.
 bool BeyondRange(PluginHost& host, const ParamDescription& param, const std::string& text) {
@@ -38,7 +39,7 @@ bool BeyondRange(PluginHost& host, const ParamDescription& param, const std::str
   const double number = std::strtod(begin, &end);
   if (end == begin || !std::isfinite(number)) return false;
   const std::string suffix = end;
-  const double delta = std::max(std::fabs(number) * 1e-6, 1e-9);
+  const double delta = std::max(std::fabs(number) * 1e-4, 1e-4);
   bool judged = false;
   for (double nudged : {number - delta, number + delta}) {
     char digits[64];
