@@ -502,7 +502,7 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
   PendingSet pending;
   if (!job.plotPng.empty()) {
     const std::string title = std::string("Kestrune ") + host->FormatName() + ": " + inputName;
-    if (!DrawLevelPlot(levels, title).WritePng(pending.Add(job.plotTarget), error)) {
+    if (!DrawLevelPlot(levels, title).WritePng(pending.Add(job.plotTarget))) {
       failure = {kExitOutput, "cannot write '" + job.plotPng + "'"};
       return failure.status;
     }
