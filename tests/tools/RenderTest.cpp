@@ -344,6 +344,13 @@ const Refusal kRefusals[] = {
      "FLAC cannot hold 32-bit float samples"},
     {"PresetOfAnotherFormat", {"in.wav", "--preset", "three.wav", "--module", "@VST3"}, 3, "is not a VST3 Kestrune state"},
     {"UnknownOption", {"in.wav", "--louder"}, 2, "unknown option '--louder'"},
+    {"HexadecimalValue", {"in.wav", "--set", "OUTPUT=0x10", "--module", "@VST3"}, 2,
+     "'0x10' is not a value for OUTPUT: hexadecimal numbers are not accepted"},
+    {"ValueWithAForeignUnit", {"in.wav", "--set", "ATTACK=3Hz", "--module", "@VST2"}, 2,
+     "'3Hz' is not a value for ATTACK (expected a value from 1.00 ms to 0.00 ms)"},
+    {"NoPicturesWithAPictureName", {"in.wav", "--no-pictures", "--plot-png", "p.png", "--module", "@VST3"}, 2,
+     "--no-pictures contradicts --plot-png"},
+    {"StandardInputTwice", {"-", "-", "--module", "@VST3"}, 2, "standard input ('-') can be read only once"},
 };
 
 INSTANTIATE_TEST_SUITE_P(BadInput, RenderRefuses, ::testing::ValuesIn(kRefusals),
