@@ -136,8 +136,10 @@ inline std::string Slurp(const std::string& path) {
   return text.str();
 }
 
-// Starts kestrune-render in `folder` without waiting; its output is dropped.
-inline pid_t SpawnRender(const ScratchFolder& folder, const std::vector<std::string>& args) {
+// Starts kestrune-render in `folder` without waiting; its output is dropped,
+// its stderr too unless `errPath` names a file for it.
+inline pid_t SpawnRender(const ScratchFolder& folder, const std::vector<std::string>& args,
+                         const std::string& errPath = "/dev/null") {
   std::vector<std::string> all = {KESTRUNE_RENDER};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -146,7 +148,7 @@ inline pid_t SpawnRender(const ScratchFolder& folder, const std::vector<std::str
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   char previous[4096];
   pid_t pid = -1;
   if (getcwd(previous, sizeof(previous)) && chdir(folder.Path().c_str()) == 0) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 
+#include "PendingFile.h"
 #include "RenderRig.h"
 
 namespace {
@@ -96,6 +97,15 @@ const Collision kCollisions[] = {
 
 INSTANTIATE_TEST_SUITE_P(Outputs, RenderRefusesCollision, ::testing::ValuesIn(kCollisions),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RenderSafety, EveryOutputGetsATemporaryFileOfItsOwnBesideIt) {
+  const std::string first = render::PendingPathFor("take/out.wav");
+  const std::string second = render::PendingPathFor("take/out.wav");
+  EXPECT_NE(first, second);
+  for (const std::string& pending : {first, second}) {
+    EXPECT_EQ(pending.rfind("take/.out.wav.partial-", 0), 0u) << pending;
+  }
+}
 
 TEST(RenderSafety, ClosedPipeOnStderrEndsTheRunBySigpipeWithoutAPartialFile) {
   ScratchFolder folder;

@@ -221,23 +221,30 @@ TEST(RenderDefault, ProgressBarOnRequestEndsAtFullAndIsClearedFromTheLine) {
   EXPECT_TRUE(run.out.empty()) << run.out;  // quiet: no summary
 }
 
-TEST(RenderDefault, InterruptedRenderLeavesNoFileBehind) {
+TEST(RenderDefault, InterruptedRenderLeavesNoFileBehindAndEndsTheProgressLine) {
   ScratchFolder folder;
   ASSERT_TRUE(WriteAudio(folder / "long.wav", TestSignal(60.0)));
+  const std::string errPath = folder.Path() + ".stderr";
   // One-frame blocks keep the render busy for a while.
-  pid_t pid = SpawnRender(folder, {"long.wav", "--block", "1", "--module", kVst3Bundle});
+  pid_t pid = SpawnRender(folder, {"long.wav", "--block", "1", "--progress", "--module", kVst3Bundle}, errPath);
   ASSERT_GT(pid, 0);
   bool writing = false;
   for (int i = 0; i < 500 && !writing; ++i) {
     for (const std::string& name : folder.Names()) writing = writing || name.find(".partial-") != std::string::npos;
+    writing = writing && !Slurp(errPath).empty();  // and the bar is drawn
     if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   kill(pid, SIGINT);
   int status = 0;
   waitpid(pid, &status, 0);
+  const std::string err = Slurp(errPath);
+  unlink(errPath.c_str());
   ASSERT_TRUE(writing) << "the render never started writing";
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
   EXPECT_EQ(folder.Names(), std::set<std::string>{"long.wav"});
+  // The shell's prompt starts on a line of its own.
+  ASSERT_FALSE(err.empty());
+  EXPECT_EQ(err.back(), '\n') << err;
 }
 
 TEST(RenderDefault, OutputKeepsTheInputEncodingWhereTheOutputTypeAllowsIt) {

@@ -146,6 +146,10 @@ bool PlanJobs(Options& options, std::vector<Job>& jobs, Failure& failure) {
   for (const std::string& input : inputs) {
     Job job;
     job.input = input;
+    if (options.listParams) {  // nothing is rendered
+      jobs.push_back(job);
+      continue;
+    }
     const bool typed = !options.outputType.empty();
     const std::string inputExt = !input.empty() && input != "-" && ContainerForPath(input) ? ExtensionOf(input) : ".wav";
     const std::string ext = typed ? ExtensionForType(options.outputType) : inputExt;
