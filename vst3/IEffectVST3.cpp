@@ -305,7 +305,7 @@ void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes) {
     if (id == kBypassParamId) {
       SetBypassed(value > 0.5);
     } else if (id == kPresetParamId) {
-      if (ApplyPreset(static_cast<int>(value * PresetCount()))) presetAppliedInBlock_ = true;
+      if (ApplyPreset(PresetIndexFor(value))) presetAppliedInBlock_ = true;
     } else if (id < static_cast<ParamID>(ParamCount())) {
       int index = static_cast<int>(id);
       ParamAt(index)->SetFromNormalized(value);
