@@ -86,21 +86,66 @@ TEST(LevelPlot, AxisStepsAreRoundAndFitTheTickBudget) {
   }
 }
 
-TEST(LevelPlot, DrawsTheReductionBelowTheZeroLineWhereTheOutputDropped) {
+bool Reddish(const Rgba& c) { return c.r > c.g + 0.15f && c.r > c.b + 0.15f; }
+
+TEST(LevelPlot, DrawsTheLevelChangeBelowTheZeroLineWhereTheOutputDropped) {
   LevelAnalysis levels(48000);
-  Feed(levels, 1.0, 0.5, 1.0);   // no reduction in the first half
-  Feed(levels, 1.0, 0.5, 0.25);  // 12 dB in the second
+  Feed(levels, 1.0, 0.5, 1.0);   // no change in the first half
+  Feed(levels, 1.0, 0.5, 0.25);  // 12 dB less in the second
   levels.Finish();
-  render::Canvas plot = render::DrawLevelPlot(levels, "test");
+  Canvas plot = render::DrawLevelPlot(levels, "test");
   EXPECT_EQ(plot.Width(), render::kPlotWidth);
   EXPECT_EQ(plot.Height(), render::kPlotHeight);
   // Just below the zero line of the lower panel: red fill only on the right.
-  auto reddish = [&](int x) {
-    render::Color c = plot.Pixel(x, 445);
-    return c.r > c.g + 40 && c.r > c.b + 40;
-  };
-  EXPECT_FALSE(reddish(84 + 200));
-  EXPECT_TRUE(reddish(84 + 900));
+  const int y = render::PlotLayout::kChangeTop + 13;
+  EXPECT_FALSE(Reddish(plot.Pixel(render::PlotLayout::kLeft + 200, y)));
+  EXPECT_TRUE(Reddish(plot.Pixel(render::PlotLayout::kLeft + 900, y)));
+}
+
+TEST(LevelPlot, MarksFullScaleAndWhereTheOutputWentBeyondIt) {
+  LevelAnalysis levels(48000);
+  Feed(levels, 1.0, 0.5, 1.0);
+  Feed(levels, 1.0, 0.5, 3.0);  // peaks at 1.5: clipped in an integer file
+  levels.Finish();
+  ASSERT_EQ(levels.ClippedWindows().size(), 200u);
+  EXPECT_EQ(levels.ClippedWindows()[50], 0);
+  EXPECT_EQ(levels.ClippedWindows()[150], 1);
+  Canvas plot = render::DrawLevelPlot(levels, "test");
+  const int y = render::PlotLayout::kLevelTop + 4;
+  EXPECT_FALSE(Reddish(plot.Pixel(render::PlotLayout::kLeft + 200, y)));
+  EXPECT_TRUE(Reddish(plot.Pixel(render::PlotLayout::kLeft + 900, y)));
+  // A bright 0 dBFS line runs across the panel, below its top (+6 dBFS).
+  int fullScaleRows = 0;
+  for (int row = render::PlotLayout::kLevelTop + 2; row < render::PlotLayout::kLevelBottom; ++row) {
+    const Rgba c = plot.Pixel(render::PlotLayout::kLeft + 300, row);
+    fullScaleRows += c.r > 0.9f && c.g > 0.9f && c.b > 0.9f;
+  }
+  EXPECT_EQ(fullScaleRows, 1);
+}
+
+TEST(LevelPlot, LevelScaleReachesDownAsFarAsTheMaterial) {
+  LevelAnalysis loud(48000), quiet(48000), withSilence(48000);
+  Feed(loud, 1.0, 0.5, 0.5);                     // about -9 dBFS
+  Feed(quiet, 1.0, 0.0005, 0.0005);              // about -69 dBFS
+  Feed(withSilence, 1.0, 0.5, 0.5);
+  Feed(withSilence, 1.0, 0.0, 0.0);              // digital silence does not count
+  for (LevelAnalysis* levels : {&loud, &quiet, &withSilence}) levels->Finish();
+  EXPECT_EQ(render::LevelFloorDb(loud, 0), -24.0);  // at most 24 dB below the top, never closer
+  EXPECT_LE(render::LevelFloorDb(quiet, 0), -72.0);
+  EXPECT_GT(render::LevelFloorDb(quiet, 0), -90.0);
+  EXPECT_EQ(render::LevelFloorDb(withSilence, 0), -24.0);
+}
+
+TEST(LevelPlot, TimeLabelsOfNeighbouringTicksDifferOnShortFiles) {
+  for (double span : {0.0005, 0.003, 0.012, 0.25, 8.0, 3600.0}) {
+    const double step = render::NiceTickStep(span, 12);
+    for (int i = 0; i * step <= span; ++i) {
+      EXPECT_NE(render::TickLabel(i * step, step), render::TickLabel((i + 1) * step, step)) << span;
+    }
+  }
+  EXPECT_EQ(render::TickLabel(0.0015, 0.0005), "0.0015");
+  EXPECT_EQ(render::TickLabel(2.0, 1.0), "2");
+  EXPECT_EQ(render::TickLabel(-0.0, 0.5), "0.0");
 }
 
 }  // namespace

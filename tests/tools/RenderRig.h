@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -46,21 +47,25 @@ class ScratchFolder {
   ~ScratchFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
   const std::string& Path() const { return path_; }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    if (DIR* dir = opendir(path_.c_str())) {
-      while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.insert(name);
-      }
-      closedir(dir);
-    }
-    return names;
-  }
+  std::set<std::string> Names() const;
 
  private:
   std::string path_;
 };
+
+inline std::set<std::string> ScratchFolderNames(const std::string& path) {
+  std::set<std::string> names;
+  if (DIR* dir = opendir(path.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+inline std::set<std::string> ScratchFolder::Names() const { return ScratchFolderNames(path_); }
 
 inline bool WriteAudio(const std::string& path, const Audio& audio, int subtype = SF_FORMAT_FLOAT,
                        int container = SF_FORMAT_WAV) {
@@ -131,8 +136,10 @@ inline std::string Slurp(const std::string& path) {
   return text.str();
 }
 
-// Starts kestrune-render in `folder` without waiting; its output is dropped.
-inline pid_t SpawnRender(const ScratchFolder& folder, const std::vector<std::string>& args) {
+// Starts kestrune-render in `folder` without waiting; its output is dropped,
+// its stderr too unless `errPath` names a file for it.
+inline pid_t SpawnRender(const ScratchFolder& folder, const std::vector<std::string>& args,
+                         const std::string& errPath = "/dev/null") {
   std::vector<std::string> all = {KESTRUNE_RENDER};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -141,7 +148,7 @@ inline pid_t SpawnRender(const ScratchFolder& folder, const std::vector<std::str
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   char previous[4096];
   pid_t pid = -1;
   if (getcwd(previous, sizeof(previous)) && chdir(folder.Path().c_str()) == 0) {
@@ -152,8 +159,10 @@ inline pid_t SpawnRender(const ScratchFolder& folder, const std::vector<std::str
   return pid;
 }
 
-// Runs kestrune-render with `args` in `folder`, capturing its output.
-inline RunResult RunRender(const ScratchFolder& folder, const std::vector<std::string>& args) {
+// Runs kestrune-render with `args` in `folder`, capturing its output;
+// standard input comes from `stdinPath` when given.
+inline RunResult RunRender(const ScratchFolder& folder, const std::vector<std::string>& args,
+                           const std::string& stdinPath = "") {
   const std::string outPath = folder.Path() + "/../" + "render-stdout-" + std::to_string(getpid());
   const std::string errPath = folder.Path() + "/../" + "render-stderr-" + std::to_string(getpid());
   std::vector<std::string> all = {KESTRUNE_RENDER};
@@ -165,6 +174,7 @@ inline RunResult RunRender(const ScratchFolder& folder, const std::vector<std::s
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!stdinPath.empty()) posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
   RunResult result;
   // The tool writes relative output names into the current folder.
   char previous[4096];
@@ -182,6 +192,61 @@ inline RunResult RunRender(const ScratchFolder& folder, const std::vector<std::s
   unlink(outPath.c_str());
   unlink(errPath.c_str());
   return result;
+}
+
+// Runs kestrune-render with its stderr going into a pipe whose reading end
+// is already closed, as in `kestrune-render ... 2>&1 | head -c 0`; returns
+// the wait status.
+inline int RunRenderIntoClosedPipe(const ScratchFolder& folder, const std::vector<std::string>& args) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  close(fds[0]);
+  std::vector<std::string> all = {KESTRUNE_RENDER};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+  // The test runner may ignore SIGPIPE; the tool must get the default.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  char previous[4096];
+  pid_t pid = -1;
+  if (getcwd(previous, sizeof(previous)) && chdir(folder.Path().c_str()) == 0) {
+    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid = -1;
+    if (chdir(previous) != 0) pid = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(fds[1]);
+  int status = -1;
+  if (pid > 0) waitpid(pid, &status, 0);
+  return status;
+}
+
+// Sets the total-samples field of a FLAC file's STREAMINFO block (0 means
+// "unknown"), and optionally cuts the file to `keepBytes`.
+inline bool SetFlacTotalSamples(const std::string& path, uint64_t total, size_t keepBytes = 0) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 26 || bytes.compare(0, 4, "fLaC") != 0) return false;
+  // Bytes 18..25: 20 bits sample rate, 3 channels, 5 bits per sample, 36 total samples.
+  uint64_t field = 0;
+  for (int i = 18; i < 26; ++i) field = (field << 8) | static_cast<unsigned char>(bytes[static_cast<size_t>(i)]);
+  field = (field & ~((uint64_t{1} << 36) - 1)) | (total & ((uint64_t{1} << 36) - 1));
+  for (int i = 25; i >= 18; --i, field >>= 8) bytes[static_cast<size_t>(i)] = static_cast<char>(field & 0xFF);
+  if (keepBytes) bytes.resize(std::min(keepBytes, bytes.size()));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return static_cast<bool>(out);
 }
 
 // Width and height from a PNG file's header; false if it is not a PNG.

@@ -1,10 +1,11 @@
-// Audio files for kestrune-render: reading WAV, AIFF and FLAC through
-// libsndfile into planar double buffers, and writing the result so that a
-// failed render never leaves a partial file behind.
+// Audio files for kestrune-render: the sample encodings and containers it
+// handles, and what it learns about a file besides its samples. Reading and
+// writing are in AudioReader.h and AudioWriter.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace render {
@@ -24,18 +25,28 @@ struct AudioBuffer {
 // The sample encoding of an output file.
 enum class SampleFormat { Pcm16, Pcm24, Pcm32, Float, Double };
 
-// What was read, besides the samples: the file's own encoding, so the output
-// can keep it when the output container allows.
+// What a file holds besides its samples. `claimedFrames` is what the header
+// says, -1 when it says nothing; it is never trusted for more than a
+// progress estimate.
 struct AudioFileInfo {
   int majorFormat = 0;        // libsndfile SF_FORMAT_* container
   int subtype = 0;            // libsndfile SF_FORMAT_* encoding
   std::string description;    // e.g. "WAV, 24-bit PCM"
+  int channels = 0;
+  double sampleRate = 0;
+  int64_t claimedFrames = -1;
+  // Text metadata as (SF_STR_* kind, text) and a broadcast-wave 'bext'
+  // chunk as libsndfile hands it over (empty when there is none).
+  std::vector<std::pair<int, std::string>> strings;
+  std::vector<uint8_t> broadcastInfo;
 };
 
-// Reads a whole file. On failure returns false and sets `error` to a
-// phrase that completes "input 'name' ...", e.g. "does not exist".
-bool ReadAudioFile(const std::string& path, AudioBuffer& audio, AudioFileInfo& info,
-                   std::string& error);
+// "WAV, 24-bit PCM" for a libsndfile format.
+std::string DescribeFormat(int format);
+// The libsndfile subtype that stores `format`.
+int SubtypeFor(SampleFormat format);
+// Bits per sample of the integer encodings, 0 for float.
+int IntegerBits(SampleFormat format);
 
 // Parses "pcm16", "pcm24", "pcm32", "float", "double" (also "16", "24", "32").
 bool ParseSampleFormat(const std::string& text, SampleFormat& format);
@@ -48,35 +59,5 @@ bool ContainerHolds(int container, SampleFormat format);
 // The container chosen by the output file name's extension (.wav, .aif,
 // .aiff, .flac); 0 when the extension is not one of them.
 int ContainerForPath(const std::string& path);
-
-// An output file that appears under its final name only when Commit()
-// succeeds. Open() creates a hidden temporary file beside the target, so an
-// unwritable folder is found before any processing; a writer destroyed
-// without Commit() removes the temporary file.
-class AudioFileWriter {
- public:
-  AudioFileWriter() = default;
-  ~AudioFileWriter();
-  AudioFileWriter(const AudioFileWriter&) = delete;
-  AudioFileWriter& operator=(const AudioFileWriter&) = delete;
-
-  bool Open(const std::string& path, int container, SampleFormat format, int channels,
-            double sampleRate, std::string& error);
-  // Appends `frames` frames from planar channel pointers.
-  bool Write(const double* const* channels, size_t frames, std::string& error);
-  bool Commit(std::string& error);
-  void Abandon();
-
- private:
-  void* file_ = nullptr;      // SNDFILE*
-  std::string path_;
-  std::string tempPath_;
-  int channelCount_ = 0;
-  std::vector<double> interleaved_;
-};
-
-// Writes `audio` in one go through an AudioFileWriter.
-bool WriteAudioFile(const std::string& path, const AudioBuffer& audio, SampleFormat format,
-                    std::string& error);
 
 }  // namespace render

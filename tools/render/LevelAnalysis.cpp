@@ -16,12 +16,14 @@ double LevelAnalysis::ToDb(double linear) {
 void LevelAnalysis::Add(const double* const* inputs, const double* const* outputs, size_t frames) {
   for (size_t n = 0; n < frames; ++n) {
     for (int c = 0; c < 2; ++c) {
-      const double in = inputs[c][n];
-      const double out = outputs[c][n];
+      // A non-finite sample (reported elsewhere) would spoil every figure.
+      const double in = std::isfinite(inputs[c][n]) ? inputs[c][n] : 0.0;
+      const double out = std::isfinite(outputs[c][n]) ? outputs[c][n] : 0.0;
       inputSquares_ += in * in;
       outputSquares_ += out * out;
       inputPeak_ = std::max(inputPeak_, std::fabs(in));
       outputPeak_ = std::max(outputPeak_, std::fabs(out));
+      windowClipped_ = windowClipped_ || std::fabs(out) > 1.0;
     }
     ++frames_;
     if (++inWindow_ == windowFrames_) CloseWindow();
@@ -38,6 +40,8 @@ void LevelAnalysis::CloseWindow() {
   const double outDb = ToDb(std::sqrt(outputSquares_ / count));
   inputDb_.push_back(inDb);
   outputDb_.push_back(outDb);
+  clipped_.push_back(windowClipped_ ? 1 : 0);
+  windowClipped_ = false;
   reductionDb_.push_back(inDb > kSilenceDb ? std::min(0.0, outDb - makeupDb_ - inDb) : 0.0);
   inputTotal_ += inputSquares_;
   outputTotal_ += outputSquares_;

@@ -36,6 +36,9 @@ class LevelAnalysis {
   // that is negative, 0 where it is not or where the input is silent.
   const std::vector<double>& ReductionDb() const { return reductionDb_; }
 
+  // Per window, 1 where the output went beyond full scale.
+  const std::vector<unsigned char>& ClippedWindows() const { return clipped_; }
+
   double InputPeakDb() const { return ToDb(inputPeak_); }
   double OutputPeakDb() const { return ToDb(outputPeak_); }
   double InputRmsDb() const;
@@ -59,6 +62,8 @@ class LevelAnalysis {
   double inputTotal_ = 0, outputTotal_ = 0;              // whole run
   double inputPeak_ = 0, outputPeak_ = 0;
   size_t frames_ = 0;
+  bool windowClipped_ = false;
+  std::vector<unsigned char> clipped_;
   std::vector<double> inputDb_, outputDb_, reductionDb_;
 };
 

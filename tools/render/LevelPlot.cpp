@@ -5,25 +5,22 @@
 #include <cstdio>
 #include <vector>
 
+#include "CanvasLabel.h"
+
 namespace render {
 namespace {
 
-const Color kBackground{22, 24, 29, 255};
-const Color kPanel{30, 33, 40, 255};
-const Color kGrid{55, 59, 68, 255};
-const Color kAxis{150, 156, 168, 255};
-const Color kText{216, 221, 230, 255};
-const Color kInput{127, 160, 200, 255};
-const Color kOutput{255, 159, 28, 255};
-const Color kReduction{230, 57, 70, 255};
-
-std::string Format(double value, double step) {
-  char text[32];
-  int decimals = step >= 1 ? 0 : step >= 0.1 ? 1 : 2;
-  snprintf(text, sizeof(text), "%.*f", decimals, value);
-  if (std::string(text) == "-0") return "0";
-  return text;
-}
+const Rgba kBackground = Hex(0x16181D);
+const Rgba kPanel = Hex(0x1E2128);
+const Rgba kGrid = Hex(0x373B44);
+const Rgba kAxis = Hex(0x969CA8);
+const Rgba kText = Hex(0xD8DDE6);
+const Rgba kInput = Hex(0x7FA0C8);
+const Rgba kOutput = Hex(0xFF9F1C);
+const Rgba kChange = Hex(0xE63946);
+const Rgba kChangeFill = Hex(0xE63946, 110 / 255.0f);
+const Rgba kFullScale = Hex(0xF1F3F7);
+const Rgba kClipped = Hex(0xFF2D55, 0.35f);
 
 struct Panel {
   int left, top, right, bottom;
@@ -36,7 +33,8 @@ struct Panel {
 
 // One value per pixel column: the largest (or smallest) of the windows that
 // fall into it, so long files still show their peaks.
-std::vector<double> PerColumn(const std::vector<double>& values, int columns, bool largest) {
+template <typename T>
+std::vector<double> PerColumn(const std::vector<T>& values, int columns, bool largest) {
   std::vector<double> out(static_cast<size_t>(columns), largest ? -1e300 : 1e300);
   if (values.empty()) return std::vector<double>(static_cast<size_t>(columns), 0.0);
   for (int x = 0; x < columns; ++x) {
@@ -44,41 +42,42 @@ std::vector<double> PerColumn(const std::vector<double>& values, int columns, bo
     size_t last = values.size() * static_cast<size_t>(x + 1) / static_cast<size_t>(columns);
     last = std::max(last, first + 1);
     for (size_t i = first; i < last && i < values.size(); ++i) {
-      out[static_cast<size_t>(x)] = largest ? std::max(out[static_cast<size_t>(x)], values[i])
-                                            : std::min(out[static_cast<size_t>(x)], values[i]);
+      const double v = static_cast<double>(values[i]);
+      out[static_cast<size_t>(x)] = largest ? std::max(out[static_cast<size_t>(x)], v) : std::min(out[static_cast<size_t>(x)], v);
     }
   }
   return out;
 }
 
-void DrawSeries(Canvas& canvas, const Panel& panel, const std::vector<double>& column, Color color) {
+void DrawSeries(Canvas& canvas, const Panel& panel, const std::vector<double>& column, const Rgba& color) {
   for (size_t x = 1; x < column.size(); ++x) {
-    canvas.Line(panel.left + x - 0.5, panel.Y(column[x - 1]), panel.left + x + 0.5,
-                panel.Y(column[x]), color, 1.6);
+    canvas.Line(static_cast<float>(panel.left + x - 0.5), static_cast<float>(panel.Y(column[x - 1])),
+                static_cast<float>(panel.left + x + 0.5), static_cast<float>(panel.Y(column[x])), color, 1.6f);
   }
 }
 
-void DrawYAxis(Canvas& canvas, const Panel& panel, double step, const std::string& label) {
+void DrawYAxis(Canvas& canvas, LabelFont& font, const Panel& panel, double step, const std::string& label) {
   for (double v = std::ceil(panel.yBottom / step) * step; v <= panel.yTop + 1e-9; v += step) {
     const int y = static_cast<int>(std::lround(panel.Y(v)));
     canvas.FillRect(panel.left, y, panel.right, y + 1, kGrid);
     canvas.FillRect(panel.left - 5, y, panel.left, y + 1, kAxis);
-    const std::string text = Format(v, step);
-    canvas.Text(panel.left - 9 - Canvas::TextWidth(text), y - 3, text, kText);
+    const std::string text = TickLabel(v, step);
+    font.Draw(canvas, panel.left - 9 - font.Width(text), y - font.Height() / 2, text, kText);
   }
-  const int labelLength = Canvas::TextWidth(label);
-  canvas.TextUp(14, (panel.top + panel.bottom - labelLength) / 2, label, kText);
+  const int labelLength = font.Width(label);
+  font.DrawUp(canvas, 12, (panel.top + panel.bottom - labelLength) / 2, label, kText);
 }
 
-void DrawXAxis(Canvas& canvas, const Panel& panel, double seconds, bool withNumbers) {
+void DrawXAxis(Canvas& canvas, LabelFont& font, const Panel& panel, double seconds, bool withNumbers) {
   const double step = NiceTickStep(seconds, 12);
-  for (double t = 0; t <= seconds + 1e-9; t += step) {
+  for (int i = 0; i * step <= seconds * (1 + 1e-9); ++i) {
+    const double t = i * step;
     const int x = panel.left + static_cast<int>(std::lround(t / seconds * (panel.right - panel.left)));
     canvas.FillRect(x, panel.top, x + 1, panel.bottom, kGrid);
     canvas.FillRect(x, panel.bottom, x + 1, panel.bottom + 5, kAxis);
     if (withNumbers) {
-      const std::string text = Format(t, step);
-      canvas.Text(x - Canvas::TextWidth(text) / 2, panel.bottom + 9, text, kText);
+      const std::string text = TickLabel(t, step);
+      font.Draw(canvas, x - font.Width(text) / 2, panel.bottom + 8, text, kText);
     }
   }
 }
@@ -90,16 +89,16 @@ void DrawFrame(Canvas& canvas, const Panel& panel) {
   canvas.FillRect(panel.right, panel.top, panel.right + 1, panel.bottom, kAxis);
 }
 
-void DrawLegend(Canvas& canvas, int right, int y) {
+void DrawLegend(Canvas& canvas, LabelFont& font, int right, int y, bool clipped) {
   const struct {
     const char* name;
-    Color color;
-  } entries[] = {{"input level", kInput}, {"output level", kOutput}, {"gain reduction", kReduction}};
+    Rgba color;
+  } entries[] = {{"input level", kInput}, {"output level", kOutput}, {"level change", kChange}, {"clipped", kClipped}};
   int x = right;
-  for (int i = 2; i >= 0; --i) {
-    x -= Canvas::TextWidth(entries[i].name) + 26;
-    canvas.FillRect(x, y + 1, x + 14, y + 6, entries[i].color);
-    canvas.Text(x + 19, y, entries[i].name, kText);
+  for (int i = clipped ? 3 : 2; i >= 0; --i) {
+    x -= font.Width(entries[i].name) + 26;
+    canvas.FillRect(x, y + font.Height() / 2 - 3, x + 14, y + font.Height() / 2 + 3, entries[i].color);
+    font.Draw(canvas, x + 19, y, entries[i].name, kText);
   }
 }
 
@@ -110,50 +109,95 @@ double NiceTickStep(double span, int maxTicks) {
   const double raw = span / maxTicks;
   const double power = std::pow(10.0, std::floor(std::log10(raw)));
   for (double m : {1.0, 2.0, 5.0, 10.0}) {
-    if (m * power >= raw) return m * power;
+    if (m * power >= raw * (1 - 1e-12)) return m * power;
   }
   return 10 * power;
 }
 
+std::string TickLabel(double value, double step) {
+  const int decimals = step > 0 ? std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 9) : 0;
+  char text[48];
+  snprintf(text, sizeof(text), "%.*f", decimals, value);
+  const std::string shown = text;
+  if (shown.find_first_not_of("-0.") == std::string::npos) return decimals ? "0." + std::string(static_cast<size_t>(decimals), '0') : "0";
+  return shown;
+}
+
+double LevelFloorDb(const LevelAnalysis& levels, double topDb) {
+  std::vector<double> heard;
+  for (const auto* series : {&levels.InputDb(), &levels.OutputDb()}) {
+    for (double db : *series) {
+      if (db > LevelAnalysis::kFloorDb + 1) heard.push_back(db);
+    }
+  }
+  double quietest = -60;
+  if (!heard.empty()) {
+    // The quietest sound that lasts, not a single window in a fade.
+    const size_t at = heard.size() / 50;
+    std::nth_element(heard.begin(), heard.begin() + static_cast<long>(at), heard.end());
+    quietest = heard[at];
+  }
+  const double floor = std::floor((quietest - 3) / 6.0) * 6.0;
+  return std::clamp(floor, LevelAnalysis::kFloorDb, topDb - 24);
+}
+
 Canvas DrawLevelPlot(const LevelAnalysis& levels, const std::string& title) {
-  Canvas canvas(kPlotWidth, kPlotHeight, kBackground);
-  const int left = 84, right = kPlotWidth - 24;
+  Canvas canvas(kPlotWidth, kPlotHeight);
+  canvas.FillRect(0, 0, kPlotWidth, kPlotHeight, kBackground);
+  LabelFont titleFont(22, true);
+  LabelFont font(13);
+  const int left = PlotLayout::kLeft, right = PlotLayout::kRight;
   const double seconds = std::max(levels.DurationSeconds(), 1e-3);
 
-  // Upper panel: levels from -60 dBFS up to 0, or higher when the output is.
+  // Upper panel: levels up to 0 dBFS, or higher when the output is, down to
+  // below the quietest sound of the material.
   const double loudest = std::max(levels.InputPeakDb(), levels.OutputPeakDb());
-  Panel top{left, 48, right, 392, std::clamp(std::ceil(loudest / 6.0) * 6.0, 0.0, 24.0), -60.0};
-  // Lower panel: reduction from 0 down to a round figure past the largest.
+  const double topDb = std::clamp(std::ceil(loudest / 6.0) * 6.0, 0.0, 24.0);
+  Panel top{left, PlotLayout::kLevelTop, right, PlotLayout::kLevelBottom, topDb, LevelFloorDb(levels, topDb)};
+  // Lower panel: the drop from 0 down to a round figure past the largest.
   const double largest = levels.LargestReductionDb();
   double floorDb = 6;
   for (double candidate : {6.0, 12.0, 18.0, 24.0, 36.0, 48.0, 60.0, 96.0}) {
     floorDb = candidate;
     if (candidate >= largest + 1) break;
   }
-  Panel bottom{left, 432, right, 592, 0.0, -floorDb};
+  Panel bottom{left, PlotLayout::kChangeTop, right, PlotLayout::kChangeBottom, 0.0, -floorDb};
 
   canvas.FillRect(top.left, top.top, top.right, top.bottom, kPanel);
   canvas.FillRect(bottom.left, bottom.top, bottom.right, bottom.bottom, kPanel);
-  canvas.Text(left, 14, title, kText, 2);
-  DrawLegend(canvas, right, 32);
-
-  DrawXAxis(canvas, top, seconds, false);
-  DrawXAxis(canvas, bottom, seconds, true);
-  DrawYAxis(canvas, top, top.yTop - top.yBottom <= 66 ? 6.0 : 12.0, "level (dBFS)");
-  DrawYAxis(canvas, bottom, NiceTickStep(floorDb, 4), "reduction (dB)");
-  const std::string timeLabel = "time (s)";
-  canvas.Text((left + right - Canvas::TextWidth(timeLabel)) / 2, 620, timeLabel, kText);
+  titleFont.Draw(canvas, left, 10, title, kText);
 
   const int columns = right - left;
+  // Stretches where the output went beyond full scale, behind everything.
+  const std::vector<double> clipped = PerColumn(levels.ClippedWindows(), columns, true);
+  const bool anyClipped = std::any_of(clipped.begin(), clipped.end(), [](double c) { return c > 0; });
+  for (int x = 0; x < columns; ++x) {
+    if (clipped[static_cast<size_t>(x)] > 0) canvas.FillRect(left + x, top.top + 1, left + x + 1, top.bottom, kClipped);
+  }
+  DrawLegend(canvas, font, right, 26, anyClipped);
+
+  DrawXAxis(canvas, font, top, seconds, false);
+  DrawXAxis(canvas, font, bottom, seconds, true);
+  const double span = top.yTop - top.yBottom;
+  DrawYAxis(canvas, font, top, span <= 66 ? 6.0 : span <= 132 ? 12.0 : 24.0, "level (dBFS)");
+  DrawYAxis(canvas, font, bottom, NiceTickStep(floorDb, 4), "level change (dB)");
+  const std::string timeLabel = "time (s)";
+  font.Draw(canvas, (left + right - font.Width(timeLabel)) / 2, 616, timeLabel, kText);
+
+  // Full scale: a bright line with its name.
+  const int fullScale = static_cast<int>(std::lround(top.Y(0.0)));
+  canvas.FillRect(left + 1, fullScale, right, fullScale + 1, kFullScale);
+  font.Draw(canvas, right - font.Width("0 dBFS") - 4, fullScale + 2, "0 dBFS", kFullScale);
+
   DrawSeries(canvas, top, PerColumn(levels.InputDb(), columns, true), kInput);
   DrawSeries(canvas, top, PerColumn(levels.OutputDb(), columns, true), kOutput);
-  // Gain reduction as a filled area hanging from the 0 dB line.
-  const std::vector<double> reduction = PerColumn(levels.ReductionDb(), columns, false);
+  // The drop as a filled area hanging from the 0 dB line.
+  const std::vector<double> change = PerColumn(levels.ReductionDb(), columns, false);
   for (int x = 0; x < columns; ++x) {
-    const int y = static_cast<int>(std::lround(bottom.Y(reduction[static_cast<size_t>(x)])));
-    canvas.FillRect(left + x, bottom.top + 1, left + x + 1, y, Color{230, 57, 70, 110});
+    const int y = static_cast<int>(std::lround(bottom.Y(change[static_cast<size_t>(x)])));
+    canvas.FillRect(left + x, bottom.top + 1, left + x + 1, y, kChangeFill);
   }
-  DrawSeries(canvas, bottom, reduction, kReduction);
+  DrawSeries(canvas, bottom, change, kChange);
   DrawFrame(canvas, top);
   DrawFrame(canvas, bottom);
   return canvas;

@@ -12,14 +12,21 @@ namespace render {
 namespace {
 
 // Fixed storage so the signal handler touches no allocator.
-constexpr int kMaxPending = 8;
+constexpr int kMaxPending = 16;
 constexpr size_t kMaxPath = 4096;
 char g_pending[kMaxPending][kMaxPath];
 volatile sig_atomic_t g_used[kMaxPending];
+volatile sig_atomic_t g_progressLineOpen = 0;
+int g_pendingSerial = 0;
 
 void OnSignal(int signalNumber) {
   for (int i = 0; i < kMaxPending; ++i) {
     if (g_used[i]) unlink(g_pending[i]);
+  }
+  if (g_progressLineOpen && signalNumber != SIGPIPE) {
+    // Best effort: stderr may be the closed pipe itself.
+    ssize_t ignored = write(STDERR_FILENO, "\n", 1);
+    (void)ignored;
   }
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);
@@ -31,7 +38,8 @@ std::string PendingPathFor(const std::string& finalPath) {
   size_t slash = finalPath.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string() : finalPath.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
-  return dir + "." + base + ".partial-" + std::to_string(static_cast<long>(getpid()));
+  return dir + "." + base + ".partial-" + std::to_string(static_cast<long>(getpid())) + "-" +
+         std::to_string(++g_pendingSerial);
 }
 
 void TrackPendingFile(const std::string& pendingPath) {
@@ -60,14 +68,19 @@ void RemovePendingFiles() {
   }
 }
 
+void SetProgressLineOpen(bool open) { g_progressLineOpen = open ? 1 : 0; }
+
 void InstallPendingFileCleanup() {
   struct sigaction action;
   memset(&action, 0, sizeof(action));
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    sigaddset(&action.sa_mask, signalNumber);
+  }
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    sigaction(signalNumber, &action, nullptr);
+  }
   atexit(RemovePendingFiles);
 }
 

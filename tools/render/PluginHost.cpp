@@ -1,5 +1,8 @@
 #include "PluginHost.h"
 
+#include <dlfcn.h>
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdlib>
 
@@ -13,6 +16,17 @@ bool ParseDisplayNumber(const std::string& text, double& value) {
   if (end == start || !std::isfinite(parsed)) return false;
   value = parsed;
   return true;
+}
+
+std::string DetectModuleFormat(const std::string& path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) return "vst3";
+  void* library = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  if (!library) return "vst3";
+  const bool vst3 = dlsym(library, "GetPluginFactory") != nullptr;
+  const bool vst2 = dlsym(library, "VSTPluginMain") != nullptr;
+  dlclose(library);
+  return vst2 && !vst3 ? "vst2" : "vst3";
 }
 
 }  // namespace render

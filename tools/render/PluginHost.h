@@ -8,7 +8,7 @@
 //      one-line reason.
 //   2. Prepare() — sample rate, maximum block size, sample precision and
 //      whether a sidechain is connected; switches processing on.
-//   3. SetState() / SetParameter() between blocks; both take effect from the
+//   3. SetState() / SetParameterText() between blocks; both take effect from the
 //      next Process() call (VST3 delivers parameters with the next block).
 //   4. Process() any number of times, each call at most the block size.
 //   5. GetState(), Parameters() at any time after Load.
@@ -26,13 +26,9 @@ struct ParamDescription {
   int index = 0;                 // position in the plug-in's list
   uint32_t id = 0;               // the format's own identifier (VST3 ParamID, VST2 index)
   std::string name;              // as the plug-in reports it; may be empty
-  std::string unit;
+  std::string unit;              // the unit of the current value
+  // As the plug-in displays them, each with its unit.
   std::string minText, maxText, defaultText, currentText;
-  double minValue = 0;           // display units, parsed from minText/maxText
-  double maxValue = 0;
-  bool numeric = true;           // display texts are numbers
-  bool integerValued = false;    // the display shows whole numbers only
-  int stepCount = 0;             // 0 = continuous; else number of steps (VST3)
 };
 
 class PluginHost {
@@ -48,11 +44,14 @@ class PluginHost {
   virtual bool SupportsDoublePrecision() const = 0;
 
   virtual std::vector<ParamDescription> Parameters() = 0;
-  // Sets parameter `index` from a value in its display units (already inside
-  // its range). False with `error` when the plug-in does not accept it.
-  virtual bool SetParameter(int index, double displayValue, std::string& error) = 0;
-  // Sets parameter `index` from a display text (for parameters that show
-  // words, such as "on"/"off").
+  // What the plug-in's own text entry makes of `text` for parameter
+  // `index`, as a normalized value (the plug-in clamps it to the range).
+  // False when the plug-in does not accept the text. May change the
+  // parameter (VST2 has no way to ask without setting); follow it with
+  // SetParameterText.
+  virtual bool ParseText(int index, const std::string& text, double& normalized) = 0;
+  // Sets parameter `index` from a text through the plug-in's own text entry:
+  // what its display shows, with or without the unit, or a plain number.
   virtual bool SetParameterText(int index, const std::string& text, std::string& error) = 0;
   // The parameter's current value, normalized to 0..1.
   virtual double NormalizedValue(int index) = 0;
@@ -73,5 +72,14 @@ std::unique_ptr<PluginHost> LoadVst2(const std::string& path, std::string& error
 // Parses a display text as a number (leading/trailing blanks and a unit
 // suffix allowed). False when the text does not start with a number.
 bool ParseDisplayNumber(const std::string& text, double& value);
+
+}  // namespace render
+
+namespace render {
+
+// "vst3" or "vst2" for a module, from what it exports: GetPluginFactory
+// makes it VST3, VSTPluginMain VST2. A folder is a VST3 bundle; a file that
+// does not load is taken for VST3, whose loader then says what is wrong.
+std::string DetectModuleFormat(const std::string& path);
 
 }  // namespace render

@@ -1,11 +1,13 @@
 // kestrune-render: an offline host for the Kestrune plug-in.
 //
-// Loads the built module (VST3 by default, VST2 with --format vst2) through
-// its exported entry as a DAW would, renders an audio file — or, without
-// one, eight seconds of embedded drums and bass — and writes the result, a
-// picture of the editor with those settings and a plot of input level,
-// output level and gain reduction. Every problem ends the run with a one-line
-// error and a non-zero status; output files appear only when complete.
+// Loads the built module (VST3 or VST2, told apart by its exported entry)
+// as a DAW would, streams audio files — or, without one, eight seconds of
+// embedded drums and bass — through it block by block, and writes the
+// result, a picture of the editor with those settings and a plot of input
+// level, output level and level change. Every problem ends the run with a
+// one-line error and one of the documented exit statuses. Nothing is
+// written before every output has been checked against every input and
+// every other output, and output files appear only when complete.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,252 +17,55 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
-#include "AudioFile.h"
+#include "AudioReader.h"
+#include "AudioWriter.h"
 #include "DefaultMaterial.h"
 #include "EditorPicture.h"
 #include "LevelAnalysis.h"
 #include "LevelPlot.h"
+#include "OutputSafety.h"
+#include "ParamSettings.h"
 #include "PendingFile.h"
 #include "PluginHost.h"
 #include "PresetFileState.h"
+#include "Progress.h"
+#include "RenderOptions.h"
 
 #ifndef KESTRUNE_BUILD_MODULE_DIR
 #define KESTRUNE_BUILD_MODULE_DIR ""
 #endif
+#ifndef KESTRUNE_VERSION
+#define KESTRUNE_VERSION "unknown"
+#endif
 
 namespace render {
 namespace {
-
-// Exit statuses, one per kind of problem.
-enum ExitStatus {
-  kExitOk = 0,
-  kExitUsage = 2,       // command line, parameter names and values
-  kExitInput = 3,       // input, sidechain or preset file
-  kExitModule = 4,      // the plug-in module
-  kExitOutput = 5,      // an output file
-};
-
-struct Failure {
-  int status;
-  std::string message;
-};
-
-constexpr const char* kTool = "kestrune-render";
-constexpr int kMaxBlock = 8192;
-
-// The one parameter Kestrune leaves unnamed is its oversampling switch.
-constexpr const char* kUnnamedAlias = "OVERSAMPLING";
 
 // Settings for the embedded material that make the compressor obvious.
 const char* const kDefaultSettings[][2] = {
     {"INPUT", "18"}, {"RATIO", "1"}, {"ATTACK", "-0.0008"}, {"RELEASE", "-0.15"}, {"OUTPUT", "6"},
 };
 
-struct Options {
-  std::string input;
-  std::string output;
-  std::string sidechain;
-  std::string format = "vst3";
-  std::string module;
-  std::string preset;
-  std::string savePreset;
-  std::string editorPng;
-  std::string plotPng;
-  std::vector<std::pair<std::string, std::string>> sets;
-  int block = 512;
-  bool doublePrecision = false;
-  bool haveSampleFormat = false;
-  SampleFormat sampleFormat = SampleFormat::Pcm24;
-  bool pictures = true;
-  bool listParams = false;
-  int progress = -1;  // -1 automatic, 0 off, 1 on
-  bool quiet = false;
+// One input and the files made from it. Display names are as the user (or
+// the default naming) wrote them; targets are where the bytes go, with
+// symbolic links resolved.
+struct Job {
+  std::string input;  // empty: the embedded material
+  std::string output, outputTarget;
+  std::string outputOption;  // "-o" or "the output"
+  int container = 0;
+  std::string editorPng, editorTarget;
+  std::string plotPng, plotTarget;
+  bool savesPreset = false;
 };
-
-void PrintUsage(FILE* out) {
-  fprintf(out,
-          "usage: %s [options] [INPUT]\n"
-          "\n"
-          "Renders INPUT (WAV, AIFF or FLAC, mono or stereo) through the built Kestrune\n"
-          "plug-in, loaded as a host loads it. Without INPUT, eight seconds of embedded\n"
-          "drums and bass are rendered with settings that make the compression obvious.\n"
-          "\n"
-          "  -o, --output FILE       output audio (.wav, .aif, .flac); default: INPUT with\n"
-          "                          '-kestrune' added, or kestrune-default.wav\n"
-          "  --sidechain FILE        external sidechain (same rate and length as INPUT);\n"
-          "                          switches Sidechain to external unless --set\n"
-          "  --set NAME=VALUE        set a parameter by the plug-in's name, in its display\n"
-          "                          units (repeatable); see --list-params\n"
-          "  --preset FILE           start from a state saved with --save-preset\n"
-          "  --save-preset FILE      save the plug-in's state after rendering\n"
-          "  --format vst3|vst2      plug-in format to load (default vst3)\n"
-          "  --module PATH           module to load (default: the build's own module,\n"
-          "                          else ~/.vst3/Kestrune.vst3 or ~/.vst/Kestrune.so)\n"
-          "  --block N               frames per processing block, 1..%d (default 512)\n"
-          "  --precision 32|64       sample precision of the processing (default 32)\n"
-          "  --sample-format F       pcm16, pcm24, pcm32, float or double (default: the\n"
-          "                          input's, else pcm24)\n"
-          "  --editor-png FILE       editor picture (default: OUTPUT name + '-editor.png')\n"
-          "  --plot-png FILE         level plot (default: OUTPUT name + '-levels.png')\n"
-          "  --no-pictures           write no pictures\n"
-          "  --list-params           print every parameter and exit\n"
-          "  --progress, --no-progress  progress bar on stderr (default: for files longer\n"
-          "                          than 20 s when stderr is a terminal)\n"
-          "  -q, --quiet             print only warnings and errors\n"
-          "  -h, --help              this text\n"
-          "\n"
-          "Exit status: 0 done, 2 bad command line or parameter, 3 unusable input,\n"
-          "sidechain or preset file, 4 module missing, not Kestrune or failing,\n"
-          "5 output cannot be written.\n",
-          kTool, kMaxBlock);
-}
-
-bool ParseInt(const std::string& text, int& value) {
-  char* end = nullptr;
-  long parsed = strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end || parsed < INT32_MIN || parsed > INT32_MAX) return false;
-  value = static_cast<int>(parsed);
-  return true;
-}
-
-bool ParseNumber(const std::string& text, double& value) {
-  char* end = nullptr;
-  double parsed = strtod(text.c_str(), &end);
-  if (text.empty() || *end || !std::isfinite(parsed)) return false;
-  value = parsed;
-  return true;
-}
-
-bool ParseOptions(int argc, char** argv, Options& options, Failure& failure, bool& helpOnly) {
-  helpOnly = false;
-  auto usage = [&](const std::string& message) {
-    failure = {kExitUsage, message + " (see --help)"};
-    return false;
-  };
-  std::vector<std::string> positional;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool hasInlineValue = false;
-    if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
-      value = arg.substr(arg.find('=') + 1);
-      arg = arg.substr(0, arg.find('='));
-      hasInlineValue = true;
-    }
-    auto next = [&](std::string& out) {
-      if (hasInlineValue) {
-        out = value;
-        return true;
-      }
-      if (i + 1 >= argc) return false;
-      out = argv[++i];
-      return true;
-    };
-    auto needs = [&](std::string& out) {
-      if (!next(out)) {
-        usage("option " + arg + " needs a value");
-        return false;
-      }
-      return true;
-    };
-    if (arg == "-h" || arg == "--help") {
-      helpOnly = true;
-      return true;
-    } else if (arg == "-o" || arg == "--output") {
-      if (!needs(options.output)) return false;
-    } else if (arg == "--sidechain") {
-      if (!needs(options.sidechain)) return false;
-    } else if (arg == "--set") {
-      std::string assignment;
-      if (!needs(assignment)) return false;
-      size_t equals = assignment.find('=');
-      if (equals == std::string::npos || equals == 0) {
-        return usage("--set needs NAME=VALUE, got '" + assignment + "'");
-      }
-      options.sets.emplace_back(assignment.substr(0, equals), assignment.substr(equals + 1));
-    } else if (arg == "--preset") {
-      if (!needs(options.preset)) return false;
-    } else if (arg == "--save-preset") {
-      if (!needs(options.savePreset)) return false;
-    } else if (arg == "--format") {
-      if (!needs(options.format)) return false;
-      std::transform(options.format.begin(), options.format.end(), options.format.begin(), ::tolower);
-      if (options.format != "vst3" && options.format != "vst2") {
-        return usage("unknown plug-in format '" + options.format + "'; use vst3 or vst2");
-      }
-    } else if (arg == "--module") {
-      if (!needs(options.module)) return false;
-    } else if (arg == "--block") {
-      std::string text;
-      if (!needs(text)) return false;
-      if (!ParseInt(text, options.block) || options.block < 1 || options.block > kMaxBlock) {
-        return usage("block size must be a whole number from 1 to " + std::to_string(kMaxBlock) +
-                     ", got '" + text + "'");
-      }
-    } else if (arg == "--precision") {
-      std::string text;
-      if (!needs(text)) return false;
-      if (text != "32" && text != "64") return usage("precision must be 32 or 64, got '" + text + "'");
-      options.doublePrecision = text == "64";
-    } else if (arg == "--sample-format") {
-      std::string text;
-      if (!needs(text)) return false;
-      if (!ParseSampleFormat(text, options.sampleFormat)) {
-        return usage("unknown sample format '" + text + "'; use pcm16, pcm24, pcm32, float or double");
-      }
-      options.haveSampleFormat = true;
-    } else if (arg == "--editor-png") {
-      if (!needs(options.editorPng)) return false;
-    } else if (arg == "--plot-png") {
-      if (!needs(options.plotPng)) return false;
-    } else if (arg == "--no-pictures") {
-      options.pictures = false;
-    } else if (arg == "--list-params") {
-      options.listParams = true;
-    } else if (arg == "--progress") {
-      options.progress = 1;
-    } else if (arg == "--no-progress") {
-      options.progress = 0;
-    } else if (arg == "-q" || arg == "--quiet") {
-      options.quiet = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return usage("unknown option '" + arg + "'");
-    } else {
-      positional.push_back(arg);
-    }
-  }
-  if (positional.size() > 1) {
-    return usage("one input file at most; use -o for the output, got '" + positional[1] + "'");
-  }
-  if (!positional.empty()) options.input = positional[0];
-  if (!options.sidechain.empty() && options.input.empty()) {
-    return usage("--sidechain needs an input file");
-  }
-  return true;
-}
-
-bool Exists(const std::string& path) {
-  struct stat status;
-  return stat(path.c_str(), &status) == 0;
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string WithoutExtension(const std::string& path) {
   size_t dot = path.find_last_of('.');
@@ -269,32 +74,15 @@ std::string WithoutExtension(const std::string& path) {
   return path.substr(0, dot);
 }
 
-std::string ExtensionOf(const std::string& path) {
-  return path.substr(WithoutExtension(path).size());
+std::string ExtensionOf(const std::string& path) { return path.substr(WithoutExtension(path).size()); }
+
+std::string ExtensionForType(const std::string& type) {
+  return type == "flac" ? ".flac" : type == "aiff" ? ".aif" : ".wav";
 }
 
-// An output file's folder must exist and be writable before any work starts.
-bool CheckWritable(const std::string& path, Failure& failure) {
-  const std::string folder = FolderOf(path);
+bool IsFolderName(const std::string& path) {
   struct stat status;
-  if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-    failure = {kExitOutput, "cannot write '" + path + "': folder '" + folder + "' does not exist"};
-    return false;
-  }
-  if (access(folder.c_str(), W_OK) != 0) {
-    failure = {kExitOutput, "cannot write '" + path + "': folder '" + folder + "' is not writable"};
-    return false;
-  }
-  if (Exists(path) && access(path.c_str(), W_OK) != 0) {
-    failure = {kExitOutput, "cannot write '" + path + "': the file is write-protected"};
-    return false;
-  }
-  struct stat target;
-  if (stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
-    failure = {kExitOutput, "cannot write '" + path + "': it is a folder"};
-    return false;
-  }
-  return true;
+  return (!path.empty() && path.back() == '/') || (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode));
 }
 
 std::string DefaultModule(const std::string& format) {
@@ -309,301 +97,171 @@ std::string DefaultModule(const std::string& format) {
     if (home) candidates.push_back(std::string(home) + "/.vst/Kestrune.so");
   }
   for (const std::string& path : candidates) {
-    if (Exists(path)) return path;
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0) return path;
   }
   return candidates.empty() ? std::string() : candidates.front();
 }
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), ::tolower);
-  return text;
-}
-
-// Finds a parameter by the plug-in's name: exact first, then ignoring case;
-// "#N" or "N" picks it by index, OVERSAMPLING the unnamed one.
-const ParamDescription* FindParam(const std::vector<ParamDescription>& params,
-                                  const std::string& name, std::string& error) {
-  for (const auto& p : params) {
-    if (!p.name.empty() && p.name == name) return &p;
-  }
-  std::vector<const ParamDescription*> matches;
-  for (const auto& p : params) {
-    if (!p.name.empty() && Lower(p.name) == Lower(name)) matches.push_back(&p);
-  }
-  if (matches.size() == 1) return matches[0];
-  if (matches.size() > 1) {
-    error = "parameter name '" + name + "' is ambiguous: write it as '" + matches[0]->name +
-            "' or '" + matches[1]->name + "'";
-    return nullptr;
-  }
-  std::string digits = name[0] == '#' ? name.substr(1) : name;
-  int index = -1;
-  if (ParseInt(digits, index)) {
-    for (const auto& p : params) {
-      if (static_cast<int>(p.id) == index) return &p;
-    }
-  }
-  if (Lower(name) == Lower(kUnnamedAlias)) {
-    const ParamDescription* unnamed = nullptr;
-    int count = 0;
-    for (const auto& p : params) {
-      if (p.name.empty()) {
-        unnamed = &p;
-        ++count;
-      }
-    }
-    if (count == 1) return unnamed;
-  }
-  std::string known;
-  for (const auto& p : params) {
-    known += (known.empty() ? "" : ", ") + (p.name.empty() ? std::string(kUnnamedAlias) : p.name);
-  }
-  error = "unknown parameter '" + name + "'; the plug-in has " + known;
-  return nullptr;
-}
-
-void Warn(const std::string& message) { fprintf(stderr, "%s: warning: %s\n", kTool, message.c_str()); }
-
-std::string FormatValue(double value) {
-  char text[64];
-  snprintf(text, sizeof(text), "%.10g", value);
-  return text;
-}
-
-bool ApplySetting(PluginHost& host, const std::vector<ParamDescription>& params,
-                  const std::string& name, const std::string& valueText, Failure& failure) {
-  std::string error;
-  const ParamDescription* param = FindParam(params, name, error);
-  if (!param) {
-    failure = {kExitUsage, error};
-    return false;
-  }
-  const std::string shownName = param->name.empty() ? kUnnamedAlias : param->name;
-  double value = 0;
-  if (param->numeric && ParseNumber(valueText, value)) {
-    const double low = std::min(param->minValue, param->maxValue);
-    const double high = std::max(param->minValue, param->maxValue);
-    if (value < low || value > high) {
-      const double clamped = std::clamp(value, low, high);
-      Warn(shownName + "=" + valueText + " is outside " + param->minText + " .. " + param->maxText +
-           "; using " + FormatValue(clamped));
-      value = clamped;
-    }
-    if (param->integerValued && value != std::round(value)) {
-      Warn(shownName + " takes whole numbers; using " + FormatValue(std::round(value)) +
-           " for " + valueText);
-      value = std::round(value);
-    }
-    if (!host.SetParameter(param->index, value, error)) {
-      failure = {kExitUsage, "cannot set " + shownName + " to " + valueText + ": " + error};
-      return false;
-    }
-    return true;
-  }
-  if (!param->numeric && host.SetParameterText(param->index, valueText, error)) return true;
-  failure = {kExitUsage, "'" + valueText + "' is not a value for " + shownName + " (expected " +
-                             (param->numeric ? "a number from " + param->minText + " to " + param->maxText
-                                             : param->minText + " .. " + param->maxText) +
-                             ")"};
-  return false;
-}
-
-// Kestrune's OUTPUT is a plain gain after the compressor; unless the plug-in
-// is bypassed it is taken out when measuring the gain reduction.
-double MakeupGainDb(const std::vector<ParamDescription>& params) {
-  double outputDb = 0, bypass = 0;
-  bool haveOutput = false;
-  for (const auto& p : params) {
-    if (p.name == "OUTPUT") haveOutput = ParseDisplayNumber(p.currentText, outputDb);
-    if (p.name == "BYPASS") ParseDisplayNumber(p.currentText, bypass);
-  }
-  return haveOutput && bypass == 0 ? outputDb : 0.0;
-}
-
-void ListParams(PluginHost& host) {
-  const std::vector<ParamDescription> params = host.Parameters();
-  printf("%s (%s), %zu parameters:\n", host.PluginName().c_str(), host.FormatName(), params.size());
-  printf("  %-3s %-14s %-20s %-10s %-10s %s\n", "#", "name", "range", "default", "current", "unit");
-  for (const auto& p : params) {
-    std::string name = p.name.empty() ? std::string(kUnnamedAlias) + "*" : p.name;
-    std::string index = std::to_string(p.id);
-    std::string range = p.minText + " .. " + p.maxText;
-    printf("  %-3s %-14s %-20s %-10s %-10s %s\n", index.c_str(), name.c_str(), range.c_str(),
-           p.defaultText.c_str(), p.currentText.c_str(), p.unit.c_str());
-  }
-  for (const auto& p : params) {
-    if (p.name.empty()) {
-      printf("  * parameter %u has no name of its own: it is the oversampling switch, set it with "
-             "--set %s=0|1\n",
-             p.id, kUnnamedAlias);
-    }
-  }
-}
-
-bool ReadBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
+// Reads a preset file: the plug-in's own state as --save-preset writes it.
+bool ReadPresetFile(const std::string& path, std::vector<uint8_t>& blob, std::string& error) {
   struct stat status;
   if (stat(path.c_str(), &status) != 0) {
     error = strerror(errno);
     return false;
   }
+  std::ifstream in(path, std::ios::binary);
   if (S_ISDIR(status.st_mode) || !in) {
     error = S_ISDIR(status.st_mode) ? "is a folder" : strerror(errno);
     return false;
   }
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  blob.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return true;
 }
 
-bool WriteBytesPending(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, const std::string& name,
+                std::string& error) {
   FILE* file = fopen(path.c_str(), "wb");
   if (!file) {
-    error = "cannot write '" + path + "': " + strerror(errno);
+    error = "cannot write '" + name + "': " + strerror(errno);
     return false;
   }
   bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   ok = fclose(file) == 0 && ok;
-  if (!ok) error = "cannot write '" + path + "': " + strerror(errno);
+  if (!ok) error = "cannot write '" + name + "': " + strerror(errno);
   return ok;
 }
 
-class ProgressBar {
- public:
-  ProgressBar(bool enabled, double totalSeconds) : enabled_(enabled), total_(totalSeconds) {}
-  void Update(double doneSeconds) {
-    if (!enabled_) return;
-    auto now = std::chrono::steady_clock::now();
-    // At most ten redraws a second, but always the last one.
-    if (drawn_ && now - last_ < std::chrono::milliseconds(100) && doneSeconds < total_) return;
-    last_ = now;
-    drawn_ = true;
-    const double fraction = total_ > 0 ? std::clamp(doneSeconds / total_, 0.0, 1.0) : 1.0;
-    const int width = 40;
-    const int filled = static_cast<int>(fraction * width);
-    fprintf(stderr, "\r[%s%s] %3d%%  %.1f / %.1f s", std::string(static_cast<size_t>(filled), '#').c_str(),
-            std::string(static_cast<size_t>(width - filled), '.').c_str(),
-            static_cast<int>(fraction * 100), doneSeconds, total_);
-    fflush(stderr);
-  }
-  void Finish() {
-    if (enabled_ && drawn_) fprintf(stderr, "\r%*s\r", 70, "");
-  }
-
- private:
-  bool enabled_;
-  double total_;
-  bool drawn_ = false;
-  std::chrono::steady_clock::time_point last_;
-};
-
-int Run(int argc, char** argv) {
-  Options options;
-  Failure failure{kExitOk, ""};
-  bool helpOnly = false;
-  auto fail = [&]() {
-    fprintf(stderr, "%s: error: %s\n", kTool, failure.message.c_str());
-    RemovePendingFiles();
-    return failure.status;
+// Output names for every input, before anything is opened.
+bool PlanJobs(Options& options, std::vector<Job>& jobs, Failure& failure) {
+  auto usage = [&](const std::string& message) {
+    failure = {kExitUsage, message};
+    return false;
   };
-  if (!ParseOptions(argc, argv, options, failure, helpOnly)) return fail();
-  if (helpOnly) {
-    PrintUsage(stdout);
-    return kExitOk;
+  const bool toFolder = !options.output.empty() && options.output != "-" && IsFolderName(options.output);
+  if (options.inputs.size() > 1 && !options.output.empty() && !toFolder) {
+    return usage("with several inputs, -o must name a folder, got '" + options.output + "'");
   }
-
-  // ---- Inputs: everything is read and checked before anything is written.
-  AudioBuffer input;
-  AudioFileInfo inputInfo;
-  std::string error;
-  const bool embedded = options.input.empty();
-  if (!options.listParams || !embedded) {
-    if (embedded) {
-      input = MakeDefaultMaterial();
-    } else if (!ReadAudioFile(options.input, input, inputInfo, error)) {
-      failure = {kExitInput, "input '" + options.input + "' " + error};
-      return fail();
+  std::vector<std::string> inputs = options.inputs;
+  if (inputs.empty()) inputs.push_back("");
+  for (const std::string& input : inputs) {
+    Job job;
+    job.input = input;
+    if (options.listParams) {  // nothing is rendered
+      jobs.push_back(job);
+      continue;
     }
-  }
-  AudioBuffer sidechain;
-  if (!options.sidechain.empty()) {
-    AudioFileInfo sidechainInfo;
-    if (!ReadAudioFile(options.sidechain, sidechain, sidechainInfo, error)) {
-      failure = {kExitInput, "sidechain '" + options.sidechain + "' " + error};
-      return fail();
+    const bool typed = !options.outputType.empty();
+    const std::string inputExt = !input.empty() && input != "-" && ContainerForPath(input) ? ExtensionOf(input) : ".wav";
+    const std::string ext = typed ? ExtensionForType(options.outputType) : inputExt;
+    if (options.output.empty() || toFolder) {
+      if (input == "-") return usage("audio read from standard input needs -o (a file, a folder or '-')");
+      if (toFolder) {
+        std::string folder = options.output;
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        const std::string base = input.empty() ? "kestrune-default" : WithoutExtension(BaseNameOf(input));
+        job.output = folder + "/" + base + ext;
+      } else {
+        job.output = input.empty() ? "kestrune-default" + (typed ? ext : std::string(".wav"))
+                                   : WithoutExtension(input) + "-kestrune" + ext;
+      }
+      job.outputOption = "the output";
+    } else {
+      job.output = options.output;
+      job.outputOption = "-o";
     }
-    if (sidechain.sampleRate != input.sampleRate) {
-      failure = {kExitInput, "sidechain '" + options.sidechain + "' is at " +
-                                 FormatValue(sidechain.sampleRate) + " Hz but the input is at " +
-                                 FormatValue(input.sampleRate) + " Hz"};
-      return fail();
+    job.container = ContainerForPath(job.output);
+    if (!job.container && (job.output == "-" || typed)) {
+      job.container = ContainerForPath(ExtensionForType(typed ? options.outputType : "wav"));
     }
-    if (sidechain.FrameCount() != input.FrameCount()) {
-      failure = {kExitInput, "sidechain '" + options.sidechain + "' has " +
-                                 std::to_string(sidechain.FrameCount()) + " frames but the input has " +
-                                 std::to_string(input.FrameCount())};
-      return fail();
-    }
-  }
-  std::vector<uint8_t> presetBlob;
-  if (!options.preset.empty() && !ReadBytes(options.preset, presetBlob, error)) {
-    failure = {kExitInput, "preset '" + options.preset + "' cannot be read: " + error};
-    return fail();
-  }
-
-  // ---- Output names, checked now so a long render cannot fail at the end.
-  if (!options.listParams) {
-    if (options.output.empty()) {
-      options.output = embedded ? "kestrune-default.wav"
-                                : WithoutExtension(options.input) + "-kestrune" +
-                                      (ContainerForPath(options.input) ? ExtensionOf(options.input) : ".wav");
-    }
-    if (!ContainerForPath(options.output)) {
-      failure = {kExitUsage, "output '" + options.output + "' must end in .wav, .aif, .aiff or .flac"};
-      return fail();
-    }
-    if (!embedded && SameFile(options.input, options.output)) {
-      failure = {kExitOutput, "output '" + options.output + "' would overwrite the input"};
-      return fail();
+    if (!job.container) {
+      return usage("output '" + job.output + "' must end in .wav, .aif, .aiff or .flac (or give --type)");
     }
     if (options.pictures) {
-      if (options.editorPng.empty()) options.editorPng = WithoutExtension(options.output) + "-editor.png";
-      if (options.plotPng.empty()) options.plotPng = WithoutExtension(options.output) + "-levels.png";
+      const bool named = job.output != "-";
+      job.editorPng = !options.editorPng.empty() ? options.editorPng
+                      : named                    ? WithoutExtension(job.output) + "-editor.png"
+                                                 : "";
+      job.plotPng = !options.plotPng.empty() ? options.plotPng
+                    : named                  ? WithoutExtension(job.output) + "-levels.png"
+                                             : "";
     }
-    for (const std::string& path : {options.output, options.editorPng, options.plotPng, options.savePreset}) {
-      if (!path.empty() && !CheckWritable(path, failure)) return fail();
-    }
-  } else if (!options.savePreset.empty() && !CheckWritable(options.savePreset, failure)) {
-    return fail();
+    jobs.push_back(job);
   }
+  if (!options.savePreset.empty()) jobs.back().savesPreset = true;
+  return true;
+}
 
-  // ---- The plug-in.
-  if (options.module.empty()) options.module = DefaultModule(options.format);
-  if (options.module.empty()) {
-    failure = {kExitModule, "no module to load; pass --module PATH"};
-    return fail();
+// Every output against every input and every other output, and every output
+// folder writable, before the plug-in is even loaded.
+bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure) {
+  std::vector<NamedFile> inputs, outputs;
+  for (const Job& job : jobs) {
+    if (!job.input.empty()) inputs.push_back({"the input", job.input});
   }
+  if (!options.sidechain.empty()) inputs.push_back({"--sidechain", options.sidechain});
+  if (!options.preset.empty()) inputs.push_back({"--preset", options.preset});
+  if (!options.module.empty()) inputs.push_back({"--module", options.module});
+  for (const Job& job : jobs) {
+    if (!options.listParams) {
+      outputs.push_back({job.outputOption, job.output});
+      outputs.push_back({options.editorPng.empty() ? "the editor picture" : "--editor-png", job.editorPng});
+      outputs.push_back({options.plotPng.empty() ? "the level plot" : "--plot-png", job.plotPng});
+    }
+  }
+  outputs.push_back({"--save-preset", options.savePreset});
+  std::string error;
+  if (!CheckNoCollision(inputs, outputs, error)) {
+    failure = {kExitUsage, error};
+    return false;
+  }
+  auto resolve = [&](const std::string& path, std::string& target) {
+    if (path.empty() || path == "-") {
+      target = path;
+      return true;
+    }
+    if (!ResolveOutputPath(path, target, error) || !CheckWritable(target, error)) {
+      failure = {kExitOutput, error};
+      return false;
+    }
+    return true;
+  };
+  for (Job& job : jobs) {
+    if (options.listParams) continue;
+    if (!resolve(job.output, job.outputTarget) || !resolve(job.editorPng, job.editorTarget) ||
+        !resolve(job.plotPng, job.plotTarget)) {
+      return false;
+    }
+  }
+  std::string ignored;
+  return resolve(options.savePreset, ignored);
+}
+
+// Loads the module, prepares it for `sampleRate` and applies the settings:
+// embedded defaults, then the preset, then each --set.
+std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector<uint8_t>& presetBlob,
+                                       double sampleRate, bool embedded, Failure& failure) {
+  std::string error;
+  const std::string format = !options.format.empty() ? options.format : DetectModuleFormat(options.module);
   std::unique_ptr<PluginHost> host =
-      options.format == "vst3" ? LoadVst3(options.module, error) : LoadVst2(options.module, error);
+      format == "vst3" ? LoadVst3(options.module, error) : LoadVst2(options.module, error);
   if (!host) {
     failure = {kExitModule, error};
-    return fail();
+    return nullptr;
   }
   if (options.doublePrecision && !host->SupportsDoublePrecision()) {
     failure = {kExitModule, std::string("the ") + host->FormatName() +
                                 " plug-in cannot process 64-bit samples; use --precision 32"};
-    return fail();
+    return nullptr;
   }
-  const double sampleRate = input.sampleRate > 0 ? input.sampleRate : kDefaultMaterialRate;
   if (!host->Prepare(sampleRate, options.block, options.doublePrecision, !options.sidechain.empty(), error)) {
     failure = {kExitModule, error};
-    return fail();
+    return nullptr;
   }
-
-  // ---- Settings: embedded defaults, then the preset, then each --set.
-  std::vector<ParamDescription> params = host->Parameters();
+  const std::vector<ParamDescription> params = host->Parameters();
   if (embedded && options.preset.empty() && !options.listParams) {
     for (const auto& setting : kDefaultSettings) {
-      if (!ApplySetting(*host, params, setting[0], setting[1], failure)) return fail();
+      if (!ApplySetting(*host, params, setting[0], setting[1], failure)) return nullptr;
     }
   }
   if (!options.preset.empty()) {
@@ -620,16 +278,16 @@ int Run(int argc, char** argv) {
       failure = {kExitInput, "preset '" + options.preset + "' is not a " + host->FormatName() +
                                  " Kestrune state: it has " + std::to_string(presetBlob.size()) +
                                  " bytes, the plug-in's state has " + std::to_string(current.size())};
-      return fail();
+      return nullptr;
     }
     if (!host->SetState(presetBlob, error)) {
       failure = {kExitInput, "preset '" + options.preset + "' was not accepted: " + error};
-      return fail();
+      return nullptr;
     }
   }
   bool sidechainSetByUser = false;
   for (const auto& set : options.sets) {
-    if (!ApplySetting(*host, params, set.first, set.second, failure)) return fail();
+    if (!ApplySetting(*host, params, set.first, set.second, failure)) return nullptr;
     std::string ignored;
     const ParamDescription* p = FindParam(params, set.first, ignored);
     if (p && p->name == "Sidechain") sidechainSetByUser = true;
@@ -637,150 +295,341 @@ int Run(int argc, char** argv) {
   if (!options.sidechain.empty() && !sidechainSetByUser) {
     std::string ignored;
     if (FindParam(params, "Sidechain", ignored)) {
-      if (!ApplySetting(*host, params, "Sidechain", "0", failure)) return fail();
-      if (!options.quiet) printf("sidechain: Sidechain set to 0 (external) to use '%s'\n", options.sidechain.c_str());
-    }
-  }
-
-  if (options.listParams) {
-    ListParams(*host);
-    if (!options.savePreset.empty()) {
-      std::vector<uint8_t> blob;
-      if (!host->GetState(blob, error)) {
-        failure = {kExitModule, error};
-        return fail();
-      }
-      const std::string pending = PendingPathFor(options.savePreset);
-      TrackPendingFile(pending);
-      if (!WriteBytesPending(pending, blob, error) || !CommitPendingFile(pending, options.savePreset, error)) {
-        failure = {kExitOutput, error};
-        return fail();
+      if (!ApplySetting(*host, params, "Sidechain", "0", failure)) return nullptr;
+      if (!options.quiet && !options.listParams) {
+        fprintf(stderr, "%s: Sidechain set to 0 (external) to use '%s'\n", kTool, options.sidechain.c_str());
       }
     }
-    return kExitOk;
+  }
+  return host;
+}
+
+// Counts non-finite samples in a stream and remembers the first.
+struct NonFiniteCount {
+  size_t count = 0;
+  SamplePosition first;
+  void Scan(const double* const* channels, int channelCount, size_t frames, size_t position) {
+    for (int c = 0; c < channelCount; ++c) {
+      for (size_t n = 0; n < frames; ++n) {
+        if (!std::isfinite(channels[c][n]) && count++ == 0) first = {position + n, c};
+      }
+    }
+  }
+  void Report(const std::string& what, int channels, double sampleRate) const {
+    if (count == 0) return;
+    Warn(what + " has " + std::to_string(count) + " non-finite sample" + (count == 1 ? "" : "s") +
+         " (NaN or infinity), the first at " + DescribePosition(first, channels, sampleRate));
+  }
+};
+
+void ReportClipping(const AudioFileWriter& writer, const std::string& name, int channels) {
+  const size_t left = writer.ClippedSamples(0);
+  const size_t right = channels > 1 ? writer.ClippedSamples(1) : 0;
+  if (left + right == 0) return;
+  std::string counts = channels > 1 ? std::to_string(left) + " samples in the left channel and " +
+                                          std::to_string(right) + " in the right"
+                                    : std::to_string(left) + " samples";
+  char peak[32];
+  snprintf(peak, sizeof(peak), "%+.2f", 20.0 * std::log10(writer.LargestMagnitude()));
+  Warn("'" + name + "' clipped " + counts + " beyond full scale (peak " + peak +
+       " dBFS); write float output (--sample-format float) or lower OUTPUT");
+}
+
+// Pictures and preset go to pending files that are renamed together with
+// the audio once all of them are complete.
+class PendingSet {
+ public:
+  ~PendingSet() {
+    for (const auto& file : files_) {
+      unlink(file.pending.c_str());
+      UntrackPendingFile(file.pending);
+    }
+  }
+  std::string Add(const std::string& target) {
+    files_.push_back({PendingPathFor(target), target});
+    TrackPendingFile(files_.back().pending);
+    return files_.back().pending;
+  }
+  bool CommitAll(std::string& error) {
+    for (size_t i = 0; i < files_.size(); ++i) {
+      if (!CommitPendingFile(files_[i].pending, files_[i].target, error)) {
+        files_.erase(files_.begin(), files_.begin() + static_cast<long>(i) + 1);
+        return false;
+      }
+    }
+    files_.clear();
+    return true;
   }
 
-  // ---- Render.
-  SampleFormat sampleFormat = options.sampleFormat;
+ private:
+  struct File {
+    std::string pending, target;
+  };
+  std::vector<File> files_;
+};
+
+int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>& presetBlob, Failure& failure) {
+  std::string error;
+  const bool embedded = job.input.empty();
+  AudioFileReader reader;
+  AudioBuffer material;
+  if (embedded) {
+    material = MakeDefaultMaterial();
+  } else if (!reader.Open(job.input, error)) {
+    failure = {kExitInput, "input '" + job.input + "' " + error};
+    return failure.status;
+  }
+  const double sampleRate = embedded ? kDefaultMaterialRate : reader.Info().sampleRate;
+  const int channels = embedded ? material.ChannelCount() : reader.Info().channels;
+  AudioFileReader sidechain;
+  if (!options.sidechain.empty()) {
+    if (!sidechain.Open(options.sidechain, error)) {
+      failure = {kExitInput, "sidechain '" + options.sidechain + "' " + error};
+      return failure.status;
+    }
+    if (sidechain.Info().sampleRate != sampleRate) {
+      failure = {kExitInput, "sidechain '" + options.sidechain + "' is at " +
+                                 FormatValue(sidechain.Info().sampleRate) + " Hz but the input is at " +
+                                 FormatValue(sampleRate) + " Hz"};
+      return failure.status;
+    }
+  }
+  std::unique_ptr<PluginHost> host = LoadPlugin(options, presetBlob, sampleRate, embedded, failure);
+  if (!host) return failure.status;
+
+  OutputEncoding encoding;
+  encoding.container = job.container;
+  encoding.channels = channels;
+  encoding.sampleRate = sampleRate;
+  encoding.dither = options.dither;
+  encoding.format = options.sampleFormat;
   if (!options.haveSampleFormat) {
-    sampleFormat = SampleFormat::Pcm24;
+    encoding.format = SampleFormat::Pcm24;
     // Keep the input's encoding when the output container can hold it.
     SampleFormat inputFormat;
-    if (SampleFormatForSubtype(inputInfo.subtype, inputFormat) &&
-        ContainerHolds(ContainerForPath(options.output), inputFormat)) {
-      sampleFormat = inputFormat;
+    if (!embedded && SampleFormatForSubtype(reader.Info().subtype, inputFormat) &&
+        ContainerHolds(job.container, inputFormat)) {
+      encoding.format = inputFormat;
     }
   }
-  const int outputChannels = input.ChannelCount();
   AudioFileWriter writer;
-  if (!writer.Open(options.output, ContainerForPath(options.output), sampleFormat, outputChannels,
-                   sampleRate, error)) {
+  if (!writer.Open(job.output, job.outputTarget, encoding, error)) {
     failure = {error.rfind("cannot write", 0) == 0 ? kExitOutput : kExitUsage, error};
-    return fail();
+    return failure.status;
   }
+  if (!embedded) writer.CopyMetadata(reader.Info());
 
-  const size_t frames = input.FrameCount();
-  const double seconds = static_cast<double>(frames) / sampleRate;
-  const bool showProgress = options.progress == 1 ||
-                            (options.progress == -1 && isatty(STDERR_FILENO) && seconds > 20.0);
-  ProgressBar progress(showProgress, seconds);
+  const int64_t claimed = embedded ? static_cast<int64_t>(material.FrameCount()) : reader.Info().claimedFrames;
+  const double claimedSeconds = claimed > 0 ? static_cast<double>(claimed) / sampleRate : 0;
+  const bool showProgress =
+      options.progress == 1 || (options.progress == -1 && isatty(STDERR_FILENO) && (claimed < 0 || claimedSeconds > 20.0));
+  ProgressBar progress(showProgress, sampleRate, claimed);
   LevelAnalysis levels(sampleRate);
   const double makeupDb = MakeupGainDb(host->Parameters());
   levels.SetMakeupGainDb(makeupDb);
+
   const size_t block = static_cast<size_t>(options.block);
-  std::vector<double> silence(block, 0.0);
-  std::vector<std::vector<double>> out(2, std::vector<double>(block));
+  std::vector<std::vector<double>> in(2, std::vector<double>(block)), side(2, std::vector<double>(block, 0.0)),
+      out(2, std::vector<double>(block));
+  NonFiniteCount inputNonFinite, sidechainNonFinite;
+  size_t frames = 0, sidechainFrames = 0;
   const auto started = std::chrono::steady_clock::now();
-  for (size_t position = 0; position < frames; position += block) {
-    const size_t n = std::min(block, frames - position);
-    const double* left = &input.channels[0][position];
-    const double* right = input.ChannelCount() > 1 ? &input.channels[1][position] : left;
-    const double* sideLeft = silence.data();
-    const double* sideRight = silence.data();
-    if (!sidechain.channels.empty()) {
-      sideLeft = &sidechain.channels[0][position];
-      sideRight = sidechain.ChannelCount() > 1 ? &sidechain.channels[1][position] : sideLeft;
+  for (;;) {
+    double* inPtrs[2] = {in[0].data(), in[1].data()};
+    size_t n = 0;
+    if (embedded) {
+      n = std::min(block, material.FrameCount() - frames);
+      for (int c = 0; c < channels; ++c) {
+        std::copy_n(material.channels[static_cast<size_t>(c)].begin() + static_cast<long>(frames), n, in[c].begin());
+      }
+    } else {
+      n = reader.Read(inPtrs, block);
     }
-    const double* ins[4] = {left, right, sideLeft, sideRight};
+    if (n == 0) break;
+    inputNonFinite.Scan(inPtrs, channels, n, frames);
+    if (channels == 1) std::copy_n(in[0].begin(), n, in[1].begin());
+    if (!options.sidechain.empty()) {
+      double* sidePtrs[2] = {side[0].data(), side[1].data()};
+      const size_t got = sidechain.Read(sidePtrs, n);
+      sidechainNonFinite.Scan(sidePtrs, sidechain.Info().channels, got, sidechainFrames);
+      sidechainFrames += got;
+      if (sidechain.Info().channels == 1) std::copy_n(side[0].begin(), got, side[1].begin());
+      for (auto& channel : side) std::fill(channel.begin() + static_cast<long>(got), channel.begin() + static_cast<long>(n), 0.0);
+    }
+    const double* ins[4] = {in[0].data(), in[1].data(), side[0].data(), side[1].data()};
     double* outs[2] = {out[0].data(), out[1].data()};
     host->Process(ins, outs, static_cast<int>(n));
-    const double* mainIns[2] = {left, right};
+    const double* mainIns[2] = {ins[0], ins[1]};
     const double* analysedOuts[2] = {outs[0], outs[1]};
     levels.Add(mainIns, analysedOuts, n);
     if (!writer.Write(analysedOuts, n, error)) {
       progress.Finish();
       failure = {kExitOutput, error};
-      return fail();
+      return failure.status;
     }
-    progress.Update(static_cast<double>(position + n) / sampleRate);
+    frames += n;
+    progress.Update(frames);
   }
-  const double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   progress.Finish();
   levels.Finish();
+  const std::string inputName = embedded ? "embedded drums and bass" : job.input == "-" ? "standard input" : BaseNameOf(job.input);
+  if (frames == 0) {
+    failure = {kExitInput, "input '" + job.input + "' contains no audio" +
+                               (reader.DamageReport().empty() ? "" : " that can be read (" + reader.DamageReport() + ")")};
+    return failure.status;
+  }
 
-  // ---- Pictures and preset go to pending files; all appear together.
-  std::vector<std::pair<std::string, std::string>> pendingFiles;  // pending, final
-  auto pendingFor = [&](const std::string& path) {
-    const std::string pending = PendingPathFor(path);
-    TrackPendingFile(pending);
-    pendingFiles.emplace_back(pending, path);
-    return pending;
-  };
-  const std::string inputName = embedded ? "embedded drums and bass" : options.input.substr(options.input.find_last_of('/') + 1);
-  if (options.pictures) {
-    const std::string title = std::string("Kestrune ") + host->FormatName() + ": " + inputName;
-    if (!DrawLevelPlot(levels, title).WritePng(pendingFor(options.plotPng), error)) {
-      failure = {kExitOutput, error};
-      return fail();
-    }
-    std::vector<EditorParamValue> values;
-    for (const auto& p : host->Parameters()) {
-      values.push_back({static_cast<int>(p.id), host->NormalizedValue(p.index)});
-    }
-    if (!WriteEditorPicture(values, levels.FinalReductionDb(), pendingFor(options.editorPng), error)) {
-      failure = {kExitOutput, error};
-      return fail();
+  // ---- Warnings about what went through.
+  if (!embedded && ((claimed >= 0 && static_cast<int64_t>(frames) < claimed) || !reader.DamageReport().empty())) {
+    Warn("input '" + job.input + "' ended after " + std::to_string(frames) + " frames" +
+         (claimed >= 0 ? " though its header claims " + std::to_string(claimed) : std::string()) +
+         (reader.DamageReport().empty() ? "" : " (" + reader.DamageReport() + ")") + "; rendered what is there");
+  }
+  inputNonFinite.Report("input '" + (embedded ? inputName : job.input) + "'", channels, sampleRate);
+  if (!options.sidechain.empty()) {
+    sidechainNonFinite.Report("sidechain '" + options.sidechain + "'", sidechain.Info().channels, sampleRate);
+    std::vector<std::vector<double>> rest(2, std::vector<double>(block));
+    double* restPtrs[2] = {rest[0].data(), rest[1].data()};
+    size_t extra = 0;
+    while (size_t got = sidechain.Read(restPtrs, block)) extra += got;
+    if (sidechainFrames < frames) {
+      Warn("sidechain '" + options.sidechain + "' has " + std::to_string(sidechainFrames) +
+           " frames, the input " + std::to_string(frames) + "; padded with silence");
+    } else if (extra > 0) {
+      Warn("sidechain '" + options.sidechain + "' has " + std::to_string(sidechainFrames + extra) +
+           " frames, the input " + std::to_string(frames) + "; the rest was left out");
     }
   }
+  if (writer.NonFiniteSamples() > 0) {
+    Warn("'" + job.output + "' has " + std::to_string(writer.NonFiniteSamples()) +
+         " non-finite samples (NaN or infinity), the first at " +
+         DescribePosition(writer.FirstNonFinite(), channels, sampleRate));
+  }
+  ReportClipping(writer, job.output, channels);
+
+  // ---- Pictures and preset to pending files; then everything appears.
+  PendingSet pending;
+  if (!job.plotPng.empty()) {
+    const std::string title = std::string("Kestrune ") + host->FormatName() + ": " + inputName;
+    if (!DrawLevelPlot(levels, title).WritePng(pending.Add(job.plotTarget))) {
+      failure = {kExitOutput, "cannot write '" + job.plotPng + "'"};
+      return failure.status;
+    }
+  }
+  if (!job.editorPng.empty()) {
+    std::vector<EditorParamValue> values;
+    for (const auto& p : host->Parameters()) values.push_back({static_cast<int>(p.id), host->NormalizedValue(p.index)});
+    if (!WriteEditorPicture(values, levels.FinalReductionDb(), pending.Add(job.editorTarget), error)) {
+      failure = {kExitOutput, "cannot write '" + job.editorPng + "'"};
+      return failure.status;
+    }
+  }
+  if (job.savesPreset) {
+    std::vector<uint8_t> blob;
+    if (!host->GetState(blob, error)) {
+      failure = {kExitModule, error};
+      return failure.status;
+    }
+    std::string target;
+    ResolveOutputPath(options.savePreset, target, error);
+    if (!WriteBytes(pending.Add(target), blob, options.savePreset, error)) {
+      failure = {kExitOutput, error};
+      return failure.status;
+    }
+  }
+  if (!writer.Finish(error)) {
+    failure = {kExitOutput, error};
+    return failure.status;
+  }
+  if (!pending.CommitAll(error) || !writer.Commit(error)) {
+    failure = {kExitOutput, error};
+    return failure.status;
+  }
+
+  if (!options.quiet) {
+    // With the audio on standard output, the summary goes to stderr.
+    FILE* report = job.output == "-" ? stderr : stdout;
+    const double seconds = static_cast<double>(frames) / sampleRate;
+    fprintf(report, "Kestrune %s (%s): %s, %.2f s at %s Hz, %d-bit processing in blocks of %d\n", host->FormatName(),
+            options.module.c_str(), inputName.c_str(), seconds, FormatValue(sampleRate).c_str(),
+            options.doublePrecision ? 64 : 32, options.block);
+    fprintf(report, "  input : peak %7.2f dBFS, RMS %7.2f dBFS\n", levels.InputPeakDb(), levels.InputRmsDb());
+    fprintf(report, "  output: peak %7.2f dBFS, RMS %7.2f dBFS\n", levels.OutputPeakDb(), levels.OutputRmsDb());
+    fprintf(report, "  level change, output minus input in 10 ms windows%s: largest drop %.2f dB, at the end %.2f dB\n",
+            makeupDb != 0 ? (" without the OUTPUT gain of " + FormatValue(makeupDb) + " dB").c_str() : "",
+            levels.LargestReductionDb(), levels.FinalReductionDb());
+    fprintf(report, "  time: %.3f s, %.1fx realtime\n", elapsed, seconds / std::max(elapsed, 1e-9));
+    fprintf(report, "audio:        %s (%s%s)\n", job.output == "-" ? "standard output" : job.output.c_str(),
+            SampleFormatName(encoding.format),
+            encoding.format == SampleFormat::Pcm16 && options.dither ? ", TPDF dither" : "");
+    if (!job.editorPng.empty()) fprintf(report, "editor:       %s\n", job.editorPng.c_str());
+    if (!job.plotPng.empty()) fprintf(report, "levels plot:  %s\n", job.plotPng.c_str());
+    if (job.savesPreset) fprintf(report, "preset:       %s\n", options.savePreset.c_str());
+    fflush(report);
+  }
+  return kExitOk;
+}
+
+int ListParamsOnly(const Options& options, const std::vector<uint8_t>& presetBlob, Failure& failure) {
+  std::string error;
+  double sampleRate = kDefaultMaterialRate;
+  if (!options.inputs.empty()) {
+    AudioFileReader reader;
+    if (!reader.Open(options.inputs.front(), error)) {
+      failure = {kExitInput, "input '" + options.inputs.front() + "' " + error};
+      return failure.status;
+    }
+    sampleRate = reader.Info().sampleRate;
+  }
+  std::unique_ptr<PluginHost> host = LoadPlugin(options, presetBlob, sampleRate, options.inputs.empty(), failure);
+  if (!host) return failure.status;
+  ListParams(*host);
   if (!options.savePreset.empty()) {
     std::vector<uint8_t> blob;
     if (!host->GetState(blob, error)) {
       failure = {kExitModule, error};
-      return fail();
+      return failure.status;
     }
-    if (!WriteBytesPending(pendingFor(options.savePreset), blob, error)) {
+    std::string target;
+    ResolveOutputPath(options.savePreset, target, error);
+    PendingSet pending;
+    if (!WriteBytes(pending.Add(target), blob, options.savePreset, error) || !pending.CommitAll(error)) {
       failure = {kExitOutput, error};
-      return fail();
+      return failure.status;
     }
   }
-  if (!writer.Commit(error)) {
-    failure = {kExitOutput, error};
-    return fail();
-  }
-  for (const auto& file : pendingFiles) {
-    if (!CommitPendingFile(file.first, file.second, error)) {
-      failure = {kExitOutput, error};
-      return fail();
-    }
-  }
+  return kExitOk;
+}
 
-  if (!options.quiet) {
-    printf("Kestrune %s (%s): %s, %.2f s at %s Hz, %d-bit processing in blocks of %d\n",
-           host->FormatName(), options.module.c_str(), inputName.c_str(), seconds,
-           FormatValue(sampleRate).c_str(), options.doublePrecision ? 64 : 32, options.block);
-    printf("  input : peak %7.2f dBFS, RMS %7.2f dBFS\n", levels.InputPeakDb(), levels.InputRmsDb());
-    printf("  output: peak %7.2f dBFS, RMS %7.2f dBFS\n", levels.OutputPeakDb(), levels.OutputRmsDb());
-    printf("  largest gain reduction: %.2f dB (at the end: %.2f dB)%s\n", levels.LargestReductionDb(),
-           levels.FinalReductionDb(),
-           makeupDb != 0 ? (", OUTPUT gain of " + FormatValue(makeupDb) + " dB taken out").c_str() : "");
-    printf("  time: %.3f s, %.1fx realtime\n", elapsed, seconds / std::max(elapsed, 1e-9));
-    printf("audio:        %s (%s)\n", options.output.c_str(), SampleFormatName(sampleFormat));
-    if (options.pictures) {
-      printf("editor:       %s\n", options.editorPng.c_str());
-      printf("levels plot:  %s\n", options.plotPng.c_str());
-    }
-    if (!options.savePreset.empty()) printf("preset:       %s\n", options.savePreset.c_str());
+int Run(int argc, char** argv, Failure& failure) {
+  Options options;
+  if (!ParseOptions(argc, argv, options, failure)) return failure.status;
+  if (options.help) {
+    PrintUsage(stdout);
+    return kExitOk;
+  }
+  if (options.version) {
+    printf("%s %s\n", kTool, KESTRUNE_VERSION);
+    return kExitOk;
+  }
+  if (options.module.empty()) options.module = DefaultModule(options.format.empty() ? "vst3" : options.format);
+  if (options.module.empty()) {
+    failure = {kExitModule, "no module to load; pass --module PATH"};
+    return failure.status;
+  }
+  std::vector<Job> jobs;
+  if (!PlanJobs(options, jobs, failure) || !CheckFiles(options, jobs, failure)) return failure.status;
+  std::vector<uint8_t> presetBlob;
+  std::string error;
+  if (!options.preset.empty() && !ReadPresetFile(options.preset, presetBlob, error)) {
+    failure = {kExitInput, "preset '" + options.preset + "' cannot be read: " + error};
+    return failure.status;
+  }
+  if (options.listParams) return ListParamsOnly(options, presetBlob, failure);
+  for (const Job& job : jobs) {
+    const int status = RenderJob(options, job, presetBlob, failure);
+    if (status != kExitOk) return status;
   }
   return kExitOk;
 }
@@ -789,6 +638,23 @@ int Run(int argc, char** argv) {
 }  // namespace render
 
 int main(int argc, char** argv) {
-  render::InstallPendingFileCleanup();
-  return render::Run(argc, argv);
+  using namespace render;
+  InstallPendingFileCleanup();
+  Failure failure;
+  int status = kExitInternal;
+  try {
+    status = Run(argc, argv, failure);
+  } catch (const std::bad_alloc&) {
+    failure = {kExitInternal, "out of memory"};
+  } catch (const std::exception& e) {
+    failure = {kExitInternal, std::string("unexpected failure: ") + e.what()};
+  } catch (...) {
+    failure = {kExitInternal, "unexpected failure"};
+  }
+  if (failure.status != kExitOk) {
+    fprintf(stderr, "%s: error: %s\n", kTool, failure.message.c_str());
+    RemovePendingFiles();
+    return failure.status;
+  }
+  return status;
 }

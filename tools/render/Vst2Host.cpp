@@ -21,7 +21,6 @@ using namespace vst2;
 constexpr int32_t kKestruneUniqueId = FourChars('K', 'r', 'n', '1');
 constexpr int32_t kOpcodeGetSampleRate = 16;  // audioMasterGetSampleRate
 constexpr int32_t kOpcodeGetBlockSize = 17;   // audioMasterGetBlockSize
-constexpr intptr_t kCockosAnswer = 0xBEEF;
 constexpr int kTextBytes = 256;  // plug-ins often write past the nominal 8/64 bytes
 
 class Vst2Host;
@@ -132,27 +131,28 @@ class Vst2Host : public PluginHost {
   std::vector<ParamDescription> Parameters() override {
     std::vector<ParamDescription> list;
     for (int32_t i = 0; i < effect_->numParams; ++i) {
+      const size_t at = static_cast<size_t>(i);
       ParamDescription d;
       d.index = i;
       d.id = static_cast<uint32_t>(i);
       d.name = Text(effGetParamName, i);
       d.unit = Text(effGetParamLabel, i);
-      d.currentText = Text(effGetParamDisplay, i);
-      d.minText = TextAt(i, 0.0f);
-      d.maxText = TextAt(i, 1.0f);
-      d.defaultText = i < static_cast<int32_t>(defaults_.size()) ? defaults_[static_cast<size_t>(i)] : "";
-      d.numeric = ParseDisplayNumber(d.minText, d.minValue) && ParseDisplayNumber(d.maxText, d.maxValue);
-      d.integerValued = d.numeric && d.minText.find_first_of(".eE") == std::string::npos &&
-                        d.maxText.find_first_of(".eE") == std::string::npos;
+      d.currentText = Shown(i);
+      if (at < recorded_.size()) {
+        d.minText = recorded_[at].minText;
+        d.maxText = recorded_[at].maxText;
+        d.defaultText = recorded_[at].defaultText;
+      }
       list.push_back(d);
     }
     return list;
   }
 
-  bool SetParameter(int index, double displayValue, std::string& error) override {
-    char text[64];
-    snprintf(text, sizeof(text), "%.17g", displayValue);
-    return SetParameterText(index, text, error);
+  bool ParseText(int index, const std::string& text, double& normalized) override {
+    std::string ignored;
+    if (!SetParameterText(index, text, ignored)) return false;
+    normalized = effect_->getParameter(effect_, index);
+    return true;
   }
 
   bool SetParameterText(int index, const std::string& text, std::string& error) override {
@@ -233,10 +233,23 @@ class Vst2Host : public PluginHost {
     return true;
   }
 
-  // Records the values right after effOpen: they are the plug-in's defaults.
-  void RecordDefaults() {
-    defaults_.clear();
-    for (int32_t i = 0; i < effect_->numParams; ++i) defaults_.push_back(Text(effGetParamDisplay, i));
+  // Right after effOpen: each parameter's default and the texts at both
+  // ends of its range, each with the unit the plug-in gives at that value.
+  // VST2 can show a value only by setting it, so the ends are visited and
+  // the state is then put back from the plug-in's own chunk, exactly.
+  void RecordTexts() {
+    recorded_.assign(static_cast<size_t>(std::max(effect_->numParams, 0)), Recorded{});
+    for (int32_t i = 0; i < effect_->numParams; ++i) recorded_[static_cast<size_t>(i)].defaultText = Shown(i);
+    std::vector<uint8_t> saved;
+    std::string ignored;
+    if (!GetState(saved, ignored)) return;
+    for (int32_t i = 0; i < effect_->numParams; ++i) {
+      effect_->setParameter(effect_, i, 0.0f);
+      recorded_[static_cast<size_t>(i)].minText = Shown(i);
+      effect_->setParameter(effect_, i, 1.0f);
+      recorded_[static_cast<size_t>(i)].maxText = Shown(i);
+    }
+    SetState(saved, ignored);
   }
 
  private:
@@ -251,19 +264,11 @@ class Vst2Host : public PluginHost {
     return text;
   }
 
-  // The display text for a normalized value without changing the parameter,
-  // through the widely supported host extension; otherwise by setting and
-  // restoring the value.
-  std::string TextAt(int32_t index, float normalized) {
-    char text[kTextBytes] = {};
-    if (Dispatch(effVendorSpecific, 7, index, text, normalized) == kCockosAnswer && text[0]) {
-      return text;
-    }
-    const float saved = effect_->getParameter(effect_, index);
-    effect_->setParameter(effect_, index, normalized);
-    std::string shown = Text(effGetParamDisplay, index);
-    effect_->setParameter(effect_, index, saved);
-    return shown;
+  // The current value as the plug-in displays it, with its unit.
+  std::string Shown(int32_t index) {
+    const std::string value = Text(effGetParamDisplay, index);
+    const std::string unit = Text(effGetParamLabel, index);
+    return unit.empty() ? value : value + " " + unit;
   }
 
   static intptr_t VSTCALLBACK HostCallback(AEffect* effect, int32_t opcode, int32_t index,
@@ -333,7 +338,10 @@ class Vst2Host : public PluginHost {
   int blockSize_ = 1024;
   int64_t position_ = 0;
   std::string name_, vendor_;
-  std::vector<std::string> defaults_;
+  struct Recorded {
+    std::string minText, maxText, defaultText;
+  };
+  std::vector<Recorded> recorded_;
   VstTimeInfo timeInfo_;
   std::vector<std::vector<float>> floatIn_, floatOut_;
   std::vector<std::vector<double>> doubleIn_, doubleOut_;
@@ -346,7 +354,7 @@ class Vst2Host : public PluginHost {
 std::unique_ptr<PluginHost> LoadVst2(const std::string& path, std::string& error) {
   auto host = std::make_unique<Vst2Host>();
   if (!host->Load(path, error)) return nullptr;
-  host->RecordDefaults();
+  host->RecordTexts();
   return host;
 }
 

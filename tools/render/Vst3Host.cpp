@@ -429,60 +429,53 @@ class Vst3Host : public PluginHost {
       d.id = info.id;
       d.name = Utf16ToUtf8(info.title, 128);
       d.unit = Utf16ToUtf8(info.units, 128);
-      d.stepCount = info.stepCount;
       // A parameter the plug-in gives no display text for (its VST3 "Bypass"
       // switch) is the format's, not one of the plug-in's own.
       String128 probe = {};
       if (controller_->getParamStringByValue(info.id, 0.0, probe) != kResultOk) continue;
-      d.minText = Text(info.id, 0.0);
-      d.maxText = Text(info.id, 1.0);
-      d.defaultText = Text(info.id, info.defaultNormalizedValue);
-      d.currentText = Text(info.id, controller_->getParamNormalized(info.id));
-      double minParsed = 0, maxParsed = 0;
-      d.numeric = ParseDisplayNumber(d.minText, minParsed) && ParseDisplayNumber(d.maxText, maxParsed);
-      if (d.numeric) {
-        // The plain range is exact; the texts are rounded for display.
-        d.minValue = controller_->normalizedParamToPlain(info.id, 0.0);
-        d.maxValue = controller_->normalizedParamToPlain(info.id, 1.0);
-        d.integerValued = d.minText.find_first_of(".eE") == std::string::npos &&
-                          d.maxText.find_first_of(".eE") == std::string::npos;
-      }
+      d.minText = Shown(info, 0.0);
+      d.maxText = Shown(info, 1.0);
+      d.defaultText = Shown(info, info.defaultNormalizedValue);
+      d.currentText = Shown(info, controller_->getParamNormalized(info.id));
       list.push_back(d);
     }
     return list;
   }
 
-  bool SetParameter(int index, double displayValue, std::string& error) override {
+  bool ParseText(int index, const std::string& text, double& normalized) override {
     ParamID id = 0;
-    if (!IdFor(index, id, error)) return false;
-    double normalized = controller_->plainParamToNormalized(id, displayValue);
-    if (!(normalized >= 0.0 && normalized <= 1.0)) normalized = normalized > 1.0 ? 1.0 : 0.0;
-    Send(id, normalized);
-    return true;
+    std::string ignored;
+    if (!IdFor(index, id, ignored)) return false;
+    String128 wide;
+    Utf8ToString128(text, wide);
+    ParamValue parsed = 0;
+    if (controller_->getParamValueByString(id, wide, parsed) == kResultOk && parsed >= 0.0 && parsed <= 1.0) {
+      normalized = parsed;
+      return true;
+    }
+    // A stepped parameter: the step whose display text matches.
+    ParameterInfo info;
+    if (controller_->getParameterInfo(index, info) != kResultOk) return false;
+    for (int32 step = 0; info.stepCount > 0 && step <= info.stepCount; ++step) {
+      const double value = static_cast<double>(step) / info.stepCount;
+      if (strcasecmp(Text(id, value).c_str(), text.c_str()) == 0) {
+        normalized = value;
+        return true;
+      }
+    }
+    return false;
   }
 
   bool SetParameterText(int index, const std::string& text, std::string& error) override {
     ParamID id = 0;
     if (!IdFor(index, id, error)) return false;
-    ParameterInfo info;
-    controller_->getParameterInfo(index, info);
-    // A stepped parameter: find the step whose display text matches.
-    for (int32 step = 0; info.stepCount > 0 && step <= info.stepCount; ++step) {
-      double normalized = static_cast<double>(step) / info.stepCount;
-      if (strcasecmp(Text(id, normalized).c_str(), text.c_str()) == 0) {
-        Send(id, normalized);
-        return true;
-      }
+    double normalized = 0;
+    if (!ParseText(index, text, normalized)) {
+      error = "not a value the parameter accepts";
+      return false;
     }
-    String128 wide;
-    Utf8ToString128(text, wide);
-    ParamValue normalized = 0;
-    if (info.stepCount == 0 && controller_->getParamValueByString(id, wide, normalized) == kResultOk) {
-      Send(id, normalized);
-      return true;
-    }
-    error = "not a value the parameter accepts";
-    return false;
+    Send(id, normalized);
+    return true;
   }
 
   double NormalizedValue(int index) override {
@@ -566,6 +559,13 @@ class Vst3Host : public PluginHost {
   }
 
  private:
+  // A display text with the parameter's unit, when it has a fixed one.
+  std::string Shown(const ParameterInfo& info, double normalized) {
+    const std::string value = Text(info.id, normalized);
+    const std::string unit = Utf16ToUtf8(info.units, 128);
+    return unit.empty() ? value : value + " " + unit;
+  }
+
   std::string Text(ParamID id, double normalized) {
     String128 text = {};
     if (controller_->getParamStringByValue(id, normalized, text) != kResultOk) return "";

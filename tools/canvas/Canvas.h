@@ -1,7 +1,10 @@
-// A small anti-aliased software canvas for drawing the editor's images:
-// shapes are given as signed distance functions, so every edge gets exact
-// coverage; text comes from FreeType. Colours are straight RGBA in 0..1 and
-// are stored premultiplied while compositing.
+// The tools' one drawing canvas: a small anti-aliased software canvas on
+// which kestrune-imagegen draws the editor's images and kestrune-render its
+// level plot. Shapes are given as signed distance functions, so every edge
+// gets exact coverage; the editor images' text comes from FreeType at
+// fractional sizes (CanvasLabel.h draws the plot's labels with the graphics
+// library's glyph rasterizer). Colours are straight RGBA in 0..1 and are
+// stored premultiplied while compositing.
 #pragma once
 
 #include <functional>
@@ -40,8 +43,16 @@ class Canvas {
   float Text(const std::string& text, float x, float y, float size, bool bold, const Rgba& colour,
              int align = 0, float letterSpacing = 0.0f);
   float TextWidth(const std::string& text, float size, bool bold, float letterSpacing = 0.0f);
+  // Covers the whole pixels [x0, x1) x [y0, y1) with `colour`.
+  void FillRect(int x0, int y0, int x1, int y1, const Rgba& colour);
+  // A line `thickness` pixels wide between two points, with soft edges.
+  void Line(float x0, float y0, float x1, float y1, const Rgba& colour, float thickness = 1.0f);
+  // The straight colour of one pixel; transparent outside the canvas.
+  Rgba Pixel(int x, int y) const;
   // Straight ARGB pixels, 0xAARRGGBB.
   std::vector<unsigned> Pixels() const;
+  // The picture as an 8-bit RGBA PNG at exactly `path`.
+  bool WritePng(const std::string& path) const;
   void Paste(const Canvas& other, int x, int y);
 
  private:

@@ -80,6 +80,30 @@ void Canvas::Paste(const Canvas& other, int ox, int oy) {
     }
 }
 
+void Canvas::FillRect(int x0, int y0, int x1, int y1, const Rgba& colour) {
+  for (int y = std::max(y0, 0); y < std::min(y1, height_); ++y)
+    for (int x = std::max(x0, 0); x < std::min(x1, width_); ++x) Blend(x, y, colour, 1.0f);
+}
+
+void Canvas::Line(float x0, float y0, float x1, float y1, const Rgba& colour, float thickness) {
+  const float reach = thickness / 2 + 1;
+  Fill(std::min(x0, x1) - reach, std::min(y0, y1) - reach, std::max(x0, x1) + reach,
+       std::max(y0, y1) + reach,
+       [&](float x, float y) { return SegmentDistance(x, y, x0, y0, x1, y1, thickness / 2); },
+       colour);
+}
+
+Rgba Canvas::Pixel(int x, int y) const {
+  if (x < 0 || y < 0 || x >= width_ || y >= height_) return Rgba{0, 0, 0, 0};
+  const float* p = &data_[(static_cast<size_t>(y) * width_ + x) * 4];
+  if (p[3] <= 0) return Rgba{0, 0, 0, 0};
+  return Rgba{p[0] / p[3], p[1] / p[3], p[2] / p[3], p[3]};
+}
+
+bool Canvas::WritePng(const std::string& path) const {
+  return ::WritePng(path, width_, height_, Pixels());
+}
+
 std::vector<unsigned> Canvas::Pixels() const {
   std::vector<unsigned> out(static_cast<size_t>(width_) * height_);
   for (size_t i = 0; i < out.size(); ++i) {

@@ -1,0 +1,289 @@
+// What the renderer does as an audio tool: a progress line that fits the
+// terminal, parameters in a musician's units, dither, metadata carried over,
+// standard input and output, several inputs, --version and --, sidechains of
+// another length, and modules recognised by what they export.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "KestruneIdentity.h"
+#include "RenderRig.h"
+
+namespace {
+
+using namespace rig;
+
+const std::string kVst3Bundle = KESTRUNE_VST3_BUNDLE;
+const std::string kVst2Module = KESTRUNE_VST2_MODULE;
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+std::vector<std::string> ModuleArgs(const std::string& format) {
+  return format == "vst2" ? std::vector<std::string>{"--module", kVst2Module}  // found by its entry
+                          : std::vector<std::string>{"--module", kVst3Bundle};
+}
+
+// Splits stderr at carriage returns and newlines.
+std::vector<std::string> Segments(const std::string& text) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+TEST(RenderProgress, FitsFortyColumnsOnOneLineAndShowsTimeWhenTheLengthIsUnknown) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.flac", TestSignal(1.0), SF_FORMAT_PCM_16, SF_FORMAT_FLAC));
+  setenv("COLUMNS", "40", 1);
+  RunResult known = RunRender(folder, {"in.flac", "-o", "a.wav", "--no-pictures", "--progress", "-q", "--module", kVst3Bundle});
+  ASSERT_EQ(known.status, 0) << known.err;
+  EXPECT_EQ(known.err.find('\n'), std::string::npos) << known.err;
+  const auto lines = Segments(known.err);
+  ASSERT_FALSE(lines.empty());
+  for (const std::string& line : lines) EXPECT_LE(line.size(), 39u) << line;
+  EXPECT_NE(known.err.find("] 100%"), std::string::npos) << known.err;
+  EXPECT_EQ(known.err.back(), '\r');  // the line is cleared for what follows
+
+  ASSERT_TRUE(SetFlacTotalSamples(folder / "in.flac", 0));
+  RunResult unknown = RunRender(folder, {"in.flac", "-o", "b.wav", "--no-pictures", "--progress", "-q", "--module", kVst3Bundle});
+  unsetenv("COLUMNS");
+  ASSERT_EQ(unknown.status, 0) << unknown.err;
+  EXPECT_NE(unknown.err.find("s rendered"), std::string::npos) << unknown.err;
+  EXPECT_EQ(unknown.err.find('%'), std::string::npos) << unknown.err;
+}
+
+class RenderUnits : public ::testing::TestWithParam<std::string> {};
+
+// The current-value column of --list-params for one parameter after `sets`.
+std::string CurrentAfter(const std::string& format, const std::string& name, const std::vector<std::string>& sets,
+                         std::string* err = nullptr) {
+  ScratchFolder folder;
+  std::vector<std::string> args = {"--list-params"};
+  for (const std::string& set : sets) args.insert(args.end(), {"--set", set});
+  RunResult run = RunRender(folder, With(args, ModuleArgs(format)));
+  if (err) *err = run.err;
+  std::istringstream lines(run.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t at = line.find("  " + name + "  ");
+    if (at == std::string::npos) continue;
+    const size_t last = line.rfind("  ");  // columns are set apart by two spaces
+    return line.substr(last + 2);
+  }
+  return "(not listed)";
+}
+
+TEST_P(RenderUnits, WhatAPersonWritesSetsWhatThePlainNumberSets) {
+  const struct {
+    const char* name;
+    const char* withUnit;
+    const char* plain;
+    const char* shown;  // the display
+  } cases[] = {
+      {"ATTACK", "ATTACK=0.8ms", "ATTACK=-0.0008", "0.80 ms"},
+      {"RELEASE", "RELEASE=150ms", "RELEASE=-0.15", "150 ms"},
+      {"HPF", "HPF=120Hz", "HPF=120", "120.0 Hz"},
+      {"MID FREQ", "MID FREQ=2.5kHz", "MID FREQ=2500", "2.50 kHz"},
+      {"OUTPUT", "OUTPUT=-3dB", "OUTPUT=-3", "-3.00 dB"},
+      {"MIX", "MIX=50%", "MIX=50", "50.00 %"},
+      {"RATIO", "RATIO=8:1", "RATIO=1", "8:1"},             {"SLAM", "SLAM=on", "SLAM=1", "On"},
+      {"Sidechain", "Sidechain=ext", "Sidechain=0", "EXT"}, {"OVERSAMPLING", "OVERSAMPLING=16x", "OVERSAMPLING=1", "16x"},
+  };
+  for (const auto& c : cases) {
+    std::string err;
+    const std::string withUnit = CurrentAfter(GetParam(), c.name, {c.withUnit}, &err);
+    EXPECT_TRUE(err.empty()) << c.withUnit << ": " << err;
+    EXPECT_EQ(withUnit, CurrentAfter(GetParam(), c.name, {c.plain})) << c.withUnit;
+    EXPECT_EQ(withUnit, c.shown) << c.withUnit;
+    EXPECT_NE(withUnit, CurrentAfter(GetParam(), c.name, {})) << c.withUnit << " is the default";
+  }
+}
+
+TEST_P(RenderUnits, RangeEndsAreInsideAndCloseSettingsShowApart) {
+  std::string err;
+  CurrentAfter(GetParam(), "RELEASE", {"RELEASE=-0.02", "INPUT=80", "HF=-16", "ATTACK=0ms", "MID FREQ=10kHz"}, &err);
+  EXPECT_TRUE(err.empty()) << err;
+  CurrentAfter(GetParam(), "RELEASE", {"RELEASE=-0.9"}, &err);
+  EXPECT_NE(err.find("warning: RELEASE=-0.9 is outside 850 ms .. 20.0 ms; using 850 ms"), std::string::npos) << err;
+  EXPECT_NE(CurrentAfter(GetParam(), "ATTACK", {"ATTACK=-0.0005"}), CurrentAfter(GetParam(), "ATTACK", {"ATTACK=-0.0008"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, RenderUnits, ::testing::Values("vst3", "vst2"),
+                         [](const auto& info) { return info.param; });
+
+TEST(RenderDither, SixteenBitOutputIsDitheredUnlessSwitchedOffAndDeeperOutputIsNot) {
+  ScratchFolder folder;
+  Audio silence = TestSignal(0.5, 48000, 2, 0.0);
+  for (auto& channel : silence.channels) std::fill(channel.begin(), channel.end(), 0.0);
+  ASSERT_TRUE(WriteAudio(folder / "silence.wav", silence));
+  const std::vector<std::string> common = {"silence.wav", "--no-pictures", "--set", "BYPASS=On", "--module", kVst3Bundle};
+  ASSERT_EQ(RunRender(folder, With(common, {"-o", "d16.wav", "--sample-format", "pcm16"})).status, 0);
+  ASSERT_EQ(RunRender(folder, With(common, {"-o", "n16.wav", "--sample-format", "pcm16", "--no-dither"})).status, 0);
+  ASSERT_EQ(RunRender(folder, With(common, {"-o", "d24.wav", "--sample-format", "pcm24"})).status, 0);
+  Audio d16, n16, d24;
+  ASSERT_TRUE(ReadAudio(folder / "d16.wav", d16));
+  ASSERT_TRUE(ReadAudio(folder / "n16.wav", n16));
+  ASSERT_TRUE(ReadAudio(folder / "d24.wav", d24));
+  size_t nonZero = 0;
+  double largest = 0, sum = 0;
+  for (const auto& channel : d16.channels) {
+    for (double x : channel) {
+      nonZero += x != 0;
+      largest = std::max(largest, std::fabs(x));
+      sum += x;
+    }
+  }
+  // Triangular noise of one step either way: about half the samples move.
+  EXPECT_GT(nonZero, d16.Frames() / 2);
+  EXPECT_LE(largest, 1.0 / 32768);
+  EXPECT_NEAR(sum / static_cast<double>(2 * d16.Frames()), 0.0, 0.02 / 32768);
+  EXPECT_EQ(Differences(n16.channels, silence.channels), 0u);
+  EXPECT_EQ(Differences(d24.channels, silence.channels), 0u);
+}
+
+TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem) {
+  ScratchFolder folder;
+  const Audio input = TestSignal(0.3);
+  {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    SNDFILE* file = sf_open((folder / "take.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    SF_BROADCAST_INFO bext{};
+    strcpy(bext.description, "Take 3, kick close");
+    strcpy(bext.originator, "Studio B");
+    ASSERT_EQ(sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof(bext)), SF_TRUE);
+    sf_set_string(file, SF_STR_TITLE, "Drums");
+    sf_set_string(file, SF_STR_ARTIST, "The Band");
+    sf_set_string(file, SF_STR_COMMENT, "rough mix");
+    std::vector<double> interleaved(input.Frames() * 2, 0.1);
+    sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(input.Frames()));
+    sf_close(file);
+  }
+  ASSERT_EQ(RunRender(folder, {"take.wav", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle}).status, 0);
+  ASSERT_EQ(RunRender(folder, {"take.wav", "-o", "out.flac", "--no-pictures", "--module", kVst3Bundle}).status, 0);
+  for (const char* name : {"out.wav", "out.flac"}) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open((folder / name).c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr) << name;
+    auto text = [&](int kind) {
+      const char* value = sf_get_string(file, kind);
+      return std::string(value ? value : "");
+    };
+    EXPECT_EQ(text(SF_STR_TITLE), "Drums") << name;
+    EXPECT_EQ(text(SF_STR_ARTIST), "The Band") << name;
+    EXPECT_EQ(text(SF_STR_COMMENT), "rough mix") << name;
+    SF_BROADCAST_INFO bext{};
+    const bool hasBext = sf_command(file, SFC_GET_BROADCAST_INFO, &bext, sizeof(bext)) == SF_TRUE;
+    EXPECT_EQ(hasBext, std::string(name) == "out.wav") << name;
+    if (hasBext) {
+      EXPECT_STREQ(bext.description, "Take 3, kick close");
+      EXPECT_STREQ(bext.originator, "Studio B");
+    }
+    sf_close(file);
+  }
+}
+
+TEST(RenderStreams, StandardInputToStandardOutputMatchesTheFileRender) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.4), SF_FORMAT_PCM_16));
+  ASSERT_EQ(RunRender(folder, {"in.wav", "-o", "ref.flac", "--no-pictures", "--module", kVst3Bundle}).status, 0);
+  RunResult piped = RunRender(folder, {"-", "-o", "-", "--type", "flac", "--module", kVst3Bundle}, folder / "in.wav");
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  EXPECT_NE(piped.err.find("audio:        standard output (16-bit PCM"), std::string::npos) << piped.err;
+  std::ofstream(folder / "piped.flac", std::ios::binary) << piped.out;
+  Audio reference, fromPipe;
+  ASSERT_TRUE(ReadAudio(folder / "ref.flac", reference));
+  ASSERT_TRUE(ReadAudio(folder / "piped.flac", fromPipe));
+  EXPECT_EQ(Differences(fromPipe.channels, reference.channels), 0u);
+  // Only the two files this test wrote itself, and the reference.
+  EXPECT_EQ(folder.Names(), (std::set<std::string>{"in.wav", "ref.flac", "piped.flac"}));
+
+  RunResult noName = RunRender(folder, {"-", "--module", kVst3Bundle}, folder / "in.wav");
+  EXPECT_EQ(noName.status, 2);
+  EXPECT_NE(noName.err.find("standard input needs -o"), std::string::npos) << noName.err;
+}
+
+TEST(RenderStreams, SeveralInputsGoIntoTheFolderNamedByOutput) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "a.wav", TestSignal(0.3)));
+  ASSERT_TRUE(WriteAudio(folder / "b.aiff", TestSignal(0.2), SF_FORMAT_PCM_24, SF_FORMAT_AIFF));
+  ASSERT_EQ(mkdir((folder / "out").c_str(), 0755), 0);
+  RunResult run = RunRender(folder, {"a.wav", "b.aiff", "-o", "out", "--module", kVst3Bundle});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ScratchFolderNames(folder / "out"),
+            (std::set<std::string>{"a.wav", "a-editor.png", "a-levels.png", "b.aiff", "b-editor.png", "b-levels.png"}));
+  Audio b;
+  ASSERT_TRUE(ReadAudio(folder / "out/b.aiff", b));
+  EXPECT_EQ(b.Frames(), TestSignal(0.2).Frames());
+
+  RunResult notAFolder = RunRender(folder, {"a.wav", "b.aiff", "-o", "one.wav", "--module", kVst3Bundle});
+  EXPECT_EQ(notAFolder.status, 2);
+  EXPECT_NE(notAFolder.err.find("with several inputs, -o must name a folder"), std::string::npos) << notAFolder.err;
+}
+
+TEST(RenderStreams, VersionAndDoubleDashEndingTheOptions) {
+  ScratchFolder folder;
+  RunResult version = RunRender(folder, {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("kestrune-render ", 0), 0u) << version.out;
+  EXPECT_GT(version.out.size(), std::string("kestrune-render \n").size());
+
+  ASSERT_TRUE(WriteAudio(folder / "-take.wav", TestSignal(0.2)));
+  RunResult dashed = RunRender(folder, {"--no-pictures", "--module", kVst3Bundle, "--", "-take.wav"});
+  ASSERT_EQ(dashed.status, 0) << dashed.err;
+  EXPECT_TRUE(folder.Names().count("-take-kestrune.wav"));
+}
+
+class RenderSidechainLength : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(RenderSidechainLength, ShorterIsPaddedWithSilenceAndLongerTrimmedWithAWarning) {
+  ScratchFolder folder;
+  const Audio input = TestSignal(1.0, 44100, 2, 0.0);
+  const Audio sidechain = TestSignal(0.6, 44100, 2, 0.9);
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", input));
+  ASSERT_TRUE(WriteAudio(folder / "short.wav", sidechain));
+  ASSERT_TRUE(WriteAudio(folder / "long.wav", TestSignal(1.4, 44100, 2, 0.9)));
+  const std::vector<std::string> common =
+      With({"--no-pictures", "--sample-format", "float", "--set", "INPUT=40"}, ModuleArgs(GetParam()));
+  RunResult padded = RunRender(folder, With({"in.wav", "--sidechain", "short.wav", "-o", "padded.wav"}, common));
+  ASSERT_EQ(padded.status, 0) << padded.err;
+  EXPECT_NE(padded.err.find("warning: sidechain 'short.wav' has 26460 frames, the input 44100; padded with silence"),
+            std::string::npos)
+      << padded.err;
+  Audio out;
+  ASSERT_TRUE(ReadAudio(folder / "padded.wav", out));
+  Audio extended = sidechain;
+  for (auto& channel : extended.channels) channel.resize(input.Frames(), 0.0);
+  const Channels expected =
+      RenderInProcess(input, &extended, {{kestrune::kInput, 40}, {kestrune::kSidechain, 0}}, 512, false);
+  EXPECT_EQ(Differences(out.channels, expected), 0u);
+
+  RunResult trimmed = RunRender(folder, With({"in.wav", "--sidechain", "long.wav", "-o", "trimmed.wav"}, common));
+  ASSERT_EQ(trimmed.status, 0) << trimmed.err;
+  EXPECT_NE(trimmed.err.find("warning: sidechain 'long.wav' has " + std::to_string(TestSignal(1.4).Frames()) +
+                             " frames, the input 44100; the rest was left out"),
+            std::string::npos)
+      << trimmed.err;
+  // Found by its exported entry: the summary names the format it loaded.
+  EXPECT_NE(trimmed.out.find(std::string("Kestrune ") + (GetParam() == "vst2" ? "VST2" : "VST3")), std::string::npos)
+      << trimmed.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, RenderSidechainLength, ::testing::Values("vst3", "vst2"),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace

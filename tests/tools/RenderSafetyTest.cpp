@@ -1,0 +1,289 @@
+// The renderer never destroys a user's file: outputs that would land on an
+// input or on each other are refused before anything is written, a closed
+// pipe leaves no partial file, links are handled as documented, clipping
+// and non-finite samples are reported, and a file's header is never trusted
+// for its length or for memory.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <map>
+
+#include "PendingFile.h"
+#include "RenderRig.h"
+
+namespace {
+
+using namespace rig;
+
+const std::string kVst3Bundle = KESTRUNE_VST3_BUNDLE;
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+// Every file in the folder with its contents (links by their target name).
+std::map<std::string, std::string> Snapshot(const ScratchFolder& folder) {
+  std::map<std::string, std::string> files;
+  for (const std::string& name : folder.Names()) {
+    struct stat status;
+    lstat((folder / name).c_str(), &status);
+    if (S_ISLNK(status.st_mode)) {
+      char target[4096] = {};
+      files[name] = "-> " + std::string(target, static_cast<size_t>(std::max<ssize_t>(
+                                                    readlink((folder / name).c_str(), target, sizeof(target) - 1), 0)));
+    } else if (S_ISREG(status.st_mode)) {
+      files[name] = Slurp(folder / name);
+    } else {
+      files[name] = "(folder)";
+    }
+  }
+  return files;
+}
+
+struct Collision {
+  const char* name;
+  std::vector<std::string> args;
+  const char* message;
+};
+
+void PrintTo(const Collision& collision, std::ostream* out) { *out << collision.name; }
+
+class RenderRefusesCollision : public ::testing::TestWithParam<Collision> {};
+
+TEST_P(RenderRefusesCollision, BeforeWritingAnythingWithBothOptionsNamed) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.3)));
+  ASSERT_TRUE(WriteAudio(folder / "kick.wav", TestSignal(0.3)));
+  std::ofstream(folder / "p.preset") << "state";
+  ASSERT_EQ(link((folder / "in.wav").c_str(), (folder / "hard.wav").c_str()), 0);
+  ASSERT_EQ(symlink("in.wav", (folder / "link.wav").c_str()), 0);
+  ASSERT_EQ(mkdir((folder / "sub").c_str(), 0755), 0);
+  const auto before = Snapshot(folder);
+
+  RunResult run = RunRender(folder, With(GetParam().args, {"--module", kVst3Bundle}));
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_EQ(run.err, std::string("kestrune-render: error: ") + GetParam().message + "\n");
+  EXPECT_EQ(Snapshot(folder), before);
+}
+
+const Collision kCollisions[] = {
+    {"PresetSavedOverTheInput", {"in.wav", "--save-preset", "in.wav"},
+     "--save-preset 'in.wav' is the same file as the input 'in.wav', which it would overwrite; choose another name"},
+    {"PlotOverTheInput", {"in.wav", "--plot-png", "in.wav"},
+     "--plot-png 'in.wav' is the same file as the input 'in.wav', which it would overwrite; choose another name"},
+    {"EditorPictureOverTheInput", {"in.wav", "--editor-png", "./in.wav"},
+     "--editor-png './in.wav' is the same file as the input 'in.wav', which it would overwrite; choose another name"},
+    {"OutputOverTheSidechain", {"in.wav", "--sidechain", "kick.wav", "-o", "kick.wav"},
+     "-o 'kick.wav' is the same file as --sidechain 'kick.wav', which it would overwrite; choose another name"},
+    {"OutputOverTheInputThroughAHardLink", {"in.wav", "-o", "hard.wav"},
+     "-o 'hard.wav' is the same file as the input 'in.wav', which it would overwrite; choose another name"},
+    {"PictureOverTheInputThroughASymbolicLink", {"in.wav", "--plot-png", "link.wav"},
+     "--plot-png 'link.wav' is the same file as the input 'in.wav', which it would overwrite; choose another name"},
+    {"PresetSavedOverTheLoadedPreset", {"in.wav", "--preset", "p.preset", "--save-preset", "sub/../p.preset"},
+     "--save-preset 'sub/../p.preset' is the same file as --preset 'p.preset', which it would overwrite; choose "
+     "another name"},
+    {"AudioAndPresetUnderOneName", {"in.wav", "-o", "out.wav", "--save-preset", "out.wav"},
+     "-o 'out.wav' and --save-preset 'out.wav' name the same file; give each output its own name"},
+    {"BothPicturesUnderOneName", {"in.wav", "--editor-png", "p.png", "--plot-png", "sub/../p.png"},
+     "--editor-png 'p.png' and --plot-png 'sub/../p.png' name the same file; give each output its own name"},
+    {"PictureOverTheDefaultOutput", {"in.wav", "--plot-png", "in-kestrune.wav"},
+     "the output 'in-kestrune.wav' and --plot-png 'in-kestrune.wav' name the same file; give each output its own "
+     "name"},
+    {"ParameterListSavingOverTheInput", {"in.wav", "--list-params", "--save-preset", "in.wav"},
+     "--save-preset 'in.wav' is the same file as the input 'in.wav', which it would overwrite; choose another name"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Outputs, RenderRefusesCollision, ::testing::ValuesIn(kCollisions),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RenderSafety, EveryOutputGetsATemporaryFileOfItsOwnBesideIt) {
+  const std::string first = render::PendingPathFor("take/out.wav");
+  const std::string second = render::PendingPathFor("take/out.wav");
+  EXPECT_NE(first, second);
+  for (const std::string& pending : {first, second}) {
+    EXPECT_EQ(pending.rfind("take/.out.wav.partial-", 0), 0u) << pending;
+  }
+}
+
+TEST(RenderSafety, ClosedPipeOnStderrEndsTheRunBySigpipeWithoutAPartialFile) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(2.0)));
+  const int status = RunRenderIntoClosedPipe(folder, {"in.wav", "--progress", "--block", "16", "--module", kVst3Bundle});
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGPIPE);
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"in.wav"});
+}
+
+TEST(RenderSafety, OutputThatIsASymbolicLinkIsWrittenThroughAndALinkToNothingIsRefused) {
+  ScratchFolder folder;
+  const Audio input = TestSignal(0.3);
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", input));
+  std::ofstream(folder / "target.wav") << "old contents";
+  ASSERT_EQ(symlink("target.wav", (folder / "out.wav").c_str()), 0);
+  RunResult run = RunRender(folder, {"in.wav", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle});
+  ASSERT_EQ(run.status, 0) << run.err;
+  struct stat status;
+  ASSERT_EQ(lstat((folder / "out.wav").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  Audio output;
+  ASSERT_TRUE(ReadAudio(folder / "target.wav", output));
+  EXPECT_EQ(output.Frames(), input.Frames());
+
+  ASSERT_EQ(symlink("missing.wav", (folder / "dangling.wav").c_str()), 0);
+  const auto before = Snapshot(folder);
+  RunResult refused = RunRender(folder, {"in.wav", "-o", "dangling.wav", "--module", kVst3Bundle});
+  EXPECT_EQ(refused.status, 5);
+  EXPECT_NE(refused.err.find("cannot write 'dangling.wav': it is a symbolic link to a file that does not exist"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(Snapshot(folder), before);
+}
+
+// The number after `key` in `text`, or -1.
+double NumberAfter(const std::string& text, const std::string& key) {
+  const size_t at = text.find(key);
+  return at == std::string::npos ? -1 : std::atof(text.c_str() + at + key.size());
+}
+
+TEST(RenderSafety, ClippedIntegerOutputIsCountedPerChannelWithItsPeak) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "loud.wav", TestSignal(1.0, 44100, 2, 0.9), SF_FORMAT_PCM_24));
+  const std::vector<std::string> common = {"loud.wav", "--no-pictures", "--set", "OUTPUT=10dB", "--module", kVst3Bundle};
+  RunResult clipped = RunRender(folder, With(common, {"-o", "clipped.wav"}));
+  ASSERT_EQ(clipped.status, 0) << clipped.err;
+  RunResult floating = RunRender(folder, With(common, {"-o", "float.wav", "--sample-format", "float"}));
+  ASSERT_EQ(floating.status, 0) << floating.err;
+  EXPECT_EQ(floating.err.find("clipped"), std::string::npos) << floating.err;
+
+  // The float render keeps what the 24-bit file had to clip.
+  Audio full;
+  ASSERT_TRUE(ReadAudio(folder / "float.wav", full));
+  size_t over[2] = {0, 0};
+  double peak = 0;
+  for (size_t c = 0; c < 2; ++c) {
+    for (double x : full.channels[c]) {
+      over[c] += std::fabs(x) > 1.0;
+      peak = std::max(peak, std::fabs(x));
+    }
+  }
+  ASSERT_GT(over[0], 0u);
+  const std::string& err = clipped.err;
+  EXPECT_NE(err.find("warning: 'clipped.wav' clipped "), std::string::npos) << err;
+  EXPECT_EQ(NumberAfter(err, "clipped.wav' clipped "), static_cast<double>(over[0])) << err;
+  EXPECT_EQ(NumberAfter(err, "left channel and "), static_cast<double>(over[1])) << err;
+  EXPECT_NEAR(NumberAfter(err, "(peak "), 20 * std::log10(peak), 0.01) << err;
+  EXPECT_NE(err.find("write float output (--sample-format float) or lower OUTPUT"), std::string::npos) << err;
+}
+
+TEST(RenderSafety, NonFiniteInputIsReportedAndCannotReachAnIntegerFile) {
+  ScratchFolder folder;
+  Audio input = TestSignal(0.5, 48000);
+  input.channels[0][1000] = NAN;
+  input.channels[1][2000] = INFINITY;
+  ASSERT_TRUE(WriteAudio(folder / "bad.wav", input, SF_FORMAT_FLOAT));
+  RunResult run = RunRender(folder, {"bad.wav", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("warning: input 'bad.wav' has 2 non-finite samples (NaN or infinity), the first at "
+                         "0.021 s (frame 1000, left channel)"),
+            std::string::npos)
+      << run.err;
+  // The summary's levels are those of the finite samples.
+  EXPECT_GT(NumberAfter(run.out, "input : peak "), -3.0) << run.out;
+  EXPECT_GT(NumberAfter(run.out, "RMS "), -40.0) << run.out;
+
+  const auto before = folder.Names();
+  RunResult flac =
+      RunRender(folder, {"bad.wav", "-o", "out.flac", "--no-pictures", "--set", "BYPASS=On", "--module", kVst3Bundle});
+  EXPECT_EQ(flac.status, 5);
+  EXPECT_NE(flac.err.find("error: cannot write 'out.flac': the output has a non-finite sample (NaN or infinity) at "
+                          "0.021 s (frame 1000, left channel), which 24-bit PCM cannot hold"),
+            std::string::npos)
+      << flac.err;
+  EXPECT_EQ(folder.Names(), before);
+}
+
+struct HeaderCase {
+  const char* name;
+  uint64_t claimedFrames;  // what the FLAC header is made to say
+  size_t keepBytes;        // 0: the whole file
+  int status;
+  const char* message;     // expected on stderr ("" for nothing)
+};
+
+class RenderIgnoresHeaderLength : public ::testing::TestWithParam<HeaderCase> {};
+
+TEST_P(RenderIgnoresHeaderLength, ReadsToTheEndOfTheDataInLittleMemory) {
+  const HeaderCase& c = GetParam();
+  ScratchFolder folder;
+  const Audio input = TestSignal(1.5, 48000);
+  ASSERT_TRUE(WriteAudio(folder / "in.flac", input, SF_FORMAT_PCM_16, SF_FORMAT_FLAC));
+  ASSERT_TRUE(SetFlacTotalSamples(folder / "in.flac", c.claimedFrames, c.keepBytes));
+  RunResult run = RunRender(folder, {"in.flac", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle});
+  EXPECT_EQ(run.status, c.status) << run.err;
+  EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  if (c.status == 0) {
+    Audio output;
+    ASSERT_TRUE(ReadAudio(folder / "out.wav", output));
+    EXPECT_EQ(output.Frames(), input.Frames());
+  } else {
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(folder.Names(), std::set<std::string>{"in.flac"});
+  }
+  // Each test runs in its own process: the renderer is its only child.
+  struct rusage usage;
+  getrusage(RUSAGE_CHILDREN, &usage);
+  EXPECT_LT(usage.ru_maxrss, 150 * 1024) << "kB";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flac, RenderIgnoresHeaderLength,
+    ::testing::Values(HeaderCase{"LengthUnknown", 0, 0, 0, ""},
+                      HeaderCase{"ClaimsFourBillionFrames", uint64_t{1} << 32, 0, 0,
+                                 "warning: input 'in.flac' ended after 72000 frames though its header claims "
+                                 "4294967296; rendered what is there"},
+                      HeaderCase{"SixKilobytesClaimingAHundredMillionFrames", uint64_t{1} << 27, 6000, 3,
+                                 "error: input 'in.flac' contains no audio that can be read"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RenderSafety, LongFileIsStreamedInConstantMemory) {
+  ScratchFolder folder;
+  // Three minutes of stereo at 48 kHz: the whole file as doubles would be
+  // 138 MB for the input alone.
+  Audio input = TestSignal(10.0, 48000);
+  {
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open((folder / "long.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<double> interleaved(input.Frames() * 2);
+    for (size_t n = 0; n < input.Frames(); ++n) {
+      interleaved[2 * n] = input.channels[0][n];
+      interleaved[2 * n + 1] = input.channels[1][n];
+    }
+    for (int i = 0; i < 18; ++i) sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(input.Frames()));
+    sf_close(file);
+  }
+  // The same render of one tenth of it first: the long one may take no
+  // more memory than that, whatever a sanitizer adds to both.
+  ASSERT_TRUE(WriteAudio(folder / "short.wav", input, SF_FORMAT_PCM_16));
+  ASSERT_EQ(RunRender(folder, {"short.wav", "--block", "4096", "--module", kVst3Bundle}).status, 0);
+  struct rusage usage;
+  getrusage(RUSAGE_CHILDREN, &usage);
+  const long shortPeak = usage.ru_maxrss;
+  RunResult run = RunRender(folder, {"long.wav", "--block", "4096", "--module", kVst3Bundle});
+  ASSERT_EQ(run.status, 0) << run.err;
+  SF_INFO info{};
+  SNDFILE* file = sf_open((folder / "long-kestrune.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(file, nullptr);
+  sf_close(file);
+  EXPECT_EQ(info.frames, static_cast<sf_count_t>(18 * input.Frames()));
+  // Each test runs in its own process: the peak is the larger of the two.
+  getrusage(RUSAGE_CHILDREN, &usage);
+  EXPECT_LT(usage.ru_maxrss - shortPeak, 16 * 1024) << "kB more than for a tenth of the file";
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+#include "AudioWriter.h"
+
+#include <fcntl.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "PendingFile.h"
+
+namespace render {
+namespace {
+
+bool HoldsBroadcastInfo(int container) {
+  return container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
+}
+
+// Copies a finished temporary file to standard output.
+bool CopyToStandardOutput(const std::string& path, std::string& error) {
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) {
+    error = std::string("cannot write to standard output: ") + strerror(errno);
+    return false;
+  }
+  char buffer[65536];
+  bool ok = true;
+  for (;;) {
+    ssize_t got = read(fd, buffer, sizeof(buffer));
+    if (got == 0) break;
+    if (got < 0 && errno == EINTR) continue;
+    ok = got > 0;
+    for (ssize_t done = 0; ok && done < got;) {
+      ssize_t put = write(STDOUT_FILENO, buffer + done, static_cast<size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      ok = put > 0;
+      done += ok ? put : 0;
+    }
+    if (!ok) break;
+  }
+  if (!ok) error = std::string("cannot write to standard output: ") + strerror(errno);
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
+std::string DescribePosition(const SamplePosition& position, int channels, double sampleRate) {
+  char text[128];
+  snprintf(text, sizeof(text), "%.3f s (frame %zu%s)", static_cast<double>(position.frame) / sampleRate,
+           position.frame, channels < 2 ? "" : position.channel == 0 ? ", left channel" : ", right channel");
+  return text;
+}
+
+AudioFileWriter::~AudioFileWriter() { Abandon(); }
+
+bool AudioFileWriter::Open(const std::string& name, const std::string& target,
+                           const OutputEncoding& encoding, std::string& error) {
+  Abandon();
+  if (encoding.container == SF_FORMAT_FLAC && !ContainerHolds(SF_FORMAT_FLAC, encoding.format)) {
+    error = std::string("FLAC cannot hold ") + SampleFormatName(encoding.format) +
+            " samples; use --sample-format pcm16 or pcm24";
+    return false;
+  }
+  SF_INFO sfInfo;
+  memset(&sfInfo, 0, sizeof(sfInfo));
+  sfInfo.samplerate = static_cast<int>(encoding.sampleRate + 0.5);
+  sfInfo.channels = encoding.channels;
+  sfInfo.format = encoding.container | SubtypeFor(encoding.format);
+  if (!sf_format_check(&sfInfo)) {
+    error = std::string("the output format cannot hold ") + SampleFormatName(encoding.format) + " samples";
+    return false;
+  }
+  name_ = name;
+  target_ = target;
+  encoding_ = encoding;
+  if (target == "-") {
+    const char* tmp = getenv("TMPDIR");
+    tempPath_ = PendingPathFor(std::string(tmp && *tmp ? tmp : "/tmp") + "/kestrune-render-stdout");
+  } else {
+    tempPath_ = PendingPathFor(target);
+  }
+  TrackPendingFile(tempPath_);
+  SNDFILE* file = sf_open(tempPath_.c_str(), SFM_WRITE, &sfInfo);
+  if (!file) {
+    const int savedErrno = errno;
+    const size_t slash = target.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+    struct stat status;
+    if (target != "-" && stat(dir.c_str(), &status) != 0) {
+      error = "cannot write '" + name + "': folder '" + dir + "' does not exist";
+    } else if (target != "-" && access(dir.c_str(), W_OK) != 0) {
+      error = "cannot write '" + name + "': folder '" + dir + "' is not writable";
+    } else {
+      error = "cannot write '" + name + "': " +
+              (savedErrno ? std::string(strerror(savedErrno)) : sf_strerror(nullptr));
+    }
+    unlink(tempPath_.c_str());
+    UntrackPendingFile(tempPath_);
+    tempPath_.clear();
+    return false;
+  }
+  // Float files keep values beyond full scale; integer files clip them.
+  sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  file_ = file;
+  return true;
+}
+
+void AudioFileWriter::CopyMetadata(const AudioFileInfo& source) {
+  if (!file_) return;
+  SNDFILE* file = static_cast<SNDFILE*>(file_);
+  // A container without room for a kind of text refuses it; that is fine.
+  for (const auto& [kind, text] : source.strings) sf_set_string(file, kind, text.c_str());
+  if (!source.broadcastInfo.empty() && HoldsBroadcastInfo(encoding_.container)) {
+    std::vector<uint8_t> copy(source.broadcastInfo);
+    // libsndfile takes the fixed part plus the coding history actually used.
+    SF_BROADCAST_INFO head;
+    memcpy(&head, copy.data(), std::min(copy.size(), sizeof(head)));
+    const size_t used = offsetof(SF_BROADCAST_INFO, coding_history) + head.coding_history_size;
+    const size_t size = std::min(copy.size(), std::max(sizeof(SF_BROADCAST_INFO), used));
+    sf_command(file, SFC_SET_BROADCAST_INFO, copy.data(), static_cast<int>(size));
+  }
+}
+
+bool AudioFileWriter::Write(const double* const* channels, size_t frames, std::string& error) {
+  if (!file_) {
+    error = "output file is not open";
+    return false;
+  }
+  const size_t count = static_cast<size_t>(encoding_.channels);
+  const bool integer = IsInteger();
+  for (size_t c = 0; c < count; ++c) {
+    for (size_t n = 0; n < frames; ++n) {
+      const double x = channels[c][n];
+      if (!std::isfinite(x)) {
+        if (nonFinite_++ == 0) firstNonFinite_ = {written_ + n, static_cast<int>(c)};
+        if (integer) {
+          error = "cannot write '" + name_ + "': the output has a non-finite sample (NaN or infinity) at " +
+                  DescribePosition(firstNonFinite_, encoding_.channels, encoding_.sampleRate) + ", which " +
+                  SampleFormatName(encoding_.format) +
+                  " cannot hold; look for non-finite samples in the input";
+          return false;
+        }
+        continue;
+      }
+      const double magnitude = std::fabs(x);
+      largest_ = std::max(largest_, magnitude);
+      if (integer && magnitude > 1.0) ++clipped_[c & 1];
+    }
+  }
+  sf_count_t written = 0;
+  if (encoding_.format == SampleFormat::Pcm16) {
+    // Quantised here so the dither is added before rounding. Full scale is
+    // 32768, as libsndfile reads 16-bit files back.
+    shorts_.resize(frames * count);
+    for (size_t n = 0; n < frames; ++n) {
+      for (size_t c = 0; c < count; ++c) {
+        double v = channels[c][n] * 32768.0;
+        if (encoding_.dither) {
+          // Triangular noise of +-1 step: the sum of two uniform values.
+          noise_ = noise_ * 1664525u + 1013904223u;
+          const double a = static_cast<double>(noise_ >> 8) / 16777216.0;
+          noise_ = noise_ * 1664525u + 1013904223u;
+          const double b = static_cast<double>(noise_ >> 8) / 16777216.0;
+          v += a - b;
+        }
+        shorts_[n * count + c] = static_cast<short>(std::clamp(std::nearbyint(v), -32768.0, 32767.0));
+      }
+    }
+    written = sf_writef_short(static_cast<SNDFILE*>(file_), shorts_.data(), static_cast<sf_count_t>(frames));
+  } else {
+    interleaved_.resize(frames * count);
+    for (size_t n = 0; n < frames; ++n) {
+      for (size_t c = 0; c < count; ++c) interleaved_[n * count + c] = channels[c][n];
+    }
+    written = sf_writef_double(static_cast<SNDFILE*>(file_), interleaved_.data(), static_cast<sf_count_t>(frames));
+  }
+  if (written != static_cast<sf_count_t>(frames)) {
+    error = "cannot write '" + name_ + "': " + sf_strerror(static_cast<SNDFILE*>(file_));
+    return false;
+  }
+  written_ += frames;
+  return true;
+}
+
+bool AudioFileWriter::Finish(std::string& error) {
+  if (!file_) {
+    error = "output file is not open";
+    return false;
+  }
+  const int closeResult = sf_close(static_cast<SNDFILE*>(file_));
+  file_ = nullptr;
+  if (closeResult != 0) {
+    error = "cannot write '" + name_ + "': " + sf_error_number(closeResult);
+    Abandon();
+    return false;
+  }
+  finished_ = true;
+  return true;
+}
+
+bool AudioFileWriter::Commit(std::string& error) {
+  if (!finished_ || tempPath_.empty()) {
+    error = "cannot write '" + name_ + "': the file was not completed";
+    return false;
+  }
+  bool ok;
+  if (target_ == "-") {
+    ok = CopyToStandardOutput(tempPath_, error);
+    unlink(tempPath_.c_str());
+    UntrackPendingFile(tempPath_);
+  } else {
+    ok = CommitPendingFile(tempPath_, target_, error);
+    if (!ok) error = "cannot write '" + name_ + "'" + error.substr(error.find("':") + 1);
+  }
+  tempPath_.clear();
+  finished_ = false;
+  return ok;
+}
+
+void AudioFileWriter::Abandon() {
+  if (file_) {
+    sf_close(static_cast<SNDFILE*>(file_));
+    file_ = nullptr;
+  }
+  if (!tempPath_.empty()) {
+    unlink(tempPath_.c_str());
+    UntrackPendingFile(tempPath_);
+    tempPath_.clear();
+  }
+  finished_ = false;
+}
+
+}  // namespace render

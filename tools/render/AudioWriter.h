@@ -1,0 +1,83 @@
+// Writing kestrune-render's audio output a block at a time. The samples go
+// to a hidden temporary file that takes the final name only in Commit(), so
+// a failed or interrupted render never leaves a partial file behind; "-" as
+// the target sends the finished file to standard output instead.
+//
+// On the way out the writer quantises to the output's encoding: integer
+// outputs of 16 bits get TPDF dither unless it is switched off, samples
+// beyond full scale are clipped and counted per channel, and a non-finite
+// sample, which no integer encoding can hold, stops the write with its
+// position.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "AudioFile.h"
+
+namespace render {
+
+struct OutputEncoding {
+  int container = 0;  // SF_FORMAT_WAV, _AIFF or _FLAC
+  SampleFormat format = SampleFormat::Pcm24;
+  int channels = 2;
+  double sampleRate = 48000;
+  bool dither = true;  // TPDF dither for integer encodings of 16 bits or fewer
+};
+
+// Where something happened in the stream.
+struct SamplePosition {
+  size_t frame = 0;
+  int channel = 0;
+};
+// "1.250 s (frame 60000, left channel)"
+std::string DescribePosition(const SamplePosition& position, int channels, double sampleRate);
+
+class AudioFileWriter {
+ public:
+  AudioFileWriter() = default;
+  ~AudioFileWriter();
+  AudioFileWriter(const AudioFileWriter&) = delete;
+  AudioFileWriter& operator=(const AudioFileWriter&) = delete;
+
+  // `name` is what messages call the file; `target` where it goes ("-" for
+  // standard output; a resolved path otherwise).
+  bool Open(const std::string& name, const std::string& target, const OutputEncoding& encoding,
+            std::string& error);
+  // Carries text metadata and a broadcast-wave chunk over where the
+  // container holds them; call before the first Write.
+  void CopyMetadata(const AudioFileInfo& source);
+  // Appends `frames` frames from planar channel pointers.
+  bool Write(const double* const* channels, size_t frames, std::string& error);
+  // Completes the temporary file; the target is not touched yet.
+  bool Finish(std::string& error);
+  // Moves the finished file to its target.
+  bool Commit(std::string& error);
+  void Abandon();
+
+  bool IsInteger() const { return IntegerBits(encoding_.format) > 0; }
+  size_t ClippedSamples(int channel) const { return clipped_[channel & 1]; }
+  double LargestMagnitude() const { return largest_; }
+  size_t NonFiniteSamples() const { return nonFinite_; }
+  SamplePosition FirstNonFinite() const { return firstNonFinite_; }
+
+ private:
+  void* file_ = nullptr;  // SNDFILE*
+  std::string name_;
+  std::string target_;
+  std::string tempPath_;
+  bool finished_ = false;
+  OutputEncoding encoding_;
+  size_t written_ = 0;
+  size_t clipped_[2] = {0, 0};
+  double largest_ = 0;
+  size_t nonFinite_ = 0;
+  SamplePosition firstNonFinite_;
+  uint32_t noise_ = 0x2545F491u;
+  std::vector<double> interleaved_;
+  std::vector<short> shorts_;
+};
+
+}  // namespace render

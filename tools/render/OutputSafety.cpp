@@ -1,0 +1,115 @@
+#include "OutputSafety.h"
+
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace render {
+namespace {
+
+std::string RealPath(const std::string& path) {
+  char buffer[PATH_MAX];
+  return realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
+}
+
+// The absolute place a name stands for: the resolved file when it exists,
+// otherwise the resolved folder plus the name.
+std::string PlaceOf(const std::string& path) {
+  std::string real = RealPath(path);
+  if (!real.empty()) return real;
+  std::string folder = RealPath(FolderOf(path));
+  return folder.empty() ? path : folder + "/" + BaseNameOf(path);
+}
+
+std::string Describe(const NamedFile& file) {
+  return file.option + " '" + file.path + "'";
+}
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool ResolveOutputPath(const std::string& path, std::string& resolved, std::string& error) {
+  struct stat link;
+  if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+    resolved = path;
+    return true;
+  }
+  resolved = RealPath(path);
+  if (resolved.empty()) {
+    error = "cannot write '" + path + "': it is a symbolic link to a file that does not exist";
+    return false;
+  }
+  return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  }
+  return a == b || PlaceOf(a) == PlaceOf(b);
+}
+
+bool CheckNoCollision(const std::vector<NamedFile>& inputs, const std::vector<NamedFile>& outputs,
+                      std::string& error) {
+  for (size_t o = 0; o < outputs.size(); ++o) {
+    if (outputs[o].path.empty() || outputs[o].path == "-") continue;
+    for (const NamedFile& input : inputs) {
+      if (input.path.empty() || input.path == "-") continue;
+      if (SameFile(outputs[o].path, input.path)) {
+        error = Describe(outputs[o]) + " is the same file as " + Describe(input) +
+                ", which it would overwrite; choose another name";
+        return false;
+      }
+    }
+    for (size_t p = 0; p < o; ++p) {
+      if (outputs[p].path.empty() || outputs[p].path == "-") continue;
+      if (SameFile(outputs[o].path, outputs[p].path)) {
+        error = Describe(outputs[p]) + " and " + Describe(outputs[o]) +
+                " name the same file; give each output its own name";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool CheckWritable(const std::string& path, std::string& error) {
+  const std::string folder = FolderOf(path);
+  struct stat status;
+  if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    error = "cannot write '" + path + "': folder '" + folder + "' does not exist";
+    return false;
+  }
+  if (access(folder.c_str(), W_OK) != 0) {
+    error = "cannot write '" + path + "': folder '" + folder + "' is not writable";
+    return false;
+  }
+  if (stat(path.c_str(), &status) == 0) {
+    if (S_ISDIR(status.st_mode)) {
+      error = "cannot write '" + path + "': it is a folder";
+      return false;
+    }
+    if (access(path.c_str(), W_OK) != 0) {
+      error = "cannot write '" + path + "': the file is write-protected";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace render

@@ -1,0 +1,42 @@
+// Keeping kestrune-render from destroying a user's files: every output is
+// compared with every input and with every other output before anything is
+// written, both by path and by file identity (device and inode, so symbolic
+// and hard links are seen through); output folders are checked for being
+// writable; and an output that is a symbolic link is written through.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace render {
+
+// A file the run reads or writes, with the option that named it, as the
+// user wrote it ("-o", "--plot-png", "the input", "--sidechain", ...).
+struct NamedFile {
+  std::string option;
+  std::string path;
+};
+
+// The file an output really replaces. A symbolic link is written through:
+// its target gets the new contents and the link stays. False with `error`
+// for a link whose target does not exist.
+bool ResolveOutputPath(const std::string& path, std::string& resolved, std::string& error);
+
+// Whether two names reach one file: the same existing file (device and
+// inode, following links), or the same place in the same folder for files
+// that do not exist yet.
+bool SameFile(const std::string& a, const std::string& b);
+
+// False with a message naming both options when an output is one of the
+// inputs or another output.
+bool CheckNoCollision(const std::vector<NamedFile>& inputs, const std::vector<NamedFile>& outputs,
+                      std::string& error);
+
+// An output's folder must exist and be writable and the output must not be
+// a folder or write-protected; checked before any work starts.
+bool CheckWritable(const std::string& path, std::string& error);
+
+std::string FolderOf(const std::string& path);
+std::string BaseNameOf(const std::string& path);
+
+}  // namespace render
