@@ -1,6 +1,7 @@
 #include "PresetWriter.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "FxpFile.h"
@@ -49,7 +50,11 @@ bool ApplyFactoryPreset(render::PluginHost& host, const kestrune::FactoryPreset&
     for (const auto& p : params) {
       if (p.id == static_cast<uint32_t>(setting.param)) target = &p;
     }
-    if (!target || !host.SetParameter(target->index, setting.plainValue, error)) {
+    // The plug-in's own text entry takes plain numbers as well as its display
+    // texts; all digits keep the value exact.
+    char plainText[64];
+    snprintf(plainText, sizeof plainText, "%.17g", setting.plainValue);
+    if (!target || !host.SetParameterText(target->index, plainText, error)) {
       error = std::string(preset.name) + ": parameter " + std::to_string(setting.param) + " not set" +
               (error.empty() ? "" : ": " + error);
       return false;

@@ -239,7 +239,7 @@ bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure
 
 // Loads the module, prepares it for `sampleRate` and applies the settings:
 // embedded defaults, then the preset, then each --set.
-std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector<uint8_t>& presetBlob,
+std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector<uint8_t>& presetFile,
                                        double sampleRate, bool embedded, Failure& failure) {
   std::string error;
   const std::string format = !options.format.empty() ? options.format : DetectModuleFormat(options.module);
@@ -266,10 +266,12 @@ std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector
   }
   if (!options.preset.empty()) {
     // A .vstpreset or .fxp file carries the state inside it.
-    if (!presetfiles::StateFromPresetFile(presetBlob, host->FormatName(), presetBlob, error)) {
+    std::vector<uint8_t> state;
+    if (!presetfiles::StateFromPresetFile(presetFile, host->FormatName(), state, error)) {
       failure = {kExitInput, "preset '" + options.preset + "': " + error};
-      return fail();
+      return nullptr;
     }
+    const std::vector<uint8_t>& presetBlob = state;
     // The plug-in's state has one size; a file of another size is not a
     // preset of this plug-in in this format, whatever the plug-in would make
     // of it.
