@@ -1,5 +1,9 @@
 // Cost of the compressor's signal path per stereo frame at 48 kHz, block 512,
-// for the straightforward and the optimised implementation in the same run.
+// for the straightforward and the optimised implementation in the same run,
+// and for the kept copy of the optimised path before its latest round
+// (Today*), so that the two compare on the same machine at the same moment:
+//   kestrune-bench --benchmark_filter='^(Today)?Optimised/'
+//     --benchmark_repetitions=7 --benchmark_enable_random_interleaving=true
 // Counters: ns_per_frame and realtime (seconds of audio per CPU second).
 #include <benchmark/benchmark.h>
 
@@ -8,6 +12,7 @@
 #include "CompressorPath.h"
 #include "EditorLink.h"
 #include "EffectFingerprint.h"
+#include "SignalPathToday.h"
 
 namespace {
 
@@ -97,6 +102,7 @@ void RunPath(benchmark::State& state, Workload material) {
 
 void Straightforward(benchmark::State& state) { RunPath<ReferencePath>(state, kMusic); }
 void Optimised(benchmark::State& state) { RunPath<SignalPath>(state, kMusic); }
+void TodayOptimised(benchmark::State& state) { RunPath<today::SignalPath>(state, kMusic); }
 void OptimisedSilenceAfterBurst(benchmark::State& state) {
   RunPath<SignalPath>(state, kSilenceAfterBurst);
 }
@@ -108,9 +114,8 @@ void StraightforwardSilenceAfterBurst(benchmark::State& state) {
 #define KESTRUNE_CASES ArgNames({"over", "slam"})->Args({4, 0})->Args({4, 1})->Args({16, 0})->Args({16, 1})
 BENCHMARK(Straightforward)->KESTRUNE_CASES;
 BENCHMARK(Optimised)->KESTRUNE_CASES;
+BENCHMARK(TodayOptimised)->KESTRUNE_CASES;
 BENCHMARK(StraightforwardSilenceAfterBurst)->KESTRUNE_CASES;
 BENCHMARK(OptimisedSilenceAfterBurst)->KESTRUNE_CASES;
 
 }  // namespace
-
-BENCHMARK_MAIN();
