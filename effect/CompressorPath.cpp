@@ -550,16 +550,19 @@ inline __attribute__((always_inline)) void RunSaturation(
 
 }  // namespace
 
-// The processing loop compiled twice: for any x86-64 processor, and, in
-// ELF builds, with AVX2 enabled (VEX encoding, three-operand instructions,
-// fewer register copies on the filter chains). The copies do the same IEEE
-// operations in the same order: the build has -ffp-contract=off and "avx2"
-// does not enable FMA, so no multiply-add is fused and every lane rounds
-// exactly as before. Everything the loop inlines is compiled into each copy;
-// what it calls (exp, log, the editor) is the one shared code. MinGW builds
-// keep only the baseline copy: their compiler cannot align 32-byte stack
-// slots, which AVX code may use.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__)
+// The processing loop compiled twice: for any x86-64 processor, and with
+// AVX2 enabled (VEX encoding, three-operand instructions, fewer register
+// copies on the filter chains). The copies do the same IEEE operations in
+// the same order: the build has -ffp-contract=off and "avx2" does not enable
+// FMA, so no multiply-add is fused and every lane rounds exactly as before.
+// Everything the loop inlines is compiled into each copy; what it calls
+// (exp, log, the editor) is the one shared code. MinGW's compiler cannot
+// align 32-byte stack slots (the Windows stack keeps 16 bytes), so its build
+// of this file assembles every aligned vector move as an unaligned one
+// (KESTRUNE_UNALIGNED_VECTOR_MOVES, see CMakeLists.txt): the same
+// instructions where the address is aligned, and no fault where it is not.
+#if defined(__GNUC__) && defined(__x86_64__) && \
+    (defined(__ELF__) || defined(KESTRUNE_UNALIGNED_VECTOR_MOVES))
 #define KESTRUNE_AVX2_KERNEL 1
 #else
 #define KESTRUNE_AVX2_KERNEL 0
