@@ -7,6 +7,7 @@
 // Counters: ns_per_frame and realtime (seconds of audio per CPU second).
 #include <benchmark/benchmark.h>
 
+#include <type_traits>
 #include <vector>
 
 #include "CompressorPath.h"
@@ -98,6 +99,13 @@ void RunPath(benchmark::State& state, Workload material) {
   state.counters["ns_per_frame"] =
       benchmark::Counter(frames * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["realtime"] = benchmark::Counter(frames / kRate, benchmark::Counter::kIsRate);
+  if constexpr (std::is_same_v<Path, SignalPath>) {
+    // Share of the frames above the threshold whose exact target gain (a
+    // log and an exp) had to be computed.
+    const auto& counts = path.TargetGainCounts();
+    state.counters["exact_share"] =
+        counts.aboveThreshold ? static_cast<double>(counts.exact) / counts.aboveThreshold : 0.0;
+  }
 }
 
 void Straightforward(benchmark::State& state) { RunPath<ReferencePath>(state, kMusic); }
