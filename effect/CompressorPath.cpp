@@ -24,6 +24,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include <emmintrin.h>
@@ -497,6 +498,223 @@ struct SaturationPipeline {
   }
 };
 
+// The two Bessel filters of the saturation stage, as the pipeline above
+// runs them with the tapes of their histories: up- and down-sampling
+// filters in two-lane vectors, side by side. RunSaturation drives either
+// this or WideChains through the same operations.
+struct NarrowChains {
+  StereoBesselCoefficients bessel;
+  BesselTape upTape, downTape;
+  BesselRun up, down;
+  Stereo downInputs[2][kMaxOversampling];
+  SaturationPipeline pipeline;
+
+  void Load(const PathState& path, int N, Stereo drive) {
+    bessel.Load(path.besselLeft, path.besselRight);
+    up.Start(upTape.Load(path.upLeft, path.upRight));
+    down.Start(downTape.Load(path.downLeft, path.downRight));
+    pipeline.bessel = &bessel;
+    pipeline.N = N;
+    pipeline.gainN = Both(N);
+    pipeline.drive = drive;
+    pipeline.pending = downInputs[0];
+    pipeline.filling = downInputs[1];
+  }
+  void Store(PathState& path) const {
+    BesselTape::Store(up.top, path.upLeft, path.upRight);
+    BesselTape::Store(down.top, path.downLeft, path.downRight);
+  }
+  // Room for `steps` more steps of each filter.
+  void Reserve(int steps) {
+    up.top = upTape.Reserve(up.top, steps);
+    down.top = downTape.Reserve(down.top, steps);
+  }
+  template <int kN>
+  void Produce(Stereo in) {
+    pipeline.Produce<kN>(up, in);
+  }
+  void StartSpeculating() {
+    up.StartSpeculating();
+    down.StartSpeculating();
+  }
+  struct Mark {
+    Stereo* up;
+    Stereo* down;
+  };
+  Mark Position() const { return Mark{up.top, down.top}; }
+  // Back to `mark`, taken before the frame just run; the tapes up to it
+  // hold verified (flushed) values.
+  void Rewind(const Mark& mark) {
+    up.top = mark.up;
+    down.top = mark.down;
+    StartSpeculating();
+    std::swap(pipeline.pending, pipeline.filling);
+  }
+  void ResetSmallest() { up.smallest = down.smallest = _mm_set1_pd(__builtin_inf()); }
+  bool FlushMayHaveActed() const { return kestrune::FlushMayHaveActed(up, down); }
+  template <bool kNext, int kN, bool kSpeculative>
+  Stereo Frame(Stereo next) {
+    return pipeline.Frame<kNext, kN, kSpeculative>(up, down, next);
+  }
+};
+
+// Four-lane vectors for the AVX2 copy of the processing loop. Only GCC's
+// generic vector operations are used on them (no AVX intrinsics), so the
+// functions below compile anywhere; they are inlined only into the AVX2
+// copy, where each operation is one AVX instruction on all four lanes (the
+// compiler's note that such functions would pass these vectors differently
+// without AVX does not apply to functions that are always inlined).
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef double Quad __attribute__((vector_size(32)));
+typedef long long QuadMask __attribute__((vector_size(32)));
+
+inline Quad Join(Stereo low, Stereo high) { return __builtin_shufflevector(low, high, 0, 1, 2, 3); }
+inline Stereo LowHalf(Quad q) { return __builtin_shufflevector(q, q, 0, 1); }
+inline Stereo HighHalf(Quad q) { return __builtin_shufflevector(q, q, 2, 3); }
+inline Quad All(double v) { return Quad{v, v, v, v}; }
+inline Quad Magnitude(Quad v) { return (Quad)((QuadMask)v & 0x7FFFFFFFFFFFFFFFLL); }
+
+// The up- and down-sampling filters in one four-lane vector: lanes 0 and 1
+// the up-sampling filter (left, right), lanes 2 and 3 the down-sampling
+// filter. Both use the same coefficients and step at the same time in the
+// pipeline, so one four-lane step does the work of the two two-lane steps,
+// with half the instructions around the same dependent chain. Each lane's
+// arithmetic is the stated one, step by step, g x included also where x is
+// 0 (BesselStep explains the flush mask and the speculative steps).
+//
+// The tape holds one four-lane entry per step. Up-sampling runs one frame
+// ahead: at the start of a block its first frame runs alone (Produce), the
+// down-sampling lanes computing nothing of use; the down-sampling history
+// is then written into the last eleven entries, where the following steps
+// read it. At the end of a block the last frame's down-sampling runs with
+// the up-sampling lanes stepping on zeros past the end of the up-sampling
+// filter's history, which Store therefore reads N entries back.
+struct WideChains {
+  Quad c[11];  // c[0] holds g, the input gain
+  Quad tape[kTapeCapacity];
+  Quad* top;  // where the next step's output goes; top[-1] the newest
+  Quad sum;   // the newest output before the flush
+  QuadMask keep;
+  Quad smallest;
+  int N;
+  Stereo gainN, drive;
+  Stereo* pending;
+  Stereo* filling;
+  Stereo downInputs[2][kMaxOversampling];
+  Stereo downHistory[11];
+
+  void Load(const PathState& path, int n, Stereo driveFactor) {
+    const BesselCoefficients& L = path.besselLeft;
+    const BesselCoefficients& R = path.besselRight;
+    c[0] = Quad{L.g, R.g, L.g, R.g};
+    for (int k = 1; k <= 10; ++k) c[k] = Quad{L.c[k], R.c[k], L.c[k], R.c[k]};
+    for (int k = 0; k <= 10; ++k) {
+      tape[10 - k] = Quad{path.upLeft.y[k], path.upRight.y[k], 0, 0};
+      downHistory[k] = Stereo{path.downLeft.y[k], path.downRight.y[k]};
+    }
+    top = tape + 11;
+    StartSpeculating();
+    N = n;
+    gainN = Both(n);
+    drive = driveFactor;
+    pending = downInputs[0];
+    filling = downInputs[1];
+  }
+  void Store(PathState& path) const {
+    for (int k = 0; k <= 10; ++k) {
+      const Stereo up = LowHalf(top[-N - 1 - k]);
+      const Stereo down = HighHalf(top[-1 - k]);
+      path.upLeft.y[k] = up[0];
+      path.upRight.y[k] = up[1];
+      path.downLeft.y[k] = down[0];
+      path.downRight.y[k] = down[1];
+    }
+  }
+  void Reserve(int steps) {
+    if (top + steps <= tape + kTapeCapacity) return;
+    std::memmove(tape, top - 11, 11 * sizeof(Quad));
+    top = tape + 11;
+  }
+  void StartSpeculating() {
+    sum = top[-1];
+    keep = QuadMask{-1, -1, -1, -1};
+  }
+
+  template <bool kSpeculative>
+  Quad Step(Quad x) {
+    const Quad* y = top;
+    const Quad* k = c;
+    __asm__("" : "+r"(y), "+r"(k));  // see BesselStep
+    const Quad first = kSpeculative ? k[1] * sum : (Quad)((QuadMask)(k[1] * sum) & keep);
+    Quad s = first + k[0] * x;
+    s += k[2] * y[-2];
+    s += k[3] * y[-3];
+    s += k[4] * y[-4];
+    s += k[5] * y[-5];
+    s += k[6] * y[-6];
+    s += k[7] * y[-7];
+    s += k[8] * y[-8];
+    s += k[9] * y[-9];
+    s += k[10] * y[-10];
+    sum = s;
+    const Quad magnitude = Magnitude(s);
+    if (kSpeculative) {
+      smallest = smallest < magnitude ? smallest : magnitude;  // as _mm_min_pd
+      *top++ = s;
+      return s;
+    }
+    keep = (magnitude >= All(0x1p-54)) & (magnitude <= All(1.7976931348623157e308));
+    const Quad output = (Quad)((QuadMask)s & keep);
+    *top++ = output;
+    return output;
+  }
+
+  template <int kN>
+  void Produce(Stereo in) {
+    const int n = kN > 0 ? kN : N;
+#pragma GCC unroll 16
+    for (int j = 0; j < n; ++j) {
+      const Quad out = Step<false>(Join(j == 0 ? in : Both(0), Both(0)));
+      filling[j] = LowHalf(out);
+    }
+    std::swap(pending, filling);
+    for (int k = 0; k <= 10; ++k) top[-1 - k] = Join(LowHalf(top[-1 - k]), downHistory[k]);
+  }
+
+  struct Mark {
+    Quad* top;
+  };
+  Mark Position() const { return Mark{top}; }
+  void Rewind(const Mark& mark) {
+    top = mark.top;
+    StartSpeculating();
+    std::swap(pending, filling);
+  }
+  void ResetSmallest() { smallest = All(__builtin_inf()); }
+  // As kestrune::FlushMayHaveActed, for all four lanes.
+  bool FlushMayHaveActed() const {
+    const QuadMask fine =
+        (Magnitude(sum) <= All(1.7976931348623157e308)) & (smallest >= All(0x1p-54));
+    return (fine[0] & fine[1] & fine[2] & fine[3]) == 0;
+  }
+
+  template <bool kNext, int kN, bool kSpeculative>
+  Stereo Frame(Stereo next) {
+    const int n = kN > 0 ? kN : N;
+    Stereo first = Both(0);
+#pragma GCC unroll 16
+    for (int j = 0; j < n; ++j) {
+      const Stereo upInput = kNext && j == 0 ? next : Both(0);
+      const Quad out =
+          Step<kSpeculative>(Join(upInput, Saturate(pending[j], gainN, drive)));
+      if (kNext) filling[j] = LowHalf(out);
+      if (j == 0) first = HighHalf(out);
+    }
+    std::swap(pending, filling);
+    return first;
+  }
+};
+
 // The saturation stage for frames start .. start + count - 1 of a block.
 // After each frame's saturation, perFrame(n, saturation) runs the rest of
 // frame start + n: its instructions follow the filter steps in the stream,
@@ -510,30 +728,23 @@ struct SaturationPipeline {
 // decaying into the flush range would otherwise rerun frame after frame).
 // Every frame's result is therefore the exact one. The two loops are kept
 // apart so that each keeps its filter state in registers.
-template <int kN, class PerFrame>
+template <int kN, class Chains, class PerFrame>
 inline __attribute__((always_inline)) void RunSaturation(
-    SaturationPipeline& pipeline, BesselRun& up, BesselRun& down, const double* const* inputs,
-    int start, int count, int frames, PerFrame&& perFrame) {
-  if (start == 0) pipeline.Produce<kN>(up, Stereo{inputs[0][0], inputs[1][0]});
-  up.StartSpeculating();
-  down.StartSpeculating();
+    Chains& chains, const double* const* inputs, int start, int count, int frames,
+    PerFrame&& perFrame) {
+  if (start == 0) chains.template Produce<kN>(Stereo{inputs[0][0], inputs[1][0]});
+  chains.StartSpeculating();
   int n = 0;
   for (; n < count; ++n) {
     const int next = start + n + 1;
-    Stereo* const upTop = up.top;
-    Stereo* const downTop = down.top;
-    up.smallest = down.smallest = _mm_set1_pd(__builtin_inf());
+    const typename Chains::Mark mark = chains.Position();
+    chains.ResetSmallest();
     const Stereo saturation =
         next < frames
-            ? pipeline.Frame<true, kN, true>(up, down, Stereo{inputs[0][next], inputs[1][next]})
-            : pipeline.Frame<false, kN, true>(up, down, Both(0));
-    if (__builtin_expect(FlushMayHaveActed(up, down), 0)) {
-      // The tapes up to the saved tops hold verified (flushed) values.
-      up.top = upTop;
-      down.top = downTop;
-      up.StartSpeculating();
-      down.StartSpeculating();
-      std::swap(pipeline.pending, pipeline.filling);
+            ? chains.template Frame<true, kN, true>(Stereo{inputs[0][next], inputs[1][next]})
+            : chains.template Frame<false, kN, true>(Both(0));
+    if (__builtin_expect(chains.FlushMayHaveActed(), 0)) {
+      chains.Rewind(mark);
       break;
     }
     perFrame(n, saturation);
@@ -542,8 +753,8 @@ inline __attribute__((always_inline)) void RunSaturation(
     const int next = start + n + 1;
     const Stereo saturation =
         next < frames
-            ? pipeline.Frame<true, kN, false>(up, down, Stereo{inputs[0][next], inputs[1][next]})
-            : pipeline.Frame<false, kN, false>(up, down, Both(0));
+            ? chains.template Frame<true, kN, false>(Stereo{inputs[0][next], inputs[1][next]})
+            : chains.template Frame<false, kN, false>(Both(0));
     perFrame(n, saturation);
   }
 }
@@ -572,9 +783,9 @@ struct SignalPathKernels {
   static void Baseline(SignalPath& path, const BlockSettings& settings,
                        const double* const* inputs, double* const* outputs, int frames) {
     switch (path.params.oversampling) {
-      case 4: path.RunFrames<4>(settings, inputs, outputs, frames); break;
-      case 16: path.RunFrames<16>(settings, inputs, outputs, frames); break;
-      default: path.RunFrames<0>(settings, inputs, outputs, frames); break;
+      case 4: path.RunFrames<4, false>(settings, inputs, outputs, frames); break;
+      case 16: path.RunFrames<16, false>(settings, inputs, outputs, frames); break;
+      default: path.RunFrames<0, false>(settings, inputs, outputs, frames); break;
     }
   }
 #if KESTRUNE_AVX2_KERNEL
@@ -583,9 +794,9 @@ struct SignalPathKernels {
                                                    const double* const* inputs,
                                                    double* const* outputs, int frames) {
     switch (path.params.oversampling) {
-      case 4: path.RunFrames<4>(settings, inputs, outputs, frames); break;
-      case 16: path.RunFrames<16>(settings, inputs, outputs, frames); break;
-      default: path.RunFrames<0>(settings, inputs, outputs, frames); break;
+      case 4: path.RunFrames<4, true>(settings, inputs, outputs, frames); break;
+      case 16: path.RunFrames<16, true>(settings, inputs, outputs, frames); break;
+      default: path.RunFrames<0, true>(settings, inputs, outputs, frames); break;
     }
   }
 #endif
@@ -679,7 +890,7 @@ void SignalPath::Process(const BlockSettings& settings, const double* const* inp
 
 // kOversampling 0: the factor is read from the parameters at run time.
 // Inlined into each per-instruction-set copy (SignalPathKernels).
-template <int kOversampling>
+template <int kOversampling, bool kWide>
 inline void SignalPath::RunFrames(
     const BlockSettings& settings, const double* const* inputs, double* const* outputs,
     int frames) {
@@ -692,12 +903,6 @@ inline void SignalPath::RunFrames(
   highPass.Load(S.highPassLeft, S.highPassRight);
   peaking.Load(S.peakingLeft, S.peakingRight);
   highShelf.Load(S.highShelfLeft, S.highShelfRight);
-  StereoBesselCoefficients bessel;
-  bessel.Load(besselLeft, besselRight);
-  BesselTape upTape, downTape;
-  BesselRun up, down;
-  up.Start(upTape.Load(upLeft, upRight));
-  down.Start(downTape.Load(downLeft, downRight));
 
   const double wetFactor = P.mixPercent / 100;
   const double dryFactor = 1 - wetFactor;
@@ -713,14 +918,9 @@ inline void SignalPath::RunFrames(
   const double* sourceLeft = settings.sidechain == 1 ? inputs[0] : inputs[2];
   const double* sourceRight = settings.sidechain == 1 ? inputs[1] : inputs[3];
 
-  Stereo downInputs[2][kMaxOversampling];
-  SaturationPipeline pipeline;
-  pipeline.bessel = &bessel;
-  pipeline.N = N;
-  pipeline.gainN = Both(N);
-  pipeline.drive = Both(driveFactor);
-  pipeline.pending = downInputs[0];
-  pipeline.filling = downInputs[1];
+  typedef typename std::conditional<kWide, WideChains, NarrowChains>::type Chains;
+  Chains chains;
+  chains.Load(*this, N, Both(driveFactor));
   double gainState = S.gainState;
   double meterState = S.meterState;
   Stereo sidechain = Stereo{S.sidechainLeft, S.sidechainRight};
@@ -773,10 +973,9 @@ inline void SignalPath::RunFrames(
     }
 
     // Oversampled saturation; only sub-frame 0 of each frame is kept.
-    up.top = upTape.Reserve(up.top, (count + 1) * N);
-    down.top = downTape.Reserve(down.top, (count + 1) * N);
+    chains.Reserve((count + 1) * N);
     RunSaturation<kOversampling>(
-        pipeline, up, down, inputs, start, count, frames,
+        chains, inputs, start, count, frames,
         [&](int n, Stereo frameSaturation) __attribute__((always_inline)) {
           const int f = start + n;
           saturation = frameSaturation;
@@ -836,8 +1035,7 @@ inline void SignalPath::RunFrames(
   highPass.Store(S.highPassLeft, S.highPassRight);
   peaking.Store(S.peakingLeft, S.peakingRight);
   highShelf.Store(S.highShelfLeft, S.highShelfRight);
-  BesselTape::Store(up.top, upLeft, upRight);
-  BesselTape::Store(down.top, downLeft, downRight);
+  chains.Store(*this);
 }
 
 }  // namespace kestrune

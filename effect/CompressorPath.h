@@ -166,7 +166,8 @@ class SignalPath : public PathState {
  private:
   friend struct SignalPathKernels;  // the per-instruction-set copies
   // The processing loop; inlined into each copy, never called on its own.
-  template <int kOversampling>
+  // kWide: the filters in four-lane vectors (for the AVX2 copy).
+  template <int kOversampling, bool kWide>
   __attribute__((always_inline)) inline void RunFrames(const BlockSettings& settings, const double* const* inputs,
                  double* const* outputs, int frames);
   void UpdateCoefficients(const BlockSettings& settings);
