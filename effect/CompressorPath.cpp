@@ -561,18 +561,55 @@ struct NarrowChains {
 // Four-lane vectors for the AVX2 copy of the processing loop. Only GCC's
 // generic vector operations are used on them (no AVX intrinsics), so the
 // functions below compile anywhere; they are inlined only into the AVX2
-// copy, where each operation is one AVX instruction on all four lanes (the
-// compiler's note that such functions would pass these vectors differently
-// without AVX does not apply to functions that are always inlined).
+// copy, where each operation is one AVX instruction on all four lanes. They
+// must be inlined (KESTRUNE_WIDE): called out of line, a function compiled
+// without AVX would pass these vectors differently from its AVX caller (the
+// compiler's note about that is silenced below for this reason).
 #pragma GCC diagnostic ignored "-Wpsabi"
 typedef double Quad __attribute__((vector_size(32)));
 typedef long long QuadMask __attribute__((vector_size(32)));
 
-inline Quad Join(Stereo low, Stereo high) { return __builtin_shufflevector(low, high, 0, 1, 2, 3); }
-inline Stereo LowHalf(Quad q) { return __builtin_shufflevector(q, q, 0, 1); }
-inline Stereo HighHalf(Quad q) { return __builtin_shufflevector(q, q, 2, 3); }
-inline Quad All(double v) { return Quad{v, v, v, v}; }
-inline Quad Magnitude(Quad v) { return (Quad)((QuadMask)v & 0x7FFFFFFFFFFFFFFFLL); }
+#define KESTRUNE_WIDE inline __attribute__((always_inline))
+KESTRUNE_WIDE Quad Join(Stereo low, Stereo high) { return __builtin_shufflevector(low, high, 0, 1, 2, 3); }
+KESTRUNE_WIDE Stereo LowHalf(Quad q) { return __builtin_shufflevector(q, q, 0, 1); }
+KESTRUNE_WIDE Stereo HighHalf(Quad q) { return __builtin_shufflevector(q, q, 2, 3); }
+KESTRUNE_WIDE Quad All(double v) { return Quad{v, v, v, v}; }
+KESTRUNE_WIDE Quad Magnitude(Quad v) { return (Quad)((QuadMask)v & 0x7FFFFFFFFFFFFFFFLL); }
+
+typedef int QuadIndex __attribute__((vector_size(16)));
+
+// Saturate for two sub-frames at once (lanes 0-1 the first, 2-3 the
+// second): SaturationCurve's steps on four lanes. CurveValues' rules for
+// the index i = trunc(a) of a = |v D3| * scale (a >= 0 or NaN) are applied
+// in double precision before the conversion, so every converted value is in
+// range: NaN and a >= 2^31 (where the instruction gives INT32_MIN) read entry
+// 0, i >= last reads entry last, both with f = 0 (a clamped to that entry's
+// index makes f = +0); the table of a lane's sign is chosen by adding its
+// offset to the clamped index.
+KESTRUNE_WIDE Quad SaturateQuad(Quad upOutputs, Quad gainN, Quad drive) {
+  static_assert(CurveTables::kRows == 200, "table length");
+  const double last = CurveTables::kRows - 1;
+  const Quad x = gainN * upOutputs * All(D3);
+  const QuadMask sign = (QuadMask)x & (long long)0x8000000000000000ULL;
+  const Quad a = Magnitude(x) * All(PositiveCurve.indexScale);
+  const QuadMask valid = a < All(2147483648.0);
+  const QuadMask inside = valid & (a < All(last));
+  const Quad clamped =
+      inside ? a : (Quad)(valid & (QuadMask)All(last));  // last, or +0 for invalid lanes
+  const QuadIndex index = __builtin_convertvector(clamped, QuadIndex);
+  const Quad f = clamped - __builtin_convertvector(index, Quad);
+  const QuadMask negative = (QuadMask)upOutputs < 0;
+  const QuadIndex row =
+      index + __builtin_convertvector(negative & CurveTables::kStride, QuadIndex);
+  Stereo pair[4];
+  for (int k = 0; k < 4; ++k) std::memcpy(&pair[k], kCurves.saturation + row[k], sizeof(Stereo));
+  const Quad even = Join(pair[0], pair[2]), odd = Join(pair[1], pair[3]);
+  const Quad lower = __builtin_shufflevector(even, odd, 0, 4, 2, 6);
+  const Quad upper = __builtin_shufflevector(even, odd, 1, 5, 3, 7);
+  const Quad value = lower * (All(1) - f) + upper * f;
+  const Quad curve = (Quad)((QuadMask)Magnitude(value) | sign);
+  return drive * curve * All(D2);
+}
 
 // The up- and down-sampling filters in one four-lane vector: lanes 0 and 1
 // the up-sampling filter (left, right), lanes 2 and 3 the down-sampling
@@ -603,7 +640,7 @@ struct WideChains {
   Stereo downInputs[2][kMaxOversampling];
   Stereo downHistory[11];
 
-  void Load(const PathState& path, int n, Stereo driveFactor) {
+  KESTRUNE_WIDE void Load(const PathState& path, int n, Stereo driveFactor) {
     const BesselCoefficients& L = path.besselLeft;
     const BesselCoefficients& R = path.besselRight;
     c[0] = Quad{L.g, R.g, L.g, R.g};
@@ -620,7 +657,7 @@ struct WideChains {
     pending = downInputs[0];
     filling = downInputs[1];
   }
-  void Store(PathState& path) const {
+  KESTRUNE_WIDE void Store(PathState& path) const {
     for (int k = 0; k <= 10; ++k) {
       const Stereo up = LowHalf(top[-N - 1 - k]);
       const Stereo down = HighHalf(top[-1 - k]);
@@ -630,18 +667,18 @@ struct WideChains {
       path.downRight.y[k] = down[1];
     }
   }
-  void Reserve(int steps) {
+  KESTRUNE_WIDE void Reserve(int steps) {
     if (top + steps <= tape + kTapeCapacity) return;
     std::memmove(tape, top - 11, 11 * sizeof(Quad));
     top = tape + 11;
   }
-  void StartSpeculating() {
+  KESTRUNE_WIDE void StartSpeculating() {
     sum = top[-1];
     keep = QuadMask{-1, -1, -1, -1};
   }
 
   template <bool kSpeculative>
-  Quad Step(Quad x) {
+  KESTRUNE_WIDE Quad Step(Quad x) {
     const Quad* y = top;
     const Quad* k = c;
     __asm__("" : "+r"(y), "+r"(k));  // see BesselStep
@@ -670,7 +707,7 @@ struct WideChains {
   }
 
   template <int kN>
-  void Produce(Stereo in) {
+  KESTRUNE_WIDE void Produce(Stereo in) {
     const int n = kN > 0 ? kN : N;
 #pragma GCC unroll 16
     for (int j = 0; j < n; ++j) {
@@ -684,29 +721,40 @@ struct WideChains {
   struct Mark {
     Quad* top;
   };
-  Mark Position() const { return Mark{top}; }
-  void Rewind(const Mark& mark) {
+  KESTRUNE_WIDE Mark Position() const { return Mark{top}; }
+  KESTRUNE_WIDE void Rewind(const Mark& mark) {
     top = mark.top;
     StartSpeculating();
     std::swap(pending, filling);
   }
-  void ResetSmallest() { smallest = All(__builtin_inf()); }
+  KESTRUNE_WIDE void ResetSmallest() { smallest = All(__builtin_inf()); }
   // As kestrune::FlushMayHaveActed, for all four lanes.
-  bool FlushMayHaveActed() const {
+  KESTRUNE_WIDE bool FlushMayHaveActed() const {
     const QuadMask fine =
         (Magnitude(sum) <= All(1.7976931348623157e308)) & (smallest >= All(0x1p-54));
     return (fine[0] & fine[1] & fine[2] & fine[3]) == 0;
   }
 
   template <bool kNext, int kN, bool kSpeculative>
-  Stereo Frame(Stereo next) {
+  KESTRUNE_WIDE Stereo Frame(Stereo next) {
     const int n = kN > 0 ? kN : N;
     Stereo first = Both(0);
+    Quad saturated = All(0);
 #pragma GCC unroll 16
     for (int j = 0; j < n; ++j) {
+      // The saturation of two sub-frames at a time (one when a last is left).
+      Stereo downInput;
+      if (j % 2 == 1) {
+        downInput = HighHalf(saturated);
+      } else if (j + 1 < n) {
+        saturated = SaturateQuad(Join(pending[j], pending[j + 1]), Join(gainN, gainN),
+                                 Join(drive, drive));
+        downInput = LowHalf(saturated);
+      } else {
+        downInput = Saturate(pending[j], gainN, drive);
+      }
       const Stereo upInput = kNext && j == 0 ? next : Both(0);
-      const Quad out =
-          Step<kSpeculative>(Join(upInput, Saturate(pending[j], gainN, drive)));
+      const Quad out = Step<kSpeculative>(Join(upInput, downInput));
       if (kNext) filling[j] = LowHalf(out);
       if (j == 0) first = HighHalf(out);
     }
