@@ -502,23 +502,30 @@ struct SaturationPipeline {
 // runs them with the tapes of their histories: up- and down-sampling
 // filters in two-lane vectors, side by side. RunSaturation drives either
 // this or WideChains through the same operations.
+//
+// The arrays live in a Storage of their own, so that the compiler can keep
+// the chains' small state (tape positions, newest sums, masks) in registers.
 struct NarrowChains {
-  StereoBesselCoefficients bessel;
-  BesselTape upTape, downTape;
+  struct Storage {
+    StereoBesselCoefficients bessel;
+    BesselTape upTape, downTape;
+    Stereo downInputs[2][kMaxOversampling];
+  };
+  Storage* store;
   BesselRun up, down;
-  Stereo downInputs[2][kMaxOversampling];
   SaturationPipeline pipeline;
 
-  void Load(const PathState& path, int N, Stereo drive) {
-    bessel.Load(path.besselLeft, path.besselRight);
-    up.Start(upTape.Load(path.upLeft, path.upRight));
-    down.Start(downTape.Load(path.downLeft, path.downRight));
-    pipeline.bessel = &bessel;
+  void Load(const PathState& path, int N, Stereo drive, Storage& storage) {
+    store = &storage;
+    storage.bessel.Load(path.besselLeft, path.besselRight);
+    up.Start(storage.upTape.Load(path.upLeft, path.upRight));
+    down.Start(storage.downTape.Load(path.downLeft, path.downRight));
+    pipeline.bessel = &storage.bessel;
     pipeline.N = N;
     pipeline.gainN = Both(N);
     pipeline.drive = drive;
-    pipeline.pending = downInputs[0];
-    pipeline.filling = downInputs[1];
+    pipeline.pending = storage.downInputs[0];
+    pipeline.filling = storage.downInputs[1];
   }
   void Store(PathState& path) const {
     BesselTape::Store(up.top, path.upLeft, path.upRight);
@@ -526,8 +533,8 @@ struct NarrowChains {
   }
   // Room for `steps` more steps of each filter.
   void Reserve(int steps) {
-    up.top = upTape.Reserve(up.top, steps);
-    down.top = downTape.Reserve(down.top, steps);
+    up.top = store->upTape.Reserve(up.top, steps);
+    down.top = store->downTape.Reserve(down.top, steps);
   }
   template <int kN>
   void Produce(Stereo in) {
@@ -627,8 +634,13 @@ KESTRUNE_WIDE Quad SaturateQuad(Quad upOutputs, Quad gainN, Quad drive) {
 // the up-sampling lanes stepping on zeros past the end of the up-sampling
 // filter's history, which Store therefore reads N entries back.
 struct WideChains {
-  Quad c[11];  // c[0] holds g, the input gain
-  Quad tape[kTapeCapacity];
+  struct Storage {  // see NarrowChains
+    Quad c[11];  // c[0] holds g, the input gain
+    Quad tape[kTapeCapacity];
+    Stereo downInputs[2][kMaxOversampling];
+    Stereo downHistory[11];
+  };
+  Storage* store;
   Quad* top;  // where the next step's output goes; top[-1] the newest
   Quad sum;   // the newest output before the flush
   QuadMask keep;
@@ -637,25 +649,24 @@ struct WideChains {
   Stereo gainN, drive;
   Stereo* pending;
   Stereo* filling;
-  Stereo downInputs[2][kMaxOversampling];
-  Stereo downHistory[11];
 
-  KESTRUNE_WIDE void Load(const PathState& path, int n, Stereo driveFactor) {
+  KESTRUNE_WIDE void Load(const PathState& path, int n, Stereo driveFactor, Storage& storage) {
+    store = &storage;
     const BesselCoefficients& L = path.besselLeft;
     const BesselCoefficients& R = path.besselRight;
-    c[0] = Quad{L.g, R.g, L.g, R.g};
-    for (int k = 1; k <= 10; ++k) c[k] = Quad{L.c[k], R.c[k], L.c[k], R.c[k]};
+    storage.c[0] = Quad{L.g, R.g, L.g, R.g};
+    for (int k = 1; k <= 10; ++k) storage.c[k] = Quad{L.c[k], R.c[k], L.c[k], R.c[k]};
     for (int k = 0; k <= 10; ++k) {
-      tape[10 - k] = Quad{path.upLeft.y[k], path.upRight.y[k], 0, 0};
-      downHistory[k] = Stereo{path.downLeft.y[k], path.downRight.y[k]};
+      storage.tape[10 - k] = Quad{path.upLeft.y[k], path.upRight.y[k], 0, 0};
+      storage.downHistory[k] = Stereo{path.downLeft.y[k], path.downRight.y[k]};
     }
-    top = tape + 11;
+    top = storage.tape + 11;
     StartSpeculating();
     N = n;
     gainN = Both(n);
     drive = driveFactor;
-    pending = downInputs[0];
-    filling = downInputs[1];
+    pending = storage.downInputs[0];
+    filling = storage.downInputs[1];
   }
   KESTRUNE_WIDE void Store(PathState& path) const {
     for (int k = 0; k <= 10; ++k) {
@@ -668,9 +679,9 @@ struct WideChains {
     }
   }
   KESTRUNE_WIDE void Reserve(int steps) {
-    if (top + steps <= tape + kTapeCapacity) return;
-    std::memmove(tape, top - 11, 11 * sizeof(Quad));
-    top = tape + 11;
+    if (top + steps <= store->tape + kTapeCapacity) return;
+    std::memmove(store->tape, top - 11, 11 * sizeof(Quad));
+    top = store->tape + 11;
   }
   KESTRUNE_WIDE void StartSpeculating() {
     sum = top[-1];
@@ -680,7 +691,7 @@ struct WideChains {
   template <bool kSpeculative>
   KESTRUNE_WIDE Quad Step(Quad x) {
     const Quad* y = top;
-    const Quad* k = c;
+    const Quad* k = store->c;
     __asm__("" : "+r"(y), "+r"(k));  // see BesselStep
     const Quad first = kSpeculative ? k[1] * sum : (Quad)((QuadMask)(k[1] * sum) & keep);
     Quad s = first + k[0] * x;
@@ -715,7 +726,8 @@ struct WideChains {
       filling[j] = LowHalf(out);
     }
     std::swap(pending, filling);
-    for (int k = 0; k <= 10; ++k) top[-1 - k] = Join(LowHalf(top[-1 - k]), downHistory[k]);
+    for (int k = 0; k <= 10; ++k)
+      top[-1 - k] = Join(LowHalf(top[-1 - k]), store->downHistory[k]);
   }
 
   struct Mark {
@@ -967,8 +979,9 @@ inline void SignalPath::RunFrames(
   const double* sourceRight = settings.sidechain == 1 ? inputs[1] : inputs[3];
 
   typedef typename std::conditional<kWide, WideChains, NarrowChains>::type Chains;
+  typename Chains::Storage chainStorage;
   Chains chains;
-  chains.Load(*this, N, Both(driveFactor));
+  chains.Load(*this, N, Both(driveFactor), chainStorage);
   double gainState = S.gainState;
   double meterState = S.meterState;
   Stereo sidechain = Stereo{S.sidechainLeft, S.sidechainRight};
