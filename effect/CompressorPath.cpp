@@ -19,7 +19,9 @@
 //    frames where the bounds cannot show that attack or release limits the
 //    gain anyway (see TargetBounds);
 //  - the loop is compiled a second time for AVX2 processors, picked at
-//    first use (see SignalPathKernels).
+//    first use (see SignalPathKernels); that copy runs the up- and
+//    down-sampling filters together in four-lane vectors and the saturation
+//    curve of two sub-frames at a time (see WideChains, SaturateQuad).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>

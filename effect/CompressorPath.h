@@ -14,7 +14,9 @@
 //                  when its inputs changed, runs left and right together,
 //                  keeps the Bessel flush off the filters' dependent chains
 //                  and runs the up- and down-sampling filters side by side;
-//                  on AVX2 processors it runs a copy compiled for AVX2.
+//                  on AVX2 processors (Linux and Windows builds) it runs a
+//                  copy compiled for AVX2, with both filters in one
+//                  four-lane vector.
 // Both are driven by the effect inside the plug-in lock: parameter-derived
 // values in `params` change only between blocks.
 #pragma once
