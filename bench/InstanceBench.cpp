@@ -13,7 +13,6 @@
 
 #include <dlfcn.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "EffectFingerprint.h"
 #include "Kestrune.h"
 #include "TestBinding.h"
@@ -139,12 +139,6 @@ struct Instance {
   Kestrune plug;
   std::vector<double> outLeft, outRight;
 };
-
-double ThreadSeconds() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
 
 // Per iteration, `count` instances each process one block in turn, then a
 // single instance processes `count` blocks; both timed in thread CPU time in

@@ -8,14 +8,13 @@
 // Counters: ns_per_frame and realtime (seconds of audio per CPU second).
 #include <benchmark/benchmark.h>
 
-#include <time.h>
-
 #include <algorithm>
 #include <type_traits>
 #include <vector>
 
 #include "CompressorPath.h"
 #include "EditorLink.h"
+#include "BenchSupport.h"
 #include "EffectFingerprint.h"
 #include "SignalPathToday.h"
 
@@ -55,19 +54,24 @@ void Configure(Path& path, int oversampling) {
   for (int i = 0; i < 13; ++i) ApplyParamChange(path.params, i, plain[i]);
 }
 
+// 48 kHz, SLAM from the benchmark's second argument, the meter shown.
+BlockSettings SettingsFor(const benchmark::State& state, IEditorLink* editor) {
+  BlockSettings settings;
+  settings.sampleRate = kRate;
+  settings.slam = static_cast<int>(state.range(1));
+  settings.editor = editor;
+  settings.meterControlIndex = 5;
+  return settings;
+}
+
 enum Workload { kMusic, kSilenceAfterBurst };
 
 template <class Path>
 void RunPath(benchmark::State& state, Workload material) {
-  const int oversampling = static_cast<int>(state.range(0));
   MeterOnlyEditor editor;
   Path path;
-  Configure(path, oversampling);
-  BlockSettings settings;
-  settings.sampleRate = kRate;
-  settings.slam = static_cast<int>(state.range(1));
-  settings.editor = &editor;
-  settings.meterControlIndex = 5;
+  Configure(path, static_cast<int>(state.range(0)));
+  const BlockSettings settings = SettingsFor(state, &editor);
 
   const kestrune_fingerprint::Signal& signal = DrumMaterial();
   std::vector<double> outLeft(kBlock), outRight(kBlock);
@@ -117,24 +121,13 @@ void RunPath(benchmark::State& state, Workload material) {
 // same machine state, which on a shared machine varies far more from one
 // repetition to the next than the difference measured. Counters: each
 // path's ns_per_frame and speedup (today / now).
-double ThreadSeconds() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
 void Paired(benchmark::State& state) {
-  const int oversampling = static_cast<int>(state.range(0));
   MeterOnlyEditor editor;
   SignalPath now;
   today::SignalPath before;
-  Configure(now, oversampling);
-  Configure(before, oversampling);
-  BlockSettings settings;
-  settings.sampleRate = kRate;
-  settings.slam = static_cast<int>(state.range(1));
-  settings.editor = &editor;
-  settings.meterControlIndex = 5;
+  Configure(now, static_cast<int>(state.range(0)));
+  Configure(before, static_cast<int>(state.range(0)));
+  const BlockSettings settings = SettingsFor(state, &editor);
   const kestrune_fingerprint::Signal& signal = DrumMaterial();
   std::vector<double> outLeft(kBlock), outRight(kBlock);
   double* outs[2] = {outLeft.data(), outRight.data()};
