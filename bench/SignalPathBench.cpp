@@ -15,6 +15,7 @@
 #include "CompressorPath.h"
 #include "EditorLink.h"
 #include "BenchSupport.h"
+#include "ChainFloor.h"
 #include "EffectFingerprint.h"
 #include "SignalPathToday.h"
 
@@ -119,8 +120,9 @@ void RunPath(benchmark::State& state, Workload material) {
 // The optimised path and the kept copy of it (Today) in one loop, taking
 // turns every eight blocks, each turn timed in thread CPU time: both see the
 // same machine state, which on a shared machine varies far more from one
-// repetition to the next than the difference measured. Counters: each
-// path's ns_per_frame and speedup (today / now).
+// repetition to the next than the difference measured. A third turn runs
+// the filter chains alone (ChainFloor). Counters: each path's ns_per_frame,
+// speedup (today / now), floor_ns_per_frame and above_floor (now / floor).
 void Paired(benchmark::State& state) {
   MeterOnlyEditor editor;
   SignalPath now;
@@ -133,7 +135,8 @@ void Paired(benchmark::State& state) {
   double* outs[2] = {outLeft.data(), outRight.data()};
   const int blocks = signal.frames / kBlock;
   constexpr int kTurn = 8;
-  double nowSeconds = 0, beforeSeconds = 0;
+  double nowSeconds = 0, beforeSeconds = 0, floorSeconds = 0;
+  ChainFloor floor(static_cast<int>(state.range(0)));
   int block = 0;
   auto run = [&](auto& path, int first) {
     for (int b = 0; b < kTurn; ++b) {
@@ -151,14 +154,22 @@ void Paired(benchmark::State& state) {
     double t1 = ThreadSeconds();
     run(now, block);
     double t2 = ThreadSeconds();
+    for (int b = 0; b < kTurn; ++b) {
+      const int offset = ((block + b) % blocks) * kBlock;
+      floor.Process(signal.channel[0].data() + offset, signal.channel[1].data() + offset);
+    }
+    double t3 = ThreadSeconds();
     beforeSeconds += t1 - t0;
     nowSeconds += t2 - t1;
+    floorSeconds += t3 - t2;
     block = (block + kTurn) % blocks;
   }
   const double frames = static_cast<double>(state.iterations()) * kTurn * kBlock;
   state.counters["today_ns_per_frame"] = beforeSeconds * 1e9 / frames;
   state.counters["ns_per_frame"] = nowSeconds * 1e9 / frames;
   state.counters["speedup"] = beforeSeconds / nowSeconds;
+  state.counters["floor_ns_per_frame"] = floorSeconds * 1e9 / frames;
+  state.counters["above_floor"] = nowSeconds / floorSeconds;
 }
 
 void Straightforward(benchmark::State& state) { RunPath<ReferencePath>(state, kMusic); }
