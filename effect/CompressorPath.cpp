@@ -19,11 +19,14 @@
 //    frames where the bounds cannot show that attack or release limits the
 //    gain anyway (see TargetBounds);
 //  - the loop is compiled a second time for AVX2 processors, picked at
-//    first use (see SignalPathKernels).
+//    first use (see SignalPathKernels); that copy runs the up- and
+//    down-sampling filters together in four-lane vectors and the saturation
+//    curve of two sub-frames at a time (see WideChains, SaturateQuad).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include <emmintrin.h>
@@ -497,6 +500,283 @@ struct SaturationPipeline {
   }
 };
 
+// The two Bessel filters of the saturation stage, as the pipeline above
+// runs them with the tapes of their histories: up- and down-sampling
+// filters in two-lane vectors, side by side. RunSaturation drives either
+// this or WideChains through the same operations.
+//
+// The arrays live in a Storage of their own, so that the compiler can keep
+// the chains' small state (tape positions, newest sums, masks) in registers.
+struct NarrowChains {
+  struct Storage {
+    StereoBesselCoefficients bessel;
+    BesselTape upTape, downTape;
+    Stereo downInputs[2][kMaxOversampling];
+  };
+  Storage* store;
+  BesselRun up, down;
+  SaturationPipeline pipeline;
+
+  void Load(const PathState& path, int N, Stereo drive, Storage& storage) {
+    store = &storage;
+    storage.bessel.Load(path.besselLeft, path.besselRight);
+    up.Start(storage.upTape.Load(path.upLeft, path.upRight));
+    down.Start(storage.downTape.Load(path.downLeft, path.downRight));
+    pipeline.bessel = &storage.bessel;
+    pipeline.N = N;
+    pipeline.gainN = Both(N);
+    pipeline.drive = drive;
+    pipeline.pending = storage.downInputs[0];
+    pipeline.filling = storage.downInputs[1];
+  }
+  void Store(PathState& path) const {
+    BesselTape::Store(up.top, path.upLeft, path.upRight);
+    BesselTape::Store(down.top, path.downLeft, path.downRight);
+  }
+  // Room for `steps` more steps of each filter.
+  void Reserve(int steps) {
+    up.top = store->upTape.Reserve(up.top, steps);
+    down.top = store->downTape.Reserve(down.top, steps);
+  }
+  template <int kN>
+  void Produce(Stereo in) {
+    pipeline.Produce<kN>(up, in);
+  }
+  void StartSpeculating() {
+    up.StartSpeculating();
+    down.StartSpeculating();
+  }
+  struct Mark {
+    Stereo* up;
+    Stereo* down;
+  };
+  Mark Position() const { return Mark{up.top, down.top}; }
+  // Back to `mark`, taken before the frame just run; the tapes up to it
+  // hold verified (flushed) values.
+  void Rewind(const Mark& mark) {
+    up.top = mark.up;
+    down.top = mark.down;
+    StartSpeculating();
+    std::swap(pipeline.pending, pipeline.filling);
+  }
+  void ResetSmallest() { up.smallest = down.smallest = _mm_set1_pd(__builtin_inf()); }
+  bool FlushMayHaveActed() const { return kestrune::FlushMayHaveActed(up, down); }
+  template <bool kNext, int kN, bool kSpeculative>
+  Stereo Frame(Stereo next) {
+    return pipeline.Frame<kNext, kN, kSpeculative>(up, down, next);
+  }
+};
+
+// Four-lane vectors for the AVX2 copy of the processing loop. Only GCC's
+// generic vector operations are used on them (no AVX intrinsics), so the
+// functions below compile anywhere; they are inlined only into the AVX2
+// copy, where each operation is one AVX instruction on all four lanes. They
+// must be inlined (KESTRUNE_WIDE): called out of line, a function compiled
+// without AVX would pass these vectors differently from its AVX caller (the
+// compiler's note about that is silenced below for this reason).
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef double Quad __attribute__((vector_size(32)));
+typedef long long QuadMask __attribute__((vector_size(32)));
+
+#define KESTRUNE_WIDE inline __attribute__((always_inline))
+KESTRUNE_WIDE Quad Join(Stereo low, Stereo high) { return __builtin_shufflevector(low, high, 0, 1, 2, 3); }
+KESTRUNE_WIDE Stereo LowHalf(Quad q) { return __builtin_shufflevector(q, q, 0, 1); }
+KESTRUNE_WIDE Stereo HighHalf(Quad q) { return __builtin_shufflevector(q, q, 2, 3); }
+KESTRUNE_WIDE Quad All(double v) { return Quad{v, v, v, v}; }
+KESTRUNE_WIDE Quad Magnitude(Quad v) { return (Quad)((QuadMask)v & 0x7FFFFFFFFFFFFFFFLL); }
+
+typedef int QuadIndex __attribute__((vector_size(16)));
+
+// Saturate for two sub-frames at once (lanes 0-1 the first, 2-3 the
+// second): SaturationCurve's steps on four lanes. CurveValues' rules for
+// the index i = trunc(a) of a = |v D3| * scale (a >= 0 or NaN) are applied
+// in double precision before the conversion, so every converted value is in
+// range: NaN and a >= 2^31 (where the instruction gives INT32_MIN) read entry
+// 0, i >= last reads entry last, both with f = 0 (a clamped to that entry's
+// index makes f = +0); the table of a lane's sign is chosen by adding its
+// offset to the clamped index.
+KESTRUNE_WIDE Quad SaturateQuad(Quad upOutputs, Quad gainN, Quad drive) {
+  static_assert(CurveTables::kRows == 200, "table length");
+  const double last = CurveTables::kRows - 1;
+  const Quad x = gainN * upOutputs * All(D3);
+  const QuadMask sign = (QuadMask)x & (long long)0x8000000000000000ULL;
+  const Quad a = Magnitude(x) * All(PositiveCurve.indexScale);
+  const QuadMask valid = a < All(2147483648.0);
+  const QuadMask inside = valid & (a < All(last));
+  const Quad clamped =
+      inside ? a : (Quad)(valid & (QuadMask)All(last));  // last, or +0 for invalid lanes
+  const QuadIndex index = __builtin_convertvector(clamped, QuadIndex);
+  const Quad f = clamped - __builtin_convertvector(index, Quad);
+  const QuadMask negative = (QuadMask)upOutputs < 0;
+  const QuadIndex row =
+      index + __builtin_convertvector(negative & CurveTables::kStride, QuadIndex);
+  Stereo pair[4];
+  for (int k = 0; k < 4; ++k) std::memcpy(&pair[k], kCurves.saturation + row[k], sizeof(Stereo));
+  const Quad even = Join(pair[0], pair[2]), odd = Join(pair[1], pair[3]);
+  const Quad lower = __builtin_shufflevector(even, odd, 0, 4, 2, 6);
+  const Quad upper = __builtin_shufflevector(even, odd, 1, 5, 3, 7);
+  const Quad value = lower * (All(1) - f) + upper * f;
+  const Quad curve = (Quad)((QuadMask)Magnitude(value) | sign);
+  return drive * curve * All(D2);
+}
+
+// The up- and down-sampling filters in one four-lane vector: lanes 0 and 1
+// the up-sampling filter (left, right), lanes 2 and 3 the down-sampling
+// filter. Both use the same coefficients and step at the same time in the
+// pipeline, so one four-lane step does the work of the two two-lane steps,
+// with half the instructions around the same dependent chain. Each lane's
+// arithmetic is the stated one, step by step, g x included also where x is
+// 0 (BesselStep explains the flush mask and the speculative steps).
+//
+// The tape holds one four-lane entry per step. Up-sampling runs one frame
+// ahead: at the start of a block its first frame runs alone (Produce), the
+// down-sampling lanes computing nothing of use; the down-sampling history
+// is then written into the last eleven entries, where the following steps
+// read it. At the end of a block the last frame's down-sampling runs with
+// the up-sampling lanes stepping on zeros past the end of the up-sampling
+// filter's history, which Store therefore reads N entries back.
+struct WideChains {
+  struct Storage {  // see NarrowChains
+    Quad c[11];  // c[0] holds g, the input gain
+    Quad tape[kTapeCapacity];
+    Stereo downInputs[2][kMaxOversampling];
+    Stereo downHistory[11];
+  };
+  Storage* store;
+  Quad* top;  // where the next step's output goes; top[-1] the newest
+  Quad sum;   // the newest output before the flush
+  QuadMask keep;
+  Quad smallest;
+  int N;
+  Stereo gainN, drive;
+  Stereo* pending;
+  Stereo* filling;
+
+  KESTRUNE_WIDE void Load(const PathState& path, int n, Stereo driveFactor, Storage& storage) {
+    store = &storage;
+    const BesselCoefficients& L = path.besselLeft;
+    const BesselCoefficients& R = path.besselRight;
+    storage.c[0] = Quad{L.g, R.g, L.g, R.g};
+    for (int k = 1; k <= 10; ++k) storage.c[k] = Quad{L.c[k], R.c[k], L.c[k], R.c[k]};
+    for (int k = 0; k <= 10; ++k) {
+      storage.tape[10 - k] = Quad{path.upLeft.y[k], path.upRight.y[k], 0, 0};
+      storage.downHistory[k] = Stereo{path.downLeft.y[k], path.downRight.y[k]};
+    }
+    top = storage.tape + 11;
+    StartSpeculating();
+    N = n;
+    gainN = Both(n);
+    drive = driveFactor;
+    pending = storage.downInputs[0];
+    filling = storage.downInputs[1];
+  }
+  KESTRUNE_WIDE void Store(PathState& path) const {
+    for (int k = 0; k <= 10; ++k) {
+      const Stereo up = LowHalf(top[-N - 1 - k]);
+      const Stereo down = HighHalf(top[-1 - k]);
+      path.upLeft.y[k] = up[0];
+      path.upRight.y[k] = up[1];
+      path.downLeft.y[k] = down[0];
+      path.downRight.y[k] = down[1];
+    }
+  }
+  KESTRUNE_WIDE void Reserve(int steps) {
+    if (top + steps <= store->tape + kTapeCapacity) return;
+    std::memmove(store->tape, top - 11, 11 * sizeof(Quad));
+    top = store->tape + 11;
+  }
+  KESTRUNE_WIDE void StartSpeculating() {
+    sum = top[-1];
+    keep = QuadMask{-1, -1, -1, -1};
+  }
+
+  template <bool kSpeculative>
+  KESTRUNE_WIDE Quad Step(Quad x) {
+    const Quad* y = top;
+    const Quad* k = store->c;
+    __asm__("" : "+r"(y), "+r"(k));  // see BesselStep
+    const Quad first = kSpeculative ? k[1] * sum : (Quad)((QuadMask)(k[1] * sum) & keep);
+    Quad s = first + k[0] * x;
+    s += k[2] * y[-2];
+    s += k[3] * y[-3];
+    s += k[4] * y[-4];
+    s += k[5] * y[-5];
+    s += k[6] * y[-6];
+    s += k[7] * y[-7];
+    s += k[8] * y[-8];
+    s += k[9] * y[-9];
+    s += k[10] * y[-10];
+    sum = s;
+    const Quad magnitude = Magnitude(s);
+    if (kSpeculative) {
+      smallest = smallest < magnitude ? smallest : magnitude;  // as _mm_min_pd
+      *top++ = s;
+      return s;
+    }
+    keep = (magnitude >= All(0x1p-54)) & (magnitude <= All(1.7976931348623157e308));
+    const Quad output = (Quad)((QuadMask)s & keep);
+    *top++ = output;
+    return output;
+  }
+
+  template <int kN>
+  KESTRUNE_WIDE void Produce(Stereo in) {
+    const int n = kN > 0 ? kN : N;
+#pragma GCC unroll 16
+    for (int j = 0; j < n; ++j) {
+      const Quad out = Step<false>(Join(j == 0 ? in : Both(0), Both(0)));
+      filling[j] = LowHalf(out);
+    }
+    std::swap(pending, filling);
+    for (int k = 0; k <= 10; ++k)
+      top[-1 - k] = Join(LowHalf(top[-1 - k]), store->downHistory[k]);
+  }
+
+  struct Mark {
+    Quad* top;
+  };
+  KESTRUNE_WIDE Mark Position() const { return Mark{top}; }
+  KESTRUNE_WIDE void Rewind(const Mark& mark) {
+    top = mark.top;
+    StartSpeculating();
+    std::swap(pending, filling);
+  }
+  KESTRUNE_WIDE void ResetSmallest() { smallest = All(__builtin_inf()); }
+  // As kestrune::FlushMayHaveActed, for all four lanes.
+  KESTRUNE_WIDE bool FlushMayHaveActed() const {
+    const QuadMask fine =
+        (Magnitude(sum) <= All(1.7976931348623157e308)) & (smallest >= All(0x1p-54));
+    return (fine[0] & fine[1] & fine[2] & fine[3]) == 0;
+  }
+
+  template <bool kNext, int kN, bool kSpeculative>
+  KESTRUNE_WIDE Stereo Frame(Stereo next) {
+    const int n = kN > 0 ? kN : N;
+    Stereo first = Both(0);
+    Quad saturated = All(0);
+#pragma GCC unroll 16
+    for (int j = 0; j < n; ++j) {
+      // The saturation of two sub-frames at a time (one when a last is left).
+      Stereo downInput;
+      if (j % 2 == 1) {
+        downInput = HighHalf(saturated);
+      } else if (j + 1 < n) {
+        saturated = SaturateQuad(Join(pending[j], pending[j + 1]), Join(gainN, gainN),
+                                 Join(drive, drive));
+        downInput = LowHalf(saturated);
+      } else {
+        downInput = Saturate(pending[j], gainN, drive);
+      }
+      const Stereo upInput = kNext && j == 0 ? next : Both(0);
+      const Quad out = Step<kSpeculative>(Join(upInput, downInput));
+      if (kNext) filling[j] = LowHalf(out);
+      if (j == 0) first = HighHalf(out);
+    }
+    std::swap(pending, filling);
+    return first;
+  }
+};
+
 // The saturation stage for frames start .. start + count - 1 of a block.
 // After each frame's saturation, perFrame(n, saturation) runs the rest of
 // frame start + n: its instructions follow the filter steps in the stream,
@@ -510,30 +790,23 @@ struct SaturationPipeline {
 // decaying into the flush range would otherwise rerun frame after frame).
 // Every frame's result is therefore the exact one. The two loops are kept
 // apart so that each keeps its filter state in registers.
-template <int kN, class PerFrame>
+template <int kN, class Chains, class PerFrame>
 inline __attribute__((always_inline)) void RunSaturation(
-    SaturationPipeline& pipeline, BesselRun& up, BesselRun& down, const double* const* inputs,
-    int start, int count, int frames, PerFrame&& perFrame) {
-  if (start == 0) pipeline.Produce<kN>(up, Stereo{inputs[0][0], inputs[1][0]});
-  up.StartSpeculating();
-  down.StartSpeculating();
+    Chains& chains, const double* const* inputs, int start, int count, int frames,
+    PerFrame&& perFrame) {
+  if (start == 0) chains.template Produce<kN>(Stereo{inputs[0][0], inputs[1][0]});
+  chains.StartSpeculating();
   int n = 0;
   for (; n < count; ++n) {
     const int next = start + n + 1;
-    Stereo* const upTop = up.top;
-    Stereo* const downTop = down.top;
-    up.smallest = down.smallest = _mm_set1_pd(__builtin_inf());
+    const typename Chains::Mark mark = chains.Position();
+    chains.ResetSmallest();
     const Stereo saturation =
         next < frames
-            ? pipeline.Frame<true, kN, true>(up, down, Stereo{inputs[0][next], inputs[1][next]})
-            : pipeline.Frame<false, kN, true>(up, down, Both(0));
-    if (__builtin_expect(FlushMayHaveActed(up, down), 0)) {
-      // The tapes up to the saved tops hold verified (flushed) values.
-      up.top = upTop;
-      down.top = downTop;
-      up.StartSpeculating();
-      down.StartSpeculating();
-      std::swap(pipeline.pending, pipeline.filling);
+            ? chains.template Frame<true, kN, true>(Stereo{inputs[0][next], inputs[1][next]})
+            : chains.template Frame<false, kN, true>(Both(0));
+    if (__builtin_expect(chains.FlushMayHaveActed(), 0)) {
+      chains.Rewind(mark);
       break;
     }
     perFrame(n, saturation);
@@ -542,24 +815,27 @@ inline __attribute__((always_inline)) void RunSaturation(
     const int next = start + n + 1;
     const Stereo saturation =
         next < frames
-            ? pipeline.Frame<true, kN, false>(up, down, Stereo{inputs[0][next], inputs[1][next]})
-            : pipeline.Frame<false, kN, false>(up, down, Both(0));
+            ? chains.template Frame<true, kN, false>(Stereo{inputs[0][next], inputs[1][next]})
+            : chains.template Frame<false, kN, false>(Both(0));
     perFrame(n, saturation);
   }
 }
 
 }  // namespace
 
-// The processing loop compiled twice: for any x86-64 processor, and, in
-// ELF builds, with AVX2 enabled (VEX encoding, three-operand instructions,
-// fewer register copies on the filter chains). The copies do the same IEEE
-// operations in the same order: the build has -ffp-contract=off and "avx2"
-// does not enable FMA, so no multiply-add is fused and every lane rounds
-// exactly as before. Everything the loop inlines is compiled into each copy;
-// what it calls (exp, log, the editor) is the one shared code. MinGW builds
-// keep only the baseline copy: their compiler cannot align 32-byte stack
-// slots, which AVX code may use.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__)
+// The processing loop compiled twice: for any x86-64 processor, and with
+// AVX2 enabled (VEX encoding, three-operand instructions, fewer register
+// copies on the filter chains). The copies do the same IEEE operations in
+// the same order: the build has -ffp-contract=off and "avx2" does not enable
+// FMA, so no multiply-add is fused and every lane rounds exactly as before.
+// Everything the loop inlines is compiled into each copy; what it calls
+// (exp, log, the editor) is the one shared code. MinGW's compiler cannot
+// align 32-byte stack slots (the Windows stack keeps 16 bytes), so its build
+// of this file assembles every aligned vector move as an unaligned one
+// (KESTRUNE_UNALIGNED_VECTOR_MOVES, see CMakeLists.txt): the same
+// instructions where the address is aligned, and no fault where it is not.
+#if defined(__GNUC__) && defined(__x86_64__) && \
+    (defined(__ELF__) || defined(KESTRUNE_UNALIGNED_VECTOR_MOVES))
 #define KESTRUNE_AVX2_KERNEL 1
 #else
 #define KESTRUNE_AVX2_KERNEL 0
@@ -569,9 +845,9 @@ struct SignalPathKernels {
   static void Baseline(SignalPath& path, const BlockSettings& settings,
                        const double* const* inputs, double* const* outputs, int frames) {
     switch (path.params.oversampling) {
-      case 4: path.RunFrames<4>(settings, inputs, outputs, frames); break;
-      case 16: path.RunFrames<16>(settings, inputs, outputs, frames); break;
-      default: path.RunFrames<0>(settings, inputs, outputs, frames); break;
+      case 4: path.RunFrames<4, false>(settings, inputs, outputs, frames); break;
+      case 16: path.RunFrames<16, false>(settings, inputs, outputs, frames); break;
+      default: path.RunFrames<0, false>(settings, inputs, outputs, frames); break;
     }
   }
 #if KESTRUNE_AVX2_KERNEL
@@ -580,9 +856,9 @@ struct SignalPathKernels {
                                                    const double* const* inputs,
                                                    double* const* outputs, int frames) {
     switch (path.params.oversampling) {
-      case 4: path.RunFrames<4>(settings, inputs, outputs, frames); break;
-      case 16: path.RunFrames<16>(settings, inputs, outputs, frames); break;
-      default: path.RunFrames<0>(settings, inputs, outputs, frames); break;
+      case 4: path.RunFrames<4, true>(settings, inputs, outputs, frames); break;
+      case 16: path.RunFrames<16, true>(settings, inputs, outputs, frames); break;
+      default: path.RunFrames<0, true>(settings, inputs, outputs, frames); break;
     }
   }
 #endif
@@ -676,7 +952,7 @@ void SignalPath::Process(const BlockSettings& settings, const double* const* inp
 
 // kOversampling 0: the factor is read from the parameters at run time.
 // Inlined into each per-instruction-set copy (SignalPathKernels).
-template <int kOversampling>
+template <int kOversampling, bool kWide>
 inline void SignalPath::RunFrames(
     const BlockSettings& settings, const double* const* inputs, double* const* outputs,
     int frames) {
@@ -689,12 +965,6 @@ inline void SignalPath::RunFrames(
   highPass.Load(S.highPassLeft, S.highPassRight);
   peaking.Load(S.peakingLeft, S.peakingRight);
   highShelf.Load(S.highShelfLeft, S.highShelfRight);
-  StereoBesselCoefficients bessel;
-  bessel.Load(besselLeft, besselRight);
-  BesselTape upTape, downTape;
-  BesselRun up, down;
-  up.Start(upTape.Load(upLeft, upRight));
-  down.Start(downTape.Load(downLeft, downRight));
 
   const double wetFactor = P.mixPercent / 100;
   const double dryFactor = 1 - wetFactor;
@@ -710,14 +980,10 @@ inline void SignalPath::RunFrames(
   const double* sourceLeft = settings.sidechain == 1 ? inputs[0] : inputs[2];
   const double* sourceRight = settings.sidechain == 1 ? inputs[1] : inputs[3];
 
-  Stereo downInputs[2][kMaxOversampling];
-  SaturationPipeline pipeline;
-  pipeline.bessel = &bessel;
-  pipeline.N = N;
-  pipeline.gainN = Both(N);
-  pipeline.drive = Both(driveFactor);
-  pipeline.pending = downInputs[0];
-  pipeline.filling = downInputs[1];
+  typedef typename std::conditional<kWide, WideChains, NarrowChains>::type Chains;
+  typename Chains::Storage chainStorage;
+  Chains chains;
+  chains.Load(*this, N, Both(driveFactor), chainStorage);
   double gainState = S.gainState;
   double meterState = S.meterState;
   Stereo sidechain = Stereo{S.sidechainLeft, S.sidechainRight};
@@ -770,10 +1036,9 @@ inline void SignalPath::RunFrames(
     }
 
     // Oversampled saturation; only sub-frame 0 of each frame is kept.
-    up.top = upTape.Reserve(up.top, (count + 1) * N);
-    down.top = downTape.Reserve(down.top, (count + 1) * N);
+    chains.Reserve((count + 1) * N);
     RunSaturation<kOversampling>(
-        pipeline, up, down, inputs, start, count, frames,
+        chains, inputs, start, count, frames,
         [&](int n, Stereo frameSaturation) __attribute__((always_inline)) {
           const int f = start + n;
           saturation = frameSaturation;
@@ -833,8 +1098,7 @@ inline void SignalPath::RunFrames(
   highPass.Store(S.highPassLeft, S.highPassRight);
   peaking.Store(S.peakingLeft, S.peakingRight);
   highShelf.Store(S.highShelfLeft, S.highShelfRight);
-  BesselTape::Store(up.top, upLeft, upRight);
-  BesselTape::Store(down.top, downLeft, downRight);
+  chains.Store(*this);
 }
 
 }  // namespace kestrune

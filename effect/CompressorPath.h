@@ -14,7 +14,9 @@
 //                  when its inputs changed, runs left and right together,
 //                  keeps the Bessel flush off the filters' dependent chains
 //                  and runs the up- and down-sampling filters side by side;
-//                  on AVX2 processors it runs a copy compiled for AVX2.
+//                  on AVX2 processors (Linux and Windows builds) it runs a
+//                  copy compiled for AVX2, with both filters in one
+//                  four-lane vector.
 // Both are driven by the effect inside the plug-in lock: parameter-derived
 // values in `params` change only between blocks.
 #pragma once
@@ -166,7 +168,8 @@ class SignalPath : public PathState {
  private:
   friend struct SignalPathKernels;  // the per-instruction-set copies
   // The processing loop; inlined into each copy, never called on its own.
-  template <int kOversampling>
+  // kWide: the filters in four-lane vectors (for the AVX2 copy).
+  template <int kOversampling, bool kWide>
   __attribute__((always_inline)) inline void RunFrames(const BlockSettings& settings, const double* const* inputs,
                  double* const* outputs, int frames);
   void UpdateCoefficients(const BlockSettings& settings);

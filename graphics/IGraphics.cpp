@@ -1,6 +1,7 @@
 #include "IGraphics.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -14,12 +15,118 @@
 
 namespace {
 
-// Decoded images, shared by every editor of the process. Entries are added,
-// never removed, and freed when the module unloads.
+bool HasPngExtension(const char* name) {
+  const char* dot = name ? std::strrchr(name, '.') : nullptr;
+  if (!dot) return false;
+  const char* ext = dot + 1;
+  return std::strlen(ext) == 3 && std::tolower(static_cast<unsigned char>(ext[0])) == 'p' &&
+         std::tolower(static_cast<unsigned char>(ext[1])) == 'n' &&
+         std::tolower(static_cast<unsigned char>(ext[2])) == 'g';
+}
+
+// The built-in image resource decoded, or null.
+PIX_IBitmap* DecodeImageResource(int resourceId, const char* name) {
+  if (!HasPngExtension(name)) return nullptr;
+  const unsigned char* data = nullptr;
+  size_t length = 0;
+  if (!FindImageResource(resourceId, &data, &length) || length < 8) return nullptr;
+  return LoadPngFromMemory(data, length);
+}
+
+// Width and height from a PNG's header (signature, then the IHDR chunk),
+// without decoding anything; false when the data does not start like a PNG.
+bool ReadPngSize(const unsigned char* data, size_t length, int* width, int* height) {
+  static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (!data || length < 33 || std::memcmp(data, kSignature, 8) != 0 ||
+      std::memcmp(data + 12, "IHDR", 4) != 0)
+    return false;
+  auto big32 = [](const unsigned char* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  };
+  const uint32_t w = big32(data + 16), h = big32(data + 20);
+  if (w == 0 || h == 0 || w > 0x7FFFFFFF || h > 0x7FFFFFFF) return false;
+  *width = static_cast<int>(w);
+  *height = static_cast<int>(h);
+  return true;
+}
+
+}  // namespace
+
+// An editor image of the process-wide cache. Building an editor only needs
+// the image's size, which the PNG header gives; the pixels are decoded when
+// an editor first draws the image (through its window layer's
+// LoadImageResource), or when anything first asks for them. Constructing a
+// plug-in instance (a host scanning plug-ins creates one of each) therefore
+// costs neither the decoding time nor the decoded pixels' memory. Once
+// decoded, the image forwards to the decoded bitmap; a failed decoding is
+// reported once and leaves the image without pixels (it draws nothing).
+class IGraphics::CachedImage : public PIX_IBitmap {
+ public:
+  CachedImage(int resourceId, const char* name, int width, int height)
+      : resourceId_(resourceId), name_(name ? name : ""), width_(width), height_(height) {}
+  ~CachedImage() override { delete decoded_.load(); }
+
+  uint32_t* PixelData() override {
+    PIX_IBitmap* b = Decode(nullptr);
+    return b ? b->PixelData() : nullptr;
+  }
+  int Width() const override {
+    PIX_IBitmap* b = decoded_.load(std::memory_order_acquire);
+    return b ? b->Width() : width_;
+  }
+  int Height() const override {
+    PIX_IBitmap* b = decoded_.load(std::memory_order_acquire);
+    return b ? b->Height() : height_;
+  }
+  int RowSpan() const override {
+    PIX_IBitmap* b = decoded_.load(std::memory_order_acquire);
+    return b ? b->RowSpan() : (width_ + 3) & ~3;
+  }
+  bool IsBottomUp() const override {
+    PIX_IBitmap* b = decoded_.load(std::memory_order_acquire);
+    return b && b->IsBottomUp();
+  }
+  bool Resize(int, int) override { return false; }  // shared and read-only
+
+  bool IsDecoded() const { return decoded_.load(std::memory_order_acquire) != nullptr; }
+
+  // The decoded bitmap, decoded now if it is not yet (by `producer`'s
+  // LoadImageResource, or by the module's own resources without one).
+  PIX_IBitmap* Decode(IGraphics* producer) {
+    PIX_IBitmap* b = decoded_.load(std::memory_order_acquire);
+    if (b || failed_.load(std::memory_order_acquire)) return b;
+    std::lock_guard<std::mutex> guard(decodeLock_);
+    b = decoded_.load(std::memory_order_relaxed);
+    if (b || failed_.load(std::memory_order_relaxed)) return b;
+    b = producer ? producer->LoadImageResource(resourceId_, name_.c_str())
+                 : DecodeImageResource(resourceId_, name_.c_str());
+    if (b) {
+      decoded_.store(b, std::memory_order_release);
+    } else {
+      std::fprintf(stderr, "Kestrune: image %d (%s) could not be decoded\n", resourceId_,
+                   name_.c_str());
+      failed_.store(true, std::memory_order_release);
+    }
+    return b;
+  }
+
+ private:
+  const int resourceId_;
+  const std::string name_;
+  const int width_, height_;  // from the PNG header
+  std::atomic<PIX_IBitmap*> decoded_{nullptr};
+  std::atomic<bool> failed_{false};
+  std::mutex decodeLock_;
+};
+
+namespace {
+
+// Images, shared by every editor of the process. Entries are added, never
+// removed, and freed when the module unloads.
 struct ImageCache {
   struct Entry {
     int resourceId;
-    PIX_IBitmap* bitmap;
+    IGraphics::CachedImage* bitmap;
   };
   std::mutex lock;
   std::vector<Entry> entries;
@@ -73,42 +180,35 @@ void IGraphics::DeleteControls() {
 
 PIX_IBitmap* IGraphics::LoadImageResource(int resourceId, const char* name) {
   // The name only has to say it is a PNG; the resource is found by number.
-  const char* dot = name ? std::strrchr(name, '.') : nullptr;
-  if (!dot) return nullptr;
-  const char* ext = dot + 1;
-  if (std::strlen(ext) != 3 || std::tolower(static_cast<unsigned char>(ext[0])) != 'p' ||
-      std::tolower(static_cast<unsigned char>(ext[1])) != 'n' ||
-      std::tolower(static_cast<unsigned char>(ext[2])) != 'g')
-    return nullptr;
-  const unsigned char* data = nullptr;
-  size_t length = 0;
-  if (!FindImageResource(resourceId, &data, &length) || length < 8) return nullptr;
-  return LoadPngFromMemory(data, length);
+  return DecodeImageResource(resourceId, name);
 }
 
 BitmapRef IGraphics::LoadImage(int resourceId, const char* name, int frameCount) {
   ImageCache& cache = Images();
-  PIX_IBitmap* bitmap = nullptr;
+  CachedImage* bitmap = nullptr;
   {
     std::lock_guard<std::mutex> guard(cache.lock);
     for (auto& e : cache.entries)
-      if (e.resourceId == resourceId && e.bitmap) {
+      if (e.resourceId == resourceId) {
         bitmap = e.bitmap;
         break;
       }
-  }
-  if (!bitmap) {
-    // Decoded outside the lock; a failed load is not cached so a later
-    // editor tries again.
-    bitmap = LoadImageResource(resourceId, name);
-    if (bitmap) {
-      std::lock_guard<std::mutex> guard(cache.lock);
-      cache.entries.push_back({resourceId, bitmap});
-    } else {
-      std::fprintf(stderr, "Kestrune: image %d (%s) could not be loaded\n", resourceId,
-                   name ? name : "");
+    if (!bitmap) {
+      // Only the header is read here (see CachedImage). An image that is not
+      // there is not cached, so a later editor tries again.
+      const unsigned char* data = nullptr;
+      size_t length = 0;
+      int width = 0, height = 0;
+      if (HasPngExtension(name) && FindImageResource(resourceId, &data, &length) &&
+          ReadPngSize(data, length, &width, &height)) {
+        bitmap = new CachedImage(resourceId, name, width, height);
+        cache.entries.push_back({resourceId, bitmap});
+      }
     }
   }
+  if (!bitmap)
+    std::fprintf(stderr, "Kestrune: image %d (%s) could not be loaded\n", resourceId,
+                 name ? name : "");
   BitmapRef ref;
   ref.bitmap = bitmap;
   ref.width = bitmap ? bitmap->Width() : 0;
@@ -116,6 +216,14 @@ BitmapRef IGraphics::LoadImage(int resourceId, const char* name, int frameCount)
   ref.frameCount = frameCount;
   ref.framesSideBySide = false;
   return ref;
+}
+
+int IGraphics::DecodedImageCount() {
+  ImageCache& cache = Images();
+  std::lock_guard<std::mutex> guard(cache.lock);
+  int count = 0;
+  for (auto& e : cache.entries) count += e.bitmap->IsDecoded() ? 1 : 0;
+  return count;
 }
 
 void IGraphics::SetBackgroundImage(const BitmapRef& image) {
@@ -177,6 +285,8 @@ void IGraphics::SetControlValue(int controlIndex, double normalized) {
 bool IGraphics::DrawImage(const BitmapRef& image, const PixelRect& rect, int srcX, int srcY,
                           const ChannelBlend* blend) {
   if (!image.bitmap || !backBuffer_) return false;
+  // Images from LoadImage are decoded on their first drawing.
+  if (auto* cached = dynamic_cast<CachedImage*>(image.bitmap)) cached->Decode(this);
   PixelRect target;
   if (!rect.Empty() && !drawRect_.Empty() && rect.Overlaps(drawRect_)) {
     target = PixelRect(std::max(rect.left, drawRect_.left), std::max(rect.top, drawRect_.top),
@@ -421,6 +531,12 @@ PIX_CachedFont* IGraphics::FindOrCreateFont(TextStyle& style) {
   }
   style.cachedFont = font;
   return font;
+}
+
+int IGraphics::CachedFontCount() {
+  FontCache& cache = Fonts();
+  std::lock_guard<std::mutex> guard(cache.lock);
+  return static_cast<int>(cache.entries.size());
 }
 
 static int FormatForStyle(const TextStyle& style) {

@@ -15,9 +15,10 @@
 // Threads: everything runs on the host's user-interface thread, except
 // ShowParameterValue and SetControlValue, which the plug-in side calls inside
 // its lock from any thread (the meter from the audio thread); they only store
-// values and set redraw flags. Decoded images and fonts are cached
-// process-wide, each cache behind its own lock, and belong to the module, not
-// to an editor.
+// values and set redraw flags. Images and fonts are cached process-wide, each
+// cache behind its own lock, and belong to the module, not to an editor;
+// both are made on first drawing, so an instance whose editor is never drawn
+// decodes no image and creates no font.
 #pragma once
 
 #include <string>
@@ -112,10 +113,18 @@ class IGraphics : public IEditorLink {
   void CloseWindow() override { CloseNativeWindow(); }
 
   // ---- Building ----
-  // The image with this resource identifier, decoded once per process. An
-  // image that cannot be loaded gives a reference without a bitmap (its
-  // controls then draw nothing).
+  // The image with this resource identifier, from the process-wide cache.
+  // Only its size is read here; its pixels are decoded once per process,
+  // when an editor first draws it (or anything first reads its pixels). An
+  // image that cannot be found gives a reference without a bitmap, one that
+  // cannot be decoded a bitmap without pixels (its controls then draw
+  // nothing).
   BitmapRef LoadImage(int resourceId, const char* name, int frameCount);
+  // Images of the cache whose pixels have been decoded, and fonts created,
+  // in this process.
+  static int DecodedImageCount();
+  static int CachedFontCount();
+  class CachedImage;  // an image of the cache (IGraphics.cpp)
   // Inserts the background at index 0 (opaque copy, no parameter).
   void SetBackgroundImage(const BitmapRef& image);
   // Appends an owned control; returns its index, or -1 when it was dropped.
