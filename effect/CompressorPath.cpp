@@ -587,37 +587,89 @@ KESTRUNE_WIDE Quad Magnitude(Quad v) { return (Quad)((QuadMask)v & 0x7FFFFFFFFFF
 
 typedef int QuadIndex __attribute__((vector_size(16)));
 
-// Saturate for two sub-frames at once (lanes 0-1 the first, 2-3 the
-// second): SaturationCurve's steps on four lanes. CurveValues' rules for
-// the index i = trunc(a) of a = |v D3| * scale (a >= 0 or NaN) are applied
-// in double precision before the conversion, so every converted value is in
-// range: NaN and a >= 2^31 (where the instruction gives INT32_MIN) read entry
-// 0, i >= last reads entry last, both with f = 0 (a clamped to that entry's
-// index makes f = +0); the table of a lane's sign is chosen by adding its
-// offset to the clamped index.
-KESTRUNE_WIDE Quad SaturateQuad(Quad upOutputs, Quad gainN, Quad drive) {
-  static_assert(CurveTables::kRows == 200, "table length");
-  const double last = CurveTables::kRows - 1;
-  const Quad x = gainN * upOutputs * All(D3);
-  const QuadMask sign = (QuadMask)x & (long long)0x8000000000000000ULL;
-  const Quad a = Magnitude(x) * All(PositiveCurve.indexScale);
+// CurveValues for four lanes: lane k reads the table at rows + rowOffsets[k]
+// at fractional index a[k], with CurveValueAt's rules applied in double
+// precision before the conversion, so that every converted value is in
+// range: i = trunc(a) below 0 (a <= -1, NaN, and |a| >= 2^31, where the
+// instruction gives INT32_MIN) reads entry 0, i >= last reads entry last,
+// both with f = 0 (a clamped to that entry's index makes f = +0; the
+// caller takes the magnitude, so e (1 - 0) + e' 0 = e holds up to a zero's
+// sign). kSigned: a may be negative (otherwise a >= 0 or NaN).
+template <bool kSigned>
+KESTRUNE_WIDE Quad CurveQuad(const double* rows, QuadIndex rowOffsets, Quad a, double last) {
   const QuadMask valid = a < All(2147483648.0);
-  const QuadMask inside = valid & (a < All(last));
-  const Quad clamped =
-      inside ? a : (Quad)(valid & (QuadMask)All(last));  // last, or +0 for invalid lanes
+  QuadMask inside = valid & (a < All(last));
+  QuadMask high = valid;  // valid lanes outside are above when a >= 0
+  if (kSigned) {
+    inside &= a > All(-1.0);
+    high &= a >= All(last);
+  }
+  const Quad clamped = inside ? a : (Quad)(high & (QuadMask)All(last));  // last, or +0
   const QuadIndex index = __builtin_convertvector(clamped, QuadIndex);
   const Quad f = clamped - __builtin_convertvector(index, Quad);
-  const QuadMask negative = (QuadMask)upOutputs < 0;
-  const QuadIndex row =
-      index + __builtin_convertvector(negative & CurveTables::kStride, QuadIndex);
+  const QuadIndex row = index + rowOffsets;
   Stereo pair[4];
-  for (int k = 0; k < 4; ++k) std::memcpy(&pair[k], kCurves.saturation + row[k], sizeof(Stereo));
+  for (int k = 0; k < 4; ++k) std::memcpy(&pair[k], rows + row[k], sizeof(Stereo));
   const Quad even = Join(pair[0], pair[2]), odd = Join(pair[1], pair[3]);
   const Quad lower = __builtin_shufflevector(even, odd, 0, 4, 2, 6);
   const Quad upper = __builtin_shufflevector(even, odd, 1, 5, 3, 7);
-  const Quad value = lower * (All(1) - f) + upper * f;
+  return lower * (All(1) - f) + upper * f;
+}
+
+// Saturate for two sub-frames at once (lanes 0-1 the first, 2-3 the
+// second): SaturationCurve's steps on four lanes, the table of a lane's sign
+// chosen by adding its offset to the clamped index.
+KESTRUNE_WIDE Quad SaturateQuad(Quad upOutputs, Quad gainN, Quad drive) {
+  static_assert(CurveTables::kRows == 200, "table length");
+  const Quad x = gainN * upOutputs * All(D3);
+  const QuadMask sign = (QuadMask)x & (long long)0x8000000000000000ULL;
+  const Quad a = Magnitude(x) * All(PositiveCurve.indexScale);
+  const QuadMask negative = (QuadMask)upOutputs < 0;
+  const Quad value =
+      CurveQuad<false>(kCurves.saturation,
+                       __builtin_convertvector(negative & CurveTables::kStride, QuadIndex), a,
+                       CurveTables::kRows - 1);
   const Quad curve = (Quad)((QuadMask)Magnitude(value) | sign);
   return drive * curve * All(D2);
+}
+
+// ShapePositive of four values.
+KESTRUNE_WIDE Quad ShapePositiveQuad(Quad x) {
+  const QuadMask sign = (QuadMask)x & (long long)0x8000000000000000ULL;
+  const Quad a = Magnitude(x) * All(PositiveCurve.indexScale);
+  const Quad value =
+      CurveQuad<false>(kCurves.saturation, QuadIndex{0, 0, 0, 0}, a, CurveTables::kRows - 1);
+  return (Quad)((QuadMask)Magnitude(value) | sign);
+}
+
+// DetectorMagnitudes of four values.
+KESTRUNE_WIDE Quad DetectorQuad(Quad sidechain) {
+  const Quad magnitude = Magnitude(sidechain);
+  const Quad t = magnitude / (magnitude + All(3));
+  const Quad a = (t - All(DetectorCurve.lowerBound)) * All(DetectorCurve.indexScale);
+  return Magnitude(CurveQuad<true>(kCurves.detector, QuadIndex{0, 0, 0, 0}, a,
+                                   CurveTables::kDetectorRows - 1));
+}
+
+// The detector and level of four frames from their sidechain values (left
+// and right, frame by lane): as sidechainLevel in RunFrames, std::max(r, l)
+// being l where r < l and r otherwise.
+KESTRUNE_WIDE Quad LevelsQuad(Quad left, Quad right, bool slam, double p) {
+  Quad d;
+  if (slam) {
+    const Quad l = DetectorQuad(left), r = DetectorQuad(right);
+    d = (r < l ? l : r) * All(D1);
+  } else {
+    const Quad l = Magnitude(left), r = Magnitude(right);
+    d = r < l ? l : r;
+  }
+  const Quad e = d * All(1 - p);
+  const Quad root = Join((Stereo)_mm_sqrt_pd((__m128d)LowHalf(e)),
+                         (Stereo)_mm_sqrt_pd((__m128d)HighHalf(e)));
+  const Quad scaled = e * All(1 + p);
+  const Quad other = Join((Stereo)_mm_sqrt_pd((__m128d)LowHalf(scaled)),
+                          (Stereo)_mm_sqrt_pd((__m128d)HighHalf(scaled)));
+  return d > root ? d : other;
 }
 
 // The up- and down-sampling filters in one four-lane vector: lanes 0 and 1
@@ -1005,20 +1057,47 @@ inline void SignalPath::RunFrames(
   Stereo saturation = Stereo{S.saturationLeft, S.saturationRight};
 
   // Sidechain equaliser (high-pass, peaking, high shelf, in single-precision
-  // steps) and the stereo-linked detector and level of frame f.
-  auto sidechainLevel = [&](int f) __attribute__((always_inline)) {
+  // steps) of frame f, then the stereo-linked detector and level.
+  auto sidechainOf = [&](int f) __attribute__((always_inline)) {
     Stereo x = highPass.Tick(ToSingle(Stereo{sourceLeft[f], sourceRight[f]}));
     x = peaking.Tick(ToSingle(x));
     x = highShelf.Tick(ToSingle(x));
     sidechain = ToSingle(x);
+  };
+  auto levelOf = [&](Stereo value) __attribute__((always_inline)) {
     double d;
     if (slam) {
-      const Stereo shaped = DetectorMagnitudes(sidechain);
+      const Stereo shaped = DetectorMagnitudes(value);
       d = std::max(shaped[1], shaped[0]) * D1;
     } else {
-      d = std::max(std::fabs(sidechain[1]), std::fabs(sidechain[0]));
+      d = std::max(std::fabs(value[1]), std::fabs(value[0]));
     }
     return LevelOf(d, c.p);
+  };
+  auto sidechainLevel = [&](int f) __attribute__((always_inline)) {
+    sidechainOf(f);
+    return levelOf(sidechain);
+  };
+
+  // The AVX2 copy keeps what each frame leaves for later (gain, saturation,
+  // the sidechain of the frame one chunk ahead) and finishes four frames at
+  // a time in four-lane vectors, frame by lane: the gain through the
+  // transfer curve, mix and outputs, and the detector and level. The same
+  // operations on each value, in fewer instructions beside the chains.
+  double gains[kMaxChunk], saturationLeft[kMaxChunk], saturationRight[kMaxChunk];
+  double aheadLeft[kMaxChunk], aheadRight[kMaxChunk];
+  // The gain through the transfer curve, dry/wet, output gain, bypass.
+  auto output = [&](int f, double gain, Stereo frameSaturation) __attribute__((always_inline)) {
+    const Stereo in = Stereo{inputs[0][f], inputs[1][f]};
+    const double curveGain = ShapePositive(gain);
+    const Stereo wet = Both(curveGain) * (Both(D4) * frameSaturation + in);
+    if (!bypass) {
+      outputs[0][f] = (dryFactor * in[0] + wetFactor * wet[0]) * P.outputGain;
+      outputs[1][f] = (wetFactor * wet[1] + dryFactor * in[1]) * P.outputGain;
+    } else {
+      outputs[0][f] = in[0];
+      outputs[1][f] = in[1];
+    }
   };
 
   for (int n = 0; n < std::min(kChunk, frames); ++n) levels[n] = sidechainLevel(n);
@@ -1061,26 +1140,67 @@ inline void SignalPath::RunFrames(
             meter[n] = meterState = (meterState - v) * c.meterCoefficient + v;
           }
 
-          // The gain through the transfer curve, dry/wet, output gain, bypass.
-          const Stereo in = Stereo{inputs[0][f], inputs[1][f]};
-          const double curveGain = ShapePositive(gain);
-          const Stereo wet = Both(curveGain) * (Both(D4) * frameSaturation + in);
-          if (!bypass) {
-            outputs[0][f] = (dryFactor * in[0] + wetFactor * wet[0]) * P.outputGain;
-            outputs[1][f] = (wetFactor * wet[1] + dryFactor * in[1]) * P.outputGain;
+          if (f == frames - 1) {  // read before its output is written
+            S.dryLeft = inputs[0][f];
+            S.dryRight = inputs[1][f];
+          }
+          if constexpr (!kWide) {
+            output(f, gain, frameSaturation);
+            // The next chunk's sidechain and level; those frames are read
+            // before any output of theirs is written (inputs may alias
+            // outputs).
+            if (n < aheadCount) levelsAhead[n] = sidechainLevel(f + kChunk);
           } else {
-            outputs[0][f] = in[0];
-            outputs[1][f] = in[1];
+            gains[n] = gain;
+            saturationLeft[n] = frameSaturation[0];
+            saturationRight[n] = frameSaturation[1];
+            if ((n & 3) == 3) {
+              const int first = n - 3, f0 = f - 3;
+              Quad inLeft, inRight, outLeft, outRight;
+              std::memcpy(&inLeft, inputs[0] + f0, sizeof(Quad));
+              std::memcpy(&inRight, inputs[1] + f0, sizeof(Quad));
+              if (!bypass) {
+                Quad gainQuad, satLeft, satRight;
+                std::memcpy(&gainQuad, gains + first, sizeof(Quad));
+                std::memcpy(&satLeft, saturationLeft + first, sizeof(Quad));
+                std::memcpy(&satRight, saturationRight + first, sizeof(Quad));
+                const Quad curveGain = ShapePositiveQuad(gainQuad);
+                const Quad wetLeft = curveGain * (All(D4) * satLeft + inLeft);
+                const Quad wetRight = curveGain * (All(D4) * satRight + inRight);
+                outLeft = (All(dryFactor) * inLeft + All(wetFactor) * wetLeft) *
+                          All(P.outputGain);
+                outRight = (All(wetFactor) * wetRight + All(dryFactor) * inRight) *
+                           All(P.outputGain);
+              } else {
+                outLeft = inLeft;
+                outRight = inRight;
+              }
+              std::memcpy(outputs[0] + f0, &outLeft, sizeof(Quad));
+              std::memcpy(outputs[1] + f0, &outRight, sizeof(Quad));
+            }
+            // The next chunk's sidechain now, its detector and level four
+            // frames at a time; those frames are read before any output of
+            // theirs is written (inputs may alias outputs).
+            if (n < aheadCount) {
+              sidechainOf(f + kChunk);
+              aheadLeft[n] = sidechain[0];
+              aheadRight[n] = sidechain[1];
+              if ((n & 3) == 3) {
+                Quad left, right;
+                std::memcpy(&left, aheadLeft + n - 3, sizeof(Quad));
+                std::memcpy(&right, aheadRight + n - 3, sizeof(Quad));
+                const Quad level = LevelsQuad(left, right, slam, c.p);
+                std::memcpy(levelsAhead + n - 3, &level, sizeof(Quad));
+              }
+            }
           }
-          if (f == frames - 1) {
-            S.dryLeft = in[0];
-            S.dryRight = in[1];
-          }
-
-          // The next chunk's sidechain and level; those frames are read
-          // before any output of theirs is written (inputs may alias outputs).
-          if (n < aheadCount) levelsAhead[n] = sidechainLevel(f + kChunk);
         });
+    if constexpr (kWide) {  // the frames left over by the groups of four
+      for (int n = count & ~3; n < count; ++n)
+        output(start + n, gains[n], Stereo{saturationLeft[n], saturationRight[n]});
+      for (int n = aheadCount & ~3; n < aheadCount; ++n)
+        levelsAhead[n] = levelOf(Stereo{aheadLeft[n], aheadRight[n]});
+    }
     std::swap(levels, levelsAhead);
 
     if (showMeter)
