@@ -801,8 +801,10 @@ struct WideChains {
     return (fine[0] & fine[1] & fine[2] & fine[3]) == 0;
   }
 
-  template <bool kNext, int kN, bool kSpeculative>
-  KESTRUNE_WIDE Stereo Frame(Stereo next) {
+  // stage(s) for s = 0 .. 3 runs after step min(s, N - 1): RunStagedSaturation
+  // puts other work between the steps.
+  template <bool kNext, int kN, bool kSpeculative, class Stage>
+  KESTRUNE_WIDE Stereo Frame(Stereo next, Stage&& stage) {
     const int n = kN > 0 ? kN : N;
     Stereo first = Both(0);
     Quad saturated = All(0);
@@ -823,6 +825,9 @@ struct WideChains {
       const Quad out = Step<kSpeculative>(Join(upInput, downInput));
       if (kNext) filling[j] = LowHalf(out);
       if (j == 0) first = HighHalf(out);
+      if (j < 3 && j < n - 1) stage(j);
+      if (j == n - 1)
+        for (int s = std::min(j, 3); s <= 3; ++s) stage(s);
     }
     std::swap(pending, filling);
     return first;
@@ -871,6 +876,58 @@ inline __attribute__((always_inline)) void RunSaturation(
             : chains.template Frame<false, kN, false>(Both(0));
     perFrame(n, saturation);
   }
+}
+
+// RunSaturation with the rest of each frame split into four stages
+// (work(m, s, saturation of frame m) for s = 0 .. 3), which run between the
+// filter steps of the frame after it (see WideChains::Frame): each stage
+// finds the results of the stage before it ready, a filter step later, and
+// the instructions waiting on the chains at any time are fewer. A frame's
+// work only runs once the frame is verified (its successor's steps run after
+// the check); the rerun of a frame does not repeat the work of the frame
+// before it. The chunk's last frame is worked on after the chunk.
+template <int kN, class Chains, class Work>
+inline __attribute__((always_inline)) void RunStagedSaturation(
+    Chains& chains, const double* const* inputs, int start, int count, int frames, Work&& work) {
+  if (start == 0) chains.template Produce<kN>(Stereo{inputs[0][0], inputs[1][0]});
+  chains.StartSpeculating();
+  Stereo previous = Both(0);
+  int workFrom = 0;  // the first frame whose work has not run
+  int n = 0;
+  for (; n < count; ++n) {
+    const int next = start + n + 1;
+    const typename Chains::Mark mark = chains.Position();
+    chains.ResetSmallest();
+    const bool doWork = n - 1 >= workFrom;
+    auto stage = [&](int s) __attribute__((always_inline)) {
+      if (doWork) work(n - 1, s, previous);
+    };
+    const Stereo saturation =
+        next < frames
+            ? chains.template Frame<true, kN, true>(Stereo{inputs[0][next], inputs[1][next]},
+                                                    stage)
+            : chains.template Frame<false, kN, true>(Both(0), stage);
+    if (__builtin_expect(chains.FlushMayHaveActed(), 0)) {
+      chains.Rewind(mark);
+      workFrom = n;
+      break;
+    }
+    previous = saturation;
+  }
+  for (; n < count; ++n) {
+    const int next = start + n + 1;
+    const bool doWork = n - 1 >= workFrom;
+    auto stage = [&](int s) __attribute__((always_inline)) {
+      if (doWork) work(n - 1, s, previous);
+    };
+    const Stereo saturation =
+        next < frames
+            ? chains.template Frame<true, kN, false>(Stereo{inputs[0][next], inputs[1][next]},
+                                                     stage)
+            : chains.template Frame<false, kN, false>(Both(0), stage);
+    previous = saturation;
+  }
+  for (int s = 0; s <= 3; ++s) work(count - 1, s, previous);
 }
 
 }  // namespace
@@ -1116,45 +1173,79 @@ inline void SignalPath::RunFrames(
 
     // Oversampled saturation; only sub-frame 0 of each frame is kept.
     chains.Reserve((count + 1) * N);
-    RunSaturation<kOversampling>(
-        chains, inputs, start, count, frames,
-        [&](int n, Stereo frameSaturation) __attribute__((always_inline)) {
-          const int f = start + n;
-          saturation = frameSaturation;
-
-          // Gain computer, attack and release.
-          const double gain =
-              noReduction ? 1
-                          : SmoothedWithin(gainState, lowerTargets[n], upperTargets[n], c.cA,
-                                           c.cR, [&]() {
-                                             return ExactTargetGain(levels[n], c.thr,
-                                                                    P.inputDrive, c.R,
-                                                                    exactTargets);
-                                           });
-          gainState = gain;
-
-          // Gain-reduction meter, while an editor exists.
-          if (editor) {
-            double v = std::fabs(1 - gain);
-            v = Select(Greater(v, meterState), v * 1.0125, v * 0.9875);
-            meter[n] = meterState = (meterState - v) * c.meterCoefficient + v;
-          }
-
-          if (f == frames - 1) {  // read before its output is written
-            S.dryLeft = inputs[0][f];
-            S.dryRight = inputs[1][f];
-          }
-          if constexpr (!kWide) {
+    // Gain computer, attack and release.
+    auto smoothedGain = [&](int n) __attribute__((always_inline)) {
+      return noReduction ? 1.0
+                         : SmoothedWithin(gainState, lowerTargets[n], upperTargets[n], c.cA,
+                                          c.cR, [&]() {
+                                            return ExactTargetGain(levels[n], c.thr,
+                                                                   P.inputDrive, c.R,
+                                                                   exactTargets);
+                                          });
+    };
+    // Gain-reduction meter, while an editor exists.
+    auto meterStep = [&](int n, double gain) __attribute__((always_inline)) {
+      if (editor) {
+        double v = std::fabs(1 - gain);
+        v = Select(Greater(v, meterState), v * 1.0125, v * 0.9875);
+        meter[n] = meterState = (meterState - v) * c.meterCoefficient + v;
+      }
+    };
+    auto keepDry = [&](int f) __attribute__((always_inline)) {
+      if (f == frames - 1) {  // read before its output is written
+        S.dryLeft = inputs[0][f];
+        S.dryRight = inputs[1][f];
+      }
+    };
+    if constexpr (!kWide) {
+      RunSaturation<kOversampling>(
+          chains, inputs, start, count, frames,
+          [&](int n, Stereo frameSaturation) __attribute__((always_inline)) {
+            const int f = start + n;
+            saturation = frameSaturation;
+            const double gain = smoothedGain(n);
+            gainState = gain;
+            meterStep(n, gain);
+            keepDry(f);
             output(f, gain, frameSaturation);
             // The next chunk's sidechain and level; those frames are read
             // before any output of theirs is written (inputs may alias
             // outputs).
             if (n < aheadCount) levelsAhead[n] = sidechainLevel(f + kChunk);
-          } else {
-            gains[n] = gain;
-            saturationLeft[n] = frameSaturation[0];
-            saturationRight[n] = frameSaturation[1];
-            if ((n & 3) == 3) {
+          });
+    } else {
+      // A frame's work in four stages, each using what the one before it
+      // left: the next chunk's sidechain one equaliser section per stage.
+      Stereo aheadValue = Both(0);
+      RunStagedSaturation<kOversampling>(
+          chains, inputs, start, count, frames,
+          [&](int n, int stage, Stereo frameSaturation) __attribute__((always_inline)) {
+            const int f = start + n;
+            const bool ahead = n < aheadCount;
+            if (stage == 0) {
+              saturation = frameSaturation;
+              gains[n] = gainState = smoothedGain(n);
+              saturationLeft[n] = frameSaturation[0];
+              saturationRight[n] = frameSaturation[1];
+              keepDry(f);
+              if (ahead)
+                aheadValue = highPass.Tick(
+                    ToSingle(Stereo{sourceLeft[f + kChunk], sourceRight[f + kChunk]}));
+            } else if (stage == 1) {
+              meterStep(n, gainState);
+              if (ahead) aheadValue = peaking.Tick(ToSingle(aheadValue));
+            } else if (stage == 2) {
+              if (ahead) aheadValue = highShelf.Tick(ToSingle(aheadValue));
+            } else {
+              if (ahead) {
+                sidechain = ToSingle(aheadValue);
+                aheadLeft[n] = sidechain[0];
+                aheadRight[n] = sidechain[1];
+              }
+              if ((n & 3) != 3) return;
+              // Outputs of four frames; the detector and level of four
+              // frames of the next chunk, whose inputs were read before any
+              // output of theirs is written (inputs may alias outputs).
               const int first = n - 3, f0 = f - 3;
               Quad inLeft, inRight, outLeft, outRight;
               std::memcpy(&inLeft, inputs[0] + f0, sizeof(Quad));
@@ -1177,25 +1268,16 @@ inline void SignalPath::RunFrames(
               }
               std::memcpy(outputs[0] + f0, &outLeft, sizeof(Quad));
               std::memcpy(outputs[1] + f0, &outRight, sizeof(Quad));
-            }
-            // The next chunk's sidechain now, its detector and level four
-            // frames at a time; those frames are read before any output of
-            // theirs is written (inputs may alias outputs).
-            if (n < aheadCount) {
-              sidechainOf(f + kChunk);
-              aheadLeft[n] = sidechain[0];
-              aheadRight[n] = sidechain[1];
-              if ((n & 3) == 3) {
+              if (ahead) {
                 Quad left, right;
-                std::memcpy(&left, aheadLeft + n - 3, sizeof(Quad));
-                std::memcpy(&right, aheadRight + n - 3, sizeof(Quad));
+                std::memcpy(&left, aheadLeft + first, sizeof(Quad));
+                std::memcpy(&right, aheadRight + first, sizeof(Quad));
                 const Quad level = LevelsQuad(left, right, slam, c.p);
-                std::memcpy(levelsAhead + n - 3, &level, sizeof(Quad));
+                std::memcpy(levelsAhead + first, &level, sizeof(Quad));
               }
             }
-          }
-        });
-    if constexpr (kWide) {  // the frames left over by the groups of four
+          });
+      // The frames left over by the groups of four.
       for (int n = count & ~3; n < count; ++n)
         output(start + n, gains[n], Stereo{saturationLeft[n], saturationRight[n]});
       for (int n = aheadCount & ~3; n < aheadCount; ++n)
