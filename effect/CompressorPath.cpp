@@ -1242,41 +1242,40 @@ inline void SignalPath::RunFrames(
                 aheadLeft[n] = sidechain[0];
                 aheadRight[n] = sidechain[1];
               }
-              if ((n & 3) != 3) return;
-              // Outputs of four frames; the detector and level of four
-              // frames of the next chunk, whose inputs were read before any
-              // output of theirs is written (inputs may alias outputs).
-              const int first = n - 3, f0 = f - 3;
-              Quad inLeft, inRight, outLeft, outRight;
-              std::memcpy(&inLeft, inputs[0] + f0, sizeof(Quad));
-              std::memcpy(&inRight, inputs[1] + f0, sizeof(Quad));
-              if (!bypass) {
-                Quad gainQuad, satLeft, satRight;
-                std::memcpy(&gainQuad, gains + first, sizeof(Quad));
-                std::memcpy(&satLeft, saturationLeft + first, sizeof(Quad));
-                std::memcpy(&satRight, saturationRight + first, sizeof(Quad));
-                const Quad curveGain = ShapePositiveQuad(gainQuad);
-                const Quad wetLeft = curveGain * (All(D4) * satLeft + inLeft);
-                const Quad wetRight = curveGain * (All(D4) * satRight + inRight);
-                outLeft = (All(dryFactor) * inLeft + All(wetFactor) * wetLeft) *
-                          All(P.outputGain);
-                outRight = (All(wetFactor) * wetRight + All(dryFactor) * inRight) *
-                           All(P.outputGain);
-              } else {
-                outLeft = inLeft;
-                outRight = inRight;
-              }
-              std::memcpy(outputs[0] + f0, &outLeft, sizeof(Quad));
-              std::memcpy(outputs[1] + f0, &outRight, sizeof(Quad));
-              if (ahead) {
-                Quad left, right;
-                std::memcpy(&left, aheadLeft + first, sizeof(Quad));
-                std::memcpy(&right, aheadRight + first, sizeof(Quad));
-                const Quad level = LevelsQuad(left, right, slam, c.p);
-                std::memcpy(levelsAhead + first, &level, sizeof(Quad));
-              }
             }
           });
+      // Outputs of four frames at a time; the detector and level of four
+      // frames of the next chunk, whose inputs were read before any output
+      // of theirs is written (inputs may alias outputs).
+      for (int n = 0; n + 4 <= count; n += 4) {
+        const int f0 = start + n;
+        Quad inLeft, inRight, outLeft, outRight;
+        std::memcpy(&inLeft, inputs[0] + f0, sizeof(Quad));
+        std::memcpy(&inRight, inputs[1] + f0, sizeof(Quad));
+        if (!bypass) {
+          Quad gainQuad, satLeft, satRight;
+          std::memcpy(&gainQuad, gains + n, sizeof(Quad));
+          std::memcpy(&satLeft, saturationLeft + n, sizeof(Quad));
+          std::memcpy(&satRight, saturationRight + n, sizeof(Quad));
+          const Quad curveGain = ShapePositiveQuad(gainQuad);
+          const Quad wetLeft = curveGain * (All(D4) * satLeft + inLeft);
+          const Quad wetRight = curveGain * (All(D4) * satRight + inRight);
+          outLeft = (All(dryFactor) * inLeft + All(wetFactor) * wetLeft) * All(P.outputGain);
+          outRight = (All(wetFactor) * wetRight + All(dryFactor) * inRight) * All(P.outputGain);
+        } else {
+          outLeft = inLeft;
+          outRight = inRight;
+        }
+        std::memcpy(outputs[0] + f0, &outLeft, sizeof(Quad));
+        std::memcpy(outputs[1] + f0, &outRight, sizeof(Quad));
+      }
+      for (int n = 0; n + 4 <= aheadCount; n += 4) {
+        Quad left, right;
+        std::memcpy(&left, aheadLeft + n, sizeof(Quad));
+        std::memcpy(&right, aheadRight + n, sizeof(Quad));
+        const Quad level = LevelsQuad(left, right, slam, c.p);
+        std::memcpy(levelsAhead + n, &level, sizeof(Quad));
+      }
       // The frames left over by the groups of four.
       for (int n = count & ~3; n < count; ++n)
         output(start + n, gains[n], Stereo{saturationLeft[n], saturationRight[n]});
