@@ -239,37 +239,43 @@ inline Stereo SelectLanes(__m128d mask, Stereo ifTrue, Stereo ifFalse) {
 // 2 atanh(s), s = (m-1)/(m+1), |s| < 0.1716, to s^7 (the rest is below
 // 2 s^9 / 9 / (1 - s^2) < 3e-8). Only ever used to decide that an exact
 // value is not needed.
-inline Stereo LogEstimates(Stereo x) {
-  const StereoBits bits = (StereoBits)x;
-  const StereoBits biased = (bits >> 52) | 0x4330000000000000ULL;  // 2^52 + biased exponent
-  Stereo m = (Stereo)((bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL);
-  const __m128d fold = _mm_cmpgt_pd((__m128d)m, _mm_set1_pd(1.4142135623730951));
-  m = SelectLanes(fold, m * Both(0.5), m);
-  const Stereo exponent = ((Stereo)biased - Both(0x1p52 + 1023)) +
-                          (Stereo)_mm_and_pd(fold, _mm_set1_pd(1.0));
-  const Stereo s = (m - Both(1)) / (m + Both(1));
-  const Stereo s2 = s * s;
-  const Stereo series =
-      s * ((Both(2) + s2 * Both(2.0 / 3)) + (s2 * s2) * (Both(2.0 / 5) + s2 * Both(2.0 / 7)));
-  return exponent * Both(0.6931471805599453) + series;
+//
+// Written for any vector of doubles V (two or four lanes) with B the
+// unsigned integer vector of its bits.
+// Inlined only, like the four-lane functions further down (see Quad), where
+// the note about passing AVX vectors is silenced too.
+#pragma GCC diagnostic ignored "-Wpsabi"
+template <class V, class B>
+inline __attribute__((always_inline)) V LogEstimates(V x) {
+  const B bits = (B)x;
+  const B biased = (bits >> 52) | 0x4330000000000000ULL;  // 2^52 + biased exponent
+  V m = (V)((bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL);
+  const auto fold = m > 1.4142135623730951;
+  m = fold ? m * 0.5 : m;
+  const V one = V{} + 1.0;
+  const V exponent = ((V)biased - (0x1p52 + 1023)) + (V)(fold & (decltype(fold))one);
+  const V s = (m - 1.0) / (m + 1.0);
+  const V s2 = s * s;
+  const V series = s * ((2.0 + s2 * (2.0 / 3)) + (s2 * s2) * ((2.0 / 5) + s2 * (2.0 / 7)));
+  return exponent * 0.6931471805599453 + series;
 }
 
 // e^x in each lane for -708 <= x <= 0, relative error below 3e-6 whatever
 // the rounding mode: 2^k e^r with k = x / ln 2 rounded by the 1.5 * 2^52
 // shift (whose low bits then hold k), |r| <= ln 2, and e^r to r^7 (the rest
 // is below 0.694^8 / 8! * 2 < 3e-6; about 1e-9 in the default rounding
-// mode, where |r| <= 0.347).
-inline Stereo ExpEstimates(Stereo x) {
-  const Stereo shifted = x * Both(1.4426950408889634) + Both(0x1.8p52);
-  const Stereo k = shifted - Both(0x1.8p52);
-  const Stereo r = x - k * Both(0.6931471805599453);
-  const Stereo r2 = r * r;
-  const Stereo r4 = r2 * r2;
-  const Stereo low = (Both(1) + r) + r2 * (Both(1.0 / 2) + r * Both(1.0 / 6));
-  const Stereo high = (Both(1.0 / 24) + r * Both(1.0 / 120)) +
-                      r2 * (Both(1.0 / 720) + r * Both(1.0 / 5040));
-  const StereoBits scale = ((StereoBits)shifted << 52) + (1023ULL << 52);  // 2^k
-  return (low + r4 * high) * (Stereo)scale;
+// mode, where |r| <= 0.347). V and B as for LogEstimates.
+template <class V, class B>
+inline __attribute__((always_inline)) V ExpEstimates(V x) {
+  const V shifted = x * 1.4426950408889634 + 0x1.8p52;
+  const V k = shifted - 0x1.8p52;
+  const V r = x - k * 0.6931471805599453;
+  const V r2 = r * r;
+  const V r4 = r2 * r2;
+  const V low = (1.0 + r) + r2 * ((1.0 / 2) + r * (1.0 / 6));
+  const V high = ((1.0 / 24) + r * (1.0 / 120)) + r2 * ((1.0 / 720) + r * (1.0 / 5040));
+  const B scale = ((B)shifted << 52) + (1023ULL << 52);  // 2^k
+  return (low + r4 * high) * (V)scale;
 }
 
 // Bounds on the gain computer's target, so that the smoothing can skip the
@@ -295,34 +301,47 @@ struct TargetBounds {
         driveOverK(driveIn / SixDbDivisor),
         usable(RIn >= 1 && RIn <= 1e6 && std::fabs(driveIn) <= 100) {}
 
-  // For frames first and first + 1 of `levels`:
-  // lower[n] <= TargetGain(levels[n]) <= upper[n], both equal to the exact
-  // target where that was computed (1 at or below the threshold). Counts
-  // the frames above the threshold and those whose exact target was
-  // computed. `second` is false when only the first frame exists.
-  void OfPair(const double* levels, int first, bool second, double* lower, double* upper,
-              long long& aboveThreshold, long long& exact) const {
-    const Stereo level = Stereo{levels[first], second ? levels[first + 1] : 0.0};
-    const __m128d above = _mm_cmpgt_pd((__m128d)level, _mm_set1_pd(thr));
-    const Stereo safeLevel = SelectLanes(above, level, Both(1));
-    const Stereo estimate =
-        ExpEstimates(Both(slope) * (LogEstimates(safeLevel) + Both(driveOverK)));
-    const Stereo low = SelectLanes(above, estimate * Both(1 - 1e-4), Both(1));
-    const Stereo high = SelectLanes(above, estimate * Both(1 + 1e-4), Both(1));
-    const __m128d inRange = _mm_cmple_pd((__m128d)level, _mm_set1_pd(usable ? 1e300 : -1.0));
-    const int aboveLanes = _mm_movemask_pd(above);
-    aboveThreshold += (aboveLanes & 1) + (aboveLanes >> 1);
-    _mm_storeu_pd(lower + first, (__m128d)low);  // the arrays hold an even count
-    _mm_storeu_pd(upper + first, (__m128d)high);
-    const int exactLanes = aboveLanes & ~_mm_movemask_pd(inRange);
+  // For frames first .. first + L - 1 of `levels`, L the lanes of V (the
+  // bits vector B as for LogEstimates), of which only the first `present`
+  // exist: lower[n] <= TargetGain(levels[n]) <= upper[n], both equal to the
+  // exact target where that was computed (1 at or below the threshold).
+  // Counts the frames above the threshold and those whose exact target was
+  // computed. The arrays have room for all L lanes.
+  template <class V, class B>
+  inline __attribute__((always_inline)) void Of(const double* levels, int first, int present,
+                                                double* lower, double* upper,
+                                                long long& aboveThreshold,
+                                                long long& exact) const {
+    constexpr int kLanes = sizeof(V) / sizeof(double);
+    V level;
+    for (int k = 0; k < kLanes; ++k) level[k] = k < present ? levels[first + k] : 0.0;
+    const auto above = level > thr;
+    const V one = V{} + 1.0;
+    const V safeLevel = above ? level : one;
+    const V estimate = ExpEstimates<V, B>(slope * (LogEstimates<V, B>(safeLevel) + driveOverK));
+    const V low = above ? estimate * (1 - 1e-4) : one;
+    const V high = above ? estimate * (1 + 1e-4) : one;
+    const auto outOfRange = ~(level <= (usable ? 1e300 : -1.0)) & above;
+    std::memcpy(lower + first, &low, sizeof(V));
+    std::memcpy(upper + first, &high, sizeof(V));
+    int aboveLanes = 0, exactLanes = 0;
+    for (int k = 0; k < kLanes; ++k) {
+      aboveLanes += above[k] != 0;
+      exactLanes |= (outOfRange[k] != 0) << k;
+    }
+    aboveThreshold += aboveLanes;
     if (__builtin_expect(exactLanes != 0, 0)) {
-      for (int lane = 0; lane < 2; ++lane) {
-        if (!(exactLanes & (1 << lane))) continue;
-        const int n = first + lane;
+      for (int k = 0; k < kLanes; ++k) {
+        if (!(exactLanes & (1 << k))) continue;
+        const int n = first + k;
         lower[n] = upper[n] = TargetGain(levels[n], thr, drive, R);
         ++exact;
       }
     }
+  }
+  void OfPair(const double* levels, int first, bool second, double* lower, double* upper,
+              long long& aboveThreshold, long long& exact) const {
+    Of<Stereo, StereoBits>(levels, first, second ? 2 : 1, lower, upper, aboveThreshold, exact);
   }
 };
 
@@ -577,6 +596,7 @@ struct NarrowChains {
 #pragma GCC diagnostic ignored "-Wpsabi"
 typedef double Quad __attribute__((vector_size(32)));
 typedef long long QuadMask __attribute__((vector_size(32)));
+typedef unsigned long long QuadBits __attribute__((vector_size(32)));
 
 #define KESTRUNE_WIDE inline __attribute__((always_inline))
 KESTRUNE_WIDE Quad Join(Stereo low, Stereo high) { return __builtin_shufflevector(low, high, 0, 1, 2, 3); }
@@ -1166,9 +1186,15 @@ inline void SignalPath::RunFrames(
     // Bounds on the target gains (with INPUT at 0 the gain stays 1 and the
     // target is never used).
     if (!noReduction) {
-      for (int n = 0; n < count; n += 2)
-        targetBounds.OfPair(levels, n, n + 1 < count, lowerTargets, upperTargets, aboveThreshold,
-                            exactTargets);
+      if constexpr (kWide) {
+        for (int n = 0; n < count; n += 4)
+          targetBounds.Of<Quad, QuadBits>(levels, n, std::min(4, count - n), lowerTargets,
+                                          upperTargets, aboveThreshold, exactTargets);
+      } else {
+        for (int n = 0; n < count; n += 2)
+          targetBounds.OfPair(levels, n, n + 1 < count, lowerTargets, upperTargets,
+                              aboveThreshold, exactTargets);
+      }
     }
 
     // Oversampled saturation; only sub-frame 0 of each frame is kept.
