@@ -21,7 +21,12 @@
 //  - the loop is compiled a second time for AVX2 processors, picked at
 //    first use (see SignalPathKernels); that copy runs the up- and
 //    down-sampling filters together in four-lane vectors and the saturation
-//    curve of two sub-frames at a time (see WideChains, SaturateQuad).
+//    curve of two sub-frames at a time (see WideChains, SaturateQuad). It
+//    keeps beside the chains only what must run frame by frame (smoothing,
+//    meter, the sidechain equaliser), split into stages between the filter
+//    steps (see RunStagedSaturation); the target bounds, outputs, detector
+//    and level run four frames at a time, frame by lane, in short loops
+//    around each chunk.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -1158,9 +1163,10 @@ inline void SignalPath::RunFrames(
 
   // The AVX2 copy keeps what each frame leaves for later (gain, saturation,
   // the sidechain of the frame one chunk ahead) and finishes four frames at
-  // a time in four-lane vectors, frame by lane: the gain through the
-  // transfer curve, mix and outputs, and the detector and level. The same
-  // operations on each value, in fewer instructions beside the chains.
+  // a time in four-lane vectors, frame by lane, after the chunk: the gain
+  // through the transfer curve, mix and outputs, and the detector and level
+  // (and, before the chunk, the target bounds). The same operations on each
+  // value in fewer instructions.
   double gains[kMaxChunk], saturationLeft[kMaxChunk], saturationRight[kMaxChunk];
   double aheadLeft[kMaxChunk], aheadRight[kMaxChunk];
   // The gain through the transfer curve, dry/wet, output gain, bypass.
