@@ -21,7 +21,12 @@
 //  - the loop is compiled a second time for AVX2 processors, picked at
 //    first use (see SignalPathKernels); that copy runs the up- and
 //    down-sampling filters together in four-lane vectors and the saturation
-//    curve of two sub-frames at a time (see WideChains, SaturateQuad).
+//    curve of two sub-frames at a time (see WideChains, SaturateQuad). It
+//    keeps beside the chains only what must run frame by frame (smoothing,
+//    meter, the sidechain equaliser), split into stages between the filter
+//    steps (see RunStagedSaturation); the target bounds, outputs, detector
+//    and level run four frames at a time, frame by lane, in short loops
+//    around each chunk.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -239,37 +244,43 @@ inline Stereo SelectLanes(__m128d mask, Stereo ifTrue, Stereo ifFalse) {
 // 2 atanh(s), s = (m-1)/(m+1), |s| < 0.1716, to s^7 (the rest is below
 // 2 s^9 / 9 / (1 - s^2) < 3e-8). Only ever used to decide that an exact
 // value is not needed.
-inline Stereo LogEstimates(Stereo x) {
-  const StereoBits bits = (StereoBits)x;
-  const StereoBits biased = (bits >> 52) | 0x4330000000000000ULL;  // 2^52 + biased exponent
-  Stereo m = (Stereo)((bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL);
-  const __m128d fold = _mm_cmpgt_pd((__m128d)m, _mm_set1_pd(1.4142135623730951));
-  m = SelectLanes(fold, m * Both(0.5), m);
-  const Stereo exponent = ((Stereo)biased - Both(0x1p52 + 1023)) +
-                          (Stereo)_mm_and_pd(fold, _mm_set1_pd(1.0));
-  const Stereo s = (m - Both(1)) / (m + Both(1));
-  const Stereo s2 = s * s;
-  const Stereo series =
-      s * ((Both(2) + s2 * Both(2.0 / 3)) + (s2 * s2) * (Both(2.0 / 5) + s2 * Both(2.0 / 7)));
-  return exponent * Both(0.6931471805599453) + series;
+//
+// Written for any vector of doubles V (two or four lanes) with B the
+// unsigned integer vector of its bits.
+// Inlined only, like the four-lane functions further down (see Quad), where
+// the note about passing AVX vectors is silenced too.
+#pragma GCC diagnostic ignored "-Wpsabi"
+template <class V, class B>
+inline __attribute__((always_inline)) V LogEstimates(V x) {
+  const B bits = (B)x;
+  const B biased = (bits >> 52) | 0x4330000000000000ULL;  // 2^52 + biased exponent
+  V m = (V)((bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL);
+  const auto fold = m > 1.4142135623730951;
+  m = fold ? m * 0.5 : m;
+  const V one = V{} + 1.0;
+  const V exponent = ((V)biased - (0x1p52 + 1023)) + (V)(fold & (decltype(fold))one);
+  const V s = (m - 1.0) / (m + 1.0);
+  const V s2 = s * s;
+  const V series = s * ((2.0 + s2 * (2.0 / 3)) + (s2 * s2) * ((2.0 / 5) + s2 * (2.0 / 7)));
+  return exponent * 0.6931471805599453 + series;
 }
 
 // e^x in each lane for -708 <= x <= 0, relative error below 3e-6 whatever
 // the rounding mode: 2^k e^r with k = x / ln 2 rounded by the 1.5 * 2^52
 // shift (whose low bits then hold k), |r| <= ln 2, and e^r to r^7 (the rest
 // is below 0.694^8 / 8! * 2 < 3e-6; about 1e-9 in the default rounding
-// mode, where |r| <= 0.347).
-inline Stereo ExpEstimates(Stereo x) {
-  const Stereo shifted = x * Both(1.4426950408889634) + Both(0x1.8p52);
-  const Stereo k = shifted - Both(0x1.8p52);
-  const Stereo r = x - k * Both(0.6931471805599453);
-  const Stereo r2 = r * r;
-  const Stereo r4 = r2 * r2;
-  const Stereo low = (Both(1) + r) + r2 * (Both(1.0 / 2) + r * Both(1.0 / 6));
-  const Stereo high = (Both(1.0 / 24) + r * Both(1.0 / 120)) +
-                      r2 * (Both(1.0 / 720) + r * Both(1.0 / 5040));
-  const StereoBits scale = ((StereoBits)shifted << 52) + (1023ULL << 52);  // 2^k
-  return (low + r4 * high) * (Stereo)scale;
+// mode, where |r| <= 0.347). V and B as for LogEstimates.
+template <class V, class B>
+inline __attribute__((always_inline)) V ExpEstimates(V x) {
+  const V shifted = x * 1.4426950408889634 + 0x1.8p52;
+  const V k = shifted - 0x1.8p52;
+  const V r = x - k * 0.6931471805599453;
+  const V r2 = r * r;
+  const V r4 = r2 * r2;
+  const V low = (1.0 + r) + r2 * ((1.0 / 2) + r * (1.0 / 6));
+  const V high = ((1.0 / 24) + r * (1.0 / 120)) + r2 * ((1.0 / 720) + r * (1.0 / 5040));
+  const B scale = ((B)shifted << 52) + (1023ULL << 52);  // 2^k
+  return (low + r4 * high) * (V)scale;
 }
 
 // Bounds on the gain computer's target, so that the smoothing can skip the
@@ -295,34 +306,47 @@ struct TargetBounds {
         driveOverK(driveIn / SixDbDivisor),
         usable(RIn >= 1 && RIn <= 1e6 && std::fabs(driveIn) <= 100) {}
 
-  // For frames first and first + 1 of `levels`:
-  // lower[n] <= TargetGain(levels[n]) <= upper[n], both equal to the exact
-  // target where that was computed (1 at or below the threshold). Counts
-  // the frames above the threshold and those whose exact target was
-  // computed. `second` is false when only the first frame exists.
-  void OfPair(const double* levels, int first, bool second, double* lower, double* upper,
-              long long& aboveThreshold, long long& exact) const {
-    const Stereo level = Stereo{levels[first], second ? levels[first + 1] : 0.0};
-    const __m128d above = _mm_cmpgt_pd((__m128d)level, _mm_set1_pd(thr));
-    const Stereo safeLevel = SelectLanes(above, level, Both(1));
-    const Stereo estimate =
-        ExpEstimates(Both(slope) * (LogEstimates(safeLevel) + Both(driveOverK)));
-    const Stereo low = SelectLanes(above, estimate * Both(1 - 1e-4), Both(1));
-    const Stereo high = SelectLanes(above, estimate * Both(1 + 1e-4), Both(1));
-    const __m128d inRange = _mm_cmple_pd((__m128d)level, _mm_set1_pd(usable ? 1e300 : -1.0));
-    const int aboveLanes = _mm_movemask_pd(above);
-    aboveThreshold += (aboveLanes & 1) + (aboveLanes >> 1);
-    _mm_storeu_pd(lower + first, (__m128d)low);  // the arrays hold an even count
-    _mm_storeu_pd(upper + first, (__m128d)high);
-    const int exactLanes = aboveLanes & ~_mm_movemask_pd(inRange);
+  // For frames first .. first + L - 1 of `levels`, L the lanes of V (the
+  // bits vector B as for LogEstimates), of which only the first `present`
+  // exist: lower[n] <= TargetGain(levels[n]) <= upper[n], both equal to the
+  // exact target where that was computed (1 at or below the threshold).
+  // Counts the frames above the threshold and those whose exact target was
+  // computed. The arrays have room for all L lanes.
+  template <class V, class B>
+  inline __attribute__((always_inline)) void Of(const double* levels, int first, int present,
+                                                double* lower, double* upper,
+                                                long long& aboveThreshold,
+                                                long long& exact) const {
+    constexpr int kLanes = sizeof(V) / sizeof(double);
+    V level;
+    for (int k = 0; k < kLanes; ++k) level[k] = k < present ? levels[first + k] : 0.0;
+    const auto above = level > thr;
+    const V one = V{} + 1.0;
+    const V safeLevel = above ? level : one;
+    const V estimate = ExpEstimates<V, B>(slope * (LogEstimates<V, B>(safeLevel) + driveOverK));
+    const V low = above ? estimate * (1 - 1e-4) : one;
+    const V high = above ? estimate * (1 + 1e-4) : one;
+    const auto outOfRange = ~(level <= (usable ? 1e300 : -1.0)) & above;
+    std::memcpy(lower + first, &low, sizeof(V));
+    std::memcpy(upper + first, &high, sizeof(V));
+    int aboveLanes = 0, exactLanes = 0;
+    for (int k = 0; k < kLanes; ++k) {
+      aboveLanes += above[k] != 0;
+      exactLanes |= (outOfRange[k] != 0) << k;
+    }
+    aboveThreshold += aboveLanes;
     if (__builtin_expect(exactLanes != 0, 0)) {
-      for (int lane = 0; lane < 2; ++lane) {
-        if (!(exactLanes & (1 << lane))) continue;
-        const int n = first + lane;
+      for (int k = 0; k < kLanes; ++k) {
+        if (!(exactLanes & (1 << k))) continue;
+        const int n = first + k;
         lower[n] = upper[n] = TargetGain(levels[n], thr, drive, R);
         ++exact;
       }
     }
+  }
+  void OfPair(const double* levels, int first, bool second, double* lower, double* upper,
+              long long& aboveThreshold, long long& exact) const {
+    Of<Stereo, StereoBits>(levels, first, second ? 2 : 1, lower, upper, aboveThreshold, exact);
   }
 };
 
@@ -577,6 +601,7 @@ struct NarrowChains {
 #pragma GCC diagnostic ignored "-Wpsabi"
 typedef double Quad __attribute__((vector_size(32)));
 typedef long long QuadMask __attribute__((vector_size(32)));
+typedef unsigned long long QuadBits __attribute__((vector_size(32)));
 
 #define KESTRUNE_WIDE inline __attribute__((always_inline))
 KESTRUNE_WIDE Quad Join(Stereo low, Stereo high) { return __builtin_shufflevector(low, high, 0, 1, 2, 3); }
@@ -587,37 +612,89 @@ KESTRUNE_WIDE Quad Magnitude(Quad v) { return (Quad)((QuadMask)v & 0x7FFFFFFFFFF
 
 typedef int QuadIndex __attribute__((vector_size(16)));
 
-// Saturate for two sub-frames at once (lanes 0-1 the first, 2-3 the
-// second): SaturationCurve's steps on four lanes. CurveValues' rules for
-// the index i = trunc(a) of a = |v D3| * scale (a >= 0 or NaN) are applied
-// in double precision before the conversion, so every converted value is in
-// range: NaN and a >= 2^31 (where the instruction gives INT32_MIN) read entry
-// 0, i >= last reads entry last, both with f = 0 (a clamped to that entry's
-// index makes f = +0); the table of a lane's sign is chosen by adding its
-// offset to the clamped index.
-KESTRUNE_WIDE Quad SaturateQuad(Quad upOutputs, Quad gainN, Quad drive) {
-  static_assert(CurveTables::kRows == 200, "table length");
-  const double last = CurveTables::kRows - 1;
-  const Quad x = gainN * upOutputs * All(D3);
-  const QuadMask sign = (QuadMask)x & (long long)0x8000000000000000ULL;
-  const Quad a = Magnitude(x) * All(PositiveCurve.indexScale);
+// CurveValues for four lanes: lane k reads the table at rows + rowOffsets[k]
+// at fractional index a[k], with CurveValueAt's rules applied in double
+// precision before the conversion, so that every converted value is in
+// range: i = trunc(a) below 0 (a <= -1, NaN, and |a| >= 2^31, where the
+// instruction gives INT32_MIN) reads entry 0, i >= last reads entry last,
+// both with f = 0 (a clamped to that entry's index makes f = +0; the
+// caller takes the magnitude, so e (1 - 0) + e' 0 = e holds up to a zero's
+// sign). kSigned: a may be negative (otherwise a >= 0 or NaN).
+template <bool kSigned>
+KESTRUNE_WIDE Quad CurveQuad(const double* rows, QuadIndex rowOffsets, Quad a, double last) {
   const QuadMask valid = a < All(2147483648.0);
-  const QuadMask inside = valid & (a < All(last));
-  const Quad clamped =
-      inside ? a : (Quad)(valid & (QuadMask)All(last));  // last, or +0 for invalid lanes
+  QuadMask inside = valid & (a < All(last));
+  QuadMask high = valid;  // valid lanes outside are above when a >= 0
+  if (kSigned) {
+    inside &= a > All(-1.0);
+    high &= a >= All(last);
+  }
+  const Quad clamped = inside ? a : (Quad)(high & (QuadMask)All(last));  // last, or +0
   const QuadIndex index = __builtin_convertvector(clamped, QuadIndex);
   const Quad f = clamped - __builtin_convertvector(index, Quad);
-  const QuadMask negative = (QuadMask)upOutputs < 0;
-  const QuadIndex row =
-      index + __builtin_convertvector(negative & CurveTables::kStride, QuadIndex);
+  const QuadIndex row = index + rowOffsets;
   Stereo pair[4];
-  for (int k = 0; k < 4; ++k) std::memcpy(&pair[k], kCurves.saturation + row[k], sizeof(Stereo));
+  for (int k = 0; k < 4; ++k) std::memcpy(&pair[k], rows + row[k], sizeof(Stereo));
   const Quad even = Join(pair[0], pair[2]), odd = Join(pair[1], pair[3]);
   const Quad lower = __builtin_shufflevector(even, odd, 0, 4, 2, 6);
   const Quad upper = __builtin_shufflevector(even, odd, 1, 5, 3, 7);
-  const Quad value = lower * (All(1) - f) + upper * f;
+  return lower * (All(1) - f) + upper * f;
+}
+
+// Saturate for two sub-frames at once (lanes 0-1 the first, 2-3 the
+// second): SaturationCurve's steps on four lanes, the table of a lane's sign
+// chosen by adding its offset to the clamped index.
+KESTRUNE_WIDE Quad SaturateQuad(Quad upOutputs, Quad gainN, Quad drive) {
+  static_assert(CurveTables::kRows == 200, "table length");
+  const Quad x = gainN * upOutputs * All(D3);
+  const QuadMask sign = (QuadMask)x & (long long)0x8000000000000000ULL;
+  const Quad a = Magnitude(x) * All(PositiveCurve.indexScale);
+  const QuadMask negative = (QuadMask)upOutputs < 0;
+  const Quad value =
+      CurveQuad<false>(kCurves.saturation,
+                       __builtin_convertvector(negative & CurveTables::kStride, QuadIndex), a,
+                       CurveTables::kRows - 1);
   const Quad curve = (Quad)((QuadMask)Magnitude(value) | sign);
   return drive * curve * All(D2);
+}
+
+// ShapePositive of four values.
+KESTRUNE_WIDE Quad ShapePositiveQuad(Quad x) {
+  const QuadMask sign = (QuadMask)x & (long long)0x8000000000000000ULL;
+  const Quad a = Magnitude(x) * All(PositiveCurve.indexScale);
+  const Quad value =
+      CurveQuad<false>(kCurves.saturation, QuadIndex{0, 0, 0, 0}, a, CurveTables::kRows - 1);
+  return (Quad)((QuadMask)Magnitude(value) | sign);
+}
+
+// DetectorMagnitudes of four values.
+KESTRUNE_WIDE Quad DetectorQuad(Quad sidechain) {
+  const Quad magnitude = Magnitude(sidechain);
+  const Quad t = magnitude / (magnitude + All(3));
+  const Quad a = (t - All(DetectorCurve.lowerBound)) * All(DetectorCurve.indexScale);
+  return Magnitude(CurveQuad<true>(kCurves.detector, QuadIndex{0, 0, 0, 0}, a,
+                                   CurveTables::kDetectorRows - 1));
+}
+
+// The detector and level of four frames from their sidechain values (left
+// and right, frame by lane): as sidechainLevel in RunFrames, std::max(r, l)
+// being l where r < l and r otherwise.
+KESTRUNE_WIDE Quad LevelsQuad(Quad left, Quad right, bool slam, double p) {
+  Quad d;
+  if (slam) {
+    const Quad l = DetectorQuad(left), r = DetectorQuad(right);
+    d = (r < l ? l : r) * All(D1);
+  } else {
+    const Quad l = Magnitude(left), r = Magnitude(right);
+    d = r < l ? l : r;
+  }
+  const Quad e = d * All(1 - p);
+  const Quad root = Join((Stereo)_mm_sqrt_pd((__m128d)LowHalf(e)),
+                         (Stereo)_mm_sqrt_pd((__m128d)HighHalf(e)));
+  const Quad scaled = e * All(1 + p);
+  const Quad other = Join((Stereo)_mm_sqrt_pd((__m128d)LowHalf(scaled)),
+                          (Stereo)_mm_sqrt_pd((__m128d)HighHalf(scaled)));
+  return d > root ? d : other;
 }
 
 // The up- and down-sampling filters in one four-lane vector: lanes 0 and 1
@@ -749,8 +826,10 @@ struct WideChains {
     return (fine[0] & fine[1] & fine[2] & fine[3]) == 0;
   }
 
-  template <bool kNext, int kN, bool kSpeculative>
-  KESTRUNE_WIDE Stereo Frame(Stereo next) {
+  // stage(s) for s = 0 .. 3 runs after step min(s, N - 1): RunStagedSaturation
+  // puts other work between the steps.
+  template <bool kNext, int kN, bool kSpeculative, class Stage>
+  KESTRUNE_WIDE Stereo Frame(Stereo next, Stage&& stage) {
     const int n = kN > 0 ? kN : N;
     Stereo first = Both(0);
     Quad saturated = All(0);
@@ -771,6 +850,9 @@ struct WideChains {
       const Quad out = Step<kSpeculative>(Join(upInput, downInput));
       if (kNext) filling[j] = LowHalf(out);
       if (j == 0) first = HighHalf(out);
+      if (j < 3 && j < n - 1) stage(j);
+      if (j == n - 1)
+        for (int s = std::min(j, 3); s <= 3; ++s) stage(s);
     }
     std::swap(pending, filling);
     return first;
@@ -819,6 +901,58 @@ inline __attribute__((always_inline)) void RunSaturation(
             : chains.template Frame<false, kN, false>(Both(0));
     perFrame(n, saturation);
   }
+}
+
+// RunSaturation with the rest of each frame split into four stages
+// (work(m, s, saturation of frame m) for s = 0 .. 3), which run between the
+// filter steps of the frame after it (see WideChains::Frame): each stage
+// finds the results of the stage before it ready, a filter step later, and
+// the instructions waiting on the chains at any time are fewer. A frame's
+// work only runs once the frame is verified (its successor's steps run after
+// the check); the rerun of a frame does not repeat the work of the frame
+// before it. The chunk's last frame is worked on after the chunk.
+template <int kN, class Chains, class Work>
+inline __attribute__((always_inline)) void RunStagedSaturation(
+    Chains& chains, const double* const* inputs, int start, int count, int frames, Work&& work) {
+  if (start == 0) chains.template Produce<kN>(Stereo{inputs[0][0], inputs[1][0]});
+  chains.StartSpeculating();
+  Stereo previous = Both(0);
+  int workFrom = 0;  // the first frame whose work has not run
+  int n = 0;
+  for (; n < count; ++n) {
+    const int next = start + n + 1;
+    const typename Chains::Mark mark = chains.Position();
+    chains.ResetSmallest();
+    const bool doWork = n - 1 >= workFrom;
+    auto stage = [&](int s) __attribute__((always_inline)) {
+      if (doWork) work(n - 1, s, previous);
+    };
+    const Stereo saturation =
+        next < frames
+            ? chains.template Frame<true, kN, true>(Stereo{inputs[0][next], inputs[1][next]},
+                                                    stage)
+            : chains.template Frame<false, kN, true>(Both(0), stage);
+    if (__builtin_expect(chains.FlushMayHaveActed(), 0)) {
+      chains.Rewind(mark);
+      workFrom = n;
+      break;
+    }
+    previous = saturation;
+  }
+  for (; n < count; ++n) {
+    const int next = start + n + 1;
+    const bool doWork = n - 1 >= workFrom;
+    auto stage = [&](int s) __attribute__((always_inline)) {
+      if (doWork) work(n - 1, s, previous);
+    };
+    const Stereo saturation =
+        next < frames
+            ? chains.template Frame<true, kN, false>(Stereo{inputs[0][next], inputs[1][next]},
+                                                     stage)
+            : chains.template Frame<false, kN, false>(Both(0), stage);
+    previous = saturation;
+  }
+  for (int s = 0; s <= 3; ++s) work(count - 1, s, previous);
 }
 
 }  // namespace
@@ -1005,20 +1139,48 @@ inline void SignalPath::RunFrames(
   Stereo saturation = Stereo{S.saturationLeft, S.saturationRight};
 
   // Sidechain equaliser (high-pass, peaking, high shelf, in single-precision
-  // steps) and the stereo-linked detector and level of frame f.
-  auto sidechainLevel = [&](int f) __attribute__((always_inline)) {
+  // steps) of frame f, then the stereo-linked detector and level.
+  auto sidechainOf = [&](int f) __attribute__((always_inline)) {
     Stereo x = highPass.Tick(ToSingle(Stereo{sourceLeft[f], sourceRight[f]}));
     x = peaking.Tick(ToSingle(x));
     x = highShelf.Tick(ToSingle(x));
     sidechain = ToSingle(x);
+  };
+  auto levelOf = [&](Stereo value) __attribute__((always_inline)) {
     double d;
     if (slam) {
-      const Stereo shaped = DetectorMagnitudes(sidechain);
+      const Stereo shaped = DetectorMagnitudes(value);
       d = std::max(shaped[1], shaped[0]) * D1;
     } else {
-      d = std::max(std::fabs(sidechain[1]), std::fabs(sidechain[0]));
+      d = std::max(std::fabs(value[1]), std::fabs(value[0]));
     }
     return LevelOf(d, c.p);
+  };
+  auto sidechainLevel = [&](int f) __attribute__((always_inline)) {
+    sidechainOf(f);
+    return levelOf(sidechain);
+  };
+
+  // The AVX2 copy keeps what each frame leaves for later (gain, saturation,
+  // the sidechain of the frame one chunk ahead) and finishes four frames at
+  // a time in four-lane vectors, frame by lane, after the chunk: the gain
+  // through the transfer curve, mix and outputs, and the detector and level
+  // (and, before the chunk, the target bounds). The same operations on each
+  // value in fewer instructions.
+  double gains[kMaxChunk], saturationLeft[kMaxChunk], saturationRight[kMaxChunk];
+  double aheadLeft[kMaxChunk], aheadRight[kMaxChunk];
+  // The gain through the transfer curve, dry/wet, output gain, bypass.
+  auto output = [&](int f, double gain, Stereo frameSaturation) __attribute__((always_inline)) {
+    const Stereo in = Stereo{inputs[0][f], inputs[1][f]};
+    const double curveGain = ShapePositive(gain);
+    const Stereo wet = Both(curveGain) * (Both(D4) * frameSaturation + in);
+    if (!bypass) {
+      outputs[0][f] = (dryFactor * in[0] + wetFactor * wet[0]) * P.outputGain;
+      outputs[1][f] = (wetFactor * wet[1] + dryFactor * in[1]) * P.outputGain;
+    } else {
+      outputs[0][f] = in[0];
+      outputs[1][f] = in[1];
+    }
   };
 
   for (int n = 0; n < std::min(kChunk, frames); ++n) levels[n] = sidechainLevel(n);
@@ -1030,57 +1192,128 @@ inline void SignalPath::RunFrames(
     // Bounds on the target gains (with INPUT at 0 the gain stays 1 and the
     // target is never used).
     if (!noReduction) {
-      for (int n = 0; n < count; n += 2)
-        targetBounds.OfPair(levels, n, n + 1 < count, lowerTargets, upperTargets, aboveThreshold,
-                            exactTargets);
+      if constexpr (kWide) {
+        for (int n = 0; n < count; n += 4)
+          targetBounds.Of<Quad, QuadBits>(levels, n, std::min(4, count - n), lowerTargets,
+                                          upperTargets, aboveThreshold, exactTargets);
+      } else {
+        for (int n = 0; n < count; n += 2)
+          targetBounds.OfPair(levels, n, n + 1 < count, lowerTargets, upperTargets,
+                              aboveThreshold, exactTargets);
+      }
     }
 
     // Oversampled saturation; only sub-frame 0 of each frame is kept.
     chains.Reserve((count + 1) * N);
-    RunSaturation<kOversampling>(
-        chains, inputs, start, count, frames,
-        [&](int n, Stereo frameSaturation) __attribute__((always_inline)) {
-          const int f = start + n;
-          saturation = frameSaturation;
-
-          // Gain computer, attack and release.
-          const double gain =
-              noReduction ? 1
-                          : SmoothedWithin(gainState, lowerTargets[n], upperTargets[n], c.cA,
-                                           c.cR, [&]() {
-                                             return ExactTargetGain(levels[n], c.thr,
-                                                                    P.inputDrive, c.R,
-                                                                    exactTargets);
-                                           });
-          gainState = gain;
-
-          // Gain-reduction meter, while an editor exists.
-          if (editor) {
-            double v = std::fabs(1 - gain);
-            v = Select(Greater(v, meterState), v * 1.0125, v * 0.9875);
-            meter[n] = meterState = (meterState - v) * c.meterCoefficient + v;
-          }
-
-          // The gain through the transfer curve, dry/wet, output gain, bypass.
-          const Stereo in = Stereo{inputs[0][f], inputs[1][f]};
-          const double curveGain = ShapePositive(gain);
-          const Stereo wet = Both(curveGain) * (Both(D4) * frameSaturation + in);
-          if (!bypass) {
-            outputs[0][f] = (dryFactor * in[0] + wetFactor * wet[0]) * P.outputGain;
-            outputs[1][f] = (wetFactor * wet[1] + dryFactor * in[1]) * P.outputGain;
-          } else {
-            outputs[0][f] = in[0];
-            outputs[1][f] = in[1];
-          }
-          if (f == frames - 1) {
-            S.dryLeft = in[0];
-            S.dryRight = in[1];
-          }
-
-          // The next chunk's sidechain and level; those frames are read
-          // before any output of theirs is written (inputs may alias outputs).
-          if (n < aheadCount) levelsAhead[n] = sidechainLevel(f + kChunk);
-        });
+    // Gain computer, attack and release.
+    auto smoothedGain = [&](int n) __attribute__((always_inline)) {
+      return noReduction ? 1.0
+                         : SmoothedWithin(gainState, lowerTargets[n], upperTargets[n], c.cA,
+                                          c.cR, [&]() {
+                                            return ExactTargetGain(levels[n], c.thr,
+                                                                   P.inputDrive, c.R,
+                                                                   exactTargets);
+                                          });
+    };
+    // Gain-reduction meter, while an editor exists.
+    auto meterStep = [&](int n, double gain) __attribute__((always_inline)) {
+      if (editor) {
+        double v = std::fabs(1 - gain);
+        v = Select(Greater(v, meterState), v * 1.0125, v * 0.9875);
+        meter[n] = meterState = (meterState - v) * c.meterCoefficient + v;
+      }
+    };
+    auto keepDry = [&](int f) __attribute__((always_inline)) {
+      if (f == frames - 1) {  // read before its output is written
+        S.dryLeft = inputs[0][f];
+        S.dryRight = inputs[1][f];
+      }
+    };
+    if constexpr (!kWide) {
+      RunSaturation<kOversampling>(
+          chains, inputs, start, count, frames,
+          [&](int n, Stereo frameSaturation) __attribute__((always_inline)) {
+            const int f = start + n;
+            saturation = frameSaturation;
+            const double gain = smoothedGain(n);
+            gainState = gain;
+            meterStep(n, gain);
+            keepDry(f);
+            output(f, gain, frameSaturation);
+            // The next chunk's sidechain and level; those frames are read
+            // before any output of theirs is written (inputs may alias
+            // outputs).
+            if (n < aheadCount) levelsAhead[n] = sidechainLevel(f + kChunk);
+          });
+    } else {
+      // A frame's work in four stages, each using what the one before it
+      // left: the next chunk's sidechain one equaliser section per stage.
+      Stereo aheadValue = Both(0);
+      RunStagedSaturation<kOversampling>(
+          chains, inputs, start, count, frames,
+          [&](int n, int stage, Stereo frameSaturation) __attribute__((always_inline)) {
+            const int f = start + n;
+            const bool ahead = n < aheadCount;
+            if (stage == 0) {
+              saturation = frameSaturation;
+              gains[n] = gainState = smoothedGain(n);
+              saturationLeft[n] = frameSaturation[0];
+              saturationRight[n] = frameSaturation[1];
+              keepDry(f);
+              if (ahead)
+                aheadValue = highPass.Tick(
+                    ToSingle(Stereo{sourceLeft[f + kChunk], sourceRight[f + kChunk]}));
+            } else if (stage == 1) {
+              meterStep(n, gainState);
+              if (ahead) aheadValue = peaking.Tick(ToSingle(aheadValue));
+            } else if (stage == 2) {
+              if (ahead) aheadValue = highShelf.Tick(ToSingle(aheadValue));
+            } else {
+              if (ahead) {
+                sidechain = ToSingle(aheadValue);
+                aheadLeft[n] = sidechain[0];
+                aheadRight[n] = sidechain[1];
+              }
+            }
+          });
+      // Outputs of four frames at a time; the detector and level of four
+      // frames of the next chunk, whose inputs were read before any output
+      // of theirs is written (inputs may alias outputs).
+      for (int n = 0; n + 4 <= count; n += 4) {
+        const int f0 = start + n;
+        Quad inLeft, inRight, outLeft, outRight;
+        std::memcpy(&inLeft, inputs[0] + f0, sizeof(Quad));
+        std::memcpy(&inRight, inputs[1] + f0, sizeof(Quad));
+        if (!bypass) {
+          Quad gainQuad, satLeft, satRight;
+          std::memcpy(&gainQuad, gains + n, sizeof(Quad));
+          std::memcpy(&satLeft, saturationLeft + n, sizeof(Quad));
+          std::memcpy(&satRight, saturationRight + n, sizeof(Quad));
+          const Quad curveGain = ShapePositiveQuad(gainQuad);
+          const Quad wetLeft = curveGain * (All(D4) * satLeft + inLeft);
+          const Quad wetRight = curveGain * (All(D4) * satRight + inRight);
+          outLeft = (All(dryFactor) * inLeft + All(wetFactor) * wetLeft) * All(P.outputGain);
+          outRight = (All(wetFactor) * wetRight + All(dryFactor) * inRight) * All(P.outputGain);
+        } else {
+          outLeft = inLeft;
+          outRight = inRight;
+        }
+        std::memcpy(outputs[0] + f0, &outLeft, sizeof(Quad));
+        std::memcpy(outputs[1] + f0, &outRight, sizeof(Quad));
+      }
+      for (int n = 0; n + 4 <= aheadCount; n += 4) {
+        Quad left, right;
+        std::memcpy(&left, aheadLeft + n, sizeof(Quad));
+        std::memcpy(&right, aheadRight + n, sizeof(Quad));
+        const Quad level = LevelsQuad(left, right, slam, c.p);
+        std::memcpy(levelsAhead + n, &level, sizeof(Quad));
+      }
+      // The frames left over by the groups of four.
+      for (int n = count & ~3; n < count; ++n)
+        output(start + n, gains[n], Stereo{saturationLeft[n], saturationRight[n]});
+      for (int n = aheadCount & ~3; n < aheadCount; ++n)
+        levelsAhead[n] = levelOf(Stereo{aheadLeft[n], aheadRight[n]});
+    }
     std::swap(levels, levelsAhead);
 
     if (showMeter)

@@ -183,4 +183,51 @@ TEST(CompiledCopies, EachCopyMatchesTheStraightforwardPathInShortBlocksAndOddFac
   }
 }
 
+// The AVX2 copy finishes outputs, detector and level four frames at a time,
+// with the frames a block leaves over done one by one: in blocks that split
+// the groups of four and the chunks differently, with SLAM on and off, either
+// sidechain source and bypass, against the straightforward path. Tiny,
+// subnormal and signed-zero sidechain values come first; the last blocks
+// put NaN into one sidechain channel and, later, an infinity into the other
+// (each stays in its channel's filters from then on), so that for a while
+// the stereo link compares a NaN with a number.
+TEST(CompiledCopies, EachCopyMatchesTheStraightforwardPathOnHostileSidechainsInGroupsOfFour) {
+  for (PathCode code : {PathCode::Baseline, PathCode::Avx2}) {
+    ForcedCode forced(code);
+    ReferencePath reference;
+    SignalPath optimised;
+    kestrune_fingerprint::NoiseSource noise(93);
+    const double plain[13] = {28, 1, -0.0002, -0.0005, 3, 40, 60, 1200, 4, -3, 0, 0, 0};
+    for (int i = 0; i < 13; ++i) {
+      ApplyParamChange(reference.params, i, plain[i]);
+      ApplyParamChange(optimised.params, i, plain[i]);
+    }
+    BlockSettings settings;
+    settings.sampleRate = 48000;
+    const int lengths[] = {70, 5, 131, 64, 3, 257, 66, 259, 130};
+    const double tiny[] = {-4.9e-324, 2.5e-310, 0.0, -0.0, 1e-30};
+    int block = 0;
+    for (int frames : lengths) {
+      std::vector<double> in[4];
+      for (auto& c : in) {
+        c.resize(static_cast<size_t>(frames));
+        for (double& x : c) x = 0.9 * noise.Next();
+      }
+      for (int k = 0; k < 5; ++k)
+        in[2 + k % 2][static_cast<size_t>((k * 37 + block * 11) % frames)] = tiny[k];
+      settings.slam = block < 7 ? (block / 2) % 2 : block - 7;
+      settings.sidechain = block % 2;
+      settings.bypass = block == 4;
+      if (block == 7) {  // sidechain from the main inputs
+        in[0][10] = std::nan("");
+        in[1][200] = -std::numeric_limits<double>::infinity();
+        in[0][201] = 1e300;
+      }
+      ExpectSameBlock(reference, optimised, settings, in, frames, CaseName(code, 4, block));
+      if (HasFatalFailure()) return;
+      ++block;
+    }
+  }
+}
+
 }  // namespace
