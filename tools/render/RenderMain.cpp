@@ -370,6 +370,24 @@ class PendingSet {
   std::vector<File> files_;
 };
 
+// Writes the plug-in's current state, as --save-preset asks, into a
+// temporary file of `pending`; it becomes the named file with the others.
+bool StagePresetFile(PluginHost& host, const std::string& name, PendingSet& pending, Failure& failure) {
+  std::string error;
+  std::vector<uint8_t> blob;
+  if (!host.GetState(blob, error)) {
+    failure = {kExitModule, error};
+    return false;
+  }
+  std::string target;
+  ResolveOutputPath(name, target, error);
+  if (!WriteBytes(pending.Add(target), blob, name, error)) {
+    failure = {kExitOutput, error};
+    return false;
+  }
+  return true;
+}
+
 int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>& presetBlob, Failure& failure) {
   std::string error;
   const bool embedded = job.input.empty();
@@ -527,19 +545,7 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
       return failure.status;
     }
   }
-  if (job.savesPreset) {
-    std::vector<uint8_t> blob;
-    if (!host->GetState(blob, error)) {
-      failure = {kExitModule, error};
-      return failure.status;
-    }
-    std::string target;
-    ResolveOutputPath(options.savePreset, target, error);
-    if (!WriteBytes(pending.Add(target), blob, options.savePreset, error)) {
-      failure = {kExitOutput, error};
-      return failure.status;
-    }
-  }
+  if (job.savesPreset && !StagePresetFile(*host, options.savePreset, pending, failure)) return failure.status;
   if (!writer.Finish(error)) {
     failure = {kExitOutput, error};
     return failure.status;
@@ -588,15 +594,9 @@ int ListParamsOnly(const Options& options, const std::vector<uint8_t>& presetBlo
   if (!host) return failure.status;
   ListParams(*host);
   if (!options.savePreset.empty()) {
-    std::vector<uint8_t> blob;
-    if (!host->GetState(blob, error)) {
-      failure = {kExitModule, error};
-      return failure.status;
-    }
-    std::string target;
-    ResolveOutputPath(options.savePreset, target, error);
     PendingSet pending;
-    if (!WriteBytes(pending.Add(target), blob, options.savePreset, error) || !pending.CommitAll(error)) {
+    if (!StagePresetFile(*host, options.savePreset, pending, failure)) return failure.status;
+    if (!pending.CommitAll(error)) {
       failure = {kExitOutput, error};
       return failure.status;
     }
