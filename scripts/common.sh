@@ -1,11 +1,33 @@
-# Shared by the build scripts: paths and a configure-and-build helper.
+# Shared by the build scripts: paths, the compiler cache and the build helpers.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="${JOBS:-$(nproc)}"
 
-# configure_and_build <build dir> [cmake options...]
+# Debian's ccache keeps compiled objects between runs and between clones
+# (paths inside the tree are hashed relative to it), so a second run with
+# nothing changed only links and tests.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=true
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
+# configure_and_build <build dir> [cmake options...] [-- build targets...]
 configure_and_build() {
   local dir="$1"; shift
-  cmake -S "$ROOT" -B "$dir" "$@" >/dev/null
-  cmake --build "$dir" -j "$JOBS"
+  local options=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  for t in "$@"; do targets+=(--target "$t"); done
+  cmake -S "$ROOT" -B "$dir" "${launcher[@]}" "${options[@]}" >/dev/null
+  cmake --build "$dir" -j "$JOBS" "${targets[@]}"
+}
+
+# build_fuzzers <build dir>: the libFuzzer targets only (clang, ASan/UBSan).
+# The shipped modules' link checks expect the sanitizer runtimes inside each
+# module, which clang keeps in the executable, so nothing else is built.
+build_fuzzers() {
+  configure_and_build "$1" -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DKESTRUNE_FUZZ=ON -DKESTRUNE_TESTS=OFF -DKESTRUNE_BENCH=OFF -- kestrune_fuzzers
 }

@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of a build made with -DKESTRUNE_FUZZ=ON: first each
 # target replays its checked-in corpus (tests/fuzz/corpus/<target>), then
-# fuzzes for a bounded time from a fixed seed, new inputs going to a scratch
-# corpus inside the build folder. Targets run $JOBS at a time. Fails when any
-# target finds a crash, a sanitizer report, a leak or a broken invariant; the
-# input is left in <build>/fuzz-artifacts and the target's log is printed.
+# fuzzes from a fixed seed, new inputs going to a scratch corpus inside the
+# build folder. Targets run $JOBS at a time. Fails when any target finds a
+# crash, a sanitizer report, a leak or a broken invariant; the input is left
+# in <build>/fuzz-artifacts and the target's log is printed.
 #
-#   run-fuzzers.sh <build dir> [seconds per target, default 20]
+#   run-fuzzers.sh <build dir> --runs N      N executions per target: the same
+#                                            commit gives the same result on
+#                                            every machine (the test command)
+#   run-fuzzers.sh <build dir> --seconds S   S seconds per target, looking for
+#                                            new inputs (scripts/fuzz.sh)
 set -euo pipefail
 
 BUILD="$(cd "$1" && pwd)"
-SECONDS_PER_TARGET="${2:-20}"
+case "${2:-}" in
+  --runs) LIMIT="-runs=$3"; SEED=1 ;;
+  --seconds) LIMIT="-max_total_time=$3"; SEED="${FUZZ_SEED:-0}" ;;  # 0: libFuzzer picks one
+  *) echo "usage: $0 <build dir> --runs N | --seconds S" >&2; exit 2 ;;
+esac
 JOBS="${JOBS:-$(nproc)}"
 CORPORA="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/corpus"
 WORK="$BUILD/fuzz-work"
@@ -22,6 +30,7 @@ export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 # run_target <name>: replay, then fuzz; the log goes to $WORK/<name>.log.
+# The -timeout only catches a hang (an input running for a minute).
 run_target() {
   local name="$1"
   local binary="$BUILD/tests/fuzz/fuzz_$name"
@@ -31,12 +40,12 @@ run_target() {
     echo "-- replay"
     "$binary" -runs=0 -artifact_prefix="$ARTIFACTS/$name-" "$CORPORA/$name" &&
     echo "-- fuzz" &&
-    "$binary" -seed=1 -max_total_time="$SECONDS_PER_TARGET" -timeout=20 -rss_limit_mb=2048 \
+    "$binary" -seed="$SEED" "$LIMIT" -timeout=60 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$ARTIFACTS/$name-" "$WORK/$name" "$CORPORA/$name"
   } >"$log" 2>&1
 }
 export -f run_target
-export BUILD SECONDS_PER_TARGET CORPORA WORK ARTIFACTS
+export BUILD LIMIT SEED CORPORA WORK ARTIFACTS
 
 targets=()
 for dir in "$CORPORA"/*/; do targets+=("$(basename "$dir")"); done
@@ -45,16 +54,14 @@ start=$SECONDS
 status=0
 printf '%s\n' "${targets[@]}" | xargs -P "$JOBS" -I{} bash -c 'run_target {}' || status=$?
 
+fault='ERROR: |runtime error|fuzz invariant failed|Test unit written|deadly signal'
 printf '%-14s %10s %12s  %s\n' target seeds executions result
 for name in "${targets[@]}"; do
   log="$WORK/$name.log"
   seeds=$(ls "$CORPORA/$name" | wc -l)
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  if grep -qE "ERROR: |runtime error|fuzz invariant failed|Test unit written|deadly signal" "$log"; then
-    result="FAILED"
-  else
-    result="ok"
-  fi
+  result=ok
+  grep -qE "$fault" "$log" && result=FAILED
   printf '%-14s %10s %12s  %s\n' "$name" "$seeds" "${runs:--}" "$result"
 done
 echo "fuzzing took $((SECONDS - start)) s"
@@ -62,12 +69,15 @@ echo "fuzzing took $((SECONDS - start)) s"
 if [ "$status" -ne 0 ]; then
   for name in "${targets[@]}"; do
     log="$WORK/$name.log"
-    if grep -qE "ERROR: |runtime error|fuzz invariant failed|Test unit written|deadly signal" "$log"; then
+    if grep -qE "$fault" "$log"; then
       echo "== $name found a fault; log $log, inputs in $ARTIFACTS:"
       grep -E "fuzz invariant failed|ERROR: |runtime error|Test unit written" "$log" | head -4
       grep -E "^ *#[0-9]+ .* in " "$log" |
         grep -vE "__sanitizer|__asan|__ubsan|fuzzer::|libc\.so|pthread_kill|raise\.c|abort\.c" | head -6
     fi
   done
+  echo "To keep a fault found: minimise it with" \
+       "'$BUILD/tests/fuzz/fuzz_<target> -minimize_crash=1 -runs=20000 <input>'," \
+       "fix the code, and add the minimised input to tests/fuzz/corpus/<target>/."
   exit 1
 fi

@@ -228,8 +228,16 @@ TEST(RenderDefault, InterruptedRenderLeavesNoFileBehindAndEndsTheProgressLine) {
   // One-frame blocks keep the render busy for a while.
   pid_t pid = SpawnRender(folder, {"long.wav", "--block", "1", "--progress", "--module", kVst3Bundle}, errPath);
   ASSERT_GT(pid, 0);
+  // Waits for the render to be writing however slow the machine is; the
+  // bound only stops a hang (the render itself takes far longer than the
+  // wait on any machine).
+  auto running = [pid] {  // without reaping it
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+  };
   bool writing = false;
-  for (int i = 0; i < 500 && !writing; ++i) {
+  for (int i = 0; i < 6000 && !writing && running(); ++i) {
     for (const std::string& name : folder.Names()) writing = writing || name.find(".partial-") != std::string::npos;
     writing = writing && !Slurp(errPath).empty();  // and the bar is drawn
     if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -103,13 +103,18 @@ class MenuDriver {
       : thread_([this, act] {
           HostDisplay x;
           Window menu = 0;
-          for (int i = 0; i < 400 && !menu; ++i) {
+          // Generous bounds: they only stop a hang, a slow machine gets there.
+          for (int i = 0; i < 6000 && !menu; ++i) {
             SleepMs(5);
             menu = FindMenuWindow(x);
           }
           if (!menu) return;
-          SleepMs(50);
-          colours_ = DistinctColours(x.Capture(menu, &width_, &height_));
+          int colours = 0;
+          for (int i = 0; i < 2000 && colours <= 3; ++i) {
+            if (i) SleepMs(5);
+            colours = DistinctColours(x.Capture(menu, &width_, &height_));
+          }
+          colours_ = colours;
           act(x, menu);
         }) {}
   ~MenuDriver() { Join(); }

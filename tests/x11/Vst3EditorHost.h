@@ -7,6 +7,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -63,13 +64,17 @@ class RunLoop : public Linux::IRunLoop {
     return kInvalidArgument;
   }
 
-  // Runs the loop for about `ms` milliseconds, as a host's event loop would:
-  // poll the registered descriptors, call the ready ones, then the due
-  // timers. A callback may unregister anything; the lists are re-read.
+  // Runs the loop for at least `ms` milliseconds and at least kMinTurns
+  // turns, as a host's event loop would: poll the registered descriptors,
+  // call the ready ones, then the due timers. Every timer fires at least once
+  // per call, so what a test sees does not depend on how busy the machine
+  // is. A callback may unregister anything; the lists are re-read.
+  static constexpr int kMinTurns = 8;
   void Run(int ms) {
     using Clock = std::chrono::steady_clock;
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end) {
+    std::vector<Linux::ITimerHandler*> fired;
+    for (int turn = 0; turn < kMinTurns || Clock::now() < end; ++turn) {
       std::vector<pollfd> fds;
       for (const Handler& h : handlers) fds.push_back({h.fd, POLLIN, 0});
       poll(fds.data(), fds.size(), 5);
@@ -87,8 +92,15 @@ class RunLoop : public Linux::IRunLoop {
         if (timers[i].next > now) continue;
         timers[i].next = now + std::chrono::milliseconds(timers[i].ms);
         ++timerCalls;
+        fired.push_back(timers[i].handler);
         timers[i].handler->onTimer();
       }
+    }
+    for (size_t i = 0; i < timers.size(); ++i) {
+      if (std::find(fired.begin(), fired.end(), timers[i].handler) != fired.end()) continue;
+      timers[i].next = Clock::now() + std::chrono::milliseconds(timers[i].ms);
+      ++timerCalls;
+      timers[i].handler->onTimer();
     }
   }
 

@@ -76,10 +76,15 @@ class VirtualDisplay : public ::testing::Environment {
 
 inline void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// Runs `pump` for about `ms` milliseconds, every 5 ms.
+// Runs `pump` every 5 ms for at least `ms` milliseconds and at least
+// kMinPumps times: a loaded machine gets fewer turns per millisecond, and
+// the outcome must not depend on how many. Input reaches the server before
+// pumping (HostDisplay syncs after each fake event) and the editor syncs
+// its drawing, so a few turns see every event through.
+constexpr int kMinPumps = 8;
 inline void PumpFor(int ms, const std::function<void()>& pump) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
+  for (int turns = 0; turns < kMinPumps || std::chrono::steady_clock::now() < end; ++turns) {
     pump();
     SleepMs(5);
   }
@@ -139,21 +144,23 @@ class HostDisplay {
   }
 
   // ---- input ----
+  // Each fake event is processed by the server before the call returns, so
+  // the editor finds it on its connection at its next turn.
   void MoveTo(Window w, int x, int y) {
     Window child;
     int rx, ry;
     XTranslateCoordinates(display_, w, DefaultRootWindow(display_), x, y, &rx, &ry, &child);
     XTestFakeMotionEvent(display_, DefaultScreen(display_), rx, ry, CurrentTime);
-    XFlush(display_);
+    XSync(display_, False);  // processed by the server on return
   }
   void Button(unsigned int button, bool down) {
     XTestFakeButtonEvent(display_, button, down ? True : False, CurrentTime);
-    XFlush(display_);
+    XSync(display_, False);  // processed by the server on return
   }
   void Key(KeySym sym, bool down) {
     XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, sym), down ? True : False,
                       CurrentTime);
-    XFlush(display_);
+    XSync(display_, False);  // processed by the server on return
   }
   void Tap(KeySym sym) {
     Key(sym, true);
