@@ -4,8 +4,7 @@
 //   kestrune-presets --vst3 Kestrune.vst3 --vst2 Kestrune.so OUTDIR
 //
 // makes OUTDIR/vst3/<name>.vstpreset and OUTDIR/vst2/<name>.fxp for every
-// factory preset. `kestrune-presets --describe` prints each preset's name and
-// description, tab-separated, for the README's preset table. Each file is written beside its final name and renamed
+// factory preset. Each file is written beside its final name and renamed
 // into place, so an interrupted run leaves no half file.
 #include <sys/stat.h>
 
@@ -83,12 +82,6 @@ bool Generate(const std::string& vst3Module, const std::string& vst2Module, cons
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && strcmp(argv[1], "--describe") == 0) {
-    for (const kestrune::FactoryPreset& preset : kestrune::kFactoryPresets) {
-      printf("%s\t%s\n", preset.name, preset.description);
-    }
-    return 0;
-  }
   std::string vst3Module, vst2Module, outDir;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -102,7 +95,7 @@ int main(int argc, char** argv) {
     }
   }
   if (vst3Module.empty() || vst2Module.empty() || outDir.empty()) {
-    fprintf(stderr, "usage: kestrune-presets --vst3 BUNDLE --vst2 MODULE OUTDIR | --describe\n");
+    fprintf(stderr, "usage: kestrune-presets --vst3 BUNDLE --vst2 MODULE OUTDIR\n");
     return 2;
   }
   std::string error;
