@@ -105,6 +105,16 @@ done
 [ "$count" -ge 10 ] || fail "only $count preset files to check"
 uninstaller="$drive/Program Files/Marlowind/Kestrune/Uninstall Kestrune.exe"
 [ -f "$uninstaller" ] || fail "no uninstaller"
+# Both carry Kestrune's icon (every image of it), not the installer compiler's.
+for exe in "$installer" "$uninstaller"; do
+  python3 - "$presets/installer/Kestrune.ico" "$exe" <<'PY' || fail "$(basename "$exe") lacks Kestrune's icon"
+import struct, sys
+icon, exe = (open(path, "rb").read() for path in sys.argv[1:3])
+count = struct.unpack_from("<H", icon, 4)[0]
+entries = [struct.unpack_from("<II", icon, 6 + 16 * i + 8) for i in range(count)]
+sys.exit(0 if count and all(exe.find(icon[at:at + size]) >= 0 for size, at in entries) else 1)
+PY
+done
 need_same "$docs/LICENSE" "$drive/Program Files/Marlowind/Kestrune/LICENSE"
 
 uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Kestrune'
@@ -155,12 +165,12 @@ for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
 if [ -s "$displayfile" ]; then
   export DISPLAY=":$(head -n1 "$displayfile")" XSHOT_STATE="$shots"
   xshot="$(dirname "${BASH_SOURCE[0]}")/xshot.py"
-  timeout 90 python3 "$xshot" shot "$shots/blank.png" && rm -f "$shots/blank.png"  # each shot waits for a change
+  timeout 30 python3 "$xshot" shot "$shots/blank.png" && rm -f "$shots/blank.png"  # each shot waits for a change
   timeout 300 "$loader" "$installer" >/dev/null 2>&1 &
   setup=$!
   page=1
   for name in welcome licence vst2-folder installed; do
-    timeout 90 python3 "$xshot" shot "$shots/$page-$name.png" || break
+    timeout 30 python3 "$xshot" shot "$shots/$page-$name.png" || break
     [ "$name" = installed ] || timeout 10 python3 "$xshot" key Return || break
     page=$((page + 1))
   done

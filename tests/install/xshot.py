@@ -58,7 +58,7 @@ def write_png(path, w, h, rows):
 
 if sys.argv[1] == "shot":
     last = open(state, "rb").read() if os.path.exists(state) else b""
-    deadline = time.monotonic() + 60
+    deadline = time.monotonic() + 25
     previous = None
     while True:
         w, h, rows = grab()
