@@ -67,7 +67,7 @@ files_now() {  # files_now [dirs]
     -o \( "${what[@]}" \) -print | sort)
 }
 
-echo "== older version into a chosen VST2 folder"
+echo "== older version into the default VST2 folder, then moved to a chosen one"
 cmake -DPRESETS="$presets" -DOUTPUT="$work/presets.nsh" -P "$preset_list" >/dev/null || exit 1
 "$makensis" -V1 -DVERSION=3.0.0 -DOUTFILE="$work/older-setup.exe" -DMODULES="$modules" \
   -DPRESETS="$presets" -DPRESET_LIST="$work/presets.nsh" -DDOCS="$docs" -DARTWORK="$presets/installer" \
