@@ -1,12 +1,15 @@
 # Installing Kestrune on Linux, and the two release files made from it.
 #
 # cmake --install puts the modules where hosts look:
-#   prefix = $HOME (the default): ~/.vst3/Kestrune.vst3, ~/.vst/Kestrune.so
-#     and ~/.lxvst/Kestrune.so, VST3 presets in ~/.vst3/presets/Marlowind/
-#     Kestrune, VST2 presets and the documents in ~/.local/share/kestrune;
-#   any other prefix (--prefix /usr): <prefix>/lib/vst3, lib/vst, lib/lxvst,
+#   prefix = $HOME (the default): ~/.vst3/Kestrune.vst3, ~/.vst/Kestrune.so,
+#     VST3 presets in ~/.vst3/presets/Marlowind/Kestrune, VST2 presets and
+#     the documents in ~/.local/share/kestrune;
+#   any other prefix (--prefix /usr): <prefix>/lib/vst3, lib/vst,
 #     share/vst3/presets/Marlowind/Kestrune, share/kestrune/presets and
 #     share/doc/kestrune.
+# The VST2 module goes to one folder only: hosts that search both vst and
+# lxvst would list it twice. /usr/lib/vst is in Ardour's built-in default
+# path and in the other Linux hosts' (see README, Install).
 # The layout is chosen when installing, so `cmake --install build --prefix
 # /usr` and CPack (which installs to /usr) get the system-wide one.
 #
@@ -27,25 +30,27 @@ install(CODE [[
   if(DEFINED ENV{HOME} AND kestrune_prefix STREQUAL kestrune_home)
     set(KESTRUNE_VST3_DIR ".vst3")
     set(KESTRUNE_VST2_DIR ".vst")
-    set(KESTRUNE_LXVST_DIR ".lxvst")
     set(KESTRUNE_VST3_PRESET_DIR ".vst3/presets/Marlowind/Kestrune")
     set(KESTRUNE_FXP_DIR ".local/share/kestrune/presets")
     set(KESTRUNE_DOC_DIR ".local/share/kestrune")
   else()
     set(KESTRUNE_VST3_DIR "lib/vst3")
     set(KESTRUNE_VST2_DIR "lib/vst")
-    set(KESTRUNE_LXVST_DIR "lib/lxvst")
     set(KESTRUNE_VST3_PRESET_DIR "share/vst3/presets/Marlowind/Kestrune")
     set(KESTRUNE_FXP_DIR "share/kestrune/presets")
     set(KESTRUNE_DOC_DIR "share/doc/kestrune")
   endif()
   # A new bundle replaces the old one whole.
   file(REMOVE_RECURSE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${KESTRUNE_VST3_DIR}/Kestrune.vst3")
+  # Earlier versions put a second copy in ~/.lxvst. (A system-wide copy in
+  # lib/lxvst may belong to a package, which removes its own files.)
+  if(KESTRUNE_VST2_DIR STREQUAL ".vst")
+    file(REMOVE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/.lxvst/Kestrune.so")
+  endif()
 ]])
 install(DIRECTORY ${KESTRUNE_MODULE_DIR}/Kestrune.vst3 DESTINATION "\${KESTRUNE_VST3_DIR}"
         USE_SOURCE_PERMISSIONS)
 install(PROGRAMS $<TARGET_FILE:kestrune_vst2> DESTINATION "\${KESTRUNE_VST2_DIR}")
-install(PROGRAMS $<TARGET_FILE:kestrune_vst2> DESTINATION "\${KESTRUNE_LXVST_DIR}")
 install(FILES README.md LICENSE DESTINATION "\${KESTRUNE_DOC_DIR}")
 if(DEFINED KESTRUNE_PRESET_OUTPUT_DIR)
   install(DIRECTORY ${KESTRUNE_PRESET_OUTPUT_DIR}/vst3/ DESTINATION "\${KESTRUNE_VST3_PRESET_DIR}")
@@ -65,16 +70,15 @@ set(CPACK_PACKAGE_VENDOR Marlowind)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Stereo compressor plug-in (VST3 and VST2)")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Kestrune is a stereo dynamics compressor with an external sidechain, oversampled saturation and a SLAM mode, as VST3 (/usr/lib/vst3) and VST2 (/usr/lib/vst, /usr/lib/lxvst) plug-ins, with factory presets.")
+    "Kestrune is a stereo dynamics compressor with an external sidechain, oversampled saturation and a SLAM mode, as VST3 (/usr/lib/vst3) and VST2 (/usr/lib/vst) plug-ins, with factory presets.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Marlowind <kestrune@marlowind.invalid>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kestrune maintainers <maintainers@users.noreply.c-seed-ef42c4c5.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://marlowind.invalid/kestrune")
 # Dependencies from the modules' own library needs (dpkg-shlibdeps).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_PACKAGE_CONTACT "Marlowind")
+set(CPACK_PACKAGE_CONTACT "maintainers@users.noreply.c-seed-ef42c4c5.example")
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
 set(CPACK_STRIP_FILES ON)

@@ -1,9 +1,10 @@
 # The Windows installer, Kestrune-<version>-win64-setup.exe, made by NSIS
 # (makensis runs on the build machine) from this build's modules and the
-# factory presets a native build wrote (KESTRUNE_PRESET_DIR; the preset
-# files do not depend on the platform).
+# factory presets and installer artwork a native build wrote
+# (KESTRUNE_PRESET_DIR; the preset files do not depend on the platform, and
+# kestrune-imagegen draws the icon and welcome picture in installer/).
 set(KESTRUNE_PRESET_DIR "" CACHE PATH
-    "Factory preset files (vst3/, vst2/) written by a native build, for the installer")
+    "Factory preset files (vst3/, vst2/) and installer artwork (installer/) written by a native build")
 find_program(KESTRUNE_MAKENSIS makensis)
 if(NOT KESTRUNE_MAKENSIS OR NOT KESTRUNE_PRESET_DIR)
   message(STATUS "Windows installer not built: needs makensis and KESTRUNE_PRESET_DIR")
@@ -20,10 +21,12 @@ add_custom_command(
   COMMAND ${KESTRUNE_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION} -DOUTFILE=${KESTRUNE_INSTALLER}
           -DMODULES=${KESTRUNE_MODULE_DIR} -DPRESETS=${KESTRUNE_PRESET_DIR}
           -DPRESET_LIST=${preset_list} -DDOCS=${PROJECT_SOURCE_DIR}
+          -DARTWORK=${KESTRUNE_PRESET_DIR}/installer
           ${PROJECT_SOURCE_DIR}/packaging/Kestrune.nsi
   DEPENDS kestrune_vst2 kestrune_vst3 ${PROJECT_SOURCE_DIR}/packaging/Kestrune.nsi
           ${PROJECT_SOURCE_DIR}/cmake/KestruneNsisPresetList.cmake
-          ${KESTRUNE_PRESET_DIR}/.written
+          ${KESTRUNE_PRESET_DIR}/.written ${KESTRUNE_PRESET_DIR}/installer/Kestrune.ico
+          ${KESTRUNE_PRESET_DIR}/installer/Wizard.bmp
           ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
   COMMENT "Building the Windows installer"
   VERBATIM)

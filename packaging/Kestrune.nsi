@@ -11,6 +11,7 @@
 ;   PRESET_LIST  an include file defining the macros InstallPresets and
 ;                RemovePresets (one File/Delete line per preset file)
 ;   DOCS         folder with README.md and LICENSE
+;   ARTWORK      folder with Kestrune.ico and Wizard.bmp (kestrune-imagegen)
 ;
 ; Silent use: Kestrune-<version>-win64-setup.exe /S [/D=<VST2 folder>]
 ;             "<uninstaller>" /S
@@ -36,6 +37,7 @@ RequestExecutionLevel admin
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
+BrandingText "${PRODUCT} ${VERSION} by ${PUBLISHER}"
 ; No InstallDir: $INSTDIR (the VST2 folder) is empty in .onInit unless /D=
 ; was given, so .onInit can tell a chosen folder from none.
 VIProductVersion "${VERSION}.0"
@@ -47,18 +49,145 @@ VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "LegalCopyright" "GNU General Public License 3 or later"
 
 !define MUI_ABORTWARNING
-!define MUI_DIRECTORYPAGE_TEXT_TOP "The VST3 plug-in goes to $COMMONFILES64\VST3 and the presets to your Documents folder. Choose the folder where your host looks for VST2 plug-ins; Kestrune.dll is copied there."
-!define MUI_DIRECTORYPAGE_TEXT_DESTINATION "VST2 plug-in folder"
+!define MUI_ICON "${ARTWORK}\Kestrune.ico"
+!define MUI_UNICON "${ARTWORK}\Kestrune.ico"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${ARTWORK}\Wizard.bmp"
+!define MUI_UNWELCOMEFINISHPAGE_BITMAP "${ARTWORK}\Wizard.bmp"
+
+!define MUI_WELCOMEPAGE_TITLE "Kestrune ${VERSION}, stereo compressor"
+!define MUI_WELCOMEPAGE_TEXT "This installs the Kestrune plug-ins and factory presets:$\r$\n$\r$\n\
+- VST3 plug-in: $COMMONFILES64\VST3\Kestrune.vst3$\r$\n\
+- VST2 plug-in: Kestrune.dll, in a folder you choose on a later page$\r$\n\
+- Presets: Documents\VST3 Presets\Marlowind\Kestrune (VST3) and Documents\Marlowind\Kestrune\VST2 Presets (.fxp)$\r$\n\
+- Uninstaller, README and licence: $PROGRAMFILES64\Marlowind\Kestrune$\r$\n$\r$\n\
+Close your plug-in host before you go on; it finds Kestrune at its next plug-in scan."
+!insertmacro MUI_PAGE_WELCOME
+
+!define MUI_PAGE_HEADER_TEXT "Licence"
+!define MUI_PAGE_HEADER_SUBTEXT "Kestrune is free software under the GNU General Public License, version 3 or later."
 !insertmacro MUI_PAGE_LICENSE "${DOCS}\LICENSE"
+
+!define MUI_PAGE_HEADER_TEXT "VST2 plug-in folder"
+!define MUI_PAGE_HEADER_SUBTEXT "Choose the folder your host scans for VST2 plug-ins; Kestrune.dll goes there."
+!define MUI_DIRECTORYPAGE_TEXT_TOP "Kestrune.dll, the VST2 plug-in, is copied into the folder below: pick the one your host scans for VST2 plug-ins. The VST3 plug-in goes to $COMMONFILES64\VST3 and the presets to your Documents folder, whichever folder you pick here."
+!define MUI_DIRECTORYPAGE_TEXT_DESTINATION "VST2 plug-in folder"
 !insertmacro MUI_PAGE_DIRECTORY
+
+!define MUI_PAGE_HEADER_TEXT "Installing Kestrune"
+!define MUI_PAGE_HEADER_SUBTEXT "Copying the VST3 and VST2 plug-ins and the factory presets."
+!define MUI_INSTFILESPAGE_FINISHHEADER_TEXT "Kestrune is installed"
+!define MUI_INSTFILESPAGE_FINISHHEADER_SUBTEXT "Let your host rescan its plug-in folders to find it."
+!define MUI_INSTFILESPAGE_ABORTHEADER_TEXT "Kestrune was not installed"
+!define MUI_INSTFILESPAGE_ABORTHEADER_SUBTEXT "The installation stopped before it was complete."
 !insertmacro MUI_PAGE_INSTFILES
+
+!define MUI_PAGE_HEADER_TEXT "Remove Kestrune"
+!define MUI_PAGE_HEADER_SUBTEXT "The plug-ins and factory presets go; presets you saved yourself stay."
 !insertmacro MUI_UNPAGE_CONFIRM
+!define MUI_PAGE_HEADER_TEXT "Removing Kestrune"
+!define MUI_PAGE_HEADER_SUBTEXT "Deleting the files the installer put in place."
+!define MUI_INSTFILESPAGE_FINISHHEADER_TEXT "Kestrune is removed"
+!define MUI_INSTFILESPAGE_FINISHHEADER_SUBTEXT "Your own presets and other plug-ins are untouched."
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
 !include "${PRESET_LIST}"
 
 Var PreviousVst2Folder
+
+; Folders: an uninstall removes only the folders the install made, and
+; only once they are empty. For each destination the install records the
+; topmost folder it had to make (nothing when the destination was there).
+
+; The topmost folder of a path that does not exist yet; "" when it exists.
+Function FirstMissingFolder
+  Exch $0
+  Push $1
+  Push $2
+  StrCpy $1 ""
+  StrCpy $2 $0
+  loop:
+    StrCmp $2 "" done
+    IfFileExists "$2\*.*" done
+    StrCpy $1 $2
+    ${GetParent} $2 $2
+    Goto loop
+  done:
+  StrCpy $0 $1
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; Records, under registry value NAME, what an install into PATH makes. When
+; PATH is already there, an earlier install's record for it still holds.
+!macro RecordMadeFolder PATH NAME
+  Push "${PATH}"
+  Push "${NAME}"
+  Call RecordMadeFolder
+!macroend
+Function RecordMadeFolder
+  Exch $1
+  Exch
+  Exch $0
+  Push $2
+  Push $3
+  Push $4
+  Push $0
+  Call FirstMissingFolder
+  Pop $2
+  ${If} $2 == ""
+    ReadRegStr $2 HKLM "${PRODUCT_KEY}" $1
+    StrLen $3 $2
+    StrCpy $4 $0 $3
+    ${If} $4 != $2
+      StrCpy $2 ""
+    ${EndIf}
+  ${EndIf}
+  WriteRegStr HKLM "${PRODUCT_KEY}" $1 $2
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $0
+  Pop $1
+FunctionEnd
+
+; Removes FOLDER and its parents up to TOP, each only when empty; TOP ""
+; means the install made none of them.
+!macro RemoveMadeFolders FOLDER TOP
+  Push "${FOLDER}"
+  Push "${TOP}"
+  !ifdef __UNINSTALL__
+    Call un.RemoveMadeFolders
+  !else
+    Call RemoveMadeFolders
+  !endif
+!macroend
+!macro RemoveMadeFoldersFunction UN
+Function ${UN}RemoveMadeFolders
+  Exch $1
+  Exch
+  Exch $0
+  Push $2
+  Push $3
+  StrCmp $1 "" done
+  StrLen $3 $1
+  loop:
+    StrCpy $2 $0 $3
+    StrCmp $2 $1 0 done
+    RMDir $0
+    StrCmp $0 $1 done
+    ${GetParent} $0 $0
+    Goto loop
+  done:
+  Pop $3
+  Pop $2
+  Pop $0
+  Pop $1
+FunctionEnd
+!macroend
+!insertmacro RemoveMadeFoldersFunction ""
+!insertmacro RemoveMadeFoldersFunction "un."
 
 Function .onInit
   ${IfNot} ${RunningX64}
@@ -83,6 +212,18 @@ Section "Kestrune"
   SetShellVarContext current
   SetOverwrite on
 
+  ; Before anything is made: which folders this install makes. A VST2
+  ; folder other than the earlier one starts a record of its own.
+  ReadRegStr $R0 HKLM "${PRODUCT_KEY}" "MadeVST2"
+  ${If} $PreviousVst2Folder != $INSTDIR
+    DeleteRegValue HKLM "${PRODUCT_KEY}" "MadeVST2"
+  ${EndIf}
+  !insertmacro RecordMadeFolder "$INSTDIR" "MadeVST2"
+  !insertmacro RecordMadeFolder "${VST3_FOLDER}" "MadeVST3"
+  !insertmacro RecordMadeFolder "${VST3_PRESET_FOLDER}" "MadeVST3Presets"
+  !insertmacro RecordMadeFolder "${FXP_FOLDER}" "MadeFxpPresets"
+  !insertmacro RecordMadeFolder "${PROGRAM_FOLDER}" "MadeProgramFolder"
+
   SetOutPath "${VST3_FOLDER}"
   ; An upgrade replaces the whole bundle: no file of an older version stays.
   RMDir /r "${VST3_FOLDER}\${PRODUCT}.vst3"
@@ -90,10 +231,12 @@ Section "Kestrune"
 
   SetOutPath "$INSTDIR"
   File "${MODULES}\vst2\${PRODUCT}.dll"
-  ; An upgrade into another VST2 folder leaves no copy in the old one.
+  ; An upgrade into another VST2 folder leaves no copy in the old one, nor
+  ; the folders made for it once they are empty.
   ${If} $PreviousVst2Folder != ""
   ${AndIf} $PreviousVst2Folder != $INSTDIR
     Delete "$PreviousVst2Folder\${PRODUCT}.dll"
+    !insertmacro RemoveMadeFolders "$PreviousVst2Folder" "$R0"
   ${EndIf}
 
   SetOutPath "${VST3_PRESET_FOLDER}"
@@ -136,32 +279,33 @@ Function un.onInit
 FunctionEnd
 
 ; Removes what the installer put in place, by name; folders go only when
-; they are left empty, so a user's own presets and other plug-ins stay.
+; the install made them and they are left empty, so a user's own presets,
+; other plug-ins and folders that were there before stay.
 Section "Uninstall"
   SetShellVarContext current
   ReadRegStr $0 HKLM "${PRODUCT_KEY}" "VST2Folder"
 
   RMDir /r "${VST3_FOLDER}\${PRODUCT}.vst3"
-  RMDir "${VST3_FOLDER}"
+  ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeVST3"
+  !insertmacro RemoveMadeFolders "${VST3_FOLDER}" "$1"
   ${If} $0 != ""
     Delete "$0\${PRODUCT}.dll"
-    RMDir "$0"
+    ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeVST2"
+    !insertmacro RemoveMadeFolders "$0" "$1"
   ${EndIf}
 
   !insertmacro RemoveVst3Presets "${VST3_PRESET_FOLDER}"
-  RMDir "${VST3_PRESET_FOLDER}"
-  RMDir "$DOCUMENTS\VST3 Presets\${PUBLISHER}"
-  RMDir "$DOCUMENTS\VST3 Presets"
+  ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeVST3Presets"
+  !insertmacro RemoveMadeFolders "${VST3_PRESET_FOLDER}" "$1"
   !insertmacro RemoveFxpPresets "${FXP_FOLDER}"
-  RMDir "${FXP_FOLDER}"
-  RMDir "$DOCUMENTS\${PUBLISHER}\${PRODUCT}"
-  RMDir "$DOCUMENTS\${PUBLISHER}"
+  ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeFxpPresets"
+  !insertmacro RemoveMadeFolders "${FXP_FOLDER}" "$1"
 
   Delete "${PROGRAM_FOLDER}\README.md"
   Delete "${PROGRAM_FOLDER}\LICENSE"
   Delete "${UNINSTALLER}"
-  RMDir "${PROGRAM_FOLDER}"
-  RMDir "$PROGRAMFILES64\${PUBLISHER}"
+  ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeProgramFolder"
+  !insertmacro RemoveMadeFolders "${PROGRAM_FOLDER}" "$1"
 
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   DeleteRegKey HKLM "${PRODUCT_KEY}"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs the build dependencies, builds everything, installs
 # the plug-ins and factory presets into the per-user plug-in folders
-# (~/.vst3, ~/.vst and ~/.lxvst) and renders the embedded drums and bass
+# (~/.vst3 and ~/.vst) and renders the embedded drums and bass
 # through the installed VST3 plug-in with kestrune-render, printing where the
 # audio and the pictures went.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -10,7 +10,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 configure_and_build "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release
 
 # The per-user install of the release archive (its install.sh, from the
-# folder the build packed): ~/.vst3, ~/.vst and ~/.lxvst, and the factory
+# folder the build packed): ~/.vst3 and ~/.vst, and the factory
 # presets. Each file is copied beside its target and renamed over it, so a
 # host never sees half a module.
 installers=("$ROOT"/build/release/archive/Kestrune-*-linux-x86_64/install.sh)

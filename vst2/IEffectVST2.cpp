@@ -58,7 +58,10 @@ IEffectVST2::IEffectVST2(audioMasterCallback host, const EffectIdentity& identit
   effect_.numParams = ParamCount();
   effect_.numInputs = InputChannelCount();
   effect_.numOutputs = OutputChannelCount();
-  effect_.flags = effFlagsCanReplacing | effFlagsCanDoubleReplacing;
+  // Program chunks: hosts then save the exact state, and load the factory
+  // .fxp files (opaque program chunks), which hosts checking this flag
+  // refused. Projects saved earlier as parameter values are restored as such.
+  effect_.flags = effFlagsCanReplacing | effFlagsCanDoubleReplacing | effFlagsProgramChunks;
   if (LegalIO(1, -1)) effect_.flags |= effFlagsCanMono;
   effect_.ioRatio = 1.0f;
   effect_.object = this;

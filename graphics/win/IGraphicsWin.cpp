@@ -4,7 +4,6 @@
 #include <commdlg.h>
 #include <shellapi.h>
 #include <shlobj.h>
-#include <wininet.h>
 #include <windowsx.h>
 
 #include <cctype>
@@ -782,11 +781,9 @@ bool IGraphicsWin::OpenUrl(const char* url, const char* title, const char* confi
   if (confirmText &&
       MessageBoxA(hwnd_, confirmText, title ? title : "", MB_YESNO) != IDYES)
     return false;
-  DWORD state = 0;
-  if (InternetGetConnectedState(&state, 0)) {
-    HINSTANCE launched = ShellExecuteA(hwnd_, "open", url, nullptr, nullptr, SW_SHOWNORMAL);
-    if (reinterpret_cast<INT_PTR>(launched) > 32) return true;
-  }
+  // The shell reports a URL it cannot open; no network API of our own.
+  HINSTANCE launched = ShellExecuteA(hwnd_, "open", url, nullptr, nullptr, SW_SHOWNORMAL);
+  if (reinterpret_cast<INT_PTR>(launched) > 32) return true;
   if (errorText) MessageBoxA(hwnd_, errorText, title ? title : "", MB_OK);
   return false;
 }

@@ -3,7 +3,8 @@
 #   1. cmake --install per user (prefix = HOME) and system-wide (--prefix /usr
 #      under DESTDIR);
 #   2. the release archive's install.sh into a temporary HOME, an upgrade
-#      over it, and --uninstall;
+#      over it, and --uninstall (also from an empty HOME: no folder left
+#      but the one holding the user's file);
 #   3. the Debian package's file list and control fields, and its modules.
 # Every installed module is the build's own, and loads: kestrune-render
 # renders a factory preset through it.
@@ -37,18 +38,18 @@ check_user_layout() {  # check_user_layout <home> <VST3 module> <VST2 module> th
   local home="$1"
   same_file "$2" "$home/.vst3/$vst3_so"
   same_file "$3" "$home/.vst/Kestrune.so"
-  same_file "$3" "$home/.lxvst/Kestrune.so"
+  no_path "$home/.lxvst/Kestrune.so"   # hosts searching both would list two
   for p in "${presets[@]}"; do same_file "$p" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
   for p in "${fxps[@]}"; do same_file "$p" "$home/.local/share/kestrune/presets/$(basename "$p")"; done
   renders vst3 "$home/.vst3/Kestrune.vst3" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "${presets[0]}")"
-  renders vst2 "$home/.lxvst/Kestrune.so" "$home/.local/share/kestrune/presets/$(basename "${fxps[0]}")"
+  renders vst2 "$home/.vst/Kestrune.so" "$home/.local/share/kestrune/presets/$(basename "${fxps[0]}")"
 }
 
 check_system_layout() {  # check_system_layout <root>/usr
   local usr="$1"
   need_file "$usr/lib/vst3/$vst3_so"
   need_file "$usr/lib/vst/Kestrune.so"
-  need_file "$usr/lib/lxvst/Kestrune.so"
+  no_path "$usr/lib/lxvst"
   for p in "${presets[@]}"; do same_file "$p" "$usr/share/vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
   for p in "${fxps[@]}"; do same_file "$p" "$usr/share/kestrune/presets/$(basename "$p")"; done
   need_file "$usr/share/doc/kestrune/README.md"
@@ -68,7 +69,7 @@ no_path "$home/lib"
 echo "== cmake --install --prefix /usr"
 DESTDIR="$work/root" HOME="$home" cmake --install "$build" --prefix /usr >/dev/null
 check_system_layout "$work/root/usr"
-same_file "$modules/vst2/Kestrune.so" "$work/root/usr/lib/lxvst/Kestrune.so"
+same_file "$modules/vst2/Kestrune.so" "$work/root/usr/lib/vst/Kestrune.so"
 
 echo "== release archive: install.sh into a temporary HOME"
 name="$(basename "$archive" .tar.gz)"
@@ -78,11 +79,12 @@ for f in Kestrune.so Kestrune.vst3/Contents/x86_64-linux/Kestrune.so README.md L
 done
 [ -x "$work/$name/install.sh" ] || fail "install.sh is not executable"
 home="$work/archive-home"
-mkdir -p "$home/.vst3/presets/Marlowind/Kestrune" "$home/.vst"
+mkdir -p "$home/.vst3/presets/Marlowind/Kestrune" "$home/.vst" "$home/.lxvst"
 echo mine >"$home/.vst3/presets/Marlowind/Kestrune/My Own.vstpreset"
 echo other >"$home/.vst/Other.so"
+echo old >"$home/.lxvst/Kestrune.so"   # an earlier version's second copy
 HOME="$home" "$work/$name/install.sh" >"$work/install.out" || fail "install.sh failed"
-grep -q "installed: $home/.lxvst/Kestrune.so" "$work/install.out" || fail "install.sh did not report ~/.lxvst"
+grep -q "installed: $home/.vst/Kestrune.so" "$work/install.out" || fail "install.sh did not report ~/.vst"
 check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so"
 HOME="$home" "$work/$name/install.sh" >/dev/null || fail "install.sh over an earlier install failed"
 check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so"
@@ -95,12 +97,25 @@ no_path "$home/.local/share/kestrune/presets"
 need_file "$home/.vst3/presets/Marlowind/Kestrune/My Own.vstpreset"
 need_file "$home/.vst/Other.so"
 [ "$(ls "$home/.vst3/presets/Marlowind/Kestrune")" = "My Own.vstpreset" ] || fail "factory presets left after --uninstall"
+[ -d "$home/.lxvst" ] || fail "--uninstall removed ~/.lxvst, which was there before"
+no_path "$home/.local/share/kestrune"
+
+echo "== release archive: install.sh into an empty HOME, then --uninstall"
+# Folders the install made go when empty; one holding the user's file stays.
+home="$work/fresh-home"
+mkdir -p "$home"
+HOME="$home" "$work/$name/install.sh" >/dev/null || fail "install.sh into an empty HOME failed"
+echo mine >"$home/.local/share/kestrune/presets/My Own.fxp"
+HOME="$home" "$work/$name/install.sh" --uninstall >/dev/null || fail "install.sh --uninstall failed"
+left="$(cd "$home" && find . -mindepth 1 | sort | tr '\n' ' ')"
+[ "$left" = "./.local ./.local/share ./.local/share/kestrune ./.local/share/kestrune/presets ./.local/share/kestrune/presets/My Own.fxp " ] ||
+  fail "after --uninstall from an empty HOME: $left"
 
 echo "== Debian package"
 dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' | sed 's|^\./||' | sort >"$work/deb-files"
 {
   printf '%s\n' usr/lib/vst3/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so usr/lib/vst/Kestrune.so \
-    usr/lib/lxvst/Kestrune.so usr/share/doc/kestrune/README.md usr/share/doc/kestrune/LICENSE
+    usr/share/doc/kestrune/README.md usr/share/doc/kestrune/LICENSE
   for p in "${presets[@]}"; do echo "usr/share/vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
   for p in "${fxps[@]}"; do echo "usr/share/kestrune/presets/$(basename "$p")"; done
 } | sort >"$work/deb-expected"
@@ -110,7 +125,9 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = kestrune ] || fail "Package: $(field Package)"
 [ "$(field Version)" = "$(basename "$deb" | cut -d_ -f2)" ] || fail "Version: $(field Version)"
 [ "$(field Architecture)" = amd64 ] || fail "Architecture: $(field Architecture)"
-[ -n "$(field Maintainer)" ] && [ -n "$(field Description)" ] || fail "Maintainer or Description empty"
+[ -n "$(field Description)" ] || fail "Description empty"
+[[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ && "$(field Maintainer)" != *.invalid* ]] ||
+  fail "Maintainer is not a real address: $(field Maintainer)"
 depends="$(field Depends)"
 # Every library the modules load comes from a package named in Depends.
 for lib in $(objdump -p "$modules/$vst3_so" "$modules/vst2/Kestrune.so" | awk '/NEEDED/ { print $2 }' | sort -u); do

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, in a fresh prefix:
 #   1. an older version (the same installer script built as 3.0.0) installs
-#      silently into a VST2 folder chosen with /D=;
+#      silently into the default VST2 folder, then again into a VST2 folder
+#      chosen with /D=: the folders made for the first one go;
 #   2. the real installer upgrades it silently without /D=: every file lands
 #      where it belongs (identical to the build's), the chosen VST2 folder is
 #      kept, the registry holds the uninstall entry and the remembered folder
 #      (64-bit view) and nothing of the older version;
-#   3. the silent uninstaller removes every file and key it made, and nothing
-#      else: the user's own preset and another plug-in stay.
+#   3. the silent uninstaller removes every file, folder and key it made,
+#      and nothing else: the user's own preset and another plug-in stay.
+# Then, outside the verdict, the installer's pages run on a virtual display
+# and are saved as screenshots in <work dir>/screenshots.
 #   windows-installer.sh <work dir> <installer> <makensis> <nsi> <preset list script>
 #                        <modules> <presets> <docs> <run-wine.sh> <version>
 set -uo pipefail
@@ -57,21 +60,28 @@ reg_value() {  # reg_value <key> <name>
 reg_key_exists() { KEY="[${1//\\/\\\\}]" awk 'index($0, ENVIRON["KEY"]) == 1 { found = 1 } END { exit !found }' "$WINEPREFIX/system.reg"; }
 
 drive="$WINEPREFIX/drive_c"
-files_now() {
+files_now() {  # files_now [dirs]
+  local what=(-type f -o -type l)
+  [ "${1:-}" = dirs ] && what=(-type d)
   (cd "$drive" && find . -path ./windows -prune -o -path '*/Temp' -prune -o -path '*/AppData' -prune \
-    -o \( -type f -o -type l \) -print | sort)
+    -o \( "${what[@]}" \) -print | sort)
 }
 
-echo "== older version into a chosen VST2 folder"
+echo "== older version into the default VST2 folder, then moved to a chosen one"
 cmake -DPRESETS="$presets" -DOUTPUT="$work/presets.nsh" -P "$preset_list" >/dev/null || exit 1
 "$makensis" -V1 -DVERSION=3.0.0 -DOUTFILE="$work/older-setup.exe" -DMODULES="$modules" \
-  -DPRESETS="$presets" -DPRESET_LIST="$work/presets.nsh" -DDOCS="$docs" "$nsi" || exit 1
+  -DPRESETS="$presets" -DPRESET_LIST="$work/presets.nsh" -DDOCS="$docs" -DARTWORK="$presets/installer" \
+  "$nsi" || exit 1
 files_now >"$work/files-before"
+files_now dirs >"$work/dirs-before"
 start=$(date +%s)
+run "$work/older-setup.exe" /S || fail "older installer failed"
+need_same "$modules/vst2/Kestrune.dll" "$drive/Program Files/Steinberg/VSTPlugins/Kestrune.dll"
 # /D= is taken from the raw command line, unquoted, as a user types it.
-run "$work/older-setup.exe" /S "/D=C:\\Audio\\VST2" "Plugins" || fail "older installer failed"
+run "$work/older-setup.exe" /S "/D=C:\\Audio\\VST2" "Plugins" || fail "older installer into /D= failed"
 vst2_dir="$drive/Audio/VST2 Plugins"
 need_same "$modules/vst2/Kestrune.dll" "$vst2_dir/Kestrune.dll"
+no_path "$drive/Program Files/Steinberg"
 [ "$(reg_value 'Software\Marlowind\Kestrune' Version)" = '"3.0.0"' ] || fail "older version not recorded"
 
 # The user's own things, which nothing may touch.
@@ -95,6 +105,16 @@ done
 [ "$count" -ge 10 ] || fail "only $count preset files to check"
 uninstaller="$drive/Program Files/Marlowind/Kestrune/Uninstall Kestrune.exe"
 [ -f "$uninstaller" ] || fail "no uninstaller"
+# Both carry Kestrune's icon (every image of it), not the installer compiler's.
+for exe in "$installer" "$uninstaller"; do
+  python3 - "$presets/installer/Kestrune.ico" "$exe" <<'PY' || fail "$(basename "$exe") lacks Kestrune's icon"
+import struct, sys
+icon, exe = (open(path, "rb").read() for path in sys.argv[1:3])
+count = struct.unpack_from("<H", icon, 4)[0]
+entries = [struct.unpack_from("<II", icon, 6 + 16 * i + 8) for i in range(count)]
+sys.exit(0 if count and all(exe.find(icon[at:at + size]) >= 0 for size, at in entries) else 1)
+PY
+done
 need_same "$docs/LICENSE" "$drive/Program Files/Marlowind/Kestrune/LICENSE"
 
 uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Kestrune'
@@ -124,10 +144,44 @@ printf '%s\n' "./Audio/VST2 Plugins/Other.dll" \
   "./${documents#"$drive"/}/VST3 Presets/Marlowind/Kestrune/My Own.vstpreset" |
   sort - "$work/files-before" >"$work/files-expected"
 diff "$work/files-expected" "$work/files-after" >&2 || fail "the uninstall left or removed other files"
+files_now dirs >"$work/dirs-after"
+user_docs="./${documents#"$drive"/}"
+printf '%s\n' ./Audio "./Audio/VST2 Plugins" "$user_docs/VST3 Presets" "$user_docs/VST3 Presets/Marlowind" \
+  "$user_docs/VST3 Presets/Marlowind/Kestrune" | sort - "$work/dirs-before" >"$work/dirs-expected"
+diff "$work/dirs-expected" "$work/dirs-after" >&2 || fail "the uninstall left or removed other folders"
 reg_key_exists "$uninstall_key" && fail "uninstall key left"
 reg_key_exists 'Software\Marlowind\Kestrune' && fail "Marlowind\\Kestrune key left"
 reg_key_exists 'Software\Marlowind' && fail "empty Marlowind key left"
 echo "install, upgrade and uninstall took $(($(date +%s) - start)) s"
+
+# The pages as a user sees them: welcome, licence, VST2 folder, installed.
+# Screenshots only; a display or timing hiccup here fails nothing.
+shots="$work/screenshots"
+mkdir -p "$shots"
+displayfile="$(mktemp)"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+if [ -s "$displayfile" ]; then
+  export DISPLAY=":$(head -n1 "$displayfile")" XSHOT_STATE="$shots"
+  xshot="$(dirname "${BASH_SOURCE[0]}")/xshot.py"
+  timeout 30 python3 "$xshot" shot "$shots/blank.png" && rm -f "$shots/blank.png"  # each shot waits for a change
+  timeout 300 "$loader" "$installer" >/dev/null 2>&1 &
+  setup=$!
+  page=1
+  for name in welcome licence vst2-folder installed; do
+    timeout 30 python3 "$xshot" shot "$shots/$page-$name.png" || break
+    [ "$name" = installed ] || timeout 10 python3 "$xshot" key Return || break
+    page=$((page + 1))
+  done
+  "$server" -k 2>/dev/null
+  wait "$setup" 2>/dev/null
+  rm -f "$shots/xshot-last"
+  echo "installer pages: $(ls "$shots"/*.png 2>/dev/null | tr '\n' ' ')"
+fi
+kill "$xvfb" 2>/dev/null
+wait "$xvfb" 2>/dev/null
+rm -f "$displayfile"
 
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
 echo "Windows installer checked"

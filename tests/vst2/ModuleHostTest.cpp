@@ -51,9 +51,10 @@ TEST(Vst2Module, EffectRecordDescribesAStereoCompressorWithSidechain) {
   EXPECT_EQ(e->numParams, 14);
   EXPECT_EQ(e->numInputs, 4);
   EXPECT_EQ(e->numOutputs, 2);
-  // Plus effFlagsHasEditor once the effect attaches an editor; never mono,
-  // chunks or synth.
-  EXPECT_EQ(e->flags & ~effFlagsHasEditor, effFlagsCanReplacing | effFlagsCanDoubleReplacing);
+  // Plus effFlagsHasEditor once the effect attaches an editor; never mono
+  // or synth. Program chunks, so hosts load the factory .fxp files.
+  EXPECT_EQ(e->flags & ~effFlagsHasEditor,
+            effFlagsCanReplacing | effFlagsCanDoubleReplacing | effFlagsProgramChunks);
   EXPECT_EQ(e->uniqueID, 0x4B726E31);
   EXPECT_EQ(e->version, 30100);
   EXPECT_EQ(e->ioRatio, 1.0f);

@@ -2,7 +2,11 @@
 // gain-reduction meter) into resources/img/. Run after changing the look:
 //   kestrune-imagegen <repository>/resources/img
 // The sizes and frame counts must match the editor layout exactly.
+//   kestrune-imagegen --installer <folder>
+// draws the Windows installer's artwork at build time: Kestrune.ico (the
+// installer's and uninstaller's icon) and Wizard.bmp (the welcome page).
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -485,11 +489,132 @@ void Background(const std::string& dir) {
   WritePng(dir + "/BG.png", w, h, c.Pixels());
 }
 
+
+// ---------------------------------------------------------------- installer artwork
+
+void Put16(std::vector<uint8_t>& out, unsigned v) {
+  out.push_back(static_cast<uint8_t>(v));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32(std::vector<uint8_t>& out, unsigned v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  bool ok = file && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  if (file && std::fclose(file) != 0) ok = false;
+  if (!ok) std::fprintf(stderr, "cannot write %s\n", path.c_str());
+  return ok;
+}
+
+// The icon: the amber-lit INPUT knob on a dark rounded plate.
+Canvas IconPicture(int size) {
+  Canvas c(size, size);
+  const float s = static_cast<float>(size);
+  const float u = s / 32.0f;
+  c.Fill(0, 0, s, s, [&](float x, float y) { return RoundRectDistance(x, y, 0.5f, 0.5f, s - 0.5f, s - 0.5f, 6 * u); },
+         [&](float, float y) { return Mix(Hex(0x33383E), Hex(0x17191C), y / s); });
+  const KnobLook look{9.5f * u, true, false, 13.0f * u};
+  DrawKnob(c, s / 2, s / 2 + 0.5f * u, look, 0.7f);
+  return c;
+}
+
+// Appends a 32-bit image as an icon entry expects it: a bitmap header of
+// double height, bottom-up BGRA rows, then an all-clear AND mask.
+void AppendIconBitmap(std::vector<uint8_t>& out, const Canvas& c) {
+  const int w = c.Width(), h = c.Height();
+  Put32(out, 40);
+  Put32(out, static_cast<unsigned>(w));
+  Put32(out, static_cast<unsigned>(2 * h));
+  Put16(out, 1);
+  Put16(out, 32);
+  for (int i = 0; i < 6; ++i) Put32(out, 0);
+  const std::vector<unsigned> pixels = c.Pixels();
+  for (int y = h - 1; y >= 0; --y) {
+    for (int x = 0; x < w; ++x) Put32(out, pixels[static_cast<size_t>(y * w + x)]);  // ARGB = BGRA in memory
+  }
+  const int maskRow = ((w + 31) / 32) * 4;
+  out.insert(out.end(), static_cast<size_t>(maskRow * h), 0);
+}
+
+bool WriteIcon(const std::string& path) {
+  const int sizes[] = {16, 24, 32, 48, 64};
+  std::vector<std::vector<uint8_t>> images;
+  for (int size : sizes) {
+    images.emplace_back();
+    AppendIconBitmap(images.back(), IconPicture(size));
+  }
+  std::vector<uint8_t> out;
+  Put16(out, 0);
+  Put16(out, 1);  // icon
+  Put16(out, static_cast<unsigned>(images.size()));
+  unsigned offset = 6 + 16 * static_cast<unsigned>(images.size());
+  for (size_t i = 0; i < images.size(); ++i) {
+    out.push_back(static_cast<uint8_t>(sizes[i]));
+    out.push_back(static_cast<uint8_t>(sizes[i]));
+    out.push_back(0);  // no palette
+    out.push_back(0);
+    Put16(out, 1);   // planes
+    Put16(out, 32);  // bits per pixel
+    Put32(out, static_cast<unsigned>(images[i].size()));
+    Put32(out, offset);
+    offset += static_cast<unsigned>(images[i].size());
+  }
+  for (const auto& image : images) out.insert(out.end(), image.begin(), image.end());
+  return WriteBytes(path, out);
+}
+
+// The welcome page's picture, 164 x 314 as the wizard pages expect, as a
+// 24-bit bitmap (the installer compiler takes no PNG there).
+bool WriteWizardBitmap(const std::string& path) {
+  const int w = 164, h = 314;
+  Canvas c(w, h);
+  c.Fill(0, 0, w, h, [](float, float) { return -1.0f; },
+         [&](float, float y) { return Mix(Hex(0x2C3035), Hex(0x141518), y / h); });
+  const KnobLook look{34, true, false, 44};
+  DrawKnob(c, w / 2.0f, 118, look, 0.7f);
+  c.Text("KESTRUNE", w / 2.0f, 206, 17, true, kAmber, 1, 2.0f);
+  c.Text("STEREO COMPRESSOR", w / 2.0f, 226, 8, true, kLabel, 1, 1.4f);
+  c.Text("MARLOWIND", w / 2.0f, 296, 8, true, kLegend, 1, 1.6f);
+  const std::vector<unsigned> pixels = c.Pixels();
+  const unsigned rowBytes = (3 * w + 3) / 4 * 4;
+  std::vector<uint8_t> out;
+  out.push_back('B');
+  out.push_back('M');
+  Put32(out, 54 + rowBytes * h);
+  Put32(out, 0);
+  Put32(out, 54);
+  Put32(out, 40);
+  Put32(out, w);
+  Put32(out, h);
+  Put16(out, 1);
+  Put16(out, 24);
+  Put32(out, 0);
+  Put32(out, rowBytes * h);
+  for (int i = 0; i < 4; ++i) Put32(out, 0);
+  for (int y = h - 1; y >= 0; --y) {
+    for (int x = 0; x < w; ++x) {
+      const unsigned p = pixels[static_cast<size_t>(y * w + x)];
+      out.push_back(static_cast<uint8_t>(p));
+      out.push_back(static_cast<uint8_t>(p >> 8));
+      out.push_back(static_cast<uint8_t>(p >> 16));
+    }
+    out.insert(out.end(), rowBytes - 3 * w, 0);
+  }
+  return WriteBytes(path, out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--installer") {
+    const std::string dir = argv[2];
+    return WriteIcon(dir + "/Kestrune.ico") && WriteWizardBitmap(dir + "/Wizard.bmp") ? 0 : 1;
+  }
   if (argc < 2 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <output folder> | --installer <output folder>\n", argv[0]);
     return 2;
   }
   const std::string dir = argv[1];
