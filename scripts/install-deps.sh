@@ -14,7 +14,7 @@ packages=(
   wine64 xvfb xauth
   libx11-dev libxext-dev libxtst-dev x11-utils
   clang libclang-rt-14-dev
-  nsis
+  nsis python3
   ccache
   ardour lilv-utils jalv sordi lv2-dev liblilv-dev
 )
