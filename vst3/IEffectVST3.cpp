@@ -490,6 +490,13 @@ tresult IEffectVST3::setControllerState(IBStream* state) {
   return kResultOk;
 }
 
+tresult PLUGIN_API IEffectVST3::setComponentState(IBStream* state) {
+  if (!state) return kResultFalse;
+  PlugLockGuard guard(*this);
+  SyncControllerParams();
+  return kResultOk;
+}
+
 void IEffectVST3::TellHostParamsChanged() {
   if (componentHandler) componentHandler->restartComponent(kParamValuesChanged);
 }
@@ -559,7 +566,25 @@ ParamValue PLUGIN_API IEffectVST3::plainParamToNormalized(ParamID tag, ParamValu
 
 tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value) {
   if (std::isnan(value)) return kResultFalse;
-  return SingleComponentEffect::setParamNormalized(tag, ClampNormalized(value));
+  value = ClampNormalized(value);
+  tresult result = SingleComponentEffect::setParamNormalized(tag, value);
+  if (result != kResultTrue) return result;
+  // The host's edit is the plug-in's value at once, not only from the next
+  // block: a host whose engine is stopped saves right after an edit, and the
+  // editor shows what the host set. Nothing goes back to the host.
+  PlugLockGuard guard(*this);
+  if (tag == kBypassParamId) {
+    SetBypassed(value > 0.5);
+  } else if (tag < static_cast<ParamID>(ParamCount())) {
+    int index = static_cast<int>(tag);
+    PlugParam* param = ParamAt(index);
+    // An echo of the value the plug-in already has changes nothing.
+    if (param->NormalizedValue() == value) return result;
+    param->SetFromNormalized(value);
+    if (Editor()) Editor()->ShowParameterValue(index, param->NormalizedValue(), true);
+    ParamChanged(index);
+  }
+  return result;
 }
 
 int IEffectVST3::PresetIndexFor(ParamValue normalized) const {
