@@ -19,10 +19,23 @@ bool UseVirtualDisplay() {
   return name && name[0];
 }
 
-std::vector<uint32_t> Capture(unsigned long window) {
+namespace {
+xtest::HostDisplay& Host() {
   static xtest::HostDisplay host;
-  if (!host.Get()) return {};
-  return host.Capture(static_cast<Window>(window));
+  return host;
+}
+}  // namespace
+
+std::vector<uint32_t> Capture(unsigned long window) {
+  if (!Host().Get()) return {};
+  return Host().Capture(static_cast<Window>(window));
+}
+
+bool SavePicture(unsigned long window, const char* path) {
+  int width = 0, height = 0;
+  if (!Host().Get()) return false;
+  const std::vector<uint32_t> pixels = Host().Capture(static_cast<Window>(window), &width, &height);
+  return xtest::SavePng(pixels, width, height, path);
 }
 
 }  // namespace editorpixels

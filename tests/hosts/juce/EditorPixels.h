@@ -16,4 +16,7 @@ bool UseVirtualDisplay();
 // to bottom; empty when the window cannot be read.
 std::vector<uint32_t> Capture(unsigned long window);
 
+// The window's pixels as a PNG file; false when it cannot be written.
+bool SavePicture(unsigned long window, const char* path);
+
 }  // namespace editorpixels
