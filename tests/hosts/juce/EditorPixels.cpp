@@ -31,6 +31,13 @@ std::vector<uint32_t> Capture(unsigned long window) {
   return Host().Capture(static_cast<Window>(window));
 }
 
+void Click(unsigned long window, int x, int y) {
+  if (!Host().Get()) return;
+  Host().MoveTo(static_cast<Window>(window), x, y);
+  Host().Button(1, true);
+  Host().Button(1, false);
+}
+
 bool SavePicture(unsigned long window, const char* path) {
   int width = 0, height = 0;
   if (!Host().Get()) return false;

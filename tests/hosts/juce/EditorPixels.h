@@ -16,6 +16,9 @@ bool UseVirtualDisplay();
 // to bottom; empty when the window cannot be read.
 std::vector<uint32_t> Capture(unsigned long window);
 
+// A left click at (x, y) inside the window, through the XTest extension.
+void Click(unsigned long window, int x, int y);
+
 // The window's pixels as a PNG file; false when it cannot be written.
 bool SavePicture(unsigned long window, const char* path);
 

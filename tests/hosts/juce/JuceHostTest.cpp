@@ -179,6 +179,33 @@ class JuceHost : public ::testing::Test {
     return buffer;
   }
 
+  // Opens the plug-in's editor in a JUCE window on the private display and
+  // waits until it is drawn (more than a plain fill) and settled; returns
+  // the window, or 0. The bound only catches a hang.
+  static unsigned long ShowEditor(juce::AudioPluginInstance& plugin,
+                                  std::unique_ptr<juce::AudioProcessorEditor>& editor,
+                                  std::vector<uint32_t>* picture = nullptr) {
+    if (!editorpixels::UseVirtualDisplay()) return 0;
+    editor.reset(plugin.createEditorIfNeeded());
+    if (!editor) return 0;
+    editor->addToDesktop(0);
+    editor->setVisible(true);
+    const auto window = reinterpret_cast<unsigned long>(editor->getPeer()->getNativeHandle());
+    std::vector<uint32_t> pixels, previous;
+    for (int i = 0; i < 400; ++i) {
+      Pump(25);
+      pixels = editorpixels::Capture(window);
+      if (Drawn(pixels) && pixels == previous) break;
+      previous = pixels;
+    }
+    if (picture) *picture = pixels;
+    return Drawn(pixels) ? window : 0;
+  }
+  static bool Drawn(std::vector<uint32_t> pixels) {
+    std::sort(pixels.begin(), pixels.end());
+    return std::unique(pixels.begin(), pixels.end()) - pixels.begin() > 16;
+  }
+
   juce::VST3PluginFormat format_;
 };
 
@@ -238,13 +265,10 @@ TEST_F(JuceHost, AnEditSavedBeforeAnyAudioLoadsIntoAnotherInstance) {
 // what the host saw at the last save. The editor stays open throughout, as
 // in pluginval's GUI runs.
 TEST_F(JuceHost, StateRestoresAfterEveryOrderOfFuzzAutomationProcessingSaveAndLoad) {
-  ASSERT_TRUE(editorpixels::UseVirtualDisplay());
   Instance plugin = Load();
   ASSERT_TRUE(plugin);
-  std::unique_ptr<juce::AudioProcessorEditor> editor(plugin->createEditorIfNeeded());
-  ASSERT_TRUE(editor);
-  editor->addToDesktop(0);
-  editor->setVisible(true);
+  std::unique_ptr<juce::AudioProcessorEditor> editor;
+  ASSERT_NE(ShowEditor(*plugin, editor), 0u);
 
   std::vector<juce::AudioProcessorParameter*> automatable;
   for (auto* p : plugin->getParameters())
@@ -335,20 +359,23 @@ TEST_F(JuceHost, ProgramsListTheOneFactoryEntry) {
   EXPECT_EQ(plugin->getCurrentProgram(), 0);
 }
 
-// JUCE's host bypass is the bypass: the one its processBlockBypassed and
-// generic editors drive, and the one the plug-in's own controls show.
-TEST_F(JuceHost, TheBypassJuceOffersIsThePluginsOneBypass) {
+// JUCE's host bypass is the bypass: the one the editor's button drives,
+// the one processBlockBypassed sets, the only one users see.
+TEST_F(JuceHost, TheBypassJuceOffersIsTheOneTheEditorDrives) {
   const juce::AudioBuffer<float> input = Signal();
   Instance plugin = Load();
   ASSERT_TRUE(plugin);
   auto* bypass = plugin->getBypassParameter();
   ASSERT_NE(bypass, nullptr);
   ASSERT_FALSE(SameSamples(Render(*plugin, input), input)) << "the effect changes the signal";
-  bypass->setValueNotifyingHost(1.0f);
+
+  std::unique_ptr<juce::AudioProcessorEditor> editor;
+  const unsigned long window = ShowEditor(*plugin, editor);
+  ASSERT_NE(window, 0u);
+  editorpixels::Click(window, 810, 125);  // the BYPASS button
+  for (int i = 0; i < 400 && bypass->getValue() < 0.5f; ++i) Pump(25);
+  EXPECT_EQ(bypass->getValue(), 1.0f) << "the editor's button is not JUCE's bypass";
   EXPECT_TRUE(SameSamples(Render(*plugin, input), input));
-  // JUCE's own switch sets the same parameter.
-  bypass->setValueNotifyingHost(0.0f);
-  EXPECT_TRUE(SameSamples(Render(*plugin, input, true), input)) << "processBlockBypassed is dry";
   int bypassControls = 0;
   for (auto* p : plugin->getParameters())
     if (p->getName(64).equalsIgnoreCase("bypass")) {
@@ -356,34 +383,24 @@ TEST_F(JuceHost, TheBypassJuceOffersIsThePluginsOneBypass) {
       EXPECT_EQ(p->getText(p->getValue(), 64), "On") << p->getName(64);
     }
   EXPECT_EQ(bypassControls, 1) << "one bypass as users see it";
+
+  bypass->setValueNotifyingHost(0.0f);
+  EXPECT_FALSE(SameSamples(Render(*plugin, input), input)) << "the host switched it off";
+  EXPECT_TRUE(SameSamples(Render(*plugin, input, true), input)) << "processBlockBypassed is dry";
+  editor.reset();
 }
 
 // The editor opens in JUCE's plug-in window, follows a change the host
 // makes while no audio runs, and closes; its pixels tell what it shows.
 TEST_F(JuceHost, TheEditorFollowsAHostChangeWithoutAudioAndCloses) {
-  ASSERT_TRUE(editorpixels::UseVirtualDisplay());
   Instance plugin = Load();
   ASSERT_TRUE(plugin);
-  std::unique_ptr<juce::AudioProcessorEditor> editor(plugin->createEditorIfNeeded());
-  ASSERT_TRUE(editor);
+  std::unique_ptr<juce::AudioProcessorEditor> editor;
+  std::vector<uint32_t> before;
+  const unsigned long window = ShowEditor(*plugin, editor, &before);
+  ASSERT_NE(window, 0u) << "the editor drew nothing";
   EXPECT_GT(editor->getWidth(), 100);
-  editor->addToDesktop(0);
-  editor->setVisible(true);
-  auto window = reinterpret_cast<unsigned long>(editor->getPeer()->getNativeHandle());
   auto pixels = [&] { return editorpixels::Capture(window); };
-  // Drawn: more than a plain fill, and settled. The bound only catches a hang.
-  auto drawn = [](std::vector<uint32_t> p) {
-    std::sort(p.begin(), p.end());
-    return std::unique(p.begin(), p.end()) - p.begin() > 16;
-  };
-  std::vector<uint32_t> before, previous;
-  for (int i = 0; i < 400; ++i) {
-    Pump(25);
-    before = pixels();
-    if (drawn(before) && before == previous) break;
-    previous = before;
-  }
-  ASSERT_TRUE(drawn(before)) << "the editor drew nothing";
 
   Param(*plugin, "RATIO")->setValueNotifyingHost(1.0f);
   std::vector<uint32_t> after = before;
