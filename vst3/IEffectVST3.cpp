@@ -635,7 +635,12 @@ void IEffectVST3::ShowHostParamMenu(int index, int x, int y) {
 int32 PLUGIN_API IEffectVST3::getUnitCount() { return static_cast<int32>(groups_.size()) + 1; }
 
 tresult PLUGIN_API IEffectVST3::getUnitInfo(int32 unitIndex, UnitInfo& info) {
-  if (unitIndex == 0) return SingleComponentEffect::getUnitInfo(0, info);
+  if (unitIndex == 0) {
+    tresult result = SingleComponentEffect::getUnitInfo(0, info);
+    if (result == kResultTrue && PresetCount() > 0)
+      info.programListId = static_cast<ProgramListID>(kPresetParamId);
+    return result;
+  }
   if (unitIndex < 1 || unitIndex > static_cast<int32>(groups_.size())) return kResultFalse;
   info.id = unitIndex;
   info.parentUnitId = kRootUnitId;

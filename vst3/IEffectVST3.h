@@ -110,7 +110,10 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
 
   // ---- IUnitInfo: a unit per parameter group, one program list ----
   int32 PLUGIN_API getUnitCount() SMTG_OVERRIDE;
+  // The root unit holds the program list of the presets, so hosts that list
+  // programs by unit (JUCE) show one entry per preset.
   tresult PLUGIN_API getUnitInfo(int32 unitIndex, Steinberg::Vst::UnitInfo& info) SMTG_OVERRIDE;
+  int32 PLUGIN_API getProgramListCount() SMTG_OVERRIDE { return PresetCount() > 0 ? 1 : 0; }
   tresult PLUGIN_API getProgramListInfo(int32 listIndex,
                                         Steinberg::Vst::ProgramListInfo& info) SMTG_OVERRIDE;
   tresult PLUGIN_API getProgramName(Steinberg::Vst::ProgramListID listId, int32 programIndex,

@@ -263,11 +263,11 @@ TEST_F(Vst3Module, UnitsAndProgramListDescribeOneFactoryPreset) {
   EXPECT_EQ(unit.id, kRootUnitId);
   EXPECT_EQ(unit.parentUnitId, kNoParentUnitId);
   EXPECT_EQ(Narrow(unit.name), "Root Unit");
-  EXPECT_EQ(unit.programListId, kNoProgramListId);
+  EXPECT_EQ(unit.programListId, static_cast<ProgramListID>(kPreset));
   EXPECT_EQ(u->getUnitInfo(1, unit), kResultFalse);
   EXPECT_EQ(u->getUnitInfo(-1, unit), kResultFalse);
 
-  EXPECT_EQ(u->getProgramListCount(), 0);
+  EXPECT_EQ(u->getProgramListCount(), 1);
   ProgramListInfo list{};
   ASSERT_EQ(u->getProgramListInfo(0, list), kResultTrue);
   EXPECT_EQ(list.id, static_cast<ProgramListID>(kPreset));
