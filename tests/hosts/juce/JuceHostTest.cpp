@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -135,6 +136,7 @@ class JuceHost : public ::testing::Test {
                                              const juce::String& name) {
     for (auto* p : plugin.getParameters())
       if (p->getName(64) == name) return p;
+    ADD_FAILURE() << "no parameter named " << name;
     return nullptr;
   }
 
