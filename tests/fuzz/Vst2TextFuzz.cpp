@@ -8,7 +8,8 @@
 // turn and displays the same; a text without a digit is accepted only when it
 // is what a step of the parameter displays (as "On" or "EXT"). Both formats
 // read texts alike: the VST3 module's getParamValueByString accepts the same
-// texts (each byte one UTF-16 unit) and gives the same normalized value. Only
+// texts (each byte one UTF-16 unit) and gives the same normalized value,
+// which a VST3 host's processing turns into the very value VST2 holds. Only
 // printable ASCII of at most 127 characters is ever accepted.
 #include <cctype>
 
@@ -61,7 +62,8 @@ bool PlainText(const std::vector<char>& text) {
 }
 
 void CompareWithVst3(int32_t index, const std::vector<char>& text, intptr_t answer,
-                     PluginInstance& plug) {
+                     fuzz::Vst2Session& session) {
+  PluginInstance& plug = session.Plug();
   fuzz::Vst3Session vst3;
   // Byte for unit, whole: the same text as the VST2 host handed over.
   std::vector<Steinberg::Vst::TChar> wide(text.begin(), text.end());
@@ -72,7 +74,16 @@ void CompareWithVst3(int32_t index, const std::vector<char>& text, intptr_t answ
                             static_cast<Steinberg::Vst::ParamID>(index), wide.data(),
                             normalized) == Steinberg::kResultOk;
   FUZZ_REQUIRE(accepted == (answer == 1));
-  if (accepted) FUZZ_REQUIRE(std::fabs(normalized - plug.Get(index)) < 1e-6);
+  if (!accepted) return;
+  FUZZ_REQUIRE(std::fabs(normalized - plug.Get(index)) < 1e-6);
+  // Applied by a VST3 host, the value is the one VST2 holds, to the bit.
+  host::ParamChanges change;
+  change.Add(static_cast<Steinberg::Vst::ParamID>(index), {normalized});
+  vst3.Process(16, Steinberg::Vst::kSample32, &change);
+  const std::vector<uint8_t> vst3State = vst3.State();
+  const std::vector<uint8_t> vst2Program = session.Chunk(1);
+  FUZZ_REQUIRE(vst3State.size() >= 8u * (index + 1) && vst2Program.size() >= 8u * (index + 2));
+  FUZZ_REQUIRE(memcmp(vst3State.data() + 8 * index, vst2Program.data() + 8 + 8 * index, 8) == 0);
 }
 
 }  // namespace
@@ -91,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   intptr_t answer = plug.Dispatch(vst2::effString2Parameter, index, 0,
                                   nullText ? nullptr : text.data());
   FUZZ_REQUIRE(answer == 0 || answer == 1);
-  if (!nullText && index >= 0 && index < fuzz::kParamCount) CompareWithVst3(index, text, answer, plug);
+  if (!nullText && index >= 0 && index < fuzz::kParamCount) CompareWithVst3(index, text, answer, session);
   if (answer == 0 || nullText) {
     FUZZ_REQUIRE(session.Snapshot() == before);
     return 0;

@@ -123,8 +123,8 @@ TEST_F(Vst2State, TextToValueParsesNumbersAndProbesWithNull) {
   EXPECT_EQ(now[4], 2.0);
   EXPECT_EQ(now[12], 1.0);
   EXPECT_EQ(now[13], 0.0);
-  EXPECT_EQ(now[2], -0.0005);
-  EXPECT_EQ(now[7], 2500.0);
+  EXPECT_DOUBLE_EQ(now[2], -0.0005);
+  EXPECT_DOUBLE_EQ(now[7], 2500.0);
   char text[16];
   plug.Dispatch(effGetParamDisplay, 2, 0, text);
   EXPECT_STREQ(text, "0.50");
@@ -132,7 +132,7 @@ TEST_F(Vst2State, TextToValueParsesNumbersAndProbesWithNull) {
   EXPECT_STREQ(text, "ms");
   // Typed values are not snapped to the step.
   EXPECT_EQ(plug.Dispatch(effString2Parameter, 1, 0, const_cast<char*>("1.234567")), 1);
-  EXPECT_EQ(PlainValues(plug)[1], 1.234567);
+  EXPECT_NEAR(PlainValues(plug)[1], 1.234567, 1e-12);
   EXPECT_EQ(plug.Dispatch(effString2Parameter, 1, 0, const_cast<char*>("1e9")), 1);
   EXPECT_EQ(PlainValues(plug)[1], 30.0);
 }
