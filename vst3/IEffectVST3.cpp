@@ -501,6 +501,13 @@ tresult IEffectVST3::setControllerState(IBStream* state) {
   return kResultOk;
 }
 
+tresult PLUGIN_API IEffectVST3::setComponentState(IBStream* state) {
+  if (!state) return kResultFalse;
+  PlugLockGuard guard(*this);
+  SyncControllerParams();
+  return kResultOk;
+}
+
 void IEffectVST3::TellHostParamsChanged() {
   if (componentHandler) componentHandler->restartComponent(kParamValuesChanged);
 }
@@ -570,7 +577,25 @@ ParamValue PLUGIN_API IEffectVST3::plainParamToNormalized(ParamID tag, ParamValu
 
 tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value) {
   if (std::isnan(value)) return kResultFalse;
-  return SingleComponentEffect::setParamNormalized(tag, ClampNormalized(value));
+  value = ClampNormalized(value);
+  tresult result = SingleComponentEffect::setParamNormalized(tag, value);
+  if (result != kResultTrue) return result;
+  // The host's edit is the plug-in's value at once, not only from the next
+  // block: a host whose engine is stopped saves right after an edit, and the
+  // editor shows what the host set. Nothing goes back to the host.
+  PlugLockGuard guard(*this);
+  if (tag == kBypassParamId) {
+    SetBypassed(value > 0.5);
+  } else if (tag < static_cast<ParamID>(ParamCount())) {
+    int index = static_cast<int>(tag);
+    PlugParam* param = ParamAt(index);
+    // An echo of the value the plug-in already has changes nothing.
+    if (param->NormalizedValue() == value) return result;
+    param->SetFromNormalized(value);
+    if (Editor()) Editor()->ShowParameterValue(index, param->NormalizedValue(), true);
+    ParamChanged(index);
+  }
+  return result;
 }
 
 int IEffectVST3::PresetIndexFor(ParamValue normalized) const {
@@ -611,7 +636,12 @@ void IEffectVST3::ShowHostParamMenu(int index, int x, int y) {
 int32 PLUGIN_API IEffectVST3::getUnitCount() { return static_cast<int32>(groups_.size()) + 1; }
 
 tresult PLUGIN_API IEffectVST3::getUnitInfo(int32 unitIndex, UnitInfo& info) {
-  if (unitIndex == 0) return SingleComponentEffect::getUnitInfo(0, info);
+  if (unitIndex == 0) {
+    tresult result = SingleComponentEffect::getUnitInfo(0, info);
+    if (result == kResultTrue && PresetCount() > 0)
+      info.programListId = static_cast<ProgramListID>(kPresetParamId);
+    return result;
+  }
   if (unitIndex < 1 || unitIndex > static_cast<int32>(groups_.size())) return kResultFalse;
   info.id = unitIndex;
   info.parentUnitId = kRootUnitId;

@@ -76,11 +76,21 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   tresult PLUGIN_API process(Steinberg::Vst::ProcessData& data) SMTG_OVERRIDE;
   uint32 PLUGIN_API getTailSamples() SMTG_OVERRIDE;
 
-  // ---- IEditController ----
+  // ---- IComponent and IEditController state ----
   // The state blob: the base's parameter state, then a 32-bit little-endian
-  // bypass flag.
+  // bypass flag. The component and the controller are one object, so both
+  // sides save and load the same blob: hosts that read the controller's
+  // values from the component state (JUCE) see the plug-in's values, and
+  // projects that hold only the controller's state still load.
+  tresult getProcessorState(Steinberg::IBStream* state) override { return getControllerState(state); }
+  tresult setProcessorState(Steinberg::IBStream* state) override { return setControllerState(state); }
   tresult getControllerState(Steinberg::IBStream* state) override;
   tresult setControllerState(Steinberg::IBStream* state) override;
+  // The component state was loaded into this same object already: the
+  // controller only brings its copies up to date.
+  tresult PLUGIN_API setComponentState(Steinberg::IBStream* state) SMTG_OVERRIDE;
+
+  // ---- IEditController ----
   tresult PLUGIN_API getParamStringByValue(Steinberg::Vst::ParamID tag,
                                            Steinberg::Vst::ParamValue valueNormalized,
                                            Steinberg::Vst::String128 string) SMTG_OVERRIDE;
@@ -100,7 +110,10 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
 
   // ---- IUnitInfo: a unit per parameter group, one program list ----
   int32 PLUGIN_API getUnitCount() SMTG_OVERRIDE;
+  // The root unit holds the program list of the presets, so hosts that list
+  // programs by unit (JUCE) show one entry per preset.
   tresult PLUGIN_API getUnitInfo(int32 unitIndex, Steinberg::Vst::UnitInfo& info) SMTG_OVERRIDE;
+  int32 PLUGIN_API getProgramListCount() SMTG_OVERRIDE { return PresetCount() > 0 ? 1 : 0; }
   tresult PLUGIN_API getProgramListInfo(int32 listIndex,
                                         Steinberg::Vst::ProgramListInfo& info) SMTG_OVERRIDE;
   tresult PLUGIN_API getProgramName(Steinberg::Vst::ProgramListID listId, int32 programIndex,

@@ -87,8 +87,8 @@ class SingleComponentEffect : public ControllerStateSide,
   tresult PLUGIN_API activateBus(Steinberg::Vst::MediaType type, Steinberg::Vst::BusDirection dir,
                                  int32 index, Steinberg::TBool state) SMTG_OVERRIDE;
   tresult PLUGIN_API setActive(Steinberg::TBool state) SMTG_OVERRIDE;
-  // IComponent::setState/getState. Not used: the state travels through the
-  // controller's getState/setState, which the same object answers.
+  // IComponent::setState/getState: refused here; a derived class that saves
+  // state answers them (IEffectVST3 with the controller's blob).
   tresult setProcessorState(Steinberg::IBStream* state) override;
   tresult getProcessorState(Steinberg::IBStream* state) override;
   // IEditController::setState/getState: nothing to save unless overridden.

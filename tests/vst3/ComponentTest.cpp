@@ -238,9 +238,13 @@ TEST_F(Vst3Module, HostSeesOnePresetEntryAndFourteenParametersWithBYPASSAsItsByp
   EXPECT_EQ(ec->getParamStringByValue(99, 0.0, text), kResultFalse);
   EXPECT_EQ(ec->getParamValueByString(kMix, nullptr, normalized), kResultFalse);
 
-  // setParamNormalized only moves the controller's copy, within 0..1.
+  // setParamNormalized moves the plug-in's value within 0..1: a host that
+  // saves right after an edit, with no block in between, keeps the edit.
   EXPECT_EQ(ec->setParamNormalized(kMix, 0.3), kResultTrue);
   EXPECT_DOUBLE_EQ(ec->getParamNormalized(kMix), 0.3);
+  double savedMix = 0;
+  memcpy(&savedMix, plugin.State().data() + 8 * kMix, 8);
+  EXPECT_DOUBLE_EQ(savedMix, 30.0);
   EXPECT_EQ(ec->setParamNormalized(kMix, std::nan("")), kResultFalse);
   EXPECT_DOUBLE_EQ(ec->getParamNormalized(kMix), 0.3);
   EXPECT_EQ(ec->setParamNormalized(kMix, 4.0), kResultTrue);
@@ -259,11 +263,11 @@ TEST_F(Vst3Module, UnitsAndProgramListDescribeOneFactoryPreset) {
   EXPECT_EQ(unit.id, kRootUnitId);
   EXPECT_EQ(unit.parentUnitId, kNoParentUnitId);
   EXPECT_EQ(Narrow(unit.name), "Root Unit");
-  EXPECT_EQ(unit.programListId, kNoProgramListId);
+  EXPECT_EQ(unit.programListId, static_cast<ProgramListID>(kPreset));
   EXPECT_EQ(u->getUnitInfo(1, unit), kResultFalse);
   EXPECT_EQ(u->getUnitInfo(-1, unit), kResultFalse);
 
-  EXPECT_EQ(u->getProgramListCount(), 0);
+  EXPECT_EQ(u->getProgramListCount(), 1);
   ProgramListInfo list{};
   ASSERT_EQ(u->getProgramListInfo(0, list), kResultTrue);
   EXPECT_EQ(list.id, static_cast<ProgramListID>(kPreset));
@@ -280,17 +284,20 @@ TEST_F(Vst3Module, UnitsAndProgramListDescribeOneFactoryPreset) {
   plugin.component->terminate();
 }
 
-TEST_F(Vst3Module, StateTravelsThroughTheControllerAs116Bytes) {
+TEST_F(Vst3Module, ComponentAndControllerSaveTheSame116Bytes) {
   Plugin plugin(module.Factory());
   ASSERT_EQ(plugin.component->initialize(&hostApp), kResultOk);
-  Stream unused;
-  EXPECT_EQ(plugin.component->getState(&unused), kNotImplemented);
-  EXPECT_EQ(plugin.component->setState(&unused), kNotImplemented);
-  EXPECT_EQ(plugin.controller->setComponentState(&unused), kNotImplemented);
-  EXPECT_TRUE(unused.bytes.empty());
-
   std::vector<uint8_t> state = plugin.State();
   ASSERT_EQ(state.size(), 116u);
+  // Hosts that read the controller's values from the component's state
+  // (JUCE) must find the plug-in's values there.
+  Stream component;
+  ASSERT_EQ(plugin.component->getState(&component), kResultOk);
+  EXPECT_EQ(component.bytes, state);
+  component.position = 0;
+  EXPECT_EQ(plugin.controller->setComponentState(&component), kResultOk);
+  Stream empty;
+  EXPECT_EQ(plugin.component->setState(&empty), kResultFalse) << "no state of ours";
   double mix = 0;
   memcpy(&mix, state.data() + 8 * kMix, 8);
   EXPECT_EQ(mix, 100.0);
