@@ -173,16 +173,20 @@ bool AudioFileWriter::Write(const double* const* channels, size_t frames, std::s
         shorts_[n * count + c] = static_cast<short>(std::clamp(std::nearbyint(v), -32768.0, 32767.0));
       }
     }
+    errno = 0;
     written = sf_writef_short(static_cast<SNDFILE*>(file_), shorts_.data(), static_cast<sf_count_t>(frames));
   } else {
     interleaved_.resize(frames * count);
     for (size_t n = 0; n < frames; ++n) {
       for (size_t c = 0; c < count; ++c) interleaved_[n * count + c] = channels[c][n];
     }
+    errno = 0;
     written = sf_writef_double(static_cast<SNDFILE*>(file_), interleaved_.data(), static_cast<sf_count_t>(frames));
   }
   if (written != static_cast<sf_count_t>(frames)) {
-    error = "cannot write '" + name_ + "': " + sf_strerror(static_cast<SNDFILE*>(file_));
+    // The system's reason (EFBIG, ENOSPC) reads better than libsndfile's wrapping of it.
+    error = "cannot write '" + name_ + "': " +
+            (errno != 0 ? std::string(strerror(errno)) : std::string(sf_strerror(static_cast<SNDFILE*>(file_))));
     return false;
   }
   written_ += frames;

@@ -171,14 +171,15 @@ bool PlanJobs(Options& options, std::vector<Job>& jobs, Failure& failure) {
       job.outputOption = "-o";
     }
     job.container = ContainerForPath(job.output);
-    if (!job.container && (job.output == "-" || typed)) {
+    if (!job.container && (job.output == "-" || typed || IsDeviceOrPipe(job.output))) {
       job.container = ContainerForPath(ExtensionForType(typed ? options.outputType : "wav"));
     }
     if (!job.container) {
       return usage("output '" + job.output + "' must end in .wav, .aif, .aiff or .flac (or give --type)");
     }
     if (options.pictures) {
-      const bool named = job.output != "-";
+      // A pipe or a device gives no name to put pictures beside.
+      const bool named = job.output != "-" && !IsDeviceOrPipe(job.output);
       job.editorPng = !options.editorPng.empty() ? options.editorPng
                       : named                    ? WithoutExtension(job.output) + "-editor.png"
                                                  : "";
@@ -201,7 +202,8 @@ bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure
   }
   if (!options.sidechain.empty()) inputs.push_back({"--sidechain", options.sidechain});
   if (!options.preset.empty()) inputs.push_back({"--preset", options.preset});
-  if (!options.module.empty()) inputs.push_back({"--module", options.module});
+  // The library inside a bundle is what a write would destroy.
+  if (!options.module.empty()) inputs.push_back({"--module", options.module, ModuleBinaryPath(options.module)});
   for (const Job& job : jobs) {
     if (!options.listParams) {
       outputs.push_back({job.outputOption, job.output});
@@ -214,6 +216,13 @@ bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure
   if (!CheckNoCollision(inputs, outputs, error)) {
     failure = {kExitUsage, error};
     return false;
+  }
+  SetNoClobber(options.noClobber);
+  for (const NamedFile& output : outputs) {
+    if (options.noClobber && !CheckNotExisting(output, error)) {
+      failure = {kExitUsage, error};
+      return false;
+    }
   }
   auto resolve = [&](const std::string& path, std::string& target) {
     if (path.empty() || path == "-") {
