@@ -49,7 +49,23 @@ bool CopyToStandardOutput(const std::string& path, std::string& error) {
   return ok;
 }
 
+int BytesPerSample(SampleFormat format) {
+  return format == SampleFormat::Double ? 8 : format == SampleFormat::Float ? 4 : IntegerBits(format) / 8;
+}
+
+// Audio bytes a RIFF or AIFF file can count, with room left for the header
+// chunks (format, text, broadcast info with its coding history, peaks).
+constexpr uint64_t kSmallFileDataLimit = 0xFFFFFFFFull - (1u << 20);
+
 }  // namespace
+
+WavFlavour ChooseWavFlavour(int inputContainer, int64_t frames, int channels, SampleFormat format) {
+  if (inputContainer == SF_FORMAT_RF64) return WavFlavour::Rf64;
+  if (frames < 0) return WavFlavour::Rf64UnlessSmall;
+  const uint64_t bytes = static_cast<uint64_t>(frames) * static_cast<uint64_t>(channels) *
+                         static_cast<uint64_t>(BytesPerSample(format));
+  return bytes > kSmallFileDataLimit ? WavFlavour::Rf64 : WavFlavour::Riff;
+}
 
 std::string DescribePosition(const SamplePosition& position, int channels, double sampleRate) {
   char text[128];
@@ -108,6 +124,9 @@ bool AudioFileWriter::Open(const std::string& name, const std::string& target,
   }
   // Float files keep values beyond full scale; integer files clip them.
   sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  if (encoding.container == SF_FORMAT_RF64 && encoding.rf64UnlessSmall) {
+    sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+  }
   file_ = file;
   return true;
 }
@@ -153,6 +172,16 @@ bool AudioFileWriter::Write(const double* const* channels, size_t frames, std::s
       largest_ = std::max(largest_, magnitude);
       if (integer && magnitude > 1.0) ++clipped_[c & 1];
     }
+  }
+  // An input longer than its header said must not wrap a 32-bit size.
+  const bool small = encoding_.container == SF_FORMAT_WAV || encoding_.container == SF_FORMAT_AIFF;
+  if (small && (written_ + frames) * count * static_cast<size_t>(BytesPerSample(encoding_.format)) >
+                   kSmallFileDataLimit) {
+    error = "cannot write '" + name_ + "': the audio passes the 4 GiB " +
+            (encoding_.container == SF_FORMAT_WAV ? "a plain WAV file can hold, and the input's header "
+                                                    "promised less; render it again to get RF64"
+                                                  : "an AIFF file can hold; write WAV (RF64) or FLAC");
+    return false;
   }
   sf_count_t written = 0;
   if (encoding_.format == SampleFormat::Pcm16) {

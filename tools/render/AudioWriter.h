@@ -20,7 +20,8 @@
 namespace render {
 
 struct OutputEncoding {
-  int container = 0;  // SF_FORMAT_WAV, _AIFF or _FLAC
+  int container = 0;  // SF_FORMAT_WAV, _RF64, _AIFF or _FLAC
+  bool rf64UnlessSmall = false;  // RF64 that becomes plain WAV if it stays small
   SampleFormat format = SampleFormat::Pcm24;
   int channels = 2;
   double sampleRate = 48000;
@@ -34,6 +35,12 @@ struct SamplePosition {
 };
 // "1.250 s (frame 60000, left channel)"
 std::string DescribePosition(const SamplePosition& position, int channels, double sampleRate);
+
+// How a WAV output is written. RIFF counts its sizes in 32 bits, so audio
+// that may pass 4 GiB goes into RF64, as does the audio of an RF64 input;
+// `frames` is -1 when the input's length is unknown.
+enum class WavFlavour { Riff, Rf64, Rf64UnlessSmall };
+WavFlavour ChooseWavFlavour(int inputContainer, int64_t frames, int channels, SampleFormat format);
 
 class AudioFileWriter {
  public:

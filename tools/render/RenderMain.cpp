@@ -8,6 +8,7 @@
 // one-line error and one of the documented exit statuses. Nothing is
 // written before every output has been checked against every input and
 // every other output, and output files appear only when complete.
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -440,6 +441,14 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
         ContainerHolds(job.container, inputFormat)) {
       encoding.format = inputFormat;
     }
+  }
+  if (encoding.container == SF_FORMAT_WAV) {
+    const WavFlavour flavour = ChooseWavFlavour(embedded ? SF_FORMAT_WAV : reader.Info().majorFormat,
+                                                embedded ? static_cast<int64_t>(material.FrameCount())
+                                                         : reader.Info().claimedFrames,
+                                                channels, encoding.format);
+    if (flavour != WavFlavour::Riff) encoding.container = SF_FORMAT_RF64;
+    encoding.rf64UnlessSmall = flavour == WavFlavour::Rf64UnlessSmall;
   }
   AudioFileWriter writer;
   if (!writer.Open(job.output, job.outputTarget, encoding, error)) {
