@@ -196,7 +196,16 @@ bool CommitPendingFile(const std::string& pendingPath, const std::string& finalP
     errno = EEXIST;
     ok = false;
   } else if (exists && old.st_nlink > 1) {
+    // An interrupt here would leave the file half old, half new: it waits
+    // until the copy is done.
+    sigset_t interrupts, previous;
+    sigemptyset(&interrupts);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signalNumber);
+    sigprocmask(SIG_BLOCK, &interrupts, &previous);
     ok = RewriteInPlace(pendingPath, finalPath);
+    const int savedErrno = errno;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    errno = savedErrno;
   } else if (exists) {
     TakeOverOwnerAndMode(pendingPath, old);
     ok = rename(pendingPath.c_str(), finalPath.c_str()) == 0;
