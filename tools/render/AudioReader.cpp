@@ -96,10 +96,11 @@ int64_t PromisedFrames(const std::string& path) {
         blockAlign = body[12] | body[13] << 8;
       }
       if (wave && !memcmp(chunk, "data", 4)) {
-        // RF64 keeps the size in ds64; a streamed file may leave it open.
+        // RF64 keeps the size in ds64. A file streamed to a pipe may leave
+        // it open: 0, the largest size, or sox's 0x7ffff000.
         const bool inDs64 = size == 0xFFFFFFFFu && rf64Data > 0;
         const uint64_t bytes = inDs64 ? rf64Data : size;
-        const bool open = !inDs64 && (size == 0 || size == 0xFFFFFFFFu);
+        const bool open = !inDs64 && (size == 0 || size == 0xFFFFFFFFu || size == 0x7ffff000u);
         if (plainEncoding && blockAlign && !open) frames = static_cast<int64_t>(bytes / blockAlign);
         break;
       }

@@ -210,7 +210,7 @@ bool CommitPendingFile(const std::string& pendingPath, const std::string& finalP
     TakeOverOwnerAndMode(pendingPath, old);
     ok = rename(pendingPath.c_str(), finalPath.c_str()) == 0;
   } else {
-    // Made since the checks: -n must not replace it then either.
+    // With -n, not even a file that appeared after the checks is replaced.
     if (g_noClobber) {
       ok = renameat2(AT_FDCWD, pendingPath.c_str(), AT_FDCWD, finalPath.c_str(), RENAME_NOREPLACE) == 0;
       // A file system without it: a hard link cannot replace anything either.
