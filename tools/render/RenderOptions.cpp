@@ -54,9 +54,10 @@ void PrintUsage(FILE* out) {
           "A replaced file keeps its mode and hard links; a device or a pipe (a FIFO,\n"
           "/dev/null) is written into, not replaced. Exit status:\n"
           "0 done, 1 unexpected failure (such as running out of memory), 2 bad command\n"
-          "line, parameter or colliding file names, 3 unusable input, sidechain or\n"
-          "preset file, 4 module missing, not Kestrune or failing, 5 output cannot be\n"
-          "written. Interrupted (Ctrl-C, SIGTERM, SIGHUP, a closed pipe), it removes\n"
+          "line, parameter, colliding file names or, with -n, an existing output,\n"
+          "3 unusable input, sidechain or preset file, 4 module missing, not Kestrune\n"
+          "or failing, 5 output cannot be written (also a full disk or a file-size\n"
+          "limit). Interrupted (Ctrl-C, SIGTERM, SIGHUP, a closed pipe), it removes\n"
           "its unfinished files and ends by that signal.\n",
           kTool, kMaxBlock);
 }
