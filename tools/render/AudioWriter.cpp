@@ -57,6 +57,38 @@ int BytesPerSample(SampleFormat format) {
 // chunks (format, text, broadcast info with its coding history, peaks).
 constexpr uint64_t kSmallFileDataLimit = 0xFFFFFFFFull - (1u << 20);
 
+// A WAV header whose sizes are left open, as for any stream whose length
+// is not known when it starts; readers take the data to the end.
+bool WriteStreamWavHeader(int fd, const OutputEncoding& encoding) {
+  const bool floating = encoding.format == SampleFormat::Float || encoding.format == SampleFormat::Double;
+  const uint32_t bytes = static_cast<uint32_t>(BytesPerSample(encoding.format));
+  const uint32_t rate = static_cast<uint32_t>(encoding.sampleRate + 0.5);
+  const uint32_t channels = static_cast<uint32_t>(encoding.channels);
+  unsigned char header[44];
+  auto put = [&](size_t at, uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) header[at + static_cast<size_t>(i)] = static_cast<unsigned char>(value >> (8 * i));
+  };
+  memcpy(header, "RIFF", 4);
+  put(4, 0xFFFFFFFFu, 4);
+  memcpy(header + 8, "WAVEfmt ", 8);
+  put(16, 16, 4);
+  put(20, floating ? 3 : 1, 2);
+  put(22, channels, 2);
+  put(24, rate, 4);
+  put(28, rate * channels * bytes, 4);
+  put(32, channels * bytes, 2);
+  put(34, bytes * 8, 2);
+  memcpy(header + 36, "data", 4);
+  put(40, 0xFFFFFFFFu, 4);
+  for (size_t done = 0; done < sizeof(header);) {
+    const ssize_t wrote = write(fd, header + done, sizeof(header) - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    done += static_cast<size_t>(wrote);
+  }
+  return true;
+}
+
 }  // namespace
 
 WavFlavour ChooseWavFlavour(int inputContainer, int64_t frames, int channels, SampleFormat format) {
@@ -96,6 +128,7 @@ bool AudioFileWriter::Open(const std::string& name, const std::string& target,
   name_ = name;
   target_ = target;
   encoding_ = encoding;
+  if (target != "-" && IsDeviceOrPipe(target)) return OpenDevice(sfInfo, error);
   if (target == "-") {
     const char* tmp = getenv("TMPDIR");
     tempPath_ = PendingPathFor(std::string(tmp && *tmp ? tmp : "/tmp") + "/kestrune-render-stdout");
@@ -127,6 +160,43 @@ bool AudioFileWriter::Open(const std::string& name, const std::string& target,
   if (encoding.container == SF_FORMAT_RF64 && encoding.rf64UnlessSmall) {
     sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
   }
+  file_ = file;
+  return true;
+}
+
+bool AudioFileWriter::OpenDevice(SF_INFO& sfInfo, std::string& error) {
+  // Blocks until a pipe has a reader, as for any program writing into one.
+  const int fd = open(target_.c_str(), O_WRONLY | O_NOCTTY);
+  if (fd < 0) {
+    error = "cannot write '" + name_ + "': " + strerror(errno);
+    return false;
+  }
+  direct_ = true;
+  SNDFILE* file = nullptr;
+  if (lseek(fd, 0, SEEK_CUR) >= 0) {
+    file = sf_open_fd(fd, SFM_WRITE, &sfInfo, SF_TRUE);
+  } else if (encoding_.container == SF_FORMAT_WAV || encoding_.container == SF_FORMAT_RF64) {
+    // libsndfile writes no WAV into a pipe: the header is ours, the samples
+    // follow it as they come.
+    if (!WriteStreamWavHeader(fd, encoding_)) {
+      error = "cannot write '" + name_ + "': " + strerror(errno);
+      close(fd);
+      return false;
+    }
+    sfInfo.format = SF_FORMAT_RAW | SF_ENDIAN_LITTLE | SubtypeFor(encoding_.format);
+    file = sf_open_fd(fd, SFM_WRITE, &sfInfo, SF_TRUE);
+  } else {
+    file = sf_open_fd(fd, SFM_WRITE, &sfInfo, SF_TRUE);
+    if (!file && encoding_.container == SF_FORMAT_AIFF) {
+      error = "cannot write '" + name_ + "': AIFF cannot be written into a pipe; use WAV or FLAC";
+      return false;
+    }
+  }
+  if (!file) {
+    error = "cannot write '" + name_ + "': " + sf_strerror(nullptr);
+    return false;
+  }
+  sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   file_ = file;
   return true;
 }
@@ -239,6 +309,10 @@ bool AudioFileWriter::Finish(std::string& error) {
 }
 
 bool AudioFileWriter::Commit(std::string& error) {
+  if (finished_ && direct_) {  // it went straight into the device or pipe
+    finished_ = false;
+    return true;
+  }
   if (!finished_ || tempPath_.empty()) {
     error = "cannot write '" + name_ + "': the file was not completed";
     return false;
@@ -268,6 +342,7 @@ void AudioFileWriter::Abandon() {
     tempPath_.clear();
   }
   finished_ = false;
+  direct_ = false;
 }
 
 }  // namespace render

@@ -1,7 +1,9 @@
 // Writing kestrune-render's audio output a block at a time. The samples go
 // to a hidden temporary file that takes the final name only in Commit(), so
 // a failed or interrupted render never leaves a partial file behind; "-" as
-// the target sends the finished file to standard output instead.
+// the target sends the finished file to standard output instead. A device
+// or a named pipe is written into directly as the samples come (WAV into a
+// pipe with its length left open), as it cannot be replaced by a file.
 //
 // On the way out the writer quantises to the output's encoding: integer
 // outputs of 16 bits get TPDF dither unless it is switched off, samples
@@ -16,6 +18,8 @@
 #include <vector>
 
 #include "AudioFile.h"
+
+struct SF_INFO;
 
 namespace render {
 
@@ -71,10 +75,13 @@ class AudioFileWriter {
   SamplePosition FirstNonFinite() const { return firstNonFinite_; }
 
  private:
+  bool OpenDevice(SF_INFO& sfInfo, std::string& error);
+
   void* file_ = nullptr;  // SNDFILE*
   std::string name_;
   std::string target_;
   std::string tempPath_;
+  bool direct_ = false;  // writing straight into a device or a pipe
   bool finished_ = false;
   OutputEncoding encoding_;
   size_t written_ = 0;
