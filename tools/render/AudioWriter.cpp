@@ -183,6 +183,7 @@ bool AudioFileWriter::OpenDevice(SF_INFO& sfInfo, std::string& error) {
       close(fd);
       return false;
     }
+    sizeLeftOpen_ = true;
     sfInfo.format = SF_FORMAT_RAW | SF_ENDIAN_LITTLE | SubtypeFor(encoding_.format);
     file = sf_open_fd(fd, SFM_WRITE, &sfInfo, SF_TRUE);
   } else {
@@ -244,7 +245,8 @@ bool AudioFileWriter::Write(const double* const* channels, size_t frames, std::s
     }
   }
   // An input longer than its header said must not wrap a 32-bit size.
-  const bool small = encoding_.container == SF_FORMAT_WAV || encoding_.container == SF_FORMAT_AIFF;
+  const bool small =
+      !sizeLeftOpen_ && (encoding_.container == SF_FORMAT_WAV || encoding_.container == SF_FORMAT_AIFF);
   if (small && (written_ + frames) * count * static_cast<size_t>(BytesPerSample(encoding_.format)) >
                    kSmallFileDataLimit) {
     error = "cannot write '" + name_ + "': the audio passes the 4 GiB " +
@@ -343,6 +345,7 @@ void AudioFileWriter::Abandon() {
   }
   finished_ = false;
   direct_ = false;
+  sizeLeftOpen_ = false;
 }
 
 }  // namespace render

@@ -81,7 +81,8 @@ class AudioFileWriter {
   std::string name_;
   std::string target_;
   std::string tempPath_;
-  bool direct_ = false;  // writing straight into a device or a pipe
+  bool direct_ = false;        // writing straight into a device or a pipe
+  bool sizeLeftOpen_ = false;  // a WAV header of our own with open sizes
   bool finished_ = false;
   OutputEncoding encoding_;
   size_t written_ = 0;
