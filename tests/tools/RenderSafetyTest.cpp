@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 
+#include "AudioWriter.h"
 #include "PendingFile.h"
 #include "RenderRig.h"
 
@@ -284,6 +285,142 @@ TEST(RenderSafety, LongFileIsStreamedInConstantMemory) {
   // Each test runs in its own process: the peak is the larger of the two.
   getrusage(RUSAGE_CHILDREN, &usage);
   EXPECT_LT(usage.ru_maxrss - shortPeak, 16 * 1024) << "kB more than for a tenth of the file";
+}
+
+TEST(RenderSafety, PipeAndDeviceOutputsAreWrittenIntoNotReplaced) {
+  ScratchFolder folder;
+  const Audio input = TestSignal(0.3);
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", input));
+  ASSERT_EQ(mkfifo((folder / "fifo.wav").c_str(), 0644), 0);
+  // A reader first, so the tool's open for writing finds one; and a writer
+  // of our own, held until the tool has ended, so the reader's end of file
+  // comes then whatever the tool did to the pipe.
+  const int reader = open((folder / "fifo.wav").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const int holder = open((folder / "fifo.wav").c_str(), O_WRONLY);
+  ASSERT_GE(holder, 0);
+  fcntl(reader, F_SETFL, 0);
+  std::string received;
+  std::thread drain([&] {
+    char buffer[65536];
+    for (ssize_t got; (got = read(reader, buffer, sizeof(buffer))) > 0;) {
+      received.append(buffer, static_cast<size_t>(got));
+    }
+  });
+  RunResult run = RunRender(folder, {"in.wav", "-o", "fifo.wav", "--module", kVst3Bundle});
+  close(holder);
+  drain.join();
+  close(reader);
+  EXPECT_EQ(run.status, 0) << run.err;
+  struct stat status;
+  ASSERT_EQ(stat((folder / "fifo.wav").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISFIFO(status.st_mode));
+  std::ofstream(folder / "received.wav", std::ios::binary) << received;
+  Audio output;
+  ASSERT_TRUE(ReadAudio(folder / "received.wav", output));
+  EXPECT_EQ(output.Frames(), input.Frames());
+  EXPECT_EQ(folder.Names(), (std::set<std::string>{"in.wav", "fifo.wav", "received.wav"}));
+
+  run = RunRender(folder, {"in.wav", "-o", "/dev/null", "--module", kVst3Bundle});
+  EXPECT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(stat("/dev/null", &status), 0);
+  EXPECT_TRUE(S_ISCHR(status.st_mode));
+}
+
+TEST(RenderSafety, WavThatMayPassFourGibIsRf64AndRf64StaysRf64) {
+  using render::ChooseWavFlavour;
+  using render::SampleFormat;
+  using render::WavFlavour;
+  // 1440 s at 192 kHz, stereo: 4.4 GB as doubles, 1.1 GB as 16-bit.
+  const int64_t frames = 1440 * 192000;
+  EXPECT_EQ(ChooseWavFlavour(SF_FORMAT_WAV, frames, 2, SampleFormat::Double), WavFlavour::Rf64);
+  EXPECT_EQ(ChooseWavFlavour(SF_FORMAT_FLAC, frames, 2, SampleFormat::Pcm16), WavFlavour::Riff);
+  EXPECT_EQ(ChooseWavFlavour(SF_FORMAT_FLAC, -1, 2, SampleFormat::Pcm16), WavFlavour::Rf64UnlessSmall);
+
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.3), SF_FORMAT_PCM_24, SF_FORMAT_RF64));
+  RunResult run = RunRender(folder, {"in.wav", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle});
+  ASSERT_EQ(run.status, 0) << run.err;
+  SF_INFO info{};
+  SNDFILE* file = sf_open((folder / "out.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(file, nullptr);
+  sf_close(file);
+  EXPECT_EQ(info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_RF64);
+}
+
+TEST(RenderSafety, LibraryInsideTheLoadedBundleIsNeverAnOutput) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.3)));
+  const std::string library = "Kestrune.vst3/Contents/x86_64-linux/Kestrune.so";
+  ASSERT_EQ(std::system(("mkdir -p '" + folder / "Kestrune.vst3/Contents/x86_64-linux" + "' && cp '" + kVst3Bundle +
+                         "/Contents/x86_64-linux/Kestrune.so' '" + folder / library + "'")
+                            .c_str()),
+            0);
+  const std::string before = Slurp(folder / library);
+  for (const char* option : {"--save-preset", "-o"}) {
+    RunResult run = RunRender(folder, {"in.wav", option, library, "--type", "wav", "--no-pictures", "--module", "Kestrune.vst3"});
+    EXPECT_EQ(run.status, 2) << option;
+    EXPECT_NE(run.err.find("is the same file as --module 'Kestrune.vst3'"), std::string::npos) << run.err;
+  }
+  EXPECT_TRUE(Slurp(folder / library) == before);
+}
+
+TEST(RenderSafety, TruncatedWavAndAiffAreRenderedWithAWarning) {
+  ScratchFolder folder;
+  for (int container : {SF_FORMAT_WAV, SF_FORMAT_AIFF}) {
+    ASSERT_TRUE(WriteAudio(folder / "in", TestSignal(1.0, 48000), SF_FORMAT_PCM_24, container));
+    ASSERT_EQ(truncate((folder / "in").c_str(), 100000), 0);
+    Audio there;
+    ASSERT_TRUE(ReadAudio(folder / "in", there));
+    RunResult run = RunRender(folder, {"in", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("warning: input 'in' ended after " + std::to_string(there.Frames()) +
+                           " frames though its header claims 48000; rendered what is there"),
+              std::string::npos)
+        << container << ": " << run.err;
+  }
+}
+
+TEST(RenderSafety, FileSizeLimitIsAWriteErrorThatLeavesNothing) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(1.0)));
+  struct rlimit previous;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+  struct rlimit small = previous;
+  small.rlim_cur = 64 * 1024;  // the tool inherits it; its output is 350 kB
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  RunResult run = RunRender(folder, {"in.wav", "-o", "out.wav", "--module", kVst3Bundle});
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &previous), 0);
+  EXPECT_EQ(run.status, 5);
+  EXPECT_EQ(run.err, "kestrune-render: error: cannot write 'out.wav': " + std::string(strerror(EFBIG)) + "\n");
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"in.wav"});
+}
+
+TEST(RenderSafety, ReplacedOutputKeepsModeAndHardLinksAndNoClobberKeepsTheFile) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.3)));
+  const std::vector<std::string> args = {"in.wav", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle};
+  std::ofstream(folder / "out.wav") << "old";
+  ASSERT_EQ(chmod((folder / "out.wav").c_str(), 0640), 0);
+  ASSERT_EQ(RunRender(folder, args).status, 0);
+  struct stat status;
+  ASSERT_EQ(stat((folder / "out.wav").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+
+  ASSERT_EQ(link((folder / "out.wav").c_str(), (folder / "linked.wav").c_str()), 0);
+  std::ofstream(folder / "out.wav", std::ios::trunc) << "old";
+  ASSERT_EQ(RunRender(folder, args).status, 0);
+  EXPECT_TRUE(Slurp(folder / "linked.wav") == Slurp(folder / "out.wav"));
+  ASSERT_EQ(stat((folder / "out.wav").c_str(), &status), 0);
+  EXPECT_EQ(status.st_nlink, 2u);
+  EXPECT_TRUE(Slurp(folder / "out.wav") != "old");
+
+  std::ofstream(folder / "out.wav", std::ios::trunc) << "old";
+  RunResult kept = RunRender(folder, With(args, {"-n"}));
+  EXPECT_EQ(kept.status, 2);
+  EXPECT_EQ(kept.err, "kestrune-render: error: -o 'out.wav' exists and -n (--no-clobber) keeps existing files; "
+                      "choose another name\n");
+  EXPECT_TRUE(Slurp(folder / "out.wav") == "old");
 }
 
 }  // namespace

@@ -59,6 +59,58 @@ bool CopyStandardInput(std::string& copyPath, std::string& error) {
   return true;
 }
 
+uint32_t Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+uint32_t Be32(const unsigned char* p) { return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
+uint64_t Le64(const unsigned char* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
+
+// The frame count a WAV, RF64 or AIFF header promises, -1 when it promises
+// none. libsndfile shortens its own count to what a cut file holds, so a
+// truncated file would go unnoticed without this.
+int64_t PromisedFrames(const std::string& path) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (!file) return -1;
+  unsigned char head[12];
+  int64_t frames = -1;
+  if (fread(head, 1, 12, file) == 12) {
+    const bool riff = !memcmp(head, "RIFF", 4) || !memcmp(head, "RF64", 4);
+    const bool aiff = !memcmp(head, "FORM", 4) && (!memcmp(head + 8, "AIFF", 4) || !memcmp(head + 8, "AIFC", 4));
+    const bool wave = riff && !memcmp(head + 8, "WAVE", 4);
+    uint64_t rf64Data = 0;
+    unsigned blockAlign = 0;
+    bool plainEncoding = false;
+    unsigned char chunk[8], body[28];
+    // Metadata chunks come first; a few dozen is plenty for any real file.
+    for (int i = 0; (wave || aiff) && i < 64 && fread(chunk, 1, 8, file) == 8; ++i) {
+      const uint32_t size = wave ? Le32(chunk + 4) : Be32(chunk + 4);
+      const size_t want = std::min<size_t>(size, sizeof(body));
+      if (fread(body, 1, want, file) != want) break;
+      if (aiff && !memcmp(chunk, "COMM", 4) && want >= 6) {
+        frames = Be32(body + 2);
+        break;
+      }
+      if (wave && !memcmp(chunk, "ds64", 4) && want >= 16) rf64Data = Le64(body + 8);
+      if (wave && !memcmp(chunk, "fmt ", 4) && want >= 14) {
+        // PCM, float, A-law, mu-law, extensible: one block is one frame.
+        const unsigned tag = body[0] | body[1] << 8;
+        plainEncoding = tag == 1 || tag == 3 || tag == 6 || tag == 7 || tag == 0xFFFE;
+        blockAlign = body[12] | body[13] << 8;
+      }
+      if (wave && !memcmp(chunk, "data", 4)) {
+        // RF64 keeps the size in ds64. A file streamed to a pipe may leave
+        // it open: 0, the largest size, or sox's 0x7ffff000.
+        const bool inDs64 = size == 0xFFFFFFFFu && rf64Data > 0;
+        const uint64_t bytes = inDs64 ? rf64Data : size;
+        const bool open = !inDs64 && (size == 0 || size == 0xFFFFFFFFu || size == 0x7ffff000u);
+        if (plainEncoding && blockAlign && !open) frames = static_cast<int64_t>(bytes / blockAlign);
+        break;
+      }
+      if (fseek(file, static_cast<long>(size - want + (size & 1)), SEEK_CUR) != 0) break;
+    }
+  }
+  fclose(file);
+  return frames;
+}
+
 }  // namespace
 
 AudioFileReader::~AudioFileReader() {
@@ -86,6 +138,7 @@ bool AudioFileReader::Open(const std::string& path, std::string& error) {
       return false;
     }
   }
+  const int64_t promised = PromisedFrames(openPath);
   SF_INFO sfInfo;
   memset(&sfInfo, 0, sizeof(sfInfo));
   SNDFILE* file = sf_open(openPath.c_str(), SFM_READ, &sfInfo);
@@ -105,6 +158,7 @@ bool AudioFileReader::Open(const std::string& path, std::string& error) {
   info_.sampleRate = sfInfo.samplerate;
   // libsndfile reports a length it does not know as the largest count.
   info_.claimedFrames = sfInfo.frames > 0 && sfInfo.frames < SF_COUNT_MAX ? sfInfo.frames : -1;
+  if (promised > info_.claimedFrames) info_.claimedFrames = promised;
   if (info_.majorFormat != SF_FORMAT_WAV && info_.majorFormat != SF_FORMAT_AIFF &&
       info_.majorFormat != SF_FORMAT_FLAC && info_.majorFormat != SF_FORMAT_WAVEX &&
       info_.majorFormat != SF_FORMAT_RF64) {

@@ -49,7 +49,55 @@ bool CopyToStandardOutput(const std::string& path, std::string& error) {
   return ok;
 }
 
+int BytesPerSample(SampleFormat format) {
+  return format == SampleFormat::Double ? 8 : format == SampleFormat::Float ? 4 : IntegerBits(format) / 8;
+}
+
+// Audio bytes a RIFF or AIFF file can count, with room left for the header
+// chunks (format, text, broadcast info with its coding history, peaks).
+constexpr uint64_t kSmallFileDataLimit = 0xFFFFFFFFull - (1u << 20);
+
+// A WAV header whose sizes are left open, as for any stream whose length
+// is not known when it starts; readers take the data to the end.
+bool WriteStreamWavHeader(int fd, const OutputEncoding& encoding) {
+  const bool floating = encoding.format == SampleFormat::Float || encoding.format == SampleFormat::Double;
+  const uint32_t bytes = static_cast<uint32_t>(BytesPerSample(encoding.format));
+  const uint32_t rate = static_cast<uint32_t>(encoding.sampleRate + 0.5);
+  const uint32_t channels = static_cast<uint32_t>(encoding.channels);
+  unsigned char header[44];
+  auto put = [&](size_t at, uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) header[at + static_cast<size_t>(i)] = static_cast<unsigned char>(value >> (8 * i));
+  };
+  memcpy(header, "RIFF", 4);
+  put(4, 0xFFFFFFFFu, 4);
+  memcpy(header + 8, "WAVEfmt ", 8);
+  put(16, 16, 4);
+  put(20, floating ? 3 : 1, 2);
+  put(22, channels, 2);
+  put(24, rate, 4);
+  put(28, rate * channels * bytes, 4);
+  put(32, channels * bytes, 2);
+  put(34, bytes * 8, 2);
+  memcpy(header + 36, "data", 4);
+  put(40, 0xFFFFFFFFu, 4);
+  for (size_t done = 0; done < sizeof(header);) {
+    const ssize_t wrote = write(fd, header + done, sizeof(header) - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    done += static_cast<size_t>(wrote);
+  }
+  return true;
+}
+
 }  // namespace
+
+WavFlavour ChooseWavFlavour(int inputContainer, int64_t frames, int channels, SampleFormat format) {
+  if (inputContainer == SF_FORMAT_RF64) return WavFlavour::Rf64;
+  if (frames < 0) return WavFlavour::Rf64UnlessSmall;
+  const uint64_t bytes = static_cast<uint64_t>(frames) * static_cast<uint64_t>(channels) *
+                         static_cast<uint64_t>(BytesPerSample(format));
+  return bytes > kSmallFileDataLimit ? WavFlavour::Rf64 : WavFlavour::Riff;
+}
 
 std::string DescribePosition(const SamplePosition& position, int channels, double sampleRate) {
   char text[128];
@@ -80,6 +128,7 @@ bool AudioFileWriter::Open(const std::string& name, const std::string& target,
   name_ = name;
   target_ = target;
   encoding_ = encoding;
+  if (target != "-" && IsDeviceOrPipe(target)) return OpenDevice(sfInfo, error);
   if (target == "-") {
     const char* tmp = getenv("TMPDIR");
     tempPath_ = PendingPathFor(std::string(tmp && *tmp ? tmp : "/tmp") + "/kestrune-render-stdout");
@@ -107,6 +156,47 @@ bool AudioFileWriter::Open(const std::string& name, const std::string& target,
     return false;
   }
   // Float files keep values beyond full scale; integer files clip them.
+  sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  if (encoding.container == SF_FORMAT_RF64 && encoding.rf64UnlessSmall) {
+    sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+  }
+  file_ = file;
+  return true;
+}
+
+bool AudioFileWriter::OpenDevice(SF_INFO& sfInfo, std::string& error) {
+  // Blocks until a pipe has a reader, as for any program writing into one.
+  const int fd = open(target_.c_str(), O_WRONLY | O_NOCTTY);
+  if (fd < 0) {
+    error = "cannot write '" + name_ + "': " + strerror(errno);
+    return false;
+  }
+  direct_ = true;
+  SNDFILE* file = nullptr;
+  if (lseek(fd, 0, SEEK_CUR) >= 0) {
+    file = sf_open_fd(fd, SFM_WRITE, &sfInfo, SF_TRUE);
+  } else if (encoding_.container == SF_FORMAT_WAV || encoding_.container == SF_FORMAT_RF64) {
+    // libsndfile writes no WAV into a pipe: the header is ours, the samples
+    // follow it as they come.
+    if (!WriteStreamWavHeader(fd, encoding_)) {
+      error = "cannot write '" + name_ + "': " + strerror(errno);
+      close(fd);
+      return false;
+    }
+    sizeLeftOpen_ = true;
+    sfInfo.format = SF_FORMAT_RAW | SF_ENDIAN_LITTLE | SubtypeFor(encoding_.format);
+    file = sf_open_fd(fd, SFM_WRITE, &sfInfo, SF_TRUE);
+  } else {
+    file = sf_open_fd(fd, SFM_WRITE, &sfInfo, SF_TRUE);
+    if (!file && encoding_.container == SF_FORMAT_AIFF) {
+      error = "cannot write '" + name_ + "': AIFF cannot be written into a pipe; use WAV or FLAC";
+      return false;
+    }
+  }
+  if (!file) {
+    error = "cannot write '" + name_ + "': " + sf_strerror(nullptr);
+    return false;
+  }
   sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   file_ = file;
   return true;
@@ -154,6 +244,17 @@ bool AudioFileWriter::Write(const double* const* channels, size_t frames, std::s
       if (integer && magnitude > 1.0) ++clipped_[c & 1];
     }
   }
+  // An input longer than its header said must not wrap a 32-bit size.
+  const bool small =
+      !sizeLeftOpen_ && (encoding_.container == SF_FORMAT_WAV || encoding_.container == SF_FORMAT_AIFF);
+  if (small && (written_ + frames) * count * static_cast<size_t>(BytesPerSample(encoding_.format)) >
+                   kSmallFileDataLimit) {
+    error = "cannot write '" + name_ + "': the audio passes the 4 GiB " +
+            (encoding_.container == SF_FORMAT_WAV ? "a plain WAV file can hold, and the input's header "
+                                                    "promised less; render it again to get RF64"
+                                                  : "an AIFF file can hold; write WAV (RF64) or FLAC");
+    return false;
+  }
   sf_count_t written = 0;
   if (encoding_.format == SampleFormat::Pcm16) {
     // Quantised here so the dither is added before rounding. Full scale is
@@ -173,16 +274,20 @@ bool AudioFileWriter::Write(const double* const* channels, size_t frames, std::s
         shorts_[n * count + c] = static_cast<short>(std::clamp(std::nearbyint(v), -32768.0, 32767.0));
       }
     }
+    errno = 0;
     written = sf_writef_short(static_cast<SNDFILE*>(file_), shorts_.data(), static_cast<sf_count_t>(frames));
   } else {
     interleaved_.resize(frames * count);
     for (size_t n = 0; n < frames; ++n) {
       for (size_t c = 0; c < count; ++c) interleaved_[n * count + c] = channels[c][n];
     }
+    errno = 0;
     written = sf_writef_double(static_cast<SNDFILE*>(file_), interleaved_.data(), static_cast<sf_count_t>(frames));
   }
   if (written != static_cast<sf_count_t>(frames)) {
-    error = "cannot write '" + name_ + "': " + sf_strerror(static_cast<SNDFILE*>(file_));
+    // The system's reason (EFBIG, ENOSPC) reads better than libsndfile's wrapping of it.
+    error = "cannot write '" + name_ + "': " +
+            (errno != 0 ? std::string(strerror(errno)) : std::string(sf_strerror(static_cast<SNDFILE*>(file_))));
     return false;
   }
   written_ += frames;
@@ -206,6 +311,10 @@ bool AudioFileWriter::Finish(std::string& error) {
 }
 
 bool AudioFileWriter::Commit(std::string& error) {
+  if (finished_ && direct_) {  // it went straight into the device or pipe
+    finished_ = false;
+    return true;
+  }
   if (!finished_ || tempPath_.empty()) {
     error = "cannot write '" + name_ + "': the file was not completed";
     return false;
@@ -235,6 +344,8 @@ void AudioFileWriter::Abandon() {
     tempPath_.clear();
   }
   finished_ = false;
+  direct_ = false;
+  sizeLeftOpen_ = false;
 }
 
 }  // namespace render

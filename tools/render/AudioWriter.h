@@ -1,7 +1,9 @@
 // Writing kestrune-render's audio output a block at a time. The samples go
 // to a hidden temporary file that takes the final name only in Commit(), so
 // a failed or interrupted render never leaves a partial file behind; "-" as
-// the target sends the finished file to standard output instead.
+// the target sends the finished file to standard output instead. A device
+// or a named pipe is written into directly as the samples come (WAV into a
+// pipe with its length left open), as it cannot be replaced by a file.
 //
 // On the way out the writer quantises to the output's encoding: integer
 // outputs of 16 bits get TPDF dither unless it is switched off, samples
@@ -17,10 +19,13 @@
 
 #include "AudioFile.h"
 
+struct SF_INFO;
+
 namespace render {
 
 struct OutputEncoding {
-  int container = 0;  // SF_FORMAT_WAV, _AIFF or _FLAC
+  int container = 0;  // SF_FORMAT_WAV, _RF64, _AIFF or _FLAC
+  bool rf64UnlessSmall = false;  // RF64 that becomes plain WAV if it stays small
   SampleFormat format = SampleFormat::Pcm24;
   int channels = 2;
   double sampleRate = 48000;
@@ -34,6 +39,12 @@ struct SamplePosition {
 };
 // "1.250 s (frame 60000, left channel)"
 std::string DescribePosition(const SamplePosition& position, int channels, double sampleRate);
+
+// How a WAV output is written. RIFF counts its sizes in 32 bits, so audio
+// that may pass 4 GiB goes into RF64, as does the audio of an RF64 input;
+// `frames` is -1 when the input's length is unknown.
+enum class WavFlavour { Riff, Rf64, Rf64UnlessSmall };
+WavFlavour ChooseWavFlavour(int inputContainer, int64_t frames, int channels, SampleFormat format);
 
 class AudioFileWriter {
  public:
@@ -64,10 +75,14 @@ class AudioFileWriter {
   SamplePosition FirstNonFinite() const { return firstNonFinite_; }
 
  private:
+  bool OpenDevice(SF_INFO& sfInfo, std::string& error);
+
   void* file_ = nullptr;  // SNDFILE*
   std::string name_;
   std::string target_;
   std::string tempPath_;
+  bool direct_ = false;        // writing straight into a device or a pipe
+  bool sizeLeftOpen_ = false;  // a WAV header of our own with open sizes
   bool finished_ = false;
   OutputEncoding encoding_;
   size_t written_ = 0;

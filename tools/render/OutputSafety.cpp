@@ -43,8 +43,9 @@ std::string BaseNameOf(const std::string& path) {
 }
 
 bool ResolveOutputPath(const std::string& path, std::string& resolved, std::string& error) {
-  struct stat link;
-  if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+  struct stat link, target;
+  if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) ||
+      (stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) && !S_ISDIR(target.st_mode))) {
     resolved = path;
     return true;
   }
@@ -70,7 +71,7 @@ bool CheckNoCollision(const std::vector<NamedFile>& inputs, const std::vector<Na
     if (outputs[o].path.empty() || outputs[o].path == "-") continue;
     for (const NamedFile& input : inputs) {
       if (input.path.empty() || input.path == "-") continue;
-      if (SameFile(outputs[o].path, input.path)) {
+      if (SameFile(outputs[o].path, input.compared.empty() ? input.path : input.compared)) {
         error = Describe(outputs[o]) + " is the same file as " + Describe(input) +
                 ", which it would overwrite; choose another name";
         return false;
@@ -91,6 +92,11 @@ bool CheckNoCollision(const std::vector<NamedFile>& inputs, const std::vector<Na
 bool CheckWritable(const std::string& path, std::string& error) {
   const std::string folder = FolderOf(path);
   struct stat status;
+  if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+    if (access(path.c_str(), W_OK) == 0) return true;
+    error = "cannot write '" + path + "': " + strerror(errno);
+    return false;
+  }
   if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
     error = "cannot write '" + path + "': folder '" + folder + "' does not exist";
     return false;
@@ -110,6 +116,16 @@ bool CheckWritable(const std::string& path, std::string& error) {
     }
   }
   return true;
+}
+
+bool CheckNotExisting(const NamedFile& output, std::string& error) {
+  struct stat status;
+  if (output.path.empty() || output.path == "-" || stat(output.path.c_str(), &status) != 0 ||
+      !S_ISREG(status.st_mode)) {
+    return true;
+  }
+  error = Describe(output) + " exists and -n (--no-clobber) keeps existing files; choose another name";
+  return false;
 }
 
 }  // namespace render

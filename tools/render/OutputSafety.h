@@ -15,11 +15,13 @@ namespace render {
 struct NamedFile {
   std::string option;
   std::string path;
+  std::string compared = {};  // the file really read, when not `path` itself
 };
 
 // The file an output really replaces. A symbolic link is written through:
-// its target gets the new contents and the link stays. False with `error`
-// for a link whose target does not exist.
+// its target gets the new contents and the link stays. A link to a device
+// or a pipe (/dev/stdout) is kept as it is, to be opened for writing. False
+// with `error` for a link whose target does not exist.
 bool ResolveOutputPath(const std::string& path, std::string& resolved, std::string& error);
 
 // Whether two names reach one file: the same existing file (device and
@@ -33,8 +35,13 @@ bool CheckNoCollision(const std::vector<NamedFile>& inputs, const std::vector<Na
                       std::string& error);
 
 // An output's folder must exist and be writable and the output must not be
-// a folder or write-protected; checked before any work starts.
+// a folder or write-protected; checked before any work starts. A device or
+// a pipe only needs to be writable itself.
 bool CheckWritable(const std::string& path, std::string& error);
+
+// For -n: false with a message when an output is an existing file. Devices
+// and pipes are written into, not overwritten, and pass.
+bool CheckNotExisting(const NamedFile& output, std::string& error);
 
 std::string FolderOf(const std::string& path);
 std::string BaseNameOf(const std::string& path);

@@ -1,6 +1,8 @@
 #include "PendingFile.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +20,7 @@ char g_pending[kMaxPending][kMaxPath];
 volatile sig_atomic_t g_used[kMaxPending];
 volatile sig_atomic_t g_progressLineOpen = 0;
 int g_pendingSerial = 0;
+bool g_noClobber = false;
 
 void OnSignal(int signalNumber) {
   for (int i = 0; i < kMaxPending; ++i) {
@@ -32,12 +35,106 @@ void OnSignal(int signalNumber) {
   raise(signalNumber);
 }
 
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t put = write(fd, data, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    data += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+// Copies `from` into the open `to` from its current position.
+bool CopyInto(const std::string& from, int to) {
+  int fd = open(from.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  char buffer[65536];
+  bool ok = true;
+  for (;;) {
+    ssize_t got = read(fd, buffer, sizeof(buffer));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    if (!WriteAll(to, buffer, static_cast<size_t>(got))) {
+      ok = false;
+      break;
+    }
+  }
+  const int savedErrno = errno;
+  close(fd);
+  errno = savedErrno;
+  return ok;
+}
+
+// Rewrites a file with several names in place. The space is reserved
+// first, so a full disk or a size limit leaves the old contents.
+bool RewriteInPlace(const std::string& pendingPath, const std::string& finalPath) {
+  struct stat pending;
+  if (stat(pendingPath.c_str(), &pending) != 0) return false;
+  int fd = open(finalPath.c_str(), O_WRONLY | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat old;
+  bool ok = fstat(fd, &old) == 0;
+  if (ok && pending.st_size > old.st_size) {
+    const int result = posix_fallocate(fd, 0, pending.st_size);
+    if (result != 0) {
+      if (ftruncate(fd, old.st_size) != 0) {
+        // The old contents are intact either way; only the size may differ.
+      }
+      errno = result;
+      ok = false;
+    }
+  }
+  ok = ok && CopyInto(pendingPath, fd) && ftruncate(fd, pending.st_size) == 0;
+  const int savedErrno = errno;
+  if (close(fd) != 0 && ok) return false;
+  errno = savedErrno;
+  return ok;
+}
+
+// A device or a pipe gets the bytes; it is never truncated or replaced.
+bool WriteIntoDevice(const std::string& pendingPath, const std::string& finalPath) {
+  int fd = open(finalPath.c_str(), O_WRONLY | O_NOCTTY);
+  if (fd < 0) return false;
+  bool ok = CopyInto(pendingPath, fd);
+  const int savedErrno = errno;
+  if (close(fd) != 0 && ok) return false;
+  errno = savedErrno;
+  return ok;
+}
+
+// The replacement takes over the old file's owner where permitted and its
+// mode; set-id bits only with the owner.
+void TakeOverOwnerAndMode(const std::string& pendingPath, const struct stat& old) {
+  bool ownerKept = chown(pendingPath.c_str(), old.st_uid, old.st_gid) == 0;
+  if (!ownerKept && chown(pendingPath.c_str(), static_cast<uid_t>(-1), old.st_gid) != 0) {
+    // Not a member of the old group: the file gets ours, as a new file would.
+  }
+  chmod(pendingPath.c_str(), old.st_mode & (ownerKept ? 07777 : 0777));
+}
+
 }  // namespace
+
+bool IsDeviceOrPipe(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+}
+
+void SetNoClobber(bool noClobber) { g_noClobber = noClobber; }
 
 std::string PendingPathFor(const std::string& finalPath) {
   size_t slash = finalPath.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string() : finalPath.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
+  if (IsDeviceOrPipe(finalPath)) {
+    const char* tmp = getenv("TMPDIR");
+    dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/";
+    base = "kestrune-render-" + base;
+  }
   return dir + "." + base + ".partial-" + std::to_string(static_cast<long>(getpid())) + "-" +
          std::to_string(++g_pendingSerial);
 }
@@ -81,19 +178,51 @@ void InstallPendingFileCleanup() {
   for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
     sigaction(signalNumber, &action, nullptr);
   }
+  // Past a file-size limit a write fails with EFBIG, which is reported and
+  // cleaned up like any other write error, instead of killing the process.
+  signal(SIGXFSZ, SIG_IGN);
   atexit(RemovePendingFiles);
 }
 
 bool CommitPendingFile(const std::string& pendingPath, const std::string& finalPath,
                        std::string& error) {
-  if (rename(pendingPath.c_str(), finalPath.c_str()) != 0) {
-    error = std::string("cannot write '") + finalPath + "': " + strerror(errno);
-    unlink(pendingPath.c_str());
-    UntrackPendingFile(pendingPath);
-    return false;
+  struct stat old;
+  const bool exists = stat(finalPath.c_str(), &old) == 0;
+  bool ok;
+  errno = 0;
+  if (exists && !S_ISREG(old.st_mode)) {
+    ok = WriteIntoDevice(pendingPath, finalPath);
+  } else if (exists && g_noClobber) {
+    errno = EEXIST;
+    ok = false;
+  } else if (exists && old.st_nlink > 1) {
+    // An interrupt here would leave the file half old, half new: it waits
+    // until the copy is done.
+    sigset_t interrupts, previous;
+    sigemptyset(&interrupts);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signalNumber);
+    sigprocmask(SIG_BLOCK, &interrupts, &previous);
+    ok = RewriteInPlace(pendingPath, finalPath);
+    const int savedErrno = errno;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    errno = savedErrno;
+  } else if (exists) {
+    TakeOverOwnerAndMode(pendingPath, old);
+    ok = rename(pendingPath.c_str(), finalPath.c_str()) == 0;
+  } else {
+    // With -n, not even a file that appeared after the checks is replaced.
+    if (g_noClobber) {
+      ok = renameat2(AT_FDCWD, pendingPath.c_str(), AT_FDCWD, finalPath.c_str(), RENAME_NOREPLACE) == 0;
+      // A file system without it: a hard link cannot replace anything either.
+      if (!ok && errno == EINVAL) ok = link(pendingPath.c_str(), finalPath.c_str()) == 0;
+    } else {
+      ok = rename(pendingPath.c_str(), finalPath.c_str()) == 0;
+    }
   }
+  if (!ok) error = std::string("cannot write '") + finalPath + "': " + strerror(errno ? errno : EIO);
+  unlink(pendingPath.c_str());
   UntrackPendingFile(pendingPath);
-  return true;
+  return ok;
 }
 
 }  // namespace render

@@ -13,8 +13,16 @@
 namespace render {
 
 // A hidden temporary name beside `finalPath`, unique within this process:
-// two outputs never share one.
+// two outputs never share one. For a device or a pipe it is in $TMPDIR
+// (else /tmp): nothing is created in the device's folder.
 std::string PendingPathFor(const std::string& finalPath);
+
+// An existing file that is not a regular file or a folder: a device, a
+// pipe or a socket, which is written into, never replaced.
+bool IsDeviceOrPipe(const std::string& path);
+
+// With no-clobber set, CommitPendingFile never replaces an existing file.
+void SetNoClobber(bool noClobber);
 
 // Registers / unregisters a temporary file for removal on interrupt.
 void TrackPendingFile(const std::string& pendingPath);
@@ -30,8 +38,11 @@ void InstallPendingFileCleanup();
 // shell prompt starts on a fresh line.
 void SetProgressLineOpen(bool open);
 
-// Renames the pending file onto its final name; on failure removes it and
-// sets `error`.
+// Makes the pending file the final one; on failure removes it and sets
+// `error`. A new file or a file with one name is replaced by renaming, with
+// the old file's mode and (where permitted) owner; a file with several hard
+// links is rewritten in place, after reserving the space, so every name
+// sees the new contents; a device or a pipe is written into.
 bool CommitPendingFile(const std::string& pendingPath, const std::string& finalPath,
                        std::string& error);
 

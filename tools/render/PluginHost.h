@@ -69,6 +69,10 @@ class PluginHost {
 std::unique_ptr<PluginHost> LoadVst3(const std::string& path, std::string& error);
 std::unique_ptr<PluginHost> LoadVst2(const std::string& path, std::string& error);
 
+// The shared library behind a module path: a bundle's Linux binary, else
+// the path itself.
+std::string ModuleBinaryPath(const std::string& path);
+
 // Parses a display text as a number (leading/trailing blanks and a unit
 // suffix allowed). False when the text does not start with a number.
 bool ParseDisplayNumber(const std::string& text, double& value);

@@ -8,6 +8,7 @@
 // one-line error and one of the documented exit statuses. Nothing is
 // written before every output has been checked against every input and
 // every other output, and output files appear only when complete.
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -171,14 +172,15 @@ bool PlanJobs(Options& options, std::vector<Job>& jobs, Failure& failure) {
       job.outputOption = "-o";
     }
     job.container = ContainerForPath(job.output);
-    if (!job.container && (job.output == "-" || typed)) {
+    if (!job.container && (job.output == "-" || typed || IsDeviceOrPipe(job.output))) {
       job.container = ContainerForPath(ExtensionForType(typed ? options.outputType : "wav"));
     }
     if (!job.container) {
       return usage("output '" + job.output + "' must end in .wav, .aif, .aiff or .flac (or give --type)");
     }
     if (options.pictures) {
-      const bool named = job.output != "-";
+      // A pipe or a device gives no name to put pictures beside.
+      const bool named = job.output != "-" && !IsDeviceOrPipe(job.output);
       job.editorPng = !options.editorPng.empty() ? options.editorPng
                       : named                    ? WithoutExtension(job.output) + "-editor.png"
                                                  : "";
@@ -201,7 +203,8 @@ bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure
   }
   if (!options.sidechain.empty()) inputs.push_back({"--sidechain", options.sidechain});
   if (!options.preset.empty()) inputs.push_back({"--preset", options.preset});
-  if (!options.module.empty()) inputs.push_back({"--module", options.module});
+  // The library inside a bundle is what a write would destroy.
+  if (!options.module.empty()) inputs.push_back({"--module", options.module, ModuleBinaryPath(options.module)});
   for (const Job& job : jobs) {
     if (!options.listParams) {
       outputs.push_back({job.outputOption, job.output});
@@ -214,6 +217,13 @@ bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure
   if (!CheckNoCollision(inputs, outputs, error)) {
     failure = {kExitUsage, error};
     return false;
+  }
+  SetNoClobber(options.noClobber);
+  for (const NamedFile& output : outputs) {
+    if (options.noClobber && !CheckNotExisting(output, error)) {
+      failure = {kExitUsage, error};
+      return false;
+    }
   }
   auto resolve = [&](const std::string& path, std::string& target) {
     if (path.empty() || path == "-") {
@@ -431,6 +441,14 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
         ContainerHolds(job.container, inputFormat)) {
       encoding.format = inputFormat;
     }
+  }
+  if (encoding.container == SF_FORMAT_WAV) {
+    const WavFlavour flavour = ChooseWavFlavour(embedded ? SF_FORMAT_WAV : reader.Info().majorFormat,
+                                                embedded ? static_cast<int64_t>(material.FrameCount())
+                                                         : reader.Info().claimedFrames,
+                                                channels, encoding.format);
+    if (flavour != WavFlavour::Riff) encoding.container = SF_FORMAT_RF64;
+    encoding.rf64UnlessSmall = flavour == WavFlavour::Rf64UnlessSmall;
   }
   AudioFileWriter writer;
   if (!writer.Open(job.output, job.outputTarget, encoding, error)) {

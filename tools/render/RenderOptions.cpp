@@ -44,16 +44,20 @@ void PrintUsage(FILE* out) {
           "  --list-params           print every parameter and exit\n"
           "  --progress, --no-progress  progress bar on stderr (default: for files longer\n"
           "                          than 20 s when stderr is a terminal)\n"
+          "  -n, --no-clobber        refuse to replace an existing file (status 2)\n"
           "  -q, --quiet             print only warnings and errors\n"
           "  --version               the tool's version\n"
           "  -h, --help              this text\n"
           "  --                      what follows is INPUT, even if it starts with '-'\n"
           "\n"
-          "No output is written over an input or over another output. Exit status:\n"
+          "No output is written over an input, the loaded module or another output.\n"
+          "A replaced file keeps its mode and hard links; a device or a pipe (a FIFO,\n"
+          "/dev/null) is written into, not replaced. Exit status:\n"
           "0 done, 1 unexpected failure (such as running out of memory), 2 bad command\n"
-          "line, parameter or colliding file names, 3 unusable input, sidechain or\n"
-          "preset file, 4 module missing, not Kestrune or failing, 5 output cannot be\n"
-          "written. Interrupted (Ctrl-C, SIGTERM, SIGHUP, a closed pipe), it removes\n"
+          "line, parameter, colliding file names or, with -n, an existing output,\n"
+          "3 unusable input, sidechain or preset file, 4 module missing, not Kestrune\n"
+          "or failing, 5 output cannot be written (also a full disk or a file-size\n"
+          "limit). Interrupted (Ctrl-C, SIGTERM, SIGHUP, a closed pipe), it removes\n"
           "its unfinished files and ends by that signal.\n",
           kTool, kMaxBlock);
 }
@@ -208,6 +212,9 @@ bool ParseOptions(int argc, char** argv, Options& options, Failure& failure) {
     } else if (arg == "--no-progress") {
       if (!flag()) return false;
       options.progress = 0;
+    } else if (arg == "-n" || arg == "--no-clobber") {
+      if (!flag()) return false;
+      options.noClobber = true;
     } else if (arg == "-q" || arg == "--quiet") {
       if (!flag()) return false;
       options.quiet = true;

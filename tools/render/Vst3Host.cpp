@@ -258,8 +258,8 @@ class ParamChanges : public IParameterChanges {
   size_t used_ = 0;
 };
 
-// The shared library behind a module path: the bundle's Linux binary or the
-// path itself.
+}  // namespace
+
 std::string ModuleBinaryPath(const std::string& path) {
   struct stat status;
   if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
@@ -271,6 +271,8 @@ std::string ModuleBinaryPath(const std::string& path) {
   }
   return path;
 }
+
+namespace {
 
 class Vst3Host : public PluginHost {
  public:
