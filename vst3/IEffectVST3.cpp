@@ -485,13 +485,10 @@ tresult IEffectVST3::setControllerState(IBStream* state) {
     RefreshEditorFromParams();
     SyncControllerParams();
   }
-  // Outside the lock: the host re-reads every value from this call.
-  TellHostParamsChanged();
+  // Nothing is said to the host: the load is its own, it reads the values
+  // back after this call, and it may hold its locks around it (a restart
+  // from here deadlocked Ardour loading a preset).
   return kResultOk;
-}
-
-void IEffectVST3::TellHostParamsChanged() {
-  if (componentHandler) componentHandler->restartComponent(kParamValuesChanged);
 }
 
 void IEffectVST3::ReportParamsToHost(IParameterChanges* changes) {
