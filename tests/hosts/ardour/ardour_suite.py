@@ -198,9 +198,10 @@ class Suite:
         """Ardour's bypass of the plug-in holds in a bounce, an export, a saved
         and reopened session and a bounce after it; lifted, the bounce equals
         kestrune-render again."""
-        self.vst3_setup()
-        inputs = [read_wav(p)[1] for p in self.input_files()]
+        self.prepare()
         out = self.lua("bypass")
+        self.add_session_range()
+        inputs = [read_wav(p)[1] for p in self.input_files()]
         check(bounced(out, "bypassed") == inputs, "the bypassed bounce is not the input")
         exported = read_wav(self.export("export-bypassed"))[1]
         check(exported == interleave(inputs), "the bypassed export is not the input")

@@ -170,11 +170,11 @@ function steps.presets()
   save()
 end
 
--- Host bypass (the processor's bypass in Ardour's mixer strip) set on a
--- session with values, then bounced, and the session saved bypassed.
+-- Host bypass (the processor's bypass in Ardour's mixer strip) set on the
+-- plug-in at non-default values, then bounced, and the session saved bypassed.
 function steps.bypass()
-  open()
-  local _, insert = kestruneInsert()
+  local proc, insert, plug = create(true)
+  setValues(proc, plug)
   insert:enable(false)
   ARDOUR.LuaAPI.usleep(200000)
   check(not insert:enabled(), "Ardour did not bypass the plug-in")
