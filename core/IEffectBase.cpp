@@ -14,7 +14,8 @@ IEffectBase::IEffectBase(const EffectIdentity& id, int apiNumber)
       apiNumber_(apiNumber),
       usesStateChunks_(id.usesStateChunks),
       isInstrument_(id.isInstrument),
-      handlesMidi_(id.handlesMidi) {
+      handlesMidi_(id.handlesMidi),
+      bypassParam_(id.bypassParam >= 0 && id.bypassParam < id.paramCount ? id.bypassParam : -1) {
   TraceLine("IEffectBase::IEffectBase", 87, "%s:%s", id.effectName, TraceStamp());
 
   params_.resize(static_cast<size_t>(std::max(id.paramCount, 0)));
@@ -398,6 +399,23 @@ PlugParam* IEffectBase::ParamAt(int index) {
 const PlugParam* IEffectBase::ParamAt(int index) const {
   if (index < 0 || index >= ParamCount()) return nullptr;
   return &params_[static_cast<size_t>(index)];
+}
+
+bool IEffectBase::HostBypass() const {
+  const PlugParam* param = ParamAt(bypassParam_);
+  return param ? param->value != param->minValue : bypassed_;
+}
+
+void IEffectBase::SetHostBypass(bool on) {
+  PlugLockGuard guard(*this);
+  PlugParam* param = ParamAt(bypassParam_);
+  if (!param) {
+    bypassed_ = on;
+    return;
+  }
+  param->SetClamped(on ? param->maxValue : param->minValue);
+  if (editor_) editor_->ShowParameterValue(bypassParam_, param->NormalizedValue(), true);
+  ParamChanged(bypassParam_);
 }
 
 void IEffectBase::NotifyAllParamsChanged() {

@@ -96,6 +96,9 @@ struct EffectIdentity {
   bool usesStateChunks = false;
   bool isInstrument = false;
   bool handlesMidi = false;
+  // The effect's own bypass switch among its parameters, or -1. Hosts then
+  // show one bypass: their bypass switch drives this parameter.
+  int bypassParam = -1;
 };
 
 class IEffectBase {
@@ -230,6 +233,11 @@ class IEffectBase {
   int TailSize() const { return tailSize_; }
   bool IsBypassed() const { return bypassed_; }
   void SetBypassed(bool bypassed) { bypassed_ = bypassed; }
+  // The host's bypass switch: the effect's bypass parameter when it has one
+  // (set, then ParamChanged), else the flag above.
+  int BypassParamIndex() const { return bypassParam_; }
+  bool HostBypass() const;
+  void SetHostBypass(bool on);
   void CreatePassThroughDelay();
   PassThroughDelay* Delay() { return delay_.get(); }
   std::vector<std::string>& InputBusLabels() { return inputBusLabels_; }
@@ -275,6 +283,7 @@ class IEffectBase {
   bool isInstrument_ = false;
   bool handlesMidi_ = false;
   bool bypassed_ = false;
+  int bypassParam_ = -1;
   double sampleRate_ = 44100.0;
   int blockSize_ = 0;
   int latency_ = 0;

@@ -44,8 +44,19 @@ void PlugParam::InitInteger(const char* newName, double defaultVal, double minVa
   InitContinuous(newName, defaultVal, minVal, maxVal, 1.0, newLabel, "", 1.0);
 }
 
+double PlugParam::Constrained(double plain) const {
+  // Written so that a NaN lands on the minimum rather than passing through.
+  double v = !(plain >= minValue) ? minValue : plain > maxValue ? maxValue : plain;
+  if (IsStepped()) v = std::fmin(std::floor(v / step + 0.5) * step, maxValue);
+  return v;
+}
+
+double PlugParam::ValueAtNormalized(double normalized) const {
+  return Constrained(PlainFromNormalized(normalized));
+}
+
 double PlugParam::NormalizedFromPlain(double plain) const {
-  double v = std::fmin(std::fmax(plain, minValue), maxValue);
+  double v = Constrained(plain);
   return std::pow((v - minValue) / (maxValue - minValue), 1.0 / shape);
 }
 
@@ -55,21 +66,18 @@ double PlugParam::PlainFromNormalized(double normalized) const {
 
 void PlugParam::SetFromNormalized(double normalized) {
   if (std::isnan(normalized)) return;
+  if (IsStepped()) {
+    value = ValueAtNormalized(normalized);
+    return;
+  }
   // Hosts hand back the normalized form of the current value (after a state
   // load, or echoing what they read). Converting it back through the curve
   // can land a rounding step away; the value must stay exactly as it is.
-  if (kind == ParamKindContinuous && normalized == NormalizedValue()) return;
-  double v = PlainFromNormalized(normalized);
-  if (kind != ParamKindContinuous) v = std::floor(v / step + 0.5) * step;
-  value = std::min(v, maxValue);
+  if (normalized == NormalizedValue()) return;
+  value = std::min(PlainFromNormalized(normalized), maxValue);
 }
 
-void PlugParam::SetClamped(double plain) {
-  // Written so that a NaN lands on the minimum rather than passing through.
-  if (!(plain >= minValue)) plain = minValue;
-  else if (plain > maxValue) plain = maxValue;
-  value = plain;
-}
+void PlugParam::SetClamped(double plain) { value = Constrained(plain); }
 
 static int TruncateToInt(double v) {
   if (!(v > -2147483648.0 && v < 2147483648.0)) return 0;

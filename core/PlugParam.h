@@ -50,16 +50,26 @@ class PlugParam {
                    const char* label);
   void SetCurveShape(double shape) { this->shape = shape; }
 
+  // Stepped kinds (integer and unset) move in whole steps; continuous ones
+  // take any value in their range.
+  bool IsStepped() const { return kind != ParamKindContinuous; }
+  // The value a plain value stands for: limited to the range (a NaN reads as
+  // the minimum) and, for a stepped kind, the nearest step, half up. The one
+  // rule every path follows, so what is shown, saved and processed agree.
+  double Constrained(double plain) const;
+  // The value a normalised value selects: the curve, then Constrained.
+  double ValueAtNormalized(double normalized) const;
+
   // Conversions between the plain value and the normalised [0, 1] value.
   double NormalizedValue() const { return NormalizedFromPlain(value); }
-  // Any plain value limited to the range and mapped through the curve; a NaN
-  // reads as the minimum.
+  // Any plain value, constrained as above, mapped through the curve.
   double NormalizedFromPlain(double plain) const;
   double PlainFromNormalized(double normalized) const;
   // Host automation and editor gestures. A NaN is ignored: it would
   // otherwise become the value and reach the audio.
   void SetFromNormalized(double normalized);
-  void SetClamped(double plain);               // restored state and typed values
+  // Restored state and typed values: the value becomes Constrained(plain).
+  void SetClamped(double plain);
 
   // Display. `out` must hold at least `outSize` bytes; the text is always
   // terminated and never longer than outSize - 1.
@@ -80,11 +90,23 @@ class PlugParam {
   const char* HostFixedUnit() const;
   // The value as hosts show it, with or without its unit after a space.
   void HostDisplay(double plain, bool withUnit, char* out, size_t outSize) const;
-  // Reads what HostDisplay writes, with or without the unit, and the plain
-  // numbers hosts typed before the display had units (where they cannot be
-  // mistaken for a displayed value). Anything else is refused. A stepped
-  // parameter only accepts its steps. The result is not limited to the range.
+  // Reads what HostDisplay writes, with or without the unit. A number is
+  // always in the unit shown, bare or not. Refused: text of more than
+  // kMaxHostText characters, any byte outside printable ASCII, a space
+  // inside a number or a word ("1 6x", "EX T"), a negative number where the
+  // shown value is never negative (a time, a boost, a frequency), and
+  // anything else that is not plainly a value. A stepped parameter only
+  // accepts its steps. The result is not limited to the range: a number
+  // beyond it is for the caller to clamp.
+  static constexpr int kMaxHostText = 127;
   bool HostParse(const char* text, double* plainOut) const;
+
+  // The value as a number in the unit hosts show (VST3 plain values, which
+  // automation lanes and host scripts show): milliseconds for a time held
+  // as negated seconds, the boost for a negated gain, the step for stepped
+  // kinds; otherwise the plain value itself. And back.
+  double HostPlainFromValue(double plain) const;
+  double ValueFromHostPlain(double hostPlain) const;
 
   ParamKind kind = ParamKindUnset;
   double value = 0;

@@ -3,6 +3,10 @@
 // value. Numbers are written and read with the C++ character conversions,
 // which ignore the host process's locale (a host running with a comma as
 // decimal separator still gets "2.50" and may type it back).
+//
+// Both formats hand their texts to HostParse, so a text means the same in
+// VST2 and VST3; the bindings only convert the host's string to bytes.
+#include <algorithm>
 #include <charconv>
 #include <cctype>
 #include <cmath>
@@ -13,21 +17,48 @@
 
 namespace {
 
-std::string Trimmed(const char* text) {
-  const char* begin = text;
-  while (*begin && std::isspace(static_cast<unsigned char>(*begin))) ++begin;
-  const char* end = begin + std::strlen(begin);
-  while (end > begin && std::isspace(static_cast<unsigned char>(end[-1]))) --end;
-  return std::string(begin, end);
+// Printable ASCII only: control characters, and bytes of other encodings,
+// are not part of any value.
+bool Printable(const std::string& text) {
+  for (char c : text)
+    if (c < 0x20 || c > 0x7E) return false;
+  return true;
 }
 
-// Lower case without spaces: "4 : 1" and "4:1", "kHz" and "khz" compare equal.
+std::string Trimmed(const std::string& text) {
+  size_t begin = text.find_first_not_of(' ');
+  if (begin == std::string::npos) return std::string();
+  return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
+}
+
+bool Alphanumeric(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
+
+// Lower case, spaces next to punctuation dropped ("4 : 1" and "4:1", "kHz"
+// and "khz" compare equal). A space between two letters or digits stays:
+// "1 6x" is not "16x", nor "EX T" "EXT".
 std::string Folded(const std::string& text) {
   std::string out;
-  for (char c : text)
-    if (!std::isspace(static_cast<unsigned char>(c)))
-      out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == ' ') {
+      size_t next = text.find_first_not_of(' ', i);
+      if (!out.empty() && next != std::string::npos && Alphanumeric(out.back()) &&
+          Alphanumeric(text[next]))
+        out += ' ';
+      i = next == std::string::npos ? text.size() : next - 1;
+      continue;
+    }
+    out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
   return out;
+}
+
+// A unit after a number: spaces before it are fine, none inside it.
+bool UnitWord(const std::string& rest, std::string* unit) {
+  std::string word = Trimmed(rest);
+  if (word.find(' ') != std::string::npos) return false;
+  *unit = Folded(word);
+  return true;
 }
 
 // A decimal number at the start of `text`: optional sign, digits with an
@@ -73,6 +104,10 @@ std::string Fixed(double v, int decimals, bool sign) {
   return text;
 }
 
+// From 999.95 Hz on, "1000.0 Hz" would show: kHz then, so that the text
+// read back shows the same.
+bool InKilohertz(double plain) { return std::fabs(plain) >= 999.95; }
+
 // Leading whole number of a choice text ("4:1" -> 4, "16x" -> 16), or -1.
 int LeadingWholeNumber(const char* text) {
   int n = -1;
@@ -95,7 +130,7 @@ const char* PlugParam::HostUnit(double plain) const {
     case ParamHostFormat::DecibelsNegated:
     case ParamHostFormat::DriveDecibels: return "dB";
     case ParamHostFormat::Percent: return "%";
-    case ParamHostFormat::Hertz: return std::fabs(plain) >= 1000.0 ? "kHz" : "Hz";
+    case ParamHostFormat::Hertz: return InKilohertz(plain) ? "kHz" : "Hz";
     case ParamHostFormat::MillisecondsNegated: return "ms";
     case ParamHostFormat::Choices: return "";
   }
@@ -103,12 +138,14 @@ const char* PlugParam::HostUnit(double plain) const {
 }
 
 const char* PlugParam::HostFixedUnit() const {
-  if (hostFormat == ParamHostFormat::Hertz && maxValue >= 1000.0) return "";
+  if (hostFormat == ParamHostFormat::Hertz && InKilohertz(maxValue)) return "";
   return HostUnit(minValue);
 }
 
 void PlugParam::HostDisplay(double plain, bool withUnit, char* out, size_t outSize) const {
   if (!out || outSize == 0) return;
+  // A stepped parameter shows the step it is at, as processing uses it.
+  if (IsStepped()) plain = Constrained(plain);
   std::string text;
   switch (hostFormat) {
     case ParamHostFormat::Number: {
@@ -122,7 +159,7 @@ void PlugParam::HostDisplay(double plain, bool withUnit, char* out, size_t outSi
     case ParamHostFormat::DriveDecibels:
     case ParamHostFormat::Percent: text = Fixed(plain, 2, false); break;
     case ParamHostFormat::Hertz:
-      text = std::fabs(plain) >= 1000.0 ? Fixed(plain / 1000.0, 2, false) : Fixed(plain, 1, false);
+      text = InKilohertz(plain) ? Fixed(plain / 1000.0, 2, false) : Fixed(plain, 1, false);
       break;
     case ParamHostFormat::MillisecondsNegated: {
       double ms = -plain * 1000.0;
@@ -130,7 +167,7 @@ void PlugParam::HostDisplay(double plain, bool withUnit, char* out, size_t outSi
       break;
     }
     case ParamHostFormat::Choices: {
-      double index = std::trunc(plain - minValue);
+      double index = std::round((plain - minValue) / step);
       int last = static_cast<int>(hostChoices.size()) - 1;
       int i = !(index > 0) ? 0 : index >= last ? last : static_cast<int>(index);
       text = i >= 0 ? hostChoices[static_cast<size_t>(i)] : "";
@@ -144,23 +181,30 @@ void PlugParam::HostDisplay(double plain, bool withUnit, char* out, size_t outSi
 
 bool PlugParam::HostParse(const char* text, double* plainOut) const {
   if (!text || !plainOut) return false;
+  size_t length = strnlen(text, kMaxHostText + 1);
+  if (length > static_cast<size_t>(kMaxHostText)) return false;
+  std::string typed(text, length);
+  if (!Printable(typed)) return false;
   // Value texts are matched exactly, as the editor's own entry does.
   if (hostFormat == ParamHostFormat::Number && !valueTexts.empty())
-    return ParseForHost(text, plainOut);
-  std::string trimmed = Trimmed(text);
-  double number = 0;
-  size_t used = ReadDecimal(trimmed, &number);
-  std::string unit = used ? Folded(trimmed.substr(used)) : std::string();
-
-  if (kind != ParamKindContinuous) {
+    return ParseForHost(typed.c_str(), plainOut);
+  std::string trimmed = Trimmed(typed);
+  if (IsStepped()) {
     // Choice texts first, then a whole step ("0".."3"), then the number a
     // choice starts with ("8" for "8:1", "16" for "16x").
     std::string folded = Folded(trimmed);
     for (size_t i = 0; i < hostChoices.size(); ++i)
       if (folded == Folded(hostChoices[i])) {
-        *plainOut = minValue + static_cast<double>(i);
+        *plainOut = minValue + static_cast<double>(i) * step;
         return true;
       }
+  }
+  double number = 0;
+  size_t used = ReadDecimal(trimmed, &number);
+  std::string unit;
+  if (used && !UnitWord(trimmed.substr(used), &unit)) return false;
+
+  if (IsStepped()) {
     if (!used || !unit.empty()) return false;
     if (number == std::floor(number / step) * step && number >= minValue && number <= maxValue) {
       *plainOut = number;
@@ -168,13 +212,19 @@ bool PlugParam::HostParse(const char* text, double* plainOut) const {
     }
     for (size_t i = 0; i < hostChoices.size(); ++i)
       if (number == LeadingWholeNumber(hostChoices[i])) {
-        *plainOut = minValue + static_cast<double>(i);
+        *plainOut = minValue + static_cast<double>(i) * step;
         return true;
       }
     return false;
   }
 
   if (!used) return false;
+  // A sign the shown quantity never has (a negative time or boost) is not a
+  // value: refused rather than clamped, since it is most likely a plain
+  // number of the old convention ("-0.0008" for 0.8 ms) and clamping would
+  // quietly set something else.
+  if (number < 0 && std::min(HostPlainFromValue(minValue), HostPlainFromValue(maxValue)) >= 0)
+    return false;
   bool bare = unit.empty();
   switch (hostFormat) {
     case ParamHostFormat::Number:
@@ -188,9 +238,7 @@ bool PlugParam::HostParse(const char* text, double* plainOut) const {
       return true;
     case ParamHostFormat::DecibelsNegated:
       if (!bare && unit != "db") return false;
-      // Displayed gains are never negative: a bare negative number is the
-      // plain value hosts typed before the display showed the gain.
-      *plainOut = bare && number < 0 ? number : -number;
+      *plainOut = -number;
       return true;
     case ParamHostFormat::Percent:
       if (!bare && unit != "%") return false;
@@ -199,7 +247,7 @@ bool PlugParam::HostParse(const char* text, double* plainOut) const {
     case ParamHostFormat::Hertz:
       // A display that switches to kHz shows "2.50" next to the unit; typed
       // back bare, a number below the range that fits it in kHz means kHz.
-      if (bare && maxValue >= 1000.0 && number < minValue && number * 1000.0 >= 1000.0 &&
+      if (bare && InKilohertz(maxValue) && number < minValue && number * 1000.0 >= 999.95 &&
           number * 1000.0 <= maxValue) {
         *plainOut = number * 1000.0;
       } else if (bare || unit == "hz") {
@@ -211,11 +259,7 @@ bool PlugParam::HostParse(const char* text, double* plainOut) const {
       }
       return true;
     case ParamHostFormat::MillisecondsNegated:
-      // Displayed times are never negative: a bare negative number is the
-      // plain value (negated seconds) hosts typed before.
-      if (bare) {
-        *plainOut = number < 0 ? number : -number / 1000.0;
-      } else if (unit == "ms") {
+      if (bare || unit == "ms") {
         *plainOut = -number / 1000.0;
       } else if (unit == "s") {
         *plainOut = -number;
@@ -227,4 +271,24 @@ bool PlugParam::HostParse(const char* text, double* plainOut) const {
       return false;
   }
   return false;
+}
+
+double PlugParam::HostPlainFromValue(double plain) const {
+  if (IsStepped()) return Constrained(plain);
+  switch (hostFormat) {
+    case ParamHostFormat::Number: return negateDisplay ? -plain : plain;
+    case ParamHostFormat::MillisecondsNegated: return -plain * 1000.0;
+    case ParamHostFormat::DecibelsNegated: return -plain;
+    default: return plain;
+  }
+}
+
+double PlugParam::ValueFromHostPlain(double hostPlain) const {
+  if (IsStepped()) return Constrained(hostPlain);
+  switch (hostFormat) {
+    case ParamHostFormat::Number: return negateDisplay ? -hostPlain : hostPlain;
+    case ParamHostFormat::MillisecondsNegated: return -hostPlain / 1000.0;
+    case ParamHostFormat::DecibelsNegated: return -hostPlain;
+    default: return hostPlain;
+  }
 }

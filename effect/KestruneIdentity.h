@@ -45,6 +45,7 @@ inline EffectIdentity Identity() {
   id.version = kVersion;
   id.uniqueId = kUniqueId;
   id.makerId = kMakerId;
+  id.bypassParam = kBypass;
   return id;
 }
 

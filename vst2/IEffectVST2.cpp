@@ -297,13 +297,16 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
       return MidiKeyName(key->thisKeyNumber, key->keyName, sizeof key->keyName) ? 1 : 0;
     }
 
+    case effGetParameterProperties:
+      return ParameterProperties(index, static_cast<VstParameterProperties*>(ptr));
+
     case effGetSpeakerArrangement:
       if (value) *reinterpret_cast<VstSpeakerArrangement**>(value) = &inputArrangement_;
       if (ptr) *static_cast<VstSpeakerArrangement**>(ptr) = &outputArrangement_;
       return 1;
 
     default:
-      // Bypass, parameter properties, start/stop, precision and
+      // Bypass, start/stop, precision and
       // every opcode this plug-in does not implement.
       return 0;
   }
@@ -408,6 +411,26 @@ intptr_t IEffectVST2::StringToParameter(int32_t index, const char* text) {
   return 1;
 }
 
+intptr_t IEffectVST2::ParameterProperties(int32_t index, VstParameterProperties* properties) {
+  const PlugParam* param = ParamAt(index);
+  // Continuous parameters: the host's own defaults suit them.
+  if (!param || !properties || !param->IsStepped()) return 0;
+  memset(properties, 0, sizeof *properties);
+  CopyText(properties->label, sizeof properties->label, param->name);
+  CopyText(properties->shortLabel, sizeof properties->shortLabel, param->name);
+  double steps = std::round((param->maxValue - param->minValue) / param->step);
+  if (steps == 1) {
+    properties->flags = kVstParameterIsSwitch;
+    return 1;
+  }
+  properties->flags = kVstParameterUsesIntegerMinMax | kVstParameterUsesIntStep;
+  properties->minInteger = 0;
+  properties->maxInteger = static_cast<int32_t>(steps);
+  properties->stepInteger = 1;
+  properties->largeStepInteger = 1;
+  return 1;
+}
+
 intptr_t IEffectVST2::PinProperties(int32_t index, VstPinProperties* pin, bool input) {
   int count = input ? InputChannelCount() : OutputChannelCount();
   if (!pin || index < 0 || index >= count) return 0;
@@ -459,7 +482,7 @@ intptr_t IEffectVST2::VendorSpecific(int32_t index, intptr_t value, void* ptr, f
     if (IndexBelow(value, ParamCount())) {
       double normalized = std::isnan(opt) ? 0.0 : std::min(std::max<double>(opt, 0.0), 1.0);
       PlugParam* param = ParamAt(static_cast<int>(value));
-      param->HostDisplay(param->PlainFromNormalized(normalized), false, static_cast<char*>(ptr),
+      param->HostDisplay(param->ValueAtNormalized(normalized), false, static_cast<char*>(ptr),
                          kParamTextBytes);
     }
     return kVendorSpecificAnswer;
@@ -537,8 +560,9 @@ void VSTCALLBACK IEffectVST2::VSTWriteParameter(AEffect* effect, int32_t index, 
   // Not a number would turn the parameter, and then the audio, into NaN.
   if (!param || std::isnan(value)) return;
   double normalized = std::min(std::max<double>(value, 0.0), 1.0);
-  if (plug->Editor()) plug->Editor()->ShowParameterValue(index, normalized, true);
   param->SetFromNormalized(normalized);
+  // The step the value selects, as it is processed.
+  if (plug->Editor()) plug->Editor()->ShowParameterValue(index, param->NormalizedValue(), true);
   plug->ParamChanged(index);
 }
 

@@ -114,6 +114,9 @@ class IEffectVST2 : public IEffectBase {
   intptr_t ProcessEvents(const vst2::VstEvents* events);
   intptr_t StringToParameter(int32_t index, const char* text);
   intptr_t PinProperties(int32_t index, vst2::VstPinProperties* pin, bool input);
+  // Switches and stepped parameters, so hosts show buttons and steps, not
+  // sliders; 0 for continuous ones.
+  intptr_t ParameterProperties(int32_t index, vst2::VstParameterProperties* properties);
   void SetSpeakerArrangement(const vst2::VstSpeakerArrangement* inputs,
                              const vst2::VstSpeakerArrangement* outputs);
   intptr_t CanDo(const char* capability);

@@ -287,10 +287,47 @@ struct MidiKeyName {
   int32_t flags;
 };
 
+// effGetParameterProperties: how a host should present one parameter.
+struct VstParameterProperties {
+  float stepFloat;
+  float smallStepFloat;
+  float largeStepFloat;
+  char label[64];
+  int32_t flags;
+  int32_t minInteger;
+  int32_t maxInteger;
+  int32_t stepInteger;
+  int32_t largeStepInteger;
+  char shortLabel[8];
+  int16_t displayIndex;
+  int16_t category;
+  int16_t numParametersInCategory;
+  int16_t reserved;
+  char categoryLabel[24];
+  char future[16];
+};
+
+enum VstParameterFlags : int32_t {
+  kVstParameterIsSwitch = 1,
+  kVstParameterUsesIntegerMinMax = 2,
+  kVstParameterUsesFloatStep = 4,
+  kVstParameterUsesIntStep = 8,
+  kVstParameterSupportsDisplayIndex = 16,
+  kVstParameterSupportsDisplayCategory = 32,
+  kVstParameterCanRamp = 64,
+};
+
 // ---- Layout checks (64-bit) ----
 static_assert(sizeof(void*) == 8, "these layouts are the 64-bit ones");
 
 static_assert(sizeof(AEffect) == 192, "AEffect size");
+static_assert(sizeof(VstParameterProperties) == 152, "VstParameterProperties size");
+static_assert(offsetof(VstParameterProperties, flags) == 76 &&
+                  offsetof(VstParameterProperties, shortLabel) == 96 &&
+                  offsetof(VstParameterProperties, displayIndex) == 104 &&
+                  offsetof(VstParameterProperties, categoryLabel) == 112 &&
+                  offsetof(VstParameterProperties, future) == 136,
+              "VstParameterProperties layout");
 static_assert(offsetof(AEffect, magic) == 0, "AEffect.magic");
 static_assert(offsetof(AEffect, dispatcher) == 8, "AEffect.dispatcher");
 static_assert(offsetof(AEffect, process) == 16, "AEffect.process");

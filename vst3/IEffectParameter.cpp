@@ -13,15 +13,34 @@ double ClampNormalized(double normalized) {
   return normalized > 1.0 ? 1.0 : normalized;
 }
 
-IEffectParameter::IEffectParameter(PlugParam* param, ParamID id, UnitID unitId) : param_(param) {
+bool HostTextToAscii(char* out, int size, const TChar* text) {
+  if (!out || size <= 0 || !text) return false;
+  for (int i = 0; i < size; ++i) {
+    if (text[i] == 0) {
+      out[i] = '\0';
+      return true;
+    }
+    if (text[i] > 0x7F) return false;
+    out[i] = static_cast<char>(text[i]);
+  }
+  out[size - 1] = '\0';
+  return false;
+}
+
+IEffectParameter::IEffectParameter(PlugParam* param, ParamID id, UnitID unitId, bool isBypass)
+    : param_(param) {
   WidenText(info.title, 128, param->name);
   WidenText(info.shortTitle, 128, "");
-  WidenText(info.units, 128, param->HostFixedUnit());
+  WidenText(info.units, 128, "");
   info.id = id;
-  info.stepCount =
-      param->kind == ParamKindContinuous ? 0 : static_cast<int32>(param->maxValue - param->minValue);
+  info.stepCount = param->IsStepped()
+                       ? static_cast<int32>(std::lround((param->maxValue - param->minValue) / param->step))
+                       : 0;
   info.defaultNormalizedValue = param->NormalizedFromPlain(param->defaultValue);
   info.flags = param->automatable ? ParameterInfo::kCanAutomate : 0;
+  if (param->IsStepped() && param->hostFormat == ParamHostFormat::Choices)
+    info.flags |= ParameterInfo::kIsList;
+  if (isBypass) info.flags |= ParameterInfo::kIsBypass;
   info.unitId = unitId;
   valueNormalized = info.defaultNormalizedValue;
   precision = param->displayPrecision;
@@ -30,28 +49,26 @@ IEffectParameter::IEffectParameter(PlugParam* param, ParamID id, UnitID unitId) 
 void IEffectParameter::toString(ParamValue valueNormalized, String128 string) const {
   if (!string) return;
   char text[128];
-  // The unit travels in the parameter information when it is the same for
-  // every value; otherwise ("Hz" / "kHz") the text carries it.
-  bool unitInText = param_->HostFixedUnit()[0] == '\0';
-  param_->HostDisplay(param_->PlainFromNormalized(ClampNormalized(valueNormalized)), unitInText,
-                      text, sizeof text);
+  param_->HostDisplay(param_->ValueAtNormalized(ClampNormalized(valueNormalized)), true, text,
+                      sizeof text);
   WidenText(string, 128, text);
 }
 
 bool IEffectParameter::fromString(const TChar* string, ParamValue& valueNormalized) const {
-  if (!string) return false;
-  char text[128];
-  NarrowText(text, sizeof text, string);
+  // A String128: the parser's longest text and the terminator. A longer
+  // text is refused, never cut.
+  char text[PlugParam::kMaxHostText + 1];
+  if (!HostTextToAscii(text, sizeof text, string)) return false;
   double plain = 0;
   if (!param_->HostParse(text, &plain)) return false;
-  valueNormalized = toNormalized(plain);
+  valueNormalized = param_->NormalizedFromPlain(plain);
   return true;
 }
 
 ParamValue IEffectParameter::toPlain(ParamValue valueNormalized) const {
-  return param_->PlainFromNormalized(ClampNormalized(valueNormalized));
+  return param_->HostPlainFromValue(param_->ValueAtNormalized(ClampNormalized(valueNormalized)));
 }
 
 ParamValue IEffectParameter::toNormalized(ParamValue plainValue) const {
-  return param_->NormalizedFromPlain(plainValue);
+  return param_->NormalizedFromPlain(param_->ValueFromHostPlain(plainValue));
 }

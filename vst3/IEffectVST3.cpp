@@ -158,19 +158,23 @@ void IEffectVST3::BuildBuses() {
 void IEffectVST3::RegisterParameters() {
   String128 title;
   if (PresetCount() > 0) {
+    // One entry per preset: a list of n entries has n - 1 steps.
+    int32 steps = PresetCount() - 1;
     WidenText(title, 128, "Preset");
-    parameters.addParameter(new Parameter(title, kPresetParamId, nullptr, 0.0, PresetCount(),
-                                          ParameterInfo::kIsProgramChange | ParameterInfo::kIsList));
+    int32 flags = ParameterInfo::kIsProgramChange | (steps > 0 ? ParameterInfo::kIsList : 0);
+    parameters.addParameter(new Parameter(title, kPresetParamId, nullptr, 0.0, steps, flags));
   }
-  if (!IsInstrument()) {
+  // An effect with a bypass parameter of its own shows that one as the
+  // host's bypass; only an effect without one gets a separate switch.
+  if (!IsInstrument() && BypassParamIndex() < 0) {
     WidenText(title, 128, "Bypass");
     auto* bypass = new StringListParameter(
         title, kBypassParamId, nullptr,
         ParameterInfo::kCanAutomate | ParameterInfo::kIsList | ParameterInfo::kIsBypass);
     String128 entry;
-    WidenText(entry, 128, "off");
+    WidenText(entry, 128, "Off");
     bypass->appendString(entry);
-    WidenText(entry, 128, "on");
+    WidenText(entry, 128, "On");
     bypass->appendString(entry);
     parameters.addParameter(bypass);
   }
@@ -182,7 +186,8 @@ void IEffectVST3::RegisterParameters() {
       if (found == groups_.end()) found = groups_.insert(groups_.end(), param->groupName);
       unit = static_cast<UnitID>(found - groups_.begin()) + 1;
     }
-    parameters.addParameter(new IEffectParameter(param, static_cast<ParamID>(i), unit));
+    parameters.addParameter(
+        new IEffectParameter(param, static_cast<ParamID>(i), unit, i == BypassParamIndex()));
   }
 }
 
@@ -193,8 +198,7 @@ void IEffectVST3::SyncControllerParams() {
   if (Parameter* bypass = ParameterObject(kBypassParamId))
     bypass->setNormalized(IsBypassed() ? 1.0 : 0.0);
   if (Parameter* preset = ParameterObject(kPresetParamId))
-    if (PresetCount() > 0)
-      preset->setNormalized(static_cast<double>(CurrentPresetIndex()) / PresetCount());
+    preset->setNormalized(PresetNormalized(CurrentPresetIndex()));
 }
 
 tresult PLUGIN_API IEffectVST3::activateBus(MediaType type, BusDirection dir, int32 index,
@@ -306,6 +310,9 @@ void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes) {
     if (queue->getPoint(points - 1, offset, value) != kResultOk) continue;
     value = ClampNormalized(value);
     ParamID id = queue->getParameterId();
+    // Projects saved while the host bypass was a parameter of its own still
+    // send it: it is the effect's bypass now.
+    if (id == kBypassParamId && BypassParamIndex() >= 0) id = static_cast<ParamID>(BypassParamIndex());
     if (id == kBypassParamId) {
       SetBypassed(value > 0.5);
     } else if (id == kPresetParamId) {
@@ -313,7 +320,8 @@ void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes) {
     } else if (id < static_cast<ParamID>(ParamCount())) {
       int index = static_cast<int>(id);
       ParamAt(index)->SetFromNormalized(value);
-      if (Editor()) Editor()->ShowParameterValue(index, value, true);
+      // The step the value selects, as it is processed.
+      if (Editor()) Editor()->ShowParameterValue(index, ParamAt(index)->NormalizedValue(), true);
       ParamChanged(index);
     }
   }
@@ -451,7 +459,7 @@ tresult IEffectVST3::getControllerState(IBStream* state) {
   PlugLockGuard guard(*this);
   StateChunk chunk;
   if (!SaveState(chunk) || chunk.Size() <= 0) return kResultFalse;
-  const uint8_t bypass[4] = {static_cast<uint8_t>(IsBypassed() ? 1 : 0), 0, 0, 0};
+  const uint8_t bypass[4] = {static_cast<uint8_t>(HostBypass() ? 1 : 0), 0, 0, 0};
   if (chunk.PutBytes(bypass, sizeof bypass) < 0) return kResultFalse;
   int32 written = 0;
   if (state->write(chunk.Data(), chunk.Size(), &written) != kResultOk || written != chunk.Size())
@@ -481,7 +489,9 @@ tresult IEffectVST3::setControllerState(IBStream* state) {
     LoadState(chunk, 0);
     uint32_t flag = static_cast<uint32_t>(bypass[0]) | static_cast<uint32_t>(bypass[1]) << 8 |
                     static_cast<uint32_t>(bypass[2]) << 16 | static_cast<uint32_t>(bypass[3]) << 24;
-    SetBypassed(flag != 0);
+    // A state saved while the host bypass was separate: either switch on
+    // means bypassed.
+    if (flag != 0 || BypassParamIndex() < 0) SetHostBypass(flag != 0);
     RefreshEditorFromParams();
     SyncControllerParams();
   }
@@ -524,15 +534,15 @@ tresult PLUGIN_API IEffectVST3::getParamValueByString(ParamID tag, TChar* string
   if (!string) return kResultFalse;
   if (tag == kPresetParamId) {
     // A preset by its name or its number.
-    char text[128];
-    NarrowText(text, sizeof text, string);
+    char text[PlugParam::kMaxHostText + 1];
+    if (!HostTextToAscii(text, sizeof text, string)) return kResultFalse;
     PlugLockGuard guard(*this);
     for (int i = 0; i < PresetCount(); ++i) {
       PresetSlot* slot = PresetAt(i);
       char number[16];
       snprintf(number, sizeof number, "%d", i);
       if (slot && (std::strcmp(text, slot->name) == 0 || std::strcmp(text, number) == 0)) {
-        valueNormalized = static_cast<double>(i) / PresetCount();
+        valueNormalized = PresetNormalized(i);
         return kResultTrue;
       }
     }
@@ -560,8 +570,13 @@ tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value
 }
 
 int IEffectVST3::PresetIndexFor(ParamValue normalized) const {
-  int count = PresetCount();
-  return std::min(static_cast<int>(normalized * count), std::max(count - 1, 0));
+  int steps = std::max(PresetCount() - 1, 0);
+  return std::min(static_cast<int>(ClampNormalized(normalized) * steps + 0.5), steps);
+}
+
+ParamValue IEffectVST3::PresetNormalized(int index) const {
+  int steps = PresetCount() - 1;
+  return steps > 0 ? static_cast<double>(index) / steps : 0.0;
 }
 
 IPlugView* PLUGIN_API IEffectVST3::createView(FIDString name) {

@@ -12,7 +12,8 @@
 //     setupProcessing, so nothing is processed before the host configures it.
 //   - initialize (user-interface thread) identifies the host from its
 //     IHostApplication name, builds the buses, registers the parameters
-//     ('prst', 'bpas', then one IEffectParameter per plug-in parameter) and
+//     ('prst', 'bpas' unless the effect has a bypass parameter, which then is
+//     the host's bypass, then one IEffectParameter per plug-in parameter) and
 //     applies preset 0. terminate removes buses and parameters; a later
 //     initialize builds them again.
 //   - setBusArrangements, setupProcessing, setActive, getState/setState and
@@ -28,7 +29,8 @@
 //     own go out as output parameter changes of the next block.
 //
 // What stays constant between calls: the parameter IDs (the plug-in's
-// parameter index, plus 'prst' and 'bpas'), the state format (the base's
+// parameter index, plus 'prst', and 'bpas' whose changes go to the effect's
+// bypass parameter when it has one), the state format (the base's
 // parameter state followed by a 32-bit bypass flag), and the rule that host
 // buffers are bound to connected channels in order. Host blocks may be of any
 // length from 0 up; longer blocks than the block size are processed in pieces.
@@ -146,6 +148,8 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   void ReportParamsToHost(Steinberg::Vst::IParameterChanges* changes);
   // The preset a 'prst' value selects, limited to the existing presets.
   int PresetIndexFor(Steinberg::Vst::ParamValue normalized) const;
+  // The 'prst' value of a preset: its index over the list's step count.
+  Steinberg::Vst::ParamValue PresetNormalized(int index) const;
   void ApplyMidiEvents(Steinberg::Vst::IEventList* events);
   void UpdateSidechainConnection();
   // One host block of 32- or 64-bit samples; the vectors are this sample

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "PlugParam.h"
 
@@ -169,4 +170,73 @@ TEST(ParameterAutomation, NormalizedFromPlainFollowsTheRangeAndCurve) {
   EXPECT_EQ(p.NormalizedFromPlain(5), 1);
   EXPECT_EQ(p.NormalizedFromPlain(-5), 0);
   EXPECT_NEAR(p.NormalizedFromPlain(-0.00075), 0.5, 1e-12);
+}
+
+namespace {
+
+PlugParam Hosted(ParamHostFormat format, double minValue, double maxValue,
+                 std::vector<const char*> choices = {}) {
+  PlugParam p;
+  if (choices.empty())
+    p.InitContinuous("P", minValue, minValue, maxValue, (maxValue - minValue) / 100, "%", "", 1);
+  else
+    p.InitInteger("P", minValue, minValue, maxValue, "");
+  p.SetHostFormat(format, std::move(choices));
+  return p;
+}
+
+std::string Shown(const PlugParam& p, double plain) {
+  char text[64];
+  p.HostDisplay(plain, true, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+TEST(ParameterSteps, ShownSavedLoadedAndPlainValuesAreTheStepProcessingRoundsTo) {
+  PlugParam bypass = Hosted(ParamHostFormat::Choices, 0, 1, {"Off", "On"});
+  bypass.SetClamped(0.7);  // a saved state holding 0.7
+  EXPECT_EQ(bypass.value, 1);
+  EXPECT_EQ(Shown(bypass, 0.7), "On");
+  EXPECT_EQ(bypass.NormalizedFromPlain(0.37), 0);
+  PlugParam ratio = Hosted(ParamHostFormat::Choices, 0, 3, {"4:1", "8:1", "12:1", "20:1"});
+  EXPECT_EQ(ratio.ValueAtNormalized(0.6), 2);  // 1.8 rounds up, as SetFromNormalized
+  EXPECT_EQ(Shown(ratio, ratio.PlainFromNormalized(0.6)), "12:1");
+  EXPECT_EQ(ratio.HostPlainFromValue(1.4), 1);
+}
+
+TEST(ParameterHostText, OnlyTextThatIsPlainlyAValueIsRead) {
+  PlugParam bypass = Hosted(ParamHostFormat::Choices, 0, 1, {"Off", "On"});
+  PlugParam ratio = Hosted(ParamHostFormat::Choices, 0, 3, {"4:1", "8:1", "12:1", "20:1"});
+  PlugParam oversampling = Hosted(ParamHostFormat::Choices, 0, 1, {"4x", "16x"});
+  PlugParam sidechain = Hosted(ParamHostFormat::Choices, 0, 1, {"EXT", "INT"});
+  PlugParam drive = Hosted(ParamHostFormat::DriveDecibels, 0, 80);
+  PlugParam output = Hosted(ParamHostFormat::Decibels, -30, 30);
+  PlugParam hf = Hosted(ParamHostFormat::DecibelsNegated, -16, 0);
+  PlugParam attack = Hosted(ParamHostFormat::MillisecondsNegated, -0.001, 0);
+  PlugParam midFreq = Hosted(ParamHostFormat::Hertz, 500, 10000);
+  double v = 0;
+  // Control characters, spaces inside a word or number, other encodings.
+  EXPECT_FALSE(bypass.HostParse("O\nn", &v));
+  EXPECT_FALSE(oversampling.HostParse("1 6x", &v));
+  EXPECT_FALSE(ratio.HostParse("2\n0\n:\n1", &v));
+  EXPECT_FALSE(drive.HostParse("40 d\nB", &v));
+  EXPECT_FALSE(drive.HostParse("40 d B", &v));
+  EXPECT_FALSE(sidechain.HostParse("EX T", &v));
+  EXPECT_FALSE(drive.HostParse("40\xC2\xA0", &v));
+  EXPECT_TRUE(ratio.HostParse("4 : 1", &v) && v == 0);
+  EXPECT_TRUE(midFreq.HostParse(" 2.5 kHz ", &v) && v == 2500);
+  // Longer than a host's text field: refused, never cut.
+  EXPECT_FALSE(drive.HostParse(("1" + std::string(126, ' ') + "garbage").c_str(), &v));
+  EXPECT_TRUE(drive.HostParse(("40" + std::string(125, ' ')).c_str(), &v) && v == 40);
+  // One sign rule: a negative time or boost is refused, bare or with its unit.
+  for (const char* text : {"-5", "-5 dB"}) EXPECT_FALSE(hf.HostParse(text, &v)) << text;
+  for (const char* text : {"-0.0005", "-0.5 ms"}) EXPECT_FALSE(attack.HostParse(text, &v)) << text;
+  EXPECT_TRUE(output.HostParse("-5 dB", &v) && v == -5);
+  EXPECT_TRUE(hf.HostParse("8.088dB", &v) && v == -8.088);
+  // Display, read back, display again: the same text.
+  EXPECT_EQ(Shown(midFreq, 999.96), "1.00 kHz");
+  ASSERT_TRUE(midFreq.HostParse("1.00 kHz", &v));
+  EXPECT_EQ(Shown(midFreq, v), "1.00 kHz");
+  EXPECT_EQ(Shown(midFreq, 999.94), "999.9 Hz");
 }

@@ -91,8 +91,8 @@ TEST_P(RenderUnits, WhatAPersonWritesSetsWhatThePlainNumberSets) {
     const char* plain;
     const char* shown;  // the display
   } cases[] = {
-      {"ATTACK", "ATTACK=0.8ms", "ATTACK=-0.0008", "0.80 ms"},
-      {"RELEASE", "RELEASE=150ms", "RELEASE=-0.15", "150 ms"},
+      {"ATTACK", "ATTACK=0.8ms", "ATTACK=0.8", "0.80 ms"},
+      {"RELEASE", "RELEASE=150ms", "RELEASE=150", "150 ms"},
       {"HPF", "HPF=120Hz", "HPF=120", "120.0 Hz"},
       {"MID FREQ", "MID FREQ=2.5kHz", "MID FREQ=2500", "2.50 kHz"},
       {"OUTPUT", "OUTPUT=-3dB", "OUTPUT=-3", "-3.00 dB"},
@@ -112,11 +112,14 @@ TEST_P(RenderUnits, WhatAPersonWritesSetsWhatThePlainNumberSets) {
 
 TEST_P(RenderUnits, RangeEndsAreInsideAndCloseSettingsShowApart) {
   std::string err;
-  CurrentAfter(GetParam(), "RELEASE", {"RELEASE=-0.02", "INPUT=80", "HF=-16", "ATTACK=0ms", "MID FREQ=10kHz"}, &err);
+  CurrentAfter(GetParam(), "RELEASE", {"RELEASE=20ms", "INPUT=80", "HF=16", "ATTACK=0ms", "MID FREQ=10kHz"}, &err);
   EXPECT_TRUE(err.empty()) << err;
-  CurrentAfter(GetParam(), "RELEASE", {"RELEASE=-0.9"}, &err);
-  EXPECT_NE(err.find("warning: RELEASE=-0.9 is outside 850 ms .. 20.0 ms; using 850 ms"), std::string::npos) << err;
-  EXPECT_NE(CurrentAfter(GetParam(), "ATTACK", {"ATTACK=-0.0005"}), CurrentAfter(GetParam(), "ATTACK", {"ATTACK=-0.0008"}));
+  CurrentAfter(GetParam(), "RELEASE", {"RELEASE=900ms"}, &err);
+  EXPECT_NE(err.find("warning: RELEASE=900ms is outside 850 ms .. 20.0 ms; using 850 ms"), std::string::npos) << err;
+  EXPECT_NE(CurrentAfter(GetParam(), "ATTACK", {"ATTACK=0.5"}), CurrentAfter(GetParam(), "ATTACK", {"ATTACK=0.8"}));
+  // A negative time is no value, whether meant as one or as the old plain number.
+  CurrentAfter(GetParam(), "ATTACK", {"ATTACK=-0.0008"}, &err);
+  EXPECT_NE(err.find("'-0.0008' is not a value for ATTACK"), std::string::npos) << err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RenderUnits, ::testing::Values("vst3", "vst2"),

@@ -197,17 +197,21 @@ TEST_F(Vst3Audio, OnlyTheLastBypassPointOfABlockCounts) {
   std::vector<std::vector<float>> out(2, std::vector<float>(64, 9.0f)),
       want(2, std::vector<float>(64));
 
+  // The host's bypass is the effect's BYPASS: the reference runs it too.
   ParamChanges on;
   on.Add(kBypass, {0.2, 0.8}).Add(0, {0.9});
   reference.Set(0, 0.9);
+  reference.Set(10, 1.0);
   HostBlock<float> bypassed(At(in, 0, 2, 0), {}, At(out, 0, 2, 0), 64, &on);
   ASSERT_EQ(plugin->processor->process(bypassed.data), kResultOk);
   EXPECT_EQ(StateBypassFlag(), 1u);
   EXPECT_EQ(out[0], in[0]);
   EXPECT_EQ(out[1], in[1]);
+  reference.Run<float>(At(in, 0, 2, 0), At(want, 0, 2, 0), 64);
 
   ParamChanges off;
   off.Add(kBypass, {0.8, 0.2});
+  reference.Set(10, 0.0);
   HostBlock<float> running(At(in, 0, 2, 0), {}, At(out, 0, 2, 0), 64, &off);
   ASSERT_EQ(plugin->processor->process(running.data), kResultOk);
   EXPECT_EQ(StateBypassFlag(), 0u);

@@ -12,7 +12,6 @@ using namespace host;
 namespace {
 
 constexpr ParamID kPreset = 0x70727374;  // 'prst'
-constexpr ParamID kBypass = 0x62706173;  // 'bpas'
 constexpr ParamID kMix = 6;
 
 class Vst3Module : public ::testing::Test {
@@ -109,12 +108,12 @@ TEST_F(Vst3Module, InitializeBuildsOnceAndAgainAfterTerminate) {
     ASSERT_EQ(plugin.component->initialize(&app), kResultOk);
     EXPECT_EQ(plugin.component->initialize(&app), kResultFalse);
     EXPECT_EQ(plugin.component->initialize(nullptr), kResultFalse);
-    EXPECT_EQ(plugin.controller->getParameterCount(), 16);
+    EXPECT_EQ(plugin.controller->getParameterCount(), 15);
     EXPECT_EQ(plugin.component->getBusCount(kAudio, kInput), 2);
     for (int round = 0; round < 3; ++round) {
       ASSERT_EQ(plugin.component->terminate(), kResultOk);
       ASSERT_EQ(plugin.component->initialize(round == 1 ? nullptr : &app), kResultOk);
-      EXPECT_EQ(plugin.controller->getParameterCount(), 16);
+      EXPECT_EQ(plugin.controller->getParameterCount(), 15);
       EXPECT_EQ(plugin.component->getBusCount(kAudio, kInput), 2);
       EXPECT_EQ(plugin.component->getBusCount(kAudio, kOutput), 1);
     }
@@ -189,42 +188,40 @@ TEST_F(Vst3Module, BusArrangementsAreCheckedBeforeAnythingChanges) {
   plugin.component->terminate();
 }
 
-TEST_F(Vst3Module, HostSeesPresetBypassAndFourteenParameters) {
+TEST_F(Vst3Module, HostSeesOnePresetEntryAndFourteenParametersWithBYPASSAsItsBypass) {
   Plugin plugin(module.Factory());
   ASSERT_EQ(plugin.component->initialize(&hostApp), kResultOk);
   IEditController* ec = plugin.controller;
-  ASSERT_EQ(ec->getParameterCount(), 16);
+  ASSERT_EQ(ec->getParameterCount(), 15);
   ParameterInfo info{};
   ASSERT_EQ(ec->getParameterInfo(0, info), kResultTrue);
   EXPECT_EQ(Narrow(info.title), "Preset");
   EXPECT_EQ(info.id, kPreset);
   EXPECT_TRUE(info.flags & ParameterInfo::kIsProgramChange);
-  EXPECT_EQ(info.stepCount, 1);
-  ASSERT_EQ(ec->getParameterInfo(1, info), kResultTrue);
-  EXPECT_EQ(Narrow(info.title), "Bypass");
-  EXPECT_EQ(info.id, kBypass);
-  EXPECT_EQ(info.stepCount, 1);
+  EXPECT_EQ(info.stepCount, 0) << "one preset, one entry";
   const char* titles[14] = {"INPUT", "OUTPUT", "ATTACK", "RELEASE", "RATIO", "HPF", "MIX",
                             "MID FREQ", "MID GAIN", "HF", "BYPASS", "SLAM", "OVERSAMPLING",
                             "Sidechain"};
   for (int32 i = 0; i < 14; ++i) {
-    ASSERT_EQ(ec->getParameterInfo(i + 2, info), kResultTrue);
+    ASSERT_EQ(ec->getParameterInfo(i + 1, info), kResultTrue);
     EXPECT_EQ(info.id, static_cast<ParamID>(i));
     EXPECT_EQ(Narrow(info.title), titles[i]);
     EXPECT_EQ(info.unitId, kRootUnitId);
     EXPECT_TRUE(info.flags & ParameterInfo::kCanAutomate);
+    EXPECT_EQ(Narrow(info.units), "") << "the value text carries the unit";
+    EXPECT_EQ((info.flags & ParameterInfo::kIsBypass) != 0, i == 10) << "one bypass: BYPASS";
+    EXPECT_EQ((info.flags & ParameterInfo::kIsList) != 0, info.stepCount > 0) << titles[i];
   }
   EXPECT_EQ(ec->getParameterInfo(-1, info), kResultFalse);
-  EXPECT_EQ(ec->getParameterInfo(16, info), kResultFalse);
+  EXPECT_EQ(ec->getParameterInfo(15, info), kResultFalse);
 
   // MIX: 0..100 %, continuous, two decimals, default 100.
-  ASSERT_EQ(ec->getParameterInfo(kMix + 2, info), kResultTrue);
-  EXPECT_EQ(Narrow(info.units), "%");
+  ASSERT_EQ(ec->getParameterInfo(kMix + 1, info), kResultTrue);
   EXPECT_EQ(info.stepCount, 0);
   EXPECT_DOUBLE_EQ(info.defaultNormalizedValue, 1.0);
   String128 text;
   ASSERT_EQ(ec->getParamStringByValue(kMix, 0.5, text), kResultTrue);
-  EXPECT_EQ(Narrow(text), "50.00");
+  EXPECT_EQ(Narrow(text), "50.00 %");
   ParamValue normalized = -1;
   Widen(text, "12.5 %");
   ASSERT_EQ(ec->getParamValueByString(kMix, text, normalized), kResultTrue);
@@ -232,8 +229,8 @@ TEST_F(Vst3Module, HostSeesPresetBypassAndFourteenParameters) {
   EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kMix, 0.25), 25.0);
   EXPECT_DOUBLE_EQ(ec->plainParamToNormalized(kMix, 75.0), 0.75);
   EXPECT_DOUBLE_EQ(ec->plainParamToNormalized(kMix, 250.0), 1.0);
-  // RATIO is stepped 0..3 and shows whole numbers.
-  ASSERT_EQ(ec->getParameterInfo(4 + 2, info), kResultTrue);
+  // RATIO is a list of four steps.
+  ASSERT_EQ(ec->getParameterInfo(4 + 1, info), kResultTrue);
   EXPECT_EQ(info.stepCount, 3);
   ASSERT_EQ(ec->getParamStringByValue(4, 1.0, text), kResultTrue);
   EXPECT_EQ(Narrow(text), "20:1");
@@ -318,7 +315,10 @@ TEST_F(Vst3Module, RestoredStateShowsInTheControllerAndSurvivesARoundTrip) {
   ASSERT_EQ(target.controller->setState(&in), kResultOk);
   EXPECT_DOUBLE_EQ(target.controller->getParamNormalized(kMix), 0.125);
   EXPECT_DOUBLE_EQ(target.controller->getParamNormalized(4), 2.0 / 3.0);
-  EXPECT_DOUBLE_EQ(target.controller->getParamNormalized(kBypass), 1.0);
+  // The host bypass of an older project is the one bypass, BYPASS.
+  EXPECT_DOUBLE_EQ(target.controller->getParamNormalized(10), 1.0);
+  double on = 1.0;
+  memcpy(state.data() + 8 * 10, &on, 8);
   EXPECT_EQ(target.State(), state);
   source.component->terminate();
   target.component->terminate();

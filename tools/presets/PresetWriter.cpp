@@ -18,6 +18,20 @@ constexpr size_t kBypassFlagBytes = 4;
 // distance of the intended one is the intended setting.
 bool SameSetting(double a, double b) { return std::fabs(a - b) <= 1e-9 * std::max(1.0, std::fabs(b)); }
 
+// A setting as the plug-in's text entry reads it: numbers in the unit it
+// shows, so the negated ones (times in seconds, the HF boost) are typed as
+// the positive quantity; all digits keep the value exact.
+std::string SettingText(const kestrune::PresetSetting& setting) {
+  char text[64];
+  switch (setting.param) {
+    case kestrune::kAttack:
+    case kestrune::kRelease: snprintf(text, sizeof text, "%.17g s", -setting.plainValue); break;
+    case kestrune::kHf: snprintf(text, sizeof text, "%.17g dB", -setting.plainValue); break;
+    default: snprintf(text, sizeof text, "%.17g", setting.plainValue); break;
+  }
+  return text;
+}
+
 }  // namespace
 
 bool ParameterValuesInState(const std::string& format, const presetfiles::Bytes& state,
@@ -50,11 +64,7 @@ bool ApplyFactoryPreset(render::PluginHost& host, const kestrune::FactoryPreset&
     for (const auto& p : params) {
       if (p.id == static_cast<uint32_t>(setting.param)) target = &p;
     }
-    // The plug-in's own text entry takes plain numbers as well as its display
-    // texts; all digits keep the value exact.
-    char plainText[64];
-    snprintf(plainText, sizeof plainText, "%.17g", setting.plainValue);
-    if (!target || !host.SetParameterText(target->index, plainText, error)) {
+    if (!target || !host.SetParameterText(target->index, SettingText(setting), error)) {
       error = std::string(preset.name) + ": parameter " + std::to_string(setting.param) + " not set" +
               (error.empty() ? "" : ": " + error);
       return false;

@@ -51,7 +51,7 @@ namespace {
 
 // Settings for the embedded material that make the compressor obvious.
 const char* const kDefaultSettings[][2] = {
-    {"INPUT", "18"}, {"RATIO", "1"}, {"ATTACK", "-0.0008"}, {"RELEASE", "-0.15"}, {"OUTPUT", "6"},
+    {"INPUT", "18"}, {"RATIO", "1"}, {"ATTACK", "0.8ms"}, {"RELEASE", "150ms"}, {"OUTPUT", "6"},
 };
 
 // One input and the files made from it. Display names are as the user (or

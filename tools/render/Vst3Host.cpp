@@ -418,12 +418,9 @@ class Vst3Host : public PluginHost {
     for (int32 i = 0; i < count; ++i) {
       ParameterInfo info;
       if (controller_->getParameterInfo(i, info) != kResultOk) continue;
-      // The VST3 host bypass and program change are the format's own switches,
-      // not parameters of the plug-in; BYPASS is the plug-in's bypass.
-      if (info.flags & (ParameterInfo::kIsProgramChange | ParameterInfo::kIsHidden |
-                        ParameterInfo::kIsBypass)) {
-        continue;
-      }
+      // The program change is the format's own switch, not a parameter of the
+      // plug-in. The bypass is listed: it is the plug-in's BYPASS.
+      if (info.flags & (ParameterInfo::kIsProgramChange | ParameterInfo::kIsHidden)) continue;
       ParamDescription d;
       d.index = i;
       d.id = info.id;
