@@ -63,8 +63,10 @@ end
 -- whatever units and order the plug-in presents: continuous controls at
 -- different fractions of their range, switches and steps at their top.
 -- The bypasses and the sidechain source stay as they are (the reference
--- render has no sidechain).
+-- render has no sidechain). Values go through the plug-in's controls, the
+-- path of Ardour's generic editor and automation.
 local function setValues(proc, plug)
+  local controls = proc:to_insert():to_automatable()
   local n = 0
   for j = 0, plug:parameter_count() - 1 do
     if plug:parameter_is_input(j) and plug:parameter_is_control(j) then
@@ -78,7 +80,10 @@ local function setValues(proc, plug)
         else
           value = d.lower + (0.2 + 0.6 * ((n * 3) % 7) / 6) * (d.upper - d.lower)
         end
-        check(ARDOUR.LuaAPI.set_processor_param(proc, n, value), "Ardour refused a value for " .. d.label)
+        local control = controls:automation_control(
+          Evoral.Parameter(ARDOUR.AutomationType.PluginAutomation, 0, j), false)
+        check(not control:isnil(), "Ardour has no control for " .. d.label)
+        control:set_value(value, PBD.GroupControlDisposition.NoGroup)
       end
       n = n + 1
     end
