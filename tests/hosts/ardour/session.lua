@@ -61,7 +61,8 @@ end
 
 -- Settings away from the defaults, chosen by name and range so they hold
 -- whatever units and order the plug-in presents: continuous controls at
--- different fractions of their range, switches and steps at their top.
+-- different fractions of their range (none at the middle, where a
+-- symmetric range has its default), switches and steps at their top.
 -- The bypasses and the sidechain source stay as they are (the reference
 -- render has no sidechain). Values go through the plug-in's controls, the
 -- path of Ardour's generic editor and automation.
@@ -78,7 +79,7 @@ local function setValues(proc, plug)
         if d.toggled or d.integer_step or d.enumeration then
           value = d.upper
         else
-          value = d.lower + (0.2 + 0.6 * ((n * 3) % 7) / 6) * (d.upper - d.lower)
+          value = d.lower + (0.1 + 0.8 * ((n * 0.37) % 1)) * (d.upper - d.lower)
         end
         local control = controls:automation_control(
           Evoral.Parameter(ARDOUR.AutomationType.PluginAutomation, 0, j), false)
