@@ -59,6 +59,13 @@ local function writeValues(path, values)
   file:close()
 end
 
+-- A running session: the engine processes a few blocks (and so hands the
+-- plug-in what the host changed) before anything reads or saves. The
+-- timeout only catches an engine that stopped.
+local function settle()
+  check(ARDOUR.LuaAPI.wait_for_process_callback(4, 60000), "Ardour's engine stopped processing")
+end
+
 -- Settings away from the defaults, chosen by name and range so they hold
 -- whatever units and order the plug-in presents: continuous controls at
 -- different fractions of their range (none at the middle, where a
@@ -89,8 +96,7 @@ local function setValues(proc, plug)
       n = n + 1
     end
   end
-  -- Let the engine hand the values to the plug-in before anything reads them.
-  ARDOUR.LuaAPI.usleep(200000)
+  settle()
 end
 
 local function save(snapshot)
@@ -182,7 +188,7 @@ function steps.bypass()
   local proc, insert, plug = create(true)
   setValues(proc, plug)
   insert:enable(false)
-  ARDOUR.LuaAPI.usleep(200000)
+  settle()
   check(not insert:enabled(), "Ardour did not bypass the plug-in")
   bounce("bypassed")
   save()
@@ -196,7 +202,7 @@ function steps.unbypass()
   check(not insert:enabled(), "the host bypass was lost on reload")
   bounce("reloaded_bypassed")
   insert:enable(true)
-  ARDOUR.LuaAPI.usleep(200000)
+  settle()
   check(insert:enabled(), "Ardour did not lift the bypass")
   bounce("active")
   save()
