@@ -405,7 +405,9 @@ intptr_t IEffectVST2::StringToParameter(int32_t index, const char* text) {
   if (!text) return 1;  // the host only asks whether texts are understood
   double plain = 0;
   if (!param->HostParse(text, &plain)) return 0;
-  param->SetClamped(plain);
+  // Applied as the normalized value the text gives, as a VST3 host applies
+  // the same text: both formats end up with the same value.
+  param->SetFromNormalized(param->NormalizedFromPlain(plain));
   if (Editor()) Editor()->ShowParameterValue(index, param->value, false);
   ParamChanged(index);
   return 1;

@@ -8,7 +8,9 @@
 // turn and displays the same; a text without a digit is accepted only when it
 // is what a step of the parameter displays (as "On" or "EXT"). Both formats
 // read texts alike: the VST3 module's getParamValueByString accepts the same
-// (ASCII) texts and gives the same normalized value.
+// texts (each byte one UTF-16 unit) and gives the same normalized value,
+// which a VST3 host's processing turns into the very value VST2 holds. Only
+// printable ASCII of at most 127 characters is ever accepted.
 #include <cctype>
 
 #include "Vst2Session.h"
@@ -52,24 +54,36 @@ bool LooksLikeAValue(PluginInstance& plug, int32_t index, const std::vector<char
   return false;
 }
 
-bool Ascii(const std::vector<char>& text) {
-  for (char c : text)
-    if (static_cast<unsigned char>(c) > 0x7F) return false;
-  return true;
+// Printable ASCII, at most a host text field long (the terminator aside).
+bool PlainText(const std::vector<char>& text) {
+  for (size_t i = 0; i + 1 < text.size(); ++i)
+    if (text[i] < 0x20 || text[i] > 0x7E) return false;
+  return text.size() <= 128;
 }
 
 void CompareWithVst3(int32_t index, const std::vector<char>& text, intptr_t answer,
-                     PluginInstance& plug) {
-  if (!Ascii(text)) return;
+                     fuzz::Vst2Session& session) {
+  PluginInstance& plug = session.Plug();
   fuzz::Vst3Session vst3;
-  Steinberg::Vst::String128 wide = {};
-  host::Widen(wide, text.data());
+  // Byte for unit, whole: the same text as the VST2 host handed over.
+  std::vector<Steinberg::Vst::TChar> wide(text.begin(), text.end());
+  for (size_t i = 0; i < text.size(); ++i)
+    wide[i] = static_cast<Steinberg::Vst::TChar>(static_cast<unsigned char>(text[i]));
   Steinberg::Vst::ParamValue normalized = -7;
   const bool accepted = vst3.Controller()->getParamValueByString(
-                            static_cast<Steinberg::Vst::ParamID>(index), wide, normalized) ==
-                        Steinberg::kResultOk;
+                            static_cast<Steinberg::Vst::ParamID>(index), wide.data(),
+                            normalized) == Steinberg::kResultOk;
   FUZZ_REQUIRE(accepted == (answer == 1));
-  if (accepted) FUZZ_REQUIRE(std::fabs(normalized - plug.Get(index)) < 1e-6);
+  if (!accepted) return;
+  FUZZ_REQUIRE(std::fabs(normalized - plug.Get(index)) < 1e-6);
+  // Applied by a VST3 host, the value is the one VST2 holds, to the bit.
+  host::ParamChanges change;
+  change.Add(static_cast<Steinberg::Vst::ParamID>(index), {normalized});
+  vst3.Process(16, Steinberg::Vst::kSample32, &change);
+  const std::vector<uint8_t> vst3State = vst3.State();
+  const std::vector<uint8_t> vst2Program = session.Chunk(1);
+  FUZZ_REQUIRE(vst3State.size() >= 8u * (index + 1) && vst2Program.size() >= 8u * (index + 2));
+  FUZZ_REQUIRE(memcmp(vst3State.data() + 8 * index, vst2Program.data() + 8 + 8 * index, 8) == 0);
 }
 
 }  // namespace
@@ -79,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::HostInput in(data, size);
   const int32_t index = in.Take<int8_t>();
   const bool nullText = in.Left() == 0;
-  std::vector<char> text = fuzz::TextBuffer(in.Text(64));
+  std::vector<char> text = fuzz::TextBuffer(in.Text(160));
 
   fuzz::Vst2Session session;
   PluginInstance& plug = session.Plug();
@@ -88,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   intptr_t answer = plug.Dispatch(vst2::effString2Parameter, index, 0,
                                   nullText ? nullptr : text.data());
   FUZZ_REQUIRE(answer == 0 || answer == 1);
-  if (!nullText && index >= 0 && index < fuzz::kParamCount) CompareWithVst3(index, text, answer, plug);
+  if (!nullText && index >= 0 && index < fuzz::kParamCount) CompareWithVst3(index, text, answer, session);
   if (answer == 0 || nullText) {
     FUZZ_REQUIRE(session.Snapshot() == before);
     return 0;
@@ -98,6 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_REQUIRE(fuzz::IsNormalized(value));
   FUZZ_REQUIRE(fuzz::OnStep(index, value, 1e-6));
   FUZZ_REQUIRE(LooksLikeAValue(plug, index, text));
+  FUZZ_REQUIRE(PlainText(text));
 
   const std::string shown = Display(plug, index);
   std::vector<char> again = fuzz::TextBuffer(shown);

@@ -3,8 +3,9 @@
 // and a host-chosen text or number.
 //
 // Input, per call: an operation byte (modulo 8), a parameter ID byte (see
-// HostParamId), then its argument: a text up to a zero byte, or a number
-// (see HostInput::HostDouble), or for 6 a 32-bit index.
+// HostParamId), then its argument: a text up to a zero byte (for 0, UTF-8
+// read as UTF-16, see HostUtf16), or a number (see HostInput::HostDouble),
+// or for 6 a 32-bit index.
 //   0 getParamValueByString   3 getParamStringByValue
 //   1 normalizedParamToPlain  4 setParamNormalized
 //   2 plainParamToNormalized  5 a value's own display text read back
@@ -13,7 +14,8 @@
 //   7 createView with the text as the view's name
 // Checks: every normalized value the controller hands out for the plug-in's
 // own IDs (from a text, from a plain value, or read back after any call) is
-// within 0..1 and not NaN; normalizedParamToPlain treats a value outside
+// within 0..1 and not NaN; a text with a unit outside ASCII, or longer than
+// a host's text field, is refused; normalizedParamToPlain treats a value outside
 // 0..1 as the nearest end and never answers NaN for them; texts come back
 // terminated; the text shown for a value is accepted as text entry; a
 // parameter's info has a normalized default and no negative step count.
@@ -81,11 +83,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ParamID id = fuzz::HostParamId(in);
     switch (op) {
       case 0: {
-        String128 text = {};
-        host::Widen(text, in.Text(127));
+        const std::vector<TChar> text = fuzz::HostUtf16(in.Text(255));
         ParamValue normalized = -7;
-        if (controller->getParamValueByString(id, text, normalized) == kResultOk)
+        if (controller->getParamValueByString(id, const_cast<TChar*>(text.data()), normalized) ==
+            kResultOk) {
           FUZZ_REQUIRE(fuzz::IsNormalized(normalized));
+          // Only ASCII of a host text field's length is a value: no unit is
+          // read by its low byte, no text is cut.
+          FUZZ_REQUIRE(text.size() <= 128);
+          for (TChar unit : text) FUZZ_REQUIRE(unit < 0x80);
+        }
         break;
       }
       case 1: {

@@ -43,6 +43,32 @@ inline ParamID HostParamId(HostInput& in) {
   return KnownIds()[pick % KnownIds().size()];
 }
 
+// A host's UTF-16 text from input bytes, terminated: UTF-8 sequences of two
+// or three bytes are decoded (leniently, so a lone surrogate can be written
+// too), any other byte is one unit. Not cut to a String128: a host may hand
+// a longer text.
+inline std::vector<TChar> HostUtf16(const std::string& bytes) {
+  std::vector<TChar> units;
+  auto continuation = [&](size_t at) {
+    return at < bytes.size() && (static_cast<uint8_t>(bytes[at]) & 0xC0) == 0x80;
+  };
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const uint8_t b = static_cast<uint8_t>(bytes[i]);
+    if ((b & 0xE0) == 0xC0 && continuation(i + 1)) {
+      units.push_back(static_cast<TChar>(((b & 0x1F) << 6) | (bytes[i + 1] & 0x3F)));
+      i += 1;
+    } else if ((b & 0xF0) == 0xE0 && continuation(i + 1) && continuation(i + 2)) {
+      units.push_back(static_cast<TChar>(((b & 0x0F) << 12) | ((bytes[i + 1] & 0x3F) << 6) |
+                                         (bytes[i + 2] & 0x3F)));
+      i += 2;
+    } else {
+      units.push_back(static_cast<TChar>(b));
+    }
+  }
+  units.push_back(0);
+  return units;
+}
+
 struct Vst3Snapshot {
   std::vector<uint8_t> state;
   std::vector<ParamValue> normalized;

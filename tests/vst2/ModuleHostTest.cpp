@@ -339,3 +339,24 @@ TEST(Vst2Module, VendorQueriesFormatArbitraryValuesAndReportSteppedParameters) {
   EXPECT_EQ(plug.Dispatch(effVendorSpecific, effGetParamName, intptr_t(1) << 32), 0);
   EXPECT_EQ(plug.Dispatch(effVendorSpecific, 3, 6, text), 0);
 }
+
+TEST(Vst2Module, SwitchesAndStepsAreReportedAsSuchNotAsSliders) {
+  ScriptedHost host;
+  PluginInstance plug(host);
+  VstParameterProperties properties;
+  for (int index : {10, 11, 12, 13}) {
+    memset(&properties, 0x55, sizeof properties);
+    ASSERT_EQ(plug.Dispatch(effGetParameterProperties, index, 0, &properties), 1) << index;
+    EXPECT_EQ(properties.flags, kVstParameterIsSwitch) << index;
+  }
+  EXPECT_STREQ(properties.label, "Sidechain");
+  ASSERT_EQ(plug.Dispatch(effGetParameterProperties, 4, 0, &properties), 1);
+  EXPECT_EQ(properties.flags, kVstParameterUsesIntegerMinMax | kVstParameterUsesIntStep);
+  EXPECT_EQ(properties.minInteger, 0);
+  EXPECT_EQ(properties.maxInteger, 3);
+  EXPECT_EQ(properties.stepInteger, 1);
+  EXPECT_STREQ(properties.shortLabel, "RATIO");
+  EXPECT_EQ(plug.Dispatch(effGetParameterProperties, 6, 0, &properties), 0) << "MIX is continuous";
+  EXPECT_EQ(plug.Dispatch(effGetParameterProperties, 14, 0, &properties), 0);
+  EXPECT_EQ(plug.Dispatch(effGetParameterProperties, 4, 0, nullptr), 0);
+}

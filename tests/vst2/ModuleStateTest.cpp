@@ -103,7 +103,11 @@ TEST_F(Vst2State, TextToValueParsesNumbersAndProbesWithNull) {
   std::vector<double> before = PlainValues(plug);
   for (auto [index, text] : std::vector<std::pair<int, const char*>>{
            {6, "abc"}, {5, "abc"}, {0, "on"}, {6, "0x10"}, {6, ""}, {6, "nan"}, {1, "inf"},
-           {10, "0.5"}, {4, "2.5"}, {12, "0.7"}, {13, "maybe"}, {7, "3 dB"}})
+           {10, "0.5"}, {4, "2.5"}, {12, "0.7"}, {13, "maybe"}, {7, "3 dB"},
+           // Not plainly a value: control characters, inner spaces, a
+           // negative time or boost (bare or with its unit).
+           {10, "O\nn"}, {12, "1 6x"}, {4, "2\n0\n:\n1"}, {0, "40 d\nB"}, {13, "EX T"},
+           {9, "-5"}, {9, "-5 dB"}, {2, "-0.0005"}, {2, "-0.5 ms"}})
     EXPECT_EQ(plug.Dispatch(effString2Parameter, index, 0, const_cast<char*>(text)), 0)
         << index << " " << text;
   EXPECT_EQ(PlainValues(plug), before);
@@ -119,8 +123,8 @@ TEST_F(Vst2State, TextToValueParsesNumbersAndProbesWithNull) {
   EXPECT_EQ(now[4], 2.0);
   EXPECT_EQ(now[12], 1.0);
   EXPECT_EQ(now[13], 0.0);
-  EXPECT_EQ(now[2], -0.0005);
-  EXPECT_EQ(now[7], 2500.0);
+  EXPECT_DOUBLE_EQ(now[2], -0.0005);
+  EXPECT_DOUBLE_EQ(now[7], 2500.0);
   char text[16];
   plug.Dispatch(effGetParamDisplay, 2, 0, text);
   EXPECT_STREQ(text, "0.50");
@@ -128,7 +132,7 @@ TEST_F(Vst2State, TextToValueParsesNumbersAndProbesWithNull) {
   EXPECT_STREQ(text, "ms");
   // Typed values are not snapped to the step.
   EXPECT_EQ(plug.Dispatch(effString2Parameter, 1, 0, const_cast<char*>("1.234567")), 1);
-  EXPECT_EQ(PlainValues(plug)[1], 1.234567);
+  EXPECT_NEAR(PlainValues(plug)[1], 1.234567, 1e-12);
   EXPECT_EQ(plug.Dispatch(effString2Parameter, 1, 0, const_cast<char*>("1e9")), 1);
   EXPECT_EQ(PlainValues(plug)[1], 30.0);
 }
@@ -171,6 +175,15 @@ TEST_F(Vst2State, ProgramAndBankChunksRoundTrip) {
   char name[64];
   plug.Dispatch(effGetProgramName, 0, 0, name);
   EXPECT_STREQ(name, "Crushed");
+
+  // A chunk holding a value between steps loads as the step it processes as.
+  std::vector<uint8_t> between = program;
+  double bypass = 0.7;
+  memcpy(between.data() + 8 + 8 * 10, &bypass, 8);
+  ASSERT_EQ(Restore(plug, 1, between), 1);
+  EXPECT_EQ(PlainValues(plug)[10], 1.0);
+  plug.Dispatch(effGetParamDisplay, 10, 0, name);
+  EXPECT_STREQ(name, "On");
 }
 
 TEST_F(Vst2State, OldBankWithoutPresetsIsRestoredAsOneState) {
