@@ -80,14 +80,11 @@ class PlugParam {
   bool ParseForHost(const char* text, double* plainOut) const;
   void AddValueText(int value, const char* text);
 
-  // Host-facing text (VST2 label/display/text entry, VST3 units and
-  // string conversions). See ParamHostFormat.
+  // Host-facing text (VST2 label/display/text entry, VST3 value texts and
+  // plain values). See ParamHostFormat.
   void SetHostFormat(ParamHostFormat format, std::vector<const char*> choices = {});
   // The unit shown next to `plain` ("kHz" or "Hz" depend on the value).
   const char* HostUnit(double plain) const;
-  // The unit when it is the same for every value, else "" (the text of
-  // HostDisplay with the unit then says it).
-  const char* HostFixedUnit() const;
   // The value as hosts show it, with or without its unit after a space.
   void HostDisplay(double plain, bool withUnit, char* out, size_t outSize) const;
   // Reads what HostDisplay writes, with or without the unit. A number is

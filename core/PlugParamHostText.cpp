@@ -137,11 +137,6 @@ const char* PlugParam::HostUnit(double plain) const {
   return "";
 }
 
-const char* PlugParam::HostFixedUnit() const {
-  if (hostFormat == ParamHostFormat::Hertz && InKilohertz(maxValue)) return "";
-  return HostUnit(minValue);
-}
-
 void PlugParam::HostDisplay(double plain, bool withUnit, char* out, size_t outSize) const {
   if (!out || outSize == 0) return;
   // A stepped parameter shows the step it is at, as processing uses it.

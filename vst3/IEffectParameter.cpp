@@ -33,9 +33,8 @@ IEffectParameter::IEffectParameter(PlugParam* param, ParamID id, UnitID unitId, 
   WidenText(info.shortTitle, 128, "");
   WidenText(info.units, 128, "");
   info.id = id;
-  info.stepCount = param->IsStepped()
-                       ? static_cast<int32>(std::lround((param->maxValue - param->minValue) / param->step))
-                       : 0;
+  double steps = (param->maxValue - param->minValue) / param->step;
+  info.stepCount = param->IsStepped() ? static_cast<int32>(std::lround(steps)) : 0;
   info.defaultNormalizedValue = param->NormalizedFromPlain(param->defaultValue);
   info.flags = param->automatable ? ParameterInfo::kCanAutomate : 0;
   if (param->IsStepped() && param->hostFormat == ParamHostFormat::Choices)

@@ -312,9 +312,10 @@ void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes) {
     ParamID id = queue->getParameterId();
     // Projects saved while the host bypass was a parameter of its own still
     // send it: it is the effect's bypass now.
-    if (id == kBypassParamId && BypassParamIndex() >= 0) id = static_cast<ParamID>(BypassParamIndex());
+    if (id == kBypassParamId && BypassParamIndex() >= 0)
+      id = static_cast<ParamID>(BypassParamIndex());
     if (id == kBypassParamId) {
-      SetBypassed(value > 0.5);
+      SetHostBypass(value >= 0.5);  // the step a list of two shows
     } else if (id == kPresetParamId) {
       if (ApplyPreset(PresetIndexFor(value))) presetAppliedInBlock_ = true;
     } else if (id < static_cast<ParamID>(ParamCount())) {

@@ -102,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   intptr_t answer = plug.Dispatch(vst2::effString2Parameter, index, 0,
                                   nullText ? nullptr : text.data());
   FUZZ_REQUIRE(answer == 0 || answer == 1);
-  if (!nullText && index >= 0 && index < fuzz::kParamCount) CompareWithVst3(index, text, answer, session);
+  if (!nullText && index >= 0 && index < fuzz::kParamCount)
+    CompareWithVst3(index, text, answer, session);
   if (answer == 0 || nullText) {
     FUZZ_REQUIRE(session.Snapshot() == before);
     return 0;

@@ -305,7 +305,7 @@ TEST_F(Vst3Module, RestoredStateShowsInTheControllerAndSurvivesARoundTrip) {
   ASSERT_EQ(source.component->initialize(&hostApp), kResultOk);
   ASSERT_EQ(target.component->initialize(&hostApp), kResultOk);
   std::vector<uint8_t> state = source.State();
-  double mix = 12.5, ratio = 2.0;
+  double mix = 12.5, ratio = 1.6;  // between steps: loads as the step 2 it processes as
   memcpy(state.data() + 8 * kMix, &mix, 8);
   memcpy(state.data() + 8 * 4, &ratio, 8);
   state[112] = 1;  // bypassed
@@ -317,8 +317,9 @@ TEST_F(Vst3Module, RestoredStateShowsInTheControllerAndSurvivesARoundTrip) {
   EXPECT_DOUBLE_EQ(target.controller->getParamNormalized(4), 2.0 / 3.0);
   // The host bypass of an older project is the one bypass, BYPASS.
   EXPECT_DOUBLE_EQ(target.controller->getParamNormalized(10), 1.0);
-  double on = 1.0;
+  double on = 1.0, step = 2.0;
   memcpy(state.data() + 8 * 10, &on, 8);
+  memcpy(state.data() + 8 * 4, &step, 8);
   EXPECT_EQ(target.State(), state);
   source.component->terminate();
   target.component->terminate();
