@@ -70,11 +70,18 @@ void PlugParam::SetFromNormalized(double normalized) {
     value = ValueAtNormalized(normalized);
     return;
   }
-  // Hosts hand back the normalized form of the current value (after a state
-  // load, or echoing what they read). Converting it back through the curve
-  // can land a rounding step away; the value must stay exactly as it is.
-  if (normalized == NormalizedValue()) return;
+  if (IsCurrentNormalized(normalized)) return;
   value = std::min(PlainFromNormalized(normalized), maxValue);
+}
+
+bool PlugParam::IsCurrentNormalized(double normalized) const {
+  // Hosts hand back the normalized form of the current value (after a state
+  // load, or echoing what they read), many of them kept as a float (Ardour
+  // reopening a session, every VST2 host). Converting it back through the
+  // curve can land a rounding step away; the value must stay exactly as it
+  // is. A change smaller than a float's precision is no change to a host.
+  const double current = NormalizedValue();
+  return normalized == current || static_cast<float>(normalized) == static_cast<float>(current);
 }
 
 void PlugParam::SetClamped(double plain) { value = Constrained(plain); }

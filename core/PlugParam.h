@@ -68,6 +68,9 @@ class PlugParam {
   // Host automation and editor gestures. A NaN is ignored: it would
   // otherwise become the value and reach the audio.
   void SetFromNormalized(double normalized);
+  // True when `normalized` is the current value as a host keeps it (exactly,
+  // or at a float's precision): an echo, which changes nothing.
+  bool IsCurrentNormalized(double normalized) const;
   // Restored state and typed values: the value becomes Constrained(plain).
   void SetClamped(double plain);
 

@@ -496,8 +496,9 @@ tresult IEffectVST3::setControllerState(IBStream* state) {
     RefreshEditorFromParams();
     SyncControllerParams();
   }
-  // Outside the lock: the host re-reads every value from this call.
-  TellHostParamsChanged();
+  // Nothing is said to the host: the load is its own, it reads the values
+  // back after this call, and it may hold its locks around it (a restart
+  // from here deadlocked Ardour loading a preset).
   return kResultOk;
 }
 
@@ -506,10 +507,6 @@ tresult PLUGIN_API IEffectVST3::setComponentState(IBStream* state) {
   PlugLockGuard guard(*this);
   SyncControllerParams();
   return kResultOk;
-}
-
-void IEffectVST3::TellHostParamsChanged() {
-  if (componentHandler) componentHandler->restartComponent(kParamValuesChanged);
 }
 
 void IEffectVST3::ReportParamsToHost(IParameterChanges* changes) {
@@ -590,7 +587,7 @@ tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value
     int index = static_cast<int>(tag);
     PlugParam* param = ParamAt(index);
     // An echo of the value the plug-in already has changes nothing.
-    if (param->NormalizedValue() == value) return result;
+    if (param->IsCurrentNormalized(value)) return result;
     param->SetFromNormalized(value);
     if (Editor()) Editor()->ShowParameterValue(index, param->NormalizedValue(), true);
     ParamChanged(index);

@@ -23,6 +23,10 @@
 //   - process, getState, setState, setupProcessing, setBusArrangements and
 //     activateBus hold the plug-in lock, so an audio block never overlaps a
 //     parameter, bus or state change.
+//   - The plug-in never calls back into the host from inside the host's own
+//     call (setState, a preset it sends): hosts hold their locks there. The
+//     host reads the values back itself; values the plug-in changes on its
+//     own go out as output parameter changes of the next block.
 //
 // What stays constant between calls: the parameter IDs (the plug-in's
 // parameter index, plus 'prst', and 'bpas' whose changes go to the effect's
@@ -152,8 +156,6 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   // values, so hosts read back what the plug-in really has.
   void SyncControllerParams();
   void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes);
-  // The host re-reads every parameter value (user-interface thread only).
-  void TellHostParamsChanged();
   // From the audio thread: every parameter's value (and the bypass) as
   // output parameter changes, after the plug-in changed them itself.
   void ReportParamsToHost(Steinberg::Vst::IParameterChanges* changes);

@@ -128,17 +128,25 @@ struct ParamChanges : IParameterChanges {
 };
 
 // The host's side of edits and restarts: records what the plug-in reports.
+// While `hostBusy` is set the host is inside its own call into the plug-in
+// and holds its locks (Ardour does around setState): a call back into the
+// host there would deadlock a real host, so it fails the test.
 struct ComponentHandler : IComponentHandler {
   std::vector<int32> restarts;
   std::vector<std::pair<ParamID, ParamValue>> edits;
-  tresult PLUGIN_API beginEdit(ParamID) override { return kResultOk; }
+  bool hostBusy = false;
+  tresult PLUGIN_API beginEdit(ParamID) override { return Reentered("beginEdit"); }
   tresult PLUGIN_API performEdit(ParamID id, ParamValue value) override {
     edits.emplace_back(id, value);
-    return kResultOk;
+    return Reentered("performEdit");
   }
-  tresult PLUGIN_API endEdit(ParamID) override { return kResultOk; }
+  tresult PLUGIN_API endEdit(ParamID) override { return Reentered("endEdit"); }
   tresult PLUGIN_API restartComponent(int32 flags) override {
     restarts.push_back(flags);
+    return Reentered("restartComponent");
+  }
+  tresult Reentered(const char* call) {
+    if (hostBusy) ADD_FAILURE() << call << " called back into the host from inside its own call";
     return kResultOk;
   }
   HOST_QUERY(IComponentHandler)
