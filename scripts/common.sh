@@ -15,7 +15,7 @@ fi
 # configure_and_build <build dir> [cmake options...] [-- build targets...]
 configure_and_build() {
   local dir="$1"; shift
-  local options=() targets=()
+  local options=() targets=() t
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
   [ $# -gt 0 ] && shift
   for t in "$@"; do targets+=(--target "$t"); done
