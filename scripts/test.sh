@@ -30,14 +30,15 @@ trap 'kill $(jobs -p) 2>/dev/null || true' EXIT  # a failed build leaves no test
 in_background() {
   local stage="$1"; shift
   begun[$stage]=$SECONDS
-  "$@" >"$LOGS/$stage.log" 2>&1 &
+  ( "$@"; status=$?; echo $((SECONDS - ${begun[$stage]})) >"$LOGS/$stage.time"; exit $status ) \
+    >"$LOGS/$stage.log" 2>&1 &
   pids[$stage]=$!
 }
 # finish <stage>: waits for it and shows how it went.
 finish() {
   local stage="$1" status=0
   wait "${pids[$stage]}" || status=$?
-  echo "== $stage: $((SECONDS - ${begun[$stage]})) s, $([ $status -eq 0 ] && echo passed || echo FAILED)"
+  echo "== $stage: $(cat "$LOGS/$stage.time" 2>/dev/null || echo ?) s, $([ $status -eq 0 ] && echo passed || echo FAILED)"
   if [ $status -eq 0 ]; then
     grep -E "tests passed|Total Test time|fuzzing took|^[a-z0-9_]+ +[0-9]+ +[0-9]+ +ok$" "$LOGS/$stage.log" || true
   else
