@@ -10,8 +10,9 @@
 #   4. the fuzz targets (clang, libFuzzer, ASan/UBSan): every seed corpus
 #      replayed, then a fixed number of executions per target from a fixed
 #      seed. Fuzzing for new inputs is scripts/fuzz.sh.
-# Each stage's tests run while the next stage builds: much of their time is
-# spent waiting on displays, Wine and real hosts. Their output goes to
+# Stages overlap: each stage's tests run while the next builds (much of
+# their time is spent waiting on displays, Wine and real hosts), and the
+# Windows cross-build runs beside the sanitizer build. Their output goes to
 # build/logs/<stage>.log and is shown when they end; the command fails when
 # any stage fails, and prints each stage's time.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -55,22 +56,28 @@ build() {
 }
 run_ctest() { ctest --test-dir "$1" -j "$JOBS" --output-on-failure; }
 
+# The Windows test programs run under wine64 on a virtual display, in a fresh
+# Wine prefix inside build/win64, and compare the modules with the Linux
+# reference that the native build's kestrune-linux-reference writes.
+windows() {
+  configure_and_build "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DKESTRUNE_TESTS=ON -DKESTRUNE_BENCH=OFF -DKESTRUNE_PRESET_DIR="$ROOT/build/release/presets" \
+    -DKESTRUNE_LINUX_REFERENCE_TOOL="$ROOT/build/release/tests/win/kestrune-linux-reference" &&
+    echo "== Windows x64 cross-build done" && run_ctest "$ROOT/build/win64"
+}
+
 build "release build" "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release
 in_background "release tests" run_ctest "$ROOT/build/release"
+
+# The Windows cross-build and its tests, beside the sanitizer build: each
+# build leaves a core idle at times (links, its longest files).
+in_background "Windows x64 cross-build and tests under Wine" windows
 
 build "sanitizer build" "$ROOT/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON \
   -DKESTRUNE_BENCH=OFF
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 in_background "sanitizer tests" run_ctest "$ROOT/build/sanitize"
-
-# The Windows test programs run under wine64 on a virtual display, in a fresh
-# Wine prefix inside build/win64, and compare the modules with the Linux
-# reference that the native build's kestrune-linux-reference writes.
-build "Windows x64 cross-build" "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-  -DKESTRUNE_TESTS=ON -DKESTRUNE_BENCH=OFF -DKESTRUNE_PRESET_DIR="$ROOT/build/release/presets" \
-  -DKESTRUNE_LINUX_REFERENCE_TOOL="$ROOT/build/release/tests/win/kestrune-linux-reference"
-in_background "Windows tests under Wine" run_ctest "$ROOT/build/win64"
 
 echo "== fuzz build"
 t=$SECONDS
@@ -80,7 +87,7 @@ finish "release tests"
 finish "sanitizer tests"
 in_background "fuzz targets" env JOBS="$JOBS" "$ROOT/tests/fuzz/run-fuzzers.sh" \
   "$ROOT/build/fuzz" --runs "${FUZZ_RUNS:-2000}"
-finish "Windows tests under Wine"
+finish "Windows x64 cross-build and tests under Wine"
 finish "fuzz targets"
 
 echo "== $((SECONDS - start)) s in all"
