@@ -582,7 +582,7 @@ tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value
   // editor shows what the host set. Nothing goes back to the host.
   PlugLockGuard guard(*this);
   if (tag == kBypassParamId) {
-    SetBypassed(value > 0.5);
+    SetHostBypass(value >= 0.5);  // the step a list of two shows, as in process
   } else if (tag < static_cast<ParamID>(ParamCount())) {
     int index = static_cast<int>(tag);
     PlugParam* param = ParamAt(index);
