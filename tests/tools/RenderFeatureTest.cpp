@@ -220,6 +220,79 @@ TEST(RenderStreams, StandardInputToStandardOutputMatchesTheFileRender) {
   EXPECT_NE(noName.err.find("standard input needs -o"), std::string::npos) << noName.err;
 }
 
+bool WriteAll(int fd, const std::string& bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string ReadAll(int fd) {
+  std::string bytes;
+  char buffer[65536];
+  for (ssize_t n; (n = read(fd, buffer, sizeof(buffer))) > 0;) bytes.append(buffer, static_cast<size_t>(n));
+  return bytes;
+}
+
+// Pipes both ways, as `sox ... | kestrune-render - -o - | ...` uses them.
+TEST(RenderStreams, PipesAreStreamedBothWaysNothingIsStoredAndAReaderThatStopsEndsTheRun) {
+  signal(SIGPIPE, SIG_IGN);  // this process writes into pipes the tool may close
+  ScratchFolder folder;
+  const std::string tmp = folder / "tmp";
+  ASSERT_EQ(mkdir(tmp.c_str(), 0755), 0);
+  ASSERT_TRUE(WriteAudio(folder / "in.flac", TestSignal(0.6), SF_FORMAT_PCM_16, SF_FORMAT_FLAC));
+  ASSERT_EQ(RunRender(folder, {"in.flac", "-o", "ref.wav", "--no-pictures", "--module", kVst3Bundle}).status, 0);
+  const std::string flac = Slurp(folder / "in.flac");
+  const std::vector<std::string> args = {"-", "-o", "-", "--module", kVst3Bundle};
+
+  // FLAC in through a pipe, WAV out through one: the same audio as from files.
+  int toTool = -1, fromTool = -1, status = 0;
+  pid_t pid = SpawnRenderPiped(folder, args, tmp, folder / "err1", toTool, fromTool);
+  ASSERT_GT(pid, 0);
+  std::thread feed([&] { WriteAll(toTool, flac), close(toTool); });
+  const std::string wav = ReadAll(fromTool);
+  feed.join();
+  close(fromTool);
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Slurp(folder / "err1");
+  std::ofstream(folder / "streamed.wav", std::ios::binary) << wav;
+  Audio reference, streamed;
+  ASSERT_TRUE(ReadAudio(folder / "ref.wav", reference));
+  ASSERT_TRUE(ReadAudio(folder / "streamed.wav", streamed));
+  EXPECT_EQ(Differences(streamed.channels, reference.channels), 0u);
+
+  // That WAV, whose length was left open, read from a pipe: no length is
+  // claimed, so no warning about a short file.
+  pid = SpawnRenderPiped(folder, args, tmp, folder / "err2", toTool, fromTool);
+  std::thread again([&] { WriteAll(toTool, wav), close(toTool); });
+  const std::string twice = ReadAll(fromTool);
+  again.join();
+  close(fromTool);
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Slurp(folder / "err2").find("warning"), std::string::npos) << Slurp(folder / "err2");
+  EXPECT_GT(twice.size(), wav.size() / 2);
+
+  // Output comes while the input is still open; a reader that stops (as
+  // `| head` does) ends the run by SIGPIPE.
+  pid = SpawnRenderPiped(folder, args, tmp, folder / "err3", toTool, fromTool);
+  ASSERT_TRUE(WriteAll(toTool, flac.substr(0, flac.size() / 2)));
+  char first[4096];
+  size_t got = 0;
+  for (ssize_t n; got < sizeof(first) && (n = read(fromTool, first + got, sizeof(first) - got)) > 0;) got += n;
+  EXPECT_EQ(got, sizeof(first));
+  close(fromTool);
+  WriteAll(toTool, flac.substr(flac.size() / 2));
+  close(toTool);
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << Slurp(folder / "err3");
+  EXPECT_EQ(Slurp(folder / "err3"), "");
+  EXPECT_EQ(ScratchFolderNames(tmp), std::set<std::string>{});
+  EXPECT_EQ(folder.Names(), (std::set<std::string>{"in.flac", "ref.wav", "streamed.wav", "tmp", "err1", "err2", "err3"}));
+}
+
 TEST(RenderStreams, SeveralInputsGoIntoTheFolderNamedByOutput) {
   ScratchFolder folder;
   ASSERT_TRUE(WriteAudio(folder / "a.wav", TestSignal(0.3)));

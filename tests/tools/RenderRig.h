@@ -194,6 +194,53 @@ inline RunResult RunRender(const ScratchFolder& folder, const std::vector<std::s
   return result;
 }
 
+// Starts kestrune-render in `folder` with standard input and output on pipes
+// (`toTool` feeds it, `fromTool` gets what it writes), stderr into `errPath`,
+// TMPDIR set to `tmpdir` and SIGPIPE at its default.
+inline pid_t SpawnRenderPiped(const ScratchFolder& folder, const std::vector<std::string>& args,
+                              const std::string& tmpdir, const std::string& errPath, int& toTool, int& fromTool) {
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) return -1;
+  std::vector<std::string> all = {KESTRUNE_RENDER};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<std::string> env = {"TMPDIR=" + tmpdir};
+  for (char** e = environ; *e; ++e) {
+    if (strncmp(*e, "TMPDIR=", 7) != 0) env.push_back(*e);
+  }
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  char previous[4096];
+  pid_t pid = -1;
+  if (getcwd(previous, sizeof(previous)) && chdir(folder.Path().c_str()) == 0) {
+    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) pid = -1;
+    if (chdir(previous) != 0) pid = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(in[0]);
+  close(out[1]);
+  toTool = in[1];
+  fromTool = out[0];
+  return pid;
+}
+
 // Runs kestrune-render with its stderr going into a pipe whose reading end
 // is already closed, as in `kestrune-render ... 2>&1 | head -c 0`; returns
 // the wait status.

@@ -1,6 +1,9 @@
 #include "AudioReader.h"
 
+#include <FLAC/stream_decoder.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,54 +12,24 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <thread>
 
-#include "PendingFile.h"
 
 namespace render {
 namespace {
 
 constexpr size_t kReadChunk = 8192;
 
-// Standard input may be a pipe, which libsndfile cannot seek in; it is
-// copied to a temporary file that is unlinked as soon as it is open.
-bool CopyStandardInput(std::string& copyPath, std::string& error) {
-  if (isatty(STDIN_FILENO)) {
-    error = "is the terminal; pipe a WAV, AIFF or FLAC file into standard input";
-    return false;
+int BytesPerSampleOf(int subtype) {
+  switch (subtype) {
+    case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: case SF_FORMAT_ULAW: case SF_FORMAT_ALAW: return 1;
+    case SF_FORMAT_PCM_16: return 2;
+    case SF_FORMAT_PCM_24: return 3;
+    case SF_FORMAT_PCM_32: case SF_FORMAT_FLOAT: return 4;
+    case SF_FORMAT_DOUBLE: return 8;
+    default: return 0;
   }
-  const char* tmp = getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/.kestrune-render-stdin-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back(0);
-  int fd = mkstemp(name.data());
-  if (fd < 0) {
-    error = std::string("cannot be stored for reading: ") + strerror(errno);
-    return false;
-  }
-  copyPath = name.data();
-  TrackPendingFile(copyPath);
-  char buffer[65536];
-  for (;;) {
-    ssize_t got = read(STDIN_FILENO, buffer, sizeof(buffer));
-    if (got == 0) break;
-    if (got < 0 && errno == EINTR) continue;
-    bool ok = got > 0;
-    for (ssize_t done = 0; ok && done < got;) {
-      ssize_t put = write(fd, buffer + done, static_cast<size_t>(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      ok = put > 0;
-      done += ok ? put : 0;
-    }
-    if (!ok) {
-      error = std::string("cannot be stored for reading: ") + strerror(errno);
-      close(fd);
-      unlink(copyPath.c_str());
-      UntrackPendingFile(copyPath);
-      return false;
-    }
-  }
-  close(fd);
-  return true;
 }
 
 uint32_t Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
@@ -111,17 +84,211 @@ int64_t PromisedFrames(const std::string& path) {
   return frames;
 }
 
+bool ReadFully(int fd, unsigned char* buffer, size_t size, size_t& got) {
+  got = 0;
+  while (got < size) {
+    const ssize_t n = read(fd, buffer + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool WriteFully(int fd, const unsigned char* buffer, size_t size) {
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = write(fd, buffer + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Hands libsndfile a pipe that starts with the bytes already taken from
+// standard input to tell FLAC apart, then carries the rest as it comes.
+// libsndfile reads a pipe without seeking; memory stays one buffer.
+int RelayStandardInput(const unsigned char* head, size_t headSize) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  std::vector<unsigned char> prefix(head, head + headSize);
+  std::thread([prefix, out = fds[1]] {
+    // A reader that stops early must not end the process by SIGPIPE.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    std::vector<unsigned char> buffer(65536);
+    bool ok = WriteFully(out, prefix.data(), prefix.size());
+    size_t got = 0;
+    while (ok) {
+      const ssize_t n = read(STDIN_FILENO, buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got = static_cast<size_t>(n);
+      ok = WriteFully(out, buffer.data(), got);
+    }
+    close(out);
+  }).detach();
+  return fds[0];
+}
+
 }  // namespace
+
+// FLAC from a pipe, decoded by libFLAC as it comes (libsndfile's FLAC
+// reader needs to seek). Decoded frames wait in a queue of at most one
+// FLAC block.
+struct AudioFileReader::FlacStream {
+  FLAC__StreamDecoder* decoder = nullptr;
+  std::vector<unsigned char> head;  // bytes read before decoding began
+  size_t headUsed = 0;
+  unsigned channels = 0, bits = 0, rate = 0;
+  uint64_t total = 0;
+  std::deque<double> queue;  // interleaved
+  bool failed = false;
+  std::string error;
+
+  ~FlacStream() {
+    if (decoder) FLAC__stream_decoder_delete(decoder);
+  }
+
+  static FLAC__StreamDecoderReadStatus OnRead(const FLAC__StreamDecoder*, FLAC__byte buffer[], size_t* bytes,
+                                              void* data) {
+    auto* self = static_cast<FlacStream*>(data);
+    if (self->headUsed < self->head.size()) {
+      const size_t n = std::min(*bytes, self->head.size() - self->headUsed);
+      memcpy(buffer, self->head.data() + self->headUsed, n);
+      self->headUsed += n;
+      *bytes = n;
+      return FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+    }
+    for (;;) {
+      const ssize_t n = read(STDIN_FILENO, buffer, *bytes);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        self->error = strerror(errno);
+        return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
+      }
+      *bytes = static_cast<size_t>(n);
+      return n == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+    }
+  }
+  static FLAC__StreamDecoderWriteStatus OnWrite(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+                                                const FLAC__int32* const buffer[], void* data) {
+    auto* self = static_cast<FlacStream*>(data);
+    const unsigned bits = frame->header.bits_per_sample;
+    if (frame->header.channels != self->channels || bits == 0 || bits > 32) {
+      self->error = "its frames change their channel count";
+      return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    }
+    const double scale = 1.0 / static_cast<double>(uint64_t{1} << (bits - 1));
+    for (unsigned n = 0; n < frame->header.blocksize; ++n) {
+      for (unsigned c = 0; c < self->channels; ++c) self->queue.push_back(buffer[c][n] * scale);
+    }
+    return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+  }
+  static void OnMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata, void* data) {
+    auto* self = static_cast<FlacStream*>(data);
+    if (metadata->type == FLAC__METADATA_TYPE_STREAMINFO) {
+      self->channels = metadata->data.stream_info.channels;
+      self->bits = metadata->data.stream_info.bits_per_sample;
+      self->rate = metadata->data.stream_info.sample_rate;
+      self->total = metadata->data.stream_info.total_samples;
+    }
+  }
+  static void OnError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* data) {
+    auto* self = static_cast<FlacStream*>(data);
+    if (self->error.empty()) self->error = FLAC__StreamDecoderErrorStatusString[status];
+  }
+
+  bool Start() {
+    decoder = FLAC__stream_decoder_new();
+    if (!decoder) return false;
+    FLAC__stream_decoder_set_md5_checking(decoder, false);
+    if (FLAC__stream_decoder_init_stream(decoder, OnRead, nullptr, nullptr, nullptr, nullptr, OnWrite, OnMetadata,
+                                         OnError, this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+      return false;
+    }
+    return FLAC__stream_decoder_process_until_end_of_metadata(decoder) && channels > 0 && rate > 0;
+  }
+  // Decodes until `samples` interleaved samples wait or the stream ends.
+  void Fill(size_t samples) {
+    while (!failed && queue.size() < samples) {
+      const FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(decoder);
+      if (state == FLAC__STREAM_DECODER_END_OF_STREAM) return;
+      if (!FLAC__stream_decoder_process_single(decoder) ||
+          FLAC__stream_decoder_get_state(decoder) > FLAC__STREAM_DECODER_END_OF_STREAM) {
+        failed = true;
+        if (error.empty()) error = FLAC__StreamDecoderStateString[FLAC__stream_decoder_get_state(decoder)];
+      }
+    }
+  }
+};
+
+AudioFileReader::AudioFileReader() = default;
 
 AudioFileReader::~AudioFileReader() {
   if (file_) sf_close(static_cast<SNDFILE*>(file_));
 }
 
+bool AudioFileReader::OpenStandardInput(std::string& error) {
+  if (isatty(STDIN_FILENO)) {
+    error = "is the terminal; pipe a WAV, AIFF or FLAC file into standard input";
+    return false;
+  }
+  unsigned char head[4];
+  size_t got = 0;
+  if (!ReadFully(STDIN_FILENO, head, sizeof(head), got)) {
+    error = std::string("cannot be read: ") + strerror(errno);
+    return false;
+  }
+  if (got == 4 && !memcmp(head, "fLaC", 4)) {
+    flac_ = std::make_unique<FlacStream>();
+    flac_->head.assign(head, head + got);
+    if (!flac_->Start()) {
+      error = "is not a FLAC stream that can be read" + (flac_->error.empty() ? "" : " (" + flac_->error + ")");
+      return false;
+    }
+    if (flac_->channels > 2) {
+      error = "has " + std::to_string(flac_->channels) + " channels; only mono and stereo files can be rendered";
+      return false;
+    }
+    info_.majorFormat = SF_FORMAT_FLAC;
+    info_.subtype = flac_->bits <= 8 ? SF_FORMAT_PCM_S8 : flac_->bits <= 16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24;
+    info_.description = DescribeFormat(SF_FORMAT_FLAC | info_.subtype);
+    info_.channels = static_cast<int>(flac_->channels);
+    info_.sampleRate = flac_->rate;
+    info_.claimedFrames = flac_->total > 0 ? static_cast<int64_t>(flac_->total) : -1;
+    return true;
+  }
+  // A file redirected into standard input is read in place.
+  const int fd = lseek(STDIN_FILENO, -static_cast<off_t>(got), SEEK_CUR) >= 0 ? dup(STDIN_FILENO)
+                                                                                 : RelayStandardInput(head, got);
+  if (fd < 0) {
+    error = std::string("cannot be read: ") + strerror(errno);
+    return false;
+  }
+  SF_INFO sfInfo;
+  memset(&sfInfo, 0, sizeof(sfInfo));
+  SNDFILE* file = sf_open_fd(fd, SFM_READ, &sfInfo, SF_TRUE);
+  if (!file) {
+    close(fd);
+    error = std::string("is not a WAV, AIFF or FLAC file, or is damaged (") + sf_strerror(nullptr) + ")";
+    return false;
+  }
+  // A stream written without knowing its length claims the largest size
+  // its header holds (sox writes 0x7ffff000); that is no length at all.
+  const uint64_t bytes = static_cast<uint64_t>(sfInfo.frames) * static_cast<uint64_t>(std::max(sfInfo.channels, 1)) *
+                         static_cast<uint64_t>(std::max(BytesPerSampleOf(sfInfo.format & SF_FORMAT_SUBMASK), 1));
+  if (bytes >= 0x7ffff000ull - 65536) sfInfo.frames = 0;
+  return Describe(file, sfInfo, -1, error);
+}
+
 bool AudioFileReader::Open(const std::string& path, std::string& error) {
-  std::string openPath = path;
-  if (path == "-") {
-    if (!CopyStandardInput(openPath, error)) return false;
-  } else {
+  // Read as it comes, as sox does: nothing is stored on the way.
+  if (path == "-") return OpenStandardInput(error);
+  {
     // libsndfile reports a missing file and a foreign format alike; ask the
     // file system first so the reason is the real one.
     struct stat status;
@@ -138,18 +305,19 @@ bool AudioFileReader::Open(const std::string& path, std::string& error) {
       return false;
     }
   }
-  const int64_t promised = PromisedFrames(openPath);
+  const int64_t promised = PromisedFrames(path);
   SF_INFO sfInfo;
   memset(&sfInfo, 0, sizeof(sfInfo));
-  SNDFILE* file = sf_open(openPath.c_str(), SFM_READ, &sfInfo);
-  if (openPath != path) {
-    unlink(openPath.c_str());
-    UntrackPendingFile(openPath);
-  }
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &sfInfo);
   if (!file) {
     error = std::string("is not a WAV, AIFF or FLAC file, or is damaged (") + sf_strerror(nullptr) + ")";
     return false;
   }
+  return Describe(file, sfInfo, promised, error);
+}
+
+bool AudioFileReader::Describe(void* opened, const SF_INFO& sfInfo, int64_t promised, std::string& error) {
+  SNDFILE* file = static_cast<SNDFILE*>(opened);
   file_ = file;
   info_.majorFormat = sfInfo.format & SF_FORMAT_TYPEMASK;
   info_.subtype = sfInfo.format & SF_FORMAT_SUBMASK;
@@ -189,6 +357,20 @@ bool AudioFileReader::Open(const std::string& path, std::string& error) {
 }
 
 size_t AudioFileReader::Read(double* const* channels, size_t frames) {
+  if (flac_) {
+    const size_t count = static_cast<size_t>(info_.channels);
+    flac_->Fill(frames * count);
+    const size_t done = std::min(frames, flac_->queue.size() / count);
+    for (size_t n = 0; n < done; ++n) {
+      for (size_t c = 0; c < count; ++c) {
+        channels[c][n] = flac_->queue.front();
+        flac_->queue.pop_front();
+      }
+    }
+    if (done < frames && flac_->failed && damage_.empty()) damage_ = flac_->error;
+    framesRead_ += done;
+    return done;
+  }
   if (!file_) return 0;
   SNDFILE* file = static_cast<SNDFILE*>(file_);
   const size_t count = static_cast<size_t>(info_.channels);

@@ -4,22 +4,26 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "AudioFile.h"
 
+struct SF_INFO;
+
 namespace render {
 
 class AudioFileReader {
  public:
-  AudioFileReader() = default;
+  AudioFileReader();
   ~AudioFileReader();
   AudioFileReader(const AudioFileReader&) = delete;
   AudioFileReader& operator=(const AudioFileReader&) = delete;
 
   // Opens a WAV, AIFF or FLAC file, mono or stereo; "-" reads standard
-  // input (copied to a temporary file first, which is gone once opened).
+  // input as it comes (a pipe is never stored anywhere).
   // On failure `error` completes "input 'name' ...", e.g. "does not exist".
   bool Open(const std::string& path, std::string& error);
   const AudioFileInfo& Info() const { return info_; }
@@ -32,7 +36,13 @@ class AudioFileReader {
   const std::string& DamageReport() const { return damage_; }
 
  private:
+  struct FlacStream;
+  bool OpenStandardInput(std::string& error);
+  // Takes over an opened file and checks what it holds.
+  bool Describe(void* file, const SF_INFO& sfInfo, int64_t promised, std::string& error);
+
   void* file_ = nullptr;  // SNDFILE*
+  std::unique_ptr<FlacStream> flac_;
   AudioFileInfo info_;
   size_t framesRead_ = 0;
   std::string damage_;

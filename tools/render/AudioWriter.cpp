@@ -22,33 +22,6 @@ bool HoldsBroadcastInfo(int container) {
   return container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
 }
 
-// Copies a finished temporary file to standard output.
-bool CopyToStandardOutput(const std::string& path, std::string& error) {
-  int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) {
-    error = std::string("cannot write to standard output: ") + strerror(errno);
-    return false;
-  }
-  char buffer[65536];
-  bool ok = true;
-  for (;;) {
-    ssize_t got = read(fd, buffer, sizeof(buffer));
-    if (got == 0) break;
-    if (got < 0 && errno == EINTR) continue;
-    ok = got > 0;
-    for (ssize_t done = 0; ok && done < got;) {
-      ssize_t put = write(STDOUT_FILENO, buffer + done, static_cast<size_t>(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      ok = put > 0;
-      done += ok ? put : 0;
-    }
-    if (!ok) break;
-  }
-  if (!ok) error = std::string("cannot write to standard output: ") + strerror(errno);
-  close(fd);
-  return ok;
-}
-
 int BytesPerSample(SampleFormat format) {
   return format == SampleFormat::Double ? 8 : format == SampleFormat::Float ? 4 : IntegerBits(format) / 8;
 }
@@ -108,6 +81,10 @@ std::string DescribePosition(const SamplePosition& position, int channels, doubl
 
 AudioFileWriter::~AudioFileWriter() { Abandon(); }
 
+std::string AudioFileWriter::Cannot() const {
+  return target_ == "-" ? std::string("cannot write to standard output") : "cannot write '" + name_ + "'";
+}
+
 bool AudioFileWriter::Open(const std::string& name, const std::string& target,
                            const OutputEncoding& encoding, std::string& error) {
   Abandon();
@@ -128,13 +105,29 @@ bool AudioFileWriter::Open(const std::string& name, const std::string& target,
   name_ = name;
   target_ = target;
   encoding_ = encoding;
-  if (target != "-" && IsDeviceOrPipe(target)) return OpenDevice(sfInfo, error);
   if (target == "-") {
-    const char* tmp = getenv("TMPDIR");
-    tempPath_ = PendingPathFor(std::string(tmp && *tmp ? tmp : "/tmp") + "/kestrune-render-stdout");
-  } else {
-    tempPath_ = PendingPathFor(target);
+    // Streamed as it is rendered, as sox does; nothing is stored on the way.
+    if (isatty(STDOUT_FILENO)) {
+      error = "cannot write audio to standard output: it is the terminal; redirect it to a file or a pipe";
+      return false;
+    }
+    const int fd = dup(STDOUT_FILENO);
+    if (fd < 0) {
+      error = std::string("cannot write to standard output: ") + strerror(errno);
+      return false;
+    }
+    return OpenDirect(fd, sfInfo, error);
   }
+  if (IsDeviceOrPipe(target)) {
+    // Blocks until a pipe has a reader, as for any program writing into one.
+    const int fd = open(target.c_str(), O_WRONLY | O_NOCTTY);
+    if (fd < 0) {
+      error = Cannot() + ": " + strerror(errno);
+      return false;
+    }
+    return OpenDirect(fd, sfInfo, error);
+  }
+  tempPath_ = PendingPathFor(target);
   TrackPendingFile(tempPath_);
   SNDFILE* file = sf_open(tempPath_.c_str(), SFM_WRITE, &sfInfo);
   if (!file) {
@@ -142,9 +135,9 @@ bool AudioFileWriter::Open(const std::string& name, const std::string& target,
     const size_t slash = target.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
     struct stat status;
-    if (target != "-" && stat(dir.c_str(), &status) != 0) {
+    if (stat(dir.c_str(), &status) != 0) {
       error = "cannot write '" + name + "': folder '" + dir + "' does not exist";
-    } else if (target != "-" && access(dir.c_str(), W_OK) != 0) {
+    } else if (access(dir.c_str(), W_OK) != 0) {
       error = "cannot write '" + name + "': folder '" + dir + "' is not writable";
     } else {
       error = "cannot write '" + name + "': " +
@@ -164,13 +157,7 @@ bool AudioFileWriter::Open(const std::string& name, const std::string& target,
   return true;
 }
 
-bool AudioFileWriter::OpenDevice(SF_INFO& sfInfo, std::string& error) {
-  // Blocks until a pipe has a reader, as for any program writing into one.
-  const int fd = open(target_.c_str(), O_WRONLY | O_NOCTTY);
-  if (fd < 0) {
-    error = "cannot write '" + name_ + "': " + strerror(errno);
-    return false;
-  }
+bool AudioFileWriter::OpenDirect(int fd, SF_INFO& sfInfo, std::string& error) {
   direct_ = true;
   SNDFILE* file = nullptr;
   if (lseek(fd, 0, SEEK_CUR) >= 0) {
@@ -179,7 +166,7 @@ bool AudioFileWriter::OpenDevice(SF_INFO& sfInfo, std::string& error) {
     // libsndfile writes no WAV into a pipe: the header is ours, the samples
     // follow it as they come.
     if (!WriteStreamWavHeader(fd, encoding_)) {
-      error = "cannot write '" + name_ + "': " + strerror(errno);
+      error = Cannot() + ": " + strerror(errno);
       close(fd);
       return false;
     }
@@ -189,15 +176,18 @@ bool AudioFileWriter::OpenDevice(SF_INFO& sfInfo, std::string& error) {
   } else {
     file = sf_open_fd(fd, SFM_WRITE, &sfInfo, SF_TRUE);
     if (!file && encoding_.container == SF_FORMAT_AIFF) {
-      error = "cannot write '" + name_ + "': AIFF cannot be written into a pipe; use WAV or FLAC";
+      error = Cannot() + ": AIFF cannot be written into a pipe; use WAV or FLAC";
       return false;
     }
   }
   if (!file) {
-    error = "cannot write '" + name_ + "': " + sf_strerror(nullptr);
+    error = Cannot() + ": " + sf_strerror(nullptr);
     return false;
   }
   sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  if (encoding_.container == SF_FORMAT_RF64 && encoding_.rf64UnlessSmall && !sizeLeftOpen_) {
+    sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+  }
   file_ = file;
   return true;
 }
@@ -231,7 +221,7 @@ bool AudioFileWriter::Write(const double* const* channels, size_t frames, std::s
       if (!std::isfinite(x)) {
         if (nonFinite_++ == 0) firstNonFinite_ = {written_ + n, static_cast<int>(c)};
         if (integer) {
-          error = "cannot write '" + name_ + "': the output has a non-finite sample (NaN or infinity) at " +
+          error = Cannot() + ": the output has a non-finite sample (NaN or infinity) at " +
                   DescribePosition(firstNonFinite_, encoding_.channels, encoding_.sampleRate) + ", which " +
                   SampleFormatName(encoding_.format) +
                   " cannot hold; look for non-finite samples in the input";
@@ -249,7 +239,7 @@ bool AudioFileWriter::Write(const double* const* channels, size_t frames, std::s
       !sizeLeftOpen_ && (encoding_.container == SF_FORMAT_WAV || encoding_.container == SF_FORMAT_AIFF);
   if (small && (written_ + frames) * count * static_cast<size_t>(BytesPerSample(encoding_.format)) >
                    kSmallFileDataLimit) {
-    error = "cannot write '" + name_ + "': the audio passes the 4 GiB " +
+    error = Cannot() + ": the audio passes the 4 GiB " +
             (encoding_.container == SF_FORMAT_WAV ? "a plain WAV file can hold, and the input's header "
                                                     "promised less; render it again to get RF64"
                                                   : "an AIFF file can hold; write WAV (RF64) or FLAC");
@@ -286,7 +276,7 @@ bool AudioFileWriter::Write(const double* const* channels, size_t frames, std::s
   }
   if (written != static_cast<sf_count_t>(frames)) {
     // The system's reason (EFBIG, ENOSPC) reads better than libsndfile's wrapping of it.
-    error = "cannot write '" + name_ + "': " +
+    error = Cannot() + ": " +
             (errno != 0 ? std::string(strerror(errno)) : std::string(sf_strerror(static_cast<SNDFILE*>(file_))));
     return false;
   }
@@ -302,7 +292,7 @@ bool AudioFileWriter::Finish(std::string& error) {
   const int closeResult = sf_close(static_cast<SNDFILE*>(file_));
   file_ = nullptr;
   if (closeResult != 0) {
-    error = "cannot write '" + name_ + "': " + sf_error_number(closeResult);
+    error = Cannot() + ": " + sf_error_number(closeResult);
     Abandon();
     return false;
   }
@@ -316,18 +306,12 @@ bool AudioFileWriter::Commit(std::string& error) {
     return true;
   }
   if (!finished_ || tempPath_.empty()) {
-    error = "cannot write '" + name_ + "': the file was not completed";
+    error = Cannot() + ": the file was not completed";
     return false;
   }
   bool ok;
-  if (target_ == "-") {
-    ok = CopyToStandardOutput(tempPath_, error);
-    unlink(tempPath_.c_str());
-    UntrackPendingFile(tempPath_);
-  } else {
-    ok = CommitPendingFile(tempPath_, target_, error);
-    if (!ok) error = "cannot write '" + name_ + "'" + error.substr(error.find("':") + 1);
-  }
+  ok = CommitPendingFile(tempPath_, target_, error);
+  if (!ok) error = Cannot() + error.substr(error.find("':") + 1);
   tempPath_.clear();
   finished_ = false;
   return ok;

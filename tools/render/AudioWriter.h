@@ -1,9 +1,9 @@
 // Writing kestrune-render's audio output a block at a time. The samples go
 // to a hidden temporary file that takes the final name only in Commit(), so
-// a failed or interrupted render never leaves a partial file behind; "-" as
-// the target sends the finished file to standard output instead. A device
-// or a named pipe is written into directly as the samples come (WAV into a
-// pipe with its length left open), as it cannot be replaced by a file.
+// a failed or interrupted render never leaves a partial file behind. "-"
+// (standard output), a device or a named pipe is written into directly as
+// the samples come (WAV into a pipe with its length left open), as sox
+// does: a stream cannot be replaced by a file, nor held back.
 //
 // On the way out the writer quantises to the output's encoding: integer
 // outputs of 16 bits get TPDF dither unless it is switched off, samples
@@ -75,7 +75,10 @@ class AudioFileWriter {
   SamplePosition FirstNonFinite() const { return firstNonFinite_; }
 
  private:
-  bool OpenDevice(SF_INFO& sfInfo, std::string& error);
+  // Writes into `fd` (standard output, a device or a pipe) as the samples
+  // come; takes the descriptor over.
+  bool OpenDirect(int fd, SF_INFO& sfInfo, std::string& error);
+  std::string Cannot() const;  // "cannot write 'name'" or "... to standard output"
 
   void* file_ = nullptr;  // SNDFILE*
   std::string name_;

@@ -574,8 +574,8 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
   }
 
   if (!options.quiet) {
-    // With the audio on standard output, the summary goes to stderr.
-    FILE* report = job.output == "-" ? stderr : stdout;
+    // With the audio on standard output (or any stream), the summary goes to stderr.
+    FILE* report = job.output == "-" || IsDeviceOrPipe(job.outputTarget) ? stderr : stdout;
     const double seconds = static_cast<double>(frames) / sampleRate;
     fprintf(report, "Kestrune %s (%s): %s, %.2f s at %s Hz, %d-bit processing in blocks of %d\n", host->FormatName(),
             options.module.c_str(), inputName.c_str(), seconds, FormatValue(sampleRate).c_str(),
