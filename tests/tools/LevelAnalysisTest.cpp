@@ -74,6 +74,23 @@ TEST(LevelAnalysis, PartialLastWindowIsCounted) {
   EXPECT_NEAR(levels.DurationSeconds(), 0.0105, 1e-9);
 }
 
+TEST(LevelAnalysis, LongStreamKeepsABoundedPlotAndTheShortestDropInTheSummary) {
+  // At 100 Hz a window is one frame: many windows for little work.
+  LevelAnalysis levels(100);
+  const size_t frames = 3 * LevelAnalysis::kMaxWindows + 5;
+  std::vector<double> in(frames, 0.5), out(frames, 0.25);
+  out[1000] = 0.05;  // one window 20 dB down
+  const double* ins[2] = {in.data(), in.data()};
+  const double* outs[2] = {out.data(), out.data()};
+  levels.Add(ins, outs, frames);
+  levels.Finish();
+  EXPECT_LT(levels.InputDb().size(), LevelAnalysis::kMaxWindows);
+  EXPECT_NEAR(levels.InputDb().size() * levels.WindowSeconds(), levels.DurationSeconds(), levels.WindowSeconds());
+  EXPECT_NEAR(levels.LargestReductionDb(), 20.0, 1e-9);
+  EXPECT_NEAR(levels.FinalReductionDb(), 6.0206, 1e-3);
+  EXPECT_NEAR(levels.InputDb().back(), -6.0206, 1e-3);
+}
+
 TEST(LevelPlot, AxisStepsAreRoundAndFitTheTickBudget) {
   EXPECT_EQ(render::NiceTickStep(8.0, 12), 1.0);
   EXPECT_EQ(render::NiceTickStep(180.0, 12), 20.0);

@@ -15,6 +15,10 @@ class LevelAnalysis {
   // Below this input level a window counts as silence: no gain reduction.
   static constexpr double kSilenceDb = -60.0;
   static constexpr double kFloorDb = -120.0;
+  // Windows kept for the plot (the summary's figures use kWindowSeconds
+  // throughout): past this many, neighbours are merged and the plot's
+  // window doubles, so memory stays the same however long the stream.
+  static constexpr size_t kMaxWindows = 1 << 16;
 
   explicit LevelAnalysis(double sampleRate);
 
@@ -29,7 +33,8 @@ class LevelAnalysis {
   // Closes the last partial window.
   void Finish();
 
-  double WindowSeconds() const { return static_cast<double>(windowFrames_) / sampleRate_; }
+  // The plot's window.
+  double WindowSeconds() const { return static_cast<double>(windowFrames_ * stride_) / sampleRate_; }
   const std::vector<double>& InputDb() const { return inputDb_; }
   const std::vector<double>& OutputDb() const { return outputDb_; }
   // Per window, <= 0: output level minus makeup gain minus input level where
@@ -53,6 +58,8 @@ class LevelAnalysis {
 
  private:
   void CloseWindow();
+  void FlushPlotWindow();
+  void HalveWindows();
 
   double sampleRate_;
   double makeupDb_ = 0;
@@ -63,6 +70,13 @@ class LevelAnalysis {
   double inputPeak_ = 0, outputPeak_ = 0;
   size_t frames_ = 0;
   bool windowClipped_ = false;
+  double largestReduction_ = 0, finalReduction_ = 0;  // <= 0
+  struct PlotWindow {
+    double inPower = 0, outPower = 0, reduction = 0;
+    bool clipped = false;
+    size_t count = 0;
+  } pending_;
+  size_t stride_ = 1;  // measuring windows per plot window
   std::vector<unsigned char> clipped_;
   std::vector<double> inputDb_, outputDb_, reductionDb_;
 };
