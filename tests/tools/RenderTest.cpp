@@ -109,24 +109,28 @@ TEST_P(RenderFormat, SidechainFileDrivesTheDetectorThroughTheSidechainInputs) {
   EXPECT_LT(sideEnergy, 0.5 * plainEnergy);
 }
 
-TEST_P(RenderFormat, SavedPresetRestoresTheSameSettings) {
+TEST_P(RenderFormat, SavedPresetFileIsTheFormatsOwnAndRestoresTheSameSettings) {
   ScratchFolder folder;
   ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.5)));
   const auto module = ModuleArgs(GetParam());
+  const bool vst3 = GetParam() == "vst3";
+  const std::string name = vst3 ? "p.vstpreset" : "p.fxp";
   RunResult save = RunRender(folder, Join(Join({"in.wav", "-o", "a.wav", "--no-pictures", "--sample-format",
-                                                "float", "--save-preset", "p.preset"},
+                                                "float", "--save-preset", name},
                                                kSetArgs),
                                           module));
   ASSERT_EQ(save.status, 0) << save.err;
+  // What a DAW loads: the format's file, with the state inside it.
+  EXPECT_EQ(Slurp(folder / name).substr(0, 4), vst3 ? "VST3" : "CcnK");
   RunResult load = RunRender(folder, Join({"in.wav", "-o", "b.wav", "--no-pictures", "--sample-format", "float",
-                                           "--preset", "p.preset"},
+                                           "--preset", name},
                                           module));
   ASSERT_EQ(load.status, 0) << load.err;
   Audio a, b;
   ASSERT_TRUE(ReadAudio(folder / "a.wav", a));
   ASSERT_TRUE(ReadAudio(folder / "b.wav", b));
   EXPECT_EQ(Differences(a.channels, b.channels), 0u);
-  RunResult listed = RunRender(folder, Join({"--preset", "p.preset", "--list-params"}, module));
+  RunResult listed = RunRender(folder, Join({"--preset", name, "--list-params"}, module));
   EXPECT_NE(listed.out.find("30.00"), std::string::npos) << listed.out;
 }
 
@@ -358,6 +362,10 @@ const Refusal kRefusals[] = {
     {"FloatIntoFlac", {"in.wav", "-o", "out.flac", "--sample-format", "float", "--module", "@VST3"}, 2,
      "FLAC cannot hold 32-bit float samples"},
     {"PresetOfAnotherFormat", {"in.wav", "--preset", "three.wav", "--module", "@VST3"}, 3, "is not a VST3 Kestrune state"},
+    {"PresetFileNamedForTheOtherFormat", {"in.wav", "--save-preset", "p.fxp", "--module", "@VST3"}, 2,
+     "a .fxp file holds a VST2 preset, but the vst3 plug-in is loaded; name it .vstpreset"},
+    {"PresetThatNeverEnds", {"in.wav", "--preset", "/dev/zero", "--module", "@VST3"}, 3,
+     "preset '/dev/zero' cannot be read: it is larger than 1 MB"},
     {"UnknownOption", {"in.wav", "--louder"}, 2, "unknown option '--louder'"},
     {"HexadecimalValue", {"in.wav", "--set", "OUTPUT=0x10", "--module", "@VST3"}, 2,
      "'0x10' is not a value for OUTPUT: hexadecimal numbers are not accepted"},

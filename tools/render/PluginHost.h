@@ -63,6 +63,16 @@ class PluginHost {
   // The plug-in's own state blob (VST3 controller state, VST2 program chunk).
   virtual bool GetState(std::vector<uint8_t>& blob, std::string& error) = 0;
   virtual bool SetState(const std::vector<uint8_t>& blob, std::string& error) = 0;
+
+  // The current state as the format's own preset file, which hosts load
+  // (.vstpreset for VST3, .fxp for VST2); `program` names it where the
+  // file has room. False with `error` where the format has none.
+  virtual bool PresetFile(const std::string& program, std::vector<uint8_t>& file, std::string& error) {
+    (void)program;
+    (void)file;
+    error = std::string("the ") + FormatName() + " plug-in has no preset file of its own";
+    return false;
+  }
 };
 
 // Module paths: a .vst3 bundle folder or the .so inside it; a VST2 .so.

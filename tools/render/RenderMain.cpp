@@ -104,7 +104,12 @@ std::string DefaultModule(const std::string& format) {
   return candidates.empty() ? std::string() : candidates.front();
 }
 
-// Reads a preset file: the plug-in's own state as --save-preset writes it.
+// Preset files are a few hundred bytes; a larger one is not a preset, and
+// a device such as /dev/zero would never end.
+constexpr size_t kMaxPresetBytes = 1 << 20;
+
+// Reads a preset file: the plug-in's own state as --save-preset writes it,
+// or a .vstpreset or .fxp file.
 bool ReadPresetFile(const std::string& path, std::vector<uint8_t>& blob, std::string& error) {
   struct stat status;
   if (stat(path.c_str(), &status) != 0) {
@@ -116,8 +121,26 @@ bool ReadPresetFile(const std::string& path, std::vector<uint8_t>& blob, std::st
     error = S_ISDIR(status.st_mode) ? "is a folder" : strerror(errno);
     return false;
   }
-  blob.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  blob.resize(kMaxPresetBytes + 1);
+  in.read(reinterpret_cast<char*>(blob.data()), static_cast<std::streamsize>(blob.size()));
+  blob.resize(static_cast<size_t>(in.gcount()));
+  if (blob.size() > kMaxPresetBytes) {
+    error = "it is larger than 1 MB, which no preset is";
+    return false;
+  }
   return true;
+}
+
+std::string Lowered(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+  return text;
+}
+
+// --save-preset writes the format's preset file by its extension, the raw
+// state for any other name.
+bool NamesPresetFile(const std::string& name, const char* format) {
+  const std::string ext = Lowered(ExtensionOf(name));
+  return ext == (std::string(format) == "VST3" ? ".vstpreset" : ".fxp");
 }
 
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, const std::string& name,
@@ -385,7 +408,8 @@ class PendingSet {
 bool StagePresetFile(PluginHost& host, const std::string& name, PendingSet& pending, Failure& failure) {
   std::string error;
   std::vector<uint8_t> blob;
-  if (!host.GetState(blob, error)) {
+  const bool presetFile = NamesPresetFile(name, host.FormatName());
+  if (!(presetFile ? host.PresetFile(WithoutExtension(BaseNameOf(name)), blob, error) : host.GetState(blob, error))) {
     failure = {kExitModule, error};
     return false;
   }
@@ -637,6 +661,17 @@ int Run(int argc, char** argv, Failure& failure) {
   if (options.module.empty()) {
     failure = {kExitModule, "no module to load; pass --module PATH"};
     return failure.status;
+  }
+  if (!options.savePreset.empty()) {
+    const std::string format = options.format.empty() ? DetectModuleFormat(options.module) : options.format;
+    const std::string ext = Lowered(ExtensionOf(options.savePreset));
+    if ((ext == ".vstpreset" && format != "vst3") || (ext == ".fxp" && format != "vst2")) {
+      failure = {kExitUsage, "--save-preset '" + options.savePreset + "': a " + ext + " file holds a " +
+                                 (ext == ".fxp" ? "VST2" : "VST3") + " preset, but the " + format +
+                                 " plug-in is loaded" +
+                                 (format == "vst2" ? "; name it .fxp" : format == "vst3" ? "; name it .vstpreset" : "")};
+      return failure.status;
+    }
   }
   std::vector<Job> jobs;
   if (!PlanJobs(options, jobs, failure) || !CheckFiles(options, jobs, failure)) return failure.status;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "FxpFile.h"
 #include "PluginHost.h"
 #include "Vst2Abi.h"
 
@@ -221,6 +222,16 @@ class Vst2Host : public PluginHost {
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     blob.assign(bytes, bytes + size);
     return true;
+  }
+
+  bool PresetFile(const std::string& program, std::vector<uint8_t>& file, std::string& error) override {
+    presetfiles::FxpProgram fxp;
+    fxp.opaqueChunk = true;
+    fxp.pluginId = effect_->uniqueID;
+    fxp.pluginVersion = effect_->version;
+    fxp.paramCount = effect_->numParams;
+    fxp.name = program.substr(0, presetfiles::kFxpNameSize - 1);
+    return GetState(fxp.chunk, error) && presetfiles::WriteFxp(fxp, file, error);
   }
 
   bool SetState(const std::vector<uint8_t>& blob, std::string& error) override {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "PluginHost.h"
+#include "VstPresetFile.h"
 #include "pluginterfaces/base/funknown.h"
 #include "pluginterfaces/base/ibstream.h"
 #include "pluginterfaces/base/ipluginbase.h"
@@ -333,6 +334,7 @@ class Vst3Host : public PluginHost {
               (offered.empty() ? std::string("no audio effect") : offered) + ")";
       return false;
     }
+    memcpy(classId_, classInfo.cid, sizeof(classId_));
     void* object = nullptr;
     if (factory_->createInstance(reinterpret_cast<FIDString>(classInfo.cid),
                                  reinterpret_cast<FIDString>(IComponent_iid), &object) !=
@@ -557,6 +559,16 @@ class Vst3Host : public PluginHost {
     return true;
   }
 
+  bool PresetFile(const std::string&, std::vector<uint8_t>& file, std::string& error) override {
+    // Kestrune keeps its state in the edit controller; its component state
+    // is empty, so "Comp" is too and "Cont" holds the state.
+    presetfiles::VstPreset preset;
+    preset.classId = presetfiles::ClassIdText(classId_);
+    if (!GetState(preset.controllerState, error)) return false;
+    preset.hasControllerState = true;
+    return presetfiles::WriteVstPreset(preset, file, error);
+  }
+
  private:
   // A display text with the parameter's unit, when it has a fixed one.
   std::string Shown(const ParameterInfo& info, double normalized) {
@@ -636,6 +648,7 @@ class Vst3Host : public PluginHost {
   bool entered_ = false;
   IPluginFactory* factory_ = nullptr;
   IComponent* component_ = nullptr;
+  uint8_t classId_[16] = {};
   IAudioProcessor* processor_ = nullptr;
   IEditController* controller_ = nullptr;
   bool initialized_ = false;
