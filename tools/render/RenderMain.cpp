@@ -77,6 +77,11 @@ std::string WithoutExtension(const std::string& path) {
 
 std::string ExtensionOf(const std::string& path) { return path.substr(WithoutExtension(path).size()); }
 
+std::string Lowered(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+  return text;
+}
+
 std::string ExtensionForType(const std::string& type) {
   return type == "flac" ? ".flac" : type == "aiff" ? ".aif" : ".wav";
 }
@@ -129,11 +134,6 @@ bool ReadPresetFile(const std::string& path, std::vector<uint8_t>& blob, std::st
     return false;
   }
   return true;
-}
-
-std::string Lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), ::tolower);
-  return text;
 }
 
 // --save-preset writes the format's preset file by its extension, the raw
@@ -195,6 +195,11 @@ bool PlanJobs(Options& options, std::vector<Job>& jobs, Failure& failure) {
       job.outputOption = "-o";
     }
     job.container = ContainerForPath(job.output);
+    // A name that says one type and --type another: which was meant is a guess.
+    if (typed && job.container && job.container != ContainerForPath(ExtensionForType(options.outputType))) {
+      return usage(job.outputOption + " '" + job.output + "' ends in " + ExtensionOf(job.output) +
+                   " but --type is " + options.outputType + "; drop --type or change the name");
+    }
     if (!job.container && (job.output == "-" || typed || IsDeviceOrPipe(job.output))) {
       job.container = ContainerForPath(ExtensionForType(typed ? options.outputType : "wav"));
     }
@@ -214,6 +219,12 @@ bool PlanJobs(Options& options, std::vector<Job>& jobs, Failure& failure) {
     jobs.push_back(job);
   }
   if (!options.savePreset.empty()) jobs.back().savesPreset = true;
+  for (const auto& [option, picture] : {std::pair<const char*, std::string>{"--editor-png", options.editorPng},
+                                        {"--plot-png", options.plotPng}}) {
+    if (!picture.empty() && Lowered(ExtensionOf(picture)) != ".png" && !IsDeviceOrPipe(picture)) {
+      return usage(std::string(option) + " '" + picture + "' is written as PNG; name it .png");
+    }
+  }
   return true;
 }
 
