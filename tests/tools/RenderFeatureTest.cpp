@@ -97,8 +97,8 @@ TEST_P(RenderUnits, WhatAPersonWritesSetsWhatThePlainNumberSets) {
       {"MID FREQ", "MID FREQ=2.5kHz", "MID FREQ=2500", "2.50 kHz"},
       {"OUTPUT", "OUTPUT=-3dB", "OUTPUT=-3", "-3.00 dB"},
       {"MIX", "MIX=50%", "MIX=50", "50.00 %"},
-      {"RATIO", "RATIO=8:1", "RATIO=1", "8:1"},             {"SLAM", "SLAM=on", "SLAM=1", "On"},
-      {"Sidechain", "Sidechain=ext", "Sidechain=0", "EXT"}, {"OVERSAMPLING", "OVERSAMPLING=16x", "OVERSAMPLING=1", "16x"},
+      {"RATIO", "RATIO=8:1", "RATIO=8", "8:1"},             {"SLAM", "SLAM=on", "SLAM=ON", "On"},
+      {"Sidechain", "Sidechain=ext", "Sidechain=EXT", "EXT"}, {"OVERSAMPLING", "OVERSAMPLING=16x", "OVERSAMPLING=16", "16x"},
   };
   for (const auto& c : cases) {
     std::string err;
@@ -115,11 +115,23 @@ TEST_P(RenderUnits, RangeEndsAreInsideAndCloseSettingsShowApart) {
   CurrentAfter(GetParam(), "RELEASE", {"RELEASE=20ms", "INPUT=80", "HF=16", "ATTACK=0ms", "MID FREQ=10kHz"}, &err);
   EXPECT_TRUE(err.empty()) << err;
   CurrentAfter(GetParam(), "RELEASE", {"RELEASE=900ms"}, &err);
-  EXPECT_NE(err.find("warning: RELEASE=900ms is outside 850 ms .. 20.0 ms; using 850 ms"), std::string::npos) << err;
+  EXPECT_NE(err.find("warning: RELEASE=900ms is outside 20.0 ms .. 850 ms; using 850 ms"), std::string::npos) << err;
   EXPECT_NE(CurrentAfter(GetParam(), "ATTACK", {"ATTACK=0.5"}), CurrentAfter(GetParam(), "ATTACK", {"ATTACK=0.8"}));
   // A negative time is no value, whether meant as one or as the old plain number.
   CurrentAfter(GetParam(), "ATTACK", {"ATTACK=-0.0008"}, &err);
   EXPECT_NE(err.find("'-0.0008' is not a value for ATTACK"), std::string::npos) << err;
+  // Nor is a time in seconds that would read as a few microseconds.
+  CurrentAfter(GetParam(), "ATTACK", {"ATTACK=0.0008"}, &err);
+  EXPECT_NE(err.find("'0.0008' is not a value for ATTACK: a bare number is in ms, and 0.0008 ms would show as 0 ms; "
+                     "write 0.8 (or 0.8ms, 0.0008s)"), std::string::npos) << err;
+  // A step index reads as a value to some and an index to others.
+  CurrentAfter(GetParam(), "RATIO", {"RATIO=1"}, &err);
+  EXPECT_NE(err.find("'1' is not a value for RATIO: a step number is not accepted; write 4:1, 8:1, 12:1 or 20:1"),
+            std::string::npos) << err;
+  for (const char* set : {"OVERSAMPLING=1", "Sidechain=0", "BYPASS=1"}) {
+    CurrentAfter(GetParam(), "RATIO", {set}, &err);
+    EXPECT_NE(err.find("a step number is not accepted"), std::string::npos) << set << ": " << err;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RenderUnits, ::testing::Values("vst3", "vst2"),

@@ -28,7 +28,7 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
 // exactly, so host and in-process runs start from identical parameters.
 // OVERSAMPLING reaches the plug-in's unnamed parameter 12.
 const std::vector<std::string> kSetArgs = {"--set", "INPUT=30", "--set", "OUTPUT=-15", "--set", "MIX=75",
-                                           "--set", "HPF=140",  "--set", "RATIO=3",     "--set", "OVERSAMPLING=1"};
+                                           "--set", "HPF=140",  "--set", "RATIO=20:1",  "--set", "OVERSAMPLING=16x"};
 const std::vector<Setting> kSettings = {{kestrune::kInput, 30}, {kestrune::kOutput, -15},
                                         {kestrune::kMix, 75},   {kestrune::kHpf, 140},
                                         {kestrune::kRatio, 3},  {kestrune::kOversampling, 1}};
@@ -90,7 +90,7 @@ TEST_P(RenderFormat, SidechainFileDrivesTheDetectorThroughTheSidechainInputs) {
                                                ModuleArgs(GetParam()));
   RunResult withSide = RunRender(folder, Join(common, {"--sidechain", "side.wav", "-o", "side-out.wav"}));
   ASSERT_EQ(withSide.status, 0) << withSide.err;
-  EXPECT_NE(withSide.err.find("Sidechain set to 0 (external)"), std::string::npos) << withSide.err;
+  EXPECT_NE(withSide.err.find("Sidechain set to EXT (external)"), std::string::npos) << withSide.err;
   RunResult without = RunRender(folder, Join(common, {"-o", "plain-out.wav"}));
   ASSERT_EQ(without.status, 0) << without.err;
 
@@ -374,7 +374,7 @@ const Refusal kRefusals[] = {
     {"HexadecimalValue", {"in.wav", "--set", "OUTPUT=0x10", "--module", "@VST3"}, 2,
      "'0x10' is not a value for OUTPUT: hexadecimal numbers are not accepted"},
     {"ValueWithAForeignUnit", {"in.wav", "--set", "ATTACK=3Hz", "--module", "@VST2"}, 2,
-     "'3Hz' is not a value for ATTACK (expected a value from 1.00 ms to 0.00 ms)"},
+     "'3Hz' is not a value for ATTACK (expected a value from 0.00 ms to 1.00 ms)"},
     {"NoPicturesWithAPictureName", {"in.wav", "--no-pictures", "--plot-png", "p.png", "--module", "@VST3"}, 2,
      "--no-pictures contradicts --plot-png"},
     {"StandardInputTwice", {"-", "-", "--module", "@VST3"}, 2, "standard input ('-') can be read only once"},

@@ -1,6 +1,7 @@
 #include "ParamSettings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +53,88 @@ bool BeyondRange(PluginHost& host, const ParamDescription& param, const std::str
   return judged;
 }
 
+std::string Trimmed(const std::string& text) {
+  const size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos) return std::string();
+  return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+std::string Joined(const std::vector<std::string>& texts) {
+  std::string joined;
+  for (size_t i = 0; i < texts.size(); ++i) joined += (i == 0 ? "" : i + 1 == texts.size() ? " or " : ", ") + texts[i];
+  return joined;
+}
+
+// Digits after the decimal point in a display text ("0.80 ms" -> 2).
+int Decimals(const std::string& text) {
+  const size_t dot = text.find('.');
+  if (dot == std::string::npos) return 0;
+  int count = 0;
+  while (dot + 1 + count < text.size() && std::isdigit(static_cast<unsigned char>(text[dot + 1 + count]))) ++count;
+  return count;
+}
+
+// The unit a display text ends in ("0.80 ms" -> "ms").
+std::string UnitOf(const std::string& text) {
+  const size_t space = text.find_last_of(' ');
+  return space == std::string::npos ? std::string() : text.substr(space + 1);
+}
+
+// A bare number for a stepped parameter means the number its step shows
+// ("8" for 8:1, "16" for 16x): the matching step's own text, so that the
+// plug-in cannot take it for a step index. Anything else is no value: a
+// step index ("RATIO=1") reads as a value to one person and an index to
+// another. False with `failure` for a bare number that matches no step.
+bool ChoiceForNumber(const ParamDescription& param, const std::string& shownName, const std::string& valueText,
+                     std::string& choice, Failure& failure) {
+  double number = 0;
+  if (param.choices.empty() || !ParsePlainNumber(Trimmed(valueText), number)) return true;
+  for (const std::string& text : param.choices) {
+    double shown = 0;
+    if (ParseDisplayNumber(text, shown) && shown == number) {
+      choice = text;
+      return true;
+    }
+  }
+  failure = {kExitUsage, "'" + valueText + "' is not a value for " + shownName +
+                             ": a step number is not accepted; write " + Joined(param.choices)};
+  return false;
+}
+
+// A bare non-zero time that the plug-in would show as zero was almost
+// certainly typed in seconds for a parameter set in milliseconds.
+bool PlausibleTime(const ParamDescription& param, const std::string& shownName, const std::string& valueText,
+                   Failure& failure) {
+  double number = 0;
+  if (!param.choices.empty() || UnitOf(param.maxText) != "ms" || !ParsePlainNumber(Trimmed(valueText), number)) {
+    return true;
+  }
+  const int decimals = std::max({Decimals(param.minText), Decimals(param.maxText), Decimals(param.defaultText)});
+  if (number == 0 || std::fabs(number) >= 0.5 * std::pow(10.0, -decimals)) return true;
+  failure = {kExitUsage, "'" + valueText + "' is not a value for " + shownName + ": a bare number is in ms, and " +
+                             valueText + " ms would show as 0 ms; write " + FormatValue(number * 1000.0) +
+                             " (or " + FormatValue(number * 1000.0) + "ms, " + valueText + "s)"};
+  return false;
+}
+
 }  // namespace
+
+// The display range from its lower end to its upper, whichever way the
+// plug-in's normalized range runs.
+std::string LowText(const ParamDescription& param) {
+  // "10.00 kHz" is above "500.0 Hz".
+  auto value = [](const std::string& text, double& number) {
+    if (!ParseDisplayNumber(text, number)) return false;
+    if (UnitOf(text).rfind('k', 0) == 0) number *= 1000.0;
+    return true;
+  };
+  double low = 0, high = 0;
+  return value(param.minText, low) && value(param.maxText, high) && low > high ? param.maxText : param.minText;
+}
+
+std::string HighText(const ParamDescription& param) {
+  return LowText(param) == param.minText ? param.maxText : param.minText;
+}
 
 void Warn(const std::string& message) { fprintf(stderr, "%s: warning: %s\n", kTool, message.c_str()); }
 
@@ -110,22 +192,27 @@ bool ApplySetting(PluginHost& host, const std::vector<ParamDescription>& params,
     return false;
   }
   const std::string shownName = ShownName(*param);
-  const std::string expected = " (expected a value from " + param->minText + " to " + param->maxText + ")";
+  const std::string expected = " (expected a value from " + LowText(*param) + " to " + HighText(*param) + ")";
   if (LooksHexadecimal(valueText)) {
     failure = {kExitUsage, "'" + valueText + "' is not a value for " + shownName +
                                ": hexadecimal numbers are not accepted" + expected};
     return false;
   }
+  std::string text = valueText;
+  if (!ChoiceForNumber(*param, shownName, valueText, text, failure) ||
+      !PlausibleTime(*param, shownName, valueText, failure)) {
+    return false;
+  }
   double normalized = 0;
-  if (!host.ParseText(param->index, valueText, normalized)) {
+  if (!host.ParseText(param->index, text, normalized)) {
     failure = {kExitUsage, "'" + valueText + "' is not a value for " + shownName + expected};
     return false;
   }
-  if (AtRangeEnd(normalized) && BeyondRange(host, *param, valueText)) {
-    Warn(shownName + "=" + valueText + " is outside " + param->minText + " .. " + param->maxText + "; using " +
+  if (AtRangeEnd(normalized) && BeyondRange(host, *param, text)) {
+    Warn(shownName + "=" + valueText + " is outside " + LowText(*param) + " .. " + HighText(*param) + "; using " +
          (normalized < 0.5 ? param->minText : param->maxText));
   }
-  if (!host.SetParameterText(param->index, valueText, error)) {
+  if (!host.SetParameterText(param->index, text, error)) {
     failure = {kExitUsage, "cannot set " + shownName + " to " + valueText + ": " + error};
     return false;
   }
@@ -149,7 +236,7 @@ void ListParams(PluginHost& host) {
   printf("%s (%s), %zu parameters:\n", host.PluginName().c_str(), host.FormatName(), params.size());
   std::vector<std::vector<std::string>> rows = {{"#", "name", "range", "default", "current"}};
   for (const auto& p : params) {
-    rows.push_back({std::to_string(p.id), ShownName(p), p.minText + " .. " + p.maxText, p.defaultText, p.currentText});
+    rows.push_back({std::to_string(p.id), ShownName(p), LowText(p) + " .. " + HighText(p), p.defaultText, p.currentText});
   }
   std::vector<size_t> widths(rows[0].size(), 0);
   for (const auto& row : rows) {

@@ -34,6 +34,10 @@ double MakeupGainDb(const std::vector<ParamDescription>& params);
 
 void ListParams(PluginHost& host);
 
+// The display texts of a parameter's range ends, lower value first.
+std::string LowText(const ParamDescription& param);
+std::string HighText(const ParamDescription& param);
+
 void Warn(const std::string& message);
 std::string FormatValue(double value);
 

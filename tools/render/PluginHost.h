@@ -29,6 +29,8 @@ struct ParamDescription {
   std::string unit;              // the unit of the current value
   // As the plug-in displays them, each with its unit.
   std::string minText, maxText, defaultText, currentText;
+  // A stepped parameter's display text at each step; empty when continuous.
+  std::vector<std::string> choices;
 };
 
 class PluginHost {

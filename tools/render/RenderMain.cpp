@@ -52,7 +52,7 @@ namespace {
 
 // Settings for the embedded material that make the compressor obvious.
 const char* const kDefaultSettings[][2] = {
-    {"INPUT", "18"}, {"RATIO", "1"}, {"ATTACK", "0.8ms"}, {"RELEASE", "150ms"}, {"OUTPUT", "6"},
+    {"INPUT", "18"}, {"RATIO", "8:1"}, {"ATTACK", "0.8ms"}, {"RELEASE", "150ms"}, {"OUTPUT", "6"},
 };
 
 // One input and the files made from it. Display names are as the user (or
@@ -341,9 +341,9 @@ std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector
   if (!options.sidechain.empty() && !sidechainSetByUser) {
     std::string ignored;
     if (FindParam(params, "Sidechain", ignored)) {
-      if (!ApplySetting(*host, params, "Sidechain", "0", failure)) return nullptr;
+      if (!ApplySetting(*host, params, "Sidechain", "EXT", failure)) return nullptr;
       if (!options.quiet && !options.listParams) {
-        fprintf(stderr, "%s: Sidechain set to 0 (external) to use '%s'\n", kTool, options.sidechain.c_str());
+        fprintf(stderr, "%s: Sidechain set to EXT (external) to use '%s'\n", kTool, options.sidechain.c_str());
       }
     }
   }

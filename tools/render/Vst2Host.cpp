@@ -143,6 +143,7 @@ class Vst2Host : public PluginHost {
         d.minText = recorded_[at].minText;
         d.maxText = recorded_[at].maxText;
         d.defaultText = recorded_[at].defaultText;
+        d.choices = recorded_[at].choices;
       }
       list.push_back(d);
     }
@@ -259,6 +260,19 @@ class Vst2Host : public PluginHost {
       recorded_[static_cast<size_t>(i)].minText = Shown(i);
       effect_->setParameter(effect_, i, 1.0f);
       recorded_[static_cast<size_t>(i)].maxText = Shown(i);
+      VstParameterProperties properties;
+      memset(&properties, 0, sizeof(properties));
+      if (Dispatch(effGetParameterProperties, i, 0, &properties) != 1) continue;
+      int steps = 0;
+      if (properties.flags & kVstParameterIsSwitch) steps = 1;
+      if ((properties.flags & kVstParameterUsesIntegerMinMax) && (properties.flags & kVstParameterUsesIntStep) &&
+          properties.stepInteger > 0) {
+        steps = (properties.maxInteger - properties.minInteger) / properties.stepInteger;
+      }
+      for (int step = 0; steps > 0 && steps <= 1000 && step <= steps; ++step) {
+        effect_->setParameter(effect_, i, static_cast<float>(step) / static_cast<float>(steps));
+        recorded_[static_cast<size_t>(i)].choices.push_back(Shown(i));
+      }
     }
     SetState(saved, ignored);
   }
@@ -351,6 +365,7 @@ class Vst2Host : public PluginHost {
   std::string name_, vendor_;
   struct Recorded {
     std::string minText, maxText, defaultText;
+    std::vector<std::string> choices;
   };
   std::vector<Recorded> recorded_;
   VstTimeInfo timeInfo_;

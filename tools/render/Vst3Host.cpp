@@ -438,6 +438,9 @@ class Vst3Host : public PluginHost {
       d.maxText = Shown(info, 1.0);
       d.defaultText = Shown(info, info.defaultNormalizedValue);
       d.currentText = Shown(info, controller_->getParamNormalized(info.id));
+      for (int32 step = 0; info.stepCount > 0 && step <= info.stepCount; ++step) {
+        d.choices.push_back(Shown(info, static_cast<double>(step) / info.stepCount));
+      }
       list.push_back(d);
     }
     return list;
