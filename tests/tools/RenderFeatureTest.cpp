@@ -323,6 +323,58 @@ TEST(RenderStreams, SeveralInputsGoIntoTheFolderNamedByOutput) {
   EXPECT_NE(notAFolder.err.find("with several inputs, -o must name a folder"), std::string::npos) << notAFolder.err;
 }
 
+// The kestrune-render examples of the README, read from it so they cannot
+// drift, run as written by a shell in a folder holding the inputs they
+// name, with a home folder of its own where the modules are installed.
+TEST(RenderReadme, EveryExampleRunsAsWritten) {
+  if (system("command -v sox >/dev/null") != 0) GTEST_SKIP() << "sox is missing: scripts/install-deps.sh";
+  const std::string readme = Slurp(KESTRUNE_README);
+  const size_t section = readme.find("### kestrune-render");
+  ASSERT_NE(section, std::string::npos);
+  const size_t begin = readme.find("```sh\n", section);
+  ASSERT_NE(begin, std::string::npos);
+  const size_t end = readme.find("```", begin + 6);
+  std::vector<std::string> examples;
+  std::istringstream lines(readme.substr(begin + 6, end - begin - 6));
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty()) examples.push_back(line);
+  }
+  ASSERT_GE(examples.size(), 5u);
+  ScratchFolder folder;
+  const std::string home = folder / "home";
+  ASSERT_EQ(system(("mkdir -p '" + home + "/.vst3' '" + home + "/.vst' && cp -r '" + kVst3Bundle + "' '" + home +
+                    "/.vst3/' && cp '" + std::string(KESTRUNE_VST2_MODULE) + "' '" + home + "/.vst/Kestrune.so'")
+                       .c_str()),
+            0);
+  // Every audio file an example reads: a name ending in .wav, .flac or
+  // .aiff that no -o or '>' writes.
+  for (const std::string& example : examples) {
+    std::istringstream words(example);
+    std::string previous;
+    for (std::string word; words >> word; previous = word) {
+      const std::string ext = word.substr(std::min(word.size(), word.rfind('.')));
+      if ((ext == ".wav" || ext == ".flac" || ext == ".aiff") && previous != "-o" && previous != ">" &&
+          !std::ifstream(folder / word)) {
+        ASSERT_TRUE(WriteAudio(folder / word, TestSignal(0.3), SF_FORMAT_PCM_16,
+                               ext == ".flac" ? SF_FORMAT_FLAC : ext == ".aiff" ? SF_FORMAT_AIFF : SF_FORMAT_WAV))
+            << word;
+      }
+    }
+  }
+  std::string binFolder = KESTRUNE_RENDER;
+  binFolder.erase(binFolder.rfind('/'));
+  for (const std::string& example : examples) {
+    setenv("KESTRUNE_EXAMPLE", example.c_str(), 1);
+    const int status = system(("cd '" + folder.Path() + "' && HOME='" + home + "' PATH='" + binFolder +
+                               ":'\"$PATH\" sh -c \"$KESTRUNE_EXAMPLE\" >/dev/null 2>example-err")
+                                  .c_str());
+    EXPECT_EQ(status, 0) << example << "\n" << Slurp(folder / "example-err");
+  }
+  unsetenv("KESTRUNE_EXAMPLE");
+  EXPECT_TRUE(std::ifstream(folder / "squashed/take3.flac")) << "the folder example";
+  EXPECT_EQ(Slurp(folder / "out.flac").substr(0, 4), "fLaC");
+}
+
 TEST(RenderStreams, VersionAndDoubleDashEndingTheOptions) {
   ScratchFolder folder;
   RunResult version = RunRender(folder, {"--version"});

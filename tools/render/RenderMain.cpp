@@ -55,6 +55,9 @@ const char* const kDefaultSettings[][2] = {
     {"INPUT", "18"}, {"RATIO", "8:1"}, {"ATTACK", "0.8ms"}, {"RELEASE", "150ms"}, {"OUTPUT", "6"},
 };
 
+// A folder this run made for its outputs.
+std::string g_createdFolder;
+
 // One input and the files made from it. Display names are as the user (or
 // the default naming) wrote them; targets are where the bytes go, with
 // symbolic links resolved.
@@ -258,6 +261,17 @@ bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure
       failure = {kExitUsage, error};
       return false;
     }
+  }
+  // "-o squashed/" names a folder; like any output it is made if missing
+  // (one level, as mkdir does), and removed again if the run fails empty.
+  struct stat status;
+  if (!options.listParams && !options.output.empty() && options.output.back() == '/' &&
+      stat(options.output.c_str(), &status) != 0 && errno == ENOENT) {
+    if (mkdir(options.output.c_str(), 0777) != 0) {
+      failure = {kExitOutput, "cannot make folder '" + options.output + "': " + strerror(errno)};
+      return false;
+    }
+    g_createdFolder = options.output;
   }
   auto resolve = [&](const std::string& path, std::string& target) {
     if (path.empty() || path == "-") {
@@ -720,6 +734,7 @@ int main(int argc, char** argv) {
   if (failure.status != kExitOk) {
     fprintf(stderr, "%s: error: %s\n", kTool, failure.message.c_str());
     RemovePendingFiles();
+    if (!g_createdFolder.empty()) rmdir(g_createdFolder.c_str());  // only if nothing went in
     return failure.status;
   }
   return status;
