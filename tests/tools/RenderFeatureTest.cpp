@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "KestruneIdentity.h"
+#include "Progress.h"
 #include "RenderRig.h"
 
 namespace {
@@ -43,6 +44,10 @@ std::vector<std::string> Segments(const std::string& text) {
 }
 
 TEST(RenderProgress, FitsFortyColumnsOnOneLineAndShowsTimeWhenTheLengthIsUnknown) {
+  // Too narrow for a bar: the percentage keeps its width, so "9%" after
+  // "10%" leaves nothing behind.
+  const render::ProgressBar narrow(false, 100, 1000);
+  EXPECT_EQ(narrow.Line(90, 6).size(), narrow.Line(1000, 6).size());
   ScratchFolder folder;
   ASSERT_TRUE(WriteAudio(folder / "in.flac", TestSignal(1.0), SF_FORMAT_PCM_16, SF_FORMAT_FLAC));
   setenv("COLUMNS", "40", 1);
@@ -61,6 +66,30 @@ TEST(RenderProgress, FitsFortyColumnsOnOneLineAndShowsTimeWhenTheLengthIsUnknown
   ASSERT_EQ(unknown.status, 0) << unknown.err;
   EXPECT_NE(unknown.err.find("s rendered"), std::string::npos) << unknown.err;
   EXPECT_EQ(unknown.err.find('%'), std::string::npos) << unknown.err;
+}
+
+// On a terminal the bar comes by itself for a file of unknown length; -q
+// hides it.
+TEST(RenderProgress, QuietHidesTheAutomaticBarOnATerminal) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.flac", TestSignal(0.5), SF_FORMAT_PCM_16, SF_FORMAT_FLAC));
+  ASSERT_TRUE(SetFlacTotalSamples(folder / "in.flac", 0));
+  auto onTerminal = [&](const std::vector<std::string>& more) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return std::string("(no terminal)");
+    const pid_t pid = SpawnRender(folder, With({"in.flac", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle}, more),
+                                  ptsname(master));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof(buffer))) > 0;) shown.append(buffer, static_cast<size_t>(n));
+    close(master);
+    return shown;
+  };
+  EXPECT_NE(onTerminal({}).find("s rendered"), std::string::npos);
+  EXPECT_EQ(onTerminal({"-q"}), "");
 }
 
 class RenderUnits : public ::testing::TestWithParam<std::string> {};
@@ -309,11 +338,14 @@ TEST(RenderStreams, SeveralInputsGoIntoTheFolderNamedByOutput) {
   ScratchFolder folder;
   ASSERT_TRUE(WriteAudio(folder / "a.wav", TestSignal(0.3)));
   ASSERT_TRUE(WriteAudio(folder / "b.aiff", TestSignal(0.2), SF_FORMAT_PCM_24, SF_FORMAT_AIFF));
+  ASSERT_TRUE(WriteAudio(folder / "a.flac", TestSignal(0.2), SF_FORMAT_PCM_16, SF_FORMAT_FLAC));
   ASSERT_EQ(mkdir((folder / "out").c_str(), 0755), 0);
-  RunResult run = RunRender(folder, {"a.wav", "b.aiff", "-o", "out", "--module", kVst3Bundle});
+  RunResult run = RunRender(folder, {"a.wav", "b.aiff", "a.flac", "-o", "out", "--module", kVst3Bundle});
   ASSERT_EQ(run.status, 0) << run.err;
+  // a.wav and a.flac: pictures named by the whole name, so they do not collide.
   EXPECT_EQ(ScratchFolderNames(folder / "out"),
-            (std::set<std::string>{"a.wav", "a-editor.png", "a-levels.png", "b.aiff", "b-editor.png", "b-levels.png"}));
+            (std::set<std::string>{"a.wav", "a-wav-editor.png", "a-wav-levels.png", "b.aiff", "b-editor.png",
+                                   "b-levels.png", "a.flac", "a-flac-editor.png", "a-flac-levels.png"}));
   Audio b;
   ASSERT_TRUE(ReadAudio(folder / "out/b.aiff", b));
   EXPECT_EQ(b.Frames(), TestSignal(0.2).Frames());

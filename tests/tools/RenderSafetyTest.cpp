@@ -94,6 +94,9 @@ const Collision kCollisions[] = {
     {"PictureOverTheDefaultOutput", {"in.wav", "--plot-png", "in-kestrune.wav"},
      "the output 'in-kestrune.wav' and --plot-png 'in-kestrune.wav' name the same file; give each output its own "
      "name"},
+    {"SeveralInputsOntoOneOutput", {"in.wav", "sub/../in.wav", "-o", "sub/"},
+     "-o of 'sub/../in.wav' 'sub/in.wav' and -o of 'in.wav' 'sub/in.wav' name the same file; give each output its "
+     "own name"},
     {"ParameterListSavingOverTheInput", {"in.wav", "--list-params", "--save-preset", "in.wav"},
      "--save-preset 'in.wav' is the same file as the input 'in.wav', which it would overwrite; choose another name"},
 };
@@ -178,6 +181,9 @@ TEST(RenderSafety, ClippedIntegerOutputIsCountedPerChannelWithItsPeak) {
   EXPECT_EQ(NumberAfter(err, "left channel and "), static_cast<double>(over[1])) << err;
   EXPECT_NEAR(NumberAfter(err, "(peak "), 20 * std::log10(peak), 0.01) << err;
   EXPECT_NE(err.find("write float output (--sample-format float) or lower OUTPUT"), std::string::npos) << err;
+  // The summary gives what the file holds, the float one what went beyond.
+  EXPECT_NE(clipped.out.find("output: peak    0.00 dBFS"), std::string::npos) << clipped.out;
+  EXPECT_NEAR(NumberAfter(floating.out, "output: peak "), 20 * std::log10(peak), 0.01) << floating.out;
 }
 
 TEST(RenderSafety, NonFiniteInputIsReportedAndCannotReachAnIntegerFile) {

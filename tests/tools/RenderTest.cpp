@@ -107,6 +107,14 @@ TEST_P(RenderFormat, SidechainFileDrivesTheDetectorThroughTheSidechainInputs) {
     plainEnergy += plainOut.channels[0][n] * plainOut.channels[0][n];
   }
   EXPECT_LT(sideEnergy, 0.5 * plainEnergy);
+
+  // A sidechain setting without a file, and a file the setting leaves unused.
+  RunResult noFile = RunRender(folder, Join(common, {"--set", "Sidechain=EXT", "-o", "x.wav"}));
+  EXPECT_NE(noFile.err.find("warning: Sidechain is EXT (external) but no --sidechain file is given"),
+            std::string::npos) << noFile.err;
+  RunResult unused = RunRender(folder, Join(common, {"--sidechain", "side.wav", "--set", "Sidechain=INT", "-o", "y.wav"}));
+  EXPECT_NE(unused.err.find("warning: --sidechain 'side.wav' is not used: Sidechain is INT"), std::string::npos)
+      << unused.err;
 }
 
 TEST_P(RenderFormat, SavedPresetFileIsTheFormatsOwnAndRestoresTheSameSettings) {
@@ -201,6 +209,25 @@ TEST(RenderDefault, WithoutInputRendersTheEmbeddedMaterialAndBothPictures) {
   ASSERT_NE(drop, std::string::npos);
   EXPECT_GT(std::atof(run.out.c_str() + drop + 13), 6.0) << run.out;
   EXPECT_NE(run.out.find("realtime"), std::string::npos);
+}
+
+TEST(RenderDefault, EmptyInputGivesAnEmptyOutputAsSoxDoesAndSilenceShowsNoNegativeZero) {
+  ScratchFolder folder;
+  Audio empty;
+  empty.channels.assign(2, {});
+  ASSERT_TRUE(WriteAudio(folder / "empty.wav", empty, SF_FORMAT_PCM_16));
+  RunResult run = RunRender(folder, {"empty.wav", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle});
+  ASSERT_EQ(run.status, 0) << run.err;
+  Audio out;
+  ASSERT_TRUE(ReadAudio(folder / "out.wav", out));
+  EXPECT_EQ(out.channels.size(), 2u);
+  EXPECT_EQ(out.Frames(), 0u);
+  Audio silent;
+  silent.channels.assign(2, std::vector<double>(8820, 0.0));
+  ASSERT_TRUE(WriteAudio(folder / "silent.wav", silent, SF_FORMAT_PCM_16));
+  run = RunRender(folder, {"silent.wav", "-o", "quiet.wav", "--no-pictures", "--module", kVst3Bundle});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.find("-0.00"), std::string::npos) << run.out;
 }
 
 TEST(RenderDefault, MonoInputGivesMonoOutputFromTheLeftChannel) {
@@ -334,6 +361,8 @@ TEST_P(RenderRefuses, WithOneLineErrorStatusAndNoFileLeft) {
 
 const Refusal kRefusals[] = {
     {"MissingInput", {"nothere.wav", "--module", "@VST3"}, 3, "input 'nothere.wav' does not exist"},
+    {"MissingInputAfterAnother", {"in.wav", "nothere.wav", "--no-pictures", "--module", "@VST3"}, 3,
+     "input 'nothere.wav' does not exist"},
     {"InputThatIsAFolder", {".", "--module", "@VST3"}, 3, "is a folder"},
     {"UnsupportedFormat", {"text.wav", "--module", "@VST3"}, 3, "input 'text.wav' is not a WAV, AIFF or FLAC file"},
     {"MoreThanTwoChannels", {"three.wav", "--module", "@VST3"}, 3, "has 3 channels"},

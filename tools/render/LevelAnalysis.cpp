@@ -18,12 +18,13 @@ void LevelAnalysis::Add(const double* const* inputs, const double* const* output
     for (int c = 0; c < 2; ++c) {
       // A non-finite sample (reported elsewhere) would spoil every figure.
       const double in = std::isfinite(inputs[c][n]) ? inputs[c][n] : 0.0;
-      const double out = std::isfinite(outputs[c][n]) ? outputs[c][n] : 0.0;
+      const double raw = std::isfinite(outputs[c][n]) ? outputs[c][n] : 0.0;
+      const double out = clipAtFullScale_ ? std::clamp(raw, -1.0, 1.0) : raw;
       inputSquares_ += in * in;
       outputSquares_ += out * out;
       inputPeak_ = std::max(inputPeak_, std::fabs(in));
       outputPeak_ = std::max(outputPeak_, std::fabs(out));
-      windowClipped_ = windowClipped_ || std::fabs(out) > 1.0;
+      windowClipped_ = windowClipped_ || std::fabs(raw) > 1.0;
     }
     ++frames_;
     if (++inWindow_ == windowFrames_) CloseWindow();

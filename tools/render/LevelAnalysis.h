@@ -25,6 +25,9 @@ class LevelAnalysis {
   // A fixed gain the plug-in applies after its compressor (its output gain):
   // taken out of the gain reduction, not of the output level. Set before Add.
   void SetMakeupGainDb(double gainDb) { makeupDb_ = gainDb; }
+  // Output levels as an integer file holds them: clipped at full scale.
+  // Where the output went beyond it is still marked.
+  void SetClipAtFullScale(bool clip) { clipAtFullScale_ = clip; }
   double MakeupGainDb() const { return makeupDb_; }
 
   // Adds `frames` frames of the two main input channels and the two output
@@ -63,6 +66,7 @@ class LevelAnalysis {
 
   double sampleRate_;
   double makeupDb_ = 0;
+  bool clipAtFullScale_ = false;
   size_t windowFrames_;
   size_t inWindow_ = 0;
   double inputSquares_ = 0, outputSquares_ = 0;          // current window

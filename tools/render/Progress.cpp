@@ -40,7 +40,8 @@ std::string ProgressBar::Line(size_t framesDone, int columns) const {
   const int room = columns - 1 - static_cast<int>(text.size()) - 2;
   if (room < 5) {
     // Too narrow for a bar: the percentage alone.
-    snprintf(numbers, sizeof(numbers), "%d%%", static_cast<int>(fraction * 100));
+    // Always four characters, so a shorter figure never leaves one behind.
+    snprintf(numbers, sizeof(numbers), "%3d%%", static_cast<int>(fraction * 100));
     return std::string(numbers).substr(0, static_cast<size_t>(std::max(columns - 1, 0)));
   }
   const int width = std::min(room, 40);

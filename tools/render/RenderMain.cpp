@@ -221,6 +221,19 @@ bool PlanJobs(Options& options, std::vector<Job>& jobs, Failure& failure) {
     }
     jobs.push_back(job);
   }
+  // take.wav and take.flac into one folder: pictures named by the whole name.
+  for (Job& job : jobs) {
+    if (options.listParams || job.editorPng.empty() || !options.editorPng.empty()) continue;
+    const std::string stem = WithoutExtension(job.output);
+    const bool shared = std::count_if(jobs.begin(), jobs.end(), [&](const Job& other) {
+                          return WithoutExtension(other.output) == stem;
+                        }) > 1;
+    if (shared) {
+      const std::string named = stem + "-" + ExtensionOf(job.output).substr(1);
+      job.editorPng = named + "-editor.png";
+      job.plotPng = named + "-levels.png";
+    }
+  }
   if (!options.savePreset.empty()) jobs.back().savesPreset = true;
   for (const auto& [option, picture] : {std::pair<const char*, std::string>{"--editor-png", options.editorPng},
                                         {"--plot-png", options.plotPng}}) {
@@ -244,13 +257,28 @@ bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure
   if (!options.module.empty()) inputs.push_back({"--module", options.module, ModuleBinaryPath(options.module)});
   for (const Job& job : jobs) {
     if (!options.listParams) {
-      outputs.push_back({job.outputOption, job.output});
-      outputs.push_back({options.editorPng.empty() ? "the editor picture" : "--editor-png", job.editorPng});
-      outputs.push_back({options.plotPng.empty() ? "the level plot" : "--plot-png", job.plotPng});
+      // With several inputs, which input an output comes from.
+      const std::string from = jobs.size() > 1 ? " of '" + job.input + "'" : "";
+      outputs.push_back({job.outputOption + from, job.output});
+      outputs.push_back({(options.editorPng.empty() ? "the editor picture" : "--editor-png") + from, job.editorPng});
+      outputs.push_back({(options.plotPng.empty() ? "the level plot" : "--plot-png") + from, job.plotPng});
     }
   }
   outputs.push_back({"--save-preset", options.savePreset});
   std::string error;
+  // Every input is there before the first is rendered.
+  for (const NamedFile& input : inputs) {
+    if (input.option != "the input" || input.path == "-") continue;
+    struct stat status;
+    const bool exists = stat(input.path.c_str(), &status) == 0;
+    if (!exists || S_ISDIR(status.st_mode) || access(input.path.c_str(), R_OK) != 0) {
+      failure = {kExitInput, "input '" + input.path + "' " +
+                                 (!exists && errno == ENOENT ? std::string("does not exist")
+                                  : exists && S_ISDIR(status.st_mode) ? std::string("is a folder, not an audio file")
+                                                                      : std::string("cannot be read: ") + strerror(errno))};
+      return false;
+    }
+  }
   if (!CheckNoCollision(inputs, outputs, error)) {
     failure = {kExitUsage, error};
     return false;
@@ -352,8 +380,8 @@ std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector
     const ParamDescription* p = FindParam(params, set.first, ignored);
     if (p && p->name == "Sidechain") sidechainSetByUser = true;
   }
+  std::string ignored;
   if (!options.sidechain.empty() && !sidechainSetByUser) {
-    std::string ignored;
     if (FindParam(params, "Sidechain", ignored)) {
       if (!ApplySetting(*host, params, "Sidechain", "EXT", failure)) return nullptr;
       if (!options.quiet && !options.listParams) {
@@ -361,8 +389,21 @@ std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector
       }
     }
   }
+  // A sidechain setting and a sidechain file that do not go together.
+  for (const auto& p : host->Parameters()) {
+    if (p.name != "Sidechain" || options.listParams) continue;
+    if (options.sidechain.empty() && p.currentText == "EXT") {
+      Warn("Sidechain is EXT (external) but no --sidechain file is given: the detector hears silence; give "
+           "--sidechain FILE or set Sidechain=INT");
+    } else if (!options.sidechain.empty() && p.currentText == "INT") {
+      Warn("--sidechain '" + options.sidechain + "' is not used: Sidechain is INT (internal)");
+    }
+  }
   return host;
 }
+
+// A figure as printed with two decimals, never "-0.00".
+double Shown(double value) { return std::fabs(value) < 0.005 ? 0.0 : value; }
 
 // Counts non-finite samples in a stream and remembers the first.
 struct NonFiniteCount {
@@ -509,9 +550,12 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
   const int64_t claimed = embedded ? static_cast<int64_t>(material.FrameCount()) : reader.Info().claimedFrames;
   const double claimedSeconds = claimed > 0 ? static_cast<double>(claimed) / sampleRate : 0;
   const bool showProgress =
-      options.progress == 1 || (options.progress == -1 && isatty(STDERR_FILENO) && (claimed < 0 || claimedSeconds > 20.0));
+      options.progress == 1 ||
+      (options.progress == -1 && !options.quiet && isatty(STDERR_FILENO) && (claimed < 0 || claimedSeconds > 20.0));
   ProgressBar progress(showProgress, sampleRate, claimed);
   LevelAnalysis levels(sampleRate);
+  // The summary gives the levels the file holds: integer samples stop at full scale.
+  levels.SetClipAtFullScale(IntegerBits(encoding.format) > 0);
   const double makeupDb = MakeupGainDb(host->Parameters());
   levels.SetMakeupGainDb(makeupDb);
 
@@ -561,7 +605,8 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
   progress.Finish();
   levels.Finish();
   const std::string inputName = embedded ? "embedded drums and bass" : job.input == "-" ? "standard input" : BaseNameOf(job.input);
-  if (frames == 0) {
+  // An empty file gives an empty file, as sox does; a damaged one is refused.
+  if (frames == 0 && !reader.DamageReport().empty()) {
     failure = {kExitInput, "input '" + job.input + "' contains no audio" +
                                (reader.DamageReport().empty() ? "" : " that can be read (" + reader.DamageReport() + ")")};
     return failure.status;
@@ -629,11 +674,13 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     fprintf(report, "Kestrune %s (%s): %s, %.2f s at %s Hz, %d-bit processing in blocks of %d\n", host->FormatName(),
             options.module.c_str(), inputName.c_str(), seconds, FormatValue(sampleRate).c_str(),
             options.doublePrecision ? 64 : 32, options.block);
-    fprintf(report, "  input : peak %7.2f dBFS, RMS %7.2f dBFS\n", levels.InputPeakDb(), levels.InputRmsDb());
-    fprintf(report, "  output: peak %7.2f dBFS, RMS %7.2f dBFS\n", levels.OutputPeakDb(), levels.OutputRmsDb());
+    fprintf(report, "  input : peak %7.2f dBFS, RMS %7.2f dBFS\n", Shown(levels.InputPeakDb()),
+            Shown(levels.InputRmsDb()));
+    fprintf(report, "  output: peak %7.2f dBFS, RMS %7.2f dBFS\n", Shown(levels.OutputPeakDb()),
+            Shown(levels.OutputRmsDb()));
     fprintf(report, "  level change, output minus input in 10 ms windows%s: largest drop %.2f dB, at the end %.2f dB\n",
             makeupDb != 0 ? (" without the OUTPUT gain of " + FormatValue(makeupDb) + " dB").c_str() : "",
-            levels.LargestReductionDb(), levels.FinalReductionDb());
+            Shown(levels.LargestReductionDb()), Shown(levels.FinalReductionDb()));
     fprintf(report, "  time: %.3f s, %.1fx realtime\n", elapsed, seconds / std::max(elapsed, 1e-9));
     fprintf(report, "audio:        %s (%s%s)\n", job.output == "-" ? "standard output" : job.output.c_str(),
             SampleFormatName(encoding.format),
