@@ -95,8 +95,8 @@ const Collision kCollisions[] = {
      "the output 'in-kestrune.wav' and --plot-png 'in-kestrune.wav' name the same file; give each output its own "
      "name"},
     {"SeveralInputsOntoOneOutput", {"in.wav", "sub/../in.wav", "-o", "sub/"},
-     "-o of 'sub/../in.wav' 'sub/in.wav' and -o of 'in.wav' 'sub/in.wav' name the same file; give each output its "
-     "own name"},
+     "the output of 'in.wav' 'sub/in.wav' and the output of 'sub/../in.wav' 'sub/in.wav' name the same file; give "
+     "each output its own name"},
     {"ParameterListSavingOverTheInput", {"in.wav", "--list-params", "--save-preset", "in.wav"},
      "--save-preset 'in.wav' is the same file as the input 'in.wav', which it would overwrite; choose another name"},
 };

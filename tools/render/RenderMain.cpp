@@ -235,12 +235,6 @@ bool PlanJobs(Options& options, std::vector<Job>& jobs, Failure& failure) {
     }
   }
   if (!options.savePreset.empty()) jobs.back().savesPreset = true;
-  for (const auto& [option, picture] : {std::pair<const char*, std::string>{"--editor-png", options.editorPng},
-                                        {"--plot-png", options.plotPng}}) {
-    if (!picture.empty() && Lowered(ExtensionOf(picture)) != ".png" && !IsDeviceOrPipe(picture)) {
-      return usage(std::string(option) + " '" + picture + "' is written as PNG; name it .png");
-    }
-  }
   return true;
 }
 
@@ -282,6 +276,14 @@ bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure
   if (!CheckNoCollision(inputs, outputs, error)) {
     failure = {kExitUsage, error};
     return false;
+  }
+  // After the collisions: a picture over an input is the graver fault.
+  for (const auto& [option, picture] : {std::pair<const char*, std::string>{"--editor-png", options.editorPng},
+                                        {"--plot-png", options.plotPng}}) {
+    if (!picture.empty() && Lowered(ExtensionOf(picture)) != ".png" && !IsDeviceOrPipe(picture)) {
+      failure = {kExitUsage, std::string(option) + " '" + picture + "' is written as PNG; name it .png"};
+      return false;
+    }
   }
   SetNoClobber(options.noClobber);
   for (const NamedFile& output : outputs) {
