@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include <FLAC/metadata.h>
+
 #include "KestruneIdentity.h"
 #include "Progress.h"
 #include "RenderRig.h"
@@ -239,6 +241,58 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
     }
     sf_close(file);
   }
+
+  // FLAC to FLAC: every tag and the cover, which libsndfile alone drops.
+  ASSERT_TRUE(WriteAudio(folder / "song.flac", input, SF_FORMAT_PCM_16, SF_FORMAT_FLAC));
+  const std::vector<std::string> tags = {"DESCRIPTION=live", "ISRC=GBAYE0000001", "COMPOSER=Someone",
+                                         "ALBUMARTIST=The Band", "REPLAYGAIN_TRACK_GAIN=-6.20 dB"};
+  {
+    FLAC__Metadata_Chain* chain = FLAC__metadata_chain_new();
+    ASSERT_TRUE(FLAC__metadata_chain_read(chain, (folder / "song.flac").c_str()));
+    FLAC__StreamMetadata* comment = FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT);
+    for (const std::string& tag : tags) {
+      FLAC__StreamMetadata_VorbisComment_Entry entry{static_cast<FLAC__uint32>(tag.size()),
+                                                     reinterpret_cast<FLAC__byte*>(const_cast<char*>(tag.c_str()))};
+      ASSERT_TRUE(FLAC__metadata_object_vorbiscomment_append_comment(comment, entry, true));
+    }
+    FLAC__StreamMetadata* picture = FLAC__metadata_object_new(FLAC__METADATA_TYPE_PICTURE);
+    std::string cover = "\x89PNG not really";
+    FLAC__metadata_object_picture_set_mime_type(picture, const_cast<char*>("image/png"), true);
+    FLAC__metadata_object_picture_set_data(picture, reinterpret_cast<FLAC__byte*>(cover.data()),
+                                           static_cast<FLAC__uint32>(cover.size()), true);
+    picture->data.picture.type = FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER;
+    FLAC__Metadata_Iterator* at = FLAC__metadata_iterator_new();
+    FLAC__metadata_iterator_init(at, chain);
+    ASSERT_TRUE(FLAC__metadata_iterator_insert_block_after(at, comment));
+    ASSERT_TRUE(FLAC__metadata_iterator_insert_block_after(at, picture));
+    FLAC__metadata_iterator_delete(at);
+    ASSERT_TRUE(FLAC__metadata_chain_write(chain, true, false));
+    FLAC__metadata_chain_delete(chain);
+  }
+  ASSERT_EQ(RunRender(folder, {"song.flac", "-o", "song-out.flac", "--no-pictures", "--module", kVst3Bundle}).status, 0);
+  FLAC__StreamMetadata* carried = nullptr;
+  ASSERT_TRUE(FLAC__metadata_get_tags((folder / "song-out.flac").c_str(), &carried));
+  std::set<std::string> found;
+  for (FLAC__uint32 i = 0; i < carried->data.vorbis_comment.num_comments; ++i) {
+    const auto& entry = carried->data.vorbis_comment.comments[i];
+    found.insert(std::string(reinterpret_cast<const char*>(entry.entry), entry.length));
+  }
+  FLAC__metadata_object_delete(carried);
+  for (const std::string& tag : tags) EXPECT_EQ(found.count(tag), 1u) << tag;
+  std::string coverData;
+  FLAC__Metadata_Chain* chain = FLAC__metadata_chain_new();
+  ASSERT_TRUE(FLAC__metadata_chain_read(chain, (folder / "song-out.flac").c_str()));
+  FLAC__Metadata_Iterator* at = FLAC__metadata_iterator_new();
+  FLAC__metadata_iterator_init(at, chain);
+  do {
+    const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(at);
+    if (block->type == FLAC__METADATA_TYPE_PICTURE) {
+      coverData.assign(reinterpret_cast<const char*>(block->data.picture.data), block->data.picture.data_length);
+    }
+  } while (FLAC__metadata_iterator_next(at));
+  FLAC__metadata_iterator_delete(at);
+  FLAC__metadata_chain_delete(chain);
+  EXPECT_EQ(coverData, "\x89PNG not really");
 }
 
 TEST(RenderStreams, StandardInputToStandardOutputMatchesTheFileRender) {

@@ -1,5 +1,6 @@
 #include "AudioWriter.h"
 
+#include <FLAC/metadata.h>
 #include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -314,6 +315,71 @@ bool AudioFileWriter::Commit(std::string& error) {
   if (!ok) error = Cannot() + error.substr(error.find("':") + 1);
   tempPath_.clear();
   finished_ = false;
+  return ok;
+}
+
+bool AudioFileWriter::CarryFlacMetadata(const std::string& source, std::string& error) {
+  if (!finished_ || direct_ || tempPath_.empty() || encoding_.container != SF_FORMAT_FLAC) return true;
+  FLAC__Metadata_Chain* in = FLAC__metadata_chain_new();
+  FLAC__Metadata_Chain* out = FLAC__metadata_chain_new();
+  bool ok = in && out && FLAC__metadata_chain_read(in, source.c_str());
+  if (!ok) {
+    // Not a FLAC file (or unreadable): nothing of libFLAC's to carry.
+    if (in) FLAC__metadata_chain_delete(in);
+    if (out) FLAC__metadata_chain_delete(out);
+    return true;
+  }
+  ok = FLAC__metadata_chain_read(out, tempPath_.c_str());
+  // The input's tags (all of them, with the output's vendor string) and
+  // pictures replace what libsndfile could carry.
+  FLAC__Metadata_Iterator* at = FLAC__metadata_iterator_new();
+  FLAC__StreamMetadata* comment = nullptr;
+  std::vector<FLAC__StreamMetadata*> pictures;
+  if (ok && at) {
+    FLAC__metadata_iterator_init(at, in);
+    do {
+      const FLAC__MetadataType type = FLAC__metadata_iterator_get_block_type(at);
+      if (type == FLAC__METADATA_TYPE_VORBIS_COMMENT && !comment) {
+        comment = FLAC__metadata_object_clone(FLAC__metadata_iterator_get_block(at));
+      } else if (type == FLAC__METADATA_TYPE_PICTURE) {
+        pictures.push_back(FLAC__metadata_object_clone(FLAC__metadata_iterator_get_block(at)));
+      }
+    } while (FLAC__metadata_iterator_next(at));
+    FLAC__metadata_iterator_init(at, out);
+    while (FLAC__metadata_iterator_next(at)) {
+      const FLAC__MetadataType type = FLAC__metadata_iterator_get_block_type(at);
+      if (type == FLAC__METADATA_TYPE_VORBIS_COMMENT && comment) {
+        const FLAC__StreamMetadata* own = FLAC__metadata_iterator_get_block(at);
+        FLAC__metadata_object_vorbiscomment_set_vendor_string(comment, own->data.vorbis_comment.vendor_string, true);
+        ok = ok && FLAC__metadata_iterator_delete_block(at, false);
+      } else if (type == FLAC__METADATA_TYPE_PICTURE || type == FLAC__METADATA_TYPE_PADDING) {
+        ok = ok && FLAC__metadata_iterator_delete_block(at, false);
+      }
+    }
+    // Behind the stream info, which stays first.
+    FLAC__metadata_iterator_init(at, out);
+    for (FLAC__StreamMetadata*& block : pictures) {
+      ok = ok && FLAC__metadata_iterator_insert_block_after(at, block);
+      if (ok) block = nullptr;
+    }
+    if (comment) {
+      FLAC__metadata_iterator_init(at, out);
+      ok = ok && FLAC__metadata_iterator_insert_block_after(at, comment);
+      if (ok) comment = nullptr;
+    }
+    ok = ok && FLAC__metadata_chain_write(out, true, false);
+  }
+  if (at) FLAC__metadata_iterator_delete(at);
+  if (comment) FLAC__metadata_object_delete(comment);
+  for (FLAC__StreamMetadata* block : pictures) {
+    if (block) FLAC__metadata_object_delete(block);
+  }
+  if (!ok) {
+    error = Cannot() + ": its tags could not be written (" +
+            FLAC__Metadata_ChainStatusString[FLAC__metadata_chain_status(out)] + ")";
+  }
+  FLAC__metadata_chain_delete(in);
+  FLAC__metadata_chain_delete(out);
   return ok;
 }
 

@@ -64,6 +64,10 @@ class AudioFileWriter {
   bool Write(const double* const* channels, size_t frames, std::string& error);
   // Completes the temporary file; the target is not touched yet.
   bool Finish(std::string& error);
+  // A FLAC output from a FLAC input gets every tag and picture of the
+  // input (libsndfile carries only a few tags); call between Finish and
+  // Commit. Streams and other types are left as they are.
+  bool CarryFlacMetadata(const std::string& source, std::string& error);
   // Moves the finished file to its target.
   bool Commit(std::string& error);
   void Abandon();

@@ -660,7 +660,7 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     }
   }
   if (job.savesPreset && !StagePresetFile(*host, options.savePreset, pending, failure)) return failure.status;
-  if (!writer.Finish(error)) {
+  if (!writer.Finish(error) || (!embedded && job.input != "-" && !writer.CarryFlacMetadata(job.input, error))) {
     failure = {kExitOutput, error};
     return failure.status;
   }
