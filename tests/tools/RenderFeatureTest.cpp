@@ -295,6 +295,50 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
   EXPECT_EQ(coverData, "\x89PNG not really");
 }
 
+// BS.1770's calibration: a 997 Hz sine at -20 dBFS in one channel reads
+// -23.0 LUFS. The figures go into the summary and into the output's
+// broadcast-wave chunk, whose coding history then names this program.
+TEST(RenderLoudness, CalibrationToneReadsAsTheStandardSaysInTheSummaryAndTheBroadcastChunk) {
+  ScratchFolder folder;
+  Audio tone;
+  tone.rate = 48000;
+  tone.channels.assign(2, std::vector<double>(48000, 0.0));
+  for (size_t n = 0; n < 48000; ++n) tone.channels[0][n] = 0.1 * std::sin(2 * M_PI * 997 * static_cast<double>(n) / 48000);
+  {
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open((folder / "tone.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    SF_BROADCAST_INFO bext{};
+    strcpy(bext.description, "calibration");
+    ASSERT_EQ(sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof(bext)), SF_TRUE);
+    std::vector<double> interleaved(96000);
+    for (size_t n = 0; n < 48000; ++n) interleaved[2 * n] = tone.channels[0][n];
+    sf_writef_double(file, interleaved.data(), 48000);
+    sf_close(file);
+  }
+  RunResult run = RunRender(folder, {"tone.wav", "-o", "out.wav", "--no-pictures", "--set", "BYPASS=on", "--module",
+                                     kVst3Bundle});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // EBU Tech 3341 allows 0.1 LU either way.
+  const size_t shown = run.out.find(" LUFS");
+  ASSERT_NE(shown, std::string::npos) << run.out;
+  EXPECT_NEAR(std::stod(run.out.substr(run.out.rfind(' ', shown - 1))), -23.01, 0.1) << run.out;
+  SF_INFO info{};
+  SNDFILE* file = sf_open((folder / "out.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(file, nullptr);
+  SF_BROADCAST_INFO_VAR(4096) bext{};
+  ASSERT_EQ(sf_command(file, SFC_GET_BROADCAST_INFO, &bext, sizeof(bext)), SF_TRUE);
+  sf_close(file);
+  EXPECT_EQ(bext.version, 2);
+  EXPECT_NEAR(bext.loudness_value, -2301, 10);
+  EXPECT_NEAR(bext.max_true_peak_level, -2000, 5);
+  const std::string history(bext.coding_history, strnlen(bext.coding_history, bext.coding_history_size));
+  EXPECT_NE(history.find("T=Kestrune-"), std::string::npos) << history;
+}
+
 TEST(RenderStreams, StandardInputToStandardOutputMatchesTheFileRender) {
   ScratchFolder folder;
   ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.4), SF_FORMAT_PCM_16));

@@ -383,6 +383,69 @@ bool AudioFileWriter::CarryFlacMetadata(const std::string& source, std::string& 
   return ok;
 }
 
+bool AudioFileWriter::CompleteBroadcastInfo(const BroadcastLoudness& loudness, const std::string& software,
+                                            std::string& error) {
+  if (!finished_ || direct_ || tempPath_.empty() || !HoldsBroadcastInfo(encoding_.container)) return true;
+  const int fd = open(tempPath_.c_str(), O_RDWR);
+  if (fd < 0) {
+    error = Cannot() + ": " + strerror(errno);
+    return false;
+  }
+  // The header chunks come before the audio; 1 MiB holds any of them.
+  std::vector<unsigned char> head(1 << 20);
+  const ssize_t got = pread(fd, head.data(), head.size(), 0);
+  head.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  auto le32 = [&](size_t at) {
+    return static_cast<uint32_t>(head[at] | head[at + 1] << 8 | head[at + 2] << 16 | static_cast<uint32_t>(head[at + 3]) << 24);
+  };
+  size_t at = 12, bext = 0, bextSize = 0;
+  while (head.size() >= 12 && at + 8 <= head.size()) {
+    const uint32_t size = le32(at + 4);
+    if (!memcmp(&head[at], "bext", 4)) {
+      bext = at + 8;
+      bextSize = size;
+      break;
+    }
+    if (!memcmp(&head[at], "data", 4)) break;
+    at += 8 + static_cast<size_t>(size) + (size & 1);
+  }
+  // Version 2 with the measured loudness, in hundredths; 0x7FFF where
+  // there is no figure (silence).
+  constexpr size_t kVersion = 346, kLoudness = 412, kHistory = 602;
+  bool ok = true;
+  if (bext && bextSize >= kHistory && bext + bextSize <= head.size()) {
+    unsigned char* chunk = &head[bext];
+    chunk[kVersion] = 2;
+    chunk[kVersion + 1] = 0;
+    const double values[5] = {loudness.integratedLufs, loudness.rangeLu, loudness.truePeakDb, loudness.maxMomentaryLufs,
+                              loudness.maxShortTermLufs};
+    for (int i = 0; i < 5; ++i) {
+      const double hundredths = std::round(values[i] * 100.0);
+      const int16_t value = std::isfinite(hundredths) && std::fabs(hundredths) < 32767 ? static_cast<int16_t>(hundredths)
+                                                                                     : int16_t{0x7FFF};
+      chunk[kLoudness + 2 * i] = static_cast<unsigned char>(value & 0xFF);
+      chunk[kLoudness + 2 * i + 1] = static_cast<unsigned char>((value >> 8) & 0xFF);
+    }
+    // libsndfile adds a coding-history line naming itself; the line is
+    // this program's, in the room libsndfile's took.
+    std::string history(reinterpret_cast<const char*>(chunk + kHistory), bextSize - kHistory);
+    history = history.substr(0, history.find('\0'));
+    const size_t line = history.rfind("A=", history.size() >= 2 ? history.size() - 2 : 0);
+    const size_t tag = history.find("T=libsndfile", line == std::string::npos ? history.size() : line);
+    if (line != std::string::npos && tag != std::string::npos) {
+      const size_t room = bextSize - kHistory - tag - 2;  // after "T="
+      std::string name = software + "\r\n";
+      if (name.size() > room) name = "Kestrune\r\n";
+      memset(chunk + kHistory + tag + 2, 0, room);
+      memcpy(chunk + kHistory + tag + 2, name.data(), std::min(name.size(), room));
+    }
+    ok = pwrite(fd, chunk, bextSize, static_cast<off_t>(bext)) == static_cast<ssize_t>(bextSize);
+  }
+  ok = close(fd) == 0 && ok;
+  if (!ok) error = Cannot() + ": " + strerror(errno);
+  return ok;
+}
+
 void AudioFileWriter::Abandon() {
   if (file_) {
     sf_close(static_cast<SNDFILE*>(file_));

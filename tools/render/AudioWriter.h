@@ -32,6 +32,11 @@ struct OutputEncoding {
   bool dither = true;  // TPDF dither for integer encodings of 16 bits or fewer
 };
 
+// EBU R 128 figures for a broadcast-wave chunk; non-finite where there are none.
+struct BroadcastLoudness {
+  double integratedLufs, rangeLu, truePeakDb, maxMomentaryLufs, maxShortTermLufs;
+};
+
 // Where something happened in the stream.
 struct SamplePosition {
   size_t frame = 0;
@@ -68,6 +73,10 @@ class AudioFileWriter {
   // input (libsndfile carries only a few tags); call between Finish and
   // Commit. Streams and other types are left as they are.
   bool CarryFlacMetadata(const std::string& source, std::string& error);
+  // A WAV output that carries a broadcast-wave chunk gets the output's
+  // loudness in it (version 2) and `software` in place of libsndfile's
+  // coding-history line; call between Finish and Commit.
+  bool CompleteBroadcastInfo(const BroadcastLoudness& loudness, const std::string& software, std::string& error);
   // Moves the finished file to its target.
   bool Commit(std::string& error);
   void Abandon();

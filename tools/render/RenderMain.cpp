@@ -32,6 +32,7 @@
 #include "EditorPicture.h"
 #include "LevelAnalysis.h"
 #include "LevelPlot.h"
+#include "Loudness.h"
 #include "OutputSafety.h"
 #include "ParamSettings.h"
 #include "PendingFile.h"
@@ -407,6 +408,14 @@ std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector
 // A figure as printed with two decimals, never "-0.00".
 double Shown(double value) { return std::fabs(value) < 0.005 ? 0.0 : value; }
 
+// A loudness figure with one decimal; silence has none.
+std::string Lufs(double value) {
+  if (!std::isfinite(value)) return "-inf";
+  char text[32];
+  snprintf(text, sizeof(text), "%.1f", std::fabs(value) < 0.05 ? 0.0 : value);
+  return text;
+}
+
 // Counts non-finite samples in a stream and remembers the first.
 struct NonFiniteCount {
   size_t count = 0;
@@ -557,7 +566,9 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
   ProgressBar progress(showProgress, sampleRate, claimed);
   LevelAnalysis levels(sampleRate);
   // The summary gives the levels the file holds: integer samples stop at full scale.
-  levels.SetClipAtFullScale(IntegerBits(encoding.format) > 0);
+  const bool integerOutput = IntegerBits(encoding.format) > 0;
+  levels.SetClipAtFullScale(integerOutput);
+  LoudnessMeter inputLoudness(channels, sampleRate), outputLoudness(channels, sampleRate);
   const double makeupDb = MakeupGainDb(host->Parameters());
   levels.SetMakeupGainDb(makeupDb);
 
@@ -595,6 +606,8 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     const double* mainIns[2] = {ins[0], ins[1]};
     const double* analysedOuts[2] = {outs[0], outs[1]};
     levels.Add(mainIns, analysedOuts, n);
+    inputLoudness.Add(mainIns, n);
+    outputLoudness.Add(analysedOuts, n, integerOutput);
     if (!writer.Write(analysedOuts, n, error)) {
       progress.Finish();
       failure = {kExitOutput, error};
@@ -645,7 +658,9 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
   // ---- Pictures and preset to pending files; then everything appears.
   PendingSet pending;
   if (!job.plotPng.empty()) {
-    const std::string title = std::string("Kestrune ") + host->FormatName() + ": " + inputName;
+    const std::string title = std::string("Kestrune ") + host->FormatName() + ": " + inputName + ", " +
+                              Lufs(inputLoudness.IntegratedLufs()) + " LUFS in, " +
+                              Lufs(outputLoudness.IntegratedLufs()) + " LUFS out";
     if (!DrawLevelPlot(levels, title).WritePng(pending.Add(job.plotTarget))) {
       failure = {kExitOutput, "cannot write '" + job.plotPng + "'"};
       return failure.status;
@@ -660,7 +675,11 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     }
   }
   if (job.savesPreset && !StagePresetFile(*host, options.savePreset, pending, failure)) return failure.status;
-  if (!writer.Finish(error) || (!embedded && job.input != "-" && !writer.CarryFlacMetadata(job.input, error))) {
+  const BroadcastLoudness broadcast = {outputLoudness.IntegratedLufs(), outputLoudness.RangeLu(),
+                                       outputLoudness.TruePeakDb(), outputLoudness.MaxMomentaryLufs(),
+                                       outputLoudness.MaxShortTermLufs()};
+  if (!writer.Finish(error) || (!embedded && job.input != "-" && !writer.CarryFlacMetadata(job.input, error)) ||
+      !writer.CompleteBroadcastInfo(broadcast, std::string("Kestrune-") + KESTRUNE_VERSION, error)) {
     failure = {kExitOutput, error};
     return failure.status;
   }
@@ -676,10 +695,12 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     fprintf(report, "Kestrune %s (%s): %s, %.2f s at %s Hz, %d-bit processing in blocks of %d\n", host->FormatName(),
             options.module.c_str(), inputName.c_str(), seconds, FormatValue(sampleRate).c_str(),
             options.doublePrecision ? 64 : 32, options.block);
-    fprintf(report, "  input : peak %7.2f dBFS, RMS %7.2f dBFS\n", Shown(levels.InputPeakDb()),
-            Shown(levels.InputRmsDb()));
-    fprintf(report, "  output: peak %7.2f dBFS, RMS %7.2f dBFS\n", Shown(levels.OutputPeakDb()),
-            Shown(levels.OutputRmsDb()));
+    fprintf(report, "  input : peak %7.2f dBFS, RMS %7.2f dBFS, %s LUFS, range %s LU, true peak %s dBTP\n",
+            Shown(levels.InputPeakDb()), Shown(levels.InputRmsDb()), Lufs(inputLoudness.IntegratedLufs()).c_str(),
+            Lufs(inputLoudness.RangeLu()).c_str(), Lufs(inputLoudness.TruePeakDb()).c_str());
+    fprintf(report, "  output: peak %7.2f dBFS, RMS %7.2f dBFS, %s LUFS, range %s LU, true peak %s dBTP\n",
+            Shown(levels.OutputPeakDb()), Shown(levels.OutputRmsDb()), Lufs(outputLoudness.IntegratedLufs()).c_str(),
+            Lufs(outputLoudness.RangeLu()).c_str(), Lufs(outputLoudness.TruePeakDb()).c_str());
     fprintf(report, "  level change, output minus input in 10 ms windows%s: largest drop %.2f dB, at the end %.2f dB\n",
             makeupDb != 0 ? (" without the OUTPUT gain of " + FormatValue(makeupDb) + " dB").c_str() : "",
             Shown(levels.LargestReductionDb()), Shown(levels.FinalReductionDb()));
