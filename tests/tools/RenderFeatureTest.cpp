@@ -337,6 +337,15 @@ TEST(RenderLoudness, CalibrationToneReadsAsTheStandardSaysInTheSummaryAndTheBroa
   EXPECT_NEAR(bext.max_true_peak_level, -2000, 5);
   const std::string history(bext.coding_history, strnlen(bext.coding_history, bext.coding_history_size));
   EXPECT_NE(history.find("T=Kestrune-"), std::string::npos) << history;
+
+  // The same figures for scripts: one JSON object a line.
+  RunResult json = RunRender(folder, {"tone.wav", "-o", "json.wav", "--no-pictures", "--json", "--set", "BYPASS=on",
+                                      "--module", kVst3Bundle});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out.find("{\"input\": \"tone.wav\", \"output\": \"json.wav\""), 0u) << json.out;
+  EXPECT_EQ(json.out.find('\n'), json.out.size() - 1) << json.out;
+  EXPECT_NE(json.out.find("\"output_levels\": {\"peak_dbfs\": "), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"integrated_lufs\": -23."), std::string::npos) << json.out;
 }
 
 TEST(RenderStreams, StandardInputToStandardOutputMatchesTheFileRender) {

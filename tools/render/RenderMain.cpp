@@ -408,6 +408,32 @@ std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector
 // A figure as printed with two decimals, never "-0.00".
 double Shown(double value) { return std::fabs(value) < 0.005 ? 0.0 : value; }
 
+// JSON for --json: numbers (null where there is none, as for the loudness
+// of silence) and strings.
+std::string JsonNumber(double value) {
+  if (!std::isfinite(value)) return "null";
+  char text[40];
+  snprintf(text, sizeof(text), "%.10g", value);
+  return text;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
 // A loudness figure with one decimal; silence has none.
 std::string Lufs(double value) {
   if (!std::isfinite(value)) return "-inf";
@@ -688,10 +714,33 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     return failure.status;
   }
 
-  if (!options.quiet) {
-    // With the audio on standard output (or any stream), the summary goes to stderr.
-    FILE* report = job.output == "-" || IsDeviceOrPipe(job.outputTarget) ? stderr : stdout;
-    const double seconds = static_cast<double>(frames) / sampleRate;
+  // With the audio on standard output (or any stream), the summary goes to stderr.
+  FILE* report = job.output == "-" || IsDeviceOrPipe(job.outputTarget) ? stderr : stdout;
+  const double seconds = static_cast<double>(frames) / sampleRate;
+  if (options.json) {
+    auto side = [&](const char* name, double peak, double rms, const LoudnessMeter& loudness) {
+      return std::string("\"") + name + "\": {\"peak_dbfs\": " + JsonNumber(peak) +
+             ", \"rms_dbfs\": " + JsonNumber(rms) + ", \"integrated_lufs\": " +
+             JsonNumber(loudness.IntegratedLufs()) + ", \"loudness_range_lu\": " + JsonNumber(loudness.RangeLu()) +
+             ", \"true_peak_dbtp\": " + JsonNumber(loudness.TruePeakDb()) + "}";
+    };
+    std::string line = "{\"input\": " + (embedded ? std::string("null") : JsonString(job.input)) +
+                       ", \"output\": " + JsonString(job.output) + ", \"format\": " + JsonString(host->FormatName()) +
+                       ", \"module\": " + JsonString(options.module) + ", \"sample_rate\": " + JsonNumber(sampleRate) +
+                       ", \"channels\": " + std::to_string(channels) + ", \"frames\": " + std::to_string(frames) +
+                       ", \"seconds\": " + JsonNumber(seconds) + ", \"sample_format\": " +
+                       JsonString(SampleFormatName(encoding.format)) + ", " +
+                       side("input_levels", levels.InputPeakDb(), levels.InputRmsDb(), inputLoudness) + ", " +
+                       side("output_levels", levels.OutputPeakDb(), levels.OutputRmsDb(), outputLoudness) +
+                       ", \"largest_drop_db\": " + JsonNumber(Shown(levels.LargestReductionDb())) +
+                       ", \"final_drop_db\": " + JsonNumber(Shown(levels.FinalReductionDb())) +
+                       ", \"output_gain_db\": " + JsonNumber(makeupDb) +
+                       ", \"editor_png\": " + (job.editorPng.empty() ? "null" : JsonString(job.editorPng)) +
+                       ", \"plot_png\": " + (job.plotPng.empty() ? "null" : JsonString(job.plotPng)) +
+                       ", \"preset\": " + (job.savesPreset ? JsonString(options.savePreset) : "null") + "}";
+    fprintf(report, "%s\n", line.c_str());
+    fflush(report);
+  } else if (!options.quiet) {
     fprintf(report, "Kestrune %s (%s): %s, %.2f s at %s Hz, %d-bit processing in blocks of %d\n", host->FormatName(),
             options.module.c_str(), inputName.c_str(), seconds, FormatValue(sampleRate).c_str(),
             options.doublePrecision ? 64 : 32, options.block);

@@ -49,6 +49,7 @@ void PrintUsage(FILE* out) {
           "  --progress, --no-progress  progress bar on stderr (default: for files longer\n"
           "                          than 20 s when stderr is a terminal)\n"
           "  -n, --no-clobber        refuse to replace an existing file (status 2)\n"
+          "  --json                  the summary as one JSON object (a line) per input\n"
           "  -q, --quiet             print only warnings and errors (no automatic\n"
           "                          progress bar)\n"
           "  --version               the tool's version\n"
@@ -220,6 +221,9 @@ bool ParseOptions(int argc, char** argv, Options& options, Failure& failure) {
     } else if (arg == "-n" || arg == "--no-clobber") {
       if (!flag()) return false;
       options.noClobber = true;
+    } else if (arg == "--json") {
+      if (!flag()) return false;
+      options.json = true;
     } else if (arg == "-q" || arg == "--quiet") {
       if (!flag()) return false;
       options.quiet = true;

@@ -52,6 +52,7 @@ struct Options {
   bool listParams = false;
   int progress = -1;  // -1 automatic, 0 off, 1 on
   bool quiet = false;
+  bool json = false;  // the summary as one JSON object per input
   bool noClobber = false;  // -n: never replace an existing file
   bool help = false;
   bool version = false;
