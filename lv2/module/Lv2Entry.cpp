@@ -34,7 +34,7 @@ LV2_Handle Instantiate(const LV2_Descriptor*, double sampleRate, const char*,
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  if (!plug->Usable()) {
+  if (!plug->Usable() || !lv2extensions::Attach(*plug, features)) {
     delete plug;
     return nullptr;
   }
