@@ -48,9 +48,10 @@ class IEffectLV2 : public IEffectBase {
   IEffectLV2(const Lv2CreationArg& arg, const EffectIdentity& identity);
   ~IEffectLV2() override;
 
-  // True when the host gave what the plug-in needs (urid:map, a usable
-  // sample rate); the module refuses the instance otherwise.
-  bool Usable() const { return map_ != nullptr && SampleRate() > 0; }
+  // True when the host gave a usable sample rate; the module refuses the
+  // instance otherwise. Without urid:map (lv2apply offers none) the plug-in
+  // runs, and only its state cannot be saved or restored.
+  bool Usable() const { return SampleRate() > 0; }
 
   void ConnectPort(uint32_t port, void* data);
   void Activate();

@@ -38,6 +38,9 @@ LV2_Handle Instantiate(const LV2_Descriptor*, double sampleRate, const char*,
     delete plug;
     return nullptr;
   }
+  // The effect's derived values follow the parameters from the start; the
+  // ports only report what changes.
+  plug->NotifyAllParamsChanged();
   return plug;
 }
 

@@ -144,8 +144,7 @@ std::string PluginTtl(Kestrune& plug, const lv2ttl::BundleExtras& extras, std::s
     // folded so that every release compares higher than the one before.
     << "  lv2:minorVersion " << 2 * (major * 100 + minor) << " ;\n"
     << "  lv2:microVersion " << 2 * patch << " ;\n"
-    << "  lv2:requiredFeature urid:map ;\n"
-    << "  lv2:optionalFeature lv2:hardRTCapable, opts:options";
+    << "  lv2:optionalFeature lv2:hardRTCapable, urid:map, opts:options";
   for (const std::string& f : extras.optionalFeatures) t << ", <" << f << ">";
   t << " ;\n  opts:supportedOption bufsz:maxBlockLength ;\n"
     << "  lv2:extensionData state:interface";
