@@ -17,6 +17,7 @@ packages=(
   nsis python3
   ccache
   ardour lilv-utils jalv sordi lv2-dev liblilv-dev
+  jackd2
   python3
 )
 
