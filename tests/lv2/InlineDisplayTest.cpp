@@ -3,9 +3,17 @@
 // that the host is asked to redraw only when the picture changes.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <new>
+#include <string>
+#include <vector>
+
+#include <lv2/urid/urid.h>
 
 #include "IGraphicsOffscreen.h"
 #include "InlineDisplay.h"
@@ -146,6 +154,61 @@ TEST(InlineDisplayRedraw, TheHostIsAskedOnceWhenTheMeterMovedAndNeverWithoutItsF
   unasked.FindHostFeature(none);
   unasked.MeterChanged(1.0);  // must not call through a missing feature
   EXPECT_FALSE(unasked.HostDraws());
+}
+
+// The built plug-in in a host that draws inline displays: the extension is
+// offered, the first picture comes at the host's width, and compressing
+// audio asks for one redraw (not one per block) whose picture differs.
+TEST(InlineDisplayRedraw, TheBuiltPluginAsksOnceForARedrawWhenItCompressesAndDrawsTheNewMeter) {
+  void* module = dlopen(KESTRUNE_LV2_MODULE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_TRUE(module) << dlerror();
+  auto entry = reinterpret_cast<const LV2_Descriptor* (*)(uint32_t)>(dlsym(module, "lv2_descriptor"));
+  ASSERT_TRUE(entry);
+  const LV2_Descriptor* plugin = entry(0);
+  auto* display = static_cast<const InlineDisplayInterface*>(
+      plugin->extension_data(KESTRUNE_INLINEDISPLAY__interface));
+  ASSERT_TRUE(display && display->render);
+
+  static std::vector<std::string> uris;
+  LV2_URID_Map map{nullptr, [](LV2_URID_Map_Handle, const char* uri) -> LV2_URID {
+                     for (size_t i = 0; i < uris.size(); ++i)
+                       if (uris[i] == uri) return static_cast<LV2_URID>(i + 1);
+                     uris.push_back(uri);
+                     return static_cast<LV2_URID>(uris.size());
+                   }};
+  QueueDrawHost host;
+  LV2_Feature mapFeature{LV2_URID__map, &map};
+  const LV2_Feature* features[] = {&mapFeature, &host.lv2Feature, nullptr};
+  LV2_Handle instance = plugin->instantiate(plugin, 48000, KESTRUNE_LV2_BUNDLE, features);
+  ASSERT_TRUE(instance);
+
+  constexpr int kFrames = 512;
+  std::vector<float> tone(kFrames), out[2] = {std::vector<float>(kFrames), std::vector<float>(kFrames)};
+  float input = 40, gainReduction = 0;
+  for (uint32_t port = 0; port < 4; ++port) plugin->connect_port(instance, port, tone.data());
+  plugin->connect_port(instance, 4, out[0].data());
+  plugin->connect_port(instance, 5, out[1].data());
+  plugin->connect_port(instance, 6, &input);  // INPUT
+  plugin->connect_port(instance, 20, &gainReduction);
+  plugin->activate(instance);
+
+  InlineDisplayImageSurface* surface = display->render(instance, 100, 200);
+  ASSERT_TRUE(surface);
+  EXPECT_EQ(surface->width, 100);
+  EXPECT_EQ(surface->height, 55);  // 100 * 95 / 174
+  const std::vector<unsigned char> before(surface->data, surface->data + 55 * surface->stride);
+  for (int block = 0; block < 40; ++block) {
+    for (int f = 0; f < kFrames; ++f)
+      tone[f] = 0.9f * static_cast<float>(std::sin(0.05 * (block * kFrames + f)));
+    plugin->run(instance, kFrames);
+  }
+  EXPECT_GT(gainReduction, 3.0f);
+  EXPECT_EQ(host.requests, 1);
+  surface = display->render(instance, 100, 200);
+  ASSERT_TRUE(surface);
+  EXPECT_NE(std::vector<unsigned char>(surface->data, surface->data + 55 * surface->stride), before);
+  plugin->deactivate(instance);
+  plugin->cleanup(instance);
 }
 
 }  // namespace

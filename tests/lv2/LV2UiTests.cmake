@@ -1,7 +1,12 @@
-# The inline display's picture and redraw requests, in-process.
+# The inline display's picture and redraw requests, in-process, and the
+# built plug-in's.
 add_executable(lv2_inline_display_tests ${CMAKE_CURRENT_LIST_DIR}/InlineDisplayTest.cpp)
 target_link_libraries(lv2_inline_display_tests PRIVATE kestrune_lv2_inline_display
-                      kestrune_graphics GTest::gtest_main)
+                      kestrune_graphics GTest::gtest_main ${CMAKE_DL_LIBS})
+target_compile_definitions(lv2_inline_display_tests PRIVATE
+  KESTRUNE_LV2_MODULE="$<TARGET_FILE:kestrune_lv2>"
+  KESTRUNE_LV2_BUNDLE="${KESTRUNE_LV2_BUNDLE_DIR}/")
+add_dependencies(lv2_inline_display_tests kestrune_lv2)
 gtest_discover_tests(lv2_inline_display_tests DISCOVERY_TIMEOUT 60)
 
 # The UI in jalv, a real host, on its own Xvfb and JACK server. Release
