@@ -59,8 +59,8 @@ check_system_layout() {  # check_system_layout <root>/usr
   need_file "$usr/lib/vst3/$vst3_so"
   need_file "$usr/lib/vst/Kestrune.so"
   need_file "$usr/lib/lv2/Kestrune.lv2/Kestrune.so"
-  LV2_PATH="$usr/lib/lv2" lv2info urn:marlowind:kestrune 2>&1 | grep -q "Drum Bus Glue" ||
-    fail "lilv does not list Kestrune with its presets from $usr/lib/lv2"
+  LV2_PATH="$usr/lib/lv2" lv2info urn:marlowind:kestrune >"$work/lv2info.out" 2>&1 &&
+    grep -q "Drum Bus Glue" "$work/lv2info.out" || fail "lilv does not list Kestrune with its presets from $usr/lib/lv2"
   no_path "$usr/lib/lxvst"
   for p in "${presets[@]}"; do same_file "$p" "$usr/share/vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
   for p in "${fxps[@]}"; do same_file "$p" "$usr/share/kestrune/presets/$(basename "$p")"; done
