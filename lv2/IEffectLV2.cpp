@@ -121,6 +121,11 @@ LV2_State_Status IEffectLV2::RestoreLv2State(LV2_State_Retrieve_Function retriev
   if (!data) return LV2_STATE_ERR_NO_PROPERTY;
   if (type != chunkType_) return LV2_STATE_ERR_BAD_TYPE;
   if (!LoadHostState(*this, static_cast<const uint8_t*>(data), size)) return LV2_STATE_ERR_UNKNOWN;
+  // What the ports hold now is what the host had before the state: no
+  // change to apply over it. A host that then shows the restored values
+  // sends echoes, and a new value of its own still counts.
+  for (size_t i = 0; i < paramPorts_.size(); ++i)
+    if (paramPorts_[i]) lastPortValues_[i] = *paramPorts_[i];
   return LV2_STATE_SUCCESS;
 }
 

@@ -20,9 +20,11 @@
 //     class. Neither calls back into the host.
 //
 // The plug-in never writes its input ports. A state restore changes the
-// parameters without touching the ports; a port the host then sets to the
-// value it shows for the restored state (equal at a float's precision) is
-// an echo and changes nothing, so the restored values stay exact.
+// parameters without touching the ports, and takes the values the ports
+// hold at that moment as seen: a host that restores a bare state and leaves
+// its ports alone keeps the state. A port the host then sets to the value
+// it shows for the restored state (equal at a float's precision) is an
+// echo and changes nothing, so the restored values stay exact.
 #pragma once
 
 #include <cstdint>

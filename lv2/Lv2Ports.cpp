@@ -54,6 +54,25 @@ PortUnit UnitOf(const PlugParam& p) {
   }
 }
 
+// The decimal with the fewest digits that reads back as `value`, as the
+// nearest double: the number a host shows and stores for a port ("0.8", not
+// 0.800000011920929), so a typed or saved value means what it says in every
+// format. No text formatting: this runs on the audio thread.
+double ShortestDecimal(float value) {
+  if (!std::isfinite(value) || value == 0.0f) return value;
+  const double v = value;
+  const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(v))));
+  for (int digits = 1; digits <= 9; ++digits) {
+    const int decimals = digits - 1 - magnitude;
+    if (decimals < -22 || decimals > 22) break;
+    const double scale = std::pow(10.0, std::abs(decimals));  // exact up to 1e22
+    const double mantissa = decimals >= 0 ? std::nearbyint(v * scale) : std::nearbyint(v / scale);
+    const double candidate = decimals >= 0 ? mantissa / scale : mantissa * scale;
+    if (static_cast<float>(candidate) == value) return candidate;
+  }
+  return v;
+}
+
 }  // namespace
 
 float GainReductionDb(double meterReading) {
@@ -95,7 +114,7 @@ bool PlainFromPortValue(const IEffectBase& plug, int index, float portValue, dou
     *plain = p->maxValue + p->minValue - p->Constrained(portValue);
     return true;
   }
-  *plain = p->Constrained(p->ValueFromHostPlain(portValue));
+  *plain = p->Constrained(p->ValueFromHostPlain(ShortestDecimal(portValue)));
   return true;
 }
 

@@ -84,7 +84,9 @@ ControlPort DescribeParamPort(const IEffectBase& plug, int index);
 
 // The port value that shows `plain` (any plain value, constrained first).
 float PortValueFor(const IEffectBase& plug, int index, double plain);
-// The plain value a port value selects, by the step rule every path uses
+// The plain value a port value selects: the port value read as the
+// shortest decimal that is that float (what a host shows and stores: 0.8,
+// not 0.800000011920929), then the step rule every path uses
 // (PlugParam::Constrained). False for NaN or an unknown index.
 bool PlainFromPortValue(const IEffectBase& plug, int index, float portValue, double* plain);
 
