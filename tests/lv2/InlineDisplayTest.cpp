@@ -19,15 +19,25 @@
 #include "InlineDisplay.h"
 #include "PIX_Bitmap.h"
 
-// Every allocation of this test program is counted.
+// Every allocation of this test program is counted. All the plain and
+// nothrow forms are replaced together, so each allocation and its release
+// meet in the same allocator (the sanitizers check that they match).
 static std::atomic<long> gAllocations{0};
-void* operator new(size_t size) {
+__attribute__((noinline)) static void* CountedAllocation(size_t size) {
   gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
+  return std::malloc(size ? size : 1);
+}
+void* operator new(size_t size) {
+  if (void* p = CountedAllocation(size)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+void* operator new[](size_t size) { return operator new(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return CountedAllocation(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return CountedAllocation(size); }
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
