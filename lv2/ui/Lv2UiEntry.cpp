@@ -1,7 +1,7 @@
 // The LV2 UI module's entry: one ui:X11UI, the Kestrune editor embedded in
 // the host's window (ui:parent), driven by the host's idle calls
-// (ui:idleInterface), its size told to the host (ui:resize). Only
-// lv2ui_descriptor leaves the module.
+// (ui:idleInterface), its size told to the host (ui:resize, also when the
+// editor changes size). Only lv2ui_descriptor leaves the module.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -32,14 +32,9 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
   if (!pluginUri || std::strcmp(pluginUri, lv2ports::kPluginUri) != 0 || !write || !widget)
     return nullptr;
   void* parent = nullptr;
-  const LV2UI_Resize* resize = nullptr;
-  for (int i = 0; features && features[i]; ++i) {
-    const char* uri = features[i]->URI;
-    if (!uri) continue;
-    if (std::strcmp(uri, LV2_UI__parent) == 0) parent = features[i]->data;
-    if (std::strcmp(uri, LV2_UI__resize) == 0)
-      resize = static_cast<const LV2UI_Resize*>(features[i]->data);
-  }
+  for (int i = 0; features && features[i]; ++i)
+    if (features[i]->URI && std::strcmp(features[i]->URI, LV2_UI__parent) == 0)
+      parent = features[i]->data;
   // An embedded editor needs the host's window.
   if (!parent) return nullptr;
 
@@ -54,8 +49,7 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
   ui->pump = dynamic_cast<X11EventPump*>(ui->plug->Editor());
   if (!ui->editor || !ui->pump || !ui->editor->OpenWindow(parent)) return nullptr;
   *widget = ui->editor->NativeWindow();
-  if (resize && resize->ui_resize)
-    resize->ui_resize(resize->handle, ui->editor->Width(), ui->editor->Height());
+  ui->plug->ResizeEditor();
   return ui.release();
 }
 

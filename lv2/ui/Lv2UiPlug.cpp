@@ -11,10 +11,15 @@
 Lv2UiPlug::Lv2UiPlug(LV2UI_Write_Function write, LV2UI_Controller controller,
                      const LV2_Feature* const* features)
     : IEffectBase(kestrune::Identity(), kApiLv2), write_(write), controller_(controller) {
-  for (int i = 0; features && features[i]; ++i)
-    if (features[i]->URI && std::strcmp(features[i]->URI, LV2_UI__touch) == 0)
+  for (int i = 0; features && features[i]; ++i) {
+    const char* uri = features[i]->URI;
+    if (uri && std::strcmp(uri, LV2_UI__touch) == 0)
       touch_ = static_cast<const LV2UI_Touch*>(features[i]->data);
+    if (uri && std::strcmp(uri, LV2_UI__resize) == 0)
+      resize_ = static_cast<const LV2UI_Resize*>(features[i]->data);
+  }
   if (touch_ && !touch_->touch) touch_ = nullptr;
+  if (resize_ && !resize_->ui_resize) resize_ = nullptr;
   kestrune::InitParameters(*this);
   portValues_.assign(static_cast<size_t>(ParamCount()), std::numeric_limits<float>::quiet_NaN());
   AttachEditor(kestrune::BuildEditor(this, &meterControlIndex_));
@@ -71,6 +76,10 @@ void Lv2UiPlug::Touch(int index, bool grabbed) {
 
 void Lv2UiPlug::BeginParamGesture(int index) { Touch(index, true); }
 void Lv2UiPlug::EndParamGesture(int index) { Touch(index, false); }
+
+void Lv2UiPlug::ResizeEditor() {
+  if (resize_ && Editor()) resize_->ui_resize(resize_->handle, Editor()->Width(), Editor()->Height());
+}
 
 void Lv2UiPlug::HostTimeSignature(int* numerator, int* denominator) {
   if (numerator) *numerator = 4;

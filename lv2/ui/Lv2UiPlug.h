@@ -45,7 +45,8 @@ class Lv2UiPlug : public IEffectBase {
   double HostTempo() override { return 120.0; }
   void HostTimeSignature(int* numerator, int* denominator) override;
   void HostTimeInfo(::HostTimeInfo* info) override;
-  void ResizeEditor() override {}
+  // The editor's new size to the host (ui:resize), when it offers that.
+  void ResizeEditor() override;
   bool SendMidiOut(const MidiMessage&) override { return false; }
   bool SendSysExOut(const SysExMessage&) override { return false; }
 
@@ -55,6 +56,7 @@ class Lv2UiPlug : public IEffectBase {
   LV2UI_Write_Function write_;
   LV2UI_Controller controller_;
   const LV2UI_Touch* touch_ = nullptr;
+  const LV2UI_Resize* resize_ = nullptr;
   int meterControlIndex_ = -1;
   // Per parameter: the port value last written or received, bit for bit, so
   // a host echoing the UI's own write changes nothing.
