@@ -9,6 +9,11 @@ target_compile_definitions(lv2_inline_display_tests PRIVATE
 add_dependencies(lv2_inline_display_tests kestrune_lv2)
 gtest_discover_tests(lv2_inline_display_tests DISCOVERY_TIMEOUT 60)
 
+# The UI's ports, in-process, without a window.
+add_executable(lv2_ui_port_tests ${CMAKE_CURRENT_LIST_DIR}/Lv2UiPortTest.cpp)
+target_link_libraries(lv2_ui_port_tests PRIVATE kestrune_lv2_ui_plug GTest::gtest_main)
+gtest_discover_tests(lv2_ui_port_tests DISCOVERY_TIMEOUT 60)
+
 # The UI in jalv, a real host, on its own Xvfb and JACK server. Release
 # builds only: a host that is not built with the sanitizers cannot load a
 # module that is.
