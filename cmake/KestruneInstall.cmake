@@ -96,7 +96,7 @@ set(KESTRUNE_DEB ${CMAKE_BINARY_DIR}/kestrune_${PROJECT_VERSION}_amd64.deb CACHE
 add_custom_command(
   OUTPUT ${KESTRUNE_DEB}
   COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -G DEB
-  DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
+  DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 kestrune_lv2_ui ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
           ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
           ${PROJECT_SOURCE_DIR}/cmake/KestruneInstall.cmake
           ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
@@ -123,10 +123,10 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
           ${CMAKE_BINARY_DIR}/archive/install.sh ${stage}/
   COMMAND ${CMAKE_STRIP} --strip-unneeded ${stage}/Kestrune.so ${stage}/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so
-          ${stage}/Kestrune.lv2/Kestrune.so
+          ${stage}/Kestrune.lv2/Kestrune.so ${stage}/Kestrune.lv2/Kestrune_ui.so
   COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/archive
           ${CMAKE_COMMAND} -E tar czf ${KESTRUNE_ARCHIVE} ${archive_name}
-  DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
+  DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 kestrune_lv2_ui ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
           ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
           ${PROJECT_SOURCE_DIR}/packaging/install.sh.in
           ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
