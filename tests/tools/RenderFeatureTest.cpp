@@ -481,8 +481,12 @@ TEST(RenderReadme, EveryExampleRunsAsWritten) {
   ASSERT_GE(examples.size(), 5u);
   ScratchFolder folder;
   const std::string home = folder / "home";
-  ASSERT_EQ(system(("mkdir -p '" + home + "/.vst3' '" + home + "/.vst' && cp -r '" + kVst3Bundle + "' '" + home +
-                    "/.vst3/' && cp '" + std::string(KESTRUNE_VST2_MODULE) + "' '" + home + "/.vst/Kestrune.so'")
+  // As the per-user install lays them out.
+  const std::string presets = home + "/.vst3/presets/Marlowind/Kestrune";
+  ASSERT_EQ(system(("mkdir -p '" + presets + "' '" + home + "/.vst' '" + home + "/.lv2' && cp -r '" + kVst3Bundle +
+                    "' '" + home + "/.vst3/' && cp '" + std::string(KESTRUNE_VST2_MODULE) + "' '" + home +
+                    "/.vst/Kestrune.so' && cp -r '" + KESTRUNE_LV2_BUNDLE + "' '" + home + "/.lv2/' && cp '" +
+                    KESTRUNE_PRESETS_DIR + "'/vst3/*.vstpreset '" + presets + "/'")
                        .c_str()),
             0);
   // Every audio file an example reads: a name ending in .wav, .flac or
