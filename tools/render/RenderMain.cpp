@@ -39,6 +39,7 @@
 #include "PluginHost.h"
 #include "PresetFileState.h"
 #include "Progress.h"
+#include "Resampler.h"
 #include "RenderOptions.h"
 
 #ifndef KESTRUNE_BUILD_MODULE_DIR
@@ -550,11 +551,21 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
       failure = {kExitInput, "sidechain '" + options.sidechain + "' " + error};
       return failure.status;
     }
-    if (sidechain.Info().sampleRate != sampleRate) {
+  }
+  // A sidechain at another rate is resampled to the input's as it is read.
+  std::unique_ptr<SidechainSource> sidechainSource;
+  if (!options.sidechain.empty()) {
+    sidechainSource = std::make_unique<SidechainSource>(sidechain, sampleRate);
+    if (sidechain.Info().sampleRate != sampleRate && !sidechainSource->Resampling()) {
       failure = {kExitInput, "sidechain '" + options.sidechain + "' is at " +
-                                 FormatValue(sidechain.Info().sampleRate) + " Hz but the input is at " +
+                                 FormatValue(sidechain.Info().sampleRate) + " Hz and cannot be resampled to the input's " +
                                  FormatValue(sampleRate) + " Hz"};
       return failure.status;
+    }
+    if (sidechainSource->Resampling() && !options.quiet) {
+      fprintf(stderr, "%s: sidechain '%s' resampled from %s Hz to the input's %s Hz\n", kTool,
+              options.sidechain.c_str(), FormatValue(sidechain.Info().sampleRate).c_str(),
+              FormatValue(sampleRate).c_str());
     }
   }
   std::unique_ptr<PluginHost> host = LoadPlugin(options, presetBlob, sampleRate, embedded, failure);
@@ -626,7 +637,7 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     if (channels == 1) std::copy_n(in[0].begin(), n, in[1].begin());
     if (!options.sidechain.empty()) {
       double* sidePtrs[2] = {side[0].data(), side[1].data()};
-      const size_t got = sidechain.Read(sidePtrs, n);
+      const size_t got = sidechainSource->Read(sidePtrs, n);
       sidechainNonFinite.Scan(sidePtrs, sidechain.Info().channels, got, sidechainFrames);
       sidechainFrames += got;
       if (sidechain.Info().channels == 1) std::copy_n(side[0].begin(), got, side[1].begin());
@@ -671,7 +682,7 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     std::vector<std::vector<double>> rest(2, std::vector<double>(block));
     double* restPtrs[2] = {rest[0].data(), rest[1].data()};
     size_t extra = 0;
-    while (size_t got = sidechain.Read(restPtrs, block)) extra += got;
+    while (size_t got = sidechainSource->Read(restPtrs, block)) extra += got;
     if (sidechainFrames < frames) {
       Warn("sidechain '" + options.sidechain + "' has " + std::to_string(sidechainFrames) +
            " frames, the input " + std::to_string(frames) + "; padded with silence");
