@@ -363,6 +363,21 @@ TEST(RenderStreams, StandardInputToStandardOutputMatchesTheFileRender) {
   // Only the two files this test wrote itself, and the reference.
   EXPECT_EQ(folder.Names(), (std::set<std::string>{"in.wav", "ref.flac", "piped.flac"}));
 
+  // Raw: the samples alone, little-endian, as sox writes them.
+  RunResult raw = RunRender(folder, {"-", "-o", "-", "--type", "raw", "--module", kVst3Bundle}, folder / "in.wav");
+  ASSERT_EQ(raw.status, 0) << raw.err;
+  ASSERT_EQ(raw.out.size(), reference.Frames() * 2 * 2);
+  size_t rawDifferences = 0;
+  for (size_t n = 0; n < reference.Frames(); ++n) {
+    for (size_t c = 0; c < 2; ++c) {
+      const size_t at = 2 * (2 * n + c);
+      const int16_t value = static_cast<int16_t>(static_cast<unsigned char>(raw.out[at]) |
+                                                 static_cast<unsigned char>(raw.out[at + 1]) << 8);
+      rawDifferences += value / 32768.0 != reference.channels[c][n];
+    }
+  }
+  EXPECT_EQ(rawDifferences, 0u);
+
   RunResult noName = RunRender(folder, {"-", "--module", kVst3Bundle}, folder / "in.wav");
   EXPECT_EQ(noName.status, 2);
   EXPECT_NE(noName.err.find("standard input needs -o"), std::string::npos) << noName.err;

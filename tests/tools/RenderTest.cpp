@@ -403,7 +403,7 @@ const Refusal kRefusals[] = {
      "-o 'x.wav' ends in .wav but --type is flac; drop --type or change the name"},
     {"PictureNamedForAnotherType", {"in.wav", "--editor-png", "e.jpg", "--module", "@VST3"}, 2,
      "--editor-png 'e.jpg' is written as PNG; name it .png"},
-    {"OutputOfUnknownType", {"in.wav", "-o", "out.mp3", "--module", "@VST3"}, 2, "must end in .wav, .aif, .aiff or .flac"},
+    {"OutputOfUnknownType", {"in.wav", "-o", "out.mp3", "--module", "@VST3"}, 2, "must end in .wav, .aif, .aiff, .flac or .raw"},
     {"FloatIntoFlac", {"in.wav", "-o", "out.flac", "--sample-format", "float", "--module", "@VST3"}, 2,
      "FLAC cannot hold 32-bit float samples"},
     {"PresetOfAnotherFormat", {"in.wav", "--preset", "three.wav", "--module", "@VST3"}, 3, "is not a VST3 Kestrune state"},

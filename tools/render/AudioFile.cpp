@@ -95,6 +95,7 @@ int ContainerForPath(const std::string& path) {
   if (ext == "wav" || ext == "wave") return SF_FORMAT_WAV;
   if (ext == "aif" || ext == "aiff" || ext == "aifc") return SF_FORMAT_AIFF;
   if (ext == "flac") return SF_FORMAT_FLAC;
+  if (ext == "raw") return SF_FORMAT_RAW;  // headerless samples, as sox writes them
   return 0;
 }
 

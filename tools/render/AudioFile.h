@@ -57,7 +57,7 @@ bool SampleFormatForSubtype(int subtype, SampleFormat& format);
 bool ContainerHolds(int container, SampleFormat format);
 
 // The container chosen by the output file name's extension (.wav, .aif,
-// .aiff, .flac); 0 when the extension is not one of them.
+// .aiff, .flac, .raw); 0 when the extension is not one of them.
 int ContainerForPath(const std::string& path);
 
 }  // namespace render

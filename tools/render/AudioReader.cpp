@@ -15,7 +15,6 @@
 #include <deque>
 #include <thread>
 
-
 namespace render {
 namespace {
 
@@ -121,13 +120,11 @@ int RelayStandardInput(const unsigned char* head, size_t headSize) {
     pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
     std::vector<unsigned char> buffer(65536);
     bool ok = WriteFully(out, prefix.data(), prefix.size());
-    size_t got = 0;
     while (ok) {
       const ssize_t n = read(STDIN_FILENO, buffer.data(), buffer.size());
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
-      got = static_cast<size_t>(n);
-      ok = WriteFully(out, buffer.data(), got);
+      ok = WriteFully(out, buffer.data(), static_cast<size_t>(n));
     }
     close(out);
   }).detach();

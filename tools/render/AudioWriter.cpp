@@ -98,7 +98,8 @@ bool AudioFileWriter::Open(const std::string& name, const std::string& target,
   memset(&sfInfo, 0, sizeof(sfInfo));
   sfInfo.samplerate = static_cast<int>(encoding.sampleRate + 0.5);
   sfInfo.channels = encoding.channels;
-  sfInfo.format = encoding.container | SubtypeFor(encoding.format);
+  sfInfo.format = encoding.container | SubtypeFor(encoding.format) |
+                  (encoding.container == SF_FORMAT_RAW ? SF_ENDIAN_LITTLE : 0);
   if (!sf_format_check(&sfInfo)) {
     error = std::string("the output format cannot hold ") + SampleFormatName(encoding.format) + " samples";
     return false;

@@ -88,7 +88,7 @@ std::string Lowered(std::string text) {
 }
 
 std::string ExtensionForType(const std::string& type) {
-  return type == "flac" ? ".flac" : type == "aiff" ? ".aif" : ".wav";
+  return type == "flac" ? ".flac" : type == "aiff" ? ".aif" : type == "raw" ? ".raw" : ".wav";
 }
 
 bool IsFolderName(const std::string& path) {
@@ -212,7 +212,7 @@ bool PlanJobs(Options& options, std::vector<Job>& jobs, Failure& failure) {
       job.container = ContainerForPath(ExtensionForType(typed ? options.outputType : "wav"));
     }
     if (!job.container) {
-      return usage("output '" + job.output + "' must end in .wav, .aif, .aiff or .flac (or give --type)");
+      return usage("output '" + job.output + "' must end in .wav, .aif, .aiff, .flac or .raw (or give --type)");
     }
     if (options.pictures) {
       // A pipe or a device gives no name to put pictures beside.

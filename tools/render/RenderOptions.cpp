@@ -21,8 +21,9 @@ void PrintUsage(FILE* out) {
           "                          outputs (DIR/ is made if missing), or '-' for\n"
           "                          standard output (streamed); default: INPUT with\n"
           "                          '-kestrune' added, or kestrune-default.wav\n"
-          "  --type wav|aiff|flac    output type where the name does not tell (default\n"
-          "                          wav); a name of another type is refused\n"
+          "  --type wav|aiff|flac|raw  output type where the name does not tell (default\n"
+          "                          wav; raw: samples only, little-endian); a name of\n"
+          "                          another type is refused\n"
           "  --sidechain FILE        external sidechain, resampled to the input's rate if\n"
           "                          need be; a shorter one is padded with silence, a\n"
           "                          longer one trimmed; switches Sidechain to external\n"
@@ -156,8 +157,9 @@ bool ParseOptions(int argc, char** argv, Options& options, Failure& failure) {
       if (!needs(options.outputType)) return false;
       std::transform(options.outputType.begin(), options.outputType.end(), options.outputType.begin(), ::tolower);
       if (options.outputType == "aif") options.outputType = "aiff";
-      if (options.outputType != "wav" && options.outputType != "aiff" && options.outputType != "flac") {
-        return usage("unknown output type '" + options.outputType + "'; use wav, aiff or flac");
+      if (options.outputType != "wav" && options.outputType != "aiff" && options.outputType != "flac" &&
+          options.outputType != "raw") {
+        return usage("unknown output type '" + options.outputType + "'; use wav, aiff, flac or raw");
       }
     } else if (arg == "--sidechain") {
       if (!needs(options.sidechain)) return false;
