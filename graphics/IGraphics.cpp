@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "IEffectBase.h"
+#include "ImagePacks.h"
 #include "PIX_Font.h"
 #include "PngCodec.h"
 
@@ -90,6 +91,46 @@ class IGraphics::CachedImage : public PIX_IBitmap {
 
   bool IsDecoded() const { return decoded_.load(std::memory_order_acquire) != nullptr; }
 
+  // Frame `frame` (0-based) of `frames` at `scale`, round(design size x scale)
+  // pixels: from the 2x or 3x set at or above the scale where the build has
+  // it, else from the 1x image; resampled unless the set's scale is the one
+  // asked for. Made on first use; frames of the two scales used last are kept.
+  std::shared_ptr<PIX_IBitmap> ScaledFrame(IGraphics* producer, int frame, int frames,
+                                           bool sideBySide, int frameWidth, int frameHeight,
+                                           double scale) {
+    const int key = static_cast<int>(std::lround(scale * 1000.0));
+    std::lock_guard<std::mutex> guard(scaledLock_);
+    if (key != scaleKeys_[0]) {
+      if (key != scaleKeys_[1]) {
+        const int keep = scaleKeys_[0];
+        scaled_.erase(std::remove_if(scaled_.begin(), scaled_.end(),
+                                     [&](const ScaledFrameEntry& e) { return e.key != keep; }),
+                      scaled_.end());
+      }
+      scaleKeys_[1] = scaleKeys_[0];
+      scaleKeys_[0] = key;
+    }
+    for (const ScaledFrameEntry& e : scaled_)
+      if (e.key == key && e.frame == frame) return e.bitmap;
+    const int width = std::max(1, static_cast<int>(std::lround(frameWidth * scale)));
+    const int height = std::max(1, static_cast<int>(std::lround(frameHeight * scale)));
+    std::shared_ptr<PIX_IBitmap> made(FromPack(frame, frames, frameWidth, frameHeight, scale,
+                                               width, height));
+    if (!made) {
+      PIX_IBitmap* whole = Decode(producer);
+      if (!whole) return nullptr;
+      const PixelRect source = sideBySide
+                                   ? PixelRect(frame * frameWidth, 0, (frame + 1) * frameWidth,
+                                               frameHeight)
+                                   : PixelRect(0, frame * frameHeight, frameWidth,
+                                               (frame + 1) * frameHeight);
+      made.reset(ResampleBitmap(whole, source, width, height));
+      if (!made) return nullptr;
+    }
+    scaled_.push_back({key, frame, made});
+    return made;
+  }
+
   // The decoded bitmap, decoded now if it is not yet (by `producer`'s
   // LoadImageResource, or by the module's own resources without one).
   PIX_IBitmap* Decode(IGraphics* producer) {
@@ -117,6 +158,46 @@ class IGraphics::CachedImage : public PIX_IBitmap {
   std::atomic<PIX_IBitmap*> decoded_{nullptr};
   std::atomic<bool> failed_{false};
   std::mutex decodeLock_;
+
+  struct ScaledFrameEntry {
+    int key;  // scale x 1000
+    int frame;
+    std::shared_ptr<PIX_IBitmap> bitmap;
+  };
+
+  // The frame from the embedded set for `scale`, resampled to width x
+  // height; null when there is no such set or it does not match the layout.
+  PIX_IBitmap* FromPack(int frame, int frames, int frameWidth, int frameHeight, double scale,
+                        int width, int height) {
+    const int set = scale <= 2.0 ? 2 : 3;
+    if (scale <= 1.0) return nullptr;  // the 1x image is the set at or above
+    std::string base = name_;
+    const size_t slash = base.find_last_of("/\\");
+    if (slash != std::string::npos) base.erase(0, slash + 1);
+    const size_t dot = base.rfind('.');
+    if (dot != std::string::npos) base.erase(dot);
+    const unsigned char* pack = nullptr;
+    size_t packLength = 0;
+    PackedImage image;
+    const unsigned char* png = nullptr;
+    size_t pngLength = 0;
+    if (!FindImagePack(set, &pack, &packLength) ||
+        !FindPackedImage(pack, packLength, base.c_str(), &image) || image.frameCount != frames ||
+        image.frameWidth != frameWidth * set || image.frameHeight != frameHeight * set ||
+        !PackedFrame(image, frame, &png, &pngLength))
+      return nullptr;
+    std::unique_ptr<PIX_MemBitmap> decoded(LoadPngFromMemory(png, pngLength));
+    if (!decoded || decoded->Width() != image.frameWidth ||
+        decoded->Height() != image.frameHeight)
+      return nullptr;
+    if (width == decoded->Width() && height == decoded->Height()) return decoded.release();
+    return ResampleBitmap(decoded.get(), PixelRect(0, 0, decoded->Width(), decoded->Height()),
+                          width, height);
+  }
+
+  std::mutex scaledLock_;
+  std::vector<ScaledFrameEntry> scaled_;
+  int scaleKeys_[2] = {-1, -1};  // the scale used last, and the one before
 };
 
 namespace {
@@ -253,7 +334,56 @@ void IGraphics::SetKeyCatcher(IControl* control) {
 void IGraphics::CreateBackBuffer() {
   delete backBuffer_;
   backBuffer_ = new PIX_SysBitmap;
-  backBuffer_->Resize(width_, height_);
+  backBuffer_->Resize(Width(), Height());
+}
+
+// ---------------------------------------------------------------- scale
+
+int IGraphics::PixelLength(int design) const {
+  if (scale_ == 1.0) return design;
+  return static_cast<int>(std::lround(design * scale_));
+}
+
+int IGraphics::DesignCoordinate(int pixel) const {
+  if (scale_ == 1.0) return pixel;
+  return static_cast<int>(std::floor(pixel / scale_));
+}
+
+PixelRect IGraphics::ToPixels(const PixelRect& design) const {
+  if (scale_ == 1.0 || design.Empty()) return design;
+  return PixelRect(static_cast<int>(std::floor(design.left * scale_)),
+                   static_cast<int>(std::floor(design.top * scale_)),
+                   static_cast<int>(std::ceil(design.right * scale_)),
+                   static_cast<int>(std::ceil(design.bottom * scale_)));
+}
+
+PixelRect IGraphics::ToDesign(const PixelRect& pixels) const {
+  if (scale_ == 1.0 || pixels.Empty()) return pixels;
+  return PixelRect(static_cast<int>(std::floor(pixels.left / scale_)),
+                   static_cast<int>(std::floor(pixels.top / scale_)),
+                   static_cast<int>(std::ceil(pixels.right / scale_)),
+                   static_cast<int>(std::ceil(pixels.bottom / scale_)));
+}
+
+TextStyle IGraphics::ScaledStyle(const TextStyle& style) const {
+  TextStyle scaled = style;
+  if (scale_ != 1.0) {
+    scaled.size = std::max(1, static_cast<int>(std::lround(style.size * scale_)));
+    scaled.cachedFont = nullptr;
+  }
+  return scaled;
+}
+
+bool IGraphics::SetScale(double scale) {
+  if (!(scale == scale)) return false;
+  scale = std::min(std::max(scale, kMinScale), kMaxScale);
+  if (scale == scale_) return false;
+  scale_ = scale;
+  ReleaseCapture();
+  mouseOver_ = -1;
+  if (backBuffer_) CreateBackBuffer();
+  for (IControl* c : controls_) c->MarkDirty(false);
+  return true;
 }
 
 // ---------------------------------------------------------------- values
@@ -285,6 +415,16 @@ void IGraphics::SetControlValue(int controlIndex, double normalized) {
 bool IGraphics::DrawImage(const BitmapRef& image, const PixelRect& rect, int srcX, int srcY,
                           const ChannelBlend* blend) {
   if (!image.bitmap || !backBuffer_) return false;
+  int method = blend ? blend->method : BlendNormal;
+  float weight = blend ? blend->weight : 1.0f;
+  int mode;
+  switch (method) {
+    case BlendReplace: mode = BlitCopy; break;
+    case BlendAdd: mode = BlitAdd | BlitUseSourceAlpha; break;
+    case BlendColourDodge: mode = BlitDodge | BlitUseSourceAlpha; break;
+    default: mode = BlitCopy | BlitUseSourceAlpha; break;
+  }
+  if (scale_ != 1.0) return DrawScaledImage(image, rect, srcX, srcY, mode, weight);
   // Images from LoadImage are decoded on their first drawing.
   if (auto* cached = dynamic_cast<CachedImage*>(image.bitmap)) cached->Decode(this);
   PixelRect target;
@@ -295,29 +435,62 @@ bool IGraphics::DrawImage(const BitmapRef& image, const PixelRect& rect, int src
   }
   PixelRect source(srcX + target.left - rect.left, srcY + target.top - rect.top,
                    srcX + target.right - rect.left, srcY + target.bottom - rect.top);
-  int method = blend ? blend->method : BlendNormal;
-  float weight = blend ? blend->weight : 1.0f;
-  int mode;
-  switch (method) {
-    case BlendReplace: mode = BlitCopy; break;
-    case BlendAdd: mode = BlitAdd | BlitUseSourceAlpha; break;
-    case BlendColourDodge: mode = BlitDodge | BlitUseSourceAlpha; break;
-    default: mode = BlitCopy | BlitUseSourceAlpha; break;
-  }
   BlitImage(backBuffer_, image.bitmap, target.left, target.top, &source, weight, mode);
+  return true;
+}
+
+// An image frame at a scale other than 1: the frame that (srcX, srcY) starts,
+// at its scaled size, with its corner on the pixel where the control's begins.
+bool IGraphics::DrawScaledImage(const BitmapRef& image, const PixelRect& rect, int srcX, int srcY,
+                                int mode, float weight) {
+  const int frames = std::max(1, image.frameCount);
+  const int frameWidth = image.FrameWidth(), frameHeight = image.FrameHeight();
+  if (frameWidth <= 0 || frameHeight <= 0) return false;
+  int frame = image.framesSideBySide ? (srcX + frameWidth / 2) / frameWidth
+                                     : (srcY + frameHeight / 2) / frameHeight;
+  frame = std::min(std::max(frame, 0), frames - 1);
+  std::shared_ptr<PIX_IBitmap> scaled;
+  if (auto* cached = dynamic_cast<CachedImage*>(image.bitmap)) {
+    scaled = cached->ScaledFrame(this, frame, frames, image.framesSideBySide, frameWidth,
+                                 frameHeight, scale_);
+  } else {
+    const PixelRect source =
+        image.framesSideBySide
+            ? PixelRect(frame * frameWidth, 0, (frame + 1) * frameWidth, frameHeight)
+            : PixelRect(0, frame * frameHeight, frameWidth, (frame + 1) * frameHeight);
+    scaled.reset(ResampleBitmap(image.bitmap, source,
+                                std::max(1, static_cast<int>(std::lround(frameWidth * scale_))),
+                                std::max(1, static_cast<int>(std::lround(frameHeight * scale_)))));
+  }
+  if (!scaled) return false;
+  const int left = static_cast<int>(std::floor(rect.left * scale_));
+  const int top = static_cast<int>(std::floor(rect.top * scale_));
+  const PixelRect placed(left, top, left + scaled->Width(), top + scaled->Height());
+  if (clipPixels_.Empty() || !placed.Overlaps(clipPixels_)) return true;
+  const PixelRect target(std::max(placed.left, clipPixels_.left),
+                         std::max(placed.top, clipPixels_.top),
+                         std::min(placed.right, clipPixels_.right),
+                         std::min(placed.bottom, clipPixels_.bottom));
+  if (target.Width() <= 0 || target.Height() <= 0) return true;
+  const PixelRect source(target.left - left, target.top - top, target.right - left,
+                         target.bottom - top);
+  BlitImage(backBuffer_, scaled.get(), target.left, target.top, &source, weight, mode);
   return true;
 }
 
 bool IGraphics::DrawRegion(const PixelRect& rect) {
   if (controls_.empty()) return true;
   if (strictDrawing_) {
-    drawRect_ = rect;
+    drawRect_ = ToDesign(rect);
+    clipPixels_ = rect;
     for (IControl* c : controls_)
-      if (!c->IsHidden() && !rect.Empty() && !c->Rect().Empty() && c->Rect().Overlaps(rect))
+      if (!c->IsHidden() && !drawRect_.Empty() && !c->Rect().Empty() &&
+          c->Rect().Overlaps(drawRect_))
         c->Paint(this);
     for (IControl* c : controls_) c->MarkClean();
   } else if (controls_[0]->NeedsRedraw()) {
     drawRect_ = controls_[0]->Rect();
+    clipPixels_ = ToPixels(drawRect_);
     for (size_t i = 0; i < controls_.size(); ++i) {
       IControl* c = controls_[i];
       if (i == 0 || !c->IsHidden()) {
@@ -329,6 +502,7 @@ bool IGraphics::DrawRegion(const PixelRect& rect) {
     for (size_t i = 1; i < controls_.size(); ++i) {
       if (!controls_[i]->NeedsRedraw()) continue;
       drawRect_ = controls_[i]->Rect();
+      clipPixels_ = ToPixels(drawRect_);
       for (size_t j = 0; j < controls_.size(); ++j) {
         IControl* c = controls_[j];
         if (c->IsHidden()) continue;
@@ -355,7 +529,7 @@ bool IGraphics::CollectDirtyRect(PixelRect* dirty) {
                        std::max(area.right, r.right), std::max(area.bottom, r.bottom));
     }
   }
-  if (dirty) *dirty = area;
+  if (dirty) *dirty = ToPixels(area);
   return any;
 }
 
@@ -369,12 +543,20 @@ int IGraphics::TopmostHit(int x, int y) const {
   return -1;
 }
 
+void IGraphics::SetDragOrigin(int pixelX, int pixelY, int x, int y) {
+  dragOrigin_[0] = pixelX;
+  dragOrigin_[1] = pixelY;
+  dragOrigin_[2] = x;
+  dragOrigin_[3] = y;
+}
+
 void IGraphics::ReleaseCapture() {
   mouseCapture_ = -1;
   lastMouseX_ = lastMouseY_ = -1;
 }
 
-void IGraphics::HandleMouseDown(int x, int y, const MouseMods& mods) {
+void IGraphics::HandleMouseDown(int pixelX, int pixelY, const MouseMods& mods) {
+  const int x = DesignCoordinate(pixelX), y = DesignCoordinate(pixelY);
   ReleaseCapture();
   int hit = TopmostHit(x, y);
   if (hit < 0) return;
@@ -382,17 +564,25 @@ void IGraphics::HandleMouseDown(int x, int y, const MouseMods& mods) {
   mouseCapture_ = hit;
   lastMouseX_ = x;
   lastMouseY_ = y;
+  SetDragOrigin(pixelX, pixelY, x, y);
   int param = c->ParamIndex();
   if (plug_ && plug_->PluginApi() == IEffectBase::kApiVst3 && mods.right && param >= 0) {
     ReleaseCapture();
-    plug_->ShowHostParamMenu(param, x, y);
+    plug_->ShowHostParamMenu(param, pixelX, pixelY);
     return;
   }
   if (plug_ && param >= 0) plug_->BeginParamGesture(param);
   c->HandleMouseDown(x, y, mods);
 }
 
+// Drags move in design units: a knob turns as far for the same distance on
+// the screen at every scale.
 void IGraphics::HandleMouseDrag(int x, int y, const MouseMods& mods) {
+  // Measured from the press, so that rounding to design units never adds up.
+  if (scale_ != 1.0) {
+    x = dragOrigin_[2] + static_cast<int>(std::lround((x - dragOrigin_[0]) / scale_));
+    y = dragOrigin_[3] + static_cast<int>(std::lround((y - dragOrigin_[1]) / scale_));
+  }
   IControl* c = ControlAt(mouseCapture_);
   if (!c || (x == lastMouseX_ && y == lastMouseY_)) return;
   int dX = x - lastMouseX_, dY = y - lastMouseY_;
@@ -402,6 +592,8 @@ void IGraphics::HandleMouseDrag(int x, int y, const MouseMods& mods) {
 }
 
 void IGraphics::HandleMouseUp(int x, int y, const MouseMods& mods) {
+  x = DesignCoordinate(x);
+  y = DesignCoordinate(y);
   IControl* c = ControlAt(mouseCapture_);
   if (!c) c = ControlAt(TopmostHit(x, y));
   ReleaseCapture();
@@ -411,7 +603,8 @@ void IGraphics::HandleMouseUp(int x, int y, const MouseMods& mods) {
   if (plug_ && c->ParamIndex() >= 0) plug_->EndParamGesture(c->ParamIndex());
 }
 
-void IGraphics::HandleDoubleClick(int x, int y, const MouseMods& mods) {
+void IGraphics::HandleDoubleClick(int pixelX, int pixelY, const MouseMods& mods) {
+  const int x = DesignCoordinate(pixelX), y = DesignCoordinate(pixelY);
   ReleaseCapture();
   int hit = TopmostHit(x, y);
   if (hit < 0) return;
@@ -420,6 +613,7 @@ void IGraphics::HandleDoubleClick(int x, int y, const MouseMods& mods) {
     mouseCapture_ = hit;
     lastMouseX_ = x;
     lastMouseY_ = y;
+    SetDragOrigin(pixelX, pixelY, x, y);
     c->HandleMouseDown(x, y, mods);
     CapturePointer();
   } else {
@@ -428,12 +622,16 @@ void IGraphics::HandleDoubleClick(int x, int y, const MouseMods& mods) {
 }
 
 void IGraphics::HandleWheel(int x, int y, const MouseMods& mods, int steps) {
+  x = DesignCoordinate(x);
+  y = DesignCoordinate(y);
   IControl* c = ControlAt(mouseCapture_);
   if (!c) c = ControlAt(TopmostHit(x, y));
   if (c) c->HandleWheel(x, y, mods, steps);
 }
 
 bool IGraphics::HandleMouseOver(int x, int y, const MouseMods& mods) {
+  x = DesignCoordinate(x);
+  y = DesignCoordinate(y);
   if (!handleMouseOver_) return false;
   int target = mouseCapture_;
   if (!ControlAt(target)) {
@@ -462,6 +660,8 @@ void IGraphics::HandleMouseLeave() {
 }
 
 bool IGraphics::HandleKey(int x, int y, int key) {
+  x = DesignCoordinate(x);
+  y = DesignCoordinate(y);
   int target = mouseCapture_;
   if (!ControlAt(target)) target = TopmostHit(x, y);
   IControl* c = target > 0 ? controls_[static_cast<size_t>(target)] : keyCatcher_;
@@ -488,7 +688,7 @@ void IGraphics::PromptParameterInput(IControl* control, PlugParam* param,
       if (item.text == current) item.flags |= PopupMenuItem::Checked;
       menu.items.push_back(item);
     }
-    PopupMenu* chosen = ShowPopupMenu(&menu, rect);
+    PopupMenu* chosen = ShowPopupMenu(&menu, ToPixels(rect));
     if (chosen && chosen->chosenIndex >= 0) {
       control->ReceiveUserValue(param->NormalizedFromPlain(chosen->chosenIndex));
     }
@@ -502,7 +702,7 @@ void IGraphics::PromptParameterInput(IControl* control, PlugParam* param,
   else
     std::snprintf(text, sizeof text, "%d",
                   (v > -2147483648.0 && v < 2147483648.0) ? static_cast<int>(v) : 0);
-  ShowTextEntry(control, control->Style(), rect, text, param);
+  ShowTextEntry(control, ScaledStyle(control->Style()), ToPixels(rect), text, param);
 }
 
 // ---------------------------------------------------------------- text
@@ -549,11 +749,24 @@ static int FormatForStyle(const TextStyle& style) {
 
 bool IGraphics::DrawTextInRect(TextStyle& style, const char* text, const PixelRect& rect) {
   if (!text || !text[0]) return true;
+  if (scale_ != 1.0) {
+    // Rasterized at the pixel size, never a scaled bitmap of the 1x text.
+    TextStyle scaled = ScaledStyle(style);
+    PIX_CachedFont* font = FindOrCreateFont(scaled);
+    if (!font) return false;
+    font->SetTextColour(scaled.colour.ToPixel());
+    PixelRect r(static_cast<int>(std::lround(rect.left * scale_)),
+                static_cast<int>(std::lround(rect.top * scale_)),
+                static_cast<int>(std::lround(rect.right * scale_)),
+                static_cast<int>(std::lround(rect.bottom * scale_)));
+    font->DrawTextInto(backBuffer_, text, -1, &r, FormatForStyle(scaled), &clipPixels_);
+    return true;
+  }
   PIX_CachedFont* font = style.cachedFont ? style.cachedFont : FindOrCreateFont(style);
   if (!font) return false;
   font->SetTextColour(style.colour.ToPixel());
   PixelRect r = rect;
-  font->DrawTextInto(backBuffer_, text, -1, &r, FormatForStyle(style), &drawRect_);
+  font->DrawTextInto(backBuffer_, text, -1, &r, FormatForStyle(style), &clipPixels_);
   return true;
 }
 

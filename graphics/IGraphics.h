@@ -19,6 +19,14 @@
 // cache behind its own lock, and belong to the module, not to an editor;
 // both are made on first drawing, so an instance whose editor is never drawn
 // decodes no image and creates no font.
+//
+// Scale: the layout is in design units (the 912 x 287 editor as drawn at 1x);
+// Scale() pixels make one design unit. Controls keep their rectangles and take
+// their input in design units; the back buffer, the window and every window-
+// side call (DrawRegion, CollectDirtyRect, Handle..., PresentRect, popup menus
+// and the entry box) are in pixels. Images come from the 2x or 3x set at or
+// above the scale (ImagePacks.h), resampled where the scale lies between sets;
+// text is rasterized at the scaled size. At scale 1 nothing is resampled.
 #pragma once
 
 #include <string>
@@ -107,10 +115,27 @@ class IGraphics : public IEditorLink {
   int ControlCount() const override { return static_cast<int>(controls_.size()); }
   void SetControlValue(int controlIndex, double normalized) override;
   void CreateBackBuffer() override;
-  int Width() const override { return width_; }
-  int Height() const override { return height_; }
+  // The editor's size in pixels at its scale.
+  int Width() const override { return PixelLength(width_); }
+  int Height() const override { return PixelLength(height_); }
   bool OpenWindow(void* parentWindow) override { return OpenNativeWindow(parentWindow) != nullptr; }
   void CloseWindow() override { CloseNativeWindow(); }
+
+  // ---- Scale ----
+  static constexpr double kMinScale = 0.75;
+  static constexpr double kMaxScale = 3.0;
+  // Sets pixels per design unit, limited to kMinScale..kMaxScale; false when
+  // the scale did not change (or is not a number). Everything is redrawn; a
+  // window layer resizes its window.
+  virtual bool SetScale(double scale);
+  double Scale() const { return scale_; }
+  int DesignWidth() const { return width_; }
+  int DesignHeight() const { return height_; }
+  // A design-unit rectangle as the pixels that cover it, and back.
+  PixelRect ToPixels(const PixelRect& design) const;
+  PixelRect ToDesign(const PixelRect& pixels) const;
+  // A style whose text size is scaled to pixels.
+  TextStyle ScaledStyle(const TextStyle& style) const;
 
   // ---- Building ----
   // The image with this resource identifier, from the process-wide cache.
@@ -171,18 +196,26 @@ class IGraphics : public IEditorLink {
   int TopmostHit(int x, int y) const;
   void ReleaseCapture();
   void DeleteControls();
+  int PixelLength(int design) const;
+  int DesignCoordinate(int pixel) const;
+  void SetDragOrigin(int pixelX, int pixelY, int x, int y);
+  bool DrawScaledImage(const BitmapRef& image, const PixelRect& rect, int srcX, int srcY,
+                       int mode, float weight);
 
   IEffectBase* plug_;
   int width_;
   int height_;
   int frameRate_;
   std::vector<IControl*> controls_;
-  PixelRect drawRect_;
+  PixelRect drawRect_;   // design units
+  PixelRect clipPixels_;  // the same area in pixels
+  double scale_ = 1.0;
   PIX_SysBitmap* backBuffer_ = nullptr;
   int mouseCapture_ = -1;
   int mouseOver_ = -1;
   int lastMouseX_ = 0;
   int lastMouseY_ = 0;
+  int dragOrigin_[4] = {0, 0, 0, 0};  // the press in pixels, then in design units
   bool handleMouseOver_ = false;
   bool strictDrawing_ = true;
   bool tooltips_ = false;
