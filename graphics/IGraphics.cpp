@@ -341,7 +341,8 @@ void IGraphics::CreateBackBuffer() {
 
 int IGraphics::PixelLength(int design) const {
   if (scale_ == 1.0) return design;
-  return static_cast<int>(std::lround(design * scale_));
+  // Down, so that 1368 x 430 is 912 x 287 at 1.5 (430.5 rows would need 431).
+  return static_cast<int>(std::floor(design * scale_ + 1e-9));
 }
 
 int IGraphics::DesignCoordinate(int pixel) const {
