@@ -342,7 +342,7 @@ void IGraphics::CreateBackBuffer() {
 int IGraphics::PixelLength(int design) const {
   if (scale_ == 1.0) return design;
   // Down, so that 1368 x 430 is 912 x 287 at 1.5 (430.5 rows would need 431).
-  return static_cast<int>(std::floor(design * scale_ + 1e-9));
+  return static_cast<int>(std::floor(design * scale_ + 1e-6));
 }
 
 int IGraphics::DesignCoordinate(int pixel) const {
@@ -373,6 +373,19 @@ TextStyle IGraphics::ScaledStyle(const TextStyle& style) const {
     scaled.cachedFont = nullptr;
   }
   return scaled;
+}
+
+double IGraphics::ScaleForSize(int width, int height) const {
+  if (width_ <= 0 || height_ <= 0) return scale_;
+  const double byWidth = static_cast<double>(width) / width_;
+  const double byHeight = static_cast<double>(height) / height_;
+  // Relative change of each side; a height that only follows the width (one
+  // row off by rounding) leaves the width in charge.
+  const double widthChange = std::fabs(width - Width()) / static_cast<double>(width_);
+  const double heightChange = std::fabs(height - Height()) / static_cast<double>(height_);
+  const double scale = widthChange >= heightChange ? byWidth : byHeight;
+  if (!(scale == scale)) return scale_;
+  return std::min(std::max(scale, kMinScale), kMaxScale);
 }
 
 bool IGraphics::SetScale(double scale) {

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "EditorLink.h"
+#include "EditorScaling.h"
 #include "GraphicsTypes.h"
 #include "IControl.h"
 #include "PIX_Bitmap.h"
@@ -59,7 +60,7 @@ struct PopupMenu {
   }
 };
 
-class IGraphics : public IEditorLink {
+class IGraphics : public IEditorLink, public IEditorScaling {
  public:
   IGraphics(IEffectBase* plug, int width, int height, int frameRate);
   ~IGraphics() override;
@@ -129,8 +130,20 @@ class IGraphics : public IEditorLink {
   // window layer resizes its window.
   virtual bool SetScale(double scale);
   double Scale() const { return scale_; }
-  int DesignWidth() const { return width_; }
-  int DesignHeight() const { return height_; }
+  // A scale the host or the user chose: the window layer then no longer
+  // follows the desktop's scale, and the editor keeps it when it reopens.
+  bool SetChosenScale(double scale) override {
+    scaleChosen_ = true;
+    return SetScale(scale);
+  }
+  bool ScaleChosen() const { return scaleChosen_; }
+  // The scale at which the editor is `width` x `height` pixels, or nearest
+  // to it with the layout's aspect ratio, within kMinScale..kMaxScale: the
+  // side that differs more from the current size decides.
+  double ScaleForSize(int width, int height) const override;
+  void RequestHostResize() override { hostResizePending_ = true; }
+  int DesignWidth() const override { return width_; }
+  int DesignHeight() const override { return height_; }
   // A design-unit rectangle as the pixels that cover it, and back.
   PixelRect ToPixels(const PixelRect& design) const;
   PixelRect ToDesign(const PixelRect& pixels) const;
@@ -210,6 +223,8 @@ class IGraphics : public IEditorLink {
   PixelRect drawRect_;   // design units
   PixelRect clipPixels_;  // the same area in pixels
   double scale_ = 1.0;
+  bool scaleChosen_ = false;
+  bool hostResizePending_ = false;  // taken up by the window layer's tick
   PIX_SysBitmap* backBuffer_ = nullptr;
   int mouseCapture_ = -1;
   int mouseOver_ = -1;

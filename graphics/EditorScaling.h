@@ -1,0 +1,18 @@
+// EditorScaling: what a host binding needs to resize the editor, without
+// depending on the graphics library (header only; IGraphics implements it).
+#pragma once
+
+class IEditorScaling {
+ public:
+  virtual ~IEditorScaling() = default;
+  // The editor's layout size, at scale 1.
+  virtual int DesignWidth() const = 0;
+  virtual int DesignHeight() const = 0;
+  // The scale at which the editor comes nearest to width x height pixels.
+  virtual double ScaleForSize(int width, int height) const = 0;
+  // A scale the host or the user chose; false when nothing changed.
+  virtual bool SetChosenScale(double scale) = 0;
+  // Asks the host to fit its window to the editor's size, later, from the
+  // editor's own redraw tick (never from inside the host's call).
+  virtual void RequestHostResize() = 0;
+};
