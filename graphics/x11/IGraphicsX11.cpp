@@ -133,7 +133,8 @@ void* IGraphicsX11::OpenNativeWindow(void* parentWindow) {
   display_ = XOpenDisplay(nullptr);
   if (!display_) return nullptr;
   // Until the host or the user chooses a size, the editor follows the desktop.
-  if (!ScaleChosen()) IGraphics::SetScale(DesktopScale(display_));
+  // The host sized its window by the editor's size before: it is asked again.
+  if (!ScaleChosen() && IGraphics::SetScale(DesktopScale(display_))) RequestHostResize();
   bool ok = false;
   {
     X11ErrorTrap trap(display_);
