@@ -586,7 +586,7 @@ PopupMenu* IGraphicsX11::ShowPopupMenu(PopupMenu* menu, const PixelRect& rect) {
                         &rootX, &rootY, &child);
   inMenu_ = true;
   ++menusShown_;
-  X11PopupMenu popup(display_, window_);
+  X11PopupMenu popup(display_, window_, Scale());
   PopupMenu* chosen = popup.Run(menu, rootX, rootY);
   inMenu_ = false;
   if (popup.OwnerDestroyed()) WindowGone();
