@@ -10,8 +10,11 @@ class IEditorScaling {
   virtual int DesignHeight() const = 0;
   // The scale at which the editor comes nearest to width x height pixels.
   virtual double ScaleForSize(int width, int height) const = 0;
-  // A scale the host or the user chose; false when nothing changed.
+  // A size the host or the user chose, as a scale; false when nothing changed.
   virtual bool SetChosenScale(double scale) = 0;
+  // The host's content scale (pixels per logical unit on its side); the
+  // chosen size stays on top of it. False when nothing changed.
+  virtual bool SetContentScale(double scale) = 0;
   // Asks the host to fit its window to the editor's size, later, from the
   // editor's own redraw tick (never from inside the host's call).
   virtual void RequestHostResize() = 0;

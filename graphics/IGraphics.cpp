@@ -388,6 +388,26 @@ double IGraphics::ScaleForSize(int width, int height) const {
   return std::min(std::max(scale, kMinScale), kMaxScale);
 }
 
+bool IGraphics::SetContentScale(double scale) {
+  if (!(scale > 0) || scale > 100) return false;
+  contentScaleFromHost_ = true;
+  contentScale_ = scale;
+  return SetScale(contentScale_ * zoom_);
+}
+
+bool IGraphics::SetDesktopScale(double scale) {
+  if (contentScaleFromHost_ || !(scale > 0) || scale > 100) return false;
+  contentScale_ = scale;
+  return SetScale(contentScale_ * zoom_);
+}
+
+bool IGraphics::SetChosenScale(double scale) {
+  if (!(scale > 0)) return false;
+  const bool changed = SetScale(scale);
+  zoom_ = scale_ / contentScale_;
+  return changed;
+}
+
 bool IGraphics::SetScale(double scale) {
   if (!(scale == scale)) return false;
   scale = std::min(std::max(scale, kMinScale), kMaxScale);

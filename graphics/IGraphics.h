@@ -130,13 +130,15 @@ class IGraphics : public IEditorLink, public IEditorScaling {
   // window layer resizes its window.
   virtual bool SetScale(double scale);
   double Scale() const { return scale_; }
-  // A scale the host or the user chose: the window layer then no longer
-  // follows the desktop's scale, and the editor keeps it when it reopens.
-  bool SetChosenScale(double scale) override {
-    scaleChosen_ = true;
-    return SetScale(scale);
-  }
-  bool ScaleChosen() const { return scaleChosen_; }
+  // The scale is the content scale (the host's, else the desktop's) times
+  // the size the user chose on top of it, so the chosen size survives a host
+  // that repeats its content scale whenever the editor reopens.
+  // The host's content scale: the desktop's is no longer looked up.
+  bool SetContentScale(double scale) override;
+  // The desktop's content scale, unless the host gave one.
+  bool SetDesktopScale(double scale);
+  // A size the user or the host chose, as a scale.
+  bool SetChosenScale(double scale) override;
   // The scale at which the editor is `width` x `height` pixels, or nearest
   // to it with the layout's aspect ratio, within kMinScale..kMaxScale: the
   // side that differs more from the current size decides.
@@ -223,7 +225,9 @@ class IGraphics : public IEditorLink, public IEditorScaling {
   PixelRect drawRect_;   // design units
   PixelRect clipPixels_;  // the same area in pixels
   double scale_ = 1.0;
-  bool scaleChosen_ = false;
+  double contentScale_ = 1.0;
+  double zoom_ = 1.0;  // the chosen size over the content scale
+  bool contentScaleFromHost_ = false;
   bool hostResizePending_ = false;  // taken up by the window layer's tick
   PIX_SysBitmap* backBuffer_ = nullptr;
   int mouseCapture_ = -1;

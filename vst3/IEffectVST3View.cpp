@@ -152,7 +152,7 @@ tresult PLUGIN_API IEffectVST3View::checkSizeConstraint(ViewRect* size) {
 tresult PLUGIN_API IEffectVST3View::setContentScaleFactor(ScaleFactor factor) {
   auto* graphics = dynamic_cast<IEditorScaling*>(plug_ ? plug_->Editor() : nullptr);
   if (!graphics || !(factor > 0)) return kResultFalse;
-  if (graphics->SetChosenScale(factor) && windowOpen_) graphics->RequestHostResize();
+  if (graphics->SetContentScale(factor) && windowOpen_) graphics->RequestHostResize();
   return kResultTrue;
 }
 

@@ -134,7 +134,7 @@ void* IGraphicsX11::OpenNativeWindow(void* parentWindow) {
   if (!display_) return nullptr;
   // Until the host or the user chooses a size, the editor follows the desktop.
   // The host sized its window by the editor's size before: it is asked again.
-  if (!ScaleChosen() && IGraphics::SetScale(DesktopScale(display_))) RequestHostResize();
+  if (SetDesktopScale(DesktopScale(display_))) RequestHostResize();
   bool ok = false;
   {
     X11ErrorTrap trap(display_);

@@ -418,6 +418,33 @@ TEST_F(JuceHost, TheEditorFollowsAHostChangeWithoutAudioAndCloses) {
   EXPECT_EQ(plugin->getActiveEditor(), nullptr);
 }
 
+// JUCE's plug-in window resized to 1.5 times the editor and back: the editor
+// fills it every time (no black band where a fixed-size editor left the
+// window empty), drawn as the window-less editor draws itself at that scale.
+TEST_F(JuceHost, TheEditorFillsJucesWindowAtEverySizeItIsGiven) {
+  Instance plugin = Load();
+  ASSERT_TRUE(plugin);
+  std::unique_ptr<juce::AudioProcessorEditor> editor;
+  const unsigned long window = ShowEditor(*plugin, editor);
+  ASSERT_NE(window, 0u) << "the editor drew nothing";
+  for (const double scale : {1.5, 1.0}) {
+    int width = 0, height = 0;
+    const std::vector<uint32_t> expected = editorpixels::RenderedEditor(scale, &width, &height);
+    editor->setSize(width, height);
+    std::vector<uint32_t> shown;
+    for (int i = 0; i < 200 && shown != expected; ++i) {  // a bound that only catches a hang
+      Pump(25);
+      shown = editorpixels::Capture(window);
+    }
+    EXPECT_EQ(editor->getWidth(), width);
+    EXPECT_EQ(editor->getHeight(), height);
+    EXPECT_TRUE(shown == expected) << "the window is not the editor at " << scale;
+    if (scale != 1.0) EXPECT_TRUE(editorpixels::SavePicture(window, "juce-editor-1.5.png"));
+  }
+  editor.reset();
+  Pump(50);
+}
+
 // The same state and input through JUCE and through kestrune-render give
 // the same samples, bit for bit.
 TEST_F(JuceHost, AudioIsBitIdenticalToKestruneRenderWithTheSameState) {
