@@ -5,6 +5,8 @@
 class IEditorScaling {
  public:
   virtual ~IEditorScaling() = default;
+  // False where the editor cannot change its size (it then stays at 1x).
+  virtual bool Scalable() const = 0;
   // The editor's layout size, at scale 1.
   virtual int DesignWidth() const = 0;
   virtual int DesignHeight() const = 0;

@@ -388,6 +388,41 @@ double IGraphics::ScaleForSize(int width, int height) const {
   return std::min(std::max(scale, kMinScale), kMaxScale);
 }
 
+// ---------------------------------------------------------------- resize handle
+
+PixelRect IGraphics::ResizeGripRect() const {
+  const int side = std::max(8, PixelLength(10));
+  return PixelRect(Width() - side, Height() - side, Width(), Height());
+}
+
+bool IGraphics::InResizeGrip(int pixelX, int pixelY) const {
+  return WindowFollowsScale() && ResizeGripRect().Contains(pixelX, pixelY);
+}
+
+void IGraphics::ShowResizeGrip(bool shown) {
+  if (shown == gripShown_) return;
+  gripShown_ = shown;
+  gripDirty_ = true;
+}
+
+// Three diagonal ridges, light over whatever lies beneath.
+void IGraphics::DrawResizeGrip() {
+  if (!gripShown_ || !backBuffer_) return;
+  const PixelRect grip = ResizeGripRect();
+  const int side = grip.Width();
+  const int width = std::max(1, side / 8);
+  for (int y = std::max(grip.top, clipPixels_.top); y < std::min(grip.bottom, clipPixels_.bottom); ++y)
+    for (int x = std::max(grip.left, clipPixels_.left); x < std::min(grip.right, clipPixels_.right);
+         ++x) {
+      const int d = (grip.right - 1 - x) + (grip.bottom - 1 - y);  // from the corner
+      for (int ridge = 1; ridge <= 3; ++ridge) {
+        const int at = ridge * side / 4;
+        if (d >= at && d < at + width)
+          FillPixelRect(backBuffer_, x, y, 1, 1, 0xD0D8DCE0, 1.0f, BlitCopy | BlitUseSourceAlpha);
+      }
+    }
+}
+
 bool IGraphics::SetContentScale(double scale) {
   if (!(scale > 0) || scale > 100) return false;
   contentScaleFromHost_ = true;
@@ -409,7 +444,7 @@ bool IGraphics::SetChosenScale(double scale) {
 }
 
 bool IGraphics::SetScale(double scale) {
-  if (!(scale == scale)) return false;
+  if (!(scale == scale) || !WindowFollowsScale()) return false;
   scale = std::min(std::max(scale, kMinScale), kMaxScale);
   if (scale == scale_) return false;
   scale_ = scale;
@@ -545,6 +580,11 @@ bool IGraphics::DrawRegion(const PixelRect& rect) {
       controls_[i]->MarkClean();
     }
   }
+  if (gripShown_ || gripDirty_) {
+    if (!strictDrawing_) clipPixels_ = rect;
+    DrawResizeGrip();
+    if (!clipPixels_.Empty() && clipPixels_.Overlaps(ResizeGripRect())) gripDirty_ = false;
+  }
   PresentRect(rect);
   return true;
 }
@@ -563,7 +603,17 @@ bool IGraphics::CollectDirtyRect(PixelRect* dirty) {
                        std::max(area.right, r.right), std::max(area.bottom, r.bottom));
     }
   }
-  if (dirty) *dirty = ToPixels(area);
+  PixelRect pixels = ToPixels(area);
+  if (gripDirty_) {
+    // The grip shown or hidden: its corner, and the controls beneath it.
+    const PixelRect grip = ResizeGripRect();
+    pixels = !any ? grip
+                  : PixelRect(std::min(pixels.left, grip.left), std::min(pixels.top, grip.top),
+                              std::max(pixels.right, grip.right),
+                              std::max(pixels.bottom, grip.bottom));
+    any = true;
+  }
+  if (dirty) *dirty = pixels;
   return any;
 }
 
@@ -592,6 +642,15 @@ void IGraphics::ReleaseCapture() {
 void IGraphics::HandleMouseDown(int pixelX, int pixelY, const MouseMods& mods) {
   const int x = DesignCoordinate(pixelX), y = DesignCoordinate(pixelY);
   ReleaseCapture();
+  if (mods.left && !mods.right && InResizeGrip(pixelX, pixelY)) {
+    resizing_ = true;
+    resizeOrigin_[0] = pixelX;
+    resizeOrigin_[1] = pixelY;
+    resizeOrigin_[2] = Width();
+    resizeOrigin_[3] = Height();
+    ShowResizeGrip(true);
+    return;
+  }
   int hit = TopmostHit(x, y);
   if (hit < 0) return;
   IControl* c = controls_[static_cast<size_t>(hit)];
@@ -612,6 +671,12 @@ void IGraphics::HandleMouseDown(int pixelX, int pixelY, const MouseMods& mods) {
 // Drags move in design units: a knob turns as far for the same distance on
 // the screen at every scale.
 void IGraphics::HandleMouseDrag(int x, int y, const MouseMods& mods) {
+  if (resizing_) {
+    const int width = resizeOrigin_[2] + x - resizeOrigin_[0];
+    const int height = resizeOrigin_[3] + y - resizeOrigin_[1];
+    if (SetChosenScale(ScaleForSize(width, height))) RequestHostResize();
+    return;
+  }
   // Measured from the press, so that rounding to design units never adds up.
   if (scale_ != 1.0) {
     x = dragOrigin_[2] + static_cast<int>(std::lround((x - dragOrigin_[0]) / scale_));
@@ -626,6 +691,11 @@ void IGraphics::HandleMouseDrag(int x, int y, const MouseMods& mods) {
 }
 
 void IGraphics::HandleMouseUp(int x, int y, const MouseMods& mods) {
+  if (resizing_) {
+    resizing_ = false;
+    ShowResizeGrip(InResizeGrip(x, y));
+    return;
+  }
   x = DesignCoordinate(x);
   y = DesignCoordinate(y);
   IControl* c = ControlAt(mouseCapture_);
@@ -638,6 +708,10 @@ void IGraphics::HandleMouseUp(int x, int y, const MouseMods& mods) {
 }
 
 void IGraphics::HandleDoubleClick(int pixelX, int pixelY, const MouseMods& mods) {
+  if (mods.left && InResizeGrip(pixelX, pixelY)) {
+    HandleMouseDown(pixelX, pixelY, mods);
+    return;
+  }
   const int x = DesignCoordinate(pixelX), y = DesignCoordinate(pixelY);
   ReleaseCapture();
   int hit = TopmostHit(x, y);
@@ -664,6 +738,7 @@ void IGraphics::HandleWheel(int x, int y, const MouseMods& mods, int steps) {
 }
 
 bool IGraphics::HandleMouseOver(int x, int y, const MouseMods& mods) {
+  if (!resizing_) ShowResizeGrip(InResizeGrip(x, y));
   x = DesignCoordinate(x);
   y = DesignCoordinate(y);
   if (!handleMouseOver_) return false;
@@ -689,6 +764,7 @@ bool IGraphics::HandleMouseOver(int x, int y, const MouseMods& mods) {
 }
 
 void IGraphics::HandleMouseLeave() {
+  if (!resizing_) ShowResizeGrip(false);
   for (IControl* c : controls_) c->HandleMouseOut();
   mouseOver_ = -1;
 }

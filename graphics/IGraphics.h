@@ -125,6 +125,10 @@ class IGraphics : public IEditorLink, public IEditorScaling {
   // ---- Scale ----
   static constexpr double kMinScale = 0.75;
   static constexpr double kMaxScale = 3.0;
+  // True where the window layer follows a new scale (resizes its window and
+  // maps its input); elsewhere the scale stays 1.
+  virtual bool WindowFollowsScale() const { return false; }
+  bool Scalable() const override { return WindowFollowsScale(); }
   // Sets pixels per design unit, limited to kMinScale..kMaxScale; false when
   // the scale did not change (or is not a number). Everything is redrawn; a
   // window layer resizes its window.
@@ -151,6 +155,16 @@ class IGraphics : public IEditorLink, public IEditorScaling {
   PixelRect ToDesign(const PixelRect& pixels) const;
   // A style whose text size is scaled to pixels.
   TextStyle ScaledStyle(const TextStyle& style) const;
+
+  // ---- Resize handle ----
+  // The editor's bottom-right corner (10 design units square) resizes it for
+  // hosts without a handle of their own: a grip shows there while the
+  // pointer is over it, and a left drag from it sets the chosen size
+  // (aspect ratio kept) and asks the host to follow. Hidden, it leaves the
+  // picture as it is.
+  PixelRect ResizeGripRect() const;
+  bool ResizeGripShown() const { return gripShown_; }
+  bool Resizing() const { return resizing_; }
 
   // ---- Building ----
   // The image with this resource identifier, from the process-wide cache.
@@ -214,6 +228,9 @@ class IGraphics : public IEditorLink, public IEditorScaling {
   int PixelLength(int design) const;
   int DesignCoordinate(int pixel) const;
   void SetDragOrigin(int pixelX, int pixelY, int x, int y);
+  bool InResizeGrip(int pixelX, int pixelY) const;
+  void ShowResizeGrip(bool shown);
+  void DrawResizeGrip();
   bool DrawScaledImage(const BitmapRef& image, const PixelRect& rect, int srcX, int srcY,
                        int mode, float weight);
 
@@ -228,6 +245,10 @@ class IGraphics : public IEditorLink, public IEditorScaling {
   double contentScale_ = 1.0;
   double zoom_ = 1.0;  // the chosen size over the content scale
   bool contentScaleFromHost_ = false;
+  bool gripShown_ = false;
+  bool gripDirty_ = false;
+  bool resizing_ = false;
+  int resizeOrigin_[4] = {0, 0, 0, 0};  // the press, and the size then, in pixels
   bool hostResizePending_ = false;  // taken up by the window layer's tick
   PIX_SysBitmap* backBuffer_ = nullptr;
   int mouseCapture_ = -1;

@@ -25,6 +25,13 @@ const FIDString kEditorPlatformType = kPlatformTypeHWND;
 const FIDString kEditorPlatformType = kPlatformTypeX11EmbedWindowID;
 #endif
 
+// The editor's sizing, where it can change its size (the Windows editor
+// cannot yet: it answers as a fixed-size view).
+IEditorScaling* ScalableEditor(IEffectVST3* plug) {
+  auto* scaling = dynamic_cast<IEditorScaling*>(plug ? plug->Editor() : nullptr);
+  return scaling && scaling->Scalable() ? scaling : nullptr;
+}
+
 }  // namespace
 
 IEffectVST3View::IEffectVST3View(IEffectVST3* plug) : CPluginView(nullptr), plug_(plug) {
@@ -126,7 +133,7 @@ tresult PLUGIN_API IEffectVST3View::onSize(ViewRect* newSize) {
   }
   // The host's own new size: the editor fills it (checkSizeConstraint has
   // given the host a size the editor can take).
-  auto* graphics = dynamic_cast<IEditorScaling*>(plug_ ? plug_->Editor() : nullptr);
+  auto* graphics = ScalableEditor(plug_);
   const IEditorLink* editor = plug_ ? plug_->Editor() : nullptr;
   if (graphics && editor && newSize->getWidth() > 0 && newSize->getHeight() > 0 &&
       (newSize->getWidth() != editor->Width() || newSize->getHeight() != editor->Height()))
@@ -135,11 +142,11 @@ tresult PLUGIN_API IEffectVST3View::onSize(ViewRect* newSize) {
 }
 
 tresult PLUGIN_API IEffectVST3View::canResize() {
-  return dynamic_cast<IEditorScaling*>(plug_ ? plug_->Editor() : nullptr) ? kResultTrue : kResultFalse;
+  return ScalableEditor(plug_) ? kResultTrue : kResultFalse;
 }
 
 tresult PLUGIN_API IEffectVST3View::checkSizeConstraint(ViewRect* size) {
-  auto* graphics = dynamic_cast<IEditorScaling*>(plug_ ? plug_->Editor() : nullptr);
+  auto* graphics = ScalableEditor(plug_);
   if (!graphics || !size) return kResultFalse;
   const double scale = graphics->ScaleForSize(size->getWidth(), size->getHeight());
   const int width = static_cast<int>(std::floor(graphics->DesignWidth() * scale + 1e-6));
@@ -150,7 +157,7 @@ tresult PLUGIN_API IEffectVST3View::checkSizeConstraint(ViewRect* size) {
 }
 
 tresult PLUGIN_API IEffectVST3View::setContentScaleFactor(ScaleFactor factor) {
-  auto* graphics = dynamic_cast<IEditorScaling*>(plug_ ? plug_->Editor() : nullptr);
+  auto* graphics = ScalableEditor(plug_);
   if (!graphics || !(factor > 0)) return kResultFalse;
   if (graphics->SetContentScale(factor) && windowOpen_) graphics->RequestHostResize();
   return kResultTrue;

@@ -540,7 +540,7 @@ bool IGraphicsX11::SetScale(double scale) {
   if (!IGraphics::SetScale(scale)) return false;
   if (!window_) return true;
   X11ErrorTrap trap(display_);
-  Ungrab();
+  if (!Resizing()) Ungrab();  // a drag of the resize handle keeps the pointer
   XResizeWindow(display_, window_, static_cast<unsigned>(Width()), static_cast<unsigned>(Height()));
   if (CreateSurface(Width(), Height())) DrawRegion(PixelRect(0, 0, Width(), Height()));
   return true;

@@ -253,4 +253,39 @@ TEST(EditorAtScale, ClickAndDragChangeTheSameAtEveryScale) {
   }
 }
 
+TEST(EditorAtScale, CornerHandleShowsOnHoverAndResizesWithoutTouchingTheControlBeneath) {
+  PlugRig rig;
+  IGraphicsOffscreen& g = rig.Editor();
+  g.RenderAll();
+  const std::vector<uint32_t> plain = ChangedEditorAt(1.0, true);
+  auto picture = [&] {
+    PIX_IBitmap* b = g.BackBuffer();
+    std::vector<uint32_t> pixels;
+    for (int y = 0; y < b->Height(); ++y) pixels.insert(pixels.end(), b->Row(y), b->Row(y) + b->Width());
+    return pixels;
+  };
+  g.ShowParameterValue(kestrune::kInput, 0.37, true);
+  g.ShowParameterValue(kestrune::kSlam, 1.0, true);
+  g.RenderDirty();
+  g.HandleMouseOver(908, 283, MouseMods());
+  ASSERT_TRUE(g.RenderDirty());
+  EXPECT_TRUE(picture() != plain) << "no grip shown";
+  MouseMods left;
+  left.left = true;
+  g.HandleMouseDown(908, 283, left);
+  g.HandleMouseDrag(908 + 456, 283 + 143, left);
+  g.HandleMouseUp(908 + 456, 283 + 143, left);
+  EXPECT_EQ(g.Width(), 1368);
+  EXPECT_EQ(g.Height(), 430);
+  EXPECT_EQ(rig.plug.ParamAt(kestrune::kSidechain)->value, 1.0) << "SIDECHAIN toggled";
+  // Back to 1x through the handle at its new place; gone with the pointer.
+  g.HandleMouseDown(1364, 426, left);
+  g.HandleMouseDrag(1364 - 456, 426 - 143, left);
+  g.HandleMouseUp(1364 - 456, 426 - 143, left);
+  EXPECT_EQ(g.Width(), 912);
+  g.HandleMouseLeave();
+  g.RenderAll();
+  EXPECT_TRUE(picture() == plain) << "the grip or a resize left a mark";
+}
+
 }  // namespace
