@@ -379,8 +379,14 @@ double IGraphics::ScaleForSize(int width, int height) const {
   if (width_ <= 0 || height_ <= 0) return scale_;
   const double byWidth = static_cast<double>(width) / width_;
   const double byHeight = static_cast<double>(height) / height_;
-  // Relative change of each side; a height that only follows the width (one
-  // row off by rounding) leaves the width in charge.
+  auto within = [](double design, double scale, int pixels) {
+    return std::fabs(std::floor(design * scale + 1e-6) - pixels) <= 1.0;
+  };
+  // A size in the editor's aspect ratio (to a pixel of rounding) is taken as
+  // it is, by its exact width.
+  if (within(height_, byWidth, height)) return std::min(std::max(byWidth, kMinScale), kMaxScale);
+  if (within(width_, byHeight, width)) return std::min(std::max(byHeight, kMinScale), kMaxScale);
+  // Otherwise the side that changed more, relative to the current size.
   const double widthChange = std::fabs(width - Width()) / static_cast<double>(width_);
   const double heightChange = std::fabs(height - Height()) / static_cast<double>(height_);
   const double scale = widthChange >= heightChange ? byWidth : byHeight;

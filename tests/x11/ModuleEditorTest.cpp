@@ -389,6 +389,37 @@ TEST_P(ModuleEditor, AtTheDesktopsScaleItIsTheRenderedPictureAndInputMovesTheSam
   SetDesktopDpi(x_.Get(), 0);
 }
 
+TEST_P(ModuleEditor, CornerHandleResizesTheEditorAndTheHostIsAskedToFollow) {
+  std::unique_ptr<EditorPlug> plug = Make();
+  Window host = x_.MakeHostWindow(0, 0, 1368, 430);
+  ASSERT_TRUE(plug->Open(host));
+  Window editor = x_.EditorOf(host);
+  plug->Pump(60);
+  // Dragged out beyond the window: the pointer stays the editor's.
+  x_.MoveTo(editor, 908, 283);
+  plug->Pump(40);
+  x_.Button(1, true);
+  plug->Pump(40);
+  for (int step = 1; step <= 4; ++step) {
+    x_.MoveTo(editor, 908 + 456 * step / 4, 283 + 143 * step / 4);
+    plug->Pump(30);
+  }
+  x_.Button(1, false);
+  plug->Pump(100);
+  int w = 0, h = 0;
+  ASSERT_TRUE(x_.Geometry(editor, &w, &h));
+  EXPECT_EQ(w, 1368);
+  EXPECT_EQ(h, 430);
+  int askedWidth = 0, askedHeight = 0;
+  plug->AskedSize(&askedWidth, &askedHeight);
+  EXPECT_EQ(askedWidth, 1368);
+  EXPECT_EQ(askedHeight, 430);
+  EXPECT_TRUE(x_.PointerFree());
+  EXPECT_EQ(plug->LastAutomated(13), -1.0) << "SIDECHAIN beneath the handle changed";
+  plug->Close();
+  x_.Destroy(host);
+}
+
 TEST_P(ModuleEditor, IsDrawnBeforeTheHostRunsIt) {
   // A host that never idles (VST2) or has not run its loop yet (VST3) still
   // shows the whole editor.
