@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "IGraphicsOffscreen.h"
-#include "Kestrune.h"
 #include "XTestSupport.h"
 
 namespace editorpixels {
@@ -38,22 +36,6 @@ void Click(unsigned long window, int x, int y) {
   Host().MoveTo(static_cast<Window>(window), x, y);
   Host().Button(1, true);
   Host().Button(1, false);
-}
-
-std::vector<uint32_t> RenderedEditor(double scale, int* width, int* height) {
-  TestHost host;
-  Kestrune plug(&host);
-  auto* editor = dynamic_cast<IGraphicsOffscreen*>(plug.Editor());
-  std::vector<uint32_t> pixels;
-  if (!editor) return pixels;
-  editor->SetScale(scale);
-  editor->RenderAll();
-  PIX_IBitmap* b = editor->BackBuffer();
-  for (int y = 0; y < b->Height(); ++y)
-    for (int x = 0; x < b->Width(); ++x) pixels.push_back(b->Row(y)[x] & 0xFFFFFFu);
-  *width = b->Width();
-  *height = b->Height();
-  return pixels;
 }
 
 bool SavePicture(unsigned long window, const char* path) {

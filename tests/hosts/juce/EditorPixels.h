@@ -19,10 +19,6 @@ std::vector<uint32_t> Capture(unsigned long window);
 // A left click at (x, y) inside the window, through the XTest extension.
 void Click(unsigned long window, int x, int y);
 
-// The editor as the window-less layer (and kestrune-render --editor-scale)
-// draws it for default settings at `scale`: 0x00RRGGBB per pixel.
-std::vector<uint32_t> RenderedEditor(double scale, int* width, int* height);
-
 // The window's pixels as a PNG file; false when it cannot be written.
 bool SavePicture(unsigned long window, const char* path);
 
