@@ -2,9 +2,9 @@
 #
 # cmake --install puts the modules where hosts look:
 #   prefix = $HOME (the default): ~/.vst3/Kestrune.vst3, ~/.vst/Kestrune.so,
-#     VST3 presets in ~/.vst3/presets/Marlowind/Kestrune, VST2 presets and
+#     ~/.lv2/Kestrune.lv2 (with its presets), VST3 presets in ~/.vst3/presets/Marlowind/Kestrune, VST2 presets and
 #     the documents in ~/.local/share/kestrune;
-#   any other prefix (--prefix /usr): <prefix>/lib/vst3, lib/vst,
+#   any other prefix (--prefix /usr): <prefix>/lib/vst3, lib/vst, lib/lv2,
 #     share/vst3/presets/Marlowind/Kestrune, share/kestrune/presets and
 #     share/doc/kestrune.
 # The VST2 module goes to one folder only: hosts that search both vst and
@@ -30,18 +30,21 @@ install(CODE [[
   if(DEFINED ENV{HOME} AND kestrune_prefix STREQUAL kestrune_home)
     set(KESTRUNE_VST3_DIR ".vst3")
     set(KESTRUNE_VST2_DIR ".vst")
+    set(KESTRUNE_LV2_DIR ".lv2")
     set(KESTRUNE_VST3_PRESET_DIR ".vst3/presets/Marlowind/Kestrune")
     set(KESTRUNE_FXP_DIR ".local/share/kestrune/presets")
     set(KESTRUNE_DOC_DIR ".local/share/kestrune")
   else()
     set(KESTRUNE_VST3_DIR "lib/vst3")
     set(KESTRUNE_VST2_DIR "lib/vst")
+    set(KESTRUNE_LV2_DIR "lib/lv2")
     set(KESTRUNE_VST3_PRESET_DIR "share/vst3/presets/Marlowind/Kestrune")
     set(KESTRUNE_FXP_DIR "share/kestrune/presets")
     set(KESTRUNE_DOC_DIR "share/doc/kestrune")
   endif()
   # A new bundle replaces the old one whole.
   file(REMOVE_RECURSE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${KESTRUNE_VST3_DIR}/Kestrune.vst3")
+  file(REMOVE_RECURSE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${KESTRUNE_LV2_DIR}/Kestrune.lv2")
   # Earlier versions put a second copy in ~/.lxvst. (A system-wide copy in
   # lib/lxvst may belong to a package, which removes its own files.)
   if(KESTRUNE_VST2_DIR STREQUAL ".vst")
@@ -51,6 +54,9 @@ install(CODE [[
 install(DIRECTORY ${KESTRUNE_MODULE_DIR}/Kestrune.vst3 DESTINATION "\${KESTRUNE_VST3_DIR}"
         USE_SOURCE_PERMISSIONS)
 install(PROGRAMS $<TARGET_FILE:kestrune_vst2> DESTINATION "\${KESTRUNE_VST2_DIR}")
+if(TARGET kestrune_lv2_bundle)
+  install(DIRECTORY ${KESTRUNE_LV2_BUNDLE_DIR} DESTINATION "\${KESTRUNE_LV2_DIR}" USE_SOURCE_PERMISSIONS)
+endif()
 install(FILES README.md LICENSE DESTINATION "\${KESTRUNE_DOC_DIR}")
 if(DEFINED KESTRUNE_PRESET_OUTPUT_DIR)
   install(DIRECTORY ${KESTRUNE_PRESET_OUTPUT_DIR}/vst3/ DESTINATION "\${KESTRUNE_VST3_PRESET_DIR}")
@@ -68,9 +74,9 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrune)
 set(CPACK_PACKAGE_VENDOR Marlowind)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Stereo compressor plug-in (VST3 and VST2)")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Stereo compressor plug-in (VST3, VST2 and LV2)")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Kestrune is a stereo dynamics compressor with an external sidechain, oversampled saturation and a SLAM mode, as VST3 (/usr/lib/vst3) and VST2 (/usr/lib/vst) plug-ins, with factory presets.")
+    "Kestrune is a stereo dynamics compressor with an external sidechain, oversampled saturation and a SLAM mode, as VST3 (/usr/lib/vst3), VST2 (/usr/lib/vst) and LV2 (/usr/lib/lv2) plug-ins, with factory presets.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kestrune maintainers <maintainers@users.noreply.c-seed-ef42c4c5.example>")
@@ -90,7 +96,8 @@ set(KESTRUNE_DEB ${CMAKE_BINARY_DIR}/kestrune_${PROJECT_VERSION}_amd64.deb CACHE
 add_custom_command(
   OUTPUT ${KESTRUNE_DEB}
   COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -G DEB
-  DEPENDS kestrune_vst2 kestrune_vst3 ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
+  DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 kestrune_lv2_ui ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
+          ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
           ${PROJECT_SOURCE_DIR}/cmake/KestruneInstall.cmake
           ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
@@ -110,17 +117,20 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/presets
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_MODULE_DIR}/Kestrune.vst3 ${stage}/Kestrune.vst3
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kestrune_vst2> ${stage}/Kestrune.so
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_LV2_BUNDLE_DIR} ${stage}/Kestrune.lv2
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_PRESET_OUTPUT_DIR}/vst3 ${stage}/presets/vst3
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_PRESET_OUTPUT_DIR}/vst2 ${stage}/presets/vst2
   COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
           ${CMAKE_BINARY_DIR}/archive/install.sh ${stage}/
   COMMAND ${CMAKE_STRIP} --strip-unneeded ${stage}/Kestrune.so ${stage}/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so
+          ${stage}/Kestrune.lv2/Kestrune.so ${stage}/Kestrune.lv2/Kestrune_ui.so
   COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/archive
           ${CMAKE_COMMAND} -E tar czf ${KESTRUNE_ARCHIVE} ${archive_name}
-  DEPENDS kestrune_vst2 kestrune_vst3 ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
+  DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 kestrune_lv2_ui ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
+          ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
           ${PROJECT_SOURCE_DIR}/packaging/install.sh.in
           ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
   COMMENT "Building the release archive"
   VERBATIM)
 add_custom_target(kestrune_release_files ALL DEPENDS ${KESTRUNE_DEB} ${KESTRUNE_ARCHIVE})
-add_dependencies(kestrune_release_files kestrune_factory_presets)
+add_dependencies(kestrune_release_files kestrune_factory_presets kestrune_lv2_bundle)

@@ -106,6 +106,7 @@ class IEffectBase {
   static constexpr int kNameSize = 128;        // names: 127 characters + terminator
   static constexpr int kApiVst2 = 0;
   static constexpr int kApiVst3 = 1;
+  static constexpr int kApiLv2 = 2;
 
   IEffectBase(const EffectIdentity& identity, int apiNumber);
   virtual ~IEffectBase();

@@ -17,7 +17,7 @@ packages=(
   nsis python3
   ccache
   ardour lilv-utils jalv sordi lv2-dev liblilv-dev
-  python3
+  jackd2
 )
 
 missing=()
@@ -40,6 +40,7 @@ else
 fi
 
 echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${SUDO[@]}" apt-get update -qq
-"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Through env: sudo drops the caller's environment, and jackd2 would stop
+# to ask about realtime priority.
+"${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "HostState.h"
 #include "IEffectParameter.h"
 #include "IEffectVST3View.h"
 #include "pluginterfaces/base/ibstream.h"
@@ -459,9 +460,7 @@ tresult IEffectVST3::getControllerState(IBStream* state) {
   if (!state) return kResultFalse;
   PlugLockGuard guard(*this);
   StateChunk chunk;
-  if (!SaveState(chunk) || chunk.Size() <= 0) return kResultFalse;
-  const uint8_t bypass[4] = {static_cast<uint8_t>(HostBypass() ? 1 : 0), 0, 0, 0};
-  if (chunk.PutBytes(bypass, sizeof bypass) < 0) return kResultFalse;
+  if (!SaveHostState(*this, chunk)) return kResultFalse;
   int32 written = 0;
   if (state->write(chunk.Data(), chunk.Size(), &written) != kResultOk || written != chunk.Size())
     return kResultFalse;
@@ -472,28 +471,13 @@ tresult IEffectVST3::setControllerState(IBStream* state) {
   if (!state) return kResultFalse;
   {
     PlugLockGuard guard(*this);
-    // The parameter part is as long as what SaveState writes now.
-    StateChunk probe;
-    SaveState(probe);
-    int paramBytes = probe.Size();
-    if (paramBytes <= 0) return kResultFalse;
-
     // The whole blob is read before anything is applied: a stream that ends
     // inside the parameters or before the bypass word changes nothing.
     StateChunk chunk;
-    if (!chunk.Resize(static_cast<size_t>(paramBytes))) return kResultFalse;
-    if (ReadFully(state, chunk.Data(), paramBytes) < paramBytes) return kResultFalse;
-    uint8_t bypass[4] = {};
-    if (ReadFully(state, bypass, sizeof bypass) != static_cast<int>(sizeof bypass))
-      return kResultFalse;
-
-    LoadState(chunk, 0);
-    uint32_t flag = static_cast<uint32_t>(bypass[0]) | static_cast<uint32_t>(bypass[1]) << 8 |
-                    static_cast<uint32_t>(bypass[2]) << 16 | static_cast<uint32_t>(bypass[3]) << 24;
-    // A state saved while the host bypass was separate: either switch on
-    // means bypassed.
-    if (flag != 0 || BypassParamIndex() < 0) SetHostBypass(flag != 0);
-    RefreshEditorFromParams();
+    const int size = HostStateSize(*this);
+    if (size <= 0 || !chunk.Resize(static_cast<size_t>(size))) return kResultFalse;
+    if (ReadFully(state, chunk.Data(), size) < size) return kResultFalse;
+    if (!LoadHostState(*this, chunk.Data(), static_cast<size_t>(size))) return kResultFalse;
     SyncControllerParams();
   }
   // Nothing is said to the host: the load is its own, it reads the values

@@ -33,11 +33,20 @@ renders() {  # renders <vst3|vst2> <module> <preset>
     fail "kestrune-render could not use $2 with $3: $(cat "$work/render.err")"
 }
 
+# An installed LV2 bundle holds the given bundle's files, and lilv finds the
+# plug-in and its presets in the folder it was installed into.
+check_lv2() {  # check_lv2 <installed bundle> <bundle it must equal>
+  diff -r "$2" "$1" >&2 || fail "$1 differs from $2"
+  LV2_PATH="$(dirname "$1")" lv2info urn:marlowind:kestrune >"$work/lv2info.out" 2>&1 &&
+    grep -q "Drum Bus Glue" "$work/lv2info.out" || fail "lilv does not list Kestrune with its presets from $1"
+}
+
 # Per-user and system-wide layouts, as checked for every install.
-check_user_layout() {  # check_user_layout <home> <VST3 module> <VST2 module> they must be
+check_user_layout() {  # check_user_layout <home> <VST3 module> <VST2 module> <LV2 bundle> they must be
   local home="$1"
   same_file "$2" "$home/.vst3/$vst3_so"
   same_file "$3" "$home/.vst/Kestrune.so"
+  check_lv2 "$home/.lv2/Kestrune.lv2" "$4"
   no_path "$home/.lxvst/Kestrune.so"   # hosts searching both would list two
   for p in "${presets[@]}"; do same_file "$p" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
   for p in "${fxps[@]}"; do same_file "$p" "$home/.local/share/kestrune/presets/$(basename "$p")"; done
@@ -49,6 +58,9 @@ check_system_layout() {  # check_system_layout <root>/usr
   local usr="$1"
   need_file "$usr/lib/vst3/$vst3_so"
   need_file "$usr/lib/vst/Kestrune.so"
+  need_file "$usr/lib/lv2/Kestrune.lv2/Kestrune.so"
+  LV2_PATH="$usr/lib/lv2" lv2info urn:marlowind:kestrune >"$work/lv2info.out" 2>&1 &&
+    grep -q "Drum Bus Glue" "$work/lv2info.out" || fail "lilv does not list Kestrune with its presets from $usr/lib/lv2"
   no_path "$usr/lib/lxvst"
   for p in "${presets[@]}"; do same_file "$p" "$usr/share/vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
   for p in "${fxps[@]}"; do same_file "$p" "$usr/share/kestrune/presets/$(basename "$p")"; done
@@ -61,8 +73,10 @@ check_system_layout() {  # check_system_layout <root>/usr
 echo "== cmake --install, per user"
 home="$work/cmake-home"
 mkdir -p "$home/.vst3/Kestrune.vst3/Contents/old-arch"   # an older bundle's leftover
+mkdir -p "$home/.lv2/Kestrune.lv2/presets"
+echo old >"$home/.lv2/Kestrune.lv2/presets/renamed-long-ago.ttl"
 HOME="$home" cmake --install "$build" --prefix "$home" >/dev/null
-check_user_layout "$home" "$modules/$vst3_so" "$modules/vst2/Kestrune.so"
+check_user_layout "$home" "$modules/$vst3_so" "$modules/vst2/Kestrune.so" "$modules/Kestrune.lv2"
 no_path "$home/.vst3/Kestrune.vst3/Contents/old-arch"
 no_path "$home/lib"
 
@@ -74,25 +88,28 @@ same_file "$modules/vst2/Kestrune.so" "$work/root/usr/lib/vst/Kestrune.so"
 echo "== release archive: install.sh into a temporary HOME"
 name="$(basename "$archive" .tar.gz)"
 tar -xzf "$archive" -C "$work"
-for f in Kestrune.so Kestrune.vst3/Contents/x86_64-linux/Kestrune.so README.md LICENSE install.sh; do
+for f in Kestrune.so Kestrune.vst3/Contents/x86_64-linux/Kestrune.so Kestrune.lv2/Kestrune.so \
+  Kestrune.lv2/manifest.ttl README.md LICENSE install.sh; do
   need_file "$work/$name/$f"
 done
 [ -x "$work/$name/install.sh" ] || fail "install.sh is not executable"
 home="$work/archive-home"
-mkdir -p "$home/.vst3/presets/Marlowind/Kestrune" "$home/.vst" "$home/.lxvst"
+mkdir -p "$home/.vst3/presets/Marlowind/Kestrune" "$home/.vst" "$home/.lxvst" "$home/.lv2/Other.lv2"
 echo mine >"$home/.vst3/presets/Marlowind/Kestrune/My Own.vstpreset"
 echo other >"$home/.vst/Other.so"
 echo old >"$home/.lxvst/Kestrune.so"   # an earlier version's second copy
 HOME="$home" "$work/$name/install.sh" >"$work/install.out" || fail "install.sh failed"
 grep -q "installed: $home/.vst/Kestrune.so" "$work/install.out" || fail "install.sh did not report ~/.vst"
-check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so"
+check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so" "$work/$name/Kestrune.lv2"
 HOME="$home" "$work/$name/install.sh" >/dev/null || fail "install.sh over an earlier install failed"
-check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so"
-ls -a "$home/.vst3" "$home/.vst" | grep -q '\.new$' && fail "install.sh left a .new file behind"
+check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so" "$work/$name/Kestrune.lv2"
+ls -a "$home/.vst3" "$home/.vst" "$home/.lv2" | grep -q '\.new$' && fail "install.sh left a .new file behind"
 HOME="$home" "$work/$name/install.sh" --uninstall >/dev/null || fail "install.sh --uninstall failed"
 no_path "$home/.vst3/Kestrune.vst3"
 no_path "$home/.vst/Kestrune.so"
 no_path "$home/.lxvst/Kestrune.so"
+no_path "$home/.lv2/Kestrune.lv2"
+[ -d "$home/.lv2/Other.lv2" ] || fail "--uninstall removed another plug-in's LV2 bundle"
 no_path "$home/.local/share/kestrune/presets"
 need_file "$home/.vst3/presets/Marlowind/Kestrune/My Own.vstpreset"
 need_file "$home/.vst/Other.so"
@@ -118,6 +135,7 @@ dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' | sed 's
     usr/share/doc/kestrune/README.md usr/share/doc/kestrune/LICENSE
   for p in "${presets[@]}"; do echo "usr/share/vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
   for p in "${fxps[@]}"; do echo "usr/share/kestrune/presets/$(basename "$p")"; done
+  (cd "$modules" && find Kestrune.lv2 -type f) | sed 's|^|usr/lib/lv2/|'
 } | sort >"$work/deb-expected"
 grep -v '/$' "$work/deb-files" >"$work/deb-regular"
 diff "$work/deb-expected" "$work/deb-regular" >&2 || fail "the package's files are not the expected ones"
@@ -130,7 +148,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
   fail "Maintainer is not a real address: $(field Maintainer)"
 depends="$(field Depends)"
 # Every library the modules load comes from a package named in Depends.
-for lib in $(objdump -p "$modules/$vst3_so" "$modules/vst2/Kestrune.so" | awk '/NEEDED/ { print $2 }' | sort -u); do
+for lib in $(objdump -p "$modules/$vst3_so" "$modules/vst2/Kestrune.so" "$modules/Kestrune.lv2/Kestrune.so" | awk '/NEEDED/ { print $2 }' | sort -u); do
   path="$(ldconfig -p | awk -v l="$lib" '$1 == l && /x86-64/ && !found { print $NF; found = 1 }')"
   [ -n "$path" ] || { fail "library $lib not found"; continue; }
   # dpkg knows a file by the path its package ships it under, which may be

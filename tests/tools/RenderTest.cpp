@@ -15,6 +15,7 @@ const std::string kVst3Bundle = KESTRUNE_VST3_BUNDLE;
 const std::string kVst2Module = KESTRUNE_VST2_MODULE;
 
 std::vector<std::string> ModuleArgs(const std::string& format) {
+  if (format == "lv2") return {"--format", "lv2", "--module", KESTRUNE_LV2_BUNDLE};
   return format == "vst2" ? std::vector<std::string>{"--format", "vst2", "--module", kVst2Module}
                           : std::vector<std::string>{"--module", kVst3Bundle};
 }
@@ -61,7 +62,7 @@ TEST_P(RenderMatchesInProcess, OutputIsSampleForSampleTheEffectRunInProcess) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, RenderMatchesInProcess,
                          ::testing::Values(Case{"vst3", false}, Case{"vst3", true}, Case{"vst2", false},
-                                           Case{"vst2", true}),
+                                           Case{"vst2", true}, Case{"lv2", false}),
                          [](const auto& info) {
                            return std::string(info.param.format) + (info.param.doublePrecision ? "_64bit" : "_32bit");
                          });

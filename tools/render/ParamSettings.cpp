@@ -140,6 +140,8 @@ double MakeupGainDb(const std::vector<ParamDescription>& params) {
     if (p.name == "BYPASS" && !ParseDisplayNumber(p.currentText, bypass)) {
       bypass = Lower(p.currentText).find("on") != std::string::npos ? 1 : 0;
     }
+    // LV2 hosts see BYPASS as the enable switch, the other way round.
+    if (p.name == "Enabled") bypass = Lower(p.currentText) == "off" ? 1 : 0;
   }
   return haveOutput && bypass == 0 ? outputDb : 0.0;
 }

@@ -20,13 +20,18 @@ bool ParseDisplayNumber(const std::string& text, double& value) {
 
 std::string DetectModuleFormat(const std::string& path) {
   struct stat status;
-  if (stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) return "vst3";
+  if (stat(path.c_str(), &status) != 0) return "vst3";
+  if (S_ISDIR(status.st_mode)) {
+    struct stat manifest;
+    return stat((path + "/manifest.ttl").c_str(), &manifest) == 0 ? "lv2" : "vst3";
+  }
   void* library = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
   if (!library) return "vst3";
   const bool vst3 = dlsym(library, "GetPluginFactory") != nullptr;
   const bool vst2 = dlsym(library, "VSTPluginMain") != nullptr;
+  const bool lv2 = dlsym(library, "lv2_descriptor") != nullptr;
   dlclose(library);
-  return vst2 && !vst3 ? "vst2" : "vst3";
+  return vst2 && !vst3 ? "vst2" : lv2 && !vst3 ? "lv2" : "vst3";
 }
 
 }  // namespace render

@@ -68,6 +68,8 @@ class PluginHost {
 // Module paths: a .vst3 bundle folder or the .so inside it; a VST2 .so.
 std::unique_ptr<PluginHost> LoadVst3(const std::string& path, std::string& error);
 std::unique_ptr<PluginHost> LoadVst2(const std::string& path, std::string& error);
+// An LV2 bundle folder or a file inside it, through lilv.
+std::unique_ptr<PluginHost> LoadLv2(const std::string& path, std::string& error);
 
 // The shared library behind a module path: a bundle's Linux binary, else
 // the path itself.
@@ -81,9 +83,10 @@ bool ParseDisplayNumber(const std::string& text, double& value);
 
 namespace render {
 
-// "vst3" or "vst2" for a module, from what it exports: GetPluginFactory
-// makes it VST3, VSTPluginMain VST2. A folder is a VST3 bundle; a file that
-// does not load is taken for VST3, whose loader then says what is wrong.
+// "vst3", "vst2" or "lv2" for a module, from what it exports: GetPluginFactory
+// makes it VST3, VSTPluginMain VST2, lv2_descriptor LV2. A folder is an LV2
+// bundle when it holds a manifest.ttl, else a VST3 bundle; a file that does
+// not load is taken for VST3, whose loader then says what is wrong.
 std::string DetectModuleFormat(const std::string& path);
 
 }  // namespace render

@@ -93,6 +93,9 @@ std::string DefaultModule(const std::string& format) {
   if (format == "vst3") {
     if (!built.empty()) candidates.push_back(built + "/Kestrune.vst3");
     if (home) candidates.push_back(std::string(home) + "/.vst3/Kestrune.vst3");
+  } else if (format == "lv2") {
+    if (!built.empty()) candidates.push_back(built + "/Kestrune.lv2");
+    if (home) candidates.push_back(std::string(home) + "/.lv2/Kestrune.lv2");
   } else {
     if (!built.empty()) candidates.push_back(built + "/vst2/Kestrune.so");
     if (home) candidates.push_back(std::string(home) + "/.vst/Kestrune.so");
@@ -253,8 +256,9 @@ std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector
                                        double sampleRate, bool embedded, Failure& failure) {
   std::string error;
   const std::string format = !options.format.empty() ? options.format : DetectModuleFormat(options.module);
-  std::unique_ptr<PluginHost> host =
-      format == "vst3" ? LoadVst3(options.module, error) : LoadVst2(options.module, error);
+  std::unique_ptr<PluginHost> host = format == "vst3"  ? LoadVst3(options.module, error)
+                                     : format == "lv2" ? LoadLv2(options.module, error)
+                                                       : LoadVst2(options.module, error);
   if (!host) {
     failure = {kExitModule, error};
     return nullptr;
@@ -275,9 +279,11 @@ std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector
     }
   }
   if (!options.preset.empty()) {
-    // A .vstpreset or .fxp file carries the state inside it.
+    // A .vstpreset or .fxp file carries the state inside it. LV2 keeps the
+    // VST3 state, so it takes .vstpreset files too.
     std::vector<uint8_t> state;
-    if (!presetfiles::StateFromPresetFile(presetFile, host->FormatName(), state, error)) {
+    const std::string stateFormat = std::string(host->FormatName()) == "LV2" ? "VST3" : host->FormatName();
+    if (!presetfiles::StateFromPresetFile(presetFile, stateFormat, state, error)) {
       failure = {kExitInput, "preset '" + options.preset + "': " + error};
       return nullptr;
     }

@@ -30,9 +30,10 @@ void PrintUsage(FILE* out) {
           "                          RATIO=8:1, SLAM=on (repeatable); see --list-params\n"
           "  --preset FILE           start from a state saved with --save-preset\n"
           "  --save-preset FILE      save the plug-in's state after rendering\n"
-          "  --format vst3|vst2      plug-in format (default: found from the module)\n"
+          "  --format vst3|vst2|lv2  plug-in format (default: found from the module)\n"
           "  --module PATH           module to load (default: the build's own module,\n"
-          "                          else ~/.vst3/Kestrune.vst3 or ~/.vst/Kestrune.so)\n"
+          "                          else ~/.vst3/Kestrune.vst3, ~/.vst/Kestrune.so or\n"
+          "                          ~/.lv2/Kestrune.lv2)\n"
           "  --block N               frames per processing block, 1..%d (default 512)\n"
           "  --precision 32|64       sample precision of the processing (default 32)\n"
           "  --sample-format F       pcm16, pcm24, pcm32, float or double (default: the\n"
@@ -170,8 +171,8 @@ bool ParseOptions(int argc, char** argv, Options& options, Failure& failure) {
     } else if (arg == "--format") {
       if (!needs(options.format)) return false;
       std::transform(options.format.begin(), options.format.end(), options.format.begin(), ::tolower);
-      if (options.format != "vst3" && options.format != "vst2") {
-        return usage("unknown plug-in format '" + options.format + "'; use vst3 or vst2");
+      if (options.format != "vst3" && options.format != "vst2" && options.format != "lv2") {
+        return usage("unknown plug-in format '" + options.format + "'; use vst3, vst2 or lv2");
       }
     } else if (arg == "--module") {
       if (!needs(options.module)) return false;

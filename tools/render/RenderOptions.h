@@ -36,7 +36,7 @@ struct Options {
   std::string output;               // a file, a folder (ends in '/' or exists as one) or "-"
   std::string outputType;           // --type: wav, aiff or flac
   std::string sidechain;
-  std::string format;               // vst3 or vst2; empty: found from the module
+  std::string format;               // vst3, vst2 or lv2; empty: found from the module
   std::string module;
   std::string preset;
   std::string savePreset;

@@ -47,6 +47,9 @@ class Suite:
         self.modules = os.path.join(self.build, "modules")
         self.vst3 = os.path.join(self.modules, "Kestrune.vst3")
         self.vst2 = os.path.join(self.modules, "vst2", "Kestrune.so")
+        self.lv2_bundle = os.path.join(self.modules, "Kestrune.lv2")
+        # Ardour finds LV2 bundles through LV2_PATH: a folder with ours only.
+        self.lv2_path = os.path.join(self.work, "lv2")
         self.render_tool = os.path.join(self.build, "tools", "render", "kestrune-render")
         self.ardour_lib = args.ardour_lib
 
@@ -59,6 +62,7 @@ class Suite:
                    XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
                    XDG_DATA_HOME=os.path.join(self.home, ".local", "share"))
         env.pop("ARDOUR_CONFIG_PATH", None)
+        env["LV2_PATH"] = self.lv2_path
         env.update({k: str(v) for k, v in extra.items()})
         return env
 
@@ -110,7 +114,7 @@ class Suite:
                  self.env(), host_crash_retries=4)
         return path
 
-    def render(self, state, inputs, name):
+    def render(self, state, inputs, name, fmt="VST3"):
         """kestrune-render on the same input with the state Ardour saved."""
         state_path = os.path.join(self.work, name + ".state")
         with open(state_path, "wb") as f:
@@ -118,7 +122,8 @@ class Suite:
         stereo = os.path.join(self.work, name + "-input.wav")
         write_wav(stereo, interleave([read_wav(p)[1] for p in inputs]), 2)
         out = os.path.join(self.work, name + ".wav")
-        self.run("kestrune-render", [self.render_tool, "-q", "--format", "vst3", "--module", self.vst3,
+        module = self.lv2_bundle if fmt == "LV2" else self.vst3
+        self.run("kestrune-render", [self.render_tool, "-q", "--format", fmt.lower(), "--module", module,
                                      "--preset", state_path, "--sample-format", "float",
                                      "--no-pictures", "-o", out, stereo], self.env())
         return out
@@ -138,6 +143,8 @@ class Suite:
                     '    <Option name="plugin-path-lxvst" value="%s"/>\n'
                     '  </Config>\n</Ardour>\n' % (self.modules, os.path.dirname(self.vst2)))
         shutil.copy(os.path.join(self.here, "test-signal.lua"), os.path.join(config, "scripts"))
+        os.makedirs(self.lv2_path)
+        os.symlink(self.lv2_bundle, os.path.join(self.lv2_path, "Kestrune.lv2"))
         env = self.env(LD_LIBRARY_PATH=self.ardour_lib)
         self.run("Ardour's VST3 scanner", [os.path.join(self.ardour_lib, "ardour-vst3-scanner"), "-f", self.vst3], env)
         self.run("Ardour's VST2 scanner", [os.path.join(self.ardour_lib, "ardour-vst-scanner"), "-f", self.vst2], env)
@@ -218,8 +225,9 @@ class Suite:
 
     def bypass(self):
         """Ardour's bypass of the plug-in holds in a bounce, an export, a saved
-        and reopened session and a bounce after it; lifted, the bounce equals
-        kestrune-render again."""
+        and reopened session and a bounce after it; lifted, the plug-in
+        processes again, and the session reopened bounces what kestrune-render
+        renders."""
         self.prepare()
         out = self.lua("bypass")
         self.add_session_range()
@@ -229,11 +237,43 @@ class Suite:
         check(exported == interleave(inputs), "the bypassed export is not the input")
         out = self.lua("unbypass")
         check(bounced(out, "reloaded_bypassed") == inputs, "the reopened bypassed bounce is not the input")
+        check(bounced(out, "lifted") != inputs, "the bounce after lifting the bypass is the input")
+        out = self.lua("active")
         reference = self.render(plugin_state(self.session_file(), "VST3"), self.input_files(), "render")
         active = os.path.join(self.work, "active.wav")
         write_wav(active, interleave(bounced(out, "active")), 2)
-        same_audio(active, reference, "Ardour's bounce after lifting the bypass", "kestrune-render")
-        check(bounced(out, "active") != inputs, "the bounce after lifting the bypass is the input")
+        same_audio(active, reference, "Ardour's bounce of the reopened session with the bypass lifted",
+                   "kestrune-render")
+
+    def lv2(self):
+        """The LV2 plug-in at non-default values: saved, reopened with the
+        same values and state, and Ardour's export of it equals
+        kestrune-render's LV2 host with the state Ardour saved."""
+        self.prepare()
+        self.lua("setup", "LV2", values=os.path.join(self.work, "values-setup.txt"))
+        self.add_session_range()
+        self.values_come_back("LV2")
+        exported = self.export("export")
+        reference = self.render(plugin_state(self.session_file(), "LV2"), self.input_files(), "render", "LV2")
+        same_audio(exported, reference, "Ardour's export", "kestrune-render")
+        check(read_wav(exported)[1] != interleave([read_wav(p)[1] for p in self.input_files()]),
+              "the export is the unprocessed input: the plug-in did not run")
+
+    def lv2_presets(self):
+        """Each LV2 factory preset from Ardour's preset list loads exactly the
+        state the preset file holds."""
+        self.prepare()
+        out = self.lua("presets", "LV2")
+        loaded = re.findall(r"^PRESET (.*)$", out, re.M)
+        files = {}
+        folder = os.path.join(self.lv2_bundle, "presets")
+        for name in os.listdir(folder):
+            text = open(os.path.join(folder, name)).read()
+            files[re.search(r'rdfs:label "([^"]*)"', text).group(1)] = lv2_blob(text)
+        check(sorted(loaded) == sorted(files), "Ardour loaded %s, the factory presets are %s" % (loaded, sorted(files)))
+        for label in loaded:
+            got = plugin_state(self.session_file("preset " + label), "LV2")
+            check(got == files[label], "after loading '%s' the plug-in's state is not the preset's" % label)
 
     def lxvst(self):
         self.prepare()
@@ -317,6 +357,14 @@ def vstpreset_state(data):
     raise Failure("VST3 preset without a controller state")
 
 
+def lv2_blob(turtle):
+    """The plug-in's state blob in a saved LV2 state or preset (Turtle)."""
+    found = re.search(r'<urn:marlowind:kestrune#state>\s*"{1,3}([A-Za-z0-9+/=\s]*)"{1,3}\^\^xsd:base64Binary',
+                      turtle)
+    check(found, "no Kestrune state in the LV2 state")
+    return base64.b64decode(found.group(1))
+
+
 def plugin_state(session_file, fmt):
     """The Kestrune state a saved session holds: the VST3 state, or the VST2
     program chunk Ardour stores (its parameter values for a module without
@@ -325,6 +373,14 @@ def plugin_state(session_file, fmt):
     for proc in root.iter("Processor"):
         if proc.get("name") != "Kestrune":
             continue
+        if fmt == "LV2":
+            # Ardour keeps an LV2 plug-in's state beside the session, in
+            # plugins/<processor id>/<state-dir>/state.ttl.
+            node = proc.find("lv2")
+            check(node is not None and node.get("state-dir"), "%s holds no LV2 state" % session_file)
+            path = os.path.join(os.path.dirname(session_file), "plugins", proc.get("id"), node.get("state-dir"),
+                                "state.ttl")
+            return lv2_blob(open(path).read())
         if fmt == "VST3":
             chunk = proc.find("vst3/chunk")
             check(chunk is not None, "%s holds no VST3 state" % session_file)
@@ -345,6 +401,8 @@ CASES = {
     "presets": lambda s: s.presets(),
     "bypass": lambda s: s.bypass(),
     "lxvst-values": lambda s: s.lxvst(),
+    "lv2": lambda s: s.lv2(),
+    "lv2-presets": lambda s: s.lv2_presets(),
 }
 
 

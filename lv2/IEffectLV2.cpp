@@ -1,0 +1,139 @@
+#include "IEffectLV2.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include <lv2/atom/atom.h>
+#include <lv2/buf-size/buf-size.h>
+#include <lv2/options/options.h>
+
+#include "HostState.h"
+#include "Lv2Ports.h"
+
+namespace {
+
+// The host's largest block, when it says; 0 otherwise.
+int HostMaxBlock(const LV2_Feature* const* features, LV2_URID_Map* map) {
+  if (!features || !map) return 0;
+  const LV2_Options_Option* options = nullptr;
+  for (int i = 0; features[i]; ++i)
+    if (features[i]->URI && std::strcmp(features[i]->URI, LV2_OPTIONS__options) == 0)
+      options = static_cast<const LV2_Options_Option*>(features[i]->data);
+  if (!options) return 0;
+  const LV2_URID maxBlock = map->map(map->handle, LV2_BUF_SIZE__maxBlockLength);
+  const LV2_URID atomInt = map->map(map->handle, LV2_ATOM__Int);
+  for (const LV2_Options_Option* o = options; o->key || o->value; ++o) {
+    if (o->key == maxBlock && o->type == atomInt && o->size == sizeof(int32_t) && o->value)
+      return *static_cast<const int32_t*>(o->value);
+  }
+  return 0;
+}
+
+}  // namespace
+
+IEffectLV2::IEffectLV2(const Lv2CreationArg& arg, const EffectIdentity& identity)
+    : IEffectBase(identity, kApiLv2) {
+  for (int i = 0; arg.features && arg.features[i]; ++i)
+    if (arg.features[i]->URI && std::strcmp(arg.features[i]->URI, LV2_URID__map) == 0)
+      map_ = static_cast<LV2_URID_Map*>(arg.features[i]->data);
+  if (map_ && !map_->map) map_ = nullptr;
+  if (map_) {
+    stateKey_ = map_->map(map_->handle, lv2ports::kStateKeyUri);
+    chunkType_ = map_->map(map_->handle, LV2_ATOM__Chunk);
+  }
+  SetSampleRate(std::isfinite(arg.sampleRate) && arg.sampleRate > 0 ? arg.sampleRate : 0.0);
+
+  ConnectInputs(0, InputChannelCount(), true);
+  ConnectOutputs(0, OutputChannelCount(), true);
+  int block = HostMaxBlock(arg.features, map_);
+  block = block > 0 ? std::min(block, kMaxBlockSize) : kDefaultBlockSize;
+  ChangeBlockSize(block);
+
+  paramPorts_.assign(static_cast<size_t>(ParamCount()), nullptr);
+  lastPortValues_.assign(static_cast<size_t>(ParamCount()),
+                         std::numeric_limits<float>::quiet_NaN());
+}
+
+IEffectLV2::~IEffectLV2() = default;
+
+void IEffectLV2::ConnectPort(uint32_t port, void* data) {
+  using namespace lv2ports;
+  if (port <= kSideInRight) {
+    audioIn_[port] = static_cast<const float*>(data);
+  } else if (port <= kOutRight) {
+    audioOut_[port - kOutLeft] = static_cast<float*>(data);
+  } else if (port < kFirstParamPort + static_cast<uint32_t>(ParamCount())) {
+    paramPorts_[port - kFirstParamPort] = static_cast<const float*>(data);
+  } else if (port == kGainReductionPort) {
+    gainReduction_ = static_cast<float*>(data);
+  }
+}
+
+void IEffectLV2::Activate() { ResetProcessing(); }
+
+void IEffectLV2::Deactivate() { ResetProcessing(); }
+
+void IEffectLV2::ApplyPortChanges() {
+  for (int i = 0; i < ParamCount(); ++i) {
+    const float* port = paramPorts_[static_cast<size_t>(i)];
+    if (!port) continue;
+    const float value = *port;
+    float& last = lastPortValues_[static_cast<size_t>(i)];
+    if (std::memcmp(&value, &last, sizeof value) == 0) continue;
+    last = value;
+    PlugParam& param = *ParamAt(i);
+    double plain = 0;
+    if (!lv2ports::PlainFromPortValue(*this, i, value, &plain)) continue;
+    // The value the host shows for the current one, at a float's precision:
+    // nothing changed (a default, a restored state, a preset's echo).
+    if (lv2ports::PortValueFor(*this, i, param.value) == value) continue;
+    param.SetClamped(plain);
+    if (Editor()) Editor()->ShowParameterValue(i, param.NormalizedValue(), true);
+    ParamChanged(i);
+  }
+}
+
+void IEffectLV2::Run(uint32_t frames) {
+  PlugLockGuard guard(*this);
+  ApplyPortChanges();
+  const int n = static_cast<int>(std::min<uint32_t>(frames, std::numeric_limits<int>::max()));
+  ProcessHostBlock(audioIn_, 4, audioOut_, 2, n);
+}
+
+LV2_State_Status IEffectLV2::SaveLv2State(LV2_State_Store_Function store,
+                                          LV2_State_Handle handle) {
+  if (!store || !map_) return LV2_STATE_ERR_NO_FEATURE;
+  StateChunk chunk;
+  if (!SaveHostState(*this, chunk)) return LV2_STATE_ERR_UNKNOWN;
+  return store(handle, stateKey_, chunk.Data(), static_cast<size_t>(chunk.Size()), chunkType_,
+               LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+}
+
+LV2_State_Status IEffectLV2::RestoreLv2State(LV2_State_Retrieve_Function retrieve,
+                                             LV2_State_Handle handle) {
+  if (!retrieve || !map_) return LV2_STATE_ERR_NO_FEATURE;
+  size_t size = 0;
+  uint32_t type = 0;
+  uint32_t flags = 0;
+  const void* data = retrieve(handle, stateKey_, &size, &type, &flags);
+  if (!data) return LV2_STATE_ERR_NO_PROPERTY;
+  if (type != chunkType_) return LV2_STATE_ERR_BAD_TYPE;
+  if (!LoadHostState(*this, static_cast<const uint8_t*>(data), size)) return LV2_STATE_ERR_UNKNOWN;
+  // What the ports hold now is what the host had before the state: no
+  // change to apply over it. A host that then shows the restored values
+  // sends echoes, and a new value of its own still counts.
+  for (size_t i = 0; i < paramPorts_.size(); ++i)
+    if (paramPorts_[i]) lastPortValues_[i] = *paramPorts_[i];
+  return LV2_STATE_SUCCESS;
+}
+
+void IEffectLV2::HostTimeSignature(int* numerator, int* denominator) {
+  if (numerator) *numerator = 4;
+  if (denominator) *denominator = 4;
+}
+
+void IEffectLV2::HostTimeInfo(::HostTimeInfo* info) {
+  if (info) *info = ::HostTimeInfo();
+}

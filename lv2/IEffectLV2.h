@@ -1,0 +1,97 @@
+// IEffectLV2: the LV2 face of a plug-in instance.
+//
+// The effect derives from this binding, which derives from the plug-in base.
+// The binding only translates: LV2 ports and the state extension become
+// calls on the base. Port layout and value mapping: Lv2Ports.h.
+//
+// Who calls what, and when (LV2's threading classes):
+//   - The module's instantiate constructs the instance with the sample rate
+//     and the host's features; the construction sets the block size (the
+//     host's bufsz:maxBlockLength when it offers one), so run() never
+//     allocates. Longer runs are processed in pieces anyway.
+//   - ConnectPort may come at any time outside run(), from the audio thread
+//     or not; it only records the pointer.
+//   - Activate and Deactivate (instantiation class) reset the signal path.
+//   - Run (audio thread) takes the plug-in lock, applies the control ports
+//     whose value changed since the last run, processes, and leaves the
+//     ports alone: the host owns them.
+//   - SaveLv2State may run beside Run (the state extension allows it); it
+//     takes the plug-in lock. RestoreLv2State runs in the instantiation
+//     class. Neither calls back into the host.
+//
+// The plug-in never writes its input ports. A state restore changes the
+// parameters without touching the ports, and takes the values the ports
+// hold at that moment as seen: a host that restores a bare state and leaves
+// its ports alone keeps the state. A port the host then sets to the value
+// it shows for the restored state (equal at a float's precision) is an
+// echo and changes nothing, so the restored values stay exact.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <lv2/core/lv2.h>
+#include <lv2/state/state.h>
+#include <lv2/urid/urid.h>
+
+#include "IEffectBase.h"
+
+struct Lv2CreationArg {
+  double sampleRate = 0;
+  const LV2_Feature* const* features = nullptr;
+};
+
+class IEffectLV2 : public IEffectBase {
+ public:
+  // Block size used when the host offers none; runs are split to fit it.
+  static constexpr int kDefaultBlockSize = 4096;
+  static constexpr int kMaxBlockSize = 1 << 16;
+
+  IEffectLV2(const Lv2CreationArg& arg, const EffectIdentity& identity);
+  ~IEffectLV2() override;
+
+  // True when the host gave a usable sample rate; the module refuses the
+  // instance otherwise. Without urid:map (lv2apply offers none) the plug-in
+  // runs, and only its state cannot be saved or restored.
+  bool Usable() const { return SampleRate() > 0; }
+
+  void ConnectPort(uint32_t port, void* data);
+  void Activate();
+  void Deactivate();
+  void Run(uint32_t frames);
+
+  LV2_State_Status SaveLv2State(LV2_State_Store_Function store, LV2_State_Handle handle);
+  LV2_State_Status RestoreLv2State(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
+
+  // ---- Host-facing operations of the base ----
+  // LV2 hosts learn values only through ports, which the host owns: the
+  // editor talks to the host through the UI's ports, not through these.
+  void BeginParamGesture(int) override {}
+  void NotifyHostParam(int, double) override {}
+  void EndParamGesture(int) override {}
+  void NotifyHostPresetChange() override {}
+  int HostSamplePosition() override { return 0; }
+  double HostTempo() override { return 120.0; }
+  void HostTimeSignature(int* numerator, int* denominator) override;
+  void HostTimeInfo(::HostTimeInfo* info) override;
+  void ResizeEditor() override {}
+  bool SendMidiOut(const MidiMessage&) override { return false; }
+  bool SendSysExOut(const SysExMessage&) override { return false; }
+
+  // The gain-reduction output port, which the module writes after each
+  // run from the effect's meter; null until the host connects it.
+  float* GainReductionPort() const { return gainReduction_; }
+
+ private:
+  void ApplyPortChanges();
+
+  LV2_URID_Map* map_ = nullptr;
+  LV2_URID stateKey_ = 0;
+  LV2_URID chunkType_ = 0;
+  const float* audioIn_[4] = {};
+  float* audioOut_[2] = {};
+  std::vector<const float*> paramPorts_;
+  // The port values last seen, bit for bit (NaN until the first run).
+  std::vector<float> lastPortValues_;
+  float* gainReduction_ = nullptr;
+};
