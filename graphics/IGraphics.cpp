@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "IEffectBase.h"
+#include "ImagePacks.h"
 #include "PIX_Font.h"
 #include "PngCodec.h"
 
@@ -90,6 +91,46 @@ class IGraphics::CachedImage : public PIX_IBitmap {
 
   bool IsDecoded() const { return decoded_.load(std::memory_order_acquire) != nullptr; }
 
+  // Frame `frame` (0-based) of `frames` at `scale`, round(design size x scale)
+  // pixels: from the 2x or 3x set at or above the scale where the build has
+  // it, else from the 1x image; resampled unless the set's scale is the one
+  // asked for. Made on first use; frames of the two scales used last are kept.
+  std::shared_ptr<PIX_IBitmap> ScaledFrame(IGraphics* producer, int frame, int frames,
+                                           bool sideBySide, int frameWidth, int frameHeight,
+                                           double scale) {
+    const int key = static_cast<int>(std::lround(scale * 1000.0));
+    std::lock_guard<std::mutex> guard(scaledLock_);
+    if (key != scaleKeys_[0]) {
+      if (key != scaleKeys_[1]) {
+        const int keep = scaleKeys_[0];
+        scaled_.erase(std::remove_if(scaled_.begin(), scaled_.end(),
+                                     [&](const ScaledFrameEntry& e) { return e.key != keep; }),
+                      scaled_.end());
+      }
+      scaleKeys_[1] = scaleKeys_[0];
+      scaleKeys_[0] = key;
+    }
+    for (const ScaledFrameEntry& e : scaled_)
+      if (e.key == key && e.frame == frame) return e.bitmap;
+    const int width = std::max(1, static_cast<int>(std::lround(frameWidth * scale)));
+    const int height = std::max(1, static_cast<int>(std::lround(frameHeight * scale)));
+    std::shared_ptr<PIX_IBitmap> made(FromPack(frame, frames, frameWidth, frameHeight, scale,
+                                               width, height));
+    if (!made) {
+      PIX_IBitmap* whole = Decode(producer);
+      if (!whole) return nullptr;
+      const PixelRect source = sideBySide
+                                   ? PixelRect(frame * frameWidth, 0, (frame + 1) * frameWidth,
+                                               frameHeight)
+                                   : PixelRect(0, frame * frameHeight, frameWidth,
+                                               (frame + 1) * frameHeight);
+      made.reset(ResampleBitmap(whole, source, width, height));
+      if (!made) return nullptr;
+    }
+    scaled_.push_back({key, frame, made});
+    return made;
+  }
+
   // The decoded bitmap, decoded now if it is not yet (by `producer`'s
   // LoadImageResource, or by the module's own resources without one).
   PIX_IBitmap* Decode(IGraphics* producer) {
@@ -117,6 +158,46 @@ class IGraphics::CachedImage : public PIX_IBitmap {
   std::atomic<PIX_IBitmap*> decoded_{nullptr};
   std::atomic<bool> failed_{false};
   std::mutex decodeLock_;
+
+  struct ScaledFrameEntry {
+    int key;  // scale x 1000
+    int frame;
+    std::shared_ptr<PIX_IBitmap> bitmap;
+  };
+
+  // The frame from the embedded set for `scale`, resampled to width x
+  // height; null when there is no such set or it does not match the layout.
+  PIX_IBitmap* FromPack(int frame, int frames, int frameWidth, int frameHeight, double scale,
+                        int width, int height) {
+    const int set = scale <= 2.0 ? 2 : 3;
+    if (scale <= 1.0) return nullptr;  // the 1x image is the set at or above
+    std::string base = name_;
+    const size_t slash = base.find_last_of("/\\");
+    if (slash != std::string::npos) base.erase(0, slash + 1);
+    const size_t dot = base.rfind('.');
+    if (dot != std::string::npos) base.erase(dot);
+    const unsigned char* pack = nullptr;
+    size_t packLength = 0;
+    PackedImage image;
+    const unsigned char* png = nullptr;
+    size_t pngLength = 0;
+    if (!FindImagePack(set, &pack, &packLength) ||
+        !FindPackedImage(pack, packLength, base.c_str(), &image) || image.frameCount != frames ||
+        image.frameWidth != frameWidth * set || image.frameHeight != frameHeight * set ||
+        !PackedFrame(image, frame, &png, &pngLength))
+      return nullptr;
+    std::unique_ptr<PIX_MemBitmap> decoded(LoadPngFromMemory(png, pngLength));
+    if (!decoded || decoded->Width() != image.frameWidth ||
+        decoded->Height() != image.frameHeight)
+      return nullptr;
+    if (width == decoded->Width() && height == decoded->Height()) return decoded.release();
+    return ResampleBitmap(decoded.get(), PixelRect(0, 0, decoded->Width(), decoded->Height()),
+                          width, height);
+  }
+
+  std::mutex scaledLock_;
+  std::vector<ScaledFrameEntry> scaled_;
+  int scaleKeys_[2] = {-1, -1};  // the scale used last, and the one before
 };
 
 namespace {
@@ -253,7 +334,131 @@ void IGraphics::SetKeyCatcher(IControl* control) {
 void IGraphics::CreateBackBuffer() {
   delete backBuffer_;
   backBuffer_ = new PIX_SysBitmap;
-  backBuffer_->Resize(width_, height_);
+  backBuffer_->Resize(Width(), Height());
+}
+
+// ---------------------------------------------------------------- scale
+
+int IGraphics::PixelLength(int design) const {
+  if (scale_ == 1.0) return design;
+  // Down, so that 1368 x 430 is 912 x 287 at 1.5 (430.5 rows would need 431).
+  return static_cast<int>(std::floor(design * scale_ + 1e-6));
+}
+
+int IGraphics::DesignCoordinate(int pixel) const {
+  if (scale_ == 1.0) return pixel;
+  return static_cast<int>(std::floor(pixel / scale_));
+}
+
+PixelRect IGraphics::ToPixels(const PixelRect& design) const {
+  if (scale_ == 1.0 || design.Empty()) return design;
+  return PixelRect(static_cast<int>(std::floor(design.left * scale_)),
+                   static_cast<int>(std::floor(design.top * scale_)),
+                   static_cast<int>(std::ceil(design.right * scale_)),
+                   static_cast<int>(std::ceil(design.bottom * scale_)));
+}
+
+PixelRect IGraphics::ToDesign(const PixelRect& pixels) const {
+  if (scale_ == 1.0 || pixels.Empty()) return pixels;
+  return PixelRect(static_cast<int>(std::floor(pixels.left / scale_)),
+                   static_cast<int>(std::floor(pixels.top / scale_)),
+                   static_cast<int>(std::ceil(pixels.right / scale_)),
+                   static_cast<int>(std::ceil(pixels.bottom / scale_)));
+}
+
+TextStyle IGraphics::ScaledStyle(const TextStyle& style) const {
+  TextStyle scaled = style;
+  if (scale_ != 1.0) {
+    scaled.size = std::max(1, static_cast<int>(std::lround(style.size * scale_)));
+    scaled.cachedFont = nullptr;
+  }
+  return scaled;
+}
+
+double IGraphics::ScaleForSize(int width, int height) const {
+  if (width_ <= 0 || height_ <= 0) return scale_;
+  const double byWidth = static_cast<double>(width) / width_;
+  const double byHeight = static_cast<double>(height) / height_;
+  auto within = [](double design, double scale, int pixels) {
+    return std::fabs(std::floor(design * scale + 1e-6) - pixels) <= 1.0;
+  };
+  // A size in the editor's aspect ratio (to a pixel of rounding) is taken as
+  // it is, by its exact width.
+  if (within(height_, byWidth, height)) return std::min(std::max(byWidth, kMinScale), kMaxScale);
+  if (within(width_, byHeight, width)) return std::min(std::max(byHeight, kMinScale), kMaxScale);
+  // Otherwise the side that changed more, relative to the current size.
+  const double widthChange = std::fabs(width - Width()) / static_cast<double>(width_);
+  const double heightChange = std::fabs(height - Height()) / static_cast<double>(height_);
+  const double scale = widthChange >= heightChange ? byWidth : byHeight;
+  if (!(scale == scale)) return scale_;
+  return std::min(std::max(scale, kMinScale), kMaxScale);
+}
+
+// ---------------------------------------------------------------- resize handle
+
+PixelRect IGraphics::ResizeGripRect() const {
+  const int side = std::max(8, PixelLength(10));
+  return PixelRect(Width() - side, Height() - side, Width(), Height());
+}
+
+bool IGraphics::InResizeGrip(int pixelX, int pixelY) const {
+  return WindowFollowsScale() && ResizeGripRect().Contains(pixelX, pixelY);
+}
+
+void IGraphics::ShowResizeGrip(bool shown) {
+  if (shown == gripShown_) return;
+  gripShown_ = shown;
+  gripDirty_ = true;
+}
+
+// Three diagonal ridges, light over whatever lies beneath.
+void IGraphics::DrawResizeGrip() {
+  if (!gripShown_ || !backBuffer_) return;
+  const PixelRect grip = ResizeGripRect();
+  const int side = grip.Width();
+  const int width = std::max(1, side / 8);
+  for (int y = std::max(grip.top, clipPixels_.top); y < std::min(grip.bottom, clipPixels_.bottom); ++y)
+    for (int x = std::max(grip.left, clipPixels_.left); x < std::min(grip.right, clipPixels_.right);
+         ++x) {
+      const int d = (grip.right - 1 - x) + (grip.bottom - 1 - y);  // from the corner
+      for (int ridge = 1; ridge <= 3; ++ridge) {
+        const int at = ridge * side / 4;
+        if (d >= at && d < at + width)
+          FillPixelRect(backBuffer_, x, y, 1, 1, 0xD0D8DCE0, 1.0f, BlitCopy | BlitUseSourceAlpha);
+      }
+    }
+}
+
+bool IGraphics::SetContentScale(double scale) {
+  if (!(scale > 0) || scale > 100) return false;
+  contentScaleFromHost_ = true;
+  contentScale_ = scale;
+  return SetScale(contentScale_ * zoom_);
+}
+
+bool IGraphics::SetDesktopScale(double scale) {
+  if (contentScaleFromHost_ || !(scale > 0) || scale > 100) return false;
+  contentScale_ = scale;
+  return SetScale(contentScale_ * zoom_);
+}
+
+bool IGraphics::SetChosenScale(double scale) {
+  if (!(scale > 0)) return false;
+  const bool changed = SetScale(scale);
+  zoom_ = scale_ / contentScale_;
+  return changed;
+}
+
+bool IGraphics::SetScale(double scale) {
+  if (!(scale == scale) || !WindowFollowsScale()) return false;
+  scale = std::min(std::max(scale, kMinScale), kMaxScale);
+  if (scale == scale_) return false;
+  scale_ = scale;
+  ReleaseCapture();
+  mouseOver_ = -1;
+  if (backBuffer_) CreateBackBuffer();
+  for (IControl* c : controls_) c->MarkDirty(false);
+  return true;
 }
 
 // ---------------------------------------------------------------- values
@@ -285,6 +490,16 @@ void IGraphics::SetControlValue(int controlIndex, double normalized) {
 bool IGraphics::DrawImage(const BitmapRef& image, const PixelRect& rect, int srcX, int srcY,
                           const ChannelBlend* blend) {
   if (!image.bitmap || !backBuffer_) return false;
+  int method = blend ? blend->method : BlendNormal;
+  float weight = blend ? blend->weight : 1.0f;
+  int mode;
+  switch (method) {
+    case BlendReplace: mode = BlitCopy; break;
+    case BlendAdd: mode = BlitAdd | BlitUseSourceAlpha; break;
+    case BlendColourDodge: mode = BlitDodge | BlitUseSourceAlpha; break;
+    default: mode = BlitCopy | BlitUseSourceAlpha; break;
+  }
+  if (scale_ != 1.0) return DrawScaledImage(image, rect, srcX, srcY, mode, weight);
   // Images from LoadImage are decoded on their first drawing.
   if (auto* cached = dynamic_cast<CachedImage*>(image.bitmap)) cached->Decode(this);
   PixelRect target;
@@ -295,29 +510,62 @@ bool IGraphics::DrawImage(const BitmapRef& image, const PixelRect& rect, int src
   }
   PixelRect source(srcX + target.left - rect.left, srcY + target.top - rect.top,
                    srcX + target.right - rect.left, srcY + target.bottom - rect.top);
-  int method = blend ? blend->method : BlendNormal;
-  float weight = blend ? blend->weight : 1.0f;
-  int mode;
-  switch (method) {
-    case BlendReplace: mode = BlitCopy; break;
-    case BlendAdd: mode = BlitAdd | BlitUseSourceAlpha; break;
-    case BlendColourDodge: mode = BlitDodge | BlitUseSourceAlpha; break;
-    default: mode = BlitCopy | BlitUseSourceAlpha; break;
-  }
   BlitImage(backBuffer_, image.bitmap, target.left, target.top, &source, weight, mode);
+  return true;
+}
+
+// An image frame at a scale other than 1: the frame that (srcX, srcY) starts,
+// at its scaled size, with its corner on the pixel where the control's begins.
+bool IGraphics::DrawScaledImage(const BitmapRef& image, const PixelRect& rect, int srcX, int srcY,
+                                int mode, float weight) {
+  const int frames = std::max(1, image.frameCount);
+  const int frameWidth = image.FrameWidth(), frameHeight = image.FrameHeight();
+  if (frameWidth <= 0 || frameHeight <= 0) return false;
+  int frame = image.framesSideBySide ? (srcX + frameWidth / 2) / frameWidth
+                                     : (srcY + frameHeight / 2) / frameHeight;
+  frame = std::min(std::max(frame, 0), frames - 1);
+  std::shared_ptr<PIX_IBitmap> scaled;
+  if (auto* cached = dynamic_cast<CachedImage*>(image.bitmap)) {
+    scaled = cached->ScaledFrame(this, frame, frames, image.framesSideBySide, frameWidth,
+                                 frameHeight, scale_);
+  } else {
+    const PixelRect source =
+        image.framesSideBySide
+            ? PixelRect(frame * frameWidth, 0, (frame + 1) * frameWidth, frameHeight)
+            : PixelRect(0, frame * frameHeight, frameWidth, (frame + 1) * frameHeight);
+    scaled.reset(ResampleBitmap(image.bitmap, source,
+                                std::max(1, static_cast<int>(std::lround(frameWidth * scale_))),
+                                std::max(1, static_cast<int>(std::lround(frameHeight * scale_)))));
+  }
+  if (!scaled) return false;
+  const int left = static_cast<int>(std::floor(rect.left * scale_));
+  const int top = static_cast<int>(std::floor(rect.top * scale_));
+  const PixelRect placed(left, top, left + scaled->Width(), top + scaled->Height());
+  if (clipPixels_.Empty() || !placed.Overlaps(clipPixels_)) return true;
+  const PixelRect target(std::max(placed.left, clipPixels_.left),
+                         std::max(placed.top, clipPixels_.top),
+                         std::min(placed.right, clipPixels_.right),
+                         std::min(placed.bottom, clipPixels_.bottom));
+  if (target.Width() <= 0 || target.Height() <= 0) return true;
+  const PixelRect source(target.left - left, target.top - top, target.right - left,
+                         target.bottom - top);
+  BlitImage(backBuffer_, scaled.get(), target.left, target.top, &source, weight, mode);
   return true;
 }
 
 bool IGraphics::DrawRegion(const PixelRect& rect) {
   if (controls_.empty()) return true;
   if (strictDrawing_) {
-    drawRect_ = rect;
+    drawRect_ = ToDesign(rect);
+    clipPixels_ = rect;
     for (IControl* c : controls_)
-      if (!c->IsHidden() && !rect.Empty() && !c->Rect().Empty() && c->Rect().Overlaps(rect))
+      if (!c->IsHidden() && !drawRect_.Empty() && !c->Rect().Empty() &&
+          c->Rect().Overlaps(drawRect_))
         c->Paint(this);
     for (IControl* c : controls_) c->MarkClean();
   } else if (controls_[0]->NeedsRedraw()) {
     drawRect_ = controls_[0]->Rect();
+    clipPixels_ = ToPixels(drawRect_);
     for (size_t i = 0; i < controls_.size(); ++i) {
       IControl* c = controls_[i];
       if (i == 0 || !c->IsHidden()) {
@@ -329,6 +577,7 @@ bool IGraphics::DrawRegion(const PixelRect& rect) {
     for (size_t i = 1; i < controls_.size(); ++i) {
       if (!controls_[i]->NeedsRedraw()) continue;
       drawRect_ = controls_[i]->Rect();
+      clipPixels_ = ToPixels(drawRect_);
       for (size_t j = 0; j < controls_.size(); ++j) {
         IControl* c = controls_[j];
         if (c->IsHidden()) continue;
@@ -336,6 +585,11 @@ bool IGraphics::DrawRegion(const PixelRect& rect) {
       }
       controls_[i]->MarkClean();
     }
+  }
+  if (gripShown_ || gripDirty_) {
+    if (!strictDrawing_) clipPixels_ = rect;
+    DrawResizeGrip();
+    if (!clipPixels_.Empty() && clipPixels_.Overlaps(ResizeGripRect())) gripDirty_ = false;
   }
   PresentRect(rect);
   return true;
@@ -355,7 +609,17 @@ bool IGraphics::CollectDirtyRect(PixelRect* dirty) {
                        std::max(area.right, r.right), std::max(area.bottom, r.bottom));
     }
   }
-  if (dirty) *dirty = area;
+  PixelRect pixels = ToPixels(area);
+  if (gripDirty_) {
+    // The grip shown or hidden: its corner, and the controls beneath it.
+    const PixelRect grip = ResizeGripRect();
+    pixels = !any ? grip
+                  : PixelRect(std::min(pixels.left, grip.left), std::min(pixels.top, grip.top),
+                              std::max(pixels.right, grip.right),
+                              std::max(pixels.bottom, grip.bottom));
+    any = true;
+  }
+  if (dirty) *dirty = pixels;
   return any;
 }
 
@@ -369,30 +633,61 @@ int IGraphics::TopmostHit(int x, int y) const {
   return -1;
 }
 
+void IGraphics::SetDragOrigin(int pixelX, int pixelY, int x, int y) {
+  dragOrigin_[0] = pixelX;
+  dragOrigin_[1] = pixelY;
+  dragOrigin_[2] = x;
+  dragOrigin_[3] = y;
+}
+
 void IGraphics::ReleaseCapture() {
   mouseCapture_ = -1;
   lastMouseX_ = lastMouseY_ = -1;
 }
 
-void IGraphics::HandleMouseDown(int x, int y, const MouseMods& mods) {
+void IGraphics::HandleMouseDown(int pixelX, int pixelY, const MouseMods& mods) {
+  const int x = DesignCoordinate(pixelX), y = DesignCoordinate(pixelY);
   ReleaseCapture();
+  if (mods.left && !mods.right && InResizeGrip(pixelX, pixelY)) {
+    resizing_ = true;
+    resizeOrigin_[0] = pixelX;
+    resizeOrigin_[1] = pixelY;
+    resizeOrigin_[2] = Width();
+    resizeOrigin_[3] = Height();
+    ShowResizeGrip(true);
+    return;
+  }
   int hit = TopmostHit(x, y);
   if (hit < 0) return;
   IControl* c = controls_[static_cast<size_t>(hit)];
   mouseCapture_ = hit;
   lastMouseX_ = x;
   lastMouseY_ = y;
+  SetDragOrigin(pixelX, pixelY, x, y);
   int param = c->ParamIndex();
   if (plug_ && plug_->PluginApi() == IEffectBase::kApiVst3 && mods.right && param >= 0) {
     ReleaseCapture();
-    plug_->ShowHostParamMenu(param, x, y);
+    plug_->ShowHostParamMenu(param, pixelX, pixelY);
     return;
   }
   if (plug_ && param >= 0) plug_->BeginParamGesture(param);
   c->HandleMouseDown(x, y, mods);
 }
 
+// Drags move in design units: a knob turns as far for the same distance on
+// the screen at every scale.
 void IGraphics::HandleMouseDrag(int x, int y, const MouseMods& mods) {
+  if (resizing_) {
+    const int width = resizeOrigin_[2] + x - resizeOrigin_[0];
+    const int height = resizeOrigin_[3] + y - resizeOrigin_[1];
+    if (SetChosenScale(ScaleForSize(width, height))) RequestHostResize();
+    return;
+  }
+  // Measured from the press, so that rounding to design units never adds up.
+  if (scale_ != 1.0) {
+    x = dragOrigin_[2] + static_cast<int>(std::lround((x - dragOrigin_[0]) / scale_));
+    y = dragOrigin_[3] + static_cast<int>(std::lround((y - dragOrigin_[1]) / scale_));
+  }
   IControl* c = ControlAt(mouseCapture_);
   if (!c || (x == lastMouseX_ && y == lastMouseY_)) return;
   int dX = x - lastMouseX_, dY = y - lastMouseY_;
@@ -402,6 +697,13 @@ void IGraphics::HandleMouseDrag(int x, int y, const MouseMods& mods) {
 }
 
 void IGraphics::HandleMouseUp(int x, int y, const MouseMods& mods) {
+  if (resizing_) {
+    resizing_ = false;
+    ShowResizeGrip(InResizeGrip(x, y));
+    return;
+  }
+  x = DesignCoordinate(x);
+  y = DesignCoordinate(y);
   IControl* c = ControlAt(mouseCapture_);
   if (!c) c = ControlAt(TopmostHit(x, y));
   ReleaseCapture();
@@ -411,7 +713,12 @@ void IGraphics::HandleMouseUp(int x, int y, const MouseMods& mods) {
   if (plug_ && c->ParamIndex() >= 0) plug_->EndParamGesture(c->ParamIndex());
 }
 
-void IGraphics::HandleDoubleClick(int x, int y, const MouseMods& mods) {
+void IGraphics::HandleDoubleClick(int pixelX, int pixelY, const MouseMods& mods) {
+  if (mods.left && InResizeGrip(pixelX, pixelY)) {
+    HandleMouseDown(pixelX, pixelY, mods);
+    return;
+  }
+  const int x = DesignCoordinate(pixelX), y = DesignCoordinate(pixelY);
   ReleaseCapture();
   int hit = TopmostHit(x, y);
   if (hit < 0) return;
@@ -420,6 +727,7 @@ void IGraphics::HandleDoubleClick(int x, int y, const MouseMods& mods) {
     mouseCapture_ = hit;
     lastMouseX_ = x;
     lastMouseY_ = y;
+    SetDragOrigin(pixelX, pixelY, x, y);
     c->HandleMouseDown(x, y, mods);
     CapturePointer();
   } else {
@@ -428,12 +736,17 @@ void IGraphics::HandleDoubleClick(int x, int y, const MouseMods& mods) {
 }
 
 void IGraphics::HandleWheel(int x, int y, const MouseMods& mods, int steps) {
+  x = DesignCoordinate(x);
+  y = DesignCoordinate(y);
   IControl* c = ControlAt(mouseCapture_);
   if (!c) c = ControlAt(TopmostHit(x, y));
   if (c) c->HandleWheel(x, y, mods, steps);
 }
 
 bool IGraphics::HandleMouseOver(int x, int y, const MouseMods& mods) {
+  if (!resizing_) ShowResizeGrip(InResizeGrip(x, y));
+  x = DesignCoordinate(x);
+  y = DesignCoordinate(y);
   if (!handleMouseOver_) return false;
   int target = mouseCapture_;
   if (!ControlAt(target)) {
@@ -457,11 +770,14 @@ bool IGraphics::HandleMouseOver(int x, int y, const MouseMods& mods) {
 }
 
 void IGraphics::HandleMouseLeave() {
+  if (!resizing_) ShowResizeGrip(false);
   for (IControl* c : controls_) c->HandleMouseOut();
   mouseOver_ = -1;
 }
 
 bool IGraphics::HandleKey(int x, int y, int key) {
+  x = DesignCoordinate(x);
+  y = DesignCoordinate(y);
   int target = mouseCapture_;
   if (!ControlAt(target)) target = TopmostHit(x, y);
   IControl* c = target > 0 ? controls_[static_cast<size_t>(target)] : keyCatcher_;
@@ -488,7 +804,7 @@ void IGraphics::PromptParameterInput(IControl* control, PlugParam* param,
       if (item.text == current) item.flags |= PopupMenuItem::Checked;
       menu.items.push_back(item);
     }
-    PopupMenu* chosen = ShowPopupMenu(&menu, rect);
+    PopupMenu* chosen = ShowPopupMenu(&menu, ToPixels(rect));
     if (chosen && chosen->chosenIndex >= 0) {
       control->ReceiveUserValue(param->NormalizedFromPlain(chosen->chosenIndex));
     }
@@ -502,7 +818,7 @@ void IGraphics::PromptParameterInput(IControl* control, PlugParam* param,
   else
     std::snprintf(text, sizeof text, "%d",
                   (v > -2147483648.0 && v < 2147483648.0) ? static_cast<int>(v) : 0);
-  ShowTextEntry(control, control->Style(), rect, text, param);
+  ShowTextEntry(control, ScaledStyle(control->Style()), ToPixels(rect), text, param);
 }
 
 // ---------------------------------------------------------------- text
@@ -549,11 +865,24 @@ static int FormatForStyle(const TextStyle& style) {
 
 bool IGraphics::DrawTextInRect(TextStyle& style, const char* text, const PixelRect& rect) {
   if (!text || !text[0]) return true;
+  if (scale_ != 1.0) {
+    // Rasterized at the pixel size, never a scaled bitmap of the 1x text.
+    TextStyle scaled = ScaledStyle(style);
+    PIX_CachedFont* font = FindOrCreateFont(scaled);
+    if (!font) return false;
+    font->SetTextColour(scaled.colour.ToPixel());
+    PixelRect r(static_cast<int>(std::lround(rect.left * scale_)),
+                static_cast<int>(std::lround(rect.top * scale_)),
+                static_cast<int>(std::lround(rect.right * scale_)),
+                static_cast<int>(std::lround(rect.bottom * scale_)));
+    font->DrawTextInto(backBuffer_, text, -1, &r, FormatForStyle(scaled), &clipPixels_);
+    return true;
+  }
   PIX_CachedFont* font = style.cachedFont ? style.cachedFont : FindOrCreateFont(style);
   if (!font) return false;
   font->SetTextColour(style.colour.ToPixel());
   PixelRect r = rect;
-  font->DrawTextInto(backBuffer_, text, -1, &r, FormatForStyle(style), &drawRect_);
+  font->DrawTextInto(backBuffer_, text, -1, &r, FormatForStyle(style), &clipPixels_);
   return true;
 }
 

@@ -19,12 +19,21 @@
 // cache behind its own lock, and belong to the module, not to an editor;
 // both are made on first drawing, so an instance whose editor is never drawn
 // decodes no image and creates no font.
+//
+// Scale: the layout is in design units (the 912 x 287 editor as drawn at 1x);
+// Scale() pixels make one design unit. Controls keep their rectangles and take
+// their input in design units; the back buffer, the window and every window-
+// side call (DrawRegion, CollectDirtyRect, Handle..., PresentRect, popup menus
+// and the entry box) are in pixels. Images come from the 2x or 3x set at or
+// above the scale (ImagePacks.h), resampled where the scale lies between sets;
+// text is rasterized at the scaled size. At scale 1 nothing is resampled.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "EditorLink.h"
+#include "EditorScaling.h"
 #include "GraphicsTypes.h"
 #include "IControl.h"
 #include "PIX_Bitmap.h"
@@ -51,7 +60,7 @@ struct PopupMenu {
   }
 };
 
-class IGraphics : public IEditorLink {
+class IGraphics : public IEditorLink, public IEditorScaling {
  public:
   IGraphics(IEffectBase* plug, int width, int height, int frameRate);
   ~IGraphics() override;
@@ -107,10 +116,55 @@ class IGraphics : public IEditorLink {
   int ControlCount() const override { return static_cast<int>(controls_.size()); }
   void SetControlValue(int controlIndex, double normalized) override;
   void CreateBackBuffer() override;
-  int Width() const override { return width_; }
-  int Height() const override { return height_; }
+  // The editor's size in pixels at its scale.
+  int Width() const override { return PixelLength(width_); }
+  int Height() const override { return PixelLength(height_); }
   bool OpenWindow(void* parentWindow) override { return OpenNativeWindow(parentWindow) != nullptr; }
   void CloseWindow() override { CloseNativeWindow(); }
+
+  // ---- Scale ----
+  static constexpr double kMinScale = 0.75;
+  static constexpr double kMaxScale = 3.0;
+  // True where the window layer follows a new scale (resizes its window and
+  // maps its input); elsewhere the scale stays 1.
+  virtual bool WindowFollowsScale() const { return false; }
+  bool Scalable() const override { return WindowFollowsScale(); }
+  // Sets pixels per design unit, limited to kMinScale..kMaxScale; false when
+  // the scale did not change (or is not a number). Everything is redrawn; a
+  // window layer resizes its window.
+  virtual bool SetScale(double scale);
+  double Scale() const { return scale_; }
+  // The scale is the content scale (the host's, else the desktop's) times
+  // the size the user chose on top of it, so the chosen size survives a host
+  // that repeats its content scale whenever the editor reopens.
+  // The host's content scale: the desktop's is no longer looked up.
+  bool SetContentScale(double scale) override;
+  // The desktop's content scale, unless the host gave one.
+  bool SetDesktopScale(double scale);
+  // A size the user or the host chose, as a scale.
+  bool SetChosenScale(double scale) override;
+  // The scale at which the editor is `width` x `height` pixels, or nearest
+  // to it with the layout's aspect ratio, within kMinScale..kMaxScale: the
+  // side that differs more from the current size decides.
+  double ScaleForSize(int width, int height) const override;
+  void RequestHostResize() override { hostResizePending_ = true; }
+  int DesignWidth() const override { return width_; }
+  int DesignHeight() const override { return height_; }
+  // A design-unit rectangle as the pixels that cover it, and back.
+  PixelRect ToPixels(const PixelRect& design) const;
+  PixelRect ToDesign(const PixelRect& pixels) const;
+  // A style whose text size is scaled to pixels.
+  TextStyle ScaledStyle(const TextStyle& style) const;
+
+  // ---- Resize handle ----
+  // The editor's bottom-right corner (10 design units square) resizes it for
+  // hosts without a handle of their own: a grip shows there while the
+  // pointer is over it, and a left drag from it sets the chosen size
+  // (aspect ratio kept) and asks the host to follow. Hidden, it leaves the
+  // picture as it is.
+  PixelRect ResizeGripRect() const;
+  bool ResizeGripShown() const { return gripShown_; }
+  bool Resizing() const { return resizing_; }
 
   // ---- Building ----
   // The image with this resource identifier, from the process-wide cache.
@@ -171,18 +225,37 @@ class IGraphics : public IEditorLink {
   int TopmostHit(int x, int y) const;
   void ReleaseCapture();
   void DeleteControls();
+  int PixelLength(int design) const;
+  int DesignCoordinate(int pixel) const;
+  void SetDragOrigin(int pixelX, int pixelY, int x, int y);
+  bool InResizeGrip(int pixelX, int pixelY) const;
+  void ShowResizeGrip(bool shown);
+  void DrawResizeGrip();
+  bool DrawScaledImage(const BitmapRef& image, const PixelRect& rect, int srcX, int srcY,
+                       int mode, float weight);
 
   IEffectBase* plug_;
   int width_;
   int height_;
   int frameRate_;
   std::vector<IControl*> controls_;
-  PixelRect drawRect_;
+  PixelRect drawRect_;   // design units
+  PixelRect clipPixels_;  // the same area in pixels
+  double scale_ = 1.0;
+  double contentScale_ = 1.0;
+  double zoom_ = 1.0;  // the chosen size over the content scale
+  bool contentScaleFromHost_ = false;
+  bool gripShown_ = false;
+  bool gripDirty_ = false;
+  bool resizing_ = false;
+  int resizeOrigin_[4] = {0, 0, 0, 0};  // the press, and the size then, in pixels
+  bool hostResizePending_ = false;  // taken up by the window layer's tick
   PIX_SysBitmap* backBuffer_ = nullptr;
   int mouseCapture_ = -1;
   int mouseOver_ = -1;
   int lastMouseX_ = 0;
   int lastMouseY_ = 0;
+  int dragOrigin_[4] = {0, 0, 0, 0};  // the press in pixels, then in design units
   bool handleMouseOver_ = false;
   bool strictDrawing_ = true;
   bool tooltips_ = false;

@@ -10,6 +10,8 @@
 class IGraphicsOffscreen : public IGraphics {
  public:
   using IGraphics::IGraphics;
+  // A picture without a window takes any scale; the X11 layer resizes its window.
+  bool WindowFollowsScale() const override { return true; }
 
   // Repaints the whole editor into the back buffer.
   void RenderAll();

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -312,4 +313,98 @@ void FillPixelRect(PIX_IBitmap* dest, int x, int y, int width, int height, uint3
   if (x1 <= x0 || y1 <= y0) return;
   for (int row = y0; row < y1; ++row)
     BlendRow(dest->Row(row) + x0, &colour, 0, x1 - x0, weight, mode);
+}
+
+// ---------------------------------------------------------------- resampling
+
+namespace {
+
+struct Tap {
+  int index;
+  float weight;
+};
+
+// For each of `to` target pixels, the source pixels of [from0, from0 + from)
+// and their weights: each target pixel averages the source area it covers
+// when shrinking, and interpolates between the two nearest centres when
+// growing. Weights of a target pixel add up to 1.
+std::vector<std::vector<Tap>> Taps(int from0, int from, int to) {
+  std::vector<std::vector<Tap>> taps(static_cast<size_t>(to));
+  const double ratio = static_cast<double>(from) / to;
+  for (int i = 0; i < to; ++i) {
+    std::vector<Tap>& t = taps[static_cast<size_t>(i)];
+    if (from == to) {
+      t.push_back({from0 + i, 1.0f});
+    } else if (ratio > 1.0) {
+      const double a = i * ratio, b = (i + 1) * ratio;
+      for (int k = static_cast<int>(a); k < b && k < from; ++k) {
+        const double w = (std::min<double>(k + 1, b) - std::max<double>(k, a)) / ratio;
+        if (w > 0) t.push_back({from0 + k, static_cast<float>(w)});
+      }
+    } else {
+      double c = (i + 0.5) * ratio - 0.5;
+      c = std::min(std::max(c, 0.0), static_cast<double>(from - 1));
+      const int k = static_cast<int>(c);
+      const double f = c - k;
+      t.push_back({from0 + k, static_cast<float>(1.0 - f)});
+      if (f > 0 && k + 1 < from) t.push_back({from0 + k + 1, static_cast<float>(f)});
+    }
+  }
+  return taps;
+}
+
+}  // namespace
+
+PIX_MemBitmap* ResampleBitmap(PIX_IBitmap* src, const PixelRect& srcRect, int width, int height) {
+  if (!src || !src->PixelData() || width <= 0 || height <= 0 || srcRect.left < 0 ||
+      srcRect.top < 0 || srcRect.Width() <= 0 || srcRect.Height() <= 0 ||
+      srcRect.right > src->Width() || srcRect.bottom > src->Height())
+    return nullptr;
+  auto* out = new PIX_MemBitmap;
+  out->Resize(width, height);
+  if (!out->PixelData()) {
+    delete out;
+    return nullptr;
+  }
+  const auto columns = Taps(srcRect.left, srcRect.Width(), width);
+  const auto rows = Taps(srcRect.top, srcRect.Height(), height);
+  // Premultiplied while averaging, so transparent pixels lend no colour.
+  std::vector<float> line(static_cast<size_t>(width) * 4);
+  for (int y = 0; y < height; ++y) {
+    std::fill(line.begin(), line.end(), 0.0f);
+    for (const Tap& r : rows[static_cast<size_t>(y)]) {
+      const uint32_t* in = src->Row(r.index);
+      for (int x = 0; x < width; ++x) {
+        float a = 0, red = 0, green = 0, blue = 0;
+        for (const Tap& c : columns[static_cast<size_t>(x)]) {
+          const uint32_t p = in[c.index];
+          const float pa = static_cast<float>(p >> 24) * c.weight;
+          a += pa;
+          red += static_cast<float>((p >> 16) & 255) * pa;
+          green += static_cast<float>((p >> 8) & 255) * pa;
+          blue += static_cast<float>(p & 255) * pa;
+        }
+        float* o = &line[static_cast<size_t>(x) * 4];
+        o[0] += a * r.weight;
+        o[1] += red * r.weight;
+        o[2] += green * r.weight;
+        o[3] += blue * r.weight;
+      }
+    }
+    uint32_t* dest = out->Row(y);
+    for (int x = 0; x < width; ++x) {
+      const float* o = &line[static_cast<size_t>(x) * 4];
+      auto channel = [](float v) {
+        return static_cast<uint32_t>(std::min(std::max(v + 0.5f, 0.0f), 255.0f));
+      };
+      const uint32_t a = channel(o[0]);
+      if (a == 0) {
+        dest[x] = 0;
+        continue;
+      }
+      dest[x] = (a << 24) | (channel(o[1] / o[0]) << 16) | (channel(o[2] / o[0]) << 8) |
+                channel(o[3] / o[0]);
+    }
+  }
+  return out;
 }

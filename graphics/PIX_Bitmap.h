@@ -104,3 +104,9 @@ void BlitImage(PIX_IBitmap* dest, PIX_IBitmap* src, int destX, int destY,
 // Fills a rectangle of dest with one pixel value, combined like BlitImage.
 void FillPixelRect(PIX_IBitmap* dest, int x, int y, int width, int height, uint32_t colour,
                    float weight, int mode);
+
+// A new width x height bitmap from srcRect of src: each pixel the average of
+// the source area it covers where the picture shrinks, interpolated where it
+// grows, an exact copy at the same size. Null for a rectangle outside src or
+// a failed allocation.
+PIX_MemBitmap* ResampleBitmap(PIX_IBitmap* src, const PixelRect& srcRect, int width, int height);

@@ -26,4 +26,6 @@ bool WriteBitmapPng(PIX_IBitmap* bitmap, const char* path);
 
 // The same for straight 0xAARRGGBB pixels, `rowSpan` pixels from one row to
 // the next (the tools' own canvases write through this). libpng builds only.
-bool WriteArgbPng(const uint32_t* pixels, int width, int height, int rowSpan, const char* path);
+// zlib's level 0..9: the build's own intermediate images take a fast one.
+bool WriteArgbPng(const uint32_t* pixels, int width, int height, int rowSpan, const char* path,
+                  int compressionLevel = 9);

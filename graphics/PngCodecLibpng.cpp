@@ -124,7 +124,8 @@ bool WriteBitmapPng(PIX_IBitmap* bitmap, const char* path) {
   return WriteArgbPng(bitmap->Row(0), bitmap->Width(), bitmap->Height(), bitmap->RowSpan(), path);
 }
 
-bool WriteArgbPng(const uint32_t* pixels, int width, int height, int rowSpan, const char* path) {
+bool WriteArgbPng(const uint32_t* pixels, int width, int height, int rowSpan, const char* path,
+                  int compressionLevel) {
   if (!pixels || !path || width <= 0 || height <= 0 || rowSpan < width) return false;
   FILE* file = std::fopen(path, "wb");
   if (!file) return false;
@@ -145,7 +146,7 @@ bool WriteArgbPng(const uint32_t* pixels, int width, int height, int rowSpan, co
   png_init_io(png, file);
   png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, 9);
+  png_set_compression_level(png, compressionLevel < 0 ? 0 : compressionLevel > 9 ? 9 : compressionLevel);
   png_write_info(png, info);
   for (int y = 0; y < height; ++y) {
     const uint32_t* src = pixels + static_cast<size_t>(y) * static_cast<size_t>(rowSpan);

@@ -1,7 +1,9 @@
 #include "IEffectVST3View.h"
 
+#include <cmath>
 #include <cstring>
 
+#include "EditorScaling.h"
 #include "IEffectVST3.h"
 #if !defined(_WIN32)
 #include "PlugViewX11.h"
@@ -9,6 +11,10 @@
 #endif
 
 using namespace Steinberg;
+
+namespace Steinberg {
+DEF_CLASS_IID(IPlugViewContentScaleSupport)
+}
 
 namespace {
 
@@ -18,6 +24,13 @@ const FIDString kEditorPlatformType = kPlatformTypeHWND;
 #else
 const FIDString kEditorPlatformType = kPlatformTypeX11EmbedWindowID;
 #endif
+
+// The editor's sizing, where it can change its size (the Windows editor
+// cannot yet: it answers as a fixed-size view).
+IEditorScaling* ScalableEditor(IEffectVST3* plug) {
+  auto* scaling = dynamic_cast<IEditorScaling*>(plug ? plug->Editor() : nullptr);
+  return scaling && scaling->Scalable() ? scaling : nullptr;
+}
 
 }  // namespace
 
@@ -116,8 +129,38 @@ tresult PLUGIN_API IEffectVST3View::onSize(ViewRect* newSize) {
   if (resizeExpected_) {
     resizeExpected_ = false;
     if (plug_) plug_->EditorResized();
+    return kResultOk;
   }
+  // The host's own new size: the editor fills it (checkSizeConstraint has
+  // given the host a size the editor can take).
+  auto* graphics = ScalableEditor(plug_);
+  const IEditorLink* editor = plug_ ? plug_->Editor() : nullptr;
+  if (graphics && editor && newSize->getWidth() > 0 && newSize->getHeight() > 0 &&
+      (newSize->getWidth() != editor->Width() || newSize->getHeight() != editor->Height()))
+    graphics->SetChosenScale(graphics->ScaleForSize(newSize->getWidth(), newSize->getHeight()));
   return kResultOk;
+}
+
+tresult PLUGIN_API IEffectVST3View::canResize() {
+  return ScalableEditor(plug_) ? kResultTrue : kResultFalse;
+}
+
+tresult PLUGIN_API IEffectVST3View::checkSizeConstraint(ViewRect* size) {
+  auto* graphics = ScalableEditor(plug_);
+  if (!graphics || !size) return kResultFalse;
+  const double scale = graphics->ScaleForSize(size->getWidth(), size->getHeight());
+  const int width = static_cast<int>(std::floor(graphics->DesignWidth() * scale + 1e-6));
+  const int height = static_cast<int>(std::floor(graphics->DesignHeight() * scale + 1e-6));
+  size->right = size->left + width;
+  size->bottom = size->top + height;
+  return kResultTrue;
+}
+
+tresult PLUGIN_API IEffectVST3View::setContentScaleFactor(ScaleFactor factor) {
+  auto* graphics = ScalableEditor(plug_);
+  if (!graphics || !(factor > 0)) return kResultFalse;
+  if (graphics->SetContentScale(factor) && windowOpen_) graphics->RequestHostResize();
+  return kResultTrue;
 }
 
 tresult PLUGIN_API IEffectVST3View::setFrame(IPlugFrame* frame) {

@@ -9,14 +9,23 @@
 // with the host's IRunLoop from the frame), any number of onSize calls,
 // removed() which closes it, and finally releases the view. attached/removed
 // may repeat on the same view.
+//
+// Size: the editor scales from 75 % to 300 % of its design size with its
+// aspect ratio. The host resizes it (canResize, checkSizeConstraint, onSize)
+// or gives its content scale (IPlugViewContentScaleSupport); either is the
+// editor's chosen scale from then on, kept while the instance lives and not
+// part of the plug-in's state. A scale the host gives is answered with a
+// resize request on the editor's next redraw tick, not from inside the call.
 #pragma once
 
+#include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
 #include "public.sdk/source/common/pluginview.h"
 
 class IEffectVST3;
 class X11RunLoopLink;
 
-class IEffectVST3View : public Steinberg::CPluginView {
+class IEffectVST3View : public Steinberg::CPluginView,
+                        public Steinberg::IPlugViewContentScaleSupport {
  public:
   explicit IEffectVST3View(IEffectVST3* plug);
   ~IEffectVST3View() override;
@@ -27,6 +36,15 @@ class IEffectVST3View : public Steinberg::CPluginView {
   Steinberg::tresult PLUGIN_API getSize(Steinberg::ViewRect* size) SMTG_OVERRIDE;
   Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) SMTG_OVERRIDE;
   Steinberg::tresult PLUGIN_API setFrame(Steinberg::IPlugFrame* frame) SMTG_OVERRIDE;
+  Steinberg::tresult PLUGIN_API canResize() SMTG_OVERRIDE;
+  Steinberg::tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) SMTG_OVERRIDE;
+  Steinberg::tresult PLUGIN_API setContentScaleFactor(ScaleFactor factor) SMTG_OVERRIDE;
+
+  OBJ_METHODS(IEffectVST3View, CPluginView)
+  DEFINE_INTERFACES
+    DEF_INTERFACE(IPlugViewContentScaleSupport)
+  END_DEFINE_INTERFACES(CPluginView)
+  REFCOUNT_METHODS(CPluginView)
 
   // Asks the host's frame to resize this view to the editor's new size.
   void RequestResize(int width, int height);

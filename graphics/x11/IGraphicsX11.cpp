@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -131,6 +132,9 @@ void* IGraphicsX11::OpenNativeWindow(void* parentWindow) {
 
   display_ = XOpenDisplay(nullptr);
   if (!display_) return nullptr;
+  // Until the host or the user chooses a size, the editor follows the desktop.
+  // The host sized its window by the editor's size before: it is asked again.
+  if (SetDesktopScale(DesktopScale(display_))) RequestHostResize();
   bool ok = false;
   {
     X11ErrorTrap trap(display_);
@@ -302,6 +306,10 @@ void IGraphicsX11::PresentRect(const PixelRect& rect) {
 void IGraphicsX11::RedrawTick() {
   lastTick_ = NowMs();
   if (!window_ || inMenu_) return;
+  if (hostResizePending_) {
+    hostResizePending_ = false;
+    if (plug_) plug_->ResizeEditor();
+  }
   if (entryControl_ && entryState_ != kEntryIdle) {
     switch (entryState_) {
       case kEntryCancel:
@@ -507,7 +515,7 @@ void IGraphicsX11::ForwardToHost(XEvent forwarded) {
 // ---------------------------------------------------------------- size
 
 void IGraphicsX11::SetEditorSize(int width, int height) {
-  if (width == Width() && height == Height()) return;
+  if (width == DesignWidth() && height == DesignHeight()) return;
   if (width <= 0 || height <= 0) return;
   CloseEntryBox(false);
   openGesture_ = -1;
@@ -515,10 +523,54 @@ void IGraphicsX11::SetEditorSize(int width, int height) {
   if (!window_) return;
   X11ErrorTrap trap(display_);
   Ungrab();
-  XResizeWindow(display_, window_, static_cast<unsigned>(width), static_cast<unsigned>(height));
-  if (!CreateSurface(width, height)) return;
+  XResizeWindow(display_, window_, static_cast<unsigned>(Width()), static_cast<unsigned>(Height()));
+  if (!CreateSurface(Width(), Height())) return;
   for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
-  DrawRegion(PixelRect(0, 0, width, height));
+  DrawRegion(PixelRect(0, 0, Width(), Height()));
+}
+
+bool IGraphicsX11::SetScale(double scale) {
+  const double before = Scale();
+  if (window_) {
+    double limited = std::min(std::max(scale, kMinScale), kMaxScale);
+    if (!(limited == limited) || limited == before) return false;
+    CloseEntryBox(false);
+    EndOpenGesture();
+  }
+  if (!IGraphics::SetScale(scale)) return false;
+  if (!window_) return true;
+  X11ErrorTrap trap(display_);
+  if (!Resizing()) Ungrab();  // a drag of the resize handle keeps the pointer
+  XResizeWindow(display_, window_, static_cast<unsigned>(Width()), static_cast<unsigned>(Height()));
+  if (CreateSurface(Width(), Height())) DrawRegion(PixelRect(0, 0, Width(), Height()));
+  return true;
+}
+
+double IGraphicsX11::DesktopScale(Display* display) {
+  const char* gdk = std::getenv("GDK_SCALE");
+  if (gdk && gdk[0]) {
+    char* end = nullptr;
+    const long whole = std::strtol(gdk, &end, 10);
+    if (end && *end == '\0' && whole >= 1 && whole <= 3) return static_cast<double>(whole);
+  }
+  double scale = 1.0;
+  const char* resources = display ? XResourceManagerString(display) : nullptr;
+  if (resources) {
+    XrmInitialize();
+    XrmDatabase database = XrmGetStringDatabase(resources);
+    char* type = nullptr;
+    XrmValue value;
+    if (database && XrmGetResource(database, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr &&
+        type && std::strcmp(type, "String") == 0) {
+      char* end = nullptr;
+      const double dpi = std::strtod(value.addr, &end);
+      // Quarter steps: 144 dpi is 1.5, not a blur of 1.49.
+      if (end != value.addr && dpi >= 96.0 && dpi <= 96.0 * kMaxScale)
+        scale = std::round(dpi / 96.0 * 4.0) / 4.0;
+    }
+    if (database) XrmDestroyDatabase(database);
+  }
+  return scale;
 }
 
 // ---------------------------------------------------------------- menus
@@ -534,7 +586,7 @@ PopupMenu* IGraphicsX11::ShowPopupMenu(PopupMenu* menu, const PixelRect& rect) {
                         &rootX, &rootY, &child);
   inMenu_ = true;
   ++menusShown_;
-  X11PopupMenu popup(display_, window_);
+  X11PopupMenu popup(display_, window_, Scale());
   PopupMenu* chosen = popup.Run(menu, rootX, rootY);
   inMenu_ = false;
   if (popup.OwnerDestroyed()) WindowGone();

@@ -61,6 +61,11 @@ class IGraphicsX11 : public IGraphicsOffscreen, public X11EventPump {
   void PresentRect(const PixelRect& rect) override;
   void CancelTextEntry() override;
   void SetEditorSize(int width, int height) override;
+  // Resizes an open window to the new scale and redraws it.
+  bool SetScale(double scale) override;
+  // The desktop's scale as toolkits read it: GDK_SCALE when set (a whole
+  // number), else the X resource Xft.dpi over 96; 1 without either.
+  static double DesktopScale(Display* display);
   const char* DrawingApiName() override { return "X11"; }
   PopupMenu* ShowPopupMenu(PopupMenu* menu, const PixelRect& rect) override;
   void ShowTextEntry(IControl* control, const TextStyle& style, const PixelRect& rect,
@@ -91,6 +96,7 @@ class IGraphicsX11 : public IGraphicsOffscreen, public X11EventPump {
   bool PointerGrabbed() const { return grabbed_; }
   bool UsesSharedMemory() const { return shared_ != nullptr; }
   static int TickInterval(double frameRate);
+
 
  private:
   // Events are Xlib's XEvent union, whose members the header cannot name.
@@ -148,4 +154,5 @@ class IGraphicsX11 : public IGraphicsOffscreen, public X11EventPump {
   int savedRootY_ = -1;
   bool inMenu_ = false;
   int menusShown_ = 0;
+
 };

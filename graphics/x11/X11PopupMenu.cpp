@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "PIX_Font.h"
@@ -24,16 +25,21 @@ constexpr int kPadRight = 22;  // room for the submenu arrow
 constexpr long kMenuEvents = ExposureMask | ButtonPressMask | ButtonReleaseMask |
                              PointerMotionMask | KeyPressMask;
 
-TextStyle MenuStyle() {
+TextStyle MenuStyle(int size) {
   TextStyle style;
-  style.size = 12;
+  style.size = size;
   style.alignment = AlignLeft;
   return style;
 }
 
 }  // namespace
 
-X11PopupMenu::X11PopupMenu(Display* display, unsigned long owner) : display_(display), owner_(owner) {}
+X11PopupMenu::X11PopupMenu(Display* display, unsigned long owner, double scale)
+    : display_(display), owner_(owner), scale_(scale > 0 && scale <= 4 ? scale : 1.0) {}
+
+int X11PopupMenu::Scaled(int length) const {
+  return scale_ == 1.0 ? length : static_cast<int>(std::lround(length * scale_));
+}
 
 X11PopupMenu::~X11PopupMenu() { CloseLevelsAbove(0); }
 
@@ -46,28 +52,28 @@ bool X11PopupMenu::OpenLevel(PopupMenu* menu, int rootX, int rootY) {
   if (!menu || menu->items.empty()) return false;
   auto level = std::make_unique<Level>();
   level->menu = menu;
-  TextStyle style = MenuStyle();
+  TextStyle style = MenuStyle(Scaled(12));
   PIX_CachedFont* font = IGraphics::FindOrCreateFont(style);
-  int width = 60, top = 2;
+  int width = Scaled(60), top = 2;
   for (size_t i = 0; i < menu->items.size(); ++i) {
     const PopupMenuItem& item = menu->items[i];
     level->itemTops.push_back(top);
     if (item.flags & PopupMenuItem::Separator) {
-      top += kSeparatorHeight;
+      top += Scaled(kSeparatorHeight);
       continue;
     }
-    top += kItemHeight;
+    top += Scaled(kItemHeight);
     const std::string label =
         window_services::MenuItemLabel(menu->prefixKind, static_cast<int>(i) + 1, item.text);
     if (font && !label.empty()) {
       PixelRect measured(0, 0, 0, 0);
       font->DrawTextInto(nullptr, label.c_str(), -1, &measured,
                          TextFormatSingleLine | TextFormatCalcRect);
-      width = std::max(width, measured.Width() + kPadLeft + kPadRight);
+      width = std::max(width, measured.Width() + Scaled(kPadLeft) + Scaled(kPadRight));
     }
   }
   level->itemTops.push_back(top);
-  level->width = std::min(width, 1200);
+  level->width = std::min(width, Scaled(1200));
   level->height = top + 2;
   // Kept on the screen: moved left or up when it would run off.
   const Screen* screen = DefaultScreenOfDisplay(display_);
@@ -104,32 +110,35 @@ void X11PopupMenu::Paint(Level& level) {
   PIX_SysBitmap& px = level.pixels;
   FillPixelRect(&px, 0, 0, level.width, level.height, kFrame, 1.0f, BlitCopy);
   FillPixelRect(&px, 1, 1, level.width - 2, level.height - 2, kFace, 1.0f, BlitCopy);
-  TextStyle style = MenuStyle();
+  TextStyle style = MenuStyle(Scaled(12));
   PIX_CachedFont* font = IGraphics::FindOrCreateFont(style);
   const PopupMenu& menu = *level.menu;
+  const int itemHeight = Scaled(kItemHeight);
   for (size_t i = 0; i < menu.items.size(); ++i) {
     const PopupMenuItem& item = menu.items[i];
     const int top = level.itemTops[i];
     if (item.flags & PopupMenuItem::Separator) {
-      FillPixelRect(&px, 4, top + kSeparatorHeight / 2, level.width - 8, 1, kFrame, 1.0f, BlitCopy);
+      FillPixelRect(&px, 4, top + Scaled(kSeparatorHeight) / 2, level.width - 8, std::max(1, Scaled(1)),
+                    kFrame, 1.0f, BlitCopy);
       continue;
     }
     const bool lit = static_cast<int>(i) == level.highlight && Selectable(item);
-    if (lit) FillPixelRect(&px, 2, top, level.width - 4, kItemHeight, kHighlight, 1.0f, BlitCopy);
+    if (lit) FillPixelRect(&px, 2, top, level.width - 4, itemHeight, kHighlight, 1.0f, BlitCopy);
     const uint32_t ink = !Selectable(item) ? kTextGrayed : lit ? kTextHighlighted : kText;
     if (item.flags & PopupMenuItem::Checked)
-      FillPixelRect(&px, 8, top + kItemHeight / 2 - 3, 6, 6, ink, 1.0f, BlitCopy);
+      FillPixelRect(&px, Scaled(8), top + itemHeight / 2 - Scaled(3), Scaled(6), Scaled(6), ink, 1.0f,
+                    BlitCopy);
     if (item.submenu) {
       // A small right-pointing triangle.
-      for (int d = 0; d < 4; ++d)
-        FillPixelRect(&px, level.width - 14 + d, top + kItemHeight / 2 - 4 + d, 1, 9 - 2 * d, ink,
-                      1.0f, BlitCopy);
+      for (int d = 0; d < Scaled(4); ++d)
+        FillPixelRect(&px, level.width - Scaled(14) + d, top + itemHeight / 2 - Scaled(4) + d, 1,
+                      Scaled(9) - 2 * d, ink, 1.0f, BlitCopy);
     }
     const std::string label =
         window_services::MenuItemLabel(menu.prefixKind, static_cast<int>(i) + 1, item.text);
     if (font && !label.empty()) {
       font->SetTextColour(ink);
-      PixelRect r(kPadLeft, top, level.width - kPadRight, top + kItemHeight);
+      PixelRect r(Scaled(kPadLeft), top, level.width - Scaled(kPadRight), top + itemHeight);
       font->DrawTextInto(&px, label.c_str(), -1, &r, TextFormatSingleLine | TextFormatVCentre, &r);
     }
   }

@@ -22,10 +22,12 @@ union _XEvent;
 
 class X11PopupMenu {
  public:
+  // Sizes at scale 1; a menu at another scale multiplies them (and its text
+  // size) by the editor's scale, so it is as large and as sharp as the editor.
   static constexpr int kItemHeight = 20;
   static constexpr int kSeparatorHeight = 7;
 
-  X11PopupMenu(Display* display, unsigned long owner);
+  X11PopupMenu(Display* display, unsigned long owner, double scale = 1.0);
   ~X11PopupMenu();
   X11PopupMenu(const X11PopupMenu&) = delete;
   X11PopupMenu& operator=(const X11PopupMenu&) = delete;
@@ -57,10 +59,12 @@ class X11PopupMenu {
   bool OpenSubmenu(size_t levelIndex);
   bool Activate(size_t levelIndex, int item);
   bool GrabInput();
+  int Scaled(int length) const;
   void HandleEvent(const _XEvent& event);
 
   Display* display_;
   unsigned long owner_;  // X window id
+  double scale_;
   std::vector<std::unique_ptr<Level>> levels_;
   bool running_ = false;
   bool ownerDestroyed_ = false;

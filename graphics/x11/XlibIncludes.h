@@ -7,6 +7,7 @@
 #define KeyCode XlibKeyCode
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/Xresource.h>
 #include <X11/keysym.h>
 #include <X11/extensions/XShm.h>
 #undef KeyCode

@@ -4,6 +4,8 @@
 
 #include "GraphicsTestSupport.h"
 #include "IControl.h"
+#include "ImagePacks.h"
+#include "PngCodec.h"
 #include "KestruneEditor.h"
 
 namespace {
@@ -136,6 +138,154 @@ TEST(EditorSnapshot, ChangedSettingsRepaintOnlyTheirControls) {
   EXPECT_EQ(FrameMatch(g, kestrune::kControlSlam, 2), 1.0);
   EXPECT_EQ(FrameMatch(g, kestrune::kControlRatio, 4), 1.0);
   ASSERT_TRUE(g.WriteSnapshot(::testing::TempDir().append("/kestrune-editor.png").c_str()));
+}
+
+// ---------------------------------------------------------------- at other scales
+
+// A rendered editor at `scale` with INPUT and SLAM changed; `whole` redraws
+// everything after the change, else only what changed.
+std::vector<uint32_t> ChangedEditorAt(double scale, bool whole) {
+  PlugRig rig;
+  IGraphicsOffscreen& g = rig.Editor();
+  g.SetScale(scale);
+  g.RenderAll();
+  g.RenderDirty();
+  g.ShowParameterValue(kestrune::kInput, 0.37, true);
+  g.ShowParameterValue(kestrune::kSlam, 1.0, true);
+  if (whole)
+    g.RenderAll();
+  else
+    g.RenderDirty();
+  PIX_IBitmap* b = g.BackBuffer();
+  std::vector<uint32_t> pixels;
+  for (int y = 0; y < b->Height(); ++y) pixels.insert(pixels.end(), b->Row(y), b->Row(y) + b->Width());
+  return pixels;
+}
+
+TEST(EditorAtScale, SizesFollowTheScaleAndRepaintsOfChangesLeaveNoStaleEdges) {
+  PlugRig rig;
+  IGraphics& g = rig.Editor();
+  EXPECT_TRUE(g.SetScale(1.5));
+  EXPECT_EQ(g.Width(), 1368);
+  EXPECT_EQ(g.Height(), 430);
+  EXPECT_FALSE(g.SetScale(1.5));
+  g.SetScale(10);
+  EXPECT_EQ(g.Scale(), 3.0);
+  // Controls at fractional pixel positions: the dirty area covers every
+  // pixel their scaled frames touch.
+  for (double scale : {1.5, 2.0, 0.75})
+    EXPECT_TRUE(ChangedEditorAt(scale, false) == ChangedEditorAt(scale, true)) << scale;
+}
+
+TEST(EditorAtScale, TwiceTheSizeShowsTheTwoTimesFramesExactlyFromPacksThatCheckTheirBounds) {
+  const unsigned char* pack = nullptr;
+  size_t length = 0;
+  ASSERT_TRUE(FindImagePack(2, &pack, &length)) << "this build embeds no 2x images";
+  PlugRig rig;
+  IGraphicsOffscreen& g = rig.Editor();
+  g.SetScale(2.0);
+  g.ShowParameterValue(kestrune::kRatio, 2.0, false);  // frame 3 of 4
+  g.RenderAll();
+  PackedImage ratio;
+  ASSERT_TRUE(FindPackedImage(pack, length, "RAT", &ratio));
+  const unsigned char* png = nullptr;
+  size_t pngLength = 0;
+  ASSERT_TRUE(PackedFrame(ratio, 2, &png, &pngLength));
+  std::unique_ptr<PIX_MemBitmap> frame(LoadPngFromMemory(png, pngLength));
+  ASSERT_TRUE(frame);
+  ASSERT_EQ(frame->Width(), 2 * 98);
+  int opaque = 0, same = 0;
+  for (int y = 0; y < frame->Height(); ++y)
+    for (int x = 0; x < frame->Width(); ++x) {
+      if ((frame->Row(y)[x] >> 24) != 255) continue;
+      ++opaque;
+      same += g.BackBuffer()->Row(2 * 37 + y)[2 * 479 + x] == frame->Row(y)[x];
+    }
+  EXPECT_GT(opaque, 1000);
+  EXPECT_EQ(same, opaque);
+  // Every image of the editor is in both packs with its layout's frames (a
+  // mismatch would quietly fall back to blurred 1x images); a cut pack gives
+  // nothing past the cut.
+  const char* names[] = {"BG",  "BY", "SLAM", "IN",   "OUT",  "ATK", "REL", "RAT",
+                         "HPF", "MIX", "HF",  "MIDF", "MIDG", "OVER", "SC", "VU"};
+  for (int scale : {2, 3}) {
+    ASSERT_TRUE(FindImagePack(scale, &pack, &length));
+    for (int i = 0; i <= kestrune::kControlMeter; ++i) {
+      BitmapRef image;
+      if (auto* b = dynamic_cast<IBitmapControl*>(g.ControlAt(i))) image = b->Image();
+      if (auto* k = dynamic_cast<IKnobMultiControl*>(g.ControlAt(i))) image = k->Image();
+      PackedImage packed;
+      ASSERT_TRUE(FindPackedImage(pack, length, names[i], &packed)) << names[i];
+      EXPECT_EQ(packed.frameCount, image.frameCount) << names[i];
+      EXPECT_EQ(packed.frameWidth, image.FrameWidth() * scale) << names[i];
+      EXPECT_EQ(packed.frameHeight, image.FrameHeight() * scale) << names[i];
+    }
+  }
+  PackedImage meter;
+  ASSERT_TRUE(FindPackedImage(pack, length, "VU", &meter));
+  EXPECT_EQ(meter.frameCount, 61);
+  EXPECT_EQ(meter.frameWidth, 3 * 174);
+  ASSERT_TRUE(PackedFrame(meter, 60, &png, &pngLength));
+  const size_t cut = static_cast<size_t>(png - pack) + pngLength / 2;
+  PackedImage cutMeter;
+  if (FindPackedImage(pack, cut, "VU", &cutMeter)) {
+    EXPECT_FALSE(PackedFrame(cutMeter, 60, &png, &pngLength));
+  }
+  EXPECT_FALSE(FindPackedImage(pack, 40, "VU", &cutMeter));
+  EXPECT_FALSE(FindPackedImage(pack, length, "NOPE", &cutMeter));
+}
+
+TEST(EditorAtScale, ClickAndDragChangeTheSameAtEveryScale) {
+  for (double scale : {1.0, 1.5, 2.0}) {
+    PlugRig rig;
+    IGraphics& g = rig.Editor();
+    g.SetScale(scale);
+    auto px = [&](int design) { return static_cast<int>(design * scale); };
+    // INPUT dragged 10 design units up, in pixel steps.
+    g.HandleMouseDown(px(132), px(88), MouseMods());
+    for (int dy = 1; dy <= px(10); ++dy) g.HandleMouseDrag(px(132), px(88) - dy, MouseMods());
+    g.HandleMouseUp(px(132), px(78), MouseMods());
+    EXPECT_NEAR(rig.plug.ParamAt(kestrune::kInput)->value, 80.0 * 10 / 83 / 4, 1e-9) << scale;
+    // BYPASS's switch near its far corner, which only the scaled hit test finds.
+    g.HandleMouseDown(px(840), px(156), MouseMods());
+    g.HandleMouseUp(px(840), px(156), MouseMods());
+    EXPECT_EQ(rig.plug.ParamAt(kestrune::kBypass)->value, 1.0) << scale;
+  }
+}
+
+TEST(EditorAtScale, CornerHandleShowsOnHoverAndResizesWithoutTouchingTheControlBeneath) {
+  PlugRig rig;
+  IGraphicsOffscreen& g = rig.Editor();
+  g.RenderAll();
+  const std::vector<uint32_t> plain = ChangedEditorAt(1.0, true);
+  auto picture = [&] {
+    PIX_IBitmap* b = g.BackBuffer();
+    std::vector<uint32_t> pixels;
+    for (int y = 0; y < b->Height(); ++y) pixels.insert(pixels.end(), b->Row(y), b->Row(y) + b->Width());
+    return pixels;
+  };
+  g.ShowParameterValue(kestrune::kInput, 0.37, true);
+  g.ShowParameterValue(kestrune::kSlam, 1.0, true);
+  g.RenderDirty();
+  g.HandleMouseOver(908, 283, MouseMods());
+  ASSERT_TRUE(g.RenderDirty());
+  EXPECT_TRUE(picture() != plain) << "no grip shown";
+  MouseMods left;
+  left.left = true;
+  g.HandleMouseDown(908, 283, left);
+  g.HandleMouseDrag(908 + 456, 283 + 143, left);
+  g.HandleMouseUp(908 + 456, 283 + 143, left);
+  EXPECT_EQ(g.Width(), 1368);
+  EXPECT_EQ(g.Height(), 430);
+  EXPECT_EQ(rig.plug.ParamAt(kestrune::kSidechain)->value, 1.0) << "SIDECHAIN toggled";
+  // Back to 1x through the handle at its new place; gone with the pointer.
+  g.HandleMouseDown(1364, 426, left);
+  g.HandleMouseDrag(1364 - 456, 426 - 143, left);
+  g.HandleMouseUp(1364 - 456, 426 - 143, left);
+  EXPECT_EQ(g.Width(), 912);
+  g.HandleMouseLeave();
+  g.RenderAll();
+  EXPECT_TRUE(picture() == plain) << "the grip or a resize left a mark";
 }
 
 }  // namespace

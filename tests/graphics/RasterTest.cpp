@@ -2,6 +2,8 @@
 // bitmap resize rules.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "PIX_Bitmap.h"
 
 namespace {
@@ -115,6 +117,26 @@ TEST(BlitClipping, SourceRectBeyondTheImageAndEmptyResultsDrawNothingOutside) {
   BlitImage(&q.dest, nullptr, 0, 0, nullptr, 1.0f, BlitCopy);
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 10; ++x) ASSERT_EQ(q.dest.Row(y)[x], 0u);
+}
+
+TEST(Resample, ShrinkingAveragesAreaWithoutDarkFringesAndTheSameSizeCopies) {
+  // 2 x 2 to 1 x 1: three opaque white pixels and one clear black one give
+  // white at three quarters cover, not a grey that would darken edges.
+  PIX_MemBitmap src;
+  src.Resize(3, 2);
+  src.Row(0)[0] = Argb(255, 255, 255, 255);
+  src.Row(0)[1] = Argb(0, 0, 0, 0);
+  src.Row(1)[0] = Argb(255, 255, 255, 255);
+  src.Row(1)[1] = Argb(255, 255, 255, 255);
+  src.Row(0)[2] = src.Row(1)[2] = Argb(255, 10, 20, 30);
+  std::unique_ptr<PIX_MemBitmap> half(ResampleBitmap(&src, PixelRect(0, 0, 2, 2), 1, 1));
+  ASSERT_TRUE(half);
+  EXPECT_EQ(half->Row(0)[0], Argb(191, 255, 255, 255));
+  std::unique_ptr<PIX_MemBitmap> same(ResampleBitmap(&src, PixelRect(1, 0, 3, 2), 2, 2));
+  ASSERT_TRUE(same);
+  EXPECT_EQ(same->Row(1)[1], Argb(255, 10, 20, 30));
+  EXPECT_EQ(same->Row(1)[0], Argb(255, 255, 255, 255));
+  EXPECT_FALSE(ResampleBitmap(&src, PixelRect(2, 0, 4, 2), 1, 1)) << "outside the source";
 }
 
 TEST(SysBitmap, ShrinkingKeepsPixelsAndRowSpanAndZeroSizeFreesThem) {

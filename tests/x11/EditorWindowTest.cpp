@@ -53,7 +53,7 @@ class EditorWindow : public ::testing::Test {
     IControl* c = ControlFor(param);
     ASSERT_NE(c, nullptr);
     c->SetPromptDisabled(false);
-    const PixelRect& r = c->Rect();
+    const PixelRect r = editor_->ToPixels(c->Rect());
     x_.MoveTo(window_, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
     x_.Button(3, true);
     x_.Button(3, false);
@@ -271,6 +271,42 @@ TEST_F(EditorWindow, PopupMenuChoosesWithKeysOrMouseAndEscapeDismisses) {
   for (size_t i = events; i < rig_.host.events.size(); ++i)
     EXPECT_NE(rig_.host.events[i].what, "automate");
   EXPECT_TRUE(FindMenuWindow(x_) == 0);
+}
+
+TEST_F(EditorWindow, AtTwiceTheScaleMenuAndEntryBoxAreTwiceAsLargeAndTakeTheirInput) {
+  ASSERT_TRUE(editor_->SetScale(2.0));
+  XResizeWindow(x_.Get(), host_, 1824, 574);  // as the host asked would
+  int w = 0, h = 0;
+  ASSERT_TRUE(x_.Geometry(window_, &w, &h));
+  EXPECT_EQ(w, 1824);
+  GiveRatioTexts(rig_.plug.ParamAt(kRatio));
+  {
+    MenuDriver driver([](HostDisplay& x, Window menu) {
+      x.MoveTo(menu, 60, 2 + 2 * (3 * X11PopupMenu::kItemHeight + 10));
+      SleepMs(30);
+      x.Button(1, true);
+      x.Button(1, false);
+    });
+    Prompt(kRatio);
+    Pump(300);
+    driver.Join();
+    EXPECT_EQ(driver.Height(), 2 * 4 * X11PopupMenu::kItemHeight + 4);
+  }
+  EXPECT_DOUBLE_EQ(Automated(kRatio), Normalized(kRatio, 3.0));
+  SleepMs(450);
+  Prompt(kInput);
+  Pump(100);
+  ASSERT_TRUE(editor_->EntryOpen());
+  const Rect box = {2 * 113, 2 * 81, 2 * 152, 2 * 96};
+  const std::vector<uint32_t> shown = x_.Capture(window_);
+  int white = 0;
+  for (int y = box.top; y < box.bottom; ++y)
+    for (int x = box.left; x < box.right; ++x) white += shown[y * editor_->Width() + x] == 0xFFFFFF;
+  EXPECT_GT(white, (box.right - box.left) * (box.bottom - box.top) / 3);
+  Type("45");
+  x_.Tap(XK_Return);
+  Pump(150);
+  EXPECT_DOUBLE_EQ(Automated(kInput), Normalized(kInput, 45.0));
 }
 
 TEST_F(EditorWindow, HostDestroyingItsWindowUnderAnOpenMenuIsSurvived) {

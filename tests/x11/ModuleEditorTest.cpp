@@ -10,6 +10,8 @@
 #include <memory>
 
 #include "IGraphicsOffscreen.h"
+#include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
+#include <X11/Xatom.h>
 #include "Kestrune.h"
 #include "ScriptedHost.h"
 #include "Vst3EditorHost.h"
@@ -54,6 +56,8 @@ class EditorPlug {
   virtual double LastAutomated(int index) const = 0;
   virtual int Begins(int index) const = 0;
   virtual int Ends(int index) const = 0;
+  // The last size the editor asked the host's window to take (0 x 0: none).
+  virtual void AskedSize(int* width, int* height) const = 0;
 };
 
 class Vst2EditorPlug : public EditorPlug {
@@ -94,6 +98,14 @@ class Vst2EditorPlug : public EditorPlug {
   }
   int Begins(int index) const override { return Count(vst2::audioMasterBeginEdit, index); }
   int Ends(int index) const override { return Count(vst2::audioMasterEndEdit, index); }
+  void AskedSize(int* width, int* height) const override {
+    *width = *height = 0;
+    for (const HostCall& c : host_.calls)
+      if (c.opcode == vst2::audioMasterSizeWindow) {
+        *width = c.index;
+        *height = static_cast<int>(c.value);
+      }
+  }
 
  private:
   int Count(int32_t opcode, int index) const {
@@ -158,6 +170,10 @@ class Vst3EditorPlug : public EditorPlug {
   }
   int Begins(int index) const override { return Count('b', index); }
   int Ends(int index) const override { return Count('e', index); }
+  void AskedSize(int* width, int* height) const override {
+    *width = frame_.resizes.empty() ? 0 : frame_.resizes.back().getWidth();
+    *height = frame_.resizes.empty() ? 0 : frame_.resizes.back().getHeight();
+  }
   int Menus(int index) const { return Count('m', index); }
 
   host::IPlugView* View() const { return view_; }
@@ -208,12 +224,13 @@ class ModuleEditor : public ::testing::TestWithParam<Format> {
 
 // The editor the window-less layer renders for default settings, as the
 // render and snapshot tools draw it: 0x00RRGGBB per pixel.
-std::vector<uint32_t> ReferencePicture() {
+std::vector<uint32_t> ReferencePicture(double scale = 1.0) {
   TestHost host;
   Kestrune plug(&host);
   auto* editor = dynamic_cast<IGraphicsOffscreen*>(plug.Editor());
   std::vector<uint32_t> pixels;
   if (!editor) return pixels;
+  editor->SetScale(scale);
   editor->RenderAll();
   PIX_IBitmap* b = editor->BackBuffer();
   for (int y = 0; y < b->Height(); ++y)
@@ -313,6 +330,93 @@ TEST_P(ModuleEditor, RealInputReachesTheParametersAndShows) {
 
   plug->Close();
   EXPECT_TRUE(x_.Children(host).empty()) << "the editor window is gone";
+  x_.Destroy(host);
+}
+
+// The desktop's scale as toolkits publish it: Xft.dpi among the root
+// window's resources (none: 96 dpi).
+void SetDesktopDpi(Display* display, int dpi) {
+  const Atom resources = XInternAtom(display, "RESOURCE_MANAGER", False);
+  if (dpi == 0) {
+    XDeleteProperty(display, DefaultRootWindow(display), resources);
+  } else {
+    const std::string text = "Xft.dpi:\t" + std::to_string(dpi) + "\n";
+    XChangeProperty(display, DefaultRootWindow(display), resources, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+  }
+  XSync(display, False);
+}
+
+TEST_P(ModuleEditor, AtTheDesktopsScaleItIsTheRenderedPictureAndInputMovesTheSame) {
+  for (double scale : {1.5, 2.0}) {
+    SetDesktopDpi(x_.Get(), static_cast<int>(96 * scale));
+    std::unique_ptr<EditorPlug> plug = Make();
+    const int width = static_cast<int>(kWidth * scale), height = static_cast<int>(kHeight * scale);
+    auto px = [&](int design) { return static_cast<int>(design * scale); };
+    Window host = x_.MakeHostWindow(0, 0, width, height);
+    ASSERT_TRUE(plug->Open(host));
+    Window editor = x_.EditorOf(host);
+    plug->Pump(100);
+    int w = 0, h = 0;
+    std::vector<uint32_t> picture = x_.Capture(editor, &w, &h);
+    ASSERT_EQ(w, width);
+    ASSERT_EQ(h, height);
+    EXPECT_TRUE(picture == ReferencePicture(scale)) << "the window differs from the picture at " << scale;
+    SavePng(picture, w, h, std::string("editor-") + Name() + "-" + std::to_string(scale).substr(0, 3) + ".png");
+    int askedWidth = 0, askedHeight = 0;
+    plug->AskedSize(&askedWidth, &askedHeight);
+    EXPECT_EQ(askedWidth, width) << "the host is asked to fit its window";
+    EXPECT_EQ(askedHeight, height);
+
+    Click(editor, {px(840), px(156)});  // BYPASS, near its far corner
+    plug->Pump(100);
+    EXPECT_EQ(plug->LastAutomated(10), 1.0) << scale;
+    // INPUT dragged up 10 design units moves as far as 10 pixels do at 1x.
+    x_.MoveTo(editor, px(132), px(88));
+    x_.Button(1, true);
+    plug->Pump(40);
+    for (int dy = 3; dy <= px(10); dy += 3) {
+      x_.MoveTo(editor, px(132), px(88) - dy);
+      plug->Pump(10);
+    }
+    x_.MoveTo(editor, px(132), px(88) - px(10));
+    x_.Button(1, false);
+    plug->Pump(100);
+    EXPECT_NEAR(plug->LastAutomated(0), 10.0 / 83.0 / 4.0, 1e-6) << scale;
+    plug->Close();
+    x_.Destroy(host);
+  }
+  SetDesktopDpi(x_.Get(), 0);
+}
+
+TEST_P(ModuleEditor, CornerHandleResizesTheEditorAndTheHostIsAskedToFollow) {
+  std::unique_ptr<EditorPlug> plug = Make();
+  Window host = x_.MakeHostWindow(0, 0, 1368, 430);
+  ASSERT_TRUE(plug->Open(host));
+  Window editor = x_.EditorOf(host);
+  plug->Pump(60);
+  // Dragged out beyond the window: the pointer stays the editor's.
+  x_.MoveTo(editor, 908, 283);
+  plug->Pump(40);
+  x_.Button(1, true);
+  plug->Pump(40);
+  for (int step = 1; step <= 4; ++step) {
+    x_.MoveTo(editor, 908 + 456 * step / 4, 283 + 143 * step / 4);
+    plug->Pump(30);
+  }
+  x_.Button(1, false);
+  plug->Pump(100);
+  int w = 0, h = 0;
+  ASSERT_TRUE(x_.Geometry(editor, &w, &h));
+  EXPECT_EQ(w, 1368);
+  EXPECT_EQ(h, 430);
+  int askedWidth = 0, askedHeight = 0;
+  plug->AskedSize(&askedWidth, &askedHeight);
+  EXPECT_EQ(askedWidth, 1368);
+  EXPECT_EQ(askedHeight, 430);
+  EXPECT_TRUE(x_.PointerFree());
+  EXPECT_EQ(plug->LastAutomated(13), -1.0) << "SIDECHAIN beneath the handle changed";
+  plug->Close();
   x_.Destroy(host);
 }
 
@@ -487,6 +591,66 @@ TEST(Vst3EditorView, AnswersOnlyForX11AndNeedsTheHostsRunLoop) {
   EXPECT_TRUE(loop.timers.empty());
   EXPECT_EQ(loop.refs, 0);
   EXPECT_TRUE(x.Children(window).empty());
+  x.Destroy(window);
+}
+
+TEST(Vst3EditorView, ResizesInItsAspectRatioAndKeepsTheChosenSizeWhenReopened) {
+  HostDisplay x;
+  Vst3EditorPlug plug(Vst3Module());
+  host::IPlugView* view = plug.View();
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->canResize(), host::kResultTrue);
+  struct Case {
+    int width, height, wantWidth, wantHeight;
+  };
+  for (const Case& c : {Case{1368, 430, 1368, 430}, Case{5000, 300, 2736, 861},
+                        Case{100, 100, 684, 215}, Case{1000, 574, 1824, 574}}) {
+    host::ViewRect r(0, 0, c.width, c.height);
+    EXPECT_EQ(view->checkSizeConstraint(&r), host::kResultTrue);
+    EXPECT_EQ(r.getWidth(), c.wantWidth) << c.width << " x " << c.height;
+    EXPECT_EQ(r.getHeight(), c.wantHeight) << c.width << " x " << c.height;
+  }
+  Window window = x.MakeHostWindow(0, 0, 1824, 574);
+  void* parent = reinterpret_cast<void*>(static_cast<uintptr_t>(window));
+  ASSERT_EQ(view->attached(parent, host::kPlatformTypeX11EmbedWindowID), host::kResultOk);
+  // The host's own new size: the editor fills it and draws itself at 1.5x.
+  host::ViewRect size(0, 0, 1368, 430);
+  EXPECT_EQ(view->onSize(&size), host::kResultOk);
+  plug.Pump(100);
+  int w = 0, h = 0;
+  EXPECT_TRUE(x.Capture(x.EditorOf(window), &w, &h) == ReferencePicture(1.5));
+  EXPECT_EQ(w, 1368);
+  EXPECT_EQ(h, 430);
+  EXPECT_TRUE(plug.Frame().resizes.empty()) << "no resize echoed back to the host";
+  // Reopened, it keeps that size; not part of the plug-in's state.
+  EXPECT_EQ(view->removed(), host::kResultOk);
+  ASSERT_EQ(view->attached(parent, host::kPlatformTypeX11EmbedWindowID), host::kResultOk);
+  ASSERT_TRUE(x.Geometry(x.EditorOf(window), &w, &h));
+  EXPECT_EQ(w, 1368);
+  host::ViewRect reported;
+  ASSERT_EQ(view->getSize(&reported), host::kResultOk);
+  EXPECT_EQ(reported.getHeight(), 430);
+  // A content scale from the host multiplies the chosen size; the editor
+  // asks for its new size from its own tick, not from inside the host's
+  // call, and the same scale again (as hosts send it on every opening)
+  // changes nothing.
+  host::IPlugViewContentScaleSupport* scaling = nullptr;
+  ASSERT_EQ(view->queryInterface(host::IPlugViewContentScaleSupport_iid,
+                                 reinterpret_cast<void**>(&scaling)),
+            host::kResultOk);
+  EXPECT_EQ(scaling->setContentScaleFactor(1.0f), host::kResultTrue);
+  ASSERT_EQ(view->getSize(&reported), host::kResultOk);
+  EXPECT_EQ(reported.getWidth(), 1368);
+  EXPECT_EQ(scaling->setContentScaleFactor(2.0f), host::kResultTrue);
+  scaling->release();
+  EXPECT_TRUE(plug.Frame().resizes.empty());
+  plug.Pump(100);
+  ASSERT_EQ(plug.Frame().resizes.size(), 1u);
+  EXPECT_EQ(plug.Frame().resizes.back().getWidth(), 2736);
+  EXPECT_EQ(plug.Frame().resizes.back().getHeight(), 861);
+  ASSERT_TRUE(x.Geometry(x.EditorOf(window), &w, &h));
+  EXPECT_EQ(h, 861);
+  view->removed();
   x.Destroy(window);
 }
 

@@ -51,7 +51,7 @@ class VirtualDisplay : public ::testing::Environment {
       const std::string fd = std::to_string(fds[1]);
       // -noreset: between tests no client is left, and a server that resets
       // then refuses the next test's connection for a moment.
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1200x24",
              "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -241,7 +241,8 @@ inline bool SavePng(const std::vector<uint32_t>& pixels, int width, int height,
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
       bitmap.Row(y)[x] = 0xFF000000u | pixels[static_cast<size_t>(y) * width + x];
-  return WriteBitmapPng(&bitmap, path.c_str());
+  // A fast compression level: screenshots are for looking at, not for keeping.
+  return WriteArgbPng(bitmap.Row(0), width, height, bitmap.RowSpan(), path.c_str(), 1);
 }
 
 }  // namespace xtest

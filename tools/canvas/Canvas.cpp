@@ -20,8 +20,20 @@ Rgba Mix(const Rgba& x, const Rgba& y, float t) {
           x.a + (y.a - x.a) * t};
 }
 
-Canvas::Canvas(int width, int height)
-    : width_(width), height_(height), data_(static_cast<size_t>(width) * height * 4, 0.0f) {}
+Canvas::Canvas(int width, int height, int scale)
+    : width_(width * scale),
+      height_(height * scale),
+      scale_(scale),
+      data_(static_cast<size_t>(width_) * height_ * 4, 0.0f) {}
+
+void Canvas::PixelBox(float x0, float y0, float x1, float y1, int* ix0, int* iy0, int* ix1,
+                      int* iy1) const {
+  const float s = static_cast<float>(scale_);
+  *ix0 = std::max(0, static_cast<int>(std::floor(x0 * s)));
+  *iy0 = std::max(0, static_cast<int>(std::floor(y0 * s)));
+  *ix1 = std::min(width_, static_cast<int>(std::ceil(x1 * s)));
+  *iy1 = std::min(height_, static_cast<int>(std::ceil(y1 * s)));
+}
 
 void Canvas::Blend(int x, int y, const Rgba& c, float coverage) {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
@@ -37,14 +49,14 @@ void Canvas::Blend(int x, int y, const Rgba& c, float coverage) {
 void Canvas::Fill(float x0, float y0, float x1, float y1,
                   const std::function<float(float, float)>& distance,
                   const std::function<Rgba(float, float)>& colour) {
-  int ix0 = std::max(0, static_cast<int>(std::floor(x0)));
-  int iy0 = std::max(0, static_cast<int>(std::floor(y0)));
-  int ix1 = std::min(width_, static_cast<int>(std::ceil(x1)));
-  int iy1 = std::min(height_, static_cast<int>(std::ceil(y1)));
+  int ix0, iy0, ix1, iy1;
+  PixelBox(x0, y0, x1, y1, &ix0, &iy0, &ix1, &iy1);
+  // Distances are in design units; one pixel of anti-aliasing is 1/scale of them.
+  const float s = static_cast<float>(scale_);
   for (int y = iy0; y < iy1; ++y)
     for (int x = ix0; x < ix1; ++x) {
-      float px = x + 0.5f, py = y + 0.5f;
-      float cov = 0.5f - distance(px, py);
+      float px = (x + 0.5f) / s, py = (y + 0.5f) / s;
+      float cov = 0.5f - distance(px, py) * s;
       if (cov <= 0) continue;
       Blend(x, y, colour(px, py), std::min(cov, 1.0f));
     }
@@ -58,20 +70,30 @@ void Canvas::Fill(float x0, float y0, float x1, float y1,
 void Canvas::Shadow(float x0, float y0, float x1, float y1,
                     const std::function<float(float, float)>& distance, float softness,
                     float alpha) {
-  int ix0 = std::max(0, static_cast<int>(std::floor(x0)));
-  int iy0 = std::max(0, static_cast<int>(std::floor(y0)));
-  int ix1 = std::min(width_, static_cast<int>(std::ceil(x1)));
-  int iy1 = std::min(height_, static_cast<int>(std::ceil(y1)));
+  int ix0, iy0, ix1, iy1;
+  PixelBox(x0, y0, x1, y1, &ix0, &iy0, &ix1, &iy1);
+  const float s = static_cast<float>(scale_);
   for (int y = iy0; y < iy1; ++y)
     for (int x = ix0; x < ix1; ++x) {
-      float d = distance(x + 0.5f, y + 0.5f);
+      float d = distance((x + 0.5f) / s, (y + 0.5f) / s);
       float t = 1.0f - std::min(std::max(d / softness, 0.0f), 1.0f);
       if (t <= 0) continue;
       Blend(x, y, Rgba{0, 0, 0, alpha}, t * t);
     }
 }
 
+void Canvas::Wash(float x0, float y0, float x1, float y1,
+                  const std::function<float(float, float)>& coverage, const Rgba& colour) {
+  int ix0, iy0, ix1, iy1;
+  PixelBox(x0, y0, x1, y1, &ix0, &iy0, &ix1, &iy1);
+  const float s = static_cast<float>(scale_);
+  for (int y = iy0; y < iy1; ++y)
+    for (int x = ix0; x < ix1; ++x) Blend(x, y, colour, coverage((x + 0.5f) / s, (y + 0.5f) / s));
+}
+
 void Canvas::Paste(const Canvas& other, int ox, int oy) {
+  ox *= scale_;
+  oy *= scale_;
   for (int y = 0; y < other.height_; ++y)
     for (int x = 0; x < other.width_; ++x) {
       const float* s = &other.data_[(static_cast<size_t>(y) * other.width_ + x) * 4];
@@ -156,7 +178,9 @@ Fonts& TheFonts() {
 }
 }  // namespace
 
-float Canvas::TextWidth(const std::string& text, float size, bool bold, float spacing) {
+namespace {
+// Advance width in pixels of text at a pixel size.
+float PixelTextWidth(const std::string& text, float size, bool bold, float spacing) {
   FT_Face face = TheFonts().Get(bold);
   FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(size * 64), 72, 72);
   float w = 0;
@@ -167,10 +191,22 @@ float Canvas::TextWidth(const std::string& text, float size, bool bold, float sp
   }
   return w;
 }
+}  // namespace
+
+float Canvas::TextWidth(const std::string& text, float size, bool bold, float spacing) {
+  const float s = static_cast<float>(scale_);
+  return PixelTextWidth(text, size * s, bold, spacing * s) / s;
+}
 
 float Canvas::Text(const std::string& text, float x, float y, float size, bool bold,
                    const Rgba& colour, int align, float spacing) {
-  float w = TextWidth(text, size, bold, spacing);
+  // Glyphs are rendered at the pixel size, not scaled up.
+  const float s = static_cast<float>(scale_);
+  x *= s;
+  y *= s;
+  size *= s;
+  spacing *= s;
+  float w = PixelTextWidth(text, size, bold, spacing);
   if (align == 1) x -= w / 2;
   if (align == 2) x -= w;
   x = std::round(x);
@@ -189,7 +225,7 @@ float Canvas::Text(const std::string& text, float x, float y, float size, bool b
       }
     pen += g->advance.x / 64.0f + spacing;
   }
-  return w;
+  return w / s;
 }
 
 // ---------------------------------------------------------------- shapes

@@ -18,11 +18,16 @@ struct Rgba {
 Rgba Hex(unsigned rgb, float alpha = 1.0f);
 Rgba Mix(const Rgba& x, const Rgba& y, float t);
 
+// A canvas drawn at an integer scale takes every coordinate, size and
+// distance in design units (1x pixels) and holds scale x scale pixels for each:
+// the same shapes come out sharp at 2x and 3x.
 class Canvas {
  public:
-  Canvas(int width, int height);
+  Canvas(int width, int height, int scale = 1);
+  // In pixels of the canvas (the design size times the scale).
   int Width() const { return width_; }
   int Height() const { return height_; }
+  int Scale() const { return scale_; }
 
   // Paints colour(x, y) over every pixel whose centre lies inside the shape
   // given by its signed distance (negative inside), anti-aliased over one
@@ -36,27 +41,35 @@ class Canvas {
   void Shadow(float x0, float y0, float x1, float y1,
               const std::function<float(float, float)>& distance, float softness,
               float alpha);
-  // Blends a coverage-weighted colour into one pixel.
+  // Blends a coverage-weighted colour into one pixel (pixel coordinates).
   void Blend(int x, int y, const Rgba& colour, float coverage);
+  // Blends `colour` with coverage(x, y) into every pixel of the box.
+  void Wash(float x0, float y0, float x1, float y1,
+            const std::function<float(float, float)>& coverage, const Rgba& colour);
   // Draws text with its baseline at y; align 0 left, 1 centre, 2 right of x.
   // Returns the advance width.
   float Text(const std::string& text, float x, float y, float size, bool bold, const Rgba& colour,
              int align = 0, float letterSpacing = 0.0f);
   float TextWidth(const std::string& text, float size, bool bold, float letterSpacing = 0.0f);
-  // Covers the whole pixels [x0, x1) x [y0, y1) with `colour`.
+  // Covers the whole pixels [x0, x1) x [y0, y1) with `colour` (pixel coordinates).
   void FillRect(int x0, int y0, int x1, int y1, const Rgba& colour);
   // A line `thickness` pixels wide between two points, with soft edges.
   void Line(float x0, float y0, float x1, float y1, const Rgba& colour, float thickness = 1.0f);
-  // The straight colour of one pixel; transparent outside the canvas.
+  // The straight colour of one pixel (pixel coordinates); transparent outside.
   Rgba Pixel(int x, int y) const;
   // Straight ARGB pixels, 0xAARRGGBB.
   std::vector<unsigned> Pixels() const;
   // The picture as an 8-bit RGBA PNG at exactly `path`.
   bool WritePng(const std::string& path) const;
+  // Pastes a canvas of the same scale with its corner at design (x, y).
   void Paste(const Canvas& other, int x, int y);
 
  private:
-  int width_, height_;
+  // The box [x0, x1) x [y0, y1) in design units as pixel bounds.
+  void PixelBox(float x0, float y0, float x1, float y1, int* ix0, int* iy0, int* ix1,
+                int* iy1) const;
+
+  int width_, height_, scale_;
   std::vector<float> data_;  // premultiplied r, g, b, a
 };
 

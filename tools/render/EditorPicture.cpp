@@ -8,7 +8,7 @@
 namespace render {
 
 bool WriteEditorPicture(const std::vector<EditorParamValue>& values, double reductionDb,
-                        const std::string& path, std::string& error) {
+                        const std::string& path, std::string& error, double scale) {
   TestHost host;
   Kestrune plug(&host);
   auto* editor = dynamic_cast<IGraphicsOffscreen*>(plug.Editor());
@@ -28,6 +28,7 @@ bool WriteEditorPicture(const std::vector<EditorParamValue>& values, double redu
     const double meter = 1.0 - std::pow(10.0, -std::max(reductionDb, 0.0) / 20.0);
     if (plug.meterControlIndex >= 0) editor->SetControlValue(plug.meterControlIndex, meter);
   }
+  editor->SetScale(scale);
   editor->RenderAll();
   if (!editor->WriteSnapshot(path.c_str())) {
     error = "cannot write '" + path + "'";

@@ -16,7 +16,8 @@ struct EditorParamValue {
 
 // Writes the picture to exactly `path`. `reductionDb` is positive for gain
 // reduction; the meter shows the reduced share of the level (1 - gain).
+// `scale` is the editor's scale (1: its 912 x 287 design size).
 bool WriteEditorPicture(const std::vector<EditorParamValue>& values, double reductionDb,
-                        const std::string& path, std::string& error);
+                        const std::string& path, std::string& error, double scale = 1.0);
 
 }  // namespace render

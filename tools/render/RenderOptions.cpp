@@ -45,6 +45,7 @@ void PrintUsage(FILE* out) {
           "                          input's, else pcm24)\n"
           "  --no-dither             no TPDF dither on 16-bit output (on by default)\n"
           "  --editor-png FILE       editor picture (default: OUTPUT name + '-editor.png')\n"
+          "  --editor-scale S        editor picture at S times its size, 0.75..3 (default 1)\n"
           "  --plot-png FILE         level plot (default: OUTPUT name + '-levels.png')\n"
           "  --no-pictures           write no pictures\n"
           "  --list-params           print every parameter and exit\n"
@@ -207,6 +208,15 @@ bool ParseOptions(int argc, char** argv, Options& options, Failure& failure) {
       options.dither = false;
     } else if (arg == "--editor-png") {
       if (!needs(options.editorPng)) return false;
+    } else if (arg == "--editor-scale") {
+      std::string text;
+      if (!needs(text)) return false;
+      char* end = nullptr;
+      const double scale = std::strtod(text.c_str(), &end);
+      if (text.empty() || !end || *end != '\0' || !(scale >= 0.75 && scale <= 3.0)) {
+        return usage("editor scale must be a number from 0.75 to 3, got '" + text + "'");
+      }
+      options.editorScale = scale;
     } else if (arg == "--plot-png") {
       if (!needs(options.plotPng)) return false;
     } else if (arg == "--no-pictures") {

@@ -41,6 +41,7 @@ struct Options {
   std::string preset;
   std::string savePreset;
   std::string editorPng;
+  double editorScale = 1.0;         // pixels per editor design unit
   std::string plotPng;
   std::vector<std::pair<std::string, std::string>> sets;
   int block = 512;

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "EditorPixels.h"
+#include "PIX_Bitmap.h"
+#include "PngCodec.h"
 
 namespace {
 
@@ -416,6 +418,63 @@ TEST_F(JuceHost, TheEditorFollowsAHostChangeWithoutAudioAndCloses) {
   editor.reset();
   Pump(50);
   EXPECT_EQ(plugin->getActiveEditor(), nullptr);
+}
+
+// The editor picture kestrune-render draws at `scale` for the default
+// settings (silence leaves the meter at rest): 0x00RRGGBB per pixel.
+std::vector<uint32_t> RenderedEditor(const char* scale, int* width, int* height) {
+  juce::TemporaryFile inFile(".wav"), outFile(".wav"), picture(".png"), plot(".png");
+  juce::AudioBuffer<float> silence(2, 512);
+  silence.clear();
+  if (!WriteFloatWav(inFile.getFile(), silence)) return {};
+  juce::ChildProcess render;
+  if (!render.start(juce::StringArray{
+          KESTRUNE_RENDER, "--module", KESTRUNE_VST3_BUNDLE, "--format", "vst3", "--editor-scale",
+          scale, "--editor-png", picture.getFile().getFullPathName(), "--plot-png",
+          plot.getFile().getFullPathName(), "-q", "-o", outFile.getFile().getFullPathName(),
+          inFile.getFile().getFullPathName()}) ||
+      !render.waitForProcessToFinish(120000) || render.getExitCode() != 0)
+    return {};
+  juce::MemoryBlock png;
+  if (!picture.getFile().loadFileAsData(png)) return {};
+  std::unique_ptr<PIX_MemBitmap> bitmap(
+      LoadPngFromMemory(static_cast<const unsigned char*>(png.getData()), png.getSize()));
+  if (!bitmap) return {};
+  std::vector<uint32_t> pixels;
+  for (int y = 0; y < bitmap->Height(); ++y)
+    for (int x = 0; x < bitmap->Width(); ++x) pixels.push_back(bitmap->Row(y)[x] & 0xFFFFFFu);
+  *width = bitmap->Width();
+  *height = bitmap->Height();
+  return pixels;
+}
+
+// JUCE's plug-in window resized to 1.5 times the editor and back: the editor
+// fills it every time (no black band where a fixed-size editor left the
+// window empty), pixel for pixel the picture kestrune-render draws at that
+// scale.
+TEST_F(JuceHost, TheEditorFillsJucesWindowAtEverySizeItIsGiven) {
+  Instance plugin = Load();
+  ASSERT_TRUE(plugin);
+  std::unique_ptr<juce::AudioProcessorEditor> editor;
+  const unsigned long window = ShowEditor(*plugin, editor);
+  ASSERT_NE(window, 0u) << "the editor drew nothing";
+  for (const char* scale : {"1.5", "1"}) {
+    int width = 0, height = 0;
+    const std::vector<uint32_t> expected = RenderedEditor(scale, &width, &height);
+    ASSERT_FALSE(expected.empty()) << "kestrune-render drew no picture at " << scale;
+    editor->setSize(width, height);
+    std::vector<uint32_t> shown;
+    for (int i = 0; i < 200 && shown != expected; ++i) {  // a bound that only catches a hang
+      Pump(25);
+      shown = editorpixels::Capture(window);
+    }
+    EXPECT_EQ(editor->getWidth(), width);
+    EXPECT_EQ(editor->getHeight(), height);
+    EXPECT_TRUE(shown == expected) << "the window is not the editor at " << scale;
+    if (std::string(scale) != "1") EXPECT_TRUE(editorpixels::SavePicture(window, "juce-editor-1.5.png"));
+  }
+  editor.reset();
+  Pump(50);
 }
 
 // The same state and input through JUCE and through kestrune-render give

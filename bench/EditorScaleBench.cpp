@@ -1,0 +1,100 @@
+// What opening the editor costs at each scale: in a fresh process (the image
+// cache is process-wide), an instance is created, then its editor is drawn
+// whole at the scale as a window's first picture is. Counters: open_ms and
+// open_MB (resident memory the drawing adds: decoded frames, the back buffer,
+// fonts), and instance_MB (what the instance took before any editor opened).
+#include <benchmark/benchmark.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "IGraphicsOffscreen.h"
+#include "Kestrune.h"
+#include "TestBinding.h"
+
+namespace {
+
+double ResidentMB() {
+  long pages = 0, resident = 0;
+  FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return 0;
+  if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+  std::fclose(f);
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
+struct OpenResult {
+  double seconds = -1;
+  double openMB = 0;
+  double instanceMB = 0;
+};
+
+[[noreturn]] void MeasureOpenInChild(int fd, double scale) {
+  OpenResult r;
+  const double before = ResidentMB();
+  {
+    TestHost host;
+    Kestrune plug(&host);
+    r.instanceMB = ResidentMB() - before;
+    auto* editor = dynamic_cast<IGraphicsOffscreen*>(plug.Editor());
+    if (editor) {
+      const double loaded = ResidentMB();
+      const auto start = std::chrono::steady_clock::now();
+      editor->SetScale(scale);
+      editor->RenderAll();
+      r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      r.openMB = ResidentMB() - loaded;
+    }
+  }
+  const ssize_t written = write(fd, &r, sizeof r);
+  _exit(written == static_cast<ssize_t>(sizeof r) ? 0 : 1);
+}
+
+void EditorOpen(benchmark::State& state) {
+  const double scale = static_cast<double>(state.range(0)) / 100.0;
+  double seconds = 0, openMB = 0, instanceMB = 0;
+  for (auto _ : state) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+      state.SkipWithError("pipe failed");
+      return;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+      close(fds[0]);
+      MeasureOpenInChild(fds[1], scale);
+    }
+    close(fds[1]);
+    OpenResult r;
+    const bool got = read(fds[0], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!got || r.seconds < 0) {
+      state.SkipWithError("no editor");
+      return;
+    }
+    state.SetIterationTime(r.seconds);
+    seconds += r.seconds;
+    openMB += r.openMB;
+    instanceMB += r.instanceMB;
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["open_ms"] = seconds / n * 1e3;
+  state.counters["open_MB"] = openMB / n;
+  state.counters["instance_MB"] = instanceMB / n;
+}
+BENCHMARK(EditorOpen)
+    ->ArgName("scale_percent")
+    ->Arg(100)
+    ->Arg(150)
+    ->Arg(200)
+    ->Arg(300)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace

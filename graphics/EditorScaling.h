@@ -1,0 +1,23 @@
+// EditorScaling: what a host binding needs to resize the editor, without
+// depending on the graphics library (header only; IGraphics implements it).
+#pragma once
+
+class IEditorScaling {
+ public:
+  virtual ~IEditorScaling() = default;
+  // False where the editor cannot change its size (it then stays at 1x).
+  virtual bool Scalable() const = 0;
+  // The editor's layout size, at scale 1.
+  virtual int DesignWidth() const = 0;
+  virtual int DesignHeight() const = 0;
+  // The scale at which the editor comes nearest to width x height pixels.
+  virtual double ScaleForSize(int width, int height) const = 0;
+  // A size the host or the user chose, as a scale; false when nothing changed.
+  virtual bool SetChosenScale(double scale) = 0;
+  // The host's content scale (pixels per logical unit on its side); the
+  // chosen size stays on top of it. False when nothing changed.
+  virtual bool SetContentScale(double scale) = 0;
+  // Asks the host to fit its window to the editor's size, later, from the
+  // editor's own redraw tick (never from inside the host's call).
+  virtual void RequestHostResize() = 0;
+};
