@@ -200,8 +200,12 @@ TEST(JalvUi, DraggingInputInTheEditorReachesTheDspAndItsGainReductionMovesTheMet
   double latest = 0;
   ASSERT_TRUE(WaitFor([&] { return printed.Latest(&latest) && latest < 0.05; })) << latest;
   printed.Mark();
-  const std::vector<uint32_t> resting = host.Capture(editor);
-  ASSERT_EQ(resting.size(), static_cast<size_t>(kEditorWidth * kEditorHeight));
+  // Found by its size, the window may still be on its way to the screen.
+  std::vector<uint32_t> resting;
+  ASSERT_TRUE(WaitFor([&] {
+    resting = host.Capture(editor);
+    return resting.size() == static_cast<size_t>(kEditorWidth * kEditorHeight);
+  })) << "the editor's window cannot be read";
 
   host.MoveTo(editor, kInputX, kInputY);
   host.Button(1, true);

@@ -194,6 +194,29 @@ inline RunResult RunRender(const ScratchFolder& folder, const std::vector<std::s
   return result;
 }
 
+// Spawns `argv` in `folder` with the given file actions (destroyed here)
+// and SIGPIPE at its default: the test runner may ignore it, and the tool
+// must not inherit that. Returns the pid, or -1.
+inline pid_t SpawnInFolder(const ScratchFolder& folder, std::vector<char*>& argv, char* const* envp,
+                           posix_spawn_file_actions_t& actions) {
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  char previous[4096];
+  pid_t pid = -1;
+  if (getcwd(previous, sizeof(previous)) && chdir(folder.Path().c_str()) == 0) {
+    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp) != 0) pid = -1;
+    if (chdir(previous) != 0) pid = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  return pid;
+}
+
 // Starts kestrune-render in `folder` with standard input and output on pipes
 // (`toTool` feeds it, `fromTool` gets what it writes), stderr into `errPath`,
 // TMPDIR set to `tmpdir` and SIGPIPE at its default.
@@ -219,21 +242,7 @@ inline pid_t SpawnRenderPiped(const ScratchFolder& folder, const std::vector<std
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  char previous[4096];
-  pid_t pid = -1;
-  if (getcwd(previous, sizeof(previous)) && chdir(folder.Path().c_str()) == 0) {
-    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) pid = -1;
-    if (chdir(previous) != 0) pid = -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  const pid_t pid = SpawnInFolder(folder, argv, envp.data(), actions);
   close(in[0]);
   close(out[1]);
   toTool = in[1];
@@ -257,22 +266,7 @@ inline int RunRenderIntoClosedPipe(const ScratchFolder& folder, const std::vecto
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-  // The test runner may ignore SIGPIPE; the tool must get the default.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  char previous[4096];
-  pid_t pid = -1;
-  if (getcwd(previous, sizeof(previous)) && chdir(folder.Path().c_str()) == 0) {
-    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid = -1;
-    if (chdir(previous) != 0) pid = -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  const pid_t pid = SpawnInFolder(folder, argv, environ, actions);
   close(fds[1]);
   int status = -1;
   if (pid > 0) waitpid(pid, &status, 0);
