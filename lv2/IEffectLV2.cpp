@@ -54,6 +54,7 @@ IEffectLV2::IEffectLV2(const Lv2CreationArg& arg, const EffectIdentity& identity
   paramPorts_.assign(static_cast<size_t>(ParamCount()), nullptr);
   lastPortValues_.assign(static_cast<size_t>(ParamCount()),
                          std::numeric_limits<float>::quiet_NaN());
+  stalePortValues_ = lastPortValues_;
 }
 
 IEffectLV2::~IEffectLV2() = default;
@@ -83,6 +84,10 @@ void IEffectLV2::ApplyPortChanges() {
     float& last = lastPortValues_[static_cast<size_t>(i)];
     if (std::memcmp(&value, &last, sizeof value) == 0) continue;
     last = value;
+    float& stale = stalePortValues_[static_cast<size_t>(i)];
+    const bool late = value == stale;
+    stale = std::numeric_limits<float>::quiet_NaN();
+    if (late) continue;
     PlugParam& param = *ParamAt(i);
     double plain = 0;
     if (!lv2ports::PlainFromPortValue(*this, i, value, &plain)) continue;
@@ -114,18 +119,24 @@ LV2_State_Status IEffectLV2::SaveLv2State(LV2_State_Store_Function store,
 LV2_State_Status IEffectLV2::RestoreLv2State(LV2_State_Retrieve_Function retrieve,
                                              LV2_State_Handle handle) {
   if (!retrieve || !map_) return LV2_STATE_ERR_NO_FEATURE;
+  PlugLockGuard guard(*this);  // a host may restore while blocks run
   size_t size = 0;
   uint32_t type = 0;
   uint32_t flags = 0;
   const void* data = retrieve(handle, stateKey_, &size, &type, &flags);
   if (!data) return LV2_STATE_ERR_NO_PROPERTY;
   if (type != chunkType_) return LV2_STATE_ERR_BAD_TYPE;
+  std::vector<float> before(paramPorts_.size());
+  for (size_t i = 0; i < before.size(); ++i)
+    before[i] = lv2ports::PortValueFor(*this, static_cast<int>(i), ParamAt(static_cast<int>(i))->value);
   if (!LoadHostState(*this, static_cast<const uint8_t*>(data), size)) return LV2_STATE_ERR_UNKNOWN;
   // What the ports hold now is what the host had before the state: no
   // change to apply over it. A host that then shows the restored values
   // sends echoes, and a new value of its own still counts.
-  for (size_t i = 0; i < paramPorts_.size(); ++i)
+  for (size_t i = 0; i < paramPorts_.size(); ++i) {
     if (paramPorts_[i]) lastPortValues_[i] = *paramPorts_[i];
+    stalePortValues_[i] = before[i];
+  }
   return LV2_STATE_SUCCESS;
 }
 

@@ -24,7 +24,10 @@
 // hold at that moment as seen: a host that restores a bare state and leaves
 // its ports alone keeps the state. A port the host then sets to the value
 // it shows for the restored state (equal at a float's precision) is an
-// echo and changes nothing, so the restored values stay exact.
+// echo and changes nothing, so the restored values stay exact. Nor does the
+// value a port showed for the settings before the restore, arriving after
+// it: Ardour sets the restored values right after the restore but hands
+// its controls to the ports only when a block runs, and one can run between.
 #pragma once
 
 #include <cstdint>
@@ -93,5 +96,9 @@ class IEffectLV2 : public IEffectBase {
   std::vector<const float*> paramPorts_;
   // The port values last seen, bit for bit (NaN until the first run).
   std::vector<float> lastPortValues_;
+  // Per port, what the host showed for the settings a state restore
+  // replaced (NaN when none): reaching the ports after the restore, that
+  // value is the host's old one arriving late, not a change of its own.
+  std::vector<float> stalePortValues_;
   float* gainReduction_ = nullptr;
 };

@@ -431,4 +431,36 @@ TEST(Lv2State, CutBlobIsRefusedWholeAndChangesNothing) {
   EXPECT_EQ(plug.Blob(), before);
 }
 
+// Ardour loads a preset by restoring its state, then setting the ports to
+// the preset's values; its controls reach the ports only when a block runs,
+// so a block can run between the two with the ports still at the previous
+// preset's values. Those must not undo the restore; a later value must count.
+TEST(Lv2State, PortValuesOfTheSettingsARestoreReplacedArrivingLateChangeNothing) {
+  Lv2Path path;
+  LilvHost host(path);
+  ASSERT_NE(host.Plugin(), nullptr);
+  const Channels block = TestSignal(0.01, Instance::kRate).channels;
+  Instance a(host), b(host), plug(host);
+  a.Port("input") = 18;
+  a.Port("ratio") = 2;
+  a.Run(block);
+  b.Port("input") = 10;
+  b.Run(block);
+  plug.Run(block);
+  ASSERT_EQ(plug.RestoreBlob(a.Blob()), LV2_STATE_SUCCESS);
+  ASSERT_EQ(plug.RestoreBlob(b.Blob()), LV2_STATE_SUCCESS);
+  plug.Port("input") = 18;  // the first preset's values, late
+  plug.Port("ratio") = 2;
+  plug.Run(block);
+  EXPECT_EQ(plug.Blob(), b.Blob());
+  plug.Port("input") = 10;  // the restored values: echoes
+  plug.Port("ratio") = 0;
+  plug.Run(block);
+  EXPECT_EQ(plug.Blob(), b.Blob());
+  plug.Port("input") = 18;  // the user's own change
+  plug.Port("ratio") = 2;
+  plug.Run(block);
+  EXPECT_EQ(plug.Blob(), a.Blob());
+}
+
 }  // namespace
