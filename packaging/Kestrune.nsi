@@ -303,7 +303,21 @@ Section "Uninstall"
 
   Delete "${PROGRAM_FOLDER}\README.md"
   Delete "${PROGRAM_FOLDER}\LICENSE"
-  Delete "${UNINSTALLER}"
+  ; This is a copy of the uninstaller, started by it from the temporary
+  ; folder; the original may still be closing, and a program that runs
+  ; cannot be deleted. Up to 10 s, then the folder stays as it is.
+  StrCpy $2 0
+  ${Do}
+    Delete "${UNINSTALLER}"
+    ${IfNot} ${FileExists} "${UNINSTALLER}"
+      ${ExitDo}
+    ${EndIf}
+    ${If} $2 >= 100
+      ${ExitDo}
+    ${EndIf}
+    Sleep 100
+    IntOp $2 $2 + 1
+  ${Loop}
   ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeProgramFolder"
   !insertmacro RemoveMadeFolders "${PROGRAM_FOLDER}" "$1"
 
