@@ -14,6 +14,7 @@
 #include "IGraphicsOffscreen.h"
 #include "Kestrune.h"
 #include "TestBinding.h"
+#include "FreshProcess.h"
 
 namespace {
 
@@ -57,22 +58,8 @@ void EditorOpen(benchmark::State& state) {
   const double scale = static_cast<double>(state.range(0)) / 100.0;
   double seconds = 0, openMB = 0, instanceMB = 0;
   for (auto _ : state) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-      state.SkipWithError("pipe failed");
-      return;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-      close(fds[0]);
-      MeasureOpenInChild(fds[1], scale);
-    }
-    close(fds[1]);
     OpenResult r;
-    const bool got = read(fds[0], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
+    const bool got = MeasureInFreshProcess([scale](int fd) { MeasureOpenInChild(fd, scale); }, &r);
     if (!got || r.seconds < 0) {
       state.SkipWithError("no editor");
       return;

@@ -26,6 +26,7 @@
 #include "Kestrune.h"
 #include "TestBinding.h"
 #include "vst2/Vst2Abi.h"
+#include "FreshProcess.h"
 
 namespace {
 
@@ -87,22 +88,8 @@ struct CreationResult {
 void InstanceCreation(benchmark::State& state) {
   double first = 0, later = 0, megabytes = 0;
   for (auto _ : state) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-      state.SkipWithError("pipe failed");
-      return;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-      close(fds[0]);
-      MeasureCreationInChild(fds[1]);
-    }
-    close(fds[1]);
     CreationResult r;
-    const bool got = read(fds[0], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
+    const bool got = MeasureInFreshProcess(MeasureCreationInChild, &r);
     if (!got || r.firstSeconds < 0 || r.laterSeconds < 0) {
       state.SkipWithError("the module could not be loaded or created no instance");
       return;
