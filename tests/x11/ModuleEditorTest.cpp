@@ -17,6 +17,7 @@
 
 #include "IGraphicsOffscreen.h"
 #include "ImagePacks.h"
+#include <lv2/ui/ui.h>
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
 #include <X11/Xatom.h>
 #include "Kestrune.h"
@@ -639,6 +640,34 @@ class ModuleImagePacks : public ::testing::Test {
   HostDisplay x_;
   std::string dir_;
 };
+
+TEST_F(ModuleImagePacks, TheLv2UiAt2xDrawsFromThePackInItsBundle) {
+  void* module = dlopen(KESTRUNE_LV2_UI_MODULE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  auto descriptor = reinterpret_cast<const LV2UI_Descriptor* (*)(uint32_t)>(
+      dlsym(module, "lv2ui_descriptor"));
+  const LV2UI_Descriptor* ui = descriptor ? descriptor(0) : nullptr;
+  ASSERT_NE(ui, nullptr);
+  Window host = x_.MakeHostWindow(0, 0, 2 * kWidth, 2 * kHeight);
+  LV2_Feature parent = {LV2_UI__parent, reinterpret_cast<void*>(static_cast<uintptr_t>(host))};
+  const LV2_Feature* features[] = {&parent, nullptr};
+  LV2UI_Widget widget = nullptr;
+  auto write = [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {};
+  LV2UI_Handle handle = ui->instantiate(ui, "urn:marlowind:kestrune", "", write, nullptr, &widget,
+                                        features);
+  ASSERT_NE(handle, nullptr);
+  auto idle = static_cast<const LV2UI_Idle_Interface*>(ui->extension_data(LV2_UI__idleInterface));
+  ASSERT_NE(idle, nullptr);
+  PumpFor(100, [&] { idle->idle(handle); });
+  int w = 0, h = 0;
+  const std::vector<uint32_t> picture =
+      x_.Capture(static_cast<Window>(reinterpret_cast<uintptr_t>(widget)), &w, &h);
+  EXPECT_EQ(w, 2 * kWidth);
+  EXPECT_TRUE(picture == ReferencePicture(2.0)) << "the UI did not draw from its bundle's pack";
+  ui->cleanup(handle);
+  x_.Destroy(host);
+  dlclose(module);
+}
 
 TEST_F(ModuleImagePacks, WithoutItsPackTheEditorAt2xResamplesThe1xImages) {
   const std::vector<uint32_t> drawn = ReferencePicture(2.0);
