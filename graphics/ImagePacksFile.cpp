@@ -51,6 +51,8 @@ Mapping MapFile(const std::string& path) {
     const size_t length = static_cast<size_t>(st.st_size);
     void* at = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
     if (at != MAP_FAILED) {
+      // Frames are read one at a time, here and there: no read-ahead.
+      madvise(at, length, MADV_RANDOM);
       m.data = static_cast<const unsigned char*>(at);
       m.length = length;
     }
