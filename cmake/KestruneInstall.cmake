@@ -169,7 +169,7 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_LV2_BUNDLE_DIR} ${stage}/Kestrune.lv2
   # The archive holds the images once: the bundles link to Kestrune.images
   # (install.sh copies what the links point to).
-  COMMAND ${CMAKE_COMMAND} -E remove ${archive_bundle_packs}
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${archive_bundle_packs}
   ${archive_links}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_PRESET_OUTPUT_DIR}/vst3 ${stage}/presets/vst3
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_PRESET_OUTPUT_DIR}/vst2 ${stage}/presets/vst2
