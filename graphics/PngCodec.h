@@ -20,7 +20,8 @@ PIX_MemBitmap* LoadPngFromMemory(const unsigned char* data, size_t length);
 // True when this build can decode PNG images at all.
 bool PngDecoderAvailable();
 
-// Writes the visible part of a bitmap to an 8-bit RGBA PNG file. False when
+// Writes the visible part of a bitmap to an 8-bit RGBA PNG file, at zlib's
+// default level (9 took ten times as long for 4 % fewer bytes). False when
 // the file cannot be written or this build has no encoder.
 bool WriteBitmapPng(PIX_IBitmap* bitmap, const char* path);
 

@@ -121,7 +121,7 @@ PIX_MemBitmap* LoadPngFromMemory(const unsigned char* data, size_t length) {
 
 bool WriteBitmapPng(PIX_IBitmap* bitmap, const char* path) {
   if (!bitmap || !bitmap->PixelData()) return false;
-  return WriteArgbPng(bitmap->Row(0), bitmap->Width(), bitmap->Height(), bitmap->RowSpan(), path);
+  return WriteArgbPng(bitmap->Row(0), bitmap->Width(), bitmap->Height(), bitmap->RowSpan(), path, 6);
 }
 
 bool WriteArgbPng(const uint32_t* pixels, int width, int height, int rowSpan, const char* path,

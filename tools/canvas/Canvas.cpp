@@ -122,8 +122,8 @@ Rgba Canvas::Pixel(int x, int y) const {
   return Rgba{p[0] / p[3], p[1] / p[3], p[2] / p[3], p[3]};
 }
 
-bool Canvas::WritePng(const std::string& path) const {
-  return ::WritePng(path, width_, height_, Pixels());
+bool Canvas::WritePng(const std::string& path, int compressionLevel) const {
+  return ::WritePng(path, width_, height_, Pixels(), compressionLevel);
 }
 
 std::vector<unsigned> Canvas::Pixels() const {
@@ -250,7 +250,8 @@ float SegmentDistance(float x, float y, float ax, float ay, float bx, float by, 
   return std::hypot(px - vx * t, py - vy * t) - hw;
 }
 
-bool WritePng(const std::string& path, int width, int height, const std::vector<unsigned>& px) {
+bool WritePng(const std::string& path, int width, int height, const std::vector<unsigned>& px,
+              int compressionLevel) {
   if (px.size() < static_cast<size_t>(width) * static_cast<size_t>(height)) return false;
-  return WriteArgbPng(px.data(), width, height, width, path.c_str());
+  return WriteArgbPng(px.data(), width, height, width, path.c_str(), compressionLevel);
 }

@@ -59,8 +59,9 @@ class Canvas {
   Rgba Pixel(int x, int y) const;
   // Straight ARGB pixels, 0xAARRGGBB.
   std::vector<unsigned> Pixels() const;
-  // The picture as an 8-bit RGBA PNG at exactly `path`.
-  bool WritePng(const std::string& path) const;
+  // The picture as an 8-bit RGBA PNG at exactly `path`, at zlib's level
+  // `compressionLevel` (0..9).
+  bool WritePng(const std::string& path, int compressionLevel = 9) const;
   // Pastes a canvas of the same scale with its corner at design (x, y).
   void Paste(const Canvas& other, int x, int y);
 
@@ -79,4 +80,5 @@ float RoundRectDistance(float x, float y, float x0, float y0, float x1, float y1
 float SegmentDistance(float x, float y, float ax, float ay, float bx, float by, float halfWidth);
 
 // Writes ARGB pixels as an 8-bit RGBA PNG.
-bool WritePng(const std::string& path, int width, int height, const std::vector<unsigned>& pixels);
+bool WritePng(const std::string& path, int width, int height, const std::vector<unsigned>& pixels,
+              int compressionLevel = 9);

@@ -704,7 +704,8 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     const std::string title = std::string("Kestrune ") + host->FormatName() + ": " + inputName + ", " +
                               Lufs(inputLoudness.IntegratedLufs()) + " LUFS in, " +
                               Lufs(outputLoudness.IntegratedLufs()) + " LUFS out";
-    if (!DrawLevelPlot(levels, title).WritePng(pending.Add(job.plotTarget))) {
+    // zlib's default level: 9 took ten times as long for 4 % fewer bytes.
+    if (!DrawLevelPlot(levels, title).WritePng(pending.Add(job.plotTarget), 6)) {
       failure = {kExitOutput, "cannot write '" + job.plotPng + "'"};
       return failure.status;
     }
