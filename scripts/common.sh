@@ -9,6 +9,9 @@ JOBS="${JOBS:-$(nproc)}"
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
   export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=true
+  # The test programs share a precompiled GoogleTest header: ccache caches
+  # what uses it only when told that its defines and time macros may differ.
+  export CCACHE_SLOPPINESS=pch_defines,time_macros
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 

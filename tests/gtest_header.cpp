@@ -1,0 +1,1 @@
+// Compiles GoogleTest's header once for the test programs (tests/CMakeLists.txt).
