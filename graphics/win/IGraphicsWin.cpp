@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -28,6 +29,46 @@ namespace {
 // next window's timer is started with. Touched only on user-interface threads.
 int gOpenWindows = 0;
 double gFrameRate = 25.0;
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+#ifndef WM_DPICHANGED_AFTERPARENT
+#define WM_DPICHANGED_AFTERPARENT 0x02E3
+#endif
+
+// The per-monitor DPI functions come with Windows 10 (1607): looked up in
+// user32 at run time, so that the modules load on older Windows and Wine.
+using DpiContext = HANDLE;
+const DpiContext kPerMonitorAwareV2 = reinterpret_cast<DpiContext>(static_cast<INT_PTR>(-4));
+using SetThreadDpiContextFn = DpiContext(WINAPI*)(DpiContext);
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+
+template <typename Fn>
+Fn User32Function(const char* name) {
+  HMODULE user32 = GetModuleHandleA("user32.dll");
+  return user32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
+                : nullptr;
+}
+
+// Per-monitor awareness for the windows made while it lives, where the
+// system has it; the thread's own awareness comes back afterwards.
+class PerMonitorAwareness {
+ public:
+  PerMonitorAwareness() {
+    set_ = User32Function<SetThreadDpiContextFn>("SetThreadDpiAwarenessContext");
+    if (set_) previous_ = set_(kPerMonitorAwareV2);
+  }
+  ~PerMonitorAwareness() {
+    if (set_ && previous_) set_(previous_);
+  }
+  PerMonitorAwareness(const PerMonitorAwareness&) = delete;
+  PerMonitorAwareness& operator=(const PerMonitorAwareness&) = delete;
+
+ private:
+  SetThreadDpiContextFn set_ = nullptr;
+  DpiContext previous_ = nullptr;
+};
 
 MouseMods ModsFrom(WPARAM wParam) {
   MouseMods mods;
@@ -176,7 +217,7 @@ UINT IGraphicsWin::TimerInterval(double frameRate) {
 void* IGraphicsWin::OpenNativeWindow(void* parentWindow) {
   HWND parent = static_cast<HWND>(parentWindow);
   if (!parent || !IsWindow(parent)) return nullptr;
-  int x = 0, y = 0, w = Width(), h = Height();
+  int x = 0, y = 0;
   if (hwnd_) {
     RECT r;
     GetWindowRect(hwnd_, &r);
@@ -184,10 +225,13 @@ void* IGraphicsWin::OpenNativeWindow(void* parentWindow) {
     ScreenToClient(parent, &topLeft);
     x = topLeft.x;
     y = topLeft.y;
-    w = r.right - r.left;
-    h = r.bottom - r.top;
     CloseNativeWindow();
   }
+  // Until the host or the user chooses a size, the editor follows the DPI of
+  // the host's window (96 for a DPI-unaware host, which Windows stretches).
+  // The host sized its window by the editor's size before: it is asked again.
+  if (SetDesktopScale(ScaleForDpi(WindowDpi(parent)))) RequestHostResize();
+  const int w = Width(), h = Height();
 
   if (gOpenWindows++ == 0) {
     WNDCLASSA windowClass = {};
@@ -205,8 +249,14 @@ void* IGraphicsWin::OpenNativeWindow(void* parentWindow) {
   }
   gFrameRate = FrameRate();
   parent_ = parent;
-  HWND created = CreateWindowExA(0, kWindowClassName, "IEditor", WS_CHILD | WS_VISIBLE, x, y, w,
-                                 h, parent, nullptr, module_, this);
+  HWND created = nullptr;
+  {
+    // A per-monitor aware child of an aware host gets the monitor's pixels;
+    // Windows keeps a child of an unaware host unaware.
+    PerMonitorAwareness awareness;
+    created = CreateWindowExA(0, kWindowClassName, "IEditor", WS_CHILD | WS_VISIBLE, x, y, w, h,
+                              parent, nullptr, module_, this);
+  }
   if (!created) {
     hwnd_ = nullptr;
     parent_ = nullptr;
@@ -214,6 +264,8 @@ void* IGraphicsWin::OpenNativeWindow(void* parentWindow) {
     return nullptr;
   }
   hwnd_ = created;
+  // The window's own DPI decides where it differs from its parent's.
+  FollowWindowDpi();
   for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
 
   if (TooltipsEnabled()) {
@@ -334,6 +386,12 @@ LRESULT IGraphicsWin::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
     }
     case WM_TIMER:
       if (wParam == kRedrawTimerId) RedrawTick();
+      return 0;
+    case WM_DPICHANGED:
+    case WM_DPICHANGED_AFTERPARENT:
+      // Moved to a monitor of another DPI: laid out anew, and the host is
+      // asked for the size from the next tick (not from inside its move).
+      FollowWindowDpi();
       return 0;
     case WM_CTLCOLOREDIT: {
       if (!entryControl_) return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -489,13 +547,19 @@ void IGraphicsWin::RedrawTick() {
     }
     return;
   }
+  if (hostResizePending_) {
+    hostResizePending_ = false;
+    if (plug_) plug_->ResizeEditor();
+    if (!hwnd_) return;
+  }
   PixelRect dirty;
   if (!CollectDirtyRect(&dirty)) return;
   RECT r = {dirty.left, dirty.top, dirty.right, dirty.bottom};
   InvalidateRect(hwnd_, &r, FALSE);
   if (entryBox_ && entryControl_) {
-    // The box paints itself: the control under it is left alone.
-    const PixelRect& c = entryControl_->Rect();
+    // The box paints itself: the control under it is left alone (its
+    // rectangle is in design units, the window in pixels).
+    const PixelRect c = ToPixels(entryControl_->Rect());
     RECT under = {c.left, c.top, c.right, c.bottom};
     ValidateRect(hwnd_, &under);
     UpdateWindow(hwnd_);
@@ -861,22 +925,28 @@ void IGraphicsWin::RestoreCursor() {
 // ---------------------------------------------------------------- size
 
 void IGraphicsWin::SetEditorSize(int width, int height) {
-  if (width == Width() && height == Height()) return;
-  const int dw = width - Width();
-  const int dh = height - Height();
+  // Design sizes: at another scale than 1 the window's pixels differ.
+  if (width == DesignWidth() && height == DesignHeight()) return;
+  if (width <= 0 || height <= 0) return;
   CloseEntryBox();
   openGesture_ = -1;
-  IGraphics::SetEditorSize(width, height);
-  if (!hwnd_) return;
+  if (!hwnd_) {
+    IGraphics::SetEditorSize(width, height);
+    return;
+  }
+  // The windows first: a VST2 host asked for the new size afterwards sets
+  // its own window's size over what this did to it.
+  const int newWidth = PixelLength(width), newHeight = PixelLength(height);
+  const int dw = newWidth - Width();
+  const int dh = newHeight - Height();
   const UINT flags = SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER;
-  RECT r;
-  GetWindowRect(hwnd_, &r);
-  SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left + dw, r.bottom - r.top + dh, flags);
+  SetWindowPos(hwnd_, nullptr, 0, 0, newWidth, newHeight, flags);
   const int api = plug_ ? plug_->PluginApi() : 0;
   auto isPlainChild = [](HWND w) {
     return (GetWindowLongA(w, GWL_STYLE) & WS_CHILD) &&
            !(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_MDICHILD);
   };
+  RECT r;
   if (api != 1 && api != 3 && isPlainChild(hwnd_)) {
     HWND parent = GetParent(hwnd_);
     if (parent) {
@@ -892,7 +962,42 @@ void IGraphicsWin::SetEditorSize(int width, int height) {
       }
     }
   }
+  IGraphics::SetEditorSize(width, height);
+  if (hwnd_) InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+bool IGraphicsWin::SetScale(double scale) {
+  if (hwnd_) {
+    const double limited = std::min(std::max(scale, kMinScale), kMaxScale);
+    if (!(limited == limited) || limited == Scale()) return false;
+    CloseEntryBox();
+    EndOpenGesture();
+  }
+  if (!IGraphics::SetScale(scale)) return false;
+  if (!hwnd_) return true;
+  // A drag of the resize handle keeps the pointer.
+  if (!Resizing() && GetCapture() == hwnd_) ::ReleaseCapture();
+  SetWindowPos(hwnd_, nullptr, 0, 0, Width(), Height(),
+               SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
   InvalidateRect(hwnd_, nullptr, FALSE);
+  return true;
+}
+
+double IGraphicsWin::ScaleForDpi(unsigned int dpi) {
+  if (dpi <= 96) return 1.0;
+  const double scale = std::round(dpi / 96.0 * 4.0) / 4.0;
+  return std::min(scale, kMaxScale);
+}
+
+unsigned int IGraphicsWin::WindowDpi(HWND window) {
+  static const GetDpiForWindowFn dpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+  if (!window || !dpiForWindow) return 96;
+  const UINT dpi = dpiForWindow(window);
+  return dpi == 0 ? 96 : dpi;
+}
+
+void IGraphicsWin::FollowWindowDpi() {
+  if (hwnd_ && SetDesktopScale(ScaleForDpi(WindowDpi(hwnd_)))) RequestHostResize();
 }
 
 // ---------------------------------------------------------------- images
