@@ -260,6 +260,16 @@ void TextEntryFiltersCommitsAndCancels() {
   PumpMessages(150);
   CHECK(graphics->EntryBox() == nullptr && control->received == -1.0);
 
+  // At 2x the same design size again changes nothing (the controls stay).
+  CHECK(graphics->SetScale(2.0));
+  graphics->SetEditorSize(200, 100);
+  RECT r;
+  GetClientRect(static_cast<HWND>(graphics->NativeWindow()), &r);
+  if (!CHECK(graphics->ControlCount() == 1 && r.right == 400 && r.bottom == 200,
+             "%d controls, window %ld x %ld", graphics->ControlCount(), r.right, r.bottom))
+    return;
+  CHECK(graphics->SetScale(1.0));
+
   // A continuous parameter keeps the decimal point.
   graphics->ShowTextEntry(control, control->Style(), control->Rect(), "", plug.ParamAt(1));
   box = graphics->EntryBox();
@@ -333,6 +343,17 @@ void UnhandledKeysAndResizingReachTheHost() {
             r.bottom - r.top == hostBefore.bottom - hostBefore.top + 30,
         "host grew to %ld x %ld", r.right - r.left, r.bottom - r.top);
   CHECK(graphics->BackBuffer() && graphics->BackBuffer()->Width() == 260);
+  // At 2x a new design size is twice as many pixels, and so is the growth.
+  CHECK(graphics->SetScale(2.0));
+  GetWindowRect(host, &hostBefore);
+  graphics->SetEditorSize(300, 150);
+  GetWindowRect(editor, &r);
+  CHECK(r.right - r.left == 600 && r.bottom - r.top == 300, "editor %ld x %ld at 2x",
+        r.right - r.left, r.bottom - r.top);
+  GetWindowRect(host, &r);
+  CHECK(r.right - r.left == hostBefore.right - hostBefore.left + 80 &&
+            r.bottom - r.top == hostBefore.bottom - hostBefore.top + 40,
+        "host grew to %ld x %ld", r.right - r.left, r.bottom - r.top);
   graphics->CloseWindow();
   DestroyWindow(host);
 }
