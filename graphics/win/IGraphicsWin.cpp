@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "IEffectBase.h"
@@ -108,9 +109,19 @@ void FolderOf(const char* path, std::string* out) {
   out->assign(path, static_cast<size_t>(slash - path + 1));
 }
 
+// Menu items drawn by the editor (above or below 1x): their text, and the
+// sizes at the editor's scale, alive while the menu is open.
+struct DrawnMenu {
+  std::vector<std::unique_ptr<std::string>> labels;
+  HFONT font = nullptr;
+  int itemHeight = 20;
+  int padding = 22;  // room for the check mark and the submenu arrow
+};
+
 // Build a Windows menu from the tree. Each menu reserves a block of command
-// identifiers for its items before its submenus reserve theirs.
-HMENU BuildMenu(const PopupMenu& menu, int* nextId) {
+// identifiers for its items before its submenus reserve theirs. With `drawn`
+// the items are owner-drawn, at the editor's scale.
+HMENU BuildMenu(const PopupMenu& menu, int* nextId, DrawnMenu* drawn) {
   HMENU handle = CreatePopupMenu();
   if (!handle) return nullptr;
   const int base = *nextId;
@@ -119,20 +130,70 @@ HMENU BuildMenu(const PopupMenu& menu, int* nextId) {
     const PopupMenuItem& item = menu.items[i];
     std::string label =
         IGraphicsWin::MenuItemLabel(menu.prefixKind, static_cast<int>(i) + 1, item.text);
+    const char* content = label.c_str();
+    UINT drawFlag = 0;
+    if (drawn) {
+      drawn->labels.emplace_back(new std::string(label));
+      content = reinterpret_cast<const char*>(drawn->labels.back().get());
+      drawFlag = MF_OWNERDRAW;
+    }
     if (item.flags & PopupMenuItem::Separator) {
       AppendMenuA(handle, MF_SEPARATOR, 0, nullptr);
     } else if (item.submenu) {
-      HMENU sub = BuildMenu(*item.submenu, nextId);
-      if (sub) AppendMenuA(handle, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), label.c_str());
+      HMENU sub = BuildMenu(*item.submenu, nextId, drawn);
+      if (sub) AppendMenuA(handle, MF_POPUP | drawFlag, reinterpret_cast<UINT_PTR>(sub), content);
     } else {
-      UINT flags = MF_STRING;
+      UINT flags = MF_STRING | drawFlag;
       if (item.flags & PopupMenuItem::Grayed) flags |= MF_GRAYED;
       if (item.flags & PopupMenuItem::Disabled) flags |= MF_DISABLED;
       if (item.flags & PopupMenuItem::Checked) flags |= MF_CHECKED;
-      AppendMenuA(handle, flags, static_cast<UINT_PTR>(base + static_cast<int>(i)), label.c_str());
+      AppendMenuA(handle, flags, static_cast<UINT_PTR>(base + static_cast<int>(i)), content);
     }
   }
   return handle;
+}
+
+// The menu being shown by this thread's editor, for its owner-drawn items.
+DrawnMenu* gDrawnMenu = nullptr;
+
+void MeasureMenuItem(MEASUREITEMSTRUCT* measure) {
+  const auto* label = reinterpret_cast<const std::string*>(measure->itemData);
+  if (!gDrawnMenu || !label) return;
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, gDrawnMenu->font);
+  SIZE extent = {0, 0};
+  GetTextExtentPoint32A(dc, label->c_str(), static_cast<int>(label->size()), &extent);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  measure->itemWidth = static_cast<UINT>(extent.cx + 2 * gDrawnMenu->padding);
+  measure->itemHeight = static_cast<UINT>(std::max<LONG>(gDrawnMenu->itemHeight, extent.cy));
+}
+
+void DrawMenuItem(const DRAWITEMSTRUCT* draw) {
+  const auto* label = reinterpret_cast<const std::string*>(draw->itemData);
+  if (!gDrawnMenu || !label) return;
+  const bool selected = (draw->itemState & ODS_SELECTED) != 0;
+  const bool grayed = (draw->itemState & (ODS_GRAYED | ODS_DISABLED)) != 0;
+  FillRect(draw->hDC, &draw->rcItem, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_MENU));
+  const COLORREF ink = GetSysColor(grayed ? COLOR_GRAYTEXT
+                                          : selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT);
+  const int pad = gDrawnMenu->padding;
+  if (draw->itemState & ODS_CHECKED) {
+    const int side = std::max(2, pad * 6 / 22);
+    const int cx = draw->rcItem.left + pad / 2, cy = (draw->rcItem.top + draw->rcItem.bottom) / 2;
+    RECT mark = {cx - side / 2, cy - side / 2, cx - side / 2 + side, cy - side / 2 + side};
+    HBRUSH brush = CreateSolidBrush(ink);
+    FillRect(draw->hDC, &mark, brush);
+    DeleteObject(brush);
+  }
+  HGDIOBJ old = SelectObject(draw->hDC, gDrawnMenu->font);
+  SetBkMode(draw->hDC, TRANSPARENT);
+  SetTextColor(draw->hDC, ink);
+  RECT text = draw->rcItem;
+  text.left += pad;
+  DrawTextA(draw->hDC, label->c_str(), static_cast<int>(label->size()), &text,
+            DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(draw->hDC, old);
 }
 
 PopupMenu* FindCommand(PopupMenu* menu, int commandId, int* nextBase) {
@@ -387,6 +448,19 @@ LRESULT IGraphicsWin::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
     case WM_TIMER:
       if (wParam == kRedrawTimerId) RedrawTick();
       return 0;
+    case WM_MEASUREITEM: {
+      auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+      if (!measure || measure->CtlType != ODT_MENU)
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+      MeasureMenuItem(measure);
+      return TRUE;
+    }
+    case WM_DRAWITEM: {
+      const auto* draw = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (!draw || draw->CtlType != ODT_MENU) return DefWindowProcA(hwnd, message, wParam, lParam);
+      DrawMenuItem(draw);
+      return TRUE;
+    }
     case WM_DPICHANGED:
     case WM_DPICHANGED_AFTERPARENT:
       // Moved to a monitor of another DPI: laid out anew, and the host is
@@ -708,8 +782,30 @@ PopupMenu* IGraphicsWin::ShowPopupMenu(PopupMenu* menu, const PixelRect& rect) {
   ReleaseCapture();
   if (!menu || !hwnd_) return nullptr;
   int nextId = 0;
-  HMENU handle = BuildMenu(*menu, &nextId);
-  if (!handle) return nullptr;
+  // At 1x the system draws the menu; at any other scale the editor draws it
+  // with GDI text at the scaled size (Windows would draw it at its own DPI).
+  DrawnMenu drawn;
+  const bool ownerDrawn = Scale() != 1.0 && !gDrawnMenu;
+  if (ownerDrawn) {
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = sizeof metrics;
+    LOGFONTA face = {};
+    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+      face = metrics.lfMenuFont;
+    else
+      std::strcpy(face.lfFaceName, "Tahoma");
+    face.lfHeight = -PixelLength(12);
+    face.lfWidth = 0;
+    drawn.font = CreateFontIndirectA(&face);
+    drawn.itemHeight = PixelLength(20);
+    drawn.padding = PixelLength(22);
+  }
+  HMENU handle = BuildMenu(*menu, &nextId, ownerDrawn && drawn.font ? &drawn : nullptr);
+  if (!handle) {
+    if (drawn.font) DeleteObject(drawn.font);
+    return nullptr;
+  }
+  if (ownerDrawn && drawn.font) gDrawnMenu = &drawn;
   POINT corner = {rect.left, rect.bottom};
   ClientToScreen(hwnd_, &corner);
   PopupMenu* result = nullptr;
@@ -720,7 +816,9 @@ PopupMenu* IGraphicsWin::ShowPopupMenu(PopupMenu* menu, const PixelRect& rect) {
       result = MenuForCommand(menu, LOWORD(message.wParam));
   }
   DestroyMenu(handle);
-  InvalidateRect(hwnd_, nullptr, FALSE);
+  if (gDrawnMenu == &drawn) gDrawnMenu = nullptr;
+  if (drawn.font) DeleteObject(drawn.font);
+  if (hwnd_) InvalidateRect(hwnd_, nullptr, FALSE);
   return result;
 }
 

@@ -123,7 +123,6 @@ class IGraphicsWin : public IGraphics {
   void HideTooltip();
   void EndOpenGesture();
   void FollowWindowDpi();
-  HFONT MenuFont();
   void ForgetWindow();
   HWND MainWindow();
 
@@ -142,9 +141,6 @@ class IGraphicsWin : public IGraphics {
   WNDPROC entryDefaultProc_ = nullptr;
   HFONT entryFont_ = nullptr;
   int entryState_ = kEntryIdle;
-
-  HFONT menuFont_ = nullptr;  // while a popup menu is open
-  int menuFontSize_ = 0;
 
   HWND tooltip_ = nullptr;
   bool tooltipShown_ = false;

@@ -102,6 +102,29 @@ HWND MakeHostWindow(int width, int height) {
                          GetModuleHandleA(nullptr), nullptr);
 }
 
+// The height of the popup menu open now, read by a timer inside the menu's
+// loop, which then closes the menu.
+int gMenuHeight = -1;
+
+void CALLBACK MeasureOpenMenu(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  HWND menu = FindWindowA("#32768", nullptr);
+  RECT r;
+  if (menu && IsWindowVisible(menu) && GetWindowRect(menu, &r)) gMenuHeight = r.bottom - r.top;
+  EndMenu();
+}
+
+int PopupMenuHeight(IGraphicsWin* graphics, int items) {
+  PopupMenu menu;
+  menu.items.resize(static_cast<size_t>(items));
+  for (PopupMenuItem& item : menu.items) item.text = "Item";
+  menu.items[0].flags = PopupMenuItem::Checked;
+  gMenuHeight = -1;
+  SetTimer(nullptr, 0, 300, MeasureOpenMenu);
+  graphics->ShowPopupMenu(&menu, PixelRect(10, 10, 20, 20));
+  return gMenuHeight;
+}
+
 std::map<int, std::string> ReadPngHashes() {
   std::map<int, std::string> hashes;
   FILE* f = std::fopen((gReferenceFolder + "/png-hashes.txt").c_str(), "r");
@@ -260,8 +283,12 @@ void TextEntryFiltersCommitsAndCancels() {
   PumpMessages(150);
   CHECK(graphics->EntryBox() == nullptr && control->received == -1.0);
 
-  // At 2x the same design size again changes nothing (the controls stay).
+  // Popup menus at 2x: items twice as tall, drawn with text at that size.
   CHECK(graphics->SetScale(2.0));
+  const int menuHeight = PopupMenuHeight(graphics, 4);
+  CHECK(menuHeight >= 4 * 40, "a 4-item menu at 2x is %d pixels tall", menuHeight);
+
+  // At 2x the same design size again changes nothing (the controls stay).
   graphics->SetEditorSize(200, 100);
   RECT r;
   GetClientRect(static_cast<HWND>(graphics->NativeWindow()), &r);
