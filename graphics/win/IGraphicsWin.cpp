@@ -52,19 +52,32 @@ Fn User32Function(const char* name) {
                 : nullptr;
 }
 
-// Per-monitor awareness for the windows made while it lives, where the
-// system has it; the thread's own awareness comes back afterwards.
-class PerMonitorAwareness {
+using WindowDpiContextFn = DpiContext(WINAPI*)(HWND);
+using AwarenessOfContextFn = int(WINAPI*)(DpiContext);
+constexpr int kAwarenessPerMonitor = 2;
+
+// The DPI awareness of the windows made while it lives, where the system
+// has it: per-monitor (v2) under a per-monitor aware parent, else the
+// parent's own (Windows makes a child of an unaware window unaware anyway).
+// The thread's own awareness comes back afterwards.
+class ChildAwareness {
  public:
-  PerMonitorAwareness() {
+  explicit ChildAwareness(HWND parent) {
     set_ = User32Function<SetThreadDpiContextFn>("SetThreadDpiAwarenessContext");
-    if (set_) previous_ = set_(kPerMonitorAwareV2);
+    const auto ofWindow = User32Function<WindowDpiContextFn>("GetWindowDpiAwarenessContext");
+    const auto awareness =
+        User32Function<AwarenessOfContextFn>("GetAwarenessFromDpiAwarenessContext");
+    if (!set_ || !ofWindow || !awareness) return;
+    const DpiContext parentContext = ofWindow(parent);
+    if (!parentContext) return;
+    previous_ = set_(awareness(parentContext) == kAwarenessPerMonitor ? kPerMonitorAwareV2
+                                                                      : parentContext);
   }
-  ~PerMonitorAwareness() {
+  ~ChildAwareness() {
     if (set_ && previous_) set_(previous_);
   }
-  PerMonitorAwareness(const PerMonitorAwareness&) = delete;
-  PerMonitorAwareness& operator=(const PerMonitorAwareness&) = delete;
+  ChildAwareness(const ChildAwareness&) = delete;
+  ChildAwareness& operator=(const ChildAwareness&) = delete;
 
  private:
   SetThreadDpiContextFn set_ = nullptr;
@@ -312,9 +325,8 @@ void* IGraphicsWin::OpenNativeWindow(void* parentWindow) {
   parent_ = parent;
   HWND created = nullptr;
   {
-    // A per-monitor aware child of an aware host gets the monitor's pixels;
-    // Windows keeps a child of an unaware host unaware.
-    PerMonitorAwareness awareness;
+    // A per-monitor aware child of an aware host gets the monitor's pixels.
+    ChildAwareness awareness(parent);
     created = CreateWindowExA(0, kWindowClassName, "IEditor", WS_CHILD | WS_VISIBLE, x, y, w, h,
                               parent, nullptr, module_, this);
   }

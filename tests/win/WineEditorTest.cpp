@@ -6,6 +6,7 @@
 //
 // Usage: kestrune-wine-editor <Kestrune.dll> <Kestrune.vst3> <screenshot folder>
 //                            [<Linux reference folder>]
+//        kestrune-wine-editor --dpi-192 <Kestrune.dll>   (the system at 192 dpi)
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -526,9 +527,63 @@ void AtTheHostsContentScale(IPluginFactory* factory, HMODULE module) {
   }
 }
 
+// Run with the system at 192 dpi (run-wine.sh --dpi 192): a VST2 editor in
+// a per-monitor aware host window opens at 2x and asks the host for its size
+// from its tick, and takes input in design units; in a DPI-unaware host
+// window it stays at 1x (Windows stretches it).
+void Vst2EditorFollowsTheHostWindowsDpi(const Vst2Module& module) {
+  using SetThreadDpiContext = HANDLE(WINAPI*)(HANDLE);
+  const auto setContext = reinterpret_cast<SetThreadDpiContext>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("user32.dll"), "SetThreadDpiAwarenessContext")));
+  if (!CHECK(setContext != nullptr, "no SetThreadDpiAwarenessContext")) return;
+  const HANDLE unaware = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1));
+  const HANDLE perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
+  for (int scale : {2, 1}) {
+    HostEvents().clear();  // an instance may reuse the last one's address
+    Vst2EditorPlug plug(module);
+    const HANDLE before = setContext(scale == 2 ? perMonitorV2 : unaware);
+    HWND host = MakeHostWindow(20);
+    setContext(before);
+    if (!CHECK(plug.Open(host), "opens at %d", scale)) return;
+    HWND editor = EditorOf(host);
+    PumpMessages(200);
+    RECT client = {};
+    GetClientRect(editor, &client);
+    CHECK(client.right == kWidth * scale && client.bottom == kHeight * scale,
+          "window %ld x %ld in a host window at %d", client.right, client.bottom, scale);
+    int asked = 0, width = 0, height = 0;
+    for (const HostEvent& e : HostEvents())
+      if (e.kind == HostEvent::SizeWindow && e.instance == plug.EventKey()) {
+        ++asked;
+        width = e.index;
+        height = static_cast<int>(e.value);
+      }
+    if (scale == 2)
+      CHECK(asked == 1 && width == 1824 && height == 574, "host asked %d times, for %d x %d",
+            asked, width, height);
+    else
+      CHECK(asked == 0, "host asked %d times at 1x", asked);
+    vst2::ERect* rect = nullptr;
+    CHECK(Dispatch(plug.Effect(), vst2::effEditGetRect, 0, 0, &rect) == 1 && rect &&
+              rect->right == kWidth * scale && rect->bottom == kHeight * scale,
+          "effEditGetRect at %d", scale);
+    Click(editor, {kBypass.x * scale, kBypass.y * scale});
+    CHECK(plug.LastAutomated(10) == 1.0, "BYPASS at %d: %f", scale, plug.LastAutomated(10));
+    plug.Close();
+    DestroyWindow(host);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--dpi-192") == 0) {
+    Vst2Module module(argv[2]);
+    if (!module.Loaded()) return 1;
+    Runner::Get().Run("Vst2EditorFollowsTheHostWindowsDpi",
+                      [&] { Vst2EditorFollowsTheHostWindowsDpi(module); });
+    return Runner::Get().Finish();
+  }
   if (argc < 4) {
     std::printf("usage: %s <Kestrune.dll> <Kestrune.vst3> <screenshot folder>\n", argv[0]);
     return 2;
