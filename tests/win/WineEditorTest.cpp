@@ -6,7 +6,7 @@
 //
 // Usage: kestrune-wine-editor <Kestrune.dll> <Kestrune.vst3> <screenshot folder>
 //                            [<Linux reference folder>]
-//        kestrune-wine-editor --dpi-192 <Kestrune.dll>   (the system at 192 dpi)
+//        kestrune-wine-editor --dpi-192 <Kestrune.dll>   (its child at 192 dpi)
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -441,12 +441,12 @@ std::vector<uint32_t> LinuxPicture(double scale, int* width, int* height) {
   return pixels;
 }
 
-// At the host's content scale the window is the Linux render tool's picture
+// At the host's content scale (1.5, 2) the window is the Linux render tool's picture
 // at that scale, and a click and a drag, in design units, change the same
 // parameters by the same amounts at every scale. A new content scale while
 // open reaches the host as a resize request from the editor's tick.
 void AtTheHostsContentScale(IPluginFactory* factory, HMODULE module) {
-  for (double scale : {1.0, 1.5, 2.0}) {
+  for (double scale : {1.5, 2.0}) {
     Vst3EditorPlug plug(module, factory);
     IPlugView* view = plug.View();
     if (!CHECK(view != nullptr)) return;
@@ -527,7 +527,7 @@ void AtTheHostsContentScale(IPluginFactory* factory, HMODULE module) {
   }
 }
 
-// Run with the system at 192 dpi (run-wine.sh --dpi 192): a VST2 editor in
+// Run with the system at 192 dpi (RunAt192Dpi): a VST2 editor in
 // a per-monitor aware host window opens at 2x and asks the host for its size
 // from its tick, and takes input in design units; in a DPI-unaware host
 // window it stays at 1x (Windows stretches it).
@@ -574,6 +574,42 @@ void Vst2EditorFollowsTheHostWindowsDpi(const Vst2Module& module) {
   }
 }
 
+// The system's DPI is read when a process starts: a child process of this
+// program runs the case at 192 dpi, with LogPixels set for it and restored.
+void RunAt192Dpi() {
+  HKEY key = nullptr;
+  if (!CHECK(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0,
+                             KEY_READ | KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS))
+    return;
+  DWORD old = 0, size = sizeof old, type = 0;
+  const bool hadOld = RegQueryValueExA(key, "LogPixels", nullptr, &type,
+                                       reinterpret_cast<BYTE*>(&old), &size) == ERROR_SUCCESS &&
+                      type == REG_DWORD;
+  const DWORD dpi = 192;
+  RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string command = std::string("\"") + self + "\" --dpi-192 \"" + gVst2Path + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  DWORD code = 1;
+  if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                     &child)) {
+    if (WaitForSingleObject(child.hProcess, 120000) != WAIT_OBJECT_0)
+      TerminateProcess(child.hProcess, 1);
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+  }
+  if (hadOld)
+    RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old), sizeof old);
+  else
+    RegDeleteValueA(key, "LogPixels");
+  RegCloseKey(key);
+  CHECK(code == 0, "the editor at 192 dpi: exit code %lu", code);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -618,6 +654,7 @@ int main(int argc, char** argv) {
         [&] { Vst3ViewContract(vst3Module.Factory(), vst3Handle); });
   r.Run("Vst3EditorAtTheHostsContentScaleIsTheLinuxPictureAndInputMovesTheSame",
         [&] { AtTheHostsContentScale(vst3Module.Factory(), vst3Handle); });
+  r.Run("Vst2EditorAt192DpiFollowsTheHostWindowsAwareness", RunAt192Dpi);
   r.Run("Vst2EditorClosesAndReopensManyTimes", [&] {
     Vst2EditorPlug plug(vst2Module);
     ReopeningManyTimes(plug);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Writes the Linux build's reference (golden audio cases, image pixel hashes,
-# and the editor as kestrune-render draws it at 1x, 1.5x and 2x) into a fresh
+# and the editor as kestrune-render draws it at 1.5x and 2x) into a fresh
 # folder. Without the native tool the folder stays empty and the Windows tests
 # that compare with Linux report themselves skipped; without the native build's
 # render tool and VST3 module, only the pictures are missing (and skipped).
@@ -23,7 +23,7 @@ if [ ! -x "$render" ] || [ ! -d "$module" ]; then
 fi
 # Silence leaves the meter at rest: the picture of the default settings.
 sox -q -n -r 44100 -c 2 -b 16 "$out/silence.wav" trim 0 512s || exit 1
-for scale in 1 1.5 2; do
+for scale in 1.5 2; do
   "$render" --module "$module" --format vst3 --editor-scale "$scale" \
     --editor-png "$out/editor-$scale.png" --no-progress -q -o "$out/render-$scale.wav" \
     --plot-png "$out/plot-$scale.png" "$out/silence.wav" || exit 1

@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
 # Runs a Windows test program under wine64 on its own virtual display.
 #   run-wine.sh --init <dir>            makes a fresh Wine prefix in <dir>/wine-prefix
-#   run-wine.sh [--dpi N] <dir> <program.exe> [arguments...]
-#                                       (--dpi: the system's DPI while it runs)
+#   run-wine.sh <dir> <program.exe> [arguments...]
 # No network is used: the Mono and Gecko installers are switched off.
 set -u
 init=0
-dpi=""
 if [ "${1:-}" = "--init" ]; then init=1; shift; fi
-if [ "${1:-}" = "--dpi" ]; then dpi="$2"; shift 2; fi
 dir="$1"; shift
 export WINEPREFIX="$dir/wine-prefix" WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -47,14 +44,8 @@ if [ "$init" = 1 ]; then
   exit 0
 fi
 
-desktop='HKCU\Control Panel\Desktop'
-if [ -n "$dpi" ]; then
-  "$loader" reg add "$desktop" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 ||
-    { echo "run-wine: LogPixels not set" >&2; finish; exit 1; }
-fi
 program="$1"; shift
 timeout 900 "$loader" "$program" "$@"
 rc=$?
-if [ -n "$dpi" ]; then "$loader" reg delete "$desktop" /v LogPixels /f >/dev/null 2>&1; fi
 finish
 exit "$rc"
