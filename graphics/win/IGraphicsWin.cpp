@@ -166,7 +166,8 @@ HMENU BuildMenu(const PopupMenu& menu, int* nextId, DrawnMenu* drawn) {
   return handle;
 }
 
-// The menu being shown by this thread's editor, for its owner-drawn items.
+// The menu an editor of this module is showing (menus are modal: one at a
+// time), for its owner-drawn items.
 DrawnMenu* gDrawnMenu = nullptr;
 
 void MeasureMenuItem(MEASUREITEMSTRUCT* measure) {

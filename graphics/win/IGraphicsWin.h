@@ -21,6 +21,8 @@
 //     where Windows allows it (a child of a DPI-unaware window stays unaware,
 //     at scale 1, and Windows stretches it), and a DPI change reaching it
 //     re-lays it out and asks the host for the new size from the next tick.
+//     Popup menus at any scale but 1 are drawn by the editor, text by GDI at
+//     the scaled size.
 //   - The graphics core calls the platform services (text entry, popup menu,
 //     message box, file and colour dialogs, folders, clipboard, URL, pointer
 //     hiding) only while the editor is open, from the same thread.
