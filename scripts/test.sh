@@ -63,6 +63,7 @@ windows() {
   configure_and_build "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
     -DKESTRUNE_TESTS=ON -DKESTRUNE_BENCH=OFF -DKESTRUNE_PRESET_DIR="$ROOT/build/release/presets" \
+    -DKESTRUNE_IMAGE_PACK_DIR="$ROOT/build/release/graphics/scaled-images" \
     -DKESTRUNE_LINUX_REFERENCE_TOOL="$ROOT/build/release/tests/win/kestrune-linux-reference" &&
     echo "== Windows x64 cross-build done" && run_ctest "$ROOT/build/win64"
 }

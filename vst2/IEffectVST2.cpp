@@ -698,10 +698,9 @@ void IEffectVST2::AdoptEditor() {
 void IEffectVST2::ResizeEditor() {
   if (!Editor()) return;
   SetEditorRect(Editor()->Width(), Editor()->Height());
-#if !defined(_WIN32)
-  // The Linux editor does not touch the host's window: the host is asked.
+  // The host is asked to fit its window (the editor changed its scale or
+  // size on its own, from its redraw tick, never inside a host's call).
   CallHost(audioMasterSizeWindow, Editor()->Width(), Editor()->Height());
-#endif
   EditorResized();
 }
 

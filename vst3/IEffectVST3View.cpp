@@ -25,8 +25,8 @@ const FIDString kEditorPlatformType = kPlatformTypeHWND;
 const FIDString kEditorPlatformType = kPlatformTypeX11EmbedWindowID;
 #endif
 
-// The editor's sizing, where it can change its size (the Windows editor
-// cannot yet: it answers as a fixed-size view).
+// The editor's sizing, where it can change its size (an editor that cannot
+// answers as a fixed-size view).
 IEditorScaling* ScalableEditor(IEffectVST3* plug) {
   auto* scaling = dynamic_cast<IEditorScaling*>(plug ? plug->Editor() : nullptr);
   return scaling && scaling->Scalable() ? scaling : nullptr;

@@ -6,11 +6,13 @@
 #include <shlobj.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "IEffectBase.h"
@@ -28,6 +30,59 @@ namespace {
 // next window's timer is started with. Touched only on user-interface threads.
 int gOpenWindows = 0;
 double gFrameRate = 25.0;
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+#ifndef WM_DPICHANGED_AFTERPARENT
+#define WM_DPICHANGED_AFTERPARENT 0x02E3
+#endif
+
+// The per-monitor DPI functions come with Windows 10 (1607): looked up in
+// user32 at run time, so that the modules load on older Windows and Wine.
+using DpiContext = HANDLE;
+const DpiContext kPerMonitorAwareV2 = reinterpret_cast<DpiContext>(static_cast<INT_PTR>(-4));
+using SetThreadDpiContextFn = DpiContext(WINAPI*)(DpiContext);
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+
+template <typename Fn>
+Fn User32Function(const char* name) {
+  HMODULE user32 = GetModuleHandleA("user32.dll");
+  return user32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
+                : nullptr;
+}
+
+using WindowDpiContextFn = DpiContext(WINAPI*)(HWND);
+using AwarenessOfContextFn = int(WINAPI*)(DpiContext);
+constexpr int kAwarenessPerMonitor = 2;
+
+// The DPI awareness of the windows made while it lives, where the system
+// has it: per-monitor (v2) under a per-monitor aware parent, else the
+// parent's own (Windows makes a child of an unaware window unaware anyway).
+// The thread's own awareness comes back afterwards.
+class ChildAwareness {
+ public:
+  explicit ChildAwareness(HWND parent) {
+    set_ = User32Function<SetThreadDpiContextFn>("SetThreadDpiAwarenessContext");
+    const auto ofWindow = User32Function<WindowDpiContextFn>("GetWindowDpiAwarenessContext");
+    const auto awareness =
+        User32Function<AwarenessOfContextFn>("GetAwarenessFromDpiAwarenessContext");
+    if (!set_ || !ofWindow || !awareness) return;
+    const DpiContext parentContext = ofWindow(parent);
+    if (!parentContext) return;
+    previous_ = set_(awareness(parentContext) == kAwarenessPerMonitor ? kPerMonitorAwareV2
+                                                                      : parentContext);
+  }
+  ~ChildAwareness() {
+    if (set_ && previous_) set_(previous_);
+  }
+  ChildAwareness(const ChildAwareness&) = delete;
+  ChildAwareness& operator=(const ChildAwareness&) = delete;
+
+ private:
+  SetThreadDpiContextFn set_ = nullptr;
+  DpiContext previous_ = nullptr;
+};
 
 MouseMods ModsFrom(WPARAM wParam) {
   MouseMods mods;
@@ -67,9 +122,19 @@ void FolderOf(const char* path, std::string* out) {
   out->assign(path, static_cast<size_t>(slash - path + 1));
 }
 
+// Menu items drawn by the editor (above or below 1x): their text, and the
+// sizes at the editor's scale, alive while the menu is open.
+struct DrawnMenu {
+  std::vector<std::unique_ptr<std::string>> labels;
+  HFONT font = nullptr;
+  int itemHeight = 20;
+  int padding = 22;  // room for the check mark and the submenu arrow
+};
+
 // Build a Windows menu from the tree. Each menu reserves a block of command
-// identifiers for its items before its submenus reserve theirs.
-HMENU BuildMenu(const PopupMenu& menu, int* nextId) {
+// identifiers for its items before its submenus reserve theirs. With `drawn`
+// the items are owner-drawn, at the editor's scale.
+HMENU BuildMenu(const PopupMenu& menu, int* nextId, DrawnMenu* drawn) {
   HMENU handle = CreatePopupMenu();
   if (!handle) return nullptr;
   const int base = *nextId;
@@ -78,20 +143,71 @@ HMENU BuildMenu(const PopupMenu& menu, int* nextId) {
     const PopupMenuItem& item = menu.items[i];
     std::string label =
         IGraphicsWin::MenuItemLabel(menu.prefixKind, static_cast<int>(i) + 1, item.text);
+    const char* content = label.c_str();
+    UINT drawFlag = 0;
+    if (drawn) {
+      drawn->labels.emplace_back(new std::string(label));
+      content = reinterpret_cast<const char*>(drawn->labels.back().get());
+      drawFlag = MF_OWNERDRAW;
+    }
     if (item.flags & PopupMenuItem::Separator) {
       AppendMenuA(handle, MF_SEPARATOR, 0, nullptr);
     } else if (item.submenu) {
-      HMENU sub = BuildMenu(*item.submenu, nextId);
-      if (sub) AppendMenuA(handle, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), label.c_str());
+      HMENU sub = BuildMenu(*item.submenu, nextId, drawn);
+      if (sub) AppendMenuA(handle, MF_POPUP | drawFlag, reinterpret_cast<UINT_PTR>(sub), content);
     } else {
-      UINT flags = MF_STRING;
+      UINT flags = MF_STRING | drawFlag;
       if (item.flags & PopupMenuItem::Grayed) flags |= MF_GRAYED;
       if (item.flags & PopupMenuItem::Disabled) flags |= MF_DISABLED;
       if (item.flags & PopupMenuItem::Checked) flags |= MF_CHECKED;
-      AppendMenuA(handle, flags, static_cast<UINT_PTR>(base + static_cast<int>(i)), label.c_str());
+      AppendMenuA(handle, flags, static_cast<UINT_PTR>(base + static_cast<int>(i)), content);
     }
   }
   return handle;
+}
+
+// The menu an editor of this module is showing (menus are modal: one at a
+// time), for its owner-drawn items.
+DrawnMenu* gDrawnMenu = nullptr;
+
+void MeasureMenuItem(MEASUREITEMSTRUCT* measure) {
+  const auto* label = reinterpret_cast<const std::string*>(measure->itemData);
+  if (!gDrawnMenu || !label) return;
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, gDrawnMenu->font);
+  SIZE extent = {0, 0};
+  GetTextExtentPoint32A(dc, label->c_str(), static_cast<int>(label->size()), &extent);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  measure->itemWidth = static_cast<UINT>(extent.cx + 2 * gDrawnMenu->padding);
+  measure->itemHeight = static_cast<UINT>(std::max<LONG>(gDrawnMenu->itemHeight, extent.cy));
+}
+
+void DrawMenuItem(const DRAWITEMSTRUCT* draw) {
+  const auto* label = reinterpret_cast<const std::string*>(draw->itemData);
+  if (!gDrawnMenu || !label) return;
+  const bool selected = (draw->itemState & ODS_SELECTED) != 0;
+  const bool grayed = (draw->itemState & (ODS_GRAYED | ODS_DISABLED)) != 0;
+  FillRect(draw->hDC, &draw->rcItem, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_MENU));
+  const COLORREF ink = GetSysColor(grayed ? COLOR_GRAYTEXT
+                                          : selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT);
+  const int pad = gDrawnMenu->padding;
+  if (draw->itemState & ODS_CHECKED) {
+    const int side = std::max(2, pad * 6 / 22);
+    const int cx = draw->rcItem.left + pad / 2, cy = (draw->rcItem.top + draw->rcItem.bottom) / 2;
+    RECT mark = {cx - side / 2, cy - side / 2, cx - side / 2 + side, cy - side / 2 + side};
+    HBRUSH brush = CreateSolidBrush(ink);
+    FillRect(draw->hDC, &mark, brush);
+    DeleteObject(brush);
+  }
+  HGDIOBJ old = SelectObject(draw->hDC, gDrawnMenu->font);
+  SetBkMode(draw->hDC, TRANSPARENT);
+  SetTextColor(draw->hDC, ink);
+  RECT text = draw->rcItem;
+  text.left += pad;
+  DrawTextA(draw->hDC, label->c_str(), static_cast<int>(label->size()), &text,
+            DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(draw->hDC, old);
 }
 
 PopupMenu* FindCommand(PopupMenu* menu, int commandId, int* nextBase) {
@@ -176,7 +292,7 @@ UINT IGraphicsWin::TimerInterval(double frameRate) {
 void* IGraphicsWin::OpenNativeWindow(void* parentWindow) {
   HWND parent = static_cast<HWND>(parentWindow);
   if (!parent || !IsWindow(parent)) return nullptr;
-  int x = 0, y = 0, w = Width(), h = Height();
+  int x = 0, y = 0;
   if (hwnd_) {
     RECT r;
     GetWindowRect(hwnd_, &r);
@@ -184,10 +300,13 @@ void* IGraphicsWin::OpenNativeWindow(void* parentWindow) {
     ScreenToClient(parent, &topLeft);
     x = topLeft.x;
     y = topLeft.y;
-    w = r.right - r.left;
-    h = r.bottom - r.top;
     CloseNativeWindow();
   }
+  // Until the host or the user chooses a size, the editor follows the DPI of
+  // the host's window (96 for a DPI-unaware host, which Windows stretches).
+  // The host sized its window by the editor's size before: it is asked again.
+  if (SetDesktopScale(ScaleForDpi(WindowDpi(parent)))) RequestHostResize();
+  const int w = Width(), h = Height();
 
   if (gOpenWindows++ == 0) {
     WNDCLASSA windowClass = {};
@@ -205,8 +324,13 @@ void* IGraphicsWin::OpenNativeWindow(void* parentWindow) {
   }
   gFrameRate = FrameRate();
   parent_ = parent;
-  HWND created = CreateWindowExA(0, kWindowClassName, "IEditor", WS_CHILD | WS_VISIBLE, x, y, w,
-                                 h, parent, nullptr, module_, this);
+  HWND created = nullptr;
+  {
+    // A per-monitor aware child of an aware host gets the monitor's pixels.
+    ChildAwareness awareness(parent);
+    created = CreateWindowExA(0, kWindowClassName, "IEditor", WS_CHILD | WS_VISIBLE, x, y, w, h,
+                              parent, nullptr, module_, this);
+  }
   if (!created) {
     hwnd_ = nullptr;
     parent_ = nullptr;
@@ -214,6 +338,8 @@ void* IGraphicsWin::OpenNativeWindow(void* parentWindow) {
     return nullptr;
   }
   hwnd_ = created;
+  // The window's own DPI decides where it differs from its parent's.
+  FollowWindowDpi();
   for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
 
   if (TooltipsEnabled()) {
@@ -334,6 +460,25 @@ LRESULT IGraphicsWin::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
     }
     case WM_TIMER:
       if (wParam == kRedrawTimerId) RedrawTick();
+      return 0;
+    case WM_MEASUREITEM: {
+      auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+      if (!measure || measure->CtlType != ODT_MENU)
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+      MeasureMenuItem(measure);
+      return TRUE;
+    }
+    case WM_DRAWITEM: {
+      const auto* draw = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (!draw || draw->CtlType != ODT_MENU) return DefWindowProcA(hwnd, message, wParam, lParam);
+      DrawMenuItem(draw);
+      return TRUE;
+    }
+    case WM_DPICHANGED:
+    case WM_DPICHANGED_AFTERPARENT:
+      // Moved to a monitor of another DPI: laid out anew, and the host is
+      // asked for the size from the next tick (not from inside its move).
+      FollowWindowDpi();
       return 0;
     case WM_CTLCOLOREDIT: {
       if (!entryControl_) return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -489,13 +634,19 @@ void IGraphicsWin::RedrawTick() {
     }
     return;
   }
+  if (hostResizePending_) {
+    hostResizePending_ = false;
+    if (plug_) plug_->ResizeEditor();
+    if (!hwnd_) return;
+  }
   PixelRect dirty;
   if (!CollectDirtyRect(&dirty)) return;
   RECT r = {dirty.left, dirty.top, dirty.right, dirty.bottom};
   InvalidateRect(hwnd_, &r, FALSE);
   if (entryBox_ && entryControl_) {
-    // The box paints itself: the control under it is left alone.
-    const PixelRect& c = entryControl_->Rect();
+    // The box paints itself: the control under it is left alone (its
+    // rectangle is in design units, the window in pixels).
+    const PixelRect c = ToPixels(entryControl_->Rect());
     RECT under = {c.left, c.top, c.right, c.bottom};
     ValidateRect(hwnd_, &under);
     UpdateWindow(hwnd_);
@@ -644,8 +795,30 @@ PopupMenu* IGraphicsWin::ShowPopupMenu(PopupMenu* menu, const PixelRect& rect) {
   ReleaseCapture();
   if (!menu || !hwnd_) return nullptr;
   int nextId = 0;
-  HMENU handle = BuildMenu(*menu, &nextId);
-  if (!handle) return nullptr;
+  // At 1x the system draws the menu; at any other scale the editor draws it
+  // with GDI text at the scaled size (Windows would draw it at its own DPI).
+  DrawnMenu drawn;
+  const bool ownerDrawn = Scale() != 1.0 && !gDrawnMenu;
+  if (ownerDrawn) {
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = sizeof metrics;
+    LOGFONTA face = {};
+    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+      face = metrics.lfMenuFont;
+    else
+      std::strcpy(face.lfFaceName, "Tahoma");
+    face.lfHeight = -PixelLength(12);
+    face.lfWidth = 0;
+    drawn.font = CreateFontIndirectA(&face);
+    drawn.itemHeight = PixelLength(20);
+    drawn.padding = PixelLength(22);
+  }
+  HMENU handle = BuildMenu(*menu, &nextId, ownerDrawn && drawn.font ? &drawn : nullptr);
+  if (!handle) {
+    if (drawn.font) DeleteObject(drawn.font);
+    return nullptr;
+  }
+  if (ownerDrawn && drawn.font) gDrawnMenu = &drawn;
   POINT corner = {rect.left, rect.bottom};
   ClientToScreen(hwnd_, &corner);
   PopupMenu* result = nullptr;
@@ -656,7 +829,9 @@ PopupMenu* IGraphicsWin::ShowPopupMenu(PopupMenu* menu, const PixelRect& rect) {
       result = MenuForCommand(menu, LOWORD(message.wParam));
   }
   DestroyMenu(handle);
-  InvalidateRect(hwnd_, nullptr, FALSE);
+  if (gDrawnMenu == &drawn) gDrawnMenu = nullptr;
+  if (drawn.font) DeleteObject(drawn.font);
+  if (hwnd_) InvalidateRect(hwnd_, nullptr, FALSE);
   return result;
 }
 
@@ -861,22 +1036,28 @@ void IGraphicsWin::RestoreCursor() {
 // ---------------------------------------------------------------- size
 
 void IGraphicsWin::SetEditorSize(int width, int height) {
-  if (width == Width() && height == Height()) return;
-  const int dw = width - Width();
-  const int dh = height - Height();
+  // Design sizes: at another scale than 1 the window's pixels differ.
+  if (width == DesignWidth() && height == DesignHeight()) return;
+  if (width <= 0 || height <= 0) return;
   CloseEntryBox();
   openGesture_ = -1;
-  IGraphics::SetEditorSize(width, height);
-  if (!hwnd_) return;
+  if (!hwnd_) {
+    IGraphics::SetEditorSize(width, height);
+    return;
+  }
+  // The windows first: a VST2 host asked for the new size afterwards sets
+  // its own window's size over what this did to it.
+  const int newWidth = PixelLength(width), newHeight = PixelLength(height);
+  const int dw = newWidth - Width();
+  const int dh = newHeight - Height();
   const UINT flags = SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER;
-  RECT r;
-  GetWindowRect(hwnd_, &r);
-  SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left + dw, r.bottom - r.top + dh, flags);
+  SetWindowPos(hwnd_, nullptr, 0, 0, newWidth, newHeight, flags);
   const int api = plug_ ? plug_->PluginApi() : 0;
   auto isPlainChild = [](HWND w) {
     return (GetWindowLongA(w, GWL_STYLE) & WS_CHILD) &&
            !(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_MDICHILD);
   };
+  RECT r;
   if (api != 1 && api != 3 && isPlainChild(hwnd_)) {
     HWND parent = GetParent(hwnd_);
     if (parent) {
@@ -892,7 +1073,42 @@ void IGraphicsWin::SetEditorSize(int width, int height) {
       }
     }
   }
+  IGraphics::SetEditorSize(width, height);
+  if (hwnd_) InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+bool IGraphicsWin::SetScale(double scale) {
+  if (hwnd_) {
+    const double limited = std::min(std::max(scale, kMinScale), kMaxScale);
+    if (!(limited == limited) || limited == Scale()) return false;
+    CloseEntryBox();
+    EndOpenGesture();
+  }
+  if (!IGraphics::SetScale(scale)) return false;
+  if (!hwnd_) return true;
+  // A drag of the resize handle keeps the pointer.
+  if (!Resizing() && GetCapture() == hwnd_) ::ReleaseCapture();
+  SetWindowPos(hwnd_, nullptr, 0, 0, Width(), Height(),
+               SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
   InvalidateRect(hwnd_, nullptr, FALSE);
+  return true;
+}
+
+double IGraphicsWin::ScaleForDpi(unsigned int dpi) {
+  if (dpi <= 96) return 1.0;
+  const double scale = std::round(dpi / 96.0 * 4.0) / 4.0;
+  return std::min(scale, kMaxScale);
+}
+
+unsigned int IGraphicsWin::WindowDpi(HWND window) {
+  static const GetDpiForWindowFn dpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+  if (!window || !dpiForWindow) return 96;
+  const UINT dpi = dpiForWindow(window);
+  return dpi == 0 ? 96 : dpi;
+}
+
+void IGraphicsWin::FollowWindowDpi() {
+  if (hwnd_ && SetDesktopScale(ScaleForDpi(WindowDpi(hwnd_)))) RequestHostResize();
 }
 
 // ---------------------------------------------------------------- images

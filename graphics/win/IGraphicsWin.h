@@ -15,6 +15,14 @@
 //     into the back buffer (DrawRegion) and BitBlts it to the window.
 //   - Mouse, wheel and key messages become the graphics core's Handle...
 //     calls; the pointer is captured from button press to release.
+//   - Scale: the window follows the scale (IGraphics.h). Until the host gives
+//     a content scale or the user chooses a size, it is the DPI of the
+//     monitor the host's window is on: the window is made per-monitor aware
+//     where Windows allows it (a child of a DPI-unaware window stays unaware,
+//     at scale 1, and Windows stretches it), and a DPI change reaching it
+//     re-lays it out and asks the host for the new size from the next tick.
+//     Popup menus at any scale but 1 are drawn by the editor, text by GDI at
+//     the scaled size.
 //   - The graphics core calls the platform services (text entry, popup menu,
 //     message box, file and colour dialogs, folders, clipboard, URL, pointer
 //     hiding) only while the editor is open, from the same thread.
@@ -48,6 +56,14 @@ class IGraphicsWin : public IGraphics {
   void PresentRect(const PixelRect& rect) override;
   void CancelTextEntry() override;
   void SetEditorSize(int width, int height) override;
+  bool WindowFollowsScale() const override { return true; }
+  // Resizes an open window to the new scale and redraws it.
+  bool SetScale(double scale) override;
+  // The scale for a window's DPI, in quarter steps (144 dpi is 1.5 exactly).
+  static double ScaleForDpi(unsigned int dpi);
+  // The DPI Windows gives a window (96 where it cannot tell or the window is
+  // not DPI aware).
+  static unsigned int WindowDpi(HWND window);
   const char* DrawingApiName() override { return "Windows GDI"; }
   int ShowMessageBox(const char* text, const char* caption, int type) override;
   PopupMenu* ShowPopupMenu(PopupMenu* menu, const PixelRect& rect) override;
@@ -108,6 +124,7 @@ class IGraphicsWin : public IGraphics {
   void CloseEntryBox();
   void HideTooltip();
   void EndOpenGesture();
+  void FollowWindowDpi();
   void ForgetWindow();
   HWND MainWindow();
 

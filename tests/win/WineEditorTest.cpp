@@ -5,13 +5,22 @@
 // Saves a screenshot of each format's editor as a PNG in the build folder.
 //
 // Usage: kestrune-wine-editor <Kestrune.dll> <Kestrune.vst3> <screenshot folder>
+//                            [<Linux reference folder>]
+//        kestrune-wine-editor --dpi-192 <Kestrune.dll>   (its child at 192 dpi)
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "PIX_Bitmap.h"
 #include "PngCodec.h"
 #include "WineHosts.h"
+#include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
+
+namespace Steinberg {
+DEF_CLASS_IID(IPlugViewContentScaleSupport)
+}
 
 // This program links the graphics library only to write PNG files.
 void* gKestruneModule = nullptr;
@@ -23,6 +32,7 @@ namespace {
 const char* gVst2Path = nullptr;
 const char* gVst3Path = nullptr;
 std::string gShotFolder;
+std::string gReferenceFolder;
 
 constexpr int kWidth = 912;
 constexpr int kHeight = 287;
@@ -39,12 +49,13 @@ constexpr RECT kInputRect = {93, 47, 171, 130};
 constexpr Point kMix = {679, 208};
 constexpr RECT kMixRect = {641, 174, 717, 242};
 constexpr Point kHpf = {156, 208};
+constexpr RECT kVersionText = {0, 210, 100, 230};
 
 LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-HWND MakeHostWindow(int x) {
+HWND MakeHostWindow(int x, int width = kWidth, int height = kHeight) {
   static bool registered = false;
   if (!registered) {
     WNDCLASSA wc = {};
@@ -55,7 +66,7 @@ HWND MakeHostWindow(int x) {
     RegisterClassA(&wc);
     registered = true;
   }
-  RECT r = {0, 0, kWidth, kHeight};
+  RECT r = {0, 0, width, height};
   AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
   HWND host = CreateWindowExA(0, "KestruneWineHost", "Kestrune under Wine",
                               WS_OVERLAPPEDWINDOW | WS_VISIBLE, x, 20, r.right - r.left,
@@ -242,6 +253,7 @@ class Vst3EditorPlug : public EditorPlug {
   }
   IPlugView* View() const { return view_; }
   ComponentHandler& Handler() { return handler_; }
+  PlugFrame& Frame() { return frame_; }
 
  private:
   HMODULE module_;
@@ -397,7 +409,7 @@ void Vst3ViewContract(IPluginFactory* factory, HMODULE module) {
   if (!CHECK(view != nullptr)) return;
   CHECK(view->isPlatformTypeSupported(kPlatformTypeHWND) == kResultTrue);
   CHECK(view->isPlatformTypeSupported(kPlatformTypeX11EmbedWindowID) == kResultFalse);
-  CHECK(view->canResize() == kResultFalse);
+  CHECK(view->canResize() == kResultTrue);
   ViewRect r(0, 0, 100, 100);
   CHECK(view->onSize(&r) == kResultOk && view->onSize(nullptr) == kResultOk);
   // A parent that is no window is refused.
@@ -410,9 +422,204 @@ void Vst3ViewContract(IPluginFactory* factory, HMODULE module) {
   CHECK(other.controller->createView(nullptr) == nullptr);
 }
 
+// The picture kestrune-render draws on Linux at `scale` for the default
+// settings, as 0x00RRGGBB; empty without the reference.
+std::vector<uint32_t> LinuxPicture(double scale, int* width, int* height) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/editor-%g.png", scale);
+  std::ifstream file(gReferenceFolder + name, std::ios::binary);
+  const std::vector<unsigned char> png((std::istreambuf_iterator<char>(file)),
+                                       std::istreambuf_iterator<char>());
+  std::vector<uint32_t> pixels;
+  std::unique_ptr<PIX_MemBitmap> bitmap(png.empty() ? nullptr
+                                                    : LoadPngFromMemory(png.data(), png.size()));
+  if (!bitmap) return pixels;
+  for (int y = 0; y < bitmap->Height(); ++y)
+    for (int x = 0; x < bitmap->Width(); ++x) pixels.push_back(bitmap->Row(y)[x] & 0xFFFFFFu);
+  *width = bitmap->Width();
+  *height = bitmap->Height();
+  return pixels;
+}
+
+// At the host's content scale (1.5, 2) the window is the Linux render tool's picture
+// at that scale, and a click and a drag, in design units, change the same
+// parameters by the same amounts at every scale. A new content scale while
+// open reaches the host as a resize request from the editor's tick.
+void AtTheHostsContentScale(IPluginFactory* factory, HMODULE module) {
+  for (double scale : {1.5, 2.0}) {
+    Vst3EditorPlug plug(module, factory);
+    IPlugView* view = plug.View();
+    if (!CHECK(view != nullptr)) return;
+    IPlugViewContentScaleSupport* scaling = nullptr;
+    if (!CHECK(view->queryInterface(IPlugViewContentScaleSupport::iid,
+                                    reinterpret_cast<void**>(&scaling)) == kResultOk &&
+               scaling))
+      return;
+    CHECK(scaling->setContentScaleFactor(static_cast<float>(scale)) == kResultTrue);
+    const int width = static_cast<int>(kWidth * scale), height = static_cast<int>(kHeight * scale);
+    auto px = [&](int design) { return static_cast<int>(design * scale); };
+    ViewRect size;
+    CHECK(view->getSize(&size) == kResultOk && size.getWidth() == width &&
+              size.getHeight() == height,
+          "size at %g: %d x %d", scale, size.getWidth(), size.getHeight());
+    HWND host = MakeHostWindow(20, width, height);
+    if (!CHECK(plug.Open(host), "opens at %g", scale)) break;
+    HWND editor = EditorOf(host);
+    PumpMessages(300);
+    RECT client = {};
+    GetClientRect(editor, &client);
+    CHECK(client.right == width && client.bottom == height, "window at %g: %ld x %ld", scale,
+          client.right, client.bottom);
+    int w = 0, h = 0;
+    const std::vector<uint32_t> linux = LinuxPicture(scale, &w, &h);
+    if (!linux.empty()) {
+      // Text is GDI's here and FreeType's on Linux: the version line is
+      // compared by having ink, everything else pixel for pixel.
+      const RECT text = {0, px(kVersionText.top), px(kVersionText.right),
+                         px(kVersionText.bottom)};
+      const std::vector<uint32_t> shown = Capture(editor);
+      int differing = -1, ink = 0;
+      if (shown.size() == linux.size()) {
+        differing = 0;
+        for (int y = 0; y < height; ++y)
+          for (int x = 0; x < width; ++x) {
+            const size_t i = static_cast<size_t>(y) * width + x;
+            const bool inText = x < text.right && y >= text.top && y < text.bottom;
+            if (!inText) differing += shown[i] != linux[i];
+            else ink += (shown[i] & 0xFF) > 0xC0;
+          }
+      }
+      CHECK(w == width && h == height && differing == 0 && ink > 20 * scale,
+            "at %g the window differs from Linux's %d x %d picture in %d pixels (text ink %d)",
+            scale, w, h, differing, ink);
+    }
+    char shot[32];
+    std::snprintf(shot, sizeof shot, "editor-vst3-%g.png", scale);
+    SaveShot(editor, shot);
+
+    Click(editor, {px(kBypass.x), px(kBypass.y)});
+    CHECK(plug.LastAutomated(10) == 1.0, "BYPASS at %g: %f", scale, plug.LastAutomated(10));
+    // INPUT dragged up 10 design units.
+    PostMessageA(editor, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(px(kInput.x), px(kInput.y)));
+    for (int dy = 2; dy < px(10); dy += 2)
+      PostMessageA(editor, WM_MOUSEMOVE, MK_LBUTTON,
+                   MAKELPARAM(px(kInput.x), px(kInput.y) - dy));
+    PostMessageA(editor, WM_MOUSEMOVE, MK_LBUTTON,
+                 MAKELPARAM(px(kInput.x), px(kInput.y) - px(10)));
+    PostMessageA(editor, WM_LBUTTONUP, 0, MAKELPARAM(px(kInput.x), px(kInput.y) - px(10)));
+    PumpMessages(200);
+    CHECK(std::fabs(plug.LastAutomated(0) - 10.0 / 83.0 / 4.0) < 1e-6, "INPUT at %g: %f", scale,
+          plug.LastAutomated(0));
+
+    if (scale == 1.5) {
+      // Not from inside the host's call: from the next tick, once.
+      CHECK(scaling->setContentScaleFactor(2.0f) == kResultTrue);
+      CHECK(plug.Frame().resizes == 0, "resize requested inside the host's call");
+      PumpMessages(200);
+      CHECK(plug.Frame().resizes == 1, "%d resize requests", plug.Frame().resizes);
+      GetClientRect(editor, &client);
+      CHECK(client.right == 1824 && client.bottom == 574, "window %ld x %ld", client.right,
+            client.bottom);
+    }
+    scaling->release();
+    plug.Close();
+    DestroyWindow(host);
+  }
+}
+
+// Run with the system at 192 dpi (RunAt192Dpi): a VST2 editor in
+// a per-monitor aware host window opens at 2x and asks the host for its size
+// from its tick, and takes input in design units; in a DPI-unaware host
+// window it stays at 1x (Windows stretches it).
+void Vst2EditorFollowsTheHostWindowsDpi(const Vst2Module& module) {
+  using SetThreadDpiContext = HANDLE(WINAPI*)(HANDLE);
+  const auto setContext = reinterpret_cast<SetThreadDpiContext>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("user32.dll"), "SetThreadDpiAwarenessContext")));
+  if (!CHECK(setContext != nullptr, "no SetThreadDpiAwarenessContext")) return;
+  const HANDLE unaware = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1));
+  const HANDLE perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
+  for (int scale : {2, 1}) {
+    HostEvents().clear();  // an instance may reuse the last one's address
+    Vst2EditorPlug plug(module);
+    const HANDLE before = setContext(scale == 2 ? perMonitorV2 : unaware);
+    HWND host = MakeHostWindow(20);
+    setContext(before);
+    if (!CHECK(plug.Open(host), "opens at %d", scale)) return;
+    HWND editor = EditorOf(host);
+    PumpMessages(200);
+    RECT client = {};
+    GetClientRect(editor, &client);
+    CHECK(client.right == kWidth * scale && client.bottom == kHeight * scale,
+          "window %ld x %ld in a host window at %d", client.right, client.bottom, scale);
+    int asked = 0, width = 0, height = 0;
+    for (const HostEvent& e : HostEvents())
+      if (e.kind == HostEvent::SizeWindow && e.instance == plug.EventKey()) {
+        ++asked;
+        width = e.index;
+        height = static_cast<int>(e.value);
+      }
+    if (scale == 2)
+      CHECK(asked == 1 && width == 1824 && height == 574, "host asked %d times, for %d x %d",
+            asked, width, height);
+    else
+      CHECK(asked == 0, "host asked %d times at 1x", asked);
+    vst2::ERect* rect = nullptr;
+    CHECK(Dispatch(plug.Effect(), vst2::effEditGetRect, 0, 0, &rect) == 1 && rect &&
+              rect->right == kWidth * scale && rect->bottom == kHeight * scale,
+          "effEditGetRect at %d", scale);
+    Click(editor, {kBypass.x * scale, kBypass.y * scale});
+    CHECK(plug.LastAutomated(10) == 1.0, "BYPASS at %d: %f", scale, plug.LastAutomated(10));
+    plug.Close();
+    DestroyWindow(host);
+  }
+}
+
+// The system's DPI is read when a process starts: a child process of this
+// program runs the case at 192 dpi, with LogPixels set for it and restored.
+void RunAt192Dpi() {
+  HKEY key = nullptr;
+  if (!CHECK(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0,
+                             KEY_READ | KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS))
+    return;
+  DWORD old = 0, size = sizeof old, type = 0;
+  const bool hadOld = RegQueryValueExA(key, "LogPixels", nullptr, &type,
+                                       reinterpret_cast<BYTE*>(&old), &size) == ERROR_SUCCESS &&
+                      type == REG_DWORD;
+  const DWORD dpi = 192;
+  RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string command = std::string("\"") + self + "\" --dpi-192 \"" + gVst2Path + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  DWORD code = 1;
+  if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                     &child)) {
+    if (WaitForSingleObject(child.hProcess, 120000) != WAIT_OBJECT_0)
+      TerminateProcess(child.hProcess, 1);
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+  }
+  if (hadOld)
+    RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old), sizeof old);
+  else
+    RegDeleteValueA(key, "LogPixels");
+  RegCloseKey(key);
+  CHECK(code == 0, "the editor at 192 dpi: exit code %lu", code);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--dpi-192") == 0) {
+    Vst2Module module(argv[2]);
+    if (!module.Loaded()) return 1;
+    Runner::Get().Run("Vst2EditorFollowsTheHostWindowsDpi",
+                      [&] { Vst2EditorFollowsTheHostWindowsDpi(module); });
+    return Runner::Get().Finish();
+  }
   if (argc < 4) {
     std::printf("usage: %s <Kestrune.dll> <Kestrune.vst3> <screenshot folder>\n", argv[0]);
     return 2;
@@ -420,6 +627,7 @@ int main(int argc, char** argv) {
   gVst2Path = argv[1];
   gVst3Path = argv[2];
   gShotFolder = argv[3];
+  if (argc >= 5) gReferenceFolder = argv[4];
   Vst2Module vst2Module(gVst2Path);
   Vst3Module vst3Module(gVst3Path);
   HMODULE vst3Handle = GetModuleHandleA("Kestrune.vst3");
@@ -444,6 +652,9 @@ int main(int argc, char** argv) {
   });
   r.Run("Vst3ViewAnswersOnlyForTheEditorAndHwnd",
         [&] { Vst3ViewContract(vst3Module.Factory(), vst3Handle); });
+  r.Run("Vst3EditorAtTheHostsContentScaleIsTheLinuxPictureAndInputMovesTheSame",
+        [&] { AtTheHostsContentScale(vst3Module.Factory(), vst3Handle); });
+  r.Run("Vst2EditorAt192DpiFollowsTheHostWindowsAwareness", RunAt192Dpi);
   r.Run("Vst2EditorClosesAndReopensManyTimes", [&] {
     Vst2EditorPlug plug(vst2Module);
     ReopeningManyTimes(plug);

@@ -102,6 +102,29 @@ HWND MakeHostWindow(int width, int height) {
                          GetModuleHandleA(nullptr), nullptr);
 }
 
+// The height of the popup menu open now, read by a timer inside the menu's
+// loop, which then closes the menu.
+int gMenuHeight = -1;
+
+void CALLBACK MeasureOpenMenu(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  HWND menu = FindWindowA("#32768", nullptr);
+  RECT r;
+  if (menu && IsWindowVisible(menu) && GetWindowRect(menu, &r)) gMenuHeight = r.bottom - r.top;
+  EndMenu();
+}
+
+int PopupMenuHeight(IGraphicsWin* graphics, int items) {
+  PopupMenu menu;
+  menu.items.resize(static_cast<size_t>(items));
+  for (PopupMenuItem& item : menu.items) item.text = "Item";
+  menu.items[0].flags = PopupMenuItem::Checked;
+  gMenuHeight = -1;
+  SetTimer(nullptr, 0, 300, MeasureOpenMenu);
+  graphics->ShowPopupMenu(&menu, PixelRect(10, 10, 20, 20));
+  return gMenuHeight;
+}
+
 std::map<int, std::string> ReadPngHashes() {
   std::map<int, std::string> hashes;
   FILE* f = std::fopen((gReferenceFolder + "/png-hashes.txt").c_str(), "r");
@@ -260,6 +283,20 @@ void TextEntryFiltersCommitsAndCancels() {
   PumpMessages(150);
   CHECK(graphics->EntryBox() == nullptr && control->received == -1.0);
 
+  // Popup menus at 2x: items twice as tall, drawn with text at that size.
+  CHECK(graphics->SetScale(2.0));
+  const int menuHeight = PopupMenuHeight(graphics, 4);
+  CHECK(menuHeight >= 4 * 40, "a 4-item menu at 2x is %d pixels tall", menuHeight);
+
+  // At 2x the same design size again changes nothing (the controls stay).
+  graphics->SetEditorSize(200, 100);
+  RECT r;
+  GetClientRect(static_cast<HWND>(graphics->NativeWindow()), &r);
+  if (!CHECK(graphics->ControlCount() == 1 && r.right == 400 && r.bottom == 200,
+             "%d controls, window %ld x %ld", graphics->ControlCount(), r.right, r.bottom))
+    return;
+  CHECK(graphics->SetScale(1.0));
+
   // A continuous parameter keeps the decimal point.
   graphics->ShowTextEntry(control, control->Style(), control->Rect(), "", plug.ParamAt(1));
   box = graphics->EntryBox();
@@ -333,6 +370,17 @@ void UnhandledKeysAndResizingReachTheHost() {
             r.bottom - r.top == hostBefore.bottom - hostBefore.top + 30,
         "host grew to %ld x %ld", r.right - r.left, r.bottom - r.top);
   CHECK(graphics->BackBuffer() && graphics->BackBuffer()->Width() == 260);
+  // At 2x a new design size is twice as many pixels, and so is the growth.
+  CHECK(graphics->SetScale(2.0));
+  GetWindowRect(host, &hostBefore);
+  graphics->SetEditorSize(300, 150);
+  GetWindowRect(editor, &r);
+  CHECK(r.right - r.left == 600 && r.bottom - r.top == 300, "editor %ld x %ld at 2x",
+        r.right - r.left, r.bottom - r.top);
+  GetWindowRect(host, &r);
+  CHECK(r.right - r.left == hostBefore.right - hostBefore.left + 80 &&
+            r.bottom - r.top == hostBefore.bottom - hostBefore.top + 40,
+        "host grew to %ld x %ld", r.right - r.left, r.bottom - r.top);
   graphics->CloseWindow();
   DestroyWindow(host);
 }

@@ -31,7 +31,7 @@ namespace kestrune_wine {
 // ---------------------------------------------------------------- VST2 host
 
 struct HostEvent {
-  enum Kind { Automate, Begin, End, Menu } kind;
+  enum Kind { Automate, Begin, End, Menu, SizeWindow } kind;  // SizeWindow: index x value
   const void* instance;  // AEffect* or the VST3 controller
   int index;
   double value;
@@ -62,6 +62,9 @@ inline intptr_t VSTCALLBACK Vst2HostCallback(vst2::AEffect* effect, int32_t opco
       return 1;
     case vst2::audioMasterEndEdit:
       HostEvents().push_back({HostEvent::End, effect, index, 0});
+      return 1;
+    case vst2::audioMasterSizeWindow:
+      HostEvents().push_back({HostEvent::SizeWindow, effect, index, static_cast<double>(value)});
       return 1;
     case vst2::audioMasterGetProductString:
       if (ptr) std::strcpy(static_cast<char*>(ptr), "Wine Harness");

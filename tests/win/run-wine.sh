@@ -13,7 +13,8 @@ loader=/usr/lib/wine/wine64
 server=/usr/lib/wine/wineserver
 
 displayfile="$(mktemp)"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" 2>/dev/null &
+# Wide enough for the editor at 2x (1824 pixels) with its host window.
+Xvfb -displayfd 3 -screen 0 2048x1280x24 -nolisten tcp 3>"$displayfile" 2>/dev/null &
 xpid=$!
 for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
 if [ ! -s "$displayfile" ]; then
