@@ -69,7 +69,8 @@ files_now() {  # files_now [dirs]
 
 echo "== older version into the default VST2 folder, then moved to a chosen one"
 cmake -DPRESETS="$presets" -DOUTPUT="$work/presets.nsh" -P "$preset_list" >/dev/null || exit 1
-"$makensis" -V1 -DVERSION=3.0.0 -DOUTFILE="$work/older-setup.exe" -DMODULES="$modules" \
+# The older version is only a stand-in: zlib builds it in a tenth of LZMA's time.
+"$makensis" -V1 -X"SetCompressor /FINAL zlib" -DVERSION=3.0.0 -DOUTFILE="$work/older-setup.exe" -DMODULES="$modules" \
   -DPRESETS="$presets" -DPRESET_LIST="$work/presets.nsh" -DDOCS="$docs" -DARTWORK="$presets/installer" \
   "$nsi" || exit 1
 files_now >"$work/files-before"
