@@ -227,7 +227,27 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
     sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(input.Frames()));
     sf_close(file);
   }
+  // INFO tags libsndfile has no string type for, in a LIST chunk of their own after the audio.
+  auto le32 = [](size_t value) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) bytes[static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return bytes;
+  };
+  auto entry = [&](const std::string& id, const std::string& text) {
+    return id + le32(text.size() + 1) + text + '\0' + (text.size() % 2 == 0 ? std::string(1, '\0') : "");
+  };
+  const std::string unmapped[] = {entry("ITCH", "A. Tech"), entry("ISRC", "GBAYE0000002")};
+  {
+    std::string wav = Slurp(folder / "take.wav");
+    const std::string list = "INFO" + unmapped[0] + unmapped[1];
+    wav += "LIST" + le32(list.size()) + list;
+    wav.replace(4, 4, le32(wav.size() - 8));
+    std::ofstream(folder / "take.wav", std::ios::binary) << wav;
+  }
   ASSERT_EQ(RunRender(folder, {"take.wav", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle}).status, 0);
+  const std::string out = Slurp(folder / "out.wav");
+  for (const std::string& tag : unmapped) EXPECT_NE(out.find(tag), std::string::npos) << tag.substr(0, 4);
+  EXPECT_EQ(out.substr(4, 4), le32(out.size() - 8)) << "the RIFF size";
   ASSERT_EQ(RunRender(folder, {"take.wav", "-o", "out.flac", "--no-pictures", "--module", kVst3Bundle}).status, 0);
   for (const char* name : {"out.wav", "out.flac"}) {
     SF_INFO info{};

@@ -1,5 +1,7 @@
 #include "AudioWriter.h"
 
+#include "RiffInfo.h"
+
 #include <FLAC/metadata.h>
 #include <fcntl.h>
 #include <sndfile.h>
@@ -444,6 +446,54 @@ bool AudioFileWriter::CompleteBroadcastInfo(const BroadcastLoudness& loudness, c
   }
   ok = close(fd) == 0 && ok;
   if (!ok) error = Cannot() + ": " + strerror(errno);
+  return ok;
+}
+
+bool AudioFileWriter::CarryInfoTags(const std::string& source, std::string& warning, std::string& error) {
+  if (!finished_ || direct_ || tempPath_.empty() ||
+      (encoding_.container != SF_FORMAT_WAV && encoding_.container != SF_FORMAT_RF64)) {
+    return true;
+  }
+  auto tagsOf = [](int fd, std::vector<InfoTag>& tags) {
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return InfoRead::kNotWave;
+    return ReadInfoTags([fd](uint64_t offset, void* buffer, size_t size) {
+      return pread(fd, buffer, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+    }, static_cast<uint64_t>(status.st_size), tags);
+  };
+  std::vector<InfoTag> inputTags, outputTags;
+  const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return true;  // read once already; a stream cannot be read again
+  const InfoRead read = tagsOf(in, inputTags);
+  close(in);
+  if (read != InfoRead::kRead) {
+    // Damaged tags are not half carried.
+    if (read == InfoRead::kDamaged) {
+      warning = "the input's LIST/INFO chunk is damaged; only the tags libsndfile read are carried";
+    }
+    return true;
+  }
+  const int out = open(tempPath_.c_str(), O_RDWR | O_CLOEXEC);
+  if (out < 0) {
+    error = Cannot() + ": " + strerror(errno);
+    return false;
+  }
+  std::vector<InfoTag> extra;
+  if (tagsOf(out, outputTags) == InfoRead::kRead) {
+    for (const InfoTag& tag : inputTags) {
+      const bool written = std::any_of(outputTags.begin(), outputTags.end(),
+                                       [&](const InfoTag& own) { return own.id == tag.id; });
+      if (!written) extra.push_back(tag);
+    }
+  }
+  bool ok = extra.empty() || AppendInfoTags(out, extra);
+  const int savedErrno = errno;
+  ok = close(out) == 0 && ok;
+  if (!ok && savedErrno == 0) {
+    warning = "the output has no room for the input's other LIST/INFO tags";
+    return true;
+  }
+  if (!ok) error = Cannot() + ": " + strerror(savedErrno ? savedErrno : errno);
   return ok;
 }
 

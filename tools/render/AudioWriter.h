@@ -77,6 +77,10 @@ class AudioFileWriter {
   // loudness in it (version 2) and `software` in place of libsndfile's
   // coding-history line; call between Finish and Commit.
   bool CompleteBroadcastInfo(const BroadcastLoudness& loudness, const std::string& software, std::string& error);
+  // A WAV output from a WAV file gets the input's LIST/INFO tags that
+  // libsndfile has no string type for (ITCH, ISRC, IENG, ...); call
+  // between Finish and Commit. `warning` says why tags were left out.
+  bool CarryInfoTags(const std::string& source, std::string& warning, std::string& error);
   // Moves the finished file to its target.
   bool Commit(std::string& error);
   void Abandon();

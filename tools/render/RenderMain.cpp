@@ -763,11 +763,15 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
   const BroadcastLoudness broadcast = {outputLoudness.IntegratedLufs(), outputLoudness.RangeLu(),
                                        outputLoudness.TruePeakDb(), outputLoudness.MaxMomentaryLufs(),
                                        outputLoudness.MaxShortTermLufs()};
-  if (!writer.Finish(error) || (!embedded && job.input != "-" && !writer.CarryFlacMetadata(job.input, error)) ||
-      !writer.CompleteBroadcastInfo(broadcast, std::string("Kestrune-") + KESTRUNE_VERSION, error)) {
+  const bool fromFile = !embedded && job.input != "-";
+  std::string tagWarning;
+  if (!writer.Finish(error) || (fromFile && !writer.CarryFlacMetadata(job.input, error)) ||
+      !writer.CompleteBroadcastInfo(broadcast, std::string("Kestrune-") + KESTRUNE_VERSION, error) ||
+      (fromFile && !writer.CarryInfoTags(job.input, tagWarning, error))) {
     failure = {kExitOutput, error};
     return failure.status;
   }
+  if (!tagWarning.empty()) Warn("'" + job.output + "': " + tagWarning);
   if (!pending.CommitAll(error) || !writer.Commit(error)) {
     failure = {kExitOutput, error};
     return failure.status;
