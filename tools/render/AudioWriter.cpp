@@ -321,33 +321,22 @@ bool AudioFileWriter::Commit(std::string& error) {
   return ok;
 }
 
-bool AudioFileWriter::CarryFlacMetadata(const std::string& source, std::string& error) {
-  if (!finished_ || direct_ || tempPath_.empty() || encoding_.container != SF_FORMAT_FLAC) return true;
-  FLAC__Metadata_Chain* in = FLAC__metadata_chain_new();
+bool AudioFileWriter::CarryFlacMetadata(const FlacTags* tags, std::string& error) {
+  if (!finished_ || direct_ || tempPath_.empty() || encoding_.container != SF_FORMAT_FLAC || !tags) return true;
   FLAC__Metadata_Chain* out = FLAC__metadata_chain_new();
-  bool ok = in && out && FLAC__metadata_chain_read(in, source.c_str());
-  if (!ok) {
-    // Not a FLAC file (or unreadable): nothing of libFLAC's to carry.
-    if (in) FLAC__metadata_chain_delete(in);
-    if (out) FLAC__metadata_chain_delete(out);
-    return true;
+  if (!out) {
+    error = Cannot() + ": out of memory";
+    return false;
   }
-  ok = FLAC__metadata_chain_read(out, tempPath_.c_str());
+  bool ok = FLAC__metadata_chain_read(out, tempPath_.c_str());
   // The input's tags (all of them, with the output's vendor string) and
   // pictures replace what libsndfile could carry.
   FLAC__Metadata_Iterator* at = FLAC__metadata_iterator_new();
-  FLAC__StreamMetadata* comment = nullptr;
+  FLAC__StreamMetadata* comment = tags->comment ? FLAC__metadata_object_clone(tags->comment) : nullptr;
   std::vector<FLAC__StreamMetadata*> pictures;
+  for (const FLAC__StreamMetadata* picture : tags->pictures) pictures.push_back(FLAC__metadata_object_clone(picture));
+  ok = ok && (comment || !tags->comment) && std::find(pictures.begin(), pictures.end(), nullptr) == pictures.end();
   if (ok && at) {
-    FLAC__metadata_iterator_init(at, in);
-    do {
-      const FLAC__MetadataType type = FLAC__metadata_iterator_get_block_type(at);
-      if (type == FLAC__METADATA_TYPE_VORBIS_COMMENT && !comment) {
-        comment = FLAC__metadata_object_clone(FLAC__metadata_iterator_get_block(at));
-      } else if (type == FLAC__METADATA_TYPE_PICTURE) {
-        pictures.push_back(FLAC__metadata_object_clone(FLAC__metadata_iterator_get_block(at)));
-      }
-    } while (FLAC__metadata_iterator_next(at));
     FLAC__metadata_iterator_init(at, out);
     while (FLAC__metadata_iterator_next(at)) {
       const FLAC__MetadataType type = FLAC__metadata_iterator_get_block_type(at);
@@ -381,7 +370,6 @@ bool AudioFileWriter::CarryFlacMetadata(const std::string& source, std::string& 
     error = Cannot() + ": its tags could not be written (" +
             FLAC__Metadata_ChainStatusString[FLAC__metadata_chain_status(out)] + ")";
   }
-  FLAC__metadata_chain_delete(in);
   FLAC__metadata_chain_delete(out);
   return ok;
 }

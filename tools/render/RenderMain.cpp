@@ -639,6 +639,22 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     return failure.status;
   }
   if (!embedded) writer.CopyMetadata(reader.Info());
+  // FLAC to FLAC keeps every tag and picture.
+  std::shared_ptr<const FlacTags> flacTags;
+  if (!embedded && job.container == SF_FORMAT_FLAC && reader.Info().majorFormat == SF_FORMAT_FLAC) {
+    // A FLAC stream's came with it; a file redirected into standard input is read again.
+    flacTags = reader.Info().flacTags ? reader.Info().flacTags
+                                      : ReadFlacTags(job.input == "-" ? "/dev/stdin" : job.input);
+  }
+  // Streamed out, the FLAC header goes before the audio, written by
+  // libsndfile with only the tags it has names for.
+  if (writer.Direct() && flacTags && (flacTags->TagsLibsndfileDrops() > 0 || !flacTags->pictures.empty())) {
+    const std::string shown = job.output == "-" ? "standard output" : "'" + job.output + "'";
+    Warn(shown + " is a FLAC stream, which gets only the input's title, artist, album, date, genre, track number, "
+                 "comment, copyright, license and software: " + std::to_string(flacTags->TagsLibsndfileDrops()) +
+         " other tags and " + std::to_string(flacTags->pictures.size()) +
+         " pictures are left out; write to a file to keep them");
+  }
 
   const int64_t claimed = embedded ? static_cast<int64_t>(material.FrameCount()) : reader.Info().claimedFrames;
   const double claimedSeconds = claimed > 0 ? static_cast<double>(claimed) / sampleRate : 0;
@@ -765,7 +781,7 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
                                        outputLoudness.MaxShortTermLufs()};
   const bool fromFile = !embedded && job.input != "-";
   std::string tagWarning;
-  if (!writer.Finish(error) || (fromFile && !writer.CarryFlacMetadata(job.input, error)) ||
+  if (!writer.Finish(error) || !writer.CarryFlacMetadata(flacTags.get(), error) ||
       !writer.CompleteBroadcastInfo(broadcast, std::string("Kestrune-") + KESTRUNE_VERSION, error) ||
       (fromFile && !writer.CarryInfoTags(job.input, tagWarning, error))) {
     failure = {kExitOutput, error};
