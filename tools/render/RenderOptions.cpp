@@ -75,8 +75,9 @@ void PrintUsage(FILE* out) {
           "3 unusable input, sidechain or preset file, 4 module missing, not Kestrune\n"
           "or failing, 5 output cannot be written (also a full disk or a file-size\n"
           "limit). With several inputs each is rendered whatever becomes of the\n"
-          "others, and the status is that of the first input that failed. Interrupted (Ctrl-C, SIGTERM, SIGHUP, a closed pipe), it removes\n"
-          "its unfinished files and ends by that signal.\n",
+          "others, and the status is that of the first input that failed.\n"
+          "Interrupted (Ctrl-C, SIGTERM, SIGHUP, a closed pipe), it removes its\n"
+          "unfinished files and ends by that signal.\n",
           kTool, kMaxBlock, kMaxParallelRenders);
 }
 
