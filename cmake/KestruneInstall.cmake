@@ -1,7 +1,8 @@
 # Installing Kestrune on Linux, and the two release files made from it.
 #
 # cmake --install puts the modules where hosts look:
-#   prefix = $HOME (the default): ~/.vst3/Kestrune.vst3, ~/.vst/Kestrune.so,
+#   prefix = $HOME (the default): ~/.vst3/Kestrune.vst3, ~/.vst/Kestrune.so
+#     (with its editor images in ~/.vst/Kestrune.images),
 #     ~/.lv2/Kestrune.lv2 (with its presets), VST3 presets in ~/.vst3/presets/Marlowind/Kestrune, VST2 presets and
 #     the documents in ~/.local/share/kestrune;
 #   any other prefix (--prefix /usr): <prefix>/lib/vst3, lib/vst, lib/lv2,
@@ -45,6 +46,7 @@ install(CODE [[
   # A new bundle replaces the old one whole.
   file(REMOVE_RECURSE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${KESTRUNE_VST3_DIR}/Kestrune.vst3")
   file(REMOVE_RECURSE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${KESTRUNE_LV2_DIR}/Kestrune.lv2")
+  file(REMOVE_RECURSE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${KESTRUNE_VST2_DIR}/Kestrune.images")
   # Earlier versions put a second copy in ~/.lxvst. (A system-wide copy in
   # lib/lxvst may belong to a package, which removes its own files.)
   if(KESTRUNE_VST2_DIR STREQUAL ".vst")
@@ -52,11 +54,45 @@ install(CODE [[
   endif()
 ]])
 install(DIRECTORY ${KESTRUNE_MODULE_DIR}/Kestrune.vst3 DESTINATION "\${KESTRUNE_VST3_DIR}"
-        USE_SOURCE_PERMISSIONS)
+        USE_SOURCE_PERMISSIONS PATTERN "Kestrune@*x.pack" EXCLUDE)
 install(PROGRAMS $<TARGET_FILE:kestrune_vst2> DESTINATION "\${KESTRUNE_VST2_DIR}")
 if(TARGET kestrune_lv2_bundle)
-  install(DIRECTORY ${KESTRUNE_LV2_BUNDLE_DIR} DESTINATION "\${KESTRUNE_LV2_DIR}" USE_SOURCE_PERMISSIONS)
+  install(DIRECTORY ${KESTRUNE_LV2_BUNDLE_DIR} DESTINATION "\${KESTRUNE_LV2_DIR}" USE_SOURCE_PERMISSIONS
+          PATTERN "Kestrune@*x.pack" EXCLUDE)
 endif()
+# The editor's 2x and 3x images, which each module reads from beside it: the
+# VST3 bundle's Contents/Resources, the LV2 bundle, Kestrune.images beside the
+# VST2 module. Per user, each holds a copy; system-wide, the images are
+# installed once, in share/kestrune/images, and each place links there
+# (relative links, as Debian's policy asks), so the package holds them once.
+install(CODE "set(KESTRUNE_IMAGE_PACKS \"${KESTRUNE_IMAGE_PACK_DIR}/Kestrune@2x.pack;${KESTRUNE_IMAGE_PACK_DIR}/Kestrune@3x.pack\")")
+install(CODE [[
+  # file(INSTALL) adds DESTDIR itself; the other file() calls need it.
+  set(kestrune_root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+  set(kestrune_places "${KESTRUNE_VST3_DIR}/Kestrune.vst3/Contents/Resources"
+                      "${KESTRUNE_VST2_DIR}/Kestrune.images")
+  if(EXISTS "${kestrune_root}/${KESTRUNE_LV2_DIR}/Kestrune.lv2")
+    list(APPEND kestrune_places "${KESTRUNE_LV2_DIR}/Kestrune.lv2")
+  endif()
+  if(KESTRUNE_VST2_DIR STREQUAL ".vst")
+    foreach(place ${kestrune_places})
+      file(INSTALL ${KESTRUNE_IMAGE_PACKS} DESTINATION "${CMAKE_INSTALL_PREFIX}/${place}")
+    endforeach()
+  else()
+    set(kestrune_images "${kestrune_root}/share/kestrune/images")
+    file(REMOVE_RECURSE "${kestrune_images}")
+    file(INSTALL ${KESTRUNE_IMAGE_PACKS} DESTINATION "${CMAKE_INSTALL_PREFIX}/share/kestrune/images")
+    foreach(place ${kestrune_places})
+      file(MAKE_DIRECTORY "${kestrune_root}/${place}")
+      file(RELATIVE_PATH up "${kestrune_root}/${place}" "${kestrune_images}")
+      foreach(pack ${KESTRUNE_IMAGE_PACKS})
+        get_filename_component(name "${pack}" NAME)
+        message(STATUS "Installing: ${kestrune_root}/${place}/${name} -> ${up}/${name}")
+        file(CREATE_LINK "${up}/${name}" "${kestrune_root}/${place}/${name}" SYMBOLIC)
+      endforeach()
+    endforeach()
+  endif()
+]])
 install(FILES README.md LICENSE DESTINATION "\${KESTRUNE_DOC_DIR}")
 if(DEFINED KESTRUNE_PRESET_OUTPUT_DIR)
   install(DIRECTORY ${KESTRUNE_PRESET_OUTPUT_DIR}/vst3/ DESTINATION "\${KESTRUNE_VST3_PRESET_DIR}")
@@ -92,11 +128,14 @@ set(CPACK_STRIP_FILES ON)
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 include(CPack)
 
+# The editor images the modules' folders hold copies of.
+set(kestrune_packs ${KESTRUNE_IMAGE_PACK_DIR}/Kestrune@2x.pack ${KESTRUNE_IMAGE_PACK_DIR}/Kestrune@3x.pack)
 set(KESTRUNE_DEB ${CMAKE_BINARY_DIR}/kestrune_${PROJECT_VERSION}_amd64.deb CACHE INTERNAL "The Debian package")
 add_custom_command(
   OUTPUT ${KESTRUNE_DEB}
   COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -G DEB
   DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 kestrune_lv2_ui ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
+          ${kestrune_packs}
           ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
           ${PROJECT_SOURCE_DIR}/cmake/KestruneInstall.cmake
           ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
@@ -108,6 +147,15 @@ add_custom_command(
 set(archive_name Kestrune-${PROJECT_VERSION}-linux-x86_64)
 set(KESTRUNE_ARCHIVE ${CMAKE_BINARY_DIR}/${archive_name}.tar.gz CACHE INTERNAL "The Linux release archive")
 set(stage ${CMAKE_BINARY_DIR}/archive/${archive_name})
+set(archive_bundle_packs)
+set(archive_links)
+foreach(pack Kestrune@2x.pack Kestrune@3x.pack)
+  list(APPEND archive_bundle_packs ${stage}/Kestrune.vst3/Contents/Resources/${pack} ${stage}/Kestrune.lv2/${pack})
+  list(APPEND archive_links
+    COMMAND ${CMAKE_COMMAND} -E create_symlink ../../../Kestrune.images/${pack}
+            ${stage}/Kestrune.vst3/Contents/Resources/${pack}
+    COMMAND ${CMAKE_COMMAND} -E create_symlink ../Kestrune.images/${pack} ${stage}/Kestrune.lv2/${pack})
+endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/packaging/install.sh.in ${CMAKE_BINARY_DIR}/archive/install.sh @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                 WORLD_READ WORLD_EXECUTE)
@@ -117,7 +165,12 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/presets
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_MODULE_DIR}/Kestrune.vst3 ${stage}/Kestrune.vst3
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kestrune_vst2> ${stage}/Kestrune.so
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_MODULE_DIR}/vst2/Kestrune.images ${stage}/Kestrune.images
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_LV2_BUNDLE_DIR} ${stage}/Kestrune.lv2
+  # The archive holds the images once: the bundles link to Kestrune.images
+  # (install.sh copies what the links point to).
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${archive_bundle_packs}
+  ${archive_links}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_PRESET_OUTPUT_DIR}/vst3 ${stage}/presets/vst3
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_PRESET_OUTPUT_DIR}/vst2 ${stage}/presets/vst2
   COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
@@ -127,6 +180,7 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/archive
           ${CMAKE_COMMAND} -E tar czf ${KESTRUNE_ARCHIVE} ${archive_name}
   DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 kestrune_lv2_ui ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
+          ${kestrune_packs}
           ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
           ${PROJECT_SOURCE_DIR}/packaging/install.sh.in
           ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE

@@ -1,7 +1,9 @@
-// The editor images drawn at 2x and 3x, as the build embeds them: one pack
-// per scale, each frame of each filmstrip a PNG of its own (kestrune-imagegen
-// --scale writes them). Builds without them (the Windows modules) find none
-// and the editor resamples its 1x images instead.
+// The editor images drawn at 2x and 3x: one pack per scale, each frame of
+// each filmstrip a PNG of its own (kestrune-imagegen --scale writes them).
+// Linux modules read them from files installed beside them
+// (ImagePacksFile.cpp); a build can also embed them (ImagePacksEmbedded.cpp).
+// Where there are none, or they are damaged, the editor resamples its 1x
+// images instead.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +20,8 @@ struct PackedImage {
   const unsigned char* table = nullptr;  // frameCount pairs of little-endian u32
 };
 
-// The pack embedded for `scale` (2 or 3), or false when this build has none.
+// The pack for `scale` (2 or 3), or false when this module has none. The
+// bytes stay valid while the module is loaded; they are untrusted.
 bool FindImagePack(int scale, const unsigned char** data, size_t* length);
 
 // Looks `name` (the file name without folder and ".png", as "BG") up in a

@@ -180,7 +180,7 @@ TEST(EditorAtScale, SizesFollowTheScaleAndRepaintsOfChangesLeaveNoStaleEdges) {
 TEST(EditorAtScale, TwiceTheSizeShowsTheTwoTimesFramesExactlyFromPacksThatCheckTheirBounds) {
   const unsigned char* pack = nullptr;
   size_t length = 0;
-  ASSERT_TRUE(FindImagePack(2, &pack, &length)) << "this build embeds no 2x images";
+  ASSERT_TRUE(FindImagePack(2, &pack, &length)) << "this build has no 2x images";
   PlugRig rig;
   IGraphicsOffscreen& g = rig.Editor();
   g.SetScale(2.0);

@@ -25,6 +25,22 @@ presets=("$build"/presets/vst3/*.vstpreset)
 fxps=("$build"/presets/vst2/*.fxp)
 [ ${#presets[@]} -ge 5 ] && [ ${#presets[@]} -eq ${#fxps[@]} ] || fail "factory presets missing in $build/presets"
 
+# The editor's 2x and 3x images, the build's own, beside each module: the
+# VST3 bundle's Contents/Resources, the LV2 bundle, Kestrune.images beside the
+# VST2 module. <copies> is how many real pack files lie under <root>: a copy
+# per bundle (per user), or one set linked from each (system-wide).
+packs=("$build"/graphics/scaled-images/Kestrune@{2,3}x.pack)
+check_packs() {  # check_packs <VST3 folder> <VST2 folder> <LV2 folder> <root> <copies>
+  for p in "${packs[@]}"; do
+    for place in "$1/Kestrune.vst3/Contents/Resources" "$2/Kestrune.images" "$3/Kestrune.lv2"; do
+      same_file "$p" "$place/$(basename "$p")"
+    done
+  done
+  local n
+  n="$(find "$4" -type f -name 'Kestrune@*x.pack' | wc -l)"
+  [ "$n" -eq "$5" ] || fail "$n image pack files under $4, expected $5"
+}
+
 # Renders a second of the embedded material through an installed module with
 # an installed preset; the tool checks that the module is Kestrune.
 renders() {  # renders <vst3|vst2> <module> <preset>
@@ -48,6 +64,7 @@ check_user_layout() {  # check_user_layout <home> <VST3 module> <VST2 module> <L
   same_file "$3" "$home/.vst/Kestrune.so"
   check_lv2 "$home/.lv2/Kestrune.lv2" "$4"
   no_path "$home/.lxvst/Kestrune.so"   # hosts searching both would list two
+  check_packs "$home/.vst3" "$home/.vst" "$home/.lv2" "$home" 6
   for p in "${presets[@]}"; do same_file "$p" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
   for p in "${fxps[@]}"; do same_file "$p" "$home/.local/share/kestrune/presets/$(basename "$p")"; done
   renders vst3 "$home/.vst3/Kestrune.vst3" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "${presets[0]}")"
@@ -59,6 +76,7 @@ check_system_layout() {  # check_system_layout <root>/usr
   need_file "$usr/lib/vst3/$vst3_so"
   need_file "$usr/lib/vst/Kestrune.so"
   need_file "$usr/lib/lv2/Kestrune.lv2/Kestrune.so"
+  check_packs "$usr/lib/vst3" "$usr/lib/vst" "$usr/lib/lv2" "$usr" 2
   LV2_PATH="$usr/lib/lv2" lv2info urn:marlowind:kestrune >"$work/lv2info.out" 2>&1 &&
     grep -q "Drum Bus Glue" "$work/lv2info.out" || fail "lilv does not list Kestrune with its presets from $usr/lib/lv2"
   no_path "$usr/lib/lxvst"
@@ -92,6 +110,7 @@ for f in Kestrune.so Kestrune.vst3/Contents/x86_64-linux/Kestrune.so Kestrune.lv
   Kestrune.lv2/manifest.ttl README.md LICENSE install.sh; do
   need_file "$work/$name/$f"
 done
+check_packs "$work/$name" "$work/$name" "$work/$name" "$work/$name" 2
 [ -x "$work/$name/install.sh" ] || fail "install.sh is not executable"
 home="$work/archive-home"
 mkdir -p "$home/.vst3/presets/Marlowind/Kestrune" "$home/.vst" "$home/.lxvst" "$home/.lv2/Other.lv2"
@@ -107,6 +126,7 @@ ls -a "$home/.vst3" "$home/.vst" "$home/.lv2" | grep -q '\.new$' && fail "instal
 HOME="$home" "$work/$name/install.sh" --uninstall >/dev/null || fail "install.sh --uninstall failed"
 no_path "$home/.vst3/Kestrune.vst3"
 no_path "$home/.vst/Kestrune.so"
+no_path "$home/.vst/Kestrune.images"
 no_path "$home/.lxvst/Kestrune.so"
 no_path "$home/.lv2/Kestrune.lv2"
 [ -d "$home/.lv2/Other.lv2" ] || fail "--uninstall removed another plug-in's LV2 bundle"
@@ -135,7 +155,14 @@ dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' | sed 's
     usr/share/doc/kestrune/README.md usr/share/doc/kestrune/LICENSE
   for p in "${presets[@]}"; do echo "usr/share/vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
   for p in "${fxps[@]}"; do echo "usr/share/kestrune/presets/$(basename "$p")"; done
-  (cd "$modules" && find Kestrune.lv2 -type f) | sed 's|^|usr/lib/lv2/|'
+  (cd "$modules" && find Kestrune.lv2 -type f ! -name '*.pack') | sed 's|^|usr/lib/lv2/|'
+  for p in "${packs[@]}"; do
+    n="$(basename "$p")"
+    echo "usr/share/kestrune/images/$n"
+    echo "usr/lib/vst3/Kestrune.vst3/Contents/Resources/$n -> ../../../../../share/kestrune/images/$n"
+    echo "usr/lib/vst/Kestrune.images/$n -> ../../../share/kestrune/images/$n"
+    echo "usr/lib/lv2/Kestrune.lv2/$n -> ../../../share/kestrune/images/$n"
+  done
 } | sort >"$work/deb-expected"
 grep -v '/$' "$work/deb-files" >"$work/deb-regular"
 diff "$work/deb-expected" "$work/deb-regular" >&2 || fail "the package's files are not the expected ones"

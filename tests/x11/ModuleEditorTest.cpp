@@ -6,10 +6,18 @@
 // context menu, keys) and by the window's pixels, which must equal the
 // picture the window-less editor renders for the same settings. Screenshots
 // of both editors land in the build folder.
+#include <dlfcn.h>
+
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "IGraphicsOffscreen.h"
+#include "ImagePacks.h"
+#include <lv2/ui/ui.h>
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
 #include <X11/Xatom.h>
 #include "Kestrune.h"
@@ -550,6 +558,156 @@ INSTANTIATE_TEST_SUITE_P(Formats, ModuleEditor, ::testing::Values(Format::Vst2, 
                          [](const ::testing::TestParamInfo<Format>& info) {
                            return info.param == Format::Vst2 ? "Vst2" : "Vst3";
                          });
+
+// ---------------------------------------------------------------- image packs
+
+// The 2x and 3x images are files beside the module, which a user or packager
+// may damage or leave out: the editor at 2x then draws what it can from them
+// and resamples the 1x images for the rest. Each case loads its own copy of
+// the VST2 module from a folder of its own, with the pack given beside it.
+class ModuleImagePacks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(x_.Get(), nullptr) << "no connection to the display";
+    char dir[] = "/tmp/kestrune-packs-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+    SetDesktopDpi(x_.Get(), 192);
+  }
+  void TearDown() override {
+    SetDesktopDpi(x_.Get(), 0);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  static std::string BuiltPack() {
+    const std::string path =
+        std::filesystem::path(KESTRUNE_VST2_MODULE).parent_path().string() +
+        "/Kestrune.images/Kestrune@2x.pack";
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  enum class Pack { Missing, Bytes };
+  // The window's picture of the editor at 2x.
+  std::vector<uint32_t> EditorAt2x(const std::string& name, Pack kind, const std::string& bytes = "") {
+    const std::string folder = dir_ + "/" + name;
+    const std::string images = folder + "/Kestrune.images";
+    std::filesystem::create_directories(images);
+    std::filesystem::copy_file(KESTRUNE_VST2_MODULE, folder + "/Kestrune.so");
+    if (kind == Pack::Bytes) std::ofstream(images + "/Kestrune@2x.pack", std::ios::binary) << bytes;
+    std::vector<uint32_t> picture;
+    void* module = dlopen((folder + "/Kestrune.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    EXPECT_NE(module, nullptr) << dlerror();
+    if (!module) return picture;
+    auto entry = reinterpret_cast<Vst2Module::EntryProc>(dlsym(module, "VSTPluginMain"));
+    vst2::AEffect* effect = entry ? entry(&ScriptedHost::Callback) : nullptr;
+    EXPECT_NE(effect, nullptr);
+    if (effect) {
+      auto dispatch = [effect](int32_t opcode, intptr_t value = 0, void* ptr = nullptr) {
+        return effect->dispatcher(effect, opcode, 0, value, ptr, 0.0f);
+      };
+      dispatch(vst2::effOpen);
+      Window host = x_.MakeHostWindow(0, 0, 2 * kWidth, 2 * kHeight);
+      EXPECT_EQ(dispatch(vst2::effEditOpen, 0,
+                         reinterpret_cast<void*>(static_cast<uintptr_t>(host))), 1) << name;
+      PumpFor(100, [&] { dispatch(vst2::effEditIdle); });
+      int w = 0, h = 0;
+      if (Window editor = x_.EditorOf(host)) picture = x_.Capture(editor, &w, &h);
+      EXPECT_EQ(w, 2 * kWidth) << name;
+      EXPECT_EQ(h, 2 * kHeight) << name;
+      dispatch(vst2::effEditClose);
+      dispatch(vst2::effClose);
+      x_.Destroy(host);
+    }
+    dlclose(module);
+    return picture;
+  }
+
+  // Mean difference per colour channel: the same editor, drawn from other
+  // images, differs a little at edges; a blank or garbled one by far more.
+  static double MeanDifference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+    if (a.size() != b.size() || a.empty()) return 255;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+      for (int shift : {0, 8, 16})
+        sum += std::abs(static_cast<int>((a[i] >> shift) & 0xFF) - static_cast<int>((b[i] >> shift) & 0xFF));
+    return sum / (3.0 * static_cast<double>(a.size()));
+  }
+
+  ScriptedHost host_;
+  HostDisplay x_;
+  std::string dir_;
+};
+
+TEST_F(ModuleImagePacks, TheLv2UiAt2xDrawsFromThePackInItsBundle) {
+  void* module = dlopen(KESTRUNE_LV2_UI_MODULE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  auto descriptor = reinterpret_cast<const LV2UI_Descriptor* (*)(uint32_t)>(
+      dlsym(module, "lv2ui_descriptor"));
+  const LV2UI_Descriptor* ui = descriptor ? descriptor(0) : nullptr;
+  ASSERT_NE(ui, nullptr);
+  Window host = x_.MakeHostWindow(0, 0, 2 * kWidth, 2 * kHeight);
+  LV2_Feature parent = {LV2_UI__parent, reinterpret_cast<void*>(static_cast<uintptr_t>(host))};
+  const LV2_Feature* features[] = {&parent, nullptr};
+  LV2UI_Widget widget = nullptr;
+  auto write = [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {};
+  LV2UI_Handle handle = ui->instantiate(ui, "urn:marlowind:kestrune", "", write, nullptr, &widget,
+                                        features);
+  ASSERT_NE(handle, nullptr);
+  auto idle = static_cast<const LV2UI_Idle_Interface*>(ui->extension_data(LV2_UI__idleInterface));
+  ASSERT_NE(idle, nullptr);
+  PumpFor(100, [&] { idle->idle(handle); });
+  int w = 0, h = 0;
+  const std::vector<uint32_t> picture =
+      x_.Capture(static_cast<Window>(reinterpret_cast<uintptr_t>(widget)), &w, &h);
+  EXPECT_EQ(w, 2 * kWidth);
+  EXPECT_TRUE(picture == ReferencePicture(2.0)) << "the UI did not draw from its bundle's pack";
+  ui->cleanup(handle);
+  x_.Destroy(host);
+  dlclose(module);
+}
+
+TEST_F(ModuleImagePacks, WithoutItsPackTheEditorAt2xResamplesThe1xImages) {
+  const std::vector<uint32_t> drawn = ReferencePicture(2.0);
+  const std::vector<uint32_t> resampled = EditorAt2x("none", Pack::Missing);
+  ASSERT_EQ(resampled.size(), drawn.size());
+  EXPECT_FALSE(resampled == drawn) << "the module found images it was not given";
+  EXPECT_GT(DistinctColours(resampled), 20);
+  EXPECT_LT(MeanDifference(resampled, drawn), 12.0);  // about 4; a blank editor: 50
+}
+
+TEST_F(ModuleImagePacks, ADamagedPackIsUsedOnlyAsFarAsItHoldsAndTheEditorAt2xStillOpens) {
+  const std::string pack = BuiltPack();
+  ASSERT_GT(pack.size(), 1000000u);
+  const std::vector<uint32_t> drawn = ReferencePicture(2.0);
+  // Nothing usable: every image resampled from 1x.
+  const std::vector<uint32_t> resampled = EditorAt2x("empty", Pack::Bytes, "");
+  EXPECT_FALSE(resampled == drawn);
+  std::string garbled = pack;
+  garbled[0] ^= 0x20;  // the magic
+  EXPECT_EQ(EditorAt2x("bad-magic", Pack::Bytes, garbled), resampled);
+  // Some frames lost: those resampled, the rest from the pack.
+  PackedImage background;
+  const unsigned char* png = nullptr;
+  size_t pngLength = 0;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(pack.data());
+  ASSERT_TRUE(FindPackedImage(bytes, pack.size(), "BG", &background));
+  ASSERT_TRUE(PackedFrame(background, 0, &png, &pngLength));
+  std::string frames = pack;  // the background's PNG data, its checksums now wrong
+  for (size_t i = pngLength / 2; i < pngLength / 2 + 512; ++i) frames[(png - bytes) + i] ^= 0x5a;
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  for (const Case& c : {Case{"cut", pack.substr(0, pack.size() / 2)}, Case{"frames", frames}}) {
+    const std::vector<uint32_t> picture = EditorAt2x(c.name, Pack::Bytes, c.bytes);
+    EXPECT_GT(DistinctColours(picture), 20) << c.name;
+    EXPECT_FALSE(picture == drawn) << c.name;
+    EXPECT_FALSE(picture == resampled) << c.name;
+    EXPECT_LT(MeanDifference(picture, drawn), 12.0) << c.name;
+  }
+}
 
 // ---------------------------------------------------------------- VST3 view contract
 
