@@ -350,10 +350,6 @@ struct UnloadOneAtATime {
 };
 using HostPtr = std::unique_ptr<PluginHost, UnloadOneAtATime>;
 
-// Pictures are drawn one at a time: the drawing code keeps fonts for the
-// whole process and is not made for two threads at once.
-std::mutex g_pictureLock;
-
 // Loads the module, prepares it for `sampleRate` and applies the settings:
 // embedded defaults, then the preset, then each --set.
 HostPtr LoadPlugin(const Options& options, const std::vector<uint8_t>& presetFile, double sampleRate,
@@ -761,13 +757,14 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
 
   // ---- Pictures and preset to pending files; then everything appears.
   PendingSet pending;
-  // The drawing code shares fonts (and their colour) between pictures.
-  std::unique_lock<std::mutex> drawing(g_pictureLock);
   if (!job.plotPng.empty()) {
     const std::string title = std::string("Kestrune ") + host->FormatName() + ": " + inputName + ", " +
                               Lufs(inputLoudness.IntegratedLufs()) + " LUFS in, " +
                               Lufs(outputLoudness.IntegratedLufs()) + " LUFS out";
-    if (!DrawLevelPlot(levels, title).WritePng(pending.Add(job.plotTarget))) {
+    std::unique_lock<std::mutex> drawing(PictureDrawingLock());
+    const Canvas plot = DrawLevelPlot(levels, title);
+    drawing.unlock();
+    if (!plot.WritePng(pending.Add(job.plotTarget))) {
       failure = {kExitOutput, "cannot write '" + job.plotPng + "'"};
       return failure.status;
     }
@@ -781,7 +778,6 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
       return failure.status;
     }
   }
-  drawing.unlock();
   if (job.savesPreset && !StagePresetFile(*host, options.savePreset, pending, failure)) return failure.status;
   const BroadcastLoudness broadcast = {outputLoudness.IntegratedLufs(), outputLoudness.RangeLu(),
                                        outputLoudness.TruePeakDb(), outputLoudness.MaxMomentaryLufs(),
