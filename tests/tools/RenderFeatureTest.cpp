@@ -25,6 +25,7 @@ std::vector<std::string> With(std::vector<std::string> args, const std::vector<s
 }
 
 std::vector<std::string> ModuleArgs(const std::string& format) {
+  if (format == "lv2") return {"--format", "lv2", "--module", KESTRUNE_LV2_BUNDLE};
   return format == "vst2" ? std::vector<std::string>{"--module", kVst2Module}  // found by its entry
                           : std::vector<std::string>{"--module", kVst3Bundle};
 }
@@ -163,6 +164,13 @@ TEST_P(RenderUnits, RangeEndsAreInsideAndCloseSettingsShowApart) {
     CurrentAfter(GetParam(), "RATIO", {set}, &err);
     EXPECT_NE(err.find("a step number is not accepted"), std::string::npos) << set << ": " << err;
   }
+  // LV2's ports of steps count from 0; a number still means what a step shows.
+  if (GetParam() == std::string("vst3")) {
+    EXPECT_EQ(CurrentAfter("lv2", "RATIO", {"RATIO=8"}, &err), "8:1") << err;
+    CurrentAfter("lv2", "RATIO", {"RATIO=1"}, &err);
+    EXPECT_NE(err.find("'1' is not a value for RATIO: a step number is not accepted; write 4:1, 8:1, 12:1 or 20:1"),
+              std::string::npos) << err;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RenderUnits, ::testing::Values("vst3", "vst2"),
@@ -219,7 +227,27 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
     sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(input.Frames()));
     sf_close(file);
   }
+  // INFO tags libsndfile has no string type for, in a LIST chunk of their own after the audio.
+  auto le32 = [](size_t value) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) bytes[static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return bytes;
+  };
+  auto entry = [&](const std::string& id, const std::string& text) {
+    return id + le32(text.size() + 1) + text + '\0' + (text.size() % 2 == 0 ? std::string(1, '\0') : "");
+  };
+  const std::string unmapped[] = {entry("ITCH", "A. Tech"), entry("ISRC", "GBAYE0000002")};
+  {
+    std::string wav = Slurp(folder / "take.wav");
+    const std::string list = "INFO" + unmapped[0] + unmapped[1];
+    wav += "LIST" + le32(list.size()) + list;
+    wav.replace(4, 4, le32(wav.size() - 8));
+    std::ofstream(folder / "take.wav", std::ios::binary) << wav;
+  }
   ASSERT_EQ(RunRender(folder, {"take.wav", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle}).status, 0);
+  const std::string out = Slurp(folder / "out.wav");
+  for (const std::string& tag : unmapped) EXPECT_NE(out.find(tag), std::string::npos) << tag.substr(0, 4);
+  EXPECT_EQ(out.substr(4, 4), le32(out.size() - 8)) << "the RIFF size";
   ASSERT_EQ(RunRender(folder, {"take.wav", "-o", "out.flac", "--no-pictures", "--module", kVst3Bundle}).status, 0);
   for (const char* name : {"out.wav", "out.flac"}) {
     SF_INFO info{};
@@ -270,29 +298,45 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
     FLAC__metadata_chain_delete(chain);
   }
   ASSERT_EQ(RunRender(folder, {"song.flac", "-o", "song-out.flac", "--no-pictures", "--module", kVst3Bundle}).status, 0);
-  FLAC__StreamMetadata* carried = nullptr;
-  ASSERT_TRUE(FLAC__metadata_get_tags((folder / "song-out.flac").c_str(), &carried));
-  std::set<std::string> found;
-  for (FLAC__uint32 i = 0; i < carried->data.vorbis_comment.num_comments; ++i) {
-    const auto& entry = carried->data.vorbis_comment.comments[i];
-    found.insert(std::string(reinterpret_cast<const char*>(entry.entry), entry.length));
-  }
-  FLAC__metadata_object_delete(carried);
-  for (const std::string& tag : tags) EXPECT_EQ(found.count(tag), 1u) << tag;
-  std::string coverData;
-  FLAC__Metadata_Chain* chain = FLAC__metadata_chain_new();
-  ASSERT_TRUE(FLAC__metadata_chain_read(chain, (folder / "song-out.flac").c_str()));
-  FLAC__Metadata_Iterator* at = FLAC__metadata_iterator_new();
-  FLAC__metadata_iterator_init(at, chain);
-  do {
-    const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(at);
-    if (block->type == FLAC__METADATA_TYPE_PICTURE) {
-      coverData.assign(reinterpret_cast<const char*>(block->data.picture.data), block->data.picture.data_length);
+  // FLAC read from a pipe brings its tags and cover along too.
+  ASSERT_EQ(system(("cd '" + folder.Path() + "' && cat song.flac | '" KESTRUNE_RENDER "' - -o piped-in.flac -q " +
+                    "--no-pictures --module '" + kVst3Bundle + "'").c_str()),
+            0);
+  for (const std::string name : {"song-out.flac", "piped-in.flac"}) {
+    SCOPED_TRACE(name);
+    FLAC__StreamMetadata* carried = nullptr;
+    ASSERT_TRUE(FLAC__metadata_get_tags((folder / name).c_str(), &carried));
+    std::set<std::string> found;
+    for (FLAC__uint32 i = 0; i < carried->data.vorbis_comment.num_comments; ++i) {
+      const auto& entry = carried->data.vorbis_comment.comments[i];
+      found.insert(std::string(reinterpret_cast<const char*>(entry.entry), entry.length));
     }
-  } while (FLAC__metadata_iterator_next(at));
-  FLAC__metadata_iterator_delete(at);
-  FLAC__metadata_chain_delete(chain);
-  EXPECT_EQ(coverData, "\x89PNG not really");
+    FLAC__metadata_object_delete(carried);
+    for (const std::string& tag : tags) EXPECT_EQ(found.count(tag), 1u) << tag;
+    std::string coverData;
+    FLAC__Metadata_Chain* chain = FLAC__metadata_chain_new();
+    ASSERT_TRUE(FLAC__metadata_chain_read(chain, (folder / name).c_str()));
+    FLAC__Metadata_Iterator* at = FLAC__metadata_iterator_new();
+    FLAC__metadata_iterator_init(at, chain);
+    do {
+      const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(at);
+      if (block->type == FLAC__METADATA_TYPE_PICTURE) {
+        coverData.assign(reinterpret_cast<const char*>(block->data.picture.data), block->data.picture.data_length);
+      }
+    } while (FLAC__metadata_iterator_next(at));
+    FLAC__metadata_iterator_delete(at);
+    FLAC__metadata_chain_delete(chain);
+    EXPECT_EQ(coverData, "\x89PNG not really");
+  }
+  // Streamed out, the header goes first and holds only libsndfile's tags: said in one line.
+  const RunResult streamed = RunRender(folder, {"song.flac", "-o", "-", "--type", "flac", "--no-pictures", "--module",
+                                                kVst3Bundle});
+  EXPECT_EQ(streamed.status, 0);
+  EXPECT_NE(streamed.err.find("warning: standard output is a FLAC stream, which gets only the input's title, artist, "
+                              "album, date, genre, track number, comment, copyright, license and software: 5 other "
+                              "tags and 1 pictures are left out; write to a file to keep them"),
+            std::string::npos)
+      << streamed.err;
 }
 
 // BS.1770's calibration: a 997 Hz sine at -20 dBFS in one channel reads
@@ -475,6 +519,53 @@ TEST(RenderStreams, SeveralInputsGoIntoTheFolderNamedByOutput) {
   RunResult notAFolder = RunRender(folder, {"a.wav", "b.aiff", "-o", "one.wav", "--module", kVst3Bundle});
   EXPECT_EQ(notAFolder.status, 2);
   EXPECT_NE(notAFolder.err.find("with several inputs, -o must name a folder"), std::string::npos) << notAFolder.err;
+}
+
+TEST(RenderStreams, ParallelBatchWritesWhatASerialOneWritesWithOneBarAndReportsInInputOrder) {
+  ScratchFolder folder;
+  // The first takes longest, so with -j 3 the others finish before it.
+  const std::vector<std::string> inputs = {"a.wav", "b.flac", "c.wav", "d.aiff"};
+  // Integer WAV: libsndfile stamps a float file's PEAK chunk with the time.
+  ASSERT_TRUE(WriteAudio(folder / "a.wav", TestSignal(1.5), SF_FORMAT_PCM_24));
+  ASSERT_TRUE(WriteAudio(folder / "b.flac", TestSignal(0.2), SF_FORMAT_PCM_16, SF_FORMAT_FLAC));
+  ASSERT_TRUE(WriteAudio(folder / "c.wav", TestSignal(0.3, 48000, 1), SF_FORMAT_PCM_16));
+  ASSERT_TRUE(WriteAudio(folder / "d.aiff", TestSignal(0.1), SF_FORMAT_PCM_24, SF_FORMAT_AIFF));
+  // Pictures take most of the time; parallel ones were seen to match by hand.
+  const std::vector<std::string> common = {"--json", "--no-pictures", "--module", kVst3Bundle};
+  const RunResult serial = RunRender(folder, With(With(inputs, {"-o", "serial/", "-j", "1"}), common));
+  const RunResult parallel = RunRender(folder, With(With(inputs, {"-o", "parallel/", "-j3", "--progress"}), common));
+  ASSERT_EQ(serial.status, 0) << serial.err;
+  ASSERT_EQ(parallel.status, 0) << parallel.err;
+  const std::set<std::string> names = ScratchFolderNames(folder / "serial");
+  EXPECT_EQ(names.size(), 4u);
+  EXPECT_EQ(ScratchFolderNames(folder / "parallel"), names);
+  for (const std::string& name : names) {
+    EXPECT_TRUE(Slurp(folder / ("parallel/" + name)) == Slurp(folder / ("serial/" + name))) << name;
+  }
+  std::istringstream lines(parallel.out);
+  std::string line;
+  for (const std::string& input : inputs) {
+    ASSERT_TRUE(std::getline(lines, line)) << parallel.out;
+    EXPECT_EQ(line.rfind("{\"input\": \"" + input + "\"", 0), 0u) << line;
+  }
+  // One bar for the batch, none per input.
+  std::vector<std::string> bars = Segments(parallel.err);
+  bars.erase(std::remove_if(bars.begin(), bars.end(),
+                            [](const std::string& bar) { return bar.find_first_not_of(' ') == std::string::npos; }),
+             bars.end());
+  ASSERT_FALSE(bars.empty());
+  for (const std::string& bar : bars) EXPECT_NE(bar.find(" of 4 inputs done"), std::string::npos) << bar;
+  EXPECT_NE(bars.back().find("100%  4 of 4 inputs done"), std::string::npos) << bars.back();
+
+  // A failing input in the middle: the others are rendered all the same, and
+  // the status is the failure's.
+  std::ofstream(folder / "bad.wav") << "not audio";
+  const RunResult failed =
+      RunRender(folder, With({"a.wav", "bad.wav", "c.wav", "-o", "failed/", "-j", "3"}, common));
+  EXPECT_EQ(failed.status, 3);
+  EXPECT_EQ(failed.err.find("kestrune-render: error: input 'bad.wav'"), 0u) << failed.err;
+  EXPECT_EQ(ScratchFolderNames(folder / "failed"), (std::set<std::string>{"a.wav", "c.wav"}));
+  EXPECT_TRUE(Slurp(folder / "failed/c.wav") == Slurp(folder / "serial/c.wav"));
 }
 
 // The kestrune-render examples of the README, read from it so they cannot

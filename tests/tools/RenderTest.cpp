@@ -277,7 +277,7 @@ TEST(RenderDefault, InterruptedRenderLeavesNoFileBehindAndEndsTheProgressLine) {
   // Waits for the render to be writing however slow the machine is; the
   // bound only stops a hang (the render itself takes far longer than the
   // wait on any machine).
-  auto running = [pid] {  // without reaping it
+  auto running = [&pid] {  // without reaping it
     siginfo_t info{};
     return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
            info.si_pid == 0;
@@ -299,6 +299,25 @@ TEST(RenderDefault, InterruptedRenderLeavesNoFileBehindAndEndsTheProgressLine) {
   // The shell's prompt starts on a line of its own.
   ASSERT_FALSE(err.empty());
   EXPECT_EQ(err.back(), '\n') << err;
+
+  // Two renders at once: neither leaves anything.
+  ASSERT_EQ(link((folder / "long.wav").c_str(), (folder / "again.wav").c_str()), 0);
+  ASSERT_EQ(mkdir((folder / "out").c_str(), 0755), 0);
+  pid = SpawnRender(folder, {"long.wav", "again.wav", "-o", "out", "-j", "2", "--block", "1", "--module", kVst3Bundle});
+  ASSERT_GT(pid, 0);
+  size_t partial = 0;
+  for (int i = 0; i < 6000 && partial < 2 && running(); ++i) {
+    const std::set<std::string> names = ScratchFolderNames(folder / "out");
+    partial = static_cast<size_t>(std::count_if(names.begin(), names.end(), [](const std::string& name) {
+      return name.find(".partial-") != std::string::npos;
+    }));
+    if (partial < 2) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGINT);
+  waitpid(pid, &status, 0);
+  ASSERT_EQ(partial, 2u) << "the renders never both started writing";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  EXPECT_EQ(ScratchFolderNames(folder / "out"), std::set<std::string>{});
 }
 
 TEST(RenderDefault, OutputKeepsTheInputEncodingWhereTheOutputTypeAllowsIt) {

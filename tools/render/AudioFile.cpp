@@ -1,6 +1,8 @@
 #include "AudioFile.h"
 
+#include <FLAC/metadata.h>
 #include <sndfile.h>
+#include <strings.h>
 
 #include <algorithm>
 
@@ -14,6 +16,55 @@ std::string Lower(std::string text) {
 }
 
 }  // namespace
+
+const std::pair<const char*, int> kLibsndfileFlacFields[10] = {
+    {"title", SF_STR_TITLE},   {"copyright", SF_STR_COPYRIGHT}, {"software", SF_STR_SOFTWARE},
+    {"artist", SF_STR_ARTIST}, {"comment", SF_STR_COMMENT},     {"date", SF_STR_DATE},
+    {"album", SF_STR_ALBUM},   {"license", SF_STR_LICENSE},     {"tracknumber", SF_STR_TRACKNUMBER},
+    {"genre", SF_STR_GENRE}};
+
+FlacTags::~FlacTags() {
+  if (comment) FLAC__metadata_object_delete(comment);
+  for (FLAC__StreamMetadata* picture : pictures) FLAC__metadata_object_delete(picture);
+}
+
+size_t FlacTags::TagsLibsndfileDrops() const {
+  if (!comment) return 0;
+  size_t dropped = 0;
+  for (FLAC__uint32 i = 0; i < comment->data.vorbis_comment.num_comments; ++i) {
+    const auto& entry = comment->data.vorbis_comment.comments[i];
+    const std::string text(reinterpret_cast<const char*>(entry.entry), entry.length);
+    const std::string field = text.substr(0, text.find('='));
+    const bool kept = std::any_of(std::begin(kLibsndfileFlacFields), std::end(kLibsndfileFlacFields),
+                                  [&](const auto& known) { return strcasecmp(known.first, field.c_str()) == 0; });
+    if (!kept) ++dropped;
+  }
+  return dropped;
+}
+
+std::shared_ptr<const FlacTags> ReadFlacTags(const std::string& path) {
+  FLAC__Metadata_Chain* chain = FLAC__metadata_chain_new();
+  if (!chain) return nullptr;
+  std::shared_ptr<FlacTags> tags;
+  if (FLAC__metadata_chain_read(chain, path.c_str())) {
+    tags = std::make_shared<FlacTags>();
+    FLAC__Metadata_Iterator* at = FLAC__metadata_iterator_new();
+    if (at) {
+      FLAC__metadata_iterator_init(at, chain);
+      do {
+        const FLAC__StreamMetadata* block = FLAC__metadata_iterator_get_block(at);
+        if (block->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && !tags->comment) {
+          tags->comment = FLAC__metadata_object_clone(block);
+        } else if (block->type == FLAC__METADATA_TYPE_PICTURE) {
+          if (FLAC__StreamMetadata* copy = FLAC__metadata_object_clone(block)) tags->pictures.push_back(copy);
+        }
+      } while (FLAC__metadata_iterator_next(at));
+      FLAC__metadata_iterator_delete(at);
+    }
+  }
+  FLAC__metadata_chain_delete(chain);
+  return tags;
+}
 
 std::string DescribeFormat(int format) {
   SF_FORMAT_INFO major;

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+struct FLAC__StreamMetadata;
 
 namespace render {
 
@@ -21,6 +24,26 @@ struct AudioBuffer {
     channels.assign(static_cast<size_t>(channelCount), std::vector<double>(frames, 0.0));
   }
 };
+
+// A FLAC input's tags and pictures as libFLAC metadata blocks (a Vorbis
+// comment, pictures), kept to be written into a FLAC output.
+struct FlacTags {
+  FLAC__StreamMetadata* comment = nullptr;
+  std::vector<FLAC__StreamMetadata*> pictures;
+  FlacTags() = default;
+  FlacTags(const FlacTags&) = delete;
+  FlacTags& operator=(const FlacTags&) = delete;
+  ~FlacTags();
+  // Tags other than those libsndfile writes into a FLAC file it makes.
+  size_t TagsLibsndfileDrops() const;
+};
+
+// The tags and pictures of a FLAC file; null when it is no FLAC file.
+std::shared_ptr<const FlacTags> ReadFlacTags(const std::string& path);
+
+// The Vorbis comment fields libsndfile reads and writes as its string
+// types, lower case, with their SF_STR_* kinds.
+extern const std::pair<const char*, int> kLibsndfileFlacFields[10];
 
 // The sample encoding of an output file.
 enum class SampleFormat { Pcm16, Pcm24, Pcm32, Float, Double };
@@ -39,6 +62,9 @@ struct AudioFileInfo {
   // chunk as libsndfile hands it over (empty when there is none).
   std::vector<std::pair<int, std::string>> strings;
   std::vector<uint8_t> broadcastInfo;
+  // A FLAC stream's tags and pictures as they came (a file's are read from
+  // the file when needed); null otherwise.
+  std::shared_ptr<const FlacTags> flacTags;
 };
 
 // "WAV, 24-bit PCM" for a libsndfile format.

@@ -1,10 +1,12 @@
 #include "AudioReader.h"
 
+#include <FLAC/metadata.h>
 #include <FLAC/stream_decoder.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sndfile.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -145,6 +147,7 @@ struct AudioFileReader::FlacStream {
   std::deque<double> queue;  // interleaved
   bool failed = false;
   std::string error;
+  std::shared_ptr<FlacTags> tags = std::make_shared<FlacTags>();
 
   ~FlacStream() {
     if (decoder) FLAC__stream_decoder_delete(decoder);
@@ -192,6 +195,10 @@ struct AudioFileReader::FlacStream {
       self->bits = metadata->data.stream_info.bits_per_sample;
       self->rate = metadata->data.stream_info.sample_rate;
       self->total = metadata->data.stream_info.total_samples;
+    } else if (metadata->type == FLAC__METADATA_TYPE_VORBIS_COMMENT && !self->tags->comment) {
+      self->tags->comment = FLAC__metadata_object_clone(metadata);
+    } else if (metadata->type == FLAC__METADATA_TYPE_PICTURE) {
+      if (FLAC__StreamMetadata* copy = FLAC__metadata_object_clone(metadata)) self->tags->pictures.push_back(copy);
     }
   }
   static void OnError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* data) {
@@ -203,6 +210,8 @@ struct AudioFileReader::FlacStream {
     decoder = FLAC__stream_decoder_new();
     if (!decoder) return false;
     FLAC__stream_decoder_set_md5_checking(decoder, false);
+    FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_VORBIS_COMMENT);
+    FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_PICTURE);
     if (FLAC__stream_decoder_init_stream(decoder, OnRead, nullptr, nullptr, nullptr, nullptr, OnWrite, OnMetadata,
                                          OnError, this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
       return false;
@@ -257,6 +266,19 @@ bool AudioFileReader::OpenStandardInput(std::string& error) {
     info_.channels = static_cast<int>(flac_->channels);
     info_.sampleRate = flac_->rate;
     info_.claimedFrames = flac_->total > 0 ? static_cast<int64_t>(flac_->total) : -1;
+    // The texts libsndfile would have read from a FLAC file.
+    if (const FLAC__StreamMetadata* comment = flac_->tags->comment) {
+      for (FLAC__uint32 i = 0; i < comment->data.vorbis_comment.num_comments; ++i) {
+        const auto& entry = comment->data.vorbis_comment.comments[i];
+        const std::string text(reinterpret_cast<const char*>(entry.entry), entry.length);
+        const size_t equals = text.find('=');
+        if (equals == std::string::npos) continue;
+        for (const auto& [field, kind] : kLibsndfileFlacFields) {
+          if (strcasecmp(field, text.substr(0, equals).c_str()) == 0) info_.strings.emplace_back(kind, text.substr(equals + 1));
+        }
+      }
+    }
+    info_.flacTags = flac_->tags;
     return true;
   }
   // A file redirected into standard input is read in place.

@@ -1,5 +1,7 @@
 #include "AudioWriter.h"
 
+#include "RiffInfo.h"
+
 #include <FLAC/metadata.h>
 #include <fcntl.h>
 #include <sndfile.h>
@@ -319,33 +321,22 @@ bool AudioFileWriter::Commit(std::string& error) {
   return ok;
 }
 
-bool AudioFileWriter::CarryFlacMetadata(const std::string& source, std::string& error) {
-  if (!finished_ || direct_ || tempPath_.empty() || encoding_.container != SF_FORMAT_FLAC) return true;
-  FLAC__Metadata_Chain* in = FLAC__metadata_chain_new();
+bool AudioFileWriter::CarryFlacMetadata(const FlacTags* tags, std::string& error) {
+  if (!finished_ || direct_ || tempPath_.empty() || encoding_.container != SF_FORMAT_FLAC || !tags) return true;
   FLAC__Metadata_Chain* out = FLAC__metadata_chain_new();
-  bool ok = in && out && FLAC__metadata_chain_read(in, source.c_str());
-  if (!ok) {
-    // Not a FLAC file (or unreadable): nothing of libFLAC's to carry.
-    if (in) FLAC__metadata_chain_delete(in);
-    if (out) FLAC__metadata_chain_delete(out);
-    return true;
+  if (!out) {
+    error = Cannot() + ": out of memory";
+    return false;
   }
-  ok = FLAC__metadata_chain_read(out, tempPath_.c_str());
+  bool ok = FLAC__metadata_chain_read(out, tempPath_.c_str());
   // The input's tags (all of them, with the output's vendor string) and
   // pictures replace what libsndfile could carry.
   FLAC__Metadata_Iterator* at = FLAC__metadata_iterator_new();
-  FLAC__StreamMetadata* comment = nullptr;
+  FLAC__StreamMetadata* comment = tags->comment ? FLAC__metadata_object_clone(tags->comment) : nullptr;
   std::vector<FLAC__StreamMetadata*> pictures;
+  for (const FLAC__StreamMetadata* picture : tags->pictures) pictures.push_back(FLAC__metadata_object_clone(picture));
+  ok = ok && (comment || !tags->comment) && std::find(pictures.begin(), pictures.end(), nullptr) == pictures.end();
   if (ok && at) {
-    FLAC__metadata_iterator_init(at, in);
-    do {
-      const FLAC__MetadataType type = FLAC__metadata_iterator_get_block_type(at);
-      if (type == FLAC__METADATA_TYPE_VORBIS_COMMENT && !comment) {
-        comment = FLAC__metadata_object_clone(FLAC__metadata_iterator_get_block(at));
-      } else if (type == FLAC__METADATA_TYPE_PICTURE) {
-        pictures.push_back(FLAC__metadata_object_clone(FLAC__metadata_iterator_get_block(at)));
-      }
-    } while (FLAC__metadata_iterator_next(at));
     FLAC__metadata_iterator_init(at, out);
     while (FLAC__metadata_iterator_next(at)) {
       const FLAC__MetadataType type = FLAC__metadata_iterator_get_block_type(at);
@@ -379,7 +370,6 @@ bool AudioFileWriter::CarryFlacMetadata(const std::string& source, std::string& 
     error = Cannot() + ": its tags could not be written (" +
             FLAC__Metadata_ChainStatusString[FLAC__metadata_chain_status(out)] + ")";
   }
-  FLAC__metadata_chain_delete(in);
   FLAC__metadata_chain_delete(out);
   return ok;
 }
@@ -444,6 +434,54 @@ bool AudioFileWriter::CompleteBroadcastInfo(const BroadcastLoudness& loudness, c
   }
   ok = close(fd) == 0 && ok;
   if (!ok) error = Cannot() + ": " + strerror(errno);
+  return ok;
+}
+
+bool AudioFileWriter::CarryInfoTags(const std::string& source, std::string& warning, std::string& error) {
+  if (!finished_ || direct_ || tempPath_.empty() ||
+      (encoding_.container != SF_FORMAT_WAV && encoding_.container != SF_FORMAT_RF64)) {
+    return true;
+  }
+  auto tagsOf = [](int fd, std::vector<InfoTag>& tags) {
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return InfoRead::kNotWave;
+    return ReadInfoTags([fd](uint64_t offset, void* buffer, size_t size) {
+      return pread(fd, buffer, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+    }, static_cast<uint64_t>(status.st_size), tags);
+  };
+  std::vector<InfoTag> inputTags, outputTags;
+  const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return true;  // read once already; a stream cannot be read again
+  const InfoRead read = tagsOf(in, inputTags);
+  close(in);
+  if (read != InfoRead::kRead) {
+    // Damaged tags are not half carried.
+    if (read == InfoRead::kDamaged) {
+      warning = "the input's LIST/INFO chunk is damaged; only the tags libsndfile read are carried";
+    }
+    return true;
+  }
+  const int out = open(tempPath_.c_str(), O_RDWR | O_CLOEXEC);
+  if (out < 0) {
+    error = Cannot() + ": " + strerror(errno);
+    return false;
+  }
+  std::vector<InfoTag> extra;
+  if (tagsOf(out, outputTags) == InfoRead::kRead) {
+    for (const InfoTag& tag : inputTags) {
+      const bool written = std::any_of(outputTags.begin(), outputTags.end(),
+                                       [&](const InfoTag& own) { return own.id == tag.id; });
+      if (!written) extra.push_back(tag);
+    }
+  }
+  bool ok = extra.empty() || AppendInfoTags(out, extra);
+  const int savedErrno = errno;
+  ok = close(out) == 0 && ok;
+  if (!ok && savedErrno == 0) {
+    warning = "the output has no room for the input's other LIST/INFO tags";
+    return true;
+  }
+  if (!ok) error = Cannot() + ": " + strerror(savedErrno ? savedErrno : errno);
   return ok;
 }
 

@@ -69,14 +69,20 @@ class AudioFileWriter {
   bool Write(const double* const* channels, size_t frames, std::string& error);
   // Completes the temporary file; the target is not touched yet.
   bool Finish(std::string& error);
-  // A FLAC output from a FLAC input gets every tag and picture of the
-  // input (libsndfile carries only a few tags); call between Finish and
-  // Commit. Streams and other types are left as they are.
-  bool CarryFlacMetadata(const std::string& source, std::string& error);
+  // A FLAC output gets every tag and picture of a FLAC input (libsndfile
+  // carries only a few tags); call between Finish and Commit. Streams and
+  // other types are left as they are.
+  bool CarryFlacMetadata(const FlacTags* tags, std::string& error);
+  // Writing straight into standard output, a device or a pipe.
+  bool Direct() const { return direct_; }
   // A WAV output that carries a broadcast-wave chunk gets the output's
   // loudness in it (version 2) and `software` in place of libsndfile's
   // coding-history line; call between Finish and Commit.
   bool CompleteBroadcastInfo(const BroadcastLoudness& loudness, const std::string& software, std::string& error);
+  // A WAV output from a WAV file gets the input's LIST/INFO tags that
+  // libsndfile has no string type for (ITCH, ISRC, IENG, ...); call
+  // between Finish and Commit. `warning` says why tags were left out.
+  bool CarryInfoTags(const std::string& source, std::string& warning, std::string& error);
   // Moves the finished file to its target.
   bool Commit(std::string& error);
   void Abandon();

@@ -7,8 +7,15 @@
 
 namespace render {
 
+std::mutex& PictureDrawingLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 bool WriteEditorPicture(const std::vector<EditorParamValue>& values, double reductionDb,
                         const std::string& path, std::string& error, double scale) {
+  // Made first, so the instance is also destroyed holding it.
+  std::unique_lock<std::mutex> drawing(PictureDrawingLock());
   TestHost host;
   Kestrune plug(&host);
   auto* editor = dynamic_cast<IGraphicsOffscreen*>(plug.Editor());
@@ -30,7 +37,11 @@ bool WriteEditorPicture(const std::vector<EditorParamValue>& values, double redu
   }
   editor->SetScale(scale);
   editor->RenderAll();
-  if (!editor->WriteSnapshot(path.c_str())) {
+  // Encoding, most of the time, needs only the finished pixels.
+  drawing.unlock();
+  const bool written = editor->WriteSnapshot(path.c_str());
+  drawing.lock();
+  if (!written) {
     error = "cannot write '" + path + "'";
     return false;
   }

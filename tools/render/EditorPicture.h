@@ -3,6 +3,7 @@
 // composed without a window by an in-process instance of the same effect.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,11 @@ struct EditorParamValue {
   int index = 0;            // the plug-in's parameter index (VST3 ID / VST2 index)
   double normalized = 0;
 };
+
+// Held while a picture is drawn (not while it is encoded): the drawing code
+// keeps its fonts, and their colour, for the whole process, and is not made
+// for two threads at once. The level plot's text takes it too.
+std::mutex& PictureDrawingLock();
 
 // Writes the picture to exactly `path`. `reductionDb` is positive for gain
 // reduction; the meter shows the reduced share of the level (1 - gain).

@@ -27,6 +27,7 @@ namespace render {
 namespace {
 
 constexpr const char* kPluginName = "Kestrune";
+constexpr float kMaxListedSteps = 256;
 
 struct ControlPort {
   uint32_t index = 0;
@@ -158,6 +159,12 @@ class Lv2Host : public PluginHost {
       d.maxText = Shown(c, c.maximum);
       d.defaultText = Shown(c, c.defaultValue);
       d.currentText = Shown(c, portValues_[c.index]);
+      // A port of steps lists each step as shown, as the VST hosts do: a
+      // bare number then means what a step shows (RATIO=8 is 8:1), never
+      // the port's index (RATIO=1).
+      if ((c.toggled || c.integer) && c.maximum - c.minimum <= kMaxListedSteps) {
+        for (float step = c.minimum; step <= c.maximum; step += 1.0f) d.choices.push_back(Shown(c, step));
+      }
       list.push_back(d);
     }
     return list;

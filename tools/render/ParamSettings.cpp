@@ -1,5 +1,7 @@
 #include "ParamSettings.h"
 
+#include "BatchOutput.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -136,7 +138,7 @@ std::string HighText(const ParamDescription& param) {
   return LowText(param) == param.minText ? param.maxText : param.minText;
 }
 
-void Warn(const std::string& message) { fprintf(stderr, "%s: warning: %s\n", kTool, message.c_str()); }
+void Warn(const std::string& message) { Say(stderr, std::string(kTool) + ": warning: " + message + "\n"); }
 
 std::string FormatValue(double value) {
   char text[64];

@@ -1,10 +1,13 @@
 #include "PendingFile.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,16 +16,30 @@
 namespace render {
 namespace {
 
-// Fixed storage so the signal handler touches no allocator.
-constexpr int kMaxPending = 16;
+// Fixed storage so the signal handler touches no allocator: room for the
+// files of every render of a parallel batch.
+constexpr int kMaxPending = 4 * kMaxParallelRenders;
 constexpr size_t kMaxPath = 4096;
 char g_pending[kMaxPending][kMaxPath];
-volatile sig_atomic_t g_used[kMaxPending];
+std::atomic<int> g_used[kMaxPending];
 volatile sig_atomic_t g_progressLineOpen = 0;
-int g_pendingSerial = 0;
+std::atomic<int> g_pendingSerial{0};
 bool g_noClobber = false;
 
+// Held while a file is created and registered, and while a file is rewritten
+// in place; the signal handler takes it and never gives it back, so no
+// render on another thread makes a file after the handler's sweep or leaves
+// a rewrite half done. A spin lock: the handler may take nothing else.
+std::atomic_flag g_fileLock = ATOMIC_FLAG_INIT;
+
+void LockFiles() {
+  while (g_fileLock.test_and_set(std::memory_order_acquire)) sched_yield();
+}
+
 void OnSignal(int signalNumber) {
+  // The holder is another thread (a holder blocks these signals), which
+  // soon lets go.
+  LockFiles();
   for (int i = 0; i < kMaxPending; ++i) {
     if (g_used[i]) unlink(g_pending[i]);
   }
@@ -117,6 +134,27 @@ void TakeOverOwnerAndMode(const std::string& pendingPath, const struct stat& old
   chmod(pendingPath.c_str(), old.st_mode & (ownerKept ? 07777 : 0777));
 }
 
+// Interrupts wait while the calling thread holds the file lock.
+class FileSection {
+ public:
+  FileSection() {
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&interrupts, signalNumber);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &previous_);
+    LockFiles();
+  }
+  ~FileSection() {
+    g_fileLock.clear(std::memory_order_release);
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  FileSection(const FileSection&) = delete;
+  FileSection& operator=(const FileSection&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
 }  // namespace
 
 bool IsDeviceOrPipe(const std::string& path) {
@@ -141,16 +179,26 @@ std::string PendingPathFor(const std::string& finalPath) {
 
 void TrackPendingFile(const std::string& pendingPath) {
   if (pendingPath.size() >= kMaxPath) return;
+  FileSection section;
   for (int i = 0; i < kMaxPending; ++i) {
     if (!g_used[i]) {
       memcpy(g_pending[i], pendingPath.c_str(), pendingPath.size() + 1);
       g_used[i] = 1;
+      // Made here, inside the section: an interrupt sees it registered or
+      // not made at all. Whoever writes it opens it again, truncating.
+      const int fd = open(pendingPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        close(fd);
+      } else {
+        g_used[i] = 0;  // the writer's own open reports why
+      }
       return;
     }
   }
 }
 
 void UntrackPendingFile(const std::string& pendingPath) {
+  FileSection section;
   for (int i = 0; i < kMaxPending; ++i) {
     if (g_used[i] && pendingPath == g_pending[i]) g_used[i] = 0;
   }
@@ -198,13 +246,12 @@ bool CommitPendingFile(const std::string& pendingPath, const std::string& finalP
   } else if (exists && old.st_nlink > 1) {
     // An interrupt here would leave the file half old, half new: it waits
     // until the copy is done.
-    sigset_t interrupts, previous;
-    sigemptyset(&interrupts);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signalNumber);
-    sigprocmask(SIG_BLOCK, &interrupts, &previous);
-    ok = RewriteInPlace(pendingPath, finalPath);
-    const int savedErrno = errno;
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    int savedErrno = 0;
+    {
+      FileSection section;
+      ok = RewriteInPlace(pendingPath, finalPath);
+      savedErrno = errno;
+    }
     errno = savedErrno;
   } else if (exists) {
     TakeOverOwnerAndMode(pendingPath, old);

@@ -12,6 +12,10 @@
 
 namespace render {
 
+// Renders a parallel batch runs at once, at most (each has a few pending
+// files, which the interrupt handler keeps in fixed storage).
+constexpr int kMaxParallelRenders = 64;
+
 // A hidden temporary name beside `finalPath`, unique within this process:
 // two outputs never share one. For a device or a pipe it is in $TMPDIR
 // (else /tmp): nothing is created in the device's folder.
@@ -24,7 +28,9 @@ bool IsDeviceOrPipe(const std::string& path);
 // With no-clobber set, CommitPendingFile never replaces an existing file.
 void SetNoClobber(bool noClobber);
 
-// Registers / unregisters a temporary file for removal on interrupt.
+// Registers a temporary file for removal on interrupt and creates it
+// (empty), both at once as far as an interrupt on any thread can tell;
+// unregisters it. Safe from several threads.
 void TrackPendingFile(const std::string& pendingPath);
 void UntrackPendingFile(const std::string& pendingPath);
 

@@ -13,8 +13,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,12 +25,15 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AudioReader.h"
 #include "AudioWriter.h"
+#include "BatchOutput.h"
 #include "DefaultMaterial.h"
 #include "EditorPicture.h"
 #include "LevelAnalysis.h"
@@ -330,10 +336,25 @@ bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure
   return resolve(options.savePreset, ignored);
 }
 
+// Modules are loaded, prepared and unloaded one at a time: their entry
+// points are not made for two threads at once (a VST2 plug-in is handed its
+// host through a global while it is created). Instances then run in parallel
+// as in any host.
+std::mutex g_moduleLock;
+
+struct UnloadOneAtATime {
+  void operator()(PluginHost* host) const {
+    std::lock_guard<std::mutex> guard(g_moduleLock);
+    delete host;
+  }
+};
+using HostPtr = std::unique_ptr<PluginHost, UnloadOneAtATime>;
+
 // Loads the module, prepares it for `sampleRate` and applies the settings:
 // embedded defaults, then the preset, then each --set.
-std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector<uint8_t>& presetFile,
-                                       double sampleRate, bool embedded, Failure& failure) {
+HostPtr LoadPlugin(const Options& options, const std::vector<uint8_t>& presetFile, double sampleRate,
+                   bool embedded, Failure& failure) {
+  std::lock_guard<std::mutex> guard(g_moduleLock);
   std::string error;
   const std::string format = !options.format.empty() ? options.format : DetectModuleFormat(options.module);
   std::unique_ptr<PluginHost> host = format == "vst3"  ? LoadVst3(options.module, error)
@@ -395,7 +416,7 @@ std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector
     if (FindParam(params, "Sidechain", ignored)) {
       if (!ApplySetting(*host, params, "Sidechain", "EXT", failure)) return nullptr;
       if (!options.quiet && !options.listParams) {
-        fprintf(stderr, "%s: Sidechain set to EXT (external) to use '%s'\n", kTool, options.sidechain.c_str());
+        Say(stderr, std::string(kTool) + ": Sidechain set to EXT (external) to use '" + options.sidechain + "'\n");
       }
     }
   }
@@ -409,7 +430,7 @@ std::unique_ptr<PluginHost> LoadPlugin(const Options& options, const std::vector
       Warn("--sidechain '" + options.sidechain + "' is not used: Sidechain is INT (internal)");
     }
   }
-  return host;
+  return HostPtr(host.release());
 }
 
 // A figure as printed with two decimals, never "-0.00".
@@ -532,7 +553,25 @@ bool StagePresetFile(PluginHost& host, const std::string& name, PendingSet& pend
   return true;
 }
 
-int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>& presetBlob, Failure& failure) {
+// printf into a string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  va_list args, again;
+  va_start(args, format);
+  va_copy(again, args);
+  const int size = vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(static_cast<size_t>(std::max(size, 0)) + 1, '\0');
+  vsnprintf(&text[0], text.size(), format, again);
+  va_end(again);
+  text.pop_back();
+  return text;
+}
+
+// Renders one input. In a batch, `batch` shows its progress as input
+// number `slot` (and the thread's log keeps what it prints).
+int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>& presetBlob, BatchProgress* batch,
+              size_t slot, Failure& failure) {
   std::string error;
   const bool embedded = job.input.empty();
   AudioFileReader reader;
@@ -563,12 +602,12 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
       return failure.status;
     }
     if (sidechainSource->Resampling() && !options.quiet) {
-      fprintf(stderr, "%s: sidechain '%s' resampled from %s Hz to the input's %s Hz\n", kTool,
-              options.sidechain.c_str(), FormatValue(sidechain.Info().sampleRate).c_str(),
-              FormatValue(sampleRate).c_str());
+      Say(stderr, Format("%s: sidechain '%s' resampled from %s Hz to the input's %s Hz\n", kTool,
+                         options.sidechain.c_str(), FormatValue(sidechain.Info().sampleRate).c_str(),
+                         FormatValue(sampleRate).c_str()));
     }
   }
-  std::unique_ptr<PluginHost> host = LoadPlugin(options, presetBlob, sampleRate, embedded, failure);
+  HostPtr host = LoadPlugin(options, presetBlob, sampleRate, embedded, failure);
   if (!host) return failure.status;
 
   OutputEncoding encoding;
@@ -600,13 +639,30 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     return failure.status;
   }
   if (!embedded) writer.CopyMetadata(reader.Info());
+  // FLAC to FLAC keeps every tag and picture.
+  std::shared_ptr<const FlacTags> flacTags;
+  if (!embedded && job.container == SF_FORMAT_FLAC && reader.Info().majorFormat == SF_FORMAT_FLAC) {
+    // A FLAC stream's came with it; a file redirected into standard input is read again.
+    flacTags = reader.Info().flacTags ? reader.Info().flacTags
+                                      : ReadFlacTags(job.input == "-" ? "/dev/stdin" : job.input);
+  }
+  // Streamed out, the FLAC header goes before the audio, written by
+  // libsndfile with only the tags it has names for.
+  if (writer.Direct() && flacTags && (flacTags->TagsLibsndfileDrops() > 0 || !flacTags->pictures.empty())) {
+    const std::string shown = job.output == "-" ? "standard output" : "'" + job.output + "'";
+    Warn(shown + " is a FLAC stream, which gets only the input's title, artist, album, date, genre, track number, "
+                 "comment, copyright, license and software: " + std::to_string(flacTags->TagsLibsndfileDrops()) +
+         " other tags and " + std::to_string(flacTags->pictures.size()) +
+         " pictures are left out; write to a file to keep them");
+  }
 
   const int64_t claimed = embedded ? static_cast<int64_t>(material.FrameCount()) : reader.Info().claimedFrames;
   const double claimedSeconds = claimed > 0 ? static_cast<double>(claimed) / sampleRate : 0;
   const bool showProgress =
       options.progress == 1 ||
       (options.progress == -1 && !options.quiet && isatty(STDERR_FILENO) && (claimed < 0 || claimedSeconds > 20.0));
-  ProgressBar progress(showProgress, sampleRate, claimed);
+  ProgressBar progress(showProgress && !batch, sampleRate, claimed);
+  if (batch) batch->Start(slot, sampleRate, claimed);
   LevelAnalysis levels(sampleRate);
   // The summary gives the levels the file holds: integer samples stop at full scale.
   const bool integerOutput = IntegerBits(encoding.format) > 0;
@@ -658,6 +714,7 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     }
     frames += n;
     progress.Update(frames);
+    if (batch) batch->Update(slot, frames);
   }
   const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   progress.Finish();
@@ -704,8 +761,11 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
     const std::string title = std::string("Kestrune ") + host->FormatName() + ": " + inputName + ", " +
                               Lufs(inputLoudness.IntegratedLufs()) + " LUFS in, " +
                               Lufs(outputLoudness.IntegratedLufs()) + " LUFS out";
+    std::unique_lock<std::mutex> drawing(PictureDrawingLock());
+    const Canvas plot = DrawLevelPlot(levels, title);
+    drawing.unlock();
     // zlib's default level: 9 took ten times as long for 4 % fewer bytes.
-    if (!DrawLevelPlot(levels, title).WritePng(pending.Add(job.plotTarget), 6)) {
+    if (!plot.WritePng(pending.Add(job.plotTarget), 6)) {
       failure = {kExitOutput, "cannot write '" + job.plotPng + "'"};
       return failure.status;
     }
@@ -723,11 +783,15 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
   const BroadcastLoudness broadcast = {outputLoudness.IntegratedLufs(), outputLoudness.RangeLu(),
                                        outputLoudness.TruePeakDb(), outputLoudness.MaxMomentaryLufs(),
                                        outputLoudness.MaxShortTermLufs()};
-  if (!writer.Finish(error) || (!embedded && job.input != "-" && !writer.CarryFlacMetadata(job.input, error)) ||
-      !writer.CompleteBroadcastInfo(broadcast, std::string("Kestrune-") + KESTRUNE_VERSION, error)) {
+  const bool fromFile = !embedded && job.input != "-";
+  std::string tagWarning;
+  if (!writer.Finish(error) || !writer.CarryFlacMetadata(flacTags.get(), error) ||
+      !writer.CompleteBroadcastInfo(broadcast, std::string("Kestrune-") + KESTRUNE_VERSION, error) ||
+      (fromFile && !writer.CarryInfoTags(job.input, tagWarning, error))) {
     failure = {kExitOutput, error};
     return failure.status;
   }
+  if (!tagWarning.empty()) Warn("'" + job.output + "': " + tagWarning);
   if (!pending.CommitAll(error) || !writer.Commit(error)) {
     failure = {kExitOutput, error};
     return failure.status;
@@ -757,31 +821,95 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
                        ", \"editor_png\": " + (job.editorPng.empty() ? "null" : JsonString(job.editorPng)) +
                        ", \"plot_png\": " + (job.plotPng.empty() ? "null" : JsonString(job.plotPng)) +
                        ", \"preset\": " + (job.savesPreset ? JsonString(options.savePreset) : "null") + "}";
-    fprintf(report, "%s\n", line.c_str());
-    fflush(report);
+    Say(report, line + "\n");
   } else if (!options.quiet) {
-    fprintf(report, "Kestrune %s (%s): %s, %.2f s at %s Hz, %d-bit processing in blocks of %d\n", host->FormatName(),
+    std::string text;
+    text += Format("Kestrune %s (%s): %s, %.2f s at %s Hz, %d-bit processing in blocks of %d\n", host->FormatName(),
             options.module.c_str(), inputName.c_str(), seconds, FormatValue(sampleRate).c_str(),
             options.doublePrecision ? 64 : 32, options.block);
-    fprintf(report, "  input : peak %7.2f dBFS, RMS %7.2f dBFS, %s LUFS, range %s LU, true peak %s dBTP\n",
+    text += Format("  input : peak %7.2f dBFS, RMS %7.2f dBFS, %s LUFS, range %s LU, true peak %s dBTP\n",
             Shown(levels.InputPeakDb()), Shown(levels.InputRmsDb()), Lufs(inputLoudness.IntegratedLufs()).c_str(),
             Lufs(inputLoudness.RangeLu()).c_str(), Lufs(inputLoudness.TruePeakDb()).c_str());
-    fprintf(report, "  output: peak %7.2f dBFS, RMS %7.2f dBFS, %s LUFS, range %s LU, true peak %s dBTP\n",
+    text += Format("  output: peak %7.2f dBFS, RMS %7.2f dBFS, %s LUFS, range %s LU, true peak %s dBTP\n",
             Shown(levels.OutputPeakDb()), Shown(levels.OutputRmsDb()), Lufs(outputLoudness.IntegratedLufs()).c_str(),
             Lufs(outputLoudness.RangeLu()).c_str(), Lufs(outputLoudness.TruePeakDb()).c_str());
-    fprintf(report, "  level change, output minus input in 10 ms windows%s: largest drop %.2f dB, at the end %.2f dB\n",
+    text += Format("  level change, output minus input in 10 ms windows%s: largest drop %.2f dB, at the end %.2f dB\n",
             makeupDb != 0 ? (" without the OUTPUT gain of " + FormatValue(makeupDb) + " dB").c_str() : "",
             Shown(levels.LargestReductionDb()), Shown(levels.FinalReductionDb()));
-    fprintf(report, "  time: %.3f s, %.1fx realtime\n", elapsed, seconds / std::max(elapsed, 1e-9));
-    fprintf(report, "audio:        %s (%s%s)\n", job.output == "-" ? "standard output" : job.output.c_str(),
+    text += Format("  time: %.3f s, %.1fx realtime\n", elapsed, seconds / std::max(elapsed, 1e-9));
+    text += Format("audio:        %s (%s%s)\n", job.output == "-" ? "standard output" : job.output.c_str(),
             SampleFormatName(encoding.format),
             encoding.format == SampleFormat::Pcm16 && options.dither ? ", TPDF dither" : "");
-    if (!job.editorPng.empty()) fprintf(report, "editor:       %s\n", job.editorPng.c_str());
-    if (!job.plotPng.empty()) fprintf(report, "levels plot:  %s\n", job.plotPng.c_str());
-    if (job.savesPreset) fprintf(report, "preset:       %s\n", options.savePreset.c_str());
-    fflush(report);
+    if (!job.editorPng.empty()) text += Format("editor:       %s\n", job.editorPng.c_str());
+    if (!job.plotPng.empty()) text += Format("levels plot:  %s\n", job.plotPng.c_str());
+    if (job.savesPreset) text += Format("preset:       %s\n", options.savePreset.c_str());
+    Say(report, text);
   }
   return kExitOk;
+}
+
+// Several inputs, up to -j at once, each in its own plug-in instance. Every
+// input is rendered whatever becomes of the others; each prints its messages
+// (an error in its place) once the inputs before it have, and the status is
+// that of the first input in order that failed.
+int RenderBatch(const Options& options, const std::vector<Job>& jobs, const std::vector<uint8_t>& presetBlob,
+                Failure& failure) {
+  struct Outcome {
+    JobLog log;
+    int status = kExitOk;
+    bool done = false;
+  };
+  std::vector<Outcome> outcomes(jobs.size());
+  std::mutex lock;
+  std::condition_variable finished;
+  std::atomic<size_t> next{0};
+  const bool barAllowed =
+      options.progress == 1 || (options.progress == -1 && !options.quiet && isatty(STDERR_FILENO));
+  BatchProgress progress(barAllowed, options.progress == 1, jobs.size());
+  auto work = [&] {
+    for (size_t i; (i = next++) < jobs.size();) {
+      Failure jobFailure;
+      int status = kExitInternal;
+      SetThreadLog(&outcomes[i].log);
+      try {
+        status = RenderJob(options, jobs[i], presetBlob, &progress, i, jobFailure);
+      } catch (const std::bad_alloc&) {
+        jobFailure = {kExitInternal, "out of memory"};
+      } catch (const std::exception& e) {
+        jobFailure = {kExitInternal, std::string("unexpected failure: ") + e.what()};
+      } catch (...) {
+        jobFailure = {kExitInternal, "unexpected failure"};
+      }
+      SetThreadLog(nullptr);
+      if (status != kExitOk) {
+        outcomes[i].log.Add(stderr, std::string(kTool) + ": error: " + jobFailure.message + "\n", true);
+      }
+      progress.Done(i);
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        outcomes[i].status = status;
+        outcomes[i].done = true;
+      }
+      finished.notify_all();
+    }
+  };
+  const size_t workers = std::min(jobs.size(), static_cast<size_t>(options.jobs));
+  std::vector<std::thread> threads;
+  for (size_t w = 0; w < workers; ++w) threads.emplace_back(work);
+  int status = kExitOk;
+  for (Outcome& outcome : outcomes) {
+    {
+      std::unique_lock<std::mutex> guard(lock);
+      finished.wait(guard, [&] { return outcome.done; });
+    }
+    progress.Print(outcome.log);
+    outcome.log = JobLog();
+    if (status == kExitOk) status = outcome.status;
+  }
+  for (std::thread& thread : threads) thread.join();
+  progress.Finish();
+  failure = {status, ""};  // each error is printed already
+  return status;
 }
 
 int ListParamsOnly(const Options& options, const std::vector<uint8_t>& presetBlob, Failure& failure) {
@@ -795,7 +923,7 @@ int ListParamsOnly(const Options& options, const std::vector<uint8_t>& presetBlo
     }
     sampleRate = reader.Info().sampleRate;
   }
-  std::unique_ptr<PluginHost> host = LoadPlugin(options, presetBlob, sampleRate, options.inputs.empty(), failure);
+  HostPtr host = LoadPlugin(options, presetBlob, sampleRate, options.inputs.empty(), failure);
   if (!host) return failure.status;
   ListParams(*host);
   if (!options.savePreset.empty()) {
@@ -845,11 +973,8 @@ int Run(int argc, char** argv, Failure& failure) {
     return failure.status;
   }
   if (options.listParams) return ListParamsOnly(options, presetBlob, failure);
-  for (const Job& job : jobs) {
-    const int status = RenderJob(options, job, presetBlob, failure);
-    if (status != kExitOk) return status;
-  }
-  return kExitOk;
+  if (jobs.size() == 1) return RenderJob(options, jobs.front(), presetBlob, nullptr, 0, failure);
+  return RenderBatch(options, jobs, presetBlob, failure);
 }
 
 }  // namespace
@@ -870,7 +995,7 @@ int main(int argc, char** argv) {
     failure = {kExitInternal, "unexpected failure"};
   }
   if (failure.status != kExitOk) {
-    fprintf(stderr, "%s: error: %s\n", kTool, failure.message.c_str());
+    if (!failure.message.empty()) fprintf(stderr, "%s: error: %s\n", kTool, failure.message.c_str());
     RemovePendingFiles();
     if (!g_createdFolder.empty()) rmdir(g_createdFolder.c_str());  // only if nothing went in
     return failure.status;

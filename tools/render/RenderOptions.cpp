@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <thread>
+
+#include "PendingFile.h"
 
 namespace render {
 
@@ -19,7 +22,8 @@ void PrintUsage(FILE* out) {
           "\n"
           "  -o, --output FILE|DIR   output audio (.wav, .aif, .flac), a folder for the\n"
           "                          outputs (DIR/ is made if missing), or '-' for\n"
-          "                          standard output (streamed); default: INPUT with\n"
+          "                          standard output (streamed; a FLAC stream gets only\n"
+          "                          libsndfile's tags, no pictures); default: INPUT with\n"
           "                          '-kestrune' added, or kestrune-default.wav\n"
           "  --type wav|aiff|flac|raw  output type where the name does not tell (default\n"
           "                          wav; raw: samples only, little-endian); a name of\n"
@@ -52,6 +56,10 @@ void PrintUsage(FILE* out) {
           "  --progress, --no-progress  progress bar on stderr (default: for files longer\n"
           "                          than 20 s when stderr is a terminal)\n"
           "  -n, --no-clobber        refuse to replace an existing file (status 2)\n"
+          "  -j, --jobs N            render up to N inputs at once (1..%d), each in a\n"
+          "                          plug-in instance of its own (default: the number\n"
+          "                          of cores); the outputs are those of -j 1, and\n"
+          "                          messages and summaries come in input order\n"
           "  --json                  the summary as one JSON object (a line) per input\n"
           "  -q, --quiet             print only warnings and errors (no automatic\n"
           "                          progress bar)\n"
@@ -66,9 +74,11 @@ void PrintUsage(FILE* out) {
           "line, parameter, colliding file names or, with -n, an existing output,\n"
           "3 unusable input, sidechain or preset file, 4 module missing, not Kestrune\n"
           "or failing, 5 output cannot be written (also a full disk or a file-size\n"
-          "limit). Interrupted (Ctrl-C, SIGTERM, SIGHUP, a closed pipe), it removes\n"
-          "its unfinished files and ends by that signal.\n",
-          kTool, kMaxBlock);
+          "limit). With several inputs each is rendered whatever becomes of the\n"
+          "others, and the status is that of the first input that failed.\n"
+          "Interrupted (Ctrl-C, SIGTERM, SIGHUP, a closed pipe), it removes its\n"
+          "unfinished files and ends by that signal.\n",
+          kTool, kMaxBlock, kMaxParallelRenders);
 }
 
 bool ParseInt(const std::string& text, int& value) {
@@ -113,6 +123,7 @@ bool ParseOptions(int argc, char** argv, Options& options, Failure& failure) {
   };
   bool optionsEnded = false;
   bool picturesOff = false;
+  bool jobsGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -234,6 +245,18 @@ bool ParseOptions(int argc, char** argv, Options& options, Failure& failure) {
     } else if (arg == "-n" || arg == "--no-clobber") {
       if (!flag()) return false;
       options.noClobber = true;
+    } else if (arg == "-j" || arg == "--jobs" || (arg.rfind("-j", 0) == 0 && arg.size() > 2)) {
+      std::string text;
+      if (arg.size() > 2 && arg[1] == 'j') {
+        text = arg.substr(2);  // -j4
+      } else if (!needs(text)) {
+        return false;
+      }
+      if (!ParseInt(text, options.jobs) || options.jobs < 1 || options.jobs > kMaxParallelRenders) {
+        return usage("-j must be a whole number from 1 to " + std::to_string(kMaxParallelRenders) + ", got '" +
+                     text + "'");
+      }
+      jobsGiven = true;
     } else if (arg == "--json") {
       if (!flag()) return false;
       options.json = true;
@@ -243,6 +266,9 @@ bool ParseOptions(int argc, char** argv, Options& options, Failure& failure) {
     } else {
       return usage("unknown option '" + arg + "'");
     }
+  }
+  if (!jobsGiven) {
+    options.jobs = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxParallelRenders);
   }
   if (picturesOff) {
     if (!options.editorPng.empty() || !options.plotPng.empty()) {

@@ -55,6 +55,7 @@ struct Options {
   bool quiet = false;
   bool json = false;  // the summary as one JSON object per input
   bool noClobber = false;  // -n: never replace an existing file
+  int jobs = 1;            // -j: inputs rendered at once
   bool help = false;
   bool version = false;
 };
