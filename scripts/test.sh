@@ -11,8 +11,9 @@
 #      replayed, then a fixed number of executions per target from a fixed
 #      seed. Fuzzing for new inputs is scripts/fuzz.sh.
 # Stages overlap: each stage's tests run while the next builds (much of
-# their time is spent waiting on displays, Wine and real hosts), and the
-# Windows cross-build runs beside the sanitizer build. Their output goes to
+# their time is spent waiting on displays, Wine and real hosts), the
+# Windows cross-build runs beside the sanitizer build, and the fuzz targets
+# start as soon as they are built. Their output goes to
 # build/logs/<stage>.log and is shown when they end; the command fails when
 # any stage fails, and prints each stage's time.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -76,7 +77,7 @@ in_background "release tests" run_ctest "$ROOT/build/release"
 in_background "Windows x64 cross-build and tests under Wine" windows
 
 build "sanitizer build" "$ROOT/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON \
-  -DKESTRUNE_BENCH=OFF
+  -DKESTRUNE_BENCH=OFF -DKESTRUNE_DRAWN_IMAGE_PACKS="$ROOT/build/release/graphics/scaled-images"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 in_background "sanitizer tests" run_ctest "$ROOT/build/sanitize"
 
@@ -84,10 +85,10 @@ echo "== fuzz build"
 t=$SECONDS
 build_fuzzers "$ROOT/build/fuzz"
 echo "== fuzz build: $((SECONDS - t)) s"
-finish "release tests"
-finish "sanitizer tests"
 in_background "fuzz targets" env JOBS="$JOBS" "$ROOT/tests/fuzz/run-fuzzers.sh" \
   "$ROOT/build/fuzz" --runs "${FUZZ_RUNS:-2000}"
+finish "release tests"
+finish "sanitizer tests"
 finish "Windows x64 cross-build and tests under Wine"
 finish "fuzz targets"
 

@@ -1,14 +1,18 @@
 // The LV2 UI module's entry: one ui:X11UI, the Kestrune editor embedded in
 // the host's window (ui:parent), driven by the host's idle calls
 // (ui:idleInterface), its size told to the host (ui:resize, also when the
-// editor changes size). Only lv2ui_descriptor leaves the module.
+// editor changes size), drawn at the host's scale where it gives one
+// (ui:scaleFactor). Only lv2ui_descriptor leaves the module.
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
+#include <lv2/options/options.h>
 #include <lv2/ui/ui.h>
+#include <lv2/urid/urid.h>
 
 #include "IGraphics.h"
 #include "Lv2Ports.h"
@@ -25,6 +29,31 @@ struct UiInstance {
 };
 
 UiInstance* Ui(LV2UI_Handle handle) { return static_cast<UiInstance*>(handle); }
+
+// The host's content scale (ui:scaleFactor, a float option), or 0 when it
+// gives none. The options list ends with a zero key and value; a host's list
+// longer than any real one is not read further.
+float HostScaleFactor(const LV2_Feature* const* features) {
+  const LV2_Options_Option* options = nullptr;
+  const LV2_URID_Map* map = nullptr;
+  for (int i = 0; features && features[i]; ++i) {
+    if (!features[i]->URI) continue;
+    if (std::strcmp(features[i]->URI, LV2_OPTIONS__options) == 0)
+      options = static_cast<const LV2_Options_Option*>(features[i]->data);
+    else if (std::strcmp(features[i]->URI, LV2_URID__map) == 0)
+      map = static_cast<const LV2_URID_Map*>(features[i]->data);
+  }
+  if (!options || !map || !map->map) return 0;
+  const LV2_URID scaleFactor = map->map(map->handle, LV2_UI__scaleFactor);
+  const LV2_URID floatType = map->map(map->handle, LV2_ATOM__Float);
+  for (int i = 0; i < 256 && (options[i].key != 0 || options[i].value); ++i) {
+    const LV2_Options_Option& o = options[i];
+    if (o.context == LV2_OPTIONS_INSTANCE && o.key == scaleFactor && o.type == floatType &&
+        o.size == sizeof(float) && o.value)
+      return *static_cast<const float*>(o.value);
+  }
+  return 0;
+}
 
 LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* pluginUri, const char*,
                          LV2UI_Write_Function write, LV2UI_Controller controller,
@@ -47,6 +76,8 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
   }
   ui->editor = dynamic_cast<IGraphics*>(ui->plug->Editor());
   ui->pump = dynamic_cast<X11EventPump*>(ui->plug->Editor());
+  // Before the window opens: the host's scale replaces the desktop's.
+  if (ui->editor) ui->editor->SetContentScale(HostScaleFactor(features));
   if (!ui->editor || !ui->pump || !ui->editor->OpenWindow(parent)) return nullptr;
   *widget = ui->editor->NativeWindow();
   ui->plug->ResizeEditor();

@@ -17,7 +17,10 @@
 
 #include "IGraphicsOffscreen.h"
 #include "ImagePacks.h"
+#include <lv2/atom/atom.h>
+#include <lv2/options/options.h>
 #include <lv2/ui/ui.h>
+#include <lv2/urid/urid.h>
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
 #include <X11/Xatom.h>
 #include "Kestrune.h"
@@ -640,7 +643,7 @@ class ModuleImagePacks : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(ModuleImagePacks, TheLv2UiAt2xDrawsFromThePackInItsBundle) {
+TEST_F(ModuleImagePacks, TheLv2UiAt2xDrawsFromThePackInItsBundleAndTakesTheHostsScale) {
   void* module = dlopen(KESTRUNE_LV2_UI_MODULE, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(module, nullptr) << dlerror();
   auto descriptor = reinterpret_cast<const LV2UI_Descriptor* (*)(uint32_t)>(
@@ -663,6 +666,30 @@ TEST_F(ModuleImagePacks, TheLv2UiAt2xDrawsFromThePackInItsBundle) {
       x_.Capture(static_cast<Window>(reinterpret_cast<uintptr_t>(widget)), &w, &h);
   EXPECT_EQ(w, 2 * kWidth);
   EXPECT_TRUE(picture == ReferencePicture(2.0)) << "the UI did not draw from its bundle's pack";
+  ui->cleanup(handle);
+
+  // The host's scale (ui:scaleFactor) replaces the desktop's.
+  static std::vector<std::string> uris;
+  LV2_URID_Map map = {nullptr, [](LV2_URID_Map_Handle, const char* uri) -> LV2_URID {
+                        for (size_t i = 0; i < uris.size(); ++i)
+                          if (uris[i] == uri) return static_cast<LV2_URID>(i + 1);
+                        uris.push_back(uri);
+                        return static_cast<LV2_URID>(uris.size());
+                      }};
+  const float scale = 1.5f;
+  const LV2_Options_Option options[] = {
+      {LV2_OPTIONS_INSTANCE, 0, map.map(nullptr, LV2_UI__scaleFactor), sizeof(float),
+       map.map(nullptr, LV2_ATOM__Float), &scale},
+      {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
+  LV2_Feature mapFeature = {LV2_URID__map, &map};
+  LV2_Feature optionsFeature = {LV2_OPTIONS__options, const_cast<LV2_Options_Option*>(options)};
+  const LV2_Feature* scaled[] = {&parent, &mapFeature, &optionsFeature, nullptr};
+  handle = ui->instantiate(ui, "urn:marlowind:kestrune", "", write, nullptr, &widget, scaled);
+  ASSERT_NE(handle, nullptr);
+  PumpFor(100, [&] { idle->idle(handle); });
+  x_.Capture(static_cast<Window>(reinterpret_cast<uintptr_t>(widget)), &w, &h);
+  EXPECT_EQ(w, 1368);
+  EXPECT_EQ(h, 430);
   ui->cleanup(handle);
   x_.Destroy(host);
   dlclose(module);
