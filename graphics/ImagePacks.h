@@ -1,7 +1,7 @@
 // The editor images drawn at 2x and 3x: one pack per scale, each frame of
 // each filmstrip a PNG of its own (kestrune-imagegen --scale writes them).
 // Linux modules read them from files installed beside them
-// (ImagePacksFile.cpp); a build can also embed them (ImagePacksEmbedded.cpp).
+// (ImagePacksFile.cpp); the Windows modules embed them (win/ImagePacksEmbeddedWin.cpp).
 // Where there are none, or they are damaged, the editor resamples its 1x
 // images instead.
 #pragma once

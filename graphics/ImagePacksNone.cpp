@@ -1,6 +1,6 @@
 // Without the 2x and 3x images: the editor resamples the 1x ones. Weak where
 // the object format has weak symbols, so that a target linking the packs
-// (ImagePacksEmbedded.cpp) gets them instead.
+// (win/ImagePacksEmbeddedWin.cpp) gets them instead.
 #include "ImagePacks.h"
 
 #if defined(__ELF__)
