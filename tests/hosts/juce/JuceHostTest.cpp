@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <execinfo.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -471,7 +475,9 @@ TEST_F(JuceHost, TheEditorFillsJucesWindowAtEverySizeItIsGiven) {
     EXPECT_EQ(editor->getWidth(), width);
     EXPECT_EQ(editor->getHeight(), height);
     EXPECT_TRUE(shown == expected) << "the window is not the editor at " << scale;
-    if (std::string(scale) != "1") EXPECT_TRUE(editorpixels::SavePicture(window, "juce-editor-1.5.png"));
+    if (std::string(scale) != "1") {
+      EXPECT_TRUE(editorpixels::SavePicture(window, "juce-editor-1.5.png"));
+    }
   }
   editor.reset();
   Pump(50);
@@ -512,7 +518,21 @@ TEST_F(JuceHost, AudioIsBitIdenticalToKestruneRenderWithTheSameState) {
   EXPECT_TRUE(SameSamples(heard, rendered));
 }
 
+// A crash inside the host or the module prints the stack before the process
+// ends, so a rare one can be read from the test log.
+void PrintStackAndDie(int signal) {
+  static const char kHeader[] = "juce_host_tests: crashed; stack:\n";
+  (void)!write(STDERR_FILENO, kHeader, sizeof kHeader - 1);
+  void* frames[64];
+  backtrace_symbols_fd(frames, backtrace(frames, 64), STDERR_FILENO);
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
 int main(int argc, char** argv) {
+  void* first[1];
+  backtrace(first, 1);  // loads the unwinder now, not inside the handler
+  for (int crash : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) ::signal(crash, PrintStackAndDie);
   ::testing::InitGoogleTest(&argc, argv);
   // JUCE sets X up as in a DAW (thread support, its X error handlers) only
   // for an application; this program is one without an application object.
