@@ -568,6 +568,22 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
+// Runs `body`, turning whatever it throws into the tool's failure; the
+// status is then kExitInternal.
+template <class Body>
+int Guarded(Failure& failure, Body body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    failure = {kExitInternal, "out of memory"};
+  } catch (const std::exception& e) {
+    failure = {kExitInternal, std::string("unexpected failure: ") + e.what()};
+  } catch (...) {
+    failure = {kExitInternal, "unexpected failure"};
+  }
+  return kExitInternal;
+}
+
 // Renders one input. In a batch, `batch` shows its progress as input
 // number `slot` (and the thread's log keeps what it prints).
 int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>& presetBlob, BatchProgress* batch,
@@ -869,17 +885,10 @@ int RenderBatch(const Options& options, const std::vector<Job>& jobs, const std:
   auto work = [&] {
     for (size_t i; (i = next++) < jobs.size();) {
       Failure jobFailure;
-      int status = kExitInternal;
       SetThreadLog(&outcomes[i].log);
-      try {
-        status = RenderJob(options, jobs[i], presetBlob, &progress, i, jobFailure);
-      } catch (const std::bad_alloc&) {
-        jobFailure = {kExitInternal, "out of memory"};
-      } catch (const std::exception& e) {
-        jobFailure = {kExitInternal, std::string("unexpected failure: ") + e.what()};
-      } catch (...) {
-        jobFailure = {kExitInternal, "unexpected failure"};
-      }
+      const int status = Guarded(jobFailure, [&] {
+        return RenderJob(options, jobs[i], presetBlob, &progress, i, jobFailure);
+      });
       SetThreadLog(nullptr);
       if (status != kExitOk) {
         outcomes[i].log.Add(stderr, std::string(kTool) + ": error: " + jobFailure.message + "\n", true);
@@ -984,16 +993,7 @@ int main(int argc, char** argv) {
   using namespace render;
   InstallPendingFileCleanup();
   Failure failure;
-  int status = kExitInternal;
-  try {
-    status = Run(argc, argv, failure);
-  } catch (const std::bad_alloc&) {
-    failure = {kExitInternal, "out of memory"};
-  } catch (const std::exception& e) {
-    failure = {kExitInternal, std::string("unexpected failure: ") + e.what()};
-  } catch (...) {
-    failure = {kExitInternal, "unexpected failure"};
-  }
+  const int status = Guarded(failure, [&] { return Run(argc, argv, failure); });
   if (failure.status != kExitOk) {
     if (!failure.message.empty()) fprintf(stderr, "%s: error: %s\n", kTool, failure.message.c_str());
     RemovePendingFiles();
