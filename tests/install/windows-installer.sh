@@ -171,6 +171,12 @@ if [ -s "$displayfile" ]; then
   setup=$!
   page=1
   for name in welcome licence vst2-folder installed; do
+    if [ "$name" = installed ]; then
+      # The progress page can hold still between steps: wait for the last
+      # file the section writes, then for its last registry writes.
+      for _ in $(seq 240); do [ -f "$uninstaller" ] && break; sleep 0.25; done
+      sleep 1
+    fi
     timeout 30 python3 "$xshot" shot "$shots/$page-$name.png" || break
     [ "$name" = installed ] || timeout 10 python3 "$xshot" key Return || break
     page=$((page + 1))

@@ -2,7 +2,8 @@
 """Screenshots of an X display and key presses on it, through Xlib and the
 XTEST extension (no X tools are needed):
   xshot.py shot FILE.png   waits until the screen has changed since the last
-                           shot and holds still, then writes it as PNG
+                           shot and holds still (but for a blinking caret),
+                           then writes it as PNG
   xshot.py key KEYSYM      moves the pointer to the middle and presses a key
 """
 import ctypes, ctypes.util, os, struct, sys, time, zlib
@@ -59,14 +60,14 @@ def write_png(path, w, h, rows):
 if sys.argv[1] == "shot":
     last = open(state, "rb").read() if os.path.exists(state) else b""
     deadline = time.monotonic() + 25
-    previous = None
+    seen = []  # the last two grabs: a caret blinking makes the screen alternate
     while True:
         w, h, rows = grab()
         digest = zlib.crc32(b"".join(rows)).to_bytes(4, "big")
-        if digest != last and digest == previous or time.monotonic() > deadline:
+        if digest != last and digest in seen or time.monotonic() > deadline:
             break
-        previous = digest
-        time.sleep(0.5)
+        seen = seen[-1:] + [digest]
+        time.sleep(0.25)
     write_png(sys.argv[2], w, h, rows)
     open(state, "wb").write(digest)
 elif sys.argv[1] == "key":
