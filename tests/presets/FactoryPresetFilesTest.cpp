@@ -66,9 +66,11 @@ bool UsesSidechain(const kestrune::FactoryPreset& preset) {
 double OutputGainDb(const std::vector<double>& values) { return values[kestrune::kOutput]; }
 
 // Main input and sidechain for a preset: the embedded material on the main
-// input, or, for a ducking preset, a bass line ducked by the material.
+// input, or, for a ducking preset, a bass line ducked by the material. The
+// material is made once: a test renders it for several presets, and making
+// it took most of these tests' time under the sanitizers.
 std::vector<std::vector<double>> Material(bool sidechain) {
-  const render::AudioBuffer material = render::MakeDefaultMaterial();
+  static const render::AudioBuffer material = render::MakeDefaultMaterial();
   const size_t frames = material.FrameCount();
   std::vector<std::vector<double>> inputs(4, std::vector<double>(frames, 0.0));
   if (!sidechain) {
