@@ -1,12 +1,7 @@
 # Writes a C++ source that builds the editor's PNG files into the object
-# byte for byte (the assembler's .incbin, in read-only data) and the lookup
-# by resource identifier. Arguments: OUTPUT, IMAGE_DIR, IMAGES (pairs of
-# identifier and name). The source names the files only: whatever includes
-# it must be rebuilt when an image changes (OBJECT_DEPENDS).
-set(body "// Generated from resources/img by EmbedImages.cmake; do not edit.\n#include <cstddef>\n\n")
-string(APPEND body "#define KESTRUNE_EMBED(symbol, path) \\\n")
-string(APPEND body "  asm(\".pushsection .rodata\\n.balign 16\\n.hidden \" #symbol \"\\n.globl \" #symbol \"\\n\" #symbol \":\\n\" \\\n")
-string(APPEND body "      \".incbin \\\"\" path \"\\\"\\n.hidden \" #symbol \"_end\\n.globl \" #symbol \"_end\\n\" #symbol \"_end:\\n.popsection\\n\")\n\n")
+# byte for byte (EmbedBytes.h) and the lookup by resource identifier.
+# Arguments: OUTPUT, IMAGE_DIR, IMAGES (pairs of identifier and name).
+set(body "// Generated from resources/img by EmbedImages.cmake; do not edit.\n#include <cstddef>\n\n#include \"EmbedBytes.h\"\n\n")
 set(declarations "")
 set(table "")
 list(LENGTH IMAGES n)
@@ -23,11 +18,11 @@ while(i LESS n)
     message(FATAL_ERROR "The image path ${path} cannot be named to the assembler")
   endif()
   string(APPEND body "KESTRUNE_EMBED(kestrune_image_${id}, \"${path}\");\n")
-  string(APPEND declarations "extern const unsigned char kestrune_image_${id}[], kestrune_image_${id}_end[];\n")
+  string(APPEND declarations "KESTRUNE_EMBEDDED(kestrune_image_${id});\n")
   string(APPEND table "    {${id}, kestrune_image_${id}, kestrune_image_${id}_end},\n")
   math(EXPR i "${i} + 2")
 endwhile()
-string(APPEND body "\nextern \"C\" {\n#pragma GCC visibility push(hidden)\n${declarations}#pragma GCC visibility pop\n}\n\n")
+string(APPEND body "${declarations}\n")
 string(APPEND body "namespace {\nstruct ImageResource {\n  int id;\n  const unsigned char* begin;\n  const unsigned char* end;\n};\n")
 string(APPEND body "const ImageResource kImages[] = {\n${table}};\n}  // namespace\n\n")
 string(APPEND body "bool FindImageResource(int resourceId, const unsigned char** data, size_t* length) {\n")
