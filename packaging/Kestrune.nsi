@@ -17,7 +17,11 @@
 ;             "<uninstaller>" /S
 Unicode true
 Target amd64-unicode
+; Both modules carry the same editor images (34 MB each): a dictionary larger
+; than one of them lets LZMA find the second copy in the first, which halves
+; the download (45 to 23 MB) and the time it takes to unpack.
 SetCompressor /SOLID lzma
+SetCompressorDictSize 64
 RequestExecutionLevel admin
 
 !include "LogicLib.nsh"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Windows installer under Wine, in a fresh prefix:
+# The Windows installer under Wine, in a fresh prefix of its own (a copy of
+# the unused one the Wine tests' fixture keeps):
 #   1. an older version (the same installer script built as 3.0.0) installs
 #      silently into the default VST2 folder, then again into a VST2 folder
 #      chosen with /D=: the folders made for the first one go;
@@ -11,11 +12,10 @@
 #      and nothing else: the user's own preset and another plug-in stay.
 # Then, outside the verdict, the installer's pages run on a virtual display
 # and are saved as screenshots in <work dir>/screenshots.
-#   windows-installer.sh <work dir> <installer> <makensis> <nsi> <preset list script>
-#                        <modules> <presets> <docs> <run-wine.sh> <version>
+#   windows-installer.sh <work dir> <installer> <older installer> <fresh prefix>
+#                        <modules> <presets> <docs> <version>
 set -uo pipefail
-work="$1" installer="$2" makensis="$3" nsi="$4" preset_list="$5" modules="$6" presets="$7" docs="$8"
-runner="$9" version="${10}"
+work="$1" installer="$2" older="$3" fresh_prefix="$4" modules="$5" presets="$6" docs="$7" version="$8"
 
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
@@ -31,10 +31,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 loader=/usr/lib/wine/wine64
 server=/usr/lib/wine/wineserver
 
-bash "$runner" --init "$work" >/dev/null || { echo "no Wine prefix" >&2; exit 1; }
-# Wine points the Documents folder at HOME; on Windows it is a folder of its
-# own, and the uninstall check needs to see into it.
+cp -a "$fresh_prefix" "$WINEPREFIX" || { echo "no Wine prefix to copy" >&2; exit 1; }
+# Wine points the user's folders at the HOME the prefix was made with: here
+# they point at this test's. On Windows, Documents is a folder of its own,
+# and the uninstall check needs to see into it.
 user_dir="$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n1)"
+for link in "$user_dir"/*; do [ -L "$link" ] && ln -sfn "$HOME" "$link"; done
 documents="$user_dir/Documents"
 rm -f "$documents" && mkdir -p "$documents"
 
@@ -68,18 +70,13 @@ files_now() {  # files_now [dirs]
 }
 
 echo "== older version into the default VST2 folder, then moved to a chosen one"
-cmake -DPRESETS="$presets" -DOUTPUT="$work/presets.nsh" -P "$preset_list" >/dev/null || exit 1
-# The older version is only a stand-in: zlib builds it in a tenth of LZMA's time.
-"$makensis" -V1 -X"SetCompressor /FINAL zlib" -DVERSION=3.0.0 -DOUTFILE="$work/older-setup.exe" -DMODULES="$modules" \
-  -DPRESETS="$presets" -DPRESET_LIST="$work/presets.nsh" -DDOCS="$docs" -DARTWORK="$presets/installer" \
-  "$nsi" || exit 1
 files_now >"$work/files-before"
 files_now dirs >"$work/dirs-before"
 start=$(date +%s)
-run "$work/older-setup.exe" /S || fail "older installer failed"
+run "$older" /S || fail "older installer failed"
 need_same "$modules/vst2/Kestrune.dll" "$drive/Program Files/Steinberg/VSTPlugins/Kestrune.dll"
 # /D= is taken from the raw command line, unquoted, as a user types it.
-run "$work/older-setup.exe" /S "/D=C:\\Audio\\VST2" "Plugins" || fail "older installer into /D= failed"
+run "$older" /S "/D=C:\\Audio\\VST2" "Plugins" || fail "older installer into /D= failed"
 vst2_dir="$drive/Audio/VST2 Plugins"
 need_same "$modules/vst2/Kestrune.dll" "$vst2_dir/Kestrune.dll"
 no_path "$drive/Program Files/Steinberg"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows test program under wine64 on its own virtual display.
-#   run-wine.sh --init <dir>            makes a fresh Wine prefix in <dir>/wine-prefix
+#   run-wine.sh --init <dir>            makes a fresh Wine prefix in <dir>/wine-prefix,
+#                                       and an unused copy of it in <dir>/fresh-prefix
+#                                       for a test that needs a prefix of its own
 #   run-wine.sh <dir> <program.exe> [arguments...]
 # No network is used: the Mono and Gecko installers are switched off.
 set -u
@@ -8,6 +10,10 @@ init=0
 if [ "${1:-}" = "--init" ]; then init=1; shift; fi
 dir="$1"; shift
 export WINEPREFIX="$dir/wine-prefix" WINEARCH=win64 WINEDEBUG=-all
+# Wine links the Windows user's Desktop and Documents into HOME: keep them
+# inside <dir>, away from the user's own files.
+export HOME="$dir/home" XDG_CONFIG_HOME="$dir/home/.config"
+mkdir -p "$HOME"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 loader=/usr/lib/wine/wine64
 server=/usr/lib/wine/wineserver
@@ -40,6 +46,8 @@ if [ "$init" = 1 ]; then
   "$server" -w 2>/dev/null
   finish
   [ -f "$WINEPREFIX/system.reg" ] || { echo "run-wine: prefix not created (rc $rc)" >&2; exit 1; }
+  rm -rf "$dir/fresh-prefix"
+  cp -a "$WINEPREFIX" "$dir/fresh-prefix" || exit 1
   echo "run-wine: fresh prefix in $WINEPREFIX"
   exit 0
 fi
