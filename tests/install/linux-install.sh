@@ -175,12 +175,20 @@ field() { dpkg-deb -f "$deb" "$1"; }
   fail "Maintainer is not a real address: $(field Maintainer)"
 depends="$(field Depends)"
 # Every library the modules load comes from a package named in Depends.
+# dpkg knows a file by the path its package ships it under, which may be the
+# link or its target: one query asks for both of every library.
+ldconfig -p >"$work/ldconfig"
+libs=() paths=()
 for lib in $(objdump -p "$modules/$vst3_so" "$modules/vst2/Kestrune.so" "$modules/Kestrune.lv2/Kestrune.so" | awk '/NEEDED/ { print $2 }' | sort -u); do
-  path="$(ldconfig -p | awk -v l="$lib" '$1 == l && /x86-64/ && !found { print $NF; found = 1 }')"
+  path="$(awk -v l="$lib" '$1 == l && /x86-64/ && !found { print $NF; found = 1 }' "$work/ldconfig")"
   [ -n "$path" ] || { fail "library $lib not found"; continue; }
-  # dpkg knows a file by the path its package ships it under, which may be
-  # the link or its target.
-  package="$( (dpkg -S "$path" || dpkg -S "$(readlink -f "$path")") 2>/dev/null | head -n1 | cut -d: -f1 || true)"
+  libs+=("$lib") paths+=("$path" "$(readlink -f "$path")")
+done
+dpkg -S "${paths[@]}" >"$work/owners" 2>/dev/null || true
+for i in "${!libs[@]}"; do
+  lib="${libs[$i]}"
+  package="$(awk -v link="${paths[$((2 * i))]}" -v target="${paths[$((2 * i + 1))]}" -F': ' \
+    '($2 == link || $2 == target) && !found { sub(/:.*/, "", $1); print $1; found = 1 }' "$work/owners")"
   [ -n "$package" ] || { fail "no package provides $lib"; continue; }
   case ", $depends" in
     *", $package "* | *", $package,"* | *", $package") ;;
