@@ -97,15 +97,19 @@ TEST(RenderProgress, QuietHidesTheAutomaticBarOnATerminal) {
 
 class RenderUnits : public ::testing::TestWithParam<std::string> {};
 
-// The current-value column of --list-params for one parameter after `sets`.
-std::string CurrentAfter(const std::string& format, const std::string& name, const std::vector<std::string>& sets,
-                         std::string* err = nullptr) {
+// What --list-params prints after `sets`.
+std::string ListAfter(const std::string& format, const std::vector<std::string>& sets, std::string* err = nullptr) {
   ScratchFolder folder;
   std::vector<std::string> args = {"--list-params"};
   for (const std::string& set : sets) args.insert(args.end(), {"--set", set});
   RunResult run = RunRender(folder, With(args, ModuleArgs(format)));
   if (err) *err = run.err;
-  std::istringstream lines(run.out);
+  return run.out;
+}
+
+// The current-value column of one parameter in such a list.
+std::string CurrentIn(const std::string& list, const std::string& name) {
+  std::istringstream lines(list);
   std::string line;
   while (std::getline(lines, line)) {
     const size_t at = line.find("  " + name + "  ");
@@ -114,6 +118,11 @@ std::string CurrentAfter(const std::string& format, const std::string& name, con
     return line.substr(last + 2);
   }
   return "(not listed)";
+}
+
+std::string CurrentAfter(const std::string& format, const std::string& name, const std::vector<std::string>& sets,
+                         std::string* err = nullptr) {
+  return CurrentIn(ListAfter(format, sets, err), name);
 }
 
 TEST_P(RenderUnits, WhatAPersonWritesSetsWhatThePlainNumberSets) {
@@ -132,13 +141,21 @@ TEST_P(RenderUnits, WhatAPersonWritesSetsWhatThePlainNumberSets) {
       {"RATIO", "RATIO=8:1", "RATIO=8", "8:1"},             {"SLAM", "SLAM=on", "SLAM=ON", "On"},
       {"Sidechain", "Sidechain=ext", "Sidechain=EXT", "EXT"}, {"OVERSAMPLING", "OVERSAMPLING=16x", "OVERSAMPLING=16", "16x"},
   };
+  // Each way of writing all at once: every parameter shows its own.
+  std::vector<std::string> withUnits, plains;
   for (const auto& c : cases) {
-    std::string err;
-    const std::string withUnit = CurrentAfter(GetParam(), c.name, {c.withUnit}, &err);
-    EXPECT_TRUE(err.empty()) << c.withUnit << ": " << err;
-    EXPECT_EQ(withUnit, CurrentAfter(GetParam(), c.name, {c.plain})) << c.withUnit;
-    EXPECT_EQ(withUnit, c.shown) << c.withUnit;
-    EXPECT_NE(withUnit, CurrentAfter(GetParam(), c.name, {})) << c.withUnit << " is the default";
+    withUnits.push_back(c.withUnit);
+    plains.push_back(c.plain);
+  }
+  std::string err;
+  const std::string withUnit = ListAfter(GetParam(), withUnits, &err);
+  EXPECT_TRUE(err.empty()) << err;
+  const std::string plain = ListAfter(GetParam(), plains), defaults = ListAfter(GetParam(), {});
+  for (const auto& c : cases) {
+    const std::string shown = CurrentIn(withUnit, c.name);
+    EXPECT_EQ(shown, CurrentIn(plain, c.name)) << c.withUnit;
+    EXPECT_EQ(shown, c.shown) << c.withUnit;
+    EXPECT_NE(shown, CurrentIn(defaults, c.name)) << c.withUnit << " is the default";
   }
 }
 
