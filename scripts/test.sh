@@ -86,7 +86,7 @@ t=$SECONDS
 build_fuzzers "$ROOT/build/fuzz"
 echo "== fuzz build: $((SECONDS - t)) s"
 in_background "fuzz targets" env JOBS="$JOBS" "$ROOT/tests/fuzz/run-fuzzers.sh" \
-  "$ROOT/build/fuzz" --runs "${FUZZ_RUNS:-2000}"
+  "$ROOT/build/fuzz" --runs "${FUZZ_RUNS:-1000}"
 finish "release tests"
 finish "sanitizer tests"
 finish "Windows x64 cross-build and tests under Wine"
