@@ -15,10 +15,12 @@ set -euo pipefail
 
 BUILD="$(cd "$1" && pwd)"
 case "${2:-}" in
-  # No rereading of the corpus folder once a second either: what a reread
-  # runs depends on how fast the machine is.
-  --runs) LIMIT="-runs=$3"; RELOAD=0; SEED=1 ;;
-  --seconds) LIMIT="-max_total_time=$3"; RELOAD=1; SEED="${FUZZ_SEED:-0}" ;;  # 0: libFuzzer picks one
+  # No rereading of the corpus folder once a second: what a reread runs
+  # depends on how fast the machine is. No mutations from compared values
+  # either: many of the integers the code compares are addresses, which
+  # differ from run to run.
+  --runs) LIMIT="-runs=$3"; RELOAD=0; USE_CMP=0; SEED=1 ;;
+  --seconds) LIMIT="-max_total_time=$3"; RELOAD=1; USE_CMP=1; SEED="${FUZZ_SEED:-0}" ;;  # 0: libFuzzer picks one
   *) echo "usage: $0 <build dir> --runs N | --seconds S" >&2; exit 2 ;;
 esac
 JOBS="${JOBS:-$(nproc)}"
@@ -42,12 +44,12 @@ run_target() {
     echo "-- replay"
     "$binary" -runs=0 -artifact_prefix="$ARTIFACTS/$name-" "$CORPORA/$name" &&
     echo "-- fuzz" &&
-    "$binary" -seed="$SEED" "$LIMIT" -reload="$RELOAD" -timeout=60 -rss_limit_mb=2048 \
+    "$binary" -seed="$SEED" "$LIMIT" -reload="$RELOAD" -use_cmp="$USE_CMP" -timeout=60 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$ARTIFACTS/$name-" "$WORK/$name" "$CORPORA/$name"
   } >"$log" 2>&1
 }
 export -f run_target
-export BUILD LIMIT RELOAD SEED CORPORA WORK ARTIFACTS
+export BUILD LIMIT RELOAD USE_CMP SEED CORPORA WORK ARTIFACTS
 
 targets=()
 for dir in "$CORPORA"/*/; do targets+=("$(basename "$dir")"); done
