@@ -352,8 +352,22 @@ def same_audio(a, b, a_name, b_name):
         fa, fb = struct.unpack("<%df" % (len(sa) // 4), sa), struct.unpack("<%df" % (len(sb) // 4), sb)
         diff = [i for i in range(len(fa)) if fa[i] != fb[i]]
         i = diff[0]
-        raise Failure("%s differs from %s in %d of %d samples; first at frame %d channel %d: %r vs %r"
-                      % (a_name, b_name, len(diff), len(fa), i // ca, i % ca, fa[i], fb[i]))
+        raise Failure("%s differs from %s in %d of %d samples; first at frame %d channel %d: %r vs %r%s"
+                      % (a_name, b_name, len(diff), len(fa), i // ca, i % ca, fa[i], fb[i],
+                         shift_note(fa, fb, ca, b_name)))
+
+
+def shift_note(fa, fb, channels, b_name, most=4096, frames=256):
+    """Says so when the first samples are b's, some frames early or late:
+    which side moved the audio tells a latency fault from a plug-in fault."""
+    n = frames * channels
+    for k in range(1, most + 1):
+        o = k * channels
+        if fa[:n] == fb[o:o + n]:
+            return " (its audio is %s's from frame %d on: %d frames early)" % (b_name, k, k)
+        if fa[o:o + n] == fb[:n]:
+            return " (its audio from frame %d on is %s's: %d frames late)" % (k, b_name, k)
+    return ""
 
 
 def read_values(path):
@@ -437,7 +451,12 @@ def main():
     try:
         CASES[args.case](Suite(args))
     except Failure as failure:
-        print("FAILED: %s" % failure)
+        # The next run starts the case's folder afresh: keep what failed.
+        kept = os.path.abspath(args.work_dir) + "-failed"
+        shutil.rmtree(kept, ignore_errors=True)
+        if os.path.isdir(args.work_dir):
+            shutil.copytree(args.work_dir, kept, symlinks=True)
+        print("FAILED: %s\n(the case's files are kept in %s)" % (failure, kept))
         return 1
     print("passed")
     return 0

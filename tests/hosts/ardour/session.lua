@@ -104,9 +104,13 @@ local function save(snapshot)
 end
 
 -- The test material: a stereo region bounced from the suite's generator, on
--- the Kestrune track, without the fades Ardour would add to its edges.
+-- the Kestrune track, without the fades Ardour would add to its edges. The
+-- generator's track is inactive, so only the bounce runs the generator: the
+-- engine's own cycles would run it too, as many as happened to pass before
+-- the bounce, and the material would differ from run to run.
 local function addMaterial(track)
   local gen = Session:new_audio_track(2, 2, nil, 1, "Generator", -1, ARDOUR.TrackMode.Normal, true):front()
+  gen:set_active(false, nil)
   local source = ARDOUR.LuaAPI.new_luaproc(Session, "Kestrune Test Signal")
   check(not source:isnil(), "the suite's test signal script was not found")
   check(gen:add_processor_by_index(source, 0, nil, true) == 0, "the test signal did not fit the track")
