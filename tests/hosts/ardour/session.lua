@@ -138,6 +138,19 @@ local function open()
   check(load_session(sessionDir, sessionName) ~= nil, "Ardour could not open the saved session")
 end
 
+-- The session plays from disk only: no track listens to the backend's
+-- capture ports and the master bus does not feed its playback ports. The
+-- Dummy backend gives those ports a simulated converter latency (a quarter
+-- period, plus 16 frames in some processes), published to Ardour's ports
+-- from its own thread some time after a session loads. Connected, it is
+-- part of every route's playback offset and of the export's alignment,
+-- which ardour7-export reads the moment the session is loaded: when the
+-- value arrives in between, the export is cut that many frames early.
+local function detachFromHardware()
+  Session:master_out():output():disconnect_all(nil)
+  for track in Session:get_tracks():iter() do track:input():disconnect_all(nil) end
+end
+
 local function create(withMaterial)
   check(create_session(sessionDir, sessionName, 48000) ~= nil, "Ardour could not create a session")
   local info = findInfo()
@@ -146,6 +159,7 @@ local function create(withMaterial)
   check(not proc:isnil(), "Ardour could not instantiate Kestrune")
   check(track:add_processor_by_index(proc, 0, nil, true) == 0, "Kestrune did not fit a stereo track")
   if withMaterial then addMaterial(track) end
+  detachFromHardware()
   return kestruneInsert()
 end
 
