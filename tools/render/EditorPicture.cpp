@@ -1,6 +1,7 @@
 #include "EditorPicture.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "IGraphicsOffscreen.h"
 #include "Kestrune.h"
@@ -12,12 +13,21 @@ std::mutex& PictureDrawingLock() {
   return lock;
 }
 
-bool WriteEditorPicture(const std::vector<EditorParamValue>& values, double reductionDb,
+namespace {
+
+int ApiForFormat(const char* formatName) {
+  if (std::strcmp(formatName, "VST3") == 0) return IEffectBase::kApiVst3;
+  if (std::strcmp(formatName, "LV2") == 0) return IEffectBase::kApiLv2;
+  return IEffectBase::kApiVst2;
+}
+
+}  // namespace
+
+bool WriteEditorPicture(const char* formatName, const std::vector<EditorParamValue>& values, double reductionDb,
                         const std::string& path, std::string& error, double scale) {
   // Made first, so the instance is also destroyed holding it.
   std::unique_lock<std::mutex> drawing(PictureDrawingLock());
-  TestHost host;
-  Kestrune plug(&host);
+  Kestrune plug(ApiForFormat(formatName));
   auto* editor = dynamic_cast<IGraphicsOffscreen*>(plug.Editor());
   if (!editor) {
     error = "cannot draw the editor: this build has no window-less editor";

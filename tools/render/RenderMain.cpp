@@ -789,7 +789,7 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
   if (!job.editorPng.empty()) {
     std::vector<EditorParamValue> values;
     for (const auto& p : host->Parameters()) values.push_back({static_cast<int>(p.id), host->NormalizedValue(p.index)});
-    if (!WriteEditorPicture(values, levels.FinalReductionDb(), pending.Add(job.editorTarget), error,
+    if (!WriteEditorPicture(host->FormatName(), values, levels.FinalReductionDb(), pending.Add(job.editorTarget), error,
                             options.editorScale)) {
       failure = {kExitOutput, "cannot write '" + job.editorPng + "'"};
       return failure.status;
