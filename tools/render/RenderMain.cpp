@@ -1,6 +1,6 @@
 // kestrune-render: an offline host for the Kestrune plug-in.
 //
-// Loads the built module (VST3 or VST2, told apart by its exported entry)
+// Loads the built module (VST3, VST2 or LV2, told apart by what it exports)
 // as a DAW would, streams audio files — or, without one, eight seconds of
 // embedded drums and bass — through it block by block, and writes the
 // result, a picture of the editor with those settings and a plot of input
