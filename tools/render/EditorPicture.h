@@ -4,6 +4,7 @@
 // effect that speaks for the loaded module's format.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -24,8 +25,11 @@ std::mutex& PictureDrawingLock();
 // Writes the picture to exactly `path`. `reductionDb` is positive for gain
 // reduction; the meter shows the reduced share of the level (1 - gain).
 // `scale` is the editor's scale (1: its 912 x 287 design size).
-// `formatName` is the loaded module's ("VST3", "VST2" or "LV2").
-bool WriteEditorPicture(const char* formatName, const std::vector<EditorParamValue>& values, double reductionDb,
-                        const std::string& path, std::string& error, double scale = 1.0);
+// `formatName` is the loaded module's ("VST3", "VST2" or "LV2"). The
+// settings are `hostState`, the plug-in's own state blob, when it is not
+// empty, else `values`.
+bool WriteEditorPicture(const char* formatName, const std::vector<EditorParamValue>& values,
+                        const std::vector<uint8_t>& hostState, double reductionDb, const std::string& path,
+                        std::string& error, double scale = 1.0);
 
 }  // namespace render

@@ -134,9 +134,20 @@ bool WriteFiles(const Options& options, const Job& job, RenderPlan& plan, const 
     }
   }
   if (!job.editorPng.empty()) {
+    // LV2 numbers and scales its control ports apart from the plug-in's
+    // parameters, and its state blob is the plug-in's own: the picture
+    // takes the settings from that.
     std::vector<EditorParamValue> values;
-    for (const auto& p : host.Parameters()) values.push_back({static_cast<int>(p.id), host.NormalizedValue(p.index)});
-    if (!WriteEditorPicture(host.FormatName(), values, outcome.levels.FinalReductionDb(),
+    std::vector<uint8_t> state;
+    if (std::string(host.FormatName()) == "LV2") {
+      if (!host.GetState(state, error)) {
+        failure = {kExitModule, error};
+        return false;
+      }
+    } else {
+      for (const auto& p : host.Parameters()) values.push_back({static_cast<int>(p.id), host.NormalizedValue(p.index)});
+    }
+    if (!WriteEditorPicture(host.FormatName(), values, state, outcome.levels.FinalReductionDb(),
                             pending.Add(job.editorTarget), error, options.editorScale)) {
       failure = {kExitOutput, "cannot write '" + job.editorPng + "'"};
       return false;
