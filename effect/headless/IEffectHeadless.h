@@ -3,7 +3,7 @@
 // The tools that write the plug-in's shipped files or draw it without a
 // window make one in-process: kestrune-lv2ttl reads the parameter table and
 // the saved state of LV2 instances, kestrune-render draws its editor picture
-// with the values the loaded module reports. The instance speaks for one
+// with the loaded module's settings. The instance speaks for one
 // format (the API number it is made with), so anything that depends on the
 // format behaves as it would in that format's module.
 //
