@@ -196,6 +196,23 @@ TEST_P(RenderFormat, ValueOutsideTheRangeIsClampedWithAWarning) {
 INSTANTIATE_TEST_SUITE_P(Formats, RenderFormat, ::testing::Values("vst3", "vst2"),
                          [](const auto& info) { return info.param; });
 
+// LV2 numbers its control ports after the audio ports and scales them by
+// their own ranges: the picture still shows the loaded settings.
+TEST(RenderPicture, Lv2EditorShowsTheSettingsAsTheVst3EditorDoes) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.3)));
+  std::string pictures[2];
+  const char* formats[2] = {"vst3", "lv2"};
+  for (int i = 0; i < 2; ++i) {
+    const std::string name = formats[i];
+    RunResult run = RunRender(folder, Join(Join({"in.wav", "-o", name + ".wav", "-q"}, kSetArgs), ModuleArgs(name)));
+    ASSERT_EQ(run.status, 0) << name << ": " << run.err;
+    pictures[i] = Slurp(folder / (name + "-editor.png"));
+  }
+  ASSERT_FALSE(pictures[0].empty());
+  EXPECT_TRUE(pictures[1] == pictures[0]) << "the LV2 editor picture differs from the VST3 one";
+}
+
 TEST(RenderDefault, WithoutInputRendersTheEmbeddedMaterialAndBothPictures) {
   ScratchFolder folder;
   RunResult run = RunRender(folder, {"--module", kVst3Bundle});

@@ -270,7 +270,7 @@ bool Generate(const std::string& bundle, std::string& error) {
   lv2ttl::BundleExtras extras;
   lv2ttl::AddBundleExtras(extras);
 
-  Kestrune table(nullptr);
+  Kestrune table(IEffectBase::kApiLv2);
   const std::string plugin = PluginTtl(table, extras, error);
   if (plugin.empty()) return false;
 
@@ -285,7 +285,7 @@ bool Generate(const std::string& bundle, std::string& error) {
   for (const kestrune::FactoryPreset& preset : kestrune::kFactoryPresets) {
     const std::string stem = Stem(preset.name);
     const std::string uri = lv2ports::kPresetUriPrefix + stem;
-    Kestrune plug(nullptr);
+    Kestrune plug(IEffectBase::kApiLv2);
     if (!ApplyPreset(plug, preset, error)) return false;
     const std::string text = PresetTtl(plug, preset, uri, error);
     if (text.empty() || !WriteFile(bundle + "/presets/" + stem + ".ttl", text, error)) return false;

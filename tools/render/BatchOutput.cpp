@@ -1,6 +1,7 @@
 #include "BatchOutput.h"
 
 #include <algorithm>
+#include <cstdarg>
 
 #include "PendingFile.h"
 #include "Progress.h"
@@ -125,6 +126,19 @@ void BatchProgress::ClearLocked() {
   fflush(stderr);
   drawn_ = false;
   SetProgressLineOpen(false);
+}
+
+std::string Format(const char* format, ...) {
+  va_list args, again;
+  va_start(args, format);
+  va_copy(again, args);
+  const int size = vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(static_cast<size_t>(std::max(size, 0)) + 1, '\0');
+  vsnprintf(&text[0], text.size(), format, again);
+  va_end(again);
+  text.pop_back();
+  return text;
 }
 
 }  // namespace render

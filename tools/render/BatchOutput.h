@@ -34,6 +34,9 @@ struct JobLog {
 void SetThreadLog(JobLog* log);
 void Say(FILE* stream, const std::string& text);
 
+// printf into a string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // The batch's progress line on stderr: one bar for all inputs, redrawn at
 // most ten times a second, moved out of the way while messages print.
 // Safe from several threads.

@@ -1,7 +1,9 @@
 #include "EditorPicture.h"
 
 #include <cmath>
+#include <cstring>
 
+#include "HostState.h"
 #include "IGraphicsOffscreen.h"
 #include "Kestrune.h"
 
@@ -12,12 +14,22 @@ std::mutex& PictureDrawingLock() {
   return lock;
 }
 
-bool WriteEditorPicture(const std::vector<EditorParamValue>& values, double reductionDb,
-                        const std::string& path, std::string& error, double scale) {
+namespace {
+
+int ApiForFormat(const char* formatName) {
+  if (std::strcmp(formatName, "VST3") == 0) return IEffectBase::kApiVst3;
+  if (std::strcmp(formatName, "LV2") == 0) return IEffectBase::kApiLv2;
+  return IEffectBase::kApiVst2;
+}
+
+}  // namespace
+
+bool WriteEditorPicture(const char* formatName, const std::vector<EditorParamValue>& values,
+                        const std::vector<uint8_t>& hostState, double reductionDb, const std::string& path,
+                        std::string& error, double scale) {
   // Made first, so the instance is also destroyed holding it.
   std::unique_lock<std::mutex> drawing(PictureDrawingLock());
-  TestHost host;
-  Kestrune plug(&host);
+  Kestrune plug(ApiForFormat(formatName));
   auto* editor = dynamic_cast<IGraphicsOffscreen*>(plug.Editor());
   if (!editor) {
     error = "cannot draw the editor: this build has no window-less editor";
@@ -25,11 +37,19 @@ bool WriteEditorPicture(const std::vector<EditorParamValue>& values, double redu
   }
   {
     PlugLockGuard guard(plug);
-    for (const EditorParamValue& v : values) {
-      if (v.index < 0 || v.index >= plug.ParamCount()) continue;
-      plug.ParamAt(v.index)->SetFromNormalized(v.normalized);
-      plug.ParamChanged(v.index);
-      editor->ShowParameterValue(v.index, v.normalized, true);
+    if (!hostState.empty()) {
+      // Shows every value it loads.
+      if (!LoadHostState(plug, hostState.data(), hostState.size())) {
+        error = "cannot draw the editor: the plug-in's state does not load";
+        return false;
+      }
+    } else {
+      for (const EditorParamValue& v : values) {
+        if (v.index < 0 || v.index >= plug.ParamCount()) continue;
+        plug.ParamAt(v.index)->SetFromNormalized(v.normalized);
+        plug.ParamChanged(v.index);
+        editor->ShowParameterValue(v.index, v.normalized, true);
+      }
     }
     // The meter reads the reduced share of the level: 0 none, 1 all.
     const double meter = 1.0 - std::pow(10.0, -std::max(reductionDb, 0.0) / 20.0);

@@ -1,8 +1,10 @@
 // The editor picture: the Kestrune editor as it looks with the loaded
 // plug-in's parameter values and the meter at a given gain reduction,
-// composed without a window by an in-process instance of the same effect.
+// composed without a window by an in-process, headless instance of the same
+// effect that speaks for the loaded module's format.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -23,7 +25,11 @@ std::mutex& PictureDrawingLock();
 // Writes the picture to exactly `path`. `reductionDb` is positive for gain
 // reduction; the meter shows the reduced share of the level (1 - gain).
 // `scale` is the editor's scale (1: its 912 x 287 design size).
-bool WriteEditorPicture(const std::vector<EditorParamValue>& values, double reductionDb,
-                        const std::string& path, std::string& error, double scale = 1.0);
+// `formatName` is the loaded module's ("VST3", "VST2" or "LV2"). The
+// settings are `hostState`, the plug-in's own state blob, when it is not
+// empty, else `values`.
+bool WriteEditorPicture(const char* formatName, const std::vector<EditorParamValue>& values,
+                        const std::vector<uint8_t>& hostState, double reductionDb, const std::string& path,
+                        std::string& error, double scale = 1.0);
 
 }  // namespace render

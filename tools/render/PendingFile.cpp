@@ -272,4 +272,28 @@ bool CommitPendingFile(const std::string& pendingPath, const std::string& finalP
   return ok;
 }
 
+PendingSet::~PendingSet() {
+  for (const auto& file : files_) {
+    unlink(file.pending.c_str());
+    UntrackPendingFile(file.pending);
+  }
+}
+
+std::string PendingSet::Add(const std::string& target) {
+  files_.push_back({PendingPathFor(target), target});
+  TrackPendingFile(files_.back().pending);
+  return files_.back().pending;
+}
+
+bool PendingSet::CommitAll(std::string& error) {
+  for (size_t i = 0; i < files_.size(); ++i) {
+    if (!CommitPendingFile(files_[i].pending, files_[i].target, error)) {
+      files_.erase(files_.begin(), files_.begin() + static_cast<long>(i) + 1);
+      return false;
+    }
+  }
+  files_.clear();
+  return true;
+}
+
 }  // namespace render

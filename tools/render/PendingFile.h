@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace render {
 
@@ -51,5 +52,28 @@ void SetProgressLineOpen(bool open);
 // sees the new contents; a device or a pipe is written into.
 bool CommitPendingFile(const std::string& pendingPath, const std::string& finalPath,
                        std::string& error);
+
+// Files that become visible together: a run's pictures and preset are
+// renamed into place with its audio once all of them are complete. What is
+// not committed is removed when the set goes.
+class PendingSet {
+ public:
+  PendingSet() = default;
+  ~PendingSet();
+  PendingSet(const PendingSet&) = delete;
+  PendingSet& operator=(const PendingSet&) = delete;
+
+  // A tracked pending file for `target`; write to the returned path.
+  std::string Add(const std::string& target);
+  // Commits the files in order. When one fails (CommitPendingFile removes
+  // it), those after it stay pending and are removed with the set.
+  bool CommitAll(std::string& error);
+
+ private:
+  struct File {
+    std::string pending, target;
+  };
+  std::vector<File> files_;
+};
 
 }  // namespace render

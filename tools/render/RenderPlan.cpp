@@ -1,0 +1,117 @@
+// PlanRender: everything a render needs opened before the first block.
+#include <sndfile.h>
+
+#include "DefaultMaterial.h"
+#include "ParamSettings.h"
+#include "RenderSteps.h"
+
+namespace render {
+namespace {
+
+// The input, or the embedded material, and its rate and channels.
+bool OpenInput(const Job& job, RenderPlan& plan, Failure& failure) {
+  std::string error;
+  plan.embedded = job.input.empty();
+  if (plan.embedded) {
+    plan.material = MakeDefaultMaterial();
+  } else if (!plan.reader.Open(job.input, error)) {
+    failure = {kExitInput, "input '" + job.input + "' " + error};
+    return false;
+  }
+  plan.sampleRate = plan.embedded ? kDefaultMaterialRate : plan.reader.Info().sampleRate;
+  plan.channels = plan.embedded ? plan.material.ChannelCount() : plan.reader.Info().channels;
+  plan.claimedFrames = plan.embedded ? static_cast<int64_t>(plan.material.FrameCount())
+                                     : plan.reader.Info().claimedFrames;
+  return true;
+}
+
+// A sidechain at another rate is resampled to the input's as it is read.
+bool OpenSidechain(const Options& options, RenderPlan& plan, Failure& failure) {
+  if (options.sidechain.empty()) return true;
+  std::string error;
+  if (!plan.sidechain.Open(options.sidechain, error)) {
+    failure = {kExitInput, "sidechain '" + options.sidechain + "' " + error};
+    return false;
+  }
+  plan.sidechainSource = std::make_unique<SidechainSource>(plan.sidechain, plan.sampleRate);
+  const double sidechainRate = plan.sidechain.Info().sampleRate;
+  if (sidechainRate != plan.sampleRate && !plan.sidechainSource->Resampling()) {
+    failure = {kExitInput, "sidechain '" + options.sidechain + "' is at " + FormatValue(sidechainRate) +
+                               " Hz and cannot be resampled to the input's " + FormatValue(plan.sampleRate) + " Hz"};
+    return false;
+  }
+  if (plan.sidechainSource->Resampling() && !options.quiet) {
+    Say(stderr, Format("%s: sidechain '%s' resampled from %s Hz to the input's %s Hz\n", kTool,
+                       options.sidechain.c_str(), FormatValue(sidechainRate).c_str(),
+                       FormatValue(plan.sampleRate).c_str()));
+  }
+  return true;
+}
+
+// The output's encoding: as asked, else the input's where the container
+// holds it, else 24-bit; a WAV too large for RIFF becomes RF64.
+OutputEncoding ChooseEncoding(const Options& options, const Job& job, const RenderPlan& plan) {
+  OutputEncoding encoding;
+  encoding.container = job.container;
+  encoding.channels = plan.channels;
+  encoding.sampleRate = plan.sampleRate;
+  encoding.dither = options.dither;
+  encoding.format = options.sampleFormat;
+  if (!options.haveSampleFormat) {
+    encoding.format = SampleFormat::Pcm24;
+    // Keep the input's encoding when the output container can hold it.
+    SampleFormat inputFormat;
+    if (!plan.embedded && SampleFormatForSubtype(plan.reader.Info().subtype, inputFormat) &&
+        ContainerHolds(job.container, inputFormat)) {
+      encoding.format = inputFormat;
+    }
+  }
+  if (encoding.container == SF_FORMAT_WAV) {
+    const WavFlavour flavour = ChooseWavFlavour(plan.embedded ? SF_FORMAT_WAV : plan.reader.Info().majorFormat,
+                                                plan.claimedFrames, plan.channels, encoding.format);
+    if (flavour != WavFlavour::Riff) encoding.container = SF_FORMAT_RF64;
+    encoding.rf64UnlessSmall = flavour == WavFlavour::Rf64UnlessSmall;
+  }
+  return encoding;
+}
+
+// The output file, with the input's metadata to carry over.
+bool OpenOutput(const Job& job, RenderPlan& plan, Failure& failure) {
+  std::string error;
+  if (!plan.writer.Open(job.output, job.outputTarget, plan.encoding, error)) {
+    failure = {error.rfind("cannot write", 0) == 0 ? kExitOutput : kExitUsage, error};
+    return false;
+  }
+  if (plan.embedded) return true;
+  plan.writer.CopyMetadata(plan.reader.Info());
+  // FLAC to FLAC keeps every tag and picture.
+  if (job.container == SF_FORMAT_FLAC && plan.reader.Info().majorFormat == SF_FORMAT_FLAC) {
+    // A FLAC stream's came with it; a file redirected into standard input is read again.
+    plan.flacTags = plan.reader.Info().flacTags ? plan.reader.Info().flacTags
+                                                : ReadFlacTags(job.input == "-" ? "/dev/stdin" : job.input);
+  }
+  // Streamed out, the FLAC header goes before the audio, written by
+  // libsndfile with only the tags it has names for.
+  const FlacTags* tags = plan.flacTags.get();
+  if (plan.writer.Direct() && tags && (tags->TagsLibsndfileDrops() > 0 || !tags->pictures.empty())) {
+    const std::string shown = job.output == "-" ? "standard output" : "'" + job.output + "'";
+    Warn(shown + " is a FLAC stream, which gets only the input's title, artist, album, date, genre, track number, "
+                 "comment, copyright, license and software: " + std::to_string(tags->TagsLibsndfileDrops()) +
+         " other tags and " + std::to_string(tags->pictures.size()) +
+         " pictures are left out; write to a file to keep them");
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PlanRender(const Options& options, const Job& job, const std::vector<uint8_t>& presetBlob, RenderPlan& plan,
+                Failure& failure) {
+  if (!OpenInput(job, plan, failure) || !OpenSidechain(options, plan, failure)) return false;
+  plan.host = LoadPlugin(options, presetBlob, plan.sampleRate, plan.embedded, failure);
+  if (!plan.host) return false;
+  plan.encoding = ChooseEncoding(options, job, plan);
+  return OpenOutput(job, plan, failure);
+}
+
+}  // namespace render
