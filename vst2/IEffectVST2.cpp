@@ -124,6 +124,11 @@ intptr_t VSTCALLBACK IEffectVST2::VSTDispatcher(AEffect* effect, int32_t opcode,
       delete plug;
       return 0;
     }
+    // The editor's calls come on the user-interface thread and only reach
+    // the editor: drawing (tens of milliseconds at 2x) and a modal popup menu
+    // must not keep the audio thread waiting. What the editor changes goes
+    // through SetParamFromEditor, which takes the lock itself.
+    if (IsEditorOpcode(opcode)) return plug->DispatchEditor(opcode, ptr);
     PlugLockGuard guard(*plug);
     return plug->Dispatch(opcode, index, value, ptr, opt);
   } catch (...) {
@@ -199,28 +204,6 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
         ActivationChanged(false);
         ResetProcessing();
       }
-      return 0;
-
-    case effEditGetRect:
-      if (!ptr || !Editor()) return 0;
-      if (!(effect_.flags & effFlagsHasEditor)) AdoptEditor();
-      *static_cast<ERect**>(ptr) = &editorRect_;
-      return 1;
-
-    case effEditOpen:
-      if (!Editor()) return 0;
-      if (!Editor()->OpenWindow(ptr)) return 0;
-      EditorOpened();
-      return 1;
-
-    case effEditClose:
-      if (!Editor()) return 0;
-      EditorClosed();
-      Editor()->CloseWindow();
-      return 1;
-
-    case effEditIdle:
-      IdleEditorWindow(Editor());
       return 0;
 
     case effIdentify:
@@ -311,6 +294,36 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
     default:
       // Bypass, start/stop, precision and
       // every opcode this plug-in does not implement.
+      return 0;
+  }
+}
+
+bool IEffectVST2::IsEditorOpcode(int32_t opcode) {
+  return opcode == effEditGetRect || opcode == effEditOpen || opcode == effEditClose ||
+         opcode == effEditIdle;
+}
+
+intptr_t IEffectVST2::DispatchEditor(int32_t opcode, void* ptr) {
+  IEditorLink* editor = Editor();
+  if (!editor) return 0;
+  switch (opcode) {
+    case effEditGetRect:
+      if (!ptr) return 0;
+      if (!(effect_.flags & effFlagsHasEditor)) AdoptEditor();
+      *static_cast<ERect**>(ptr) = &editorRect_;
+      return 1;
+    case effEditOpen:
+      if (!editor->OpenWindow(ptr)) return 0;
+      EditorOpened();
+      return 1;
+    case effEditClose:
+      EditorClosed();
+      editor->CloseWindow();
+      return 1;
+    case effEditIdle:
+      IdleEditorWindow(editor);
+      return 0;
+    default:
       return 0;
   }
 }
