@@ -348,6 +348,12 @@ void IEffectBase::SilenceHostOutputs(double* const* outputs, int outputCount, in
 void IEffectBase::ProcessHostBlock(const float* const* inputs, int inputCount,
                                    float* const* outputs, int outputCount, int frames,
                                    bool accumulate) {
+  ProcessHostBlockWithoutLock(inputs, inputCount, outputs, outputCount, frames, accumulate);
+}
+
+void IEffectBase::ProcessHostBlockWithoutLock(const float* const* inputs, int inputCount,
+                                              float* const* outputs, int outputCount, int frames,
+                                              bool accumulate) {
   PlugLockGuard guard(*this);
   // Around the conversion to float too: a tiny double result must reach the
   // host as 0, not as a subnormal float.

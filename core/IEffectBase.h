@@ -22,12 +22,15 @@
 //
 // Threads and locking: the host's audio thread (processing) and its
 // user-interface thread (control calls, the editor) both enter. Each instance
-// has one recursive plug-in lock. The bindings hold it around every host
-// call and every processing call; SaveState, LoadState, SetParamFromEditor
-// and AttachEditor take it themselves; the base bodies of ResetProcessing,
-// ParamChanged and ActivationChanged take and release it so they wait for
-// any block in progress. The audio path takes no other lock and allocates
-// nothing once the block size is known.
+// has one recursive plug-in lock (PlugMutex). The bindings hold it around
+// every host call and every processing call, except the editor's own calls,
+// which never hold it while drawing; SaveState, LoadState, SetParamFromHost,
+// SetParamFromEditor and AttachEditor take it themselves; the base bodies of
+// ResetProcessing, ParamChanged and ActivationChanged take and release it so
+// they wait for any block in progress. A thread that holds the lock takes it
+// again without a system call, so a hard real-time audio thread that only
+// try-locks (LV2) runs these hooks without ever waiting. The audio path takes
+// no other lock and allocates nothing once the block size is known.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +42,7 @@
 #include "EditorLink.h"
 #include "HostId.h"
 #include "HostMessages.h"
+#include "PlugMutex.h"
 #include "PlugParam.h"
 #include "PresetSlot.h"
 #include "StateChunk.h"
@@ -193,6 +197,13 @@ class IEffectBase {
   void ProcessHostBlock(const double* const* inputs, int inputCount, double* const* outputs,
                         int outputCount, int frames);
 
+  // The same without taking the lock, for a binding whose format lets
+  // nothing that changes the parameters or the signal path run beside its
+  // audio thread (LV2: only a state save, which reads them, may) and that
+  // found the lock held: the block runs instead of waiting.
+  void ProcessHostBlockWithoutLock(const float* const* inputs, int inputCount,
+                                   float* const* outputs, int outputCount, int frames,
+                                   bool accumulate = false);
   // ---- Parameters ----
   PlugParam* ParamAt(int index);
   const PlugParam* ParamAt(int index) const;
@@ -250,7 +261,7 @@ class IEffectBase {
   // ---- Plug-in lock (recursive) ----
   void Lock() { lock_.lock(); }
   void Unlock() { lock_.unlock(); }
-  std::recursive_mutex& PlugLock() { return lock_; }
+  PlugMutex& PlugLock() { return lock_; }
 
  protected:
   int currentPreset_ = 0;
@@ -270,7 +281,7 @@ class IEffectBase {
   void SilenceHostOutputs(double* const* outputs, int outputCount, int frames);
 
   std::vector<ChannelPair> channelPairs_;
-  std::recursive_mutex lock_;
+  PlugMutex lock_;
   char effectName_[kNameSize] = {};
   char productName_[kNameSize] = {};
   char makerName_[kNameSize] = {};
@@ -309,5 +320,5 @@ class PlugLockGuard {
   explicit PlugLockGuard(IEffectBase& plug) : guard_(plug.PlugLock()) {}
 
  private:
-  std::lock_guard<std::recursive_mutex> guard_;
+  std::lock_guard<PlugMutex> guard_;
 };
