@@ -141,7 +141,8 @@ class IEffectBase {
   virtual void EditorResized() {}
   virtual void AfterHostSetup() {}
   virtual void ShowHostParamMenu(int /*index*/, int /*x*/, int /*y*/) {}
-  // A value change from the editor: set, tell the host, react.
+  // A value change from the editor: set (as SetParamFromHost does, without
+  // showing it back to the editor), tell the host, react.
   virtual void SetParamFromEditor(int index, double normalized);
 
   // ---- Host-facing operations each binding supplies ----
@@ -196,7 +197,6 @@ class IEffectBase {
                         int outputCount, int frames, bool accumulate = false);
   void ProcessHostBlock(const double* const* inputs, int inputCount, double* const* outputs,
                         int outputCount, int frames);
-
   // The same without taking the lock, for a binding whose format lets
   // nothing that changes the parameters or the signal path run beside its
   // audio thread (LV2: only a state save, which reads them, may) and that
@@ -204,7 +204,21 @@ class IEffectBase {
   void ProcessHostBlockWithoutLock(const float* const* inputs, int inputCount,
                                    float* const* outputs, int outputCount, int frames,
                                    bool accumulate = false);
+
   // ---- Parameters ----
+  // How a host hands a value: normalised in [0, 1] (VST2, VST3, the editor)
+  // or plain, in the parameter's own unit (LV2 control ports).
+  enum class ValueDomain { Normalized, Plain };
+  // A value the host sets for parameter `index`; every binding applies host
+  // values through this one operation. A NaN is refused (false, nothing
+  // changes), as is an unknown index. A normalised value outside [0, 1] is
+  // taken as the nearer end; a plain one as PlugParam::Constrained gives. The
+  // parameter takes it (a stepped kind the step it selects; a continuous one
+  // handed its own normalised value back, at a float's precision, stays
+  // exactly as it is, so a project's restored values survive the host's
+  // echo), the editor shows the value as processed and ParamChanged runs:
+  // every time, also when the value equals the current one. Takes the lock.
+  bool SetParamFromHost(int index, double value, ValueDomain domain = ValueDomain::Normalized);
   PlugParam* ParamAt(int index);
   const PlugParam* ParamAt(int index) const;
   int ParamCount() const { return static_cast<int>(params_.size()); }
@@ -268,6 +282,9 @@ class IEffectBase {
 
  private:
   void ParseChannelConfig(const char* config);
+  // The value step of SetParamFromHost and SetParamFromEditor: null when the
+  // value is refused, else the parameter, now holding it.
+  PlugParam* AssignParam(int index, double value, ValueDomain domain);
   // Host pointers advanced to one piece of a long block; sized at construction.
   template <typename Sample>
   struct PieceArrays {

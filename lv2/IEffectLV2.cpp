@@ -89,15 +89,12 @@ void IEffectLV2::ApplyPortChanges() {
     const bool late = value == stale;
     stale = std::numeric_limits<float>::quiet_NaN();
     if (late) continue;
-    PlugParam& param = *ParamAt(i);
     double plain = 0;
     if (!lv2ports::PlainFromPortValue(*this, i, value, &plain)) continue;
     // The value the host shows for the current one, at a float's precision:
     // nothing changed (a default, a restored state, a preset's echo).
-    if (lv2ports::PortValueFor(*this, i, param.value) == value) continue;
-    param.SetClamped(plain);
-    if (Editor()) Editor()->ShowParameterValue(i, param.NormalizedValue(), true);
-    ParamChanged(i);
+    if (lv2ports::PortValueFor(*this, i, ParamAt(i)->value) == value) continue;
+    SetParamFromHost(i, plain, ValueDomain::Plain);
   }
 }
 

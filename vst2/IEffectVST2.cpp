@@ -423,10 +423,7 @@ intptr_t IEffectVST2::StringToParameter(int32_t index, const char* text) {
   if (!param->HostParse(text, &plain)) return 0;
   // Applied as the normalized value the text gives, as a VST3 host applies
   // the same text: both formats end up with the same value.
-  param->SetFromNormalized(param->NormalizedFromPlain(plain));
-  if (Editor()) Editor()->ShowParameterValue(index, param->value, false);
-  ParamChanged(index);
-  return 1;
+  return SetParamFromHost(index, param->NormalizedFromPlain(plain)) ? 1 : 0;
 }
 
 intptr_t IEffectVST2::ParameterProperties(int32_t index, VstParameterProperties* properties) {
@@ -571,17 +568,7 @@ float VSTCALLBACK IEffectVST2::VSTReadParameter(AEffect* effect, int32_t index) 
 }
 
 void VSTCALLBACK IEffectVST2::VSTWriteParameter(AEffect* effect, int32_t index, float value) {
-  IEffectVST2* plug = FromEffect(effect);
-  if (!plug) return;
-  PlugLockGuard guard(*plug);
-  PlugParam* param = plug->ParamAt(index);
-  // Not a number would turn the parameter, and then the audio, into NaN.
-  if (!param || std::isnan(value)) return;
-  double normalized = std::min(std::max<double>(value, 0.0), 1.0);
-  param->SetFromNormalized(normalized);
-  // The step the value selects, as it is processed.
-  if (plug->Editor()) plug->Editor()->ShowParameterValue(index, param->NormalizedValue(), true);
-  plug->ParamChanged(index);
+  if (IEffectVST2* plug = FromEffect(effect)) plug->SetParamFromHost(index, value);
 }
 
 // ---------------------------------------------------------------- automation

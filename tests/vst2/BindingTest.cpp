@@ -281,8 +281,8 @@ TEST_F(Vst2Binding, HostParameterChangesReachTheEditorAndReactOnce) {
 
   EXPECT_EQ(Dispatch(effString2Parameter, 0, 0, const_cast<char*>("-4.5")), 1);
   ASSERT_EQ(editor->shown.size(), 2u);
-  EXPECT_EQ(editor->shown[1].value, -4.5);
-  EXPECT_FALSE(editor->shown[1].normalized);
+  EXPECT_DOUBLE_EQ(editor->shown[1].value, 0.275);
+  EXPECT_TRUE(editor->shown[1].normalized);
   EXPECT_EQ(host.CountOf(audioMasterAutomate), 0);
 }
 
