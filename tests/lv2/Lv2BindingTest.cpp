@@ -11,17 +11,10 @@
 
 namespace {
 
-EffectIdentity ProbeIdentity() {
-  EffectIdentity id;
-  id.paramCount = 1;
-  id.channelConfig = "4-2";
-  id.effectName = "Probe";
-  return id;
-}
-
 class ProbeLv2 : public IEffectLV2 {
  public:
-  ProbeLv2() : IEffectLV2(Lv2CreationArg{48000, nullptr}, ProbeIdentity()) {
+  // One parameter; four inputs (main and sidechain pairs), two outputs.
+  ProbeLv2() : IEffectLV2(Lv2CreationArg{48000, nullptr}, EffectIdentity{1, "4-2"}) {
     ParamAt(0)->InitContinuous("GAIN", 0, 0, 10, 0.01, "", "", 1);
   }
   void ProcessBlock(double** inputs, double** outputs, int frames) override {
