@@ -11,7 +11,8 @@
 // takes beyond the median is time spent waiting for the plug-in.
 // Counters: longest_block_ms (the longest processReplacing call),
 // median_block_ms, longest_wait_ms (their difference), longest_idle_ms (the
-// longest effEditIdle call: a redraw at 2x, showing that the editor drew).
+// longest effEditIdle call: a redraw at 2x, showing that the editor drew),
+// editor_width_px (the width the editor gives the host: 1824 at 2x).
 //
 // Needs an X display: run under `xvfb-run -a`. KESTRUNE_BENCH_VST2_MODULE
 // names another build of the module to compare (its Kestrune.images folder
@@ -179,6 +180,10 @@ void Vst2AudioWaitWhileEditorRedraws(benchmark::State& state) {
         state.SkipWithError("the editor did not open");
       } else {
         const Figures f = Measure(effect);
+        // The editor's width as the host is told it: 1824 at 2x.
+        vst2::ERect* rect = nullptr;
+        if (dispatch(vst2::effEditGetRect, 0, &rect) == 1 && rect)
+          state.counters["editor_width_px"] = rect->right - rect->left;
         sum.longestBlockMs = std::max(sum.longestBlockMs, f.longestBlockMs);
         sum.medianBlockMs += f.medianBlockMs;
         sum.longestIdleMs = std::max(sum.longestIdleMs, f.longestIdleMs);
