@@ -3,6 +3,7 @@
 #include "DenormalGuard.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -112,10 +113,8 @@ bool IEffectBase::StateMatches(const double* values, int first) const {
 
 void IEffectBase::SetParamFromEditor(int index, double normalized) {
   PlugLockGuard guard(*this);
-  PlugParam* param = ParamAt(index);
-  if (!param) return;
-  param->SetFromNormalized(normalized);
-  NotifyHostParam(index, normalized);
+  if (!AssignParam(index, normalized, ValueDomain::Normalized)) return;
+  NotifyHostParam(index, std::min(std::max(normalized, 0.0), 1.0));
   ParamChanged(index);
 }
 
@@ -349,6 +348,12 @@ void IEffectBase::ProcessHostBlock(const float* const* inputs, int inputCount,
                                    float* const* outputs, int outputCount, int frames,
                                    bool accumulate) {
   PlugLockGuard guard(*this);
+  ProcessHostBlockWithoutLock(inputs, inputCount, outputs, outputCount, frames, accumulate);
+}
+
+void IEffectBase::ProcessHostBlockWithoutLock(const float* const* inputs, int inputCount,
+                                              float* const* outputs, int outputCount, int frames,
+                                              bool accumulate) {
   // Around the conversion to float too: a tiny double result must reach the
   // host as 0, not as a subnormal float.
   DenormalGuard denormals;
@@ -401,6 +406,26 @@ const PlugParam* IEffectBase::ParamAt(int index) const {
   return &params_[static_cast<size_t>(index)];
 }
 
+PlugParam* IEffectBase::AssignParam(int index, double value, ValueDomain domain) {
+  PlugParam* param = ParamAt(index);
+  if (!param || std::isnan(value)) return nullptr;
+  if (domain == ValueDomain::Normalized)
+    param->SetFromNormalized(std::min(std::max(value, 0.0), 1.0));
+  else
+    param->SetClamped(value);
+  return param;
+}
+
+bool IEffectBase::SetParamFromHost(int index, double value, ValueDomain domain) {
+  PlugLockGuard guard(*this);
+  PlugParam* param = AssignParam(index, value, domain);
+  if (!param) return false;
+  // The step the value selects, as it is processed.
+  if (editor_) editor_->ShowParameterValue(index, param->NormalizedValue(), true);
+  ParamChanged(index);
+  return true;
+}
+
 bool IEffectBase::HostBypass() const {
   const PlugParam* param = ParamAt(bypassParam_);
   return param ? param->value != param->minValue : bypassed_;
@@ -413,9 +438,7 @@ void IEffectBase::SetHostBypass(bool on) {
     bypassed_ = on;
     return;
   }
-  param->SetClamped(on ? param->maxValue : param->minValue);
-  if (editor_) editor_->ShowParameterValue(bypassParam_, param->NormalizedValue(), true);
-  ParamChanged(bypassParam_);
+  SetParamFromHost(bypassParam_, on ? param->maxValue : param->minValue, ValueDomain::Plain);
 }
 
 void IEffectBase::NotifyAllParamsChanged() {

@@ -22,12 +22,15 @@
 //
 // Threads and locking: the host's audio thread (processing) and its
 // user-interface thread (control calls, the editor) both enter. Each instance
-// has one recursive plug-in lock. The bindings hold it around every host
-// call and every processing call; SaveState, LoadState, SetParamFromEditor
-// and AttachEditor take it themselves; the base bodies of ResetProcessing,
-// ParamChanged and ActivationChanged take and release it so they wait for
-// any block in progress. The audio path takes no other lock and allocates
-// nothing once the block size is known.
+// has one recursive plug-in lock (PlugMutex). The bindings hold it around
+// every host call and every processing call, except the editor's own calls,
+// which never hold it while drawing; SaveState, LoadState, SetParamFromHost,
+// SetParamFromEditor and AttachEditor take it themselves; the base bodies of
+// ResetProcessing, ParamChanged and ActivationChanged take and release it so
+// they wait for any block in progress. A thread that holds the lock takes it
+// again without a system call, so a hard real-time audio thread that only
+// try-locks (LV2) runs these hooks without ever waiting. The audio path takes
+// no other lock and allocates nothing once the block size is known.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +42,7 @@
 #include "EditorLink.h"
 #include "HostId.h"
 #include "HostMessages.h"
+#include "PlugMutex.h"
 #include "PlugParam.h"
 #include "PresetSlot.h"
 #include "StateChunk.h"
@@ -137,7 +141,8 @@ class IEffectBase {
   virtual void EditorResized() {}
   virtual void AfterHostSetup() {}
   virtual void ShowHostParamMenu(int /*index*/, int /*x*/, int /*y*/) {}
-  // A value change from the editor: set, tell the host, react.
+  // A value change from the editor: set (as SetParamFromHost does, without
+  // showing it back to the editor), tell the host, react.
   virtual void SetParamFromEditor(int index, double normalized);
 
   // ---- Host-facing operations each binding supplies ----
@@ -192,8 +197,28 @@ class IEffectBase {
                         int outputCount, int frames, bool accumulate = false);
   void ProcessHostBlock(const double* const* inputs, int inputCount, double* const* outputs,
                         int outputCount, int frames);
+  // The same without taking the lock, for a binding whose format lets
+  // nothing that changes the parameters or the signal path run beside its
+  // audio thread (LV2: only a state save, which reads them, may) and that
+  // found the lock held: the block runs instead of waiting.
+  void ProcessHostBlockWithoutLock(const float* const* inputs, int inputCount,
+                                   float* const* outputs, int outputCount, int frames,
+                                   bool accumulate = false);
 
   // ---- Parameters ----
+  // How a host hands a value: normalised in [0, 1] (VST2, VST3, the editor)
+  // or plain, in the parameter's own unit (LV2 control ports).
+  enum class ValueDomain { Normalized, Plain };
+  // A value the host sets for parameter `index`; every binding applies host
+  // values through this one operation. A NaN is refused (false, nothing
+  // changes), as is an unknown index. A normalised value outside [0, 1] is
+  // taken as the nearer end; a plain one as PlugParam::Constrained gives. The
+  // parameter takes it (a stepped kind the step it selects; a continuous one
+  // handed its own normalised value back, at a float's precision, stays
+  // exactly as it is, so a project's restored values survive the host's
+  // echo), the editor shows the value as processed and ParamChanged runs:
+  // every time, also when the value equals the current one. Takes the lock.
+  bool SetParamFromHost(int index, double value, ValueDomain domain = ValueDomain::Normalized);
   PlugParam* ParamAt(int index);
   const PlugParam* ParamAt(int index) const;
   int ParamCount() const { return static_cast<int>(params_.size()); }
@@ -250,13 +275,16 @@ class IEffectBase {
   // ---- Plug-in lock (recursive) ----
   void Lock() { lock_.lock(); }
   void Unlock() { lock_.unlock(); }
-  std::recursive_mutex& PlugLock() { return lock_; }
+  PlugMutex& PlugLock() { return lock_; }
 
  protected:
   int currentPreset_ = 0;
 
  private:
   void ParseChannelConfig(const char* config);
+  // The value step of SetParamFromHost and SetParamFromEditor: null when the
+  // value is refused, else the parameter, now holding it.
+  PlugParam* AssignParam(int index, double value, ValueDomain domain);
   // Host pointers advanced to one piece of a long block; sized at construction.
   template <typename Sample>
   struct PieceArrays {
@@ -270,7 +298,7 @@ class IEffectBase {
   void SilenceHostOutputs(double* const* outputs, int outputCount, int frames);
 
   std::vector<ChannelPair> channelPairs_;
-  std::recursive_mutex lock_;
+  PlugMutex lock_;
   char effectName_[kNameSize] = {};
   char productName_[kNameSize] = {};
   char makerName_[kNameSize] = {};
@@ -309,5 +337,5 @@ class PlugLockGuard {
   explicit PlugLockGuard(IEffectBase& plug) : guard_(plug.PlugLock()) {}
 
  private:
-  std::lock_guard<std::recursive_mutex> guard_;
+  std::lock_guard<PlugMutex> guard_;
 };

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
@@ -88,23 +89,27 @@ void IEffectLV2::ApplyPortChanges() {
     const bool late = value == stale;
     stale = std::numeric_limits<float>::quiet_NaN();
     if (late) continue;
-    PlugParam& param = *ParamAt(i);
     double plain = 0;
     if (!lv2ports::PlainFromPortValue(*this, i, value, &plain)) continue;
     // The value the host shows for the current one, at a float's precision:
     // nothing changed (a default, a restored state, a preset's echo).
-    if (lv2ports::PortValueFor(*this, i, param.value) == value) continue;
-    param.SetClamped(plain);
-    if (Editor()) Editor()->ShowParameterValue(i, param.NormalizedValue(), true);
-    ParamChanged(i);
+    if (lv2ports::PortValueFor(*this, i, ParamAt(i)->value) == value) continue;
+    SetParamFromHost(i, plain, ValueDomain::Plain);
   }
 }
 
 void IEffectLV2::Run(uint32_t frames) {
-  PlugLockGuard guard(*this);
-  ApplyPortChanges();
   const int n = static_cast<int>(std::min<uint32_t>(frames, std::numeric_limits<int>::max()));
-  ProcessHostBlock(audioIn_, 4, audioOut_, 2, n);
+  // Never waits. Held, the hooks below take the lock again by counting.
+  std::unique_lock<PlugMutex> held(PlugLock(), std::try_to_lock);
+  if (held.owns_lock()) {
+    ApplyPortChanges();
+    ProcessHostBlock(audioIn_, 4, audioOut_, 2, n);
+    return;
+  }
+  // A state save is reading the parameters: the block runs with them as
+  // they are, and the ports, read again next run, bring any change then.
+  ProcessHostBlockWithoutLock(audioIn_, 4, audioOut_, 2, n);
 }
 
 LV2_State_Status IEffectLV2::SaveLv2State(LV2_State_Store_Function store,
@@ -119,7 +124,7 @@ LV2_State_Status IEffectLV2::SaveLv2State(LV2_State_Store_Function store,
 LV2_State_Status IEffectLV2::RestoreLv2State(LV2_State_Retrieve_Function retrieve,
                                              LV2_State_Handle handle) {
   if (!retrieve || !map_) return LV2_STATE_ERR_NO_FEATURE;
-  PlugLockGuard guard(*this);  // a host may restore while blocks run
+  PlugLockGuard guard(*this);  // against a save from another thread; never meets run
   size_t size = 0;
   uint32_t type = 0;
   uint32_t flags = 0;

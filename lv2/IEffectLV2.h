@@ -12,12 +12,21 @@
 //   - ConnectPort may come at any time outside run(), from the audio thread
 //     or not; it only records the pointer.
 //   - Activate and Deactivate (instantiation class) reset the signal path.
-//   - Run (audio thread) takes the plug-in lock, applies the control ports
-//     whose value changed since the last run, processes, and leaves the
-//     ports alone: the host owns them.
-//   - SaveLv2State may run beside Run (the state extension allows it); it
-//     takes the plug-in lock. RestoreLv2State runs in the instantiation
-//     class. Neither calls back into the host.
+//   - Run (audio thread; the plug-in declares lv2:hardRTCapable) never
+//     waits and makes no system call: it try-locks the plug-in lock, and
+//     holding it applies the control ports whose value changed since the
+//     last run and processes; the hooks it runs re-enter the lock by
+//     counting. It leaves the ports alone: the host owns them.
+//   - SaveLv2State may run beside Run: the state extension gives save "its
+//     own special threading class: ... it may be called concurrently with an
+//     'Audio' function" (lv2/state/state.h). It takes the plug-in lock to
+//     read one instant's values; a Run that finds the lock held processes
+//     with the parameters as they are and applies the ports one run later
+//     (nothing is half-applied; the save only reads).
+//   - RestoreLv2State "is in the 'Instantiation' threading class ... it MUST
+//     NOT be called concurrently with any other function on the same plugin
+//     instance" (state.h), so it never meets Run and needs no hand-over to
+//     the audio thread. Neither save nor restore calls back into the host.
 //
 // The plug-in never writes its input ports. A state restore changes the
 // parameters without touching the ports, and takes the values the ports

@@ -124,6 +124,11 @@ intptr_t VSTCALLBACK IEffectVST2::VSTDispatcher(AEffect* effect, int32_t opcode,
       delete plug;
       return 0;
     }
+    // The editor's calls come on the user-interface thread and only reach
+    // the editor: drawing (tens of milliseconds at 2x) and a modal popup menu
+    // must not keep the audio thread waiting. What the editor changes goes
+    // through SetParamFromEditor, which takes the lock itself.
+    if (IsEditorOpcode(opcode)) return plug->DispatchEditor(opcode, ptr);
     PlugLockGuard guard(*plug);
     return plug->Dispatch(opcode, index, value, ptr, opt);
   } catch (...) {
@@ -199,28 +204,6 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
         ActivationChanged(false);
         ResetProcessing();
       }
-      return 0;
-
-    case effEditGetRect:
-      if (!ptr || !Editor()) return 0;
-      if (!(effect_.flags & effFlagsHasEditor)) AdoptEditor();
-      *static_cast<ERect**>(ptr) = &editorRect_;
-      return 1;
-
-    case effEditOpen:
-      if (!Editor()) return 0;
-      if (!Editor()->OpenWindow(ptr)) return 0;
-      EditorOpened();
-      return 1;
-
-    case effEditClose:
-      if (!Editor()) return 0;
-      EditorClosed();
-      Editor()->CloseWindow();
-      return 1;
-
-    case effEditIdle:
-      IdleEditorWindow(Editor());
       return 0;
 
     case effIdentify:
@@ -311,6 +294,36 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
     default:
       // Bypass, start/stop, precision and
       // every opcode this plug-in does not implement.
+      return 0;
+  }
+}
+
+bool IEffectVST2::IsEditorOpcode(int32_t opcode) {
+  return opcode == effEditGetRect || opcode == effEditOpen || opcode == effEditClose ||
+         opcode == effEditIdle;
+}
+
+intptr_t IEffectVST2::DispatchEditor(int32_t opcode, void* ptr) {
+  IEditorLink* editor = Editor();
+  if (!editor) return 0;
+  switch (opcode) {
+    case effEditGetRect:
+      if (!ptr) return 0;
+      if (!(effect_.flags & effFlagsHasEditor)) AdoptEditor();
+      *static_cast<ERect**>(ptr) = &editorRect_;
+      return 1;
+    case effEditOpen:
+      if (!editor->OpenWindow(ptr)) return 0;
+      EditorOpened();
+      return 1;
+    case effEditClose:
+      EditorClosed();
+      editor->CloseWindow();
+      return 1;
+    case effEditIdle:
+      IdleEditorWindow(editor);
+      return 0;
+    default:
       return 0;
   }
 }
@@ -410,10 +423,7 @@ intptr_t IEffectVST2::StringToParameter(int32_t index, const char* text) {
   if (!param->HostParse(text, &plain)) return 0;
   // Applied as the normalized value the text gives, as a VST3 host applies
   // the same text: both formats end up with the same value.
-  param->SetFromNormalized(param->NormalizedFromPlain(plain));
-  if (Editor()) Editor()->ShowParameterValue(index, param->value, false);
-  ParamChanged(index);
-  return 1;
+  return SetParamFromHost(index, param->NormalizedFromPlain(plain)) ? 1 : 0;
 }
 
 intptr_t IEffectVST2::ParameterProperties(int32_t index, VstParameterProperties* properties) {
@@ -558,17 +568,7 @@ float VSTCALLBACK IEffectVST2::VSTReadParameter(AEffect* effect, int32_t index) 
 }
 
 void VSTCALLBACK IEffectVST2::VSTWriteParameter(AEffect* effect, int32_t index, float value) {
-  IEffectVST2* plug = FromEffect(effect);
-  if (!plug) return;
-  PlugLockGuard guard(*plug);
-  PlugParam* param = plug->ParamAt(index);
-  // Not a number would turn the parameter, and then the audio, into NaN.
-  if (!param || std::isnan(value)) return;
-  double normalized = std::min(std::max<double>(value, 0.0), 1.0);
-  param->SetFromNormalized(normalized);
-  // The step the value selects, as it is processed.
-  if (plug->Editor()) plug->Editor()->ShowParameterValue(index, param->NormalizedValue(), true);
-  plug->ParamChanged(index);
+  if (IEffectVST2* plug = FromEffect(effect)) plug->SetParamFromHost(index, value);
 }
 
 // ---------------------------------------------------------------- automation

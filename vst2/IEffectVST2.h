@@ -17,8 +17,13 @@
 //     VSTReadParameter and VSTWriteParameter.
 //
 // Locking: every entry holds the base's recursive plug-in lock for its whole
-// run, so a control request never lands inside an audio block. Host
-// callbacks are made with the lock held.
+// run, so a control request never lands inside an audio block, except the
+// editor's four opcodes (effEditGetRect, effEditOpen, effEditClose,
+// effEditIdle): they run on the user-interface thread, reach only the editor
+// and take no lock, so the audio thread never waits while the editor draws or
+// shows a menu. An edit made in the editor takes the lock for the value only
+// (SetParamFromEditor). Host callbacks from other entries are made with the
+// lock held.
 //
 // Hosts are not trusted: an entry reached through a null AEffect, one that is
 // not ours or one whose instance is gone does nothing and answers 0. Strings
@@ -100,6 +105,9 @@ class IEffectVST2 : public IEffectBase {
 
  private:
   intptr_t Dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
+  // The editor's opcodes, dispatched without the plug-in lock.
+  static bool IsEditorOpcode(int32_t opcode);
+  intptr_t DispatchEditor(int32_t opcode, void* ptr);
   intptr_t CallHost(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
                     float opt = 0.0f);
   const vst2::VstTimeInfo* HostTime(int32_t filter);

@@ -308,7 +308,7 @@ void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes) {
     // Only the last point of a queue counts: the block is not split.
     int32 offset = 0;
     ParamValue value = 0;
-    if (queue->getPoint(points - 1, offset, value) != kResultOk) continue;
+    if (queue->getPoint(points - 1, offset, value) != kResultOk || std::isnan(value)) continue;
     value = ClampNormalized(value);
     ParamID id = queue->getParameterId();
     // Projects saved while the host bypass was a parameter of its own still
@@ -320,11 +320,7 @@ void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes) {
     } else if (id == kPresetParamId) {
       if (ApplyPreset(PresetIndexFor(value))) presetAppliedInBlock_ = true;
     } else if (id < static_cast<ParamID>(ParamCount())) {
-      int index = static_cast<int>(id);
-      ParamAt(index)->SetFromNormalized(value);
-      // The step the value selects, as it is processed.
-      if (Editor()) Editor()->ShowParameterValue(index, ParamAt(index)->NormalizedValue(), true);
-      ParamChanged(index);
+      SetParamFromHost(static_cast<int>(id), value);
     }
   }
 }
@@ -568,13 +564,7 @@ tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value
   if (tag == kBypassParamId) {
     SetHostBypass(value >= 0.5);  // the step a list of two shows, as in process
   } else if (tag < static_cast<ParamID>(ParamCount())) {
-    int index = static_cast<int>(tag);
-    PlugParam* param = ParamAt(index);
-    // An echo of the value the plug-in already has changes nothing.
-    if (param->IsCurrentNormalized(value)) return result;
-    param->SetFromNormalized(value);
-    if (Editor()) Editor()->ShowParameterValue(index, param->NormalizedValue(), true);
-    ParamChanged(index);
+    SetParamFromHost(static_cast<int>(tag), value);
   }
   return result;
 }

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <thread>
 #include <vector>
 
 #include "ScriptedHost.h"
+#include "graphics/x11/X11EventPump.h"
 #include "vst2/IEffectVST2.h"
 
 using namespace vst2;
@@ -73,6 +75,30 @@ class FakeEditor : public IEditorLink {
   void* openedWith = nullptr;
   int closedWindows = 0;
   std::vector<Shown> shown;
+};
+
+// An editor driven by effEditIdle; while it idles (where it draws), another
+// thread tries the plug-in lock, as the audio thread's next block would.
+class IdlingEditor : public FakeEditor, public X11EventPump {
+ public:
+  explicit IdlingEditor(IEffectBase& plug) : plug_(plug) {}
+  int ConnectionFd() const override { return -1; }
+  void HandlePendingEvents() override {}
+  void RedrawTick() override {}
+  int TickIntervalMs() const override { return 33; }
+  void Idle() override {
+    ++idles;
+    std::thread audio([this] {
+      lockFreeWhileIdling = plug_.PlugLock().try_lock();
+      if (lockFreeWhileIdling) plug_.PlugLock().unlock();
+    });
+    audio.join();
+  }
+  int idles = 0;
+  bool lockFreeWhileIdling = false;
+
+ private:
+  IEffectBase& plug_;
 };
 
 class Vst2Binding : public ::testing::Test {
@@ -255,9 +281,17 @@ TEST_F(Vst2Binding, HostParameterChangesReachTheEditorAndReactOnce) {
 
   EXPECT_EQ(Dispatch(effString2Parameter, 0, 0, const_cast<char*>("-4.5")), 1);
   ASSERT_EQ(editor->shown.size(), 2u);
-  EXPECT_EQ(editor->shown[1].value, -4.5);
-  EXPECT_FALSE(editor->shown[1].normalized);
+  EXPECT_DOUBLE_EQ(editor->shown[1].value, 0.275);
+  EXPECT_TRUE(editor->shown[1].normalized);
   EXPECT_EQ(host.CountOf(audioMasterAutomate), 0);
+}
+
+TEST_F(Vst2Binding, AudioIsNotHeldUpWhileTheEditorIdlesAndDraws) {
+  auto* editor = new IdlingEditor(probe);
+  probe.AttachEditor(editor);
+  EXPECT_EQ(Dispatch(effEditIdle), 0);
+  ASSERT_EQ(editor->idles, 1);
+  EXPECT_TRUE(editor->lockFreeWhileIdling);
 }
 
 TEST_F(Vst2Binding, TextToValueMatchesValueTextsExactly) {

@@ -231,12 +231,14 @@ TEST_F(Vst3Audio, ParameterOnlyBlocksApplyChangesAndIgnoreUnknownIds) {
   EXPECT_EQ(plugin->processor->process(data), kResultOk);
   EXPECT_EQ(plugin->State(), before);
 
+  const double midGain = StateValue(8);
   ParamChanges mix;
-  mix.Add(6, {0.25}).Add(1, {std::nan(""), 2.0});
+  mix.Add(6, {0.25}).Add(1, {std::nan(""), 2.0}).Add(8, {0.2, std::nan("")});
   data.inputParameterChanges = &mix;
   EXPECT_EQ(plugin->processor->process(data), kResultOk);
   EXPECT_EQ(StateValue(6), 25.0);
   EXPECT_EQ(StateValue(1), 30.0) << "normalized values above 1 are taken as 1";
+  EXPECT_EQ(StateValue(8), midGain) << "a value that is not a number is refused, not taken as 0";
 
   // Choosing the factory preset brings its values back.
   ParamChanges preset;

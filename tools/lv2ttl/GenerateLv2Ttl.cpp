@@ -137,6 +137,11 @@ std::string PluginTtl(Kestrune& plug, const lv2ttl::BundleExtras& extras, std::s
     << "  a lv2:Plugin, lv2:CompressorPlugin, doap:Project ;\n"
     << "  doap:name " << Quoted(plug.EffectName()) << " ;\n"
     << "  doap:license <https://spdx.org/licenses/GPL-3.0-or-later> ;\n"
+    // The maker by name only: it publishes no e-mail address or web page,
+    // and LV2 asks a project for its doap:name alone (lv2core.meta.ttl,
+    // lv2:project: "a project that contains plugins SHOULD always have a
+    // doap:name"), so lv2lint's warnings about foaf:mbox and foaf:homepage
+    // stay until there is a real one to write.
     << "  doap:maintainer [ a foaf:Organization ; foaf:name " << Quoted(plug.MakerName()) << " ] ;\n"
     << "  doap:release [ doap:revision " << Quoted(std::to_string(major) + "." + std::to_string(minor) +
                                                    "." + std::to_string(patch)) << " ] ;\n"
