@@ -27,7 +27,10 @@
 // and AttachEditor take it themselves; the base bodies of ResetProcessing,
 // ParamChanged and ActivationChanged take and release it so they wait for
 // any block in progress. The audio path takes no other lock and allocates
-// nothing once the block size is known.
+// nothing once the block size is known. The editor draws on the user-
+// interface thread, with or without the plug-in lock: values reach it only
+// through its lock-free feeds (EditorLink.h), never by a call into its
+// controls.
 #pragma once
 
 #include <cstdint>
@@ -246,6 +249,12 @@ class IEffectBase {
 
   // ---- Editor ----
   IEditorLink* Editor() const { return editor_.get(); }
+  // A reading of the signal path the editor shows in one control (the
+  // meter): the audio thread posts it into ReadingFeed() after each block,
+  // and the editor takes the latest on its redraw tick. Call ShowReadingIn
+  // after AttachEditor. ReadingFeed() is null while there is no editor.
+  void ShowReadingIn(int controlIndex);
+  EditorFeed* ReadingFeed() { return editor_ ? &readingFeed_ : nullptr; }
 
   // ---- Plug-in lock (recursive) ----
   void Lock() { lock_.lock(); }
@@ -290,6 +299,7 @@ class IEffectBase {
   int latency_ = 0;
   int tailSize_ = 0;
   std::unique_ptr<PassThroughDelay> delay_;
+  EditorFeed readingFeed_;  // before the editor: it outlives it
   std::unique_ptr<IEditorLink> editor_;
   std::vector<PlugParam> params_;
   std::vector<PresetSlot> presets_;

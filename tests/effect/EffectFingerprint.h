@@ -5,8 +5,9 @@
 // A case is: a sample rate, a signal (four input channels: main left/right,
 // sidechain left/right), a list of parameter settings (plain values) applied
 // before given host blocks, and a cycle of host block sizes. The expected
-// hashes cover every output double of both channels, and separately every
-// meter value the effect hands its editor while an editor is attached.
+// hashes cover every output double of both channels, and separately the
+// meter reading the effect posts for its editor after each host block while
+// an editor is attached.
 // The hashes were taken on Linux x86-64 (glibc exp, log, pow, tan, sin).
 #pragma once
 
