@@ -128,7 +128,7 @@ TEST_F(ThreadContract, Vst2EditorAutomationStateAndAudioTogether) {
 TEST_F(ThreadContract, Vst3EditorAutomationStateAndAudioTogether) {
   static host::Module module;
   ASSERT_NE(module.Factory(), nullptr);
-  host::HostApplication application;
+  host::HostApplication application("Bitwig Studio");
   host::RunLoop runLoop;
   host::PlugFrame frame;
   frame.runLoop = &runLoop;
