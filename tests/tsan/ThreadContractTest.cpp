@@ -94,6 +94,13 @@ class ThreadContract : public ::testing::Test {
                     static_cast<int>(text.size()));
     XSync(x_.Get(), False);
   }
+  // The editor embedded in `parent` has its 2x size.
+  void ExpectEditorAt2x(Window parent) {
+    int width = 0, height = 0;
+    EXPECT_TRUE(x_.Geometry(x_.EditorOf(parent), &width, &height));
+    EXPECT_EQ(width, 1824);
+    EXPECT_EQ(height, 574);
+  }
   HostDisplay x_;
 };
 
@@ -120,6 +127,7 @@ TEST_F(ThreadContract, Vst2EditorAutomationStateAndAudioTogether) {
         plug.Dispatch(vst2::effSetChunk, 0, size, const_cast<uint8_t*>(copy.data()));
       },
       [&] { plug.Dispatch(vst2::effEditIdle); });
+  ExpectEditorAt2x(parent);
   plug.Dispatch(vst2::effEditClose);
   plug.Close();
   x_.Destroy(parent);
@@ -182,6 +190,7 @@ TEST_F(ThreadContract, Vst3EditorAutomationStateAndAudioTogether) {
         plug.controller->setComponentState(&restore);
       },
       [&] { runLoop.Run(0); });
+  ExpectEditorAt2x(parent);
   view->removed();
   scaling->release();
   view->release();
@@ -316,6 +325,7 @@ TEST_F(ThreadContract, Lv2UiInlineDisplayAutomationStateAndAudioTogether) {
         idle->idle(uiHandle);
         inlineDisplay->render(instance, 64, 64);
       });
+  ExpectEditorAt2x(parent);
   ui->cleanup(uiHandle);
   dsp->deactivate(instance);
   dsp->cleanup(instance);
