@@ -1213,7 +1213,7 @@ inline void SignalPath::RunFrames(
                                           });
     };
     // Gain-reduction meter, while an editor exists.
-    auto meterStep = [&](int n, double gain) __attribute__((always_inline)) {
+    auto meterStep = [&](double gain) __attribute__((always_inline)) {
       if (meterFeed) {
         double v = std::fabs(1 - gain);
         v = Select(Greater(v, meterState), v * 1.0125, v * 0.9875);
@@ -1234,7 +1234,7 @@ inline void SignalPath::RunFrames(
             saturation = frameSaturation;
             const double gain = smoothedGain(n);
             gainState = gain;
-            meterStep(n, gain);
+            meterStep(gain);
             keepDry(f);
             output(f, gain, frameSaturation);
             // The next chunk's sidechain and level; those frames are read
@@ -1261,7 +1261,7 @@ inline void SignalPath::RunFrames(
                 aheadValue = highPass.Tick(
                     ToSingle(Stereo{sourceLeft[f + kChunk], sourceRight[f + kChunk]}));
             } else if (stage == 1) {
-              meterStep(n, gainState);
+              meterStep(gainState);
               if (ahead) aheadValue = peaking.Tick(ToSingle(aheadValue));
             } else if (stage == 2) {
               if (ahead) aheadValue = highShelf.Tick(ToSingle(aheadValue));
