@@ -26,8 +26,6 @@ void IControl::HandleDoubleClick(int, int, const MouseMods&) {
 void IControl::ReceivePlugValue(double value) {
   if (defaultValue_ < 0.0) {
     // The first value from the plug-in is the default a double click restores.
-    // A meter's first reading may come after the editor was drawn.
-    if (!(value == value_)) dirty_ = true;
     value_ = value;
     defaultValue_ = value;
     return;
