@@ -26,20 +26,6 @@ using namespace kestrune;
 constexpr double kRate = 48000;
 constexpr int kBlock = 512;
 
-// An editor that only keeps the meter value, as a real meter control does.
-class MeterOnlyEditor : public IEditorLink {
- public:
-  void ShowParameterValue(int, double, bool) override {}
-  int ControlCount() const override { return 20; }
-  void SetControlValue(int, double normalized) override { value = normalized; }
-  void CreateBackBuffer() override {}
-  int Width() const override { return 0; }
-  int Height() const override { return 0; }
-  bool OpenWindow(void*) override { return false; }
-  void CloseWindow() override {}
-  double value = 0;
-};
-
 // Drum hits on the main input, a different beat on the sidechain; compression
 // active most of the time.
 const kestrune_fingerprint::Signal& DrumMaterial() {
@@ -56,12 +42,11 @@ void Configure(Path& path, int oversampling) {
 }
 
 // 48 kHz, SLAM from the benchmark's second argument, the meter shown.
-BlockSettings SettingsFor(const benchmark::State& state, IEditorLink* editor) {
+BlockSettings SettingsFor(const benchmark::State& state, EditorFeed* meter) {
   BlockSettings settings;
   settings.sampleRate = kRate;
   settings.slam = static_cast<int>(state.range(1));
-  settings.editor = editor;
-  settings.meterControlIndex = 5;
+  settings.meter = meter;
   return settings;
 }
 
@@ -69,10 +54,10 @@ enum Workload { kMusic, kSilenceAfterBurst };
 
 template <class Path>
 void RunPath(benchmark::State& state, Workload material) {
-  MeterOnlyEditor editor;
+  EditorFeed meter;
   Path path;
   Configure(path, static_cast<int>(state.range(0)));
-  const BlockSettings settings = SettingsFor(state, &editor);
+  const BlockSettings settings = SettingsFor(state, &meter);
 
   const kestrune_fingerprint::Signal& signal = DrumMaterial();
   std::vector<double> outLeft(kBlock), outRight(kBlock);
@@ -124,12 +109,12 @@ void RunPath(benchmark::State& state, Workload material) {
 // the filter chains alone (ChainFloor). Counters: each path's ns_per_frame,
 // speedup (today / now), floor_ns_per_frame and above_floor (now / floor).
 void Paired(benchmark::State& state) {
-  MeterOnlyEditor editor;
+  EditorFeed meter;
   SignalPath now;
   today::SignalPath before;
   Configure(now, static_cast<int>(state.range(0)));
   Configure(before, static_cast<int>(state.range(0)));
-  const BlockSettings settings = SettingsFor(state, &editor);
+  const BlockSettings settings = SettingsFor(state, &meter);
   const kestrune_fingerprint::Signal& signal = DrumMaterial();
   std::vector<double> outLeft(kBlock), outRight(kBlock);
   double* outs[2] = {outLeft.data(), outRight.data()};

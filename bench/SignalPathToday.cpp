@@ -687,9 +687,7 @@ inline void SignalPath::RunFrames(
   const bool slam = settings.slam == 1;
   const bool noReduction = P.inputDrive == 0;
   const bool bypass = settings.bypass != 0;
-  IEditorLink* const editor = settings.editor;
-  const bool showMeter = editor && settings.meterControlIndex >= 0 &&
-                         settings.meterControlIndex < editor->ControlCount();
+  EditorFeed* const meterFeed = settings.meter;
   const double* sourceLeft = settings.sidechain == 1 ? inputs[0] : inputs[2];
   const double* sourceRight = settings.sidechain == 1 ? inputs[1] : inputs[3];
 
@@ -716,7 +714,6 @@ inline void SignalPath::RunFrames(
   const TargetBounds targetBounds(c.thr, P.inputDrive, c.R);
   long long exactTargets = 0, aboveThreshold = 0;
   double levelBuffers[2][kMaxChunk], lowerTargets[kMaxChunk], upperTargets[kMaxChunk];
-  double meter[kMaxChunk];
   double* levels = levelBuffers[0];
   double* levelsAhead = levelBuffers[1];
   Stereo saturation = Stereo{S.saturationLeft, S.saturationRight};
@@ -773,10 +770,10 @@ inline void SignalPath::RunFrames(
           gainState = gain;
 
           // Gain-reduction meter, while an editor exists.
-          if (editor) {
+          if (meterFeed) {
             double v = std::fabs(1 - gain);
             v = Select(Greater(v, meterState), v * 1.0125, v * 0.9875);
-            meter[n] = meterState = (meterState - v) * c.meterCoefficient + v;
+            meterState = (meterState - v) * c.meterCoefficient + v;
           }
 
           // The gain through the transfer curve, dry/wet, output gain, bypass.
@@ -801,14 +798,13 @@ inline void SignalPath::RunFrames(
         });
     std::swap(levels, levelsAhead);
 
-    if (showMeter)
-      for (int n = 0; n < count; ++n) editor->SetControlValue(settings.meterControlIndex, meter[n]);
   }
 
   S.gainState = gainState;
   targetCounts_.aboveThreshold += aboveThreshold;
   targetCounts_.exact += exactTargets;
   S.meterState = meterState;
+  if (meterFeed) meterFeed->Post(meterState);
   S.saturationLeft = saturation[0];
   S.saturationRight = saturation[1];
   S.sidechainLeft = sidechain[0];

@@ -1,21 +1,56 @@
 // EditorLink: what the plug-in base needs of its editor.
 //
 // The base owns the editor object but must not depend on the graphics
-// library, so the editor (IGraphics) implements this small interface. All
-// calls come from the plug-in side inside the plug-in lock; they only store
-// values and set redraw flags, so they are safe from the audio thread.
+// library, so the editor (IGraphics) implements this small interface.
+//
+// Threads: the editor's controls belong to the user-interface thread. Values
+// from the plug-in side cross to it only through EditorFeeds: any thread (the
+// audio thread included) posts a value into a feed without waiting, and the
+// editor takes the latest of each feed on its redraw tick (ShowPendingValues)
+// or before it draws. Nothing else of the editor is touched from another
+// thread.
 #pragma once
+
+#include <atomic>
+
+// One value crossing to the editor, lock-free: a later post replaces an
+// earlier one the editor has not taken yet.
+class EditorFeed {
+ public:
+  void Post(double value) {
+    value_.store(value, std::memory_order_relaxed);
+    fresh_.store(true, std::memory_order_release);
+  }
+  // The latest value, when one was posted since the last call.
+  bool Take(double* value) {
+    if (!fresh_.exchange(false, std::memory_order_acquire)) return false;
+    *value = value_.load(std::memory_order_relaxed);
+    return true;
+  }
+
+ private:
+  std::atomic<double> value_{0.0};
+  std::atomic<bool> fresh_{false};
+};
+static_assert(std::atomic<double>::is_always_lock_free, "the audio thread must not lock");
 
 class IEditorLink {
  public:
   virtual ~IEditorLink() = default;
 
-  // Hands a parameter's value to every control bound to it, and to the first
-  // auxiliary binding on it of each control that has such bindings. A plain
-  // value is first converted to its normalised form.
+  // Posts a parameter's value for every control bound to it, and for the
+  // first auxiliary binding on it of each control that has such bindings. A
+  // plain value is first converted to its normalised form. Any thread.
   virtual void ShowParameterValue(int paramIndex, double value, bool isNormalized) = 0;
+  // From now on the control shows the values posted into `feed` (a meter);
+  // the feed outlives the editor. Called before the editor is shared.
+  virtual void FollowFeed(int controlIndex, EditorFeed* feed) = 0;
+  // Hands what was posted since the last call to the controls. The
+  // user-interface thread, or the owner before the editor is shared.
+  virtual void ShowPendingValues() = 0;
 
-  // Number of controls, and a direct value for one of them (the meter).
+  // Number of controls, and a direct value for one of them. The
+  // user-interface thread.
   virtual int ControlCount() const = 0;
   virtual void SetControlValue(int controlIndex, double normalized) = 0;
 

@@ -123,8 +123,13 @@ void IEffectBase::AttachEditor(IEditorLink* graphics) {
   PlugLockGuard guard(*this);
   for (int i = 0; i < ParamCount(); ++i)
     graphics->ShowParameterValue(i, params_[i].NormalizedValue(), true);
+  graphics->ShowPendingValues();  // the controls' defaults
   graphics->CreateBackBuffer();
   editor_.reset(graphics);
+}
+
+void IEffectBase::ShowReadingIn(int controlIndex) {
+  if (editor_) editor_->FollowFeed(controlIndex, &readingFeed_);
 }
 
 void IEffectBase::RefreshEditorFromParams() {

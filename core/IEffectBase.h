@@ -30,7 +30,10 @@
 // they wait for any block in progress. A thread that holds the lock takes it
 // again without a system call, so a hard real-time audio thread that only
 // try-locks (LV2) runs these hooks without ever waiting. The audio path takes
-// no other lock and allocates nothing once the block size is known.
+// no other lock and allocates nothing once the block size is known. The
+// editor draws on the user-interface thread, with or without the plug-in
+// lock: values reach it only through its lock-free feeds (EditorLink.h),
+// never by a call into its controls.
 #pragma once
 
 #include <cstdint>
@@ -271,6 +274,12 @@ class IEffectBase {
 
   // ---- Editor ----
   IEditorLink* Editor() const { return editor_.get(); }
+  // A reading of the signal path the editor shows in one control (the
+  // meter): the audio thread posts it into ReadingFeed() after each block,
+  // and the editor takes the latest on its redraw tick. Call ShowReadingIn
+  // after AttachEditor. ReadingFeed() is null while there is no editor.
+  void ShowReadingIn(int controlIndex);
+  EditorFeed* ReadingFeed() { return editor_ ? &readingFeed_ : nullptr; }
 
   // ---- Plug-in lock (recursive) ----
   void Lock() { lock_.lock(); }
@@ -318,6 +327,7 @@ class IEffectBase {
   int latency_ = 0;
   int tailSize_ = 0;
   std::unique_ptr<PassThroughDelay> delay_;
+  EditorFeed readingFeed_;  // before the editor: it outlives it
   std::unique_ptr<IEditorLink> editor_;
   std::vector<PlugParam> params_;
   std::vector<PresetSlot> presets_;

@@ -1108,9 +1108,7 @@ inline void SignalPath::RunFrames(
   const bool slam = settings.slam == 1;
   const bool noReduction = P.inputDrive == 0;
   const bool bypass = settings.bypass != 0;
-  IEditorLink* const editor = settings.editor;
-  const bool showMeter = editor && settings.meterControlIndex >= 0 &&
-                         settings.meterControlIndex < editor->ControlCount();
+  EditorFeed* const meterFeed = settings.meter;
   const double* sourceLeft = settings.sidechain == 1 ? inputs[0] : inputs[2];
   const double* sourceRight = settings.sidechain == 1 ? inputs[1] : inputs[3];
 
@@ -1133,7 +1131,6 @@ inline void SignalPath::RunFrames(
   const TargetBounds targetBounds(c.thr, P.inputDrive, c.R);
   long long exactTargets = 0, aboveThreshold = 0;
   double levelBuffers[2][kMaxChunk], lowerTargets[kMaxChunk], upperTargets[kMaxChunk];
-  double meter[kMaxChunk];
   double* levels = levelBuffers[0];
   double* levelsAhead = levelBuffers[1];
   Stereo saturation = Stereo{S.saturationLeft, S.saturationRight};
@@ -1216,11 +1213,11 @@ inline void SignalPath::RunFrames(
                                           });
     };
     // Gain-reduction meter, while an editor exists.
-    auto meterStep = [&](int n, double gain) __attribute__((always_inline)) {
-      if (editor) {
+    auto meterStep = [&](double gain) __attribute__((always_inline)) {
+      if (meterFeed) {
         double v = std::fabs(1 - gain);
         v = Select(Greater(v, meterState), v * 1.0125, v * 0.9875);
-        meter[n] = meterState = (meterState - v) * c.meterCoefficient + v;
+        meterState = (meterState - v) * c.meterCoefficient + v;
       }
     };
     auto keepDry = [&](int f) __attribute__((always_inline)) {
@@ -1237,7 +1234,7 @@ inline void SignalPath::RunFrames(
             saturation = frameSaturation;
             const double gain = smoothedGain(n);
             gainState = gain;
-            meterStep(n, gain);
+            meterStep(gain);
             keepDry(f);
             output(f, gain, frameSaturation);
             // The next chunk's sidechain and level; those frames are read
@@ -1264,7 +1261,7 @@ inline void SignalPath::RunFrames(
                 aheadValue = highPass.Tick(
                     ToSingle(Stereo{sourceLeft[f + kChunk], sourceRight[f + kChunk]}));
             } else if (stage == 1) {
-              meterStep(n, gainState);
+              meterStep(gainState);
               if (ahead) aheadValue = peaking.Tick(ToSingle(aheadValue));
             } else if (stage == 2) {
               if (ahead) aheadValue = highShelf.Tick(ToSingle(aheadValue));
@@ -1315,15 +1312,13 @@ inline void SignalPath::RunFrames(
         levelsAhead[n] = levelOf(Stereo{aheadLeft[n], aheadRight[n]});
     }
     std::swap(levels, levelsAhead);
-
-    if (showMeter)
-      for (int n = 0; n < count; ++n) editor->SetControlValue(settings.meterControlIndex, meter[n]);
   }
 
   S.gainState = gainState;
   targetCounts_.aboveThreshold += aboveThreshold;
   targetCounts_.exact += exactTargets;
   S.meterState = meterState;
+  if (meterFeed) meterFeed->Post(meterState);
   S.saturationLeft = saturation[0];
   S.saturationRight = saturation[1];
   S.sidechainLeft = sidechain[0];

@@ -92,8 +92,7 @@ struct BlockSettings {
   int slam = 0;          // integer value of "SLAM"
   int sidechain = 1;     // 1: detector fed from inputs 1-2; 0: from inputs 3-4
   int bypass = 0;        // 1: outputs copy the main inputs
-  IEditorLink* editor = nullptr;  // the meter runs only while an editor exists
-  int meterControlIndex = -1;
+  EditorFeed* meter = nullptr;  // the meter runs only while an editor shows it
 };
 
 // State both implementations keep between frames.

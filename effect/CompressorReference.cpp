@@ -135,16 +135,14 @@ void RunStraightforward(PathState& path, const BlockSettings& settings,
     }
 
     // Gain-reduction meter, while an editor exists.
-    if (settings.editor) {
+    if (settings.meter) {
       const double r = std::exp(-4.60517018599 / (fs * 0.3));
       double v = std::fabs(1 - S.gainState);
       v = v > S.meterState ? v * 1.0125 : v * 0.9875;
       S.meterState = (S.meterState - v) * r + v;
-      if (settings.meterControlIndex >= 0 &&
-          settings.meterControlIndex < settings.editor->ControlCount())
-        settings.editor->SetControlValue(settings.meterControlIndex, S.meterState);
     }
   }
+  if (settings.meter) settings.meter->Post(S.meterState);
 }
 
 }  // namespace kestrune

@@ -9,6 +9,7 @@ Kestrune::Kestrune(EffectCreationArg creationArg)
   kestrune::InitParameters(*this);
 
   AttachEditor(kestrune::BuildEditor(this, &meterControlIndex));
+  ShowReadingIn(meterControlIndex);
 
   FillEmptyPresetSlots("-", 1);
 }
@@ -43,7 +44,6 @@ void Kestrune::ProcessBlock(double** inputs, double** outputs, int frames) {
   settings.slam = IntegerValue(ParamAt(kestrune::kSlam));
   settings.sidechain = IntegerValue(ParamAt(kestrune::kSidechain));
   settings.bypass = IntegerValue(ParamAt(kestrune::kBypass));
-  settings.editor = Editor();
-  settings.meterControlIndex = meterControlIndex;
+  settings.meter = ReadingFeed();
   path.Process(settings, inputs, outputs, frames);
 }

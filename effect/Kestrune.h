@@ -29,8 +29,8 @@ class Kestrune : public EffectBinding {
   void ProcessBlock(double** inputs, double** outputs, int frames) override;
 
   // Index of the gain-reduction meter among the editor's controls; set when
-  // the editor is built. The meter value reaches the control only while this
-  // is a valid index.
+  // the editor is built. The signal path posts the meter reading after each
+  // block (ReadingFeed); the editor shows it there on its redraw tick.
   int meterControlIndex = -1;
 
   // The signal path with its parameter-derived values and filter states.

@@ -8,10 +8,9 @@
 // the owner sends (the meter). The first value received from the plug-in
 // becomes the default that a double click restores.
 //
-// Threads: everything runs on the user-interface thread except
-// ReceivePlugValue and ReceiveAuxValue, which the plug-in may call from a host
-// thread (the meter from the audio thread) inside the plug-in lock. Those two
-// only store a double and set flags; the next redraw tick reads them.
+// Threads: everything runs on the user-interface thread. Values from the
+// plug-in side arrive through the editor's feeds (IGraphics), which hand them
+// to ReceivePlugValue and ReceiveAuxValue on that thread.
 #pragma once
 
 #include <string>

@@ -244,7 +244,12 @@ FontCache& Fonts() {
 }  // namespace
 
 IGraphics::IGraphics(IEffectBase* plug, int width, int height, int frameRate)
-    : plug_(plug), width_(width), height_(height), frameRate_(frameRate) {}
+    : plug_(plug),
+      paramFeeds_(new EditorFeed[static_cast<size_t>(plug ? plug->ParamCount() : 0)]),
+      paramFeedCount_(plug ? plug->ParamCount() : 0),
+      width_(width),
+      height_(height),
+      frameRate_(frameRate) {}
 
 IGraphics::~IGraphics() {
   delete keyCatcher_;
@@ -464,20 +469,36 @@ bool IGraphics::SetScale(double scale) {
 // ---------------------------------------------------------------- values
 
 void IGraphics::ShowParameterValue(int paramIndex, double value, bool isNormalized) {
+  if (paramIndex < 0 || paramIndex >= paramFeedCount_) return;
   if (!isNormalized) {
+    // The range is fixed at construction: reading it is safe from any thread.
     const PlugParam* param = plug_ ? plug_->ParamAt(paramIndex) : nullptr;
     if (!param) return;
     value = param->NormalizedFromPlain(value);
   }
-  for (IControl* c : controls_) {
-    if (c->ParamIndex() == paramIndex) c->ReceivePlugValue(value);
-    for (int k = 0; k < c->AuxBindingCount(); ++k) {
-      if (c->AuxBinding(k).paramIndex == paramIndex) {
-        c->ReceiveAuxValue(k, value);
-        break;
+  paramFeeds_[static_cast<size_t>(paramIndex)].Post(value);
+}
+
+void IGraphics::FollowFeed(int controlIndex, EditorFeed* feed) {
+  if (feed && ControlAt(controlIndex)) followedFeeds_.push_back({controlIndex, feed});
+}
+
+void IGraphics::ShowPendingValues() {
+  double value;
+  for (int i = 0; i < paramFeedCount_; ++i) {
+    if (!paramFeeds_[static_cast<size_t>(i)].Take(&value)) continue;
+    for (IControl* c : controls_) {
+      if (c->ParamIndex() == i) c->ReceivePlugValue(value);
+      for (int k = 0; k < c->AuxBindingCount(); ++k) {
+        if (c->AuxBinding(k).paramIndex == i) {
+          c->ReceiveAuxValue(k, value);
+          break;
+        }
       }
     }
   }
+  for (const FollowedFeed& f : followedFeeds_)
+    if (f.feed->Take(&value)) SetControlValue(f.controlIndex, value);
 }
 
 void IGraphics::SetControlValue(int controlIndex, double normalized) {
@@ -555,6 +576,7 @@ bool IGraphics::DrawScaledImage(const BitmapRef& image, const PixelRect& rect, i
 
 bool IGraphics::DrawRegion(const PixelRect& rect) {
   if (controls_.empty()) return true;
+  ShowPendingValues();
   if (strictDrawing_) {
     drawRect_ = ToDesign(rect);
     clipPixels_ = rect;
@@ -596,6 +618,7 @@ bool IGraphics::DrawRegion(const PixelRect& rect) {
 }
 
 bool IGraphics::CollectDirtyRect(PixelRect* dirty) {
+  ShowPendingValues();
   PixelRect area;
   bool any = false;
   for (IControl* c : controls_) {

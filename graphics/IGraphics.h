@@ -13,9 +13,11 @@
 // redraw tick, and the Handle... operations for input.
 //
 // Threads: everything runs on the host's user-interface thread, except
-// ShowParameterValue and SetControlValue, which the plug-in side calls inside
-// its lock from any thread (the meter from the audio thread); they only store
-// values and set redraw flags. Images and fonts are cached process-wide, each
+// ShowParameterValue, which the plug-in side calls from any thread (the audio
+// thread included): it only posts the value into the parameter's feed
+// (EditorLink.h). The feeds, and those of FollowFeed (the meter), reach the
+// controls at the start of every redraw tick (CollectDirtyRect) and every
+// DrawRegion, on this thread. Images and fonts are cached process-wide, each
 // cache behind its own lock, and belong to the module, not to an editor;
 // both are made on first drawing, so an instance whose editor is never drawn
 // decodes no image and creates no font.
@@ -29,6 +31,7 @@
 // text is rasterized at the scaled size. At scale 1 nothing is resampled.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -113,6 +116,8 @@ class IGraphics : public IEditorLink, public IEditorScaling {
 
   // ---- IEditorLink ----
   void ShowParameterValue(int paramIndex, double value, bool isNormalized) override;
+  void FollowFeed(int controlIndex, EditorFeed* feed) override;
+  void ShowPendingValues() override;
   int ControlCount() const override { return static_cast<int>(controls_.size()); }
   void SetControlValue(int controlIndex, double normalized) override;
   void CreateBackBuffer() override;
@@ -235,6 +240,15 @@ class IGraphics : public IEditorLink, public IEditorScaling {
                        int mode, float weight);
 
   IEffectBase* plug_;
+  // One feed per parameter of the plug-in, and the controls that follow
+  // feeds of their own.
+  std::unique_ptr<EditorFeed[]> paramFeeds_;
+  int paramFeedCount_ = 0;
+  struct FollowedFeed {
+    int controlIndex;
+    EditorFeed* feed;
+  };
+  std::vector<FollowedFeed> followedFeeds_;
   int width_;
   int height_;
   int frameRate_;

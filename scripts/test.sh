@@ -9,7 +9,11 @@
 #      takes the factory presets the native build wrote;
 #   4. the fuzz targets (clang, libFuzzer, ASan/UBSan): every seed corpus
 #      replayed, then a fixed number of executions per target from a fixed
-#      seed. Fuzzing for new inputs is scripts/fuzz.sh.
+#      seed. Fuzzing for new inputs is scripts/fuzz.sh;
+#   5. the real-time thread contract under ThreadSanitizer: the three modules
+#      and the one program that hosts them (tests/tsan), each editor open at
+#      2x while audio, automation and state run on their own threads; the
+#      first data race fails the stage.
 # Stages overlap: each stage's tests run while the next builds (much of
 # their time is spent waiting on displays, Wine and real hosts), the
 # Windows cross-build runs beside the sanitizer build, and the fuzz targets
@@ -42,7 +46,7 @@ finish() {
   wait "${pids[$stage]}" || status=$?
   echo "== $stage: $(cat "$LOGS/$stage.time" 2>/dev/null || echo ?) s, $([ $status -eq 0 ] && echo passed || echo FAILED)"
   if [ $status -eq 0 ]; then
-    grep -E "tests passed|Total Test time|fuzzing took|^[a-z0-9_]+ +[0-9]+ +[0-9]+ +ok$" "$LOGS/$stage.log" || true
+    grep -E "tests passed|Total Test time|fuzzing took|^[a-z0-9_]+ +[0-9]+ +[0-9]+ +ok$|^\[  PASSED  \]" "$LOGS/$stage.log" || true
   else
     cat "$LOGS/$stage.log"
     failed+=("$stage")
@@ -69,6 +73,14 @@ windows() {
     echo "== Windows x64 cross-build done" && run_ctest "$ROOT/build/win64"
 }
 
+# Only the thread-contract program and the modules it loads, at -O1.
+thread_sanitizer() {
+  configure_and_build "$ROOT/build/tsan" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_TSAN=ON \
+    -DKESTRUNE_BENCH=OFF -DKESTRUNE_DRAWN_IMAGE_PACKS="$ROOT/build/release/graphics/scaled-images" \
+    -- tsan_thread_contract &&
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$ROOT/build/tsan/tests/tsan/tsan_thread_contract"
+}
+
 build "release build" "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release
 in_background "release tests" run_ctest "$ROOT/build/release"
 
@@ -87,10 +99,12 @@ build_fuzzers "$ROOT/build/fuzz"
 echo "== fuzz build: $((SECONDS - t)) s"
 in_background "fuzz targets" env JOBS="$JOBS" "$ROOT/tests/fuzz/run-fuzzers.sh" \
   "$ROOT/build/fuzz" --runs "${FUZZ_RUNS:-1000}"
+in_background "thread sanitizer" thread_sanitizer
 finish "release tests"
 finish "sanitizer tests"
 finish "Windows x64 cross-build and tests under Wine"
 finish "fuzz targets"
+finish "thread sanitizer"
 
 echo "== $((SECONDS - start)) s in all"
 if [ ${#failed[@]} -gt 0 ]; then

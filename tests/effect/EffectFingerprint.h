@@ -5,8 +5,9 @@
 // A case is: a sample rate, a signal (four input channels: main left/right,
 // sidechain left/right), a list of parameter settings (plain values) applied
 // before given host blocks, and a cycle of host block sizes. The expected
-// hashes cover every output double of both channels, and separately every
-// meter value the effect hands its editor while an editor is attached.
+// hashes cover every output double of both channels, and separately the
+// meter reading the effect posts for its editor after each host block while
+// an editor is attached.
 // The hashes were taken on Linux x86-64 (glibc exp, log, pow, tan, sin).
 #pragma once
 
@@ -137,29 +138,29 @@ struct GoldenHashes {
 
 inline const GoldenHashes* FindGolden(const char* name) {
   static const GoldenHashes table[] = {
-      {"bypass_44k_16x", 0xBB1957FBC0E5DDFEull, 0x462E7076BDB77EF5ull},
-      {"drum_44k_16x_external", 0x0F26E4D77C4CBFFCull, 0x9666F3F709114C4Eull},
-      {"drum_44k_16x_internal", 0xB764C2D8D5A3438Dull, 0x462E7076BDB77EF5ull},
-      {"drum_44k_16x_slam_external", 0xAF4FAFD884E552B4ull, 0xFA73DB130F0273D6ull},
-      {"drum_44k_16x_slam_internal", 0x63485D0D47872575ull, 0x6979ED6FB903A6AAull},
-      {"drum_44k_4x_external", 0x4E57CF999B211AC5ull, 0x9666F3F709114C4Eull},
-      {"drum_44k_4x_internal", 0xB39BCF1CAF6BD237ull, 0x462E7076BDB77EF5ull},
-      {"drum_44k_4x_slam_external", 0xDB0ABF255ACA9E44ull, 0xFA73DB130F0273D6ull},
-      {"drum_44k_4x_slam_internal", 0x1DCDECE12FC8C9AAull, 0x6979ED6FB903A6AAull},
-      {"drum_96k_16x_external", 0xAA414BC593877568ull, 0x2BE4D7A642A60736ull},
-      {"drum_96k_16x_internal", 0x186FD66434380133ull, 0xB7060B56AFF57359ull},
-      {"drum_96k_16x_slam_external", 0x83B367C81163003Dull, 0x4C62530A24B7023Dull},
-      {"drum_96k_16x_slam_internal", 0x5358EE8EE1FC3337ull, 0xD865B268704085FBull},
-      {"drum_96k_4x_external", 0x10DA80AE37D84B18ull, 0x2BE4D7A642A60736ull},
-      {"drum_96k_4x_internal", 0x37536C385A812230ull, 0xB7060B56AFF57359ull},
-      {"drum_96k_4x_slam_external", 0x0226C79A06B0329Cull, 0x4C62530A24B7023Dull},
-      {"drum_96k_4x_slam_internal", 0x4AFD6A3D343C5143ull, 0xD865B268704085FBull},
-      {"loud_then_silence_44k_4x", 0x1C8A1679E0C2E101ull, 0x6B30EEB0A5B31C0Bull},
-      {"loud_then_silence_96k_16x_slam", 0xD3F29500923C27E7ull, 0xE23A2342723CEBC3ull},
-      {"mix_50_44k_4x", 0x3C37214C0A51E304ull, 0x462E7076BDB77EF5ull},
-      {"parameter_changes_44k", 0x7D4F91606042EE99ull, 0xE8ABD8758FAB25ABull},
-      {"sine_burst_44k_4x", 0xD00523445D1654A3ull, 0x900DC3B89B42F2D0ull},
-      {"sine_burst_96k_16x_slam", 0xB2D29F5093CFD6F7ull, 0x35B2D0B88731278Full},
+      {"bypass_44k_16x", 0xBB1957FBC0E5DDFEull, 0xB642A8A025EA36B0ull},
+      {"drum_44k_16x_external", 0x0F26E4D77C4CBFFCull, 0x3626E0466F5CA265ull},
+      {"drum_44k_16x_internal", 0xB764C2D8D5A3438Dull, 0xB642A8A025EA36B0ull},
+      {"drum_44k_16x_slam_external", 0xAF4FAFD884E552B4ull, 0x4108B3DCD8D59350ull},
+      {"drum_44k_16x_slam_internal", 0x63485D0D47872575ull, 0x474CEF1C96145064ull},
+      {"drum_44k_4x_external", 0x4E57CF999B211AC5ull, 0x3626E0466F5CA265ull},
+      {"drum_44k_4x_internal", 0xB39BCF1CAF6BD237ull, 0xB642A8A025EA36B0ull},
+      {"drum_44k_4x_slam_external", 0xDB0ABF255ACA9E44ull, 0x4108B3DCD8D59350ull},
+      {"drum_44k_4x_slam_internal", 0x1DCDECE12FC8C9AAull, 0x474CEF1C96145064ull},
+      {"drum_96k_16x_external", 0xAA414BC593877568ull, 0xBC5FB2137B6B256Aull},
+      {"drum_96k_16x_internal", 0x186FD66434380133ull, 0xEA3335AD92517A62ull},
+      {"drum_96k_16x_slam_external", 0x83B367C81163003Dull, 0x3AECADD372FCA983ull},
+      {"drum_96k_16x_slam_internal", 0x5358EE8EE1FC3337ull, 0x0D428215E748E9F1ull},
+      {"drum_96k_4x_external", 0x10DA80AE37D84B18ull, 0xBC5FB2137B6B256Aull},
+      {"drum_96k_4x_internal", 0x37536C385A812230ull, 0xEA3335AD92517A62ull},
+      {"drum_96k_4x_slam_external", 0x0226C79A06B0329Cull, 0x3AECADD372FCA983ull},
+      {"drum_96k_4x_slam_internal", 0x4AFD6A3D343C5143ull, 0x0D428215E748E9F1ull},
+      {"loud_then_silence_44k_4x", 0x1C8A1679E0C2E101ull, 0x50EBFA1D6712004Full},
+      {"loud_then_silence_96k_16x_slam", 0xD3F29500923C27E7ull, 0x8A69CDF2D6966B25ull},
+      {"mix_50_44k_4x", 0x3C37214C0A51E304ull, 0xB642A8A025EA36B0ull},
+      {"parameter_changes_44k", 0x7D4F91606042EE99ull, 0x378DFEC591BC1132ull},
+      {"sine_burst_44k_4x", 0xD00523445D1654A3ull, 0xA8CBD91CD98FD5E4ull},
+      {"sine_burst_96k_16x_slam", 0xB2D29F5093CFD6F7ull, 0x578BE6792F0392BEull},
   };
   for (const GoldenHashes& g : table)
     if (std::strcmp(g.name, name) == 0) return &g;

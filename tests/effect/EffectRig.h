@@ -1,6 +1,6 @@
 // Drives the Kestrune effect (compiled against the test binding) the way a
 // host would: sample rate, parameter values, host blocks of any length, and
-// an attached stand-in editor that records what the meter is given.
+// an attached stand-in editor that records the meter reading after each block.
 #pragma once
 
 #include <cstdint>
@@ -13,17 +13,25 @@
 
 namespace kestrune_test {
 
-// An editor that has `controls` controls and records every direct value.
+// An editor that has `controls` controls and records every reading it takes
+// from the feed it follows (one per tick).
 class RecordingEditor : public IEditorLink {
  public:
   explicit RecordingEditor(int controls) : controls_(controls) {}
   void ShowParameterValue(int, double, bool) override {}
-  int ControlCount() const override { return controls_; }
-  void SetControlValue(int controlIndex, double normalized) override {
+  void FollowFeed(int controlIndex, EditorFeed* feed) override {
+    if (controlIndex < 0 || controlIndex >= controls_) return;
     lastIndex = controlIndex;
-    values.push_back(normalized);
-    hash.Add(normalized);
+    feed_ = feed;
   }
+  void ShowPendingValues() override {
+    double value;
+    if (!feed_ || !feed_->Take(&value)) return;
+    values.push_back(value);
+    hash.Add(value);
+  }
+  int ControlCount() const override { return controls_; }
+  void SetControlValue(int, double) override {}
   void CreateBackBuffer() override {}
   int Width() const override { return 0; }
   int Height() const override { return 0; }
@@ -36,6 +44,7 @@ class RecordingEditor : public IEditorLink {
 
  private:
   int controls_;
+  EditorFeed* feed_ = nullptr;
 };
 
 inline void SetParam(Kestrune& plug, int index, double plain) {
@@ -54,6 +63,7 @@ struct Rig {
       editor = new RecordingEditor(3);
       plug.AttachEditor(editor);
       plug.meterControlIndex = meterControl;
+      plug.ShowReadingIn(meterControl);
     }
     plug.NotifyAllParamsChanged();
     plug.ResetProcessing();
@@ -66,6 +76,7 @@ struct Rig {
     outRight.assign(static_cast<size_t>(frames), 0.0);
     double* outs[2] = {outLeft.data(), outRight.data()};
     plug.ProcessHostBlock(inputs, 4, outs, 2, frames);
+    if (editor) editor->ShowPendingValues();  // the editor's tick
   }
 
   // The same signal on both main inputs and both sidechain inputs.

@@ -133,9 +133,8 @@ TEST(CompressorPath, BypassCopiesInputsExactlyWhileTheMeterMoves) {
   rig.Process(ins, 4096);
   EXPECT_EQ(rig.outLeft, left);
   EXPECT_EQ(rig.outRight, right);
-  ASSERT_EQ(rig.editor->values.size(), 4096u);
+  ASSERT_EQ(rig.editor->values.size(), 1u);  // one reading per host block
   EXPECT_EQ(rig.editor->lastIndex, 2);
-  EXPECT_NE(rig.editor->values.front(), rig.editor->values.back());
   // The meter shows the reduction (1 - gain), a little past it while moving.
   EXPECT_NEAR(rig.editor->values.back(), 1 - rig.plug.path.state.gainState, 0.05);
   EXPECT_LT(rig.plug.path.state.gainState, 0.5);

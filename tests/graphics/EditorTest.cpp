@@ -85,14 +85,15 @@ TEST(EditorSnapshot, DefaultEditorShowsTheFramesOfTheDefaultValues) {
   EXPECT_EQ(g.BackBuffer()->Row(5)[450], bg->Image().bitmap->Row(5)[450] | 0);
 }
 
-TEST(EditorSnapshot, MeterFollowsTheValuesSentByTheEffect) {
+TEST(EditorSnapshot, MeterFollowsTheReadingsPostedByTheEffect) {
   PlugRig rig;
   IGraphicsOffscreen& g = rig.Editor();
-  g.SetControlValue(rig.plug.meterControlIndex, 0.5);
+  ASSERT_NE(rig.plug.ReadingFeed(), nullptr);
+  rig.plug.ReadingFeed()->Post(0.5);
   g.RenderAll();
   EXPECT_EQ(FrameMatch(g, kestrune::kControlMeter, 31), 1.0);
   EXPECT_LT(FrameMatch(g, kestrune::kControlMeter, 1), 0.99);
-  g.SetControlValue(rig.plug.meterControlIndex, 1.3);
+  rig.plug.ReadingFeed()->Post(1.3);
   PixelRect dirty;
   ASSERT_TRUE(g.CollectDirtyRect(&dirty));
   EXPECT_EQ(dirty, PixelRect(592, 13, 766, 108));

@@ -175,11 +175,14 @@ TEST(ParameterValues, HostChangesReachControlsAndUserChangesReachTheHost) {
   PlugRig rig;
   IGraphics& g = rig.Editor();
   // Plain value from the host (state restore path): HPF 260 Hz is halfway.
+  // Values may come from any thread: the controls take them on the editor's tick.
   g.ShowParameterValue(kestrune::kHpf, 260.0, false);
-  EXPECT_NEAR(g.ControlAt(kestrune::kControlHpf)->Value(), 0.5, 1e-12);
   g.ShowParameterValue(kestrune::kMix, 0.25, true);
-  EXPECT_EQ(g.ControlAt(kestrune::kControlMix)->Value(), 0.25);
   g.ShowParameterValue(99, 0.25, false);  // unknown parameter: ignored
+  EXPECT_NE(g.ControlAt(kestrune::kControlMix)->Value(), 0.25) << "a control changed off its thread";
+  g.ShowPendingValues();
+  EXPECT_NEAR(g.ControlAt(kestrune::kControlHpf)->Value(), 0.5, 1e-12);
+  EXPECT_EQ(g.ControlAt(kestrune::kControlMix)->Value(), 0.25);
 
   // A click on the oversampling switch: parameter 12 goes to 1 and the host hears it.
   g.HandleMouseDown(20, 270, MouseMods());

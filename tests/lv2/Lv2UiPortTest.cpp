@@ -41,6 +41,7 @@ TEST(Lv2UiPorts, OnlyAFloatForAKnownPortReachesTheEditorAndOnlyTheUsersEditsGoBa
   const float drive = 40, nan = std::numeric_limits<float>::quiet_NaN();
   const double driveShown = ui.ParamAt(kestrune::kInput)->NormalizedFromPlain(40);
   ui.PortEvent(inputPort, sizeof drive, 0, &drive);
+  editor->ShowPendingValues();  // the UI's idle tick
   EXPECT_DOUBLE_EQ(input->Value(), driveShown);
 
   // Refused, and nothing changes: other formats and sizes, no buffer, NaN,
@@ -54,6 +55,7 @@ TEST(Lv2UiPorts, OnlyAFloatForAKnownPortReachesTheEditorAndOnlyTheUsersEditsGoBa
   ui.PortEvent(lv2ports::kMainInLeft, sizeof other, 0, &other);
   ui.PortEvent(lv2ports::kPortCount, sizeof other, 0, &other);
   ui.PortEvent(0xFFFFFFFFu, sizeof other, 0, &other);
+  editor->ShowPendingValues();
   EXPECT_DOUBLE_EQ(input->Value(), driveShown);
   EXPECT_EQ(ui.ParamAt(kestrune::kInput)->value, 40);
 
@@ -61,6 +63,7 @@ TEST(Lv2UiPorts, OnlyAFloatForAKnownPortReachesTheEditorAndOnlyTheUsersEditsGoBa
   // dB moves the meter (a NaN does not).
   const float disabled = 0, reduction = 6;
   ui.PortEvent(lv2ports::kFirstParamPort + kestrune::kBypass, sizeof disabled, 0, &disabled);
+  editor->ShowPendingValues();
   EXPECT_EQ(bypass->Value(), 1.0);
   ui.PortEvent(lv2ports::kGainReductionPort, sizeof reduction, 0, &reduction);
   ui.PortEvent(lv2ports::kGainReductionPort, sizeof nan, 0, &nan);

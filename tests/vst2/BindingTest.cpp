@@ -59,6 +59,8 @@ class FakeEditor : public IEditorLink {
   void ShowParameterValue(int index, double value, bool normalized) override {
     shown.push_back({index, value, normalized});
   }
+  void FollowFeed(int, EditorFeed*) override {}
+  void ShowPendingValues() override {}
   int ControlCount() const override { return 0; }
   void SetControlValue(int, double) override {}
   void CreateBackBuffer() override {}
