@@ -43,7 +43,9 @@ typedef long long QuadMask __attribute__((vector_size(32)));
 typedef unsigned long long QuadBits __attribute__((vector_size(32)));
 
 #define KESTRUNE_WIDE inline __attribute__((always_inline))
-KESTRUNE_WIDE Quad Join(Stereo low, Stereo high) { return __builtin_shufflevector(low, high, 0, 1, 2, 3); }
+KESTRUNE_WIDE Quad Join(Stereo low, Stereo high) {
+  return __builtin_shufflevector(low, high, 0, 1, 2, 3);
+}
 KESTRUNE_WIDE Stereo LowHalf(Quad q) { return __builtin_shufflevector(q, q, 0, 1); }
 KESTRUNE_WIDE Stereo HighHalf(Quad q) { return __builtin_shufflevector(q, q, 2, 3); }
 KESTRUNE_WIDE Quad All(double v) { return Quad{v, v, v, v}; }

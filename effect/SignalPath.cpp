@@ -50,42 +50,43 @@ void SignalPath::Process(const BlockSettings& settings, const double* const* inp
 }
 
 void SignalPath::UpdateCoefficients(const BlockSettings& settings) {
-  const CompressorParams& P = params;
-  const double fs = settings.sampleRate;
-  Cache& c = cache_;
-  const bool rateChanged = !c.valid || c.sampleRate != fs;
+  const double sampleRate = settings.sampleRate;
+  Cache& cached = cache_;
+  const bool rateChanged = !cached.valid || cached.sampleRate != sampleRate;
 
-  if (!c.valid || c.oversampling != P.oversampling) {
-    DesignBessel10(besselLeft, 0.2 / P.oversampling);
-    DesignBessel10(besselRight, 0.2 / P.oversampling);
+  if (!cached.valid || cached.oversampling != params.oversampling) {
+    DesignBessel10(besselLeft, 0.2 / params.oversampling);
+    DesignBessel10(besselRight, 0.2 / params.oversampling);
   }
   if (rateChanged) {
-    c.p = std::exp(-62.83185307 / fs);
-    c.meterCoefficient = std::exp(-4.60517018599 / (fs * 0.3));
+    cached.levelCoefficient = std::exp(-62.83185307 / sampleRate);
+    cached.meterCoefficient = std::exp(-4.60517018599 / (sampleRate * 0.3));
   }
-  if (!c.valid || c.inputDrive != P.inputDrive) c.thr = std::exp(-P.inputDrive / SixDbDivisor);
+  if (!cached.valid || cached.inputDrive != params.inputDrive)
+    cached.threshold = std::exp(-params.inputDrive / SixDbDivisor);
   const int slam = settings.slam;
-  c.R = slam == 0 ? P.ratioValue : 500;
-  const double k = slam == 0 ? 1 : 3;
-  if (rateChanged || c.slam != slam || c.attackTime != P.attackTime)
-    c.cA = TimeCoefficient(P.attackTime, k, fs);
-  if (rateChanged || c.slam != slam || c.releaseTime != P.releaseTime)
-    c.cR = TimeCoefficient(P.releaseTime, k, fs);
-  if (rateChanged || c.hpfFrequency != P.hpfFrequency || c.hfValue != P.hfValue ||
-      c.midFrequency != P.midFrequency || c.midGainDb != P.midGainDb) {
-    DesignSidechainEqualiser(state, P, fs);
+  cached.ratio = slam == 0 ? params.ratioValue : 500;
+  const double speedFactor = slam == 0 ? 1 : 3;  // SLAM: three times faster
+  if (rateChanged || cached.slam != slam || cached.attackTime != params.attackTime)
+    cached.attackCoefficient = TimeCoefficient(params.attackTime, speedFactor, sampleRate);
+  if (rateChanged || cached.slam != slam || cached.releaseTime != params.releaseTime)
+    cached.releaseCoefficient = TimeCoefficient(params.releaseTime, speedFactor, sampleRate);
+  if (rateChanged || cached.hpfFrequency != params.hpfFrequency ||
+      cached.hfValue != params.hfValue || cached.midFrequency != params.midFrequency ||
+      cached.midGainDb != params.midGainDb) {
+    DesignSidechainEqualiser(state, params, sampleRate);
   }
-  c.valid = true;
-  c.sampleRate = fs;
-  c.oversampling = P.oversampling;
-  c.inputDrive = P.inputDrive;
-  c.slam = slam;
-  c.attackTime = P.attackTime;
-  c.releaseTime = P.releaseTime;
-  c.hpfFrequency = P.hpfFrequency;
-  c.hfValue = P.hfValue;
-  c.midFrequency = P.midFrequency;
-  c.midGainDb = P.midGainDb;
+  cached.valid = true;
+  cached.sampleRate = sampleRate;
+  cached.oversampling = params.oversampling;
+  cached.inputDrive = params.inputDrive;
+  cached.slam = slam;
+  cached.attackTime = params.attackTime;
+  cached.releaseTime = params.releaseTime;
+  cached.hpfFrequency = params.hpfFrequency;
+  cached.hfValue = params.hfValue;
+  cached.midFrequency = params.midFrequency;
+  cached.midGainDb = params.midGainDb;
 }
 
 }  // namespace kestrune

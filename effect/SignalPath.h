@@ -66,7 +66,12 @@ class SignalPath : public PathState {
     double sampleRate = 0, inputDrive = 0, attackTime = 0, releaseTime = 0, ratioValue = 0;
     double hpfFrequency = 0, hfValue = 0, midFrequency = 0, midGainDb = 0;
     int slam = 0, oversampling = 0;
-    double p = 0, thr = 0, R = 0, cA = 0, cR = 0, meterCoefficient = 0;
+    double levelCoefficient = 0;    // the level detector's 10 Hz one-pole coefficient
+    double threshold = 0;           // from INPUT, on the 6-per-doubling scale
+    double ratio = 0;               // RATIO's value, or 500 with SLAM
+    double attackCoefficient = 0;   // the factor the gain may fall by per frame
+    double releaseCoefficient = 0;  // 1 / the factor it may rise by per frame
+    double meterCoefficient = 0;    // the meter's 0.3 s smoothing
   } cache_;
   PathCode code_ = PathCode::Automatic;
 };

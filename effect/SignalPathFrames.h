@@ -159,7 +159,7 @@ inline void SignalPath::RunFrames(const BlockSettings& settings, const double* c
   // decide), meter, outputs and the sidechain equaliser and level of the
   // frame one chunk ahead.
   const int chunkFrames = ChunkFrames(oversampling);
-  const TargetBounds targetBounds(cached.thr, params.inputDrive, cached.R);
+  const TargetBounds targetBounds(cached.threshold, params.inputDrive, cached.ratio);
   double levelBuffers[2][kMaxChunk], lowerTargets[kMaxChunk], upperTargets[kMaxChunk];
   double meter[kMaxChunk];
   double* levels = levelBuffers[0];       // of the chunk being run
@@ -183,7 +183,7 @@ inline void SignalPath::RunFrames(const BlockSettings& settings, const double* c
     } else {
       detector = std::max(std::fabs(value[1]), std::fabs(value[0]));
     }
-    return LevelOf(detector, cached.p);
+    return LevelOf(detector, cached.levelCoefficient);
   };
   auto levelOfFrame = [&](int frame) __attribute__((always_inline)) {
     equaliseSidechain(frame);
@@ -261,10 +261,10 @@ inline void SignalPath::RunFrames(const BlockSettings& settings, const double* c
     auto smoothedGain = [&](int n) __attribute__((always_inline)) {
       return noReduction
                  ? 1.0
-                 : SmoothedWithin(gainState, lowerTargets[n], upperTargets[n], cached.cA,
-                                  cached.cR, [&]() {
-                                    return ExactTargetGain(levels[n], cached.thr,
-                                                           params.inputDrive, cached.R, tally);
+                 : SmoothedWithin(gainState, lowerTargets[n], upperTargets[n],
+                                  cached.attackCoefficient, cached.releaseCoefficient, [&]() {
+                                    return ExactTargetGain(levels[n], cached.threshold,
+                                                           params.inputDrive, cached.ratio, tally);
                                   });
     };
     // Gain-reduction meter, while an editor exists.
@@ -337,7 +337,7 @@ inline void SignalPath::RunFrames(const BlockSettings& settings, const double* c
         Quad left, right;
         std::memcpy(&left, aheadLeft + n, sizeof(Quad));
         std::memcpy(&right, aheadRight + n, sizeof(Quad));
-        const Quad level = LevelsQuad(left, right, slam, cached.p);
+        const Quad level = LevelsQuad(left, right, slam, cached.levelCoefficient);
         std::memcpy(levelsAhead + n, &level, sizeof(Quad));
       }
       // The frames left over by the groups of four.
