@@ -5,6 +5,7 @@
 // the filter's dependent chain.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 
 #include "KestruneFilters.h"

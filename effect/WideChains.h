@@ -10,7 +10,6 @@
 #include "BesselStages.h"
 #include "CurveStages.h"
 #include "LaneVectors.h"
-#include "NarrowChains.h"
 #include "PathState.h"
 
 namespace kestrune {
