@@ -48,7 +48,7 @@ inline double LevelOf(double d, double p) {
 }
 
 // The detector and level of four frames from their sidechain values (left
-// and right, frame by lane): as LevelOfSidechain in SignalPathFrames.h,
+// and right, frame by lane): as levelOfSidechain in SignalPathFrames.h,
 // std::max(r, l) being l where r < l and r otherwise.
 KESTRUNE_WIDE Quad LevelsQuad(Quad left, Quad right, bool slam, double p) {
   Quad d;
