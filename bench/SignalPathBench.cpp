@@ -1,10 +1,10 @@
 // Cost of the compressor's signal path per stereo frame at 48 kHz, block 512,
-// for the straightforward and the optimised implementation in the same run,
-// and for the kept copy of the optimised path before its latest round
-// (Today*), so that the two compare on the same machine at the same moment:
-//   kestrune-bench --benchmark_filter='^(Today)?Optimised/'
-//     --benchmark_repetitions=7 --benchmark_enable_random_interleaving=true
-// and, more robust on a busy machine, Paired (both in one loop, see there).
+// for the straightforward and the optimised implementation in the same run:
+//   kestrune-bench --benchmark_filter='^Optimised/' --benchmark_repetitions=7
+// To compare with the signal path of an older commit on the same machine at
+// the same moment, bench/compare-signal-path.sh builds that commit's
+// benchmark and runs both in turns. Paired (see there) sets the path beside
+// the floor of its filter chains.
 // Counters: ns_per_frame and realtime (seconds of audio per CPU second).
 #include <benchmark/benchmark.h>
 
@@ -12,12 +12,13 @@
 #include <type_traits>
 #include <vector>
 
-#include "CompressorPath.h"
-#include "EditorLink.h"
 #include "BenchSupport.h"
 #include "ChainFloor.h"
+#include "EditorLink.h"
 #include "EffectFingerprint.h"
-#include "SignalPathToday.h"
+#include "ReferencePath.h"
+#include "SignalPath.h"
+#include "TallyingSignalPath.h"
 
 namespace {
 
@@ -93,34 +94,39 @@ void RunPath(benchmark::State& state, Workload material) {
   state.counters["ns_per_frame"] =
       benchmark::Counter(frames * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["realtime"] = benchmark::Counter(frames / kRate, benchmark::Counter::kIsRate);
-  if constexpr (std::is_same_v<Path, SignalPath>) {
+  if (std::is_same_v<Path, SignalPath> && material == kMusic) {
     // Share of the frames above the threshold whose exact target gain (a
-    // log and an exp) had to be computed.
-    const auto& counts = path.TargetGainCounts();
+    // log and an exp) had to be computed, from an untimed run of the same
+    // loop with a tally, over the material once.
+    kestrune_test::TallyingSignalPath tallying;
+    Configure(tallying, static_cast<int>(state.range(0)));
+    for (int b = 0; b < blocks; ++b) {
+      const double* ins[4];
+      for (int ch = 0; ch < 4; ++ch) ins[ch] = signal.channel[ch].data() + b * kBlock;
+      tallying.Process(settings, ins, outs, kBlock);
+    }
+    const auto& counts = tallying.TargetGainCounts();
     state.counters["exact_share"] =
         counts.aboveThreshold ? static_cast<double>(counts.exact) / counts.aboveThreshold : 0.0;
   }
 }
 
-// The optimised path and the kept copy of it (Today) in one loop, taking
-// turns every eight blocks, each turn timed in thread CPU time: both see the
-// same machine state, which on a shared machine varies far more from one
-// repetition to the next than the difference measured. A third turn runs
-// the filter chains alone (ChainFloor). Counters: each path's ns_per_frame,
-// speedup (today / now), floor_ns_per_frame and above_floor (now / floor).
+// The optimised path and the filter chains alone (ChainFloor) in one loop,
+// taking turns every eight blocks, each turn timed in thread CPU time: both
+// see the same machine state, which on a shared machine varies far more from
+// one repetition to the next than the difference measured. Counters:
+// ns_per_frame, floor_ns_per_frame and above_floor (path / floor).
 void Paired(benchmark::State& state) {
   EditorFeed meter;
   SignalPath now;
-  today::SignalPath before;
   Configure(now, static_cast<int>(state.range(0)));
-  Configure(before, static_cast<int>(state.range(0)));
   const BlockSettings settings = SettingsFor(state, &meter);
   const kestrune_fingerprint::Signal& signal = DrumMaterial();
   std::vector<double> outLeft(kBlock), outRight(kBlock);
   double* outs[2] = {outLeft.data(), outRight.data()};
   const int blocks = signal.frames / kBlock;
   constexpr int kTurn = 8;
-  double nowSeconds = 0, beforeSeconds = 0, floorSeconds = 0;
+  double nowSeconds = 0, floorSeconds = 0;
   ChainFloor floor(static_cast<int>(state.range(0)));
   int block = 0;
   auto run = [&](auto& path, int first) {
@@ -134,8 +140,6 @@ void Paired(benchmark::State& state) {
     }
   };
   for (auto _ : state) {
-    double t0 = ThreadSeconds();
-    run(before, block);
     double t1 = ThreadSeconds();
     run(now, block);
     double t2 = ThreadSeconds();
@@ -144,22 +148,18 @@ void Paired(benchmark::State& state) {
       floor.Process(signal.channel[0].data() + offset, signal.channel[1].data() + offset);
     }
     double t3 = ThreadSeconds();
-    beforeSeconds += t1 - t0;
     nowSeconds += t2 - t1;
     floorSeconds += t3 - t2;
     block = (block + kTurn) % blocks;
   }
   const double frames = static_cast<double>(state.iterations()) * kTurn * kBlock;
-  state.counters["today_ns_per_frame"] = beforeSeconds * 1e9 / frames;
   state.counters["ns_per_frame"] = nowSeconds * 1e9 / frames;
-  state.counters["speedup"] = beforeSeconds / nowSeconds;
   state.counters["floor_ns_per_frame"] = floorSeconds * 1e9 / frames;
   state.counters["above_floor"] = nowSeconds / floorSeconds;
 }
 
 void Straightforward(benchmark::State& state) { RunPath<ReferencePath>(state, kMusic); }
 void Optimised(benchmark::State& state) { RunPath<SignalPath>(state, kMusic); }
-void TodayOptimised(benchmark::State& state) { RunPath<today::SignalPath>(state, kMusic); }
 void OptimisedSilenceAfterBurst(benchmark::State& state) {
   RunPath<SignalPath>(state, kSilenceAfterBurst);
 }
@@ -176,7 +176,6 @@ double Minimum(const std::vector<double>& v) { return *std::min_element(v.begin(
       ->ComputeStatistics("min", Minimum)
 BENCHMARK(Straightforward)->KESTRUNE_CASES;
 BENCHMARK(Optimised)->KESTRUNE_CASES;
-BENCHMARK(TodayOptimised)->KESTRUNE_CASES;
 BENCHMARK(Paired)->KESTRUNE_CASES;
 BENCHMARK(StraightforwardSilenceAfterBurst)->KESTRUNE_CASES;
 BENCHMARK(OptimisedSilenceAfterBurst)->KESTRUNE_CASES;

@@ -1,7 +1,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "CompressorPath.h"
+#include "PathState.h"
 #include "KestruneIdentity.h"
 
 namespace kestrune {

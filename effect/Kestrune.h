@@ -15,7 +15,7 @@
 // computed when the binding or a state restore reports parameter values.
 #pragma once
 
-#include "CompressorPath.h"
+#include "SignalPath.h"
 #include "EffectBinding.h"
 #include "KestruneIdentity.h"
 

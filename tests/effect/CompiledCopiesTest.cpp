@@ -1,41 +1,22 @@
 // The signal path's loop exists as a baseline x86-64 copy and, where the
 // build has it, an AVX2 copy picked by the processor's features. On a
 // machine with AVX2 the ordinary tests only see the AVX2 copy, so these run
-// every golden case and the straightforward comparison on each copy forced.
-// Setting KESTRUNE_PATH_CODE=baseline (or avx2) in the environment forces a
-// copy for the whole test run.
+// every golden case and the straightforward comparison on each copy selected.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "CompressorPath.h"
 #include "EffectFingerprint.h"
 #include "EffectRig.h"
+#include "ReferencePath.h"
+#include "SignalPath.h"
 
 namespace {
 
 using namespace kestrune;
-
-// The copy the environment asks for, applied before any test runs.
-const PathCode kEnvironmentCode = [] {
-  const char* code = std::getenv("KESTRUNE_PATH_CODE");
-  PathCode chosen = PathCode::Automatic;
-  if (code && std::strcmp(code, "baseline") == 0) chosen = PathCode::Baseline;
-  if (code && std::strcmp(code, "avx2") == 0) chosen = PathCode::Avx2;
-  ForceSignalPathCode(chosen);
-  return chosen;
-}();
-
-// Forces a copy for one test and restores the environment's choice afterwards.
-class ForcedCode {
- public:
-  explicit ForcedCode(PathCode code) { ForceSignalPathCode(code); }
-  ~ForcedCode() { ForceSignalPathCode(kEnvironmentCode); }
-};
 
 bool ProcessorHasAvx2() {
 #if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__)
@@ -46,20 +27,20 @@ bool ProcessorHasAvx2() {
 #endif
 }
 
-TEST(CompiledCopies, ForcingACopySelectsItWhereTheProcessorCanRunIt) {
-  {
-    ForcedCode forced(PathCode::Baseline);
-    EXPECT_EQ(SignalPathCodeInUse(), PathCode::Baseline);
-  }
-  ForcedCode forced(PathCode::Avx2);
-  EXPECT_EQ(SignalPathCodeInUse(), ProcessorHasAvx2() ? PathCode::Avx2 : PathCode::Baseline);
+TEST(CompiledCopies, SelectingACopyRunsItWhereTheProcessorCanRunIt) {
+  SignalPath path;
+  path.SelectCode(PathCode::Baseline);
+  EXPECT_EQ(path.CodeInUse(), PathCode::Baseline);
+  path.SelectCode(PathCode::Avx2);
+  EXPECT_EQ(path.CodeInUse(), ProcessorHasAvx2() ? PathCode::Avx2 : PathCode::Baseline);
+  SignalPath other;  // one instance's choice leaves the others alone
+  EXPECT_EQ(other.CodeInUse(), ProcessorHasAvx2() ? PathCode::Avx2 : PathCode::Baseline);
 }
 
 TEST(CompiledCopies, EachCopyReproducesEveryGoldenCase) {
   for (PathCode code : {PathCode::Baseline, PathCode::Avx2}) {
-    ForcedCode forced(code);
     for (const auto& c : kestrune_fingerprint::FingerprintCases()) {
-      const kestrune_test::CaseResult result = kestrune_test::RunFingerprintCase(c);
+      const kestrune_test::CaseResult result = kestrune_test::RunFingerprintCase(c, code);
       const kestrune_fingerprint::GoldenHashes* golden = kestrune_fingerprint::FindGolden(c.name);
       ASSERT_NE(golden, nullptr) << c.name;
       EXPECT_EQ(result.output, golden->output) << c.name << " code " << static_cast<int>(code);
@@ -106,10 +87,10 @@ std::string CaseName(PathCode code, int oversampling, int block) {
 // speculative filter steps must still see it.
 TEST(CompiledCopies, EachCopyMatchesTheStraightforwardPathOnHostileAndTinyInput) {
   for (PathCode code : {PathCode::Baseline, PathCode::Avx2}) {
-    ForcedCode forced(code);
     for (int oversampling : {4, 16, 8, 1}) {
       ReferencePath reference;
       SignalPath optimised;
+      optimised.SelectCode(code);
       kestrune_fingerprint::NoiseSource noise(51);
       const double plain[13] = {30, 2, -0.0005, -0.2, 1, 80, 100, 2000, 3, -6, 0, 1, 0};
       for (int i = 0; i < 13; ++i) {
@@ -151,10 +132,10 @@ TEST(CompiledCopies, EachCopyMatchesTheStraightforwardPathOnHostileAndTinyInput)
 // histories must equal the straightforward path's after every block.
 TEST(CompiledCopies, EachCopyMatchesTheStraightforwardPathInShortBlocksAndOddFactors) {
   for (PathCode code : {PathCode::Baseline, PathCode::Avx2}) {
-    ForcedCode forced(code);
     for (int oversampling : {1, 3, 5, 4, 16}) {
       ReferencePath reference;
       SignalPath optimised;
+      optimised.SelectCode(code);
       kestrune_fingerprint::NoiseSource noise(7);
       const double plain[13] = {24, 0, -0.001, -0.1, 2, 60, 70, 800, -2, 3, 0, 0, 0};
       for (int i = 0; i < 13; ++i) {
@@ -193,9 +174,9 @@ TEST(CompiledCopies, EachCopyMatchesTheStraightforwardPathInShortBlocksAndOddFac
 // the stereo link compares a NaN with a number.
 TEST(CompiledCopies, EachCopyMatchesTheStraightforwardPathOnHostileSidechainsInGroupsOfFour) {
   for (PathCode code : {PathCode::Baseline, PathCode::Avx2}) {
-    ForcedCode forced(code);
     ReferencePath reference;
     SignalPath optimised;
+    optimised.SelectCode(code);
     kestrune_fingerprint::NoiseSource noise(93);
     const double plain[13] = {28, 1, -0.0002, -0.0005, 3, 40, 60, 1200, 4, -3, 0, 0, 0};
     for (int i = 0; i < 13; ++i) {

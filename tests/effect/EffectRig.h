@@ -97,10 +97,13 @@ struct CaseResult {
   bool anySubnormalOrNonFinite = false;
 };
 
-inline CaseResult RunFingerprintCase(const kestrune_fingerprint::FingerprintCase& c) {
+// `code`: the compiled copy of the signal path the effect runs.
+inline CaseResult RunFingerprintCase(const kestrune_fingerprint::FingerprintCase& c,
+                                     kestrune::PathCode code = kestrune::PathCode::Automatic) {
   using namespace kestrune_fingerprint;
   const Signal signal = MakeSignal(c.signal, c.sampleRate, c.frames);
   Rig rig(c.sampleRate, 1);
+  rig.plug.path.SelectCode(code);
   kestrune_fingerprint::Hash64 output;
   CaseResult result;
   std::vector<double> left, right;

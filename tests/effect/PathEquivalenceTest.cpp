@@ -9,9 +9,10 @@
 #include <limits>
 #include <vector>
 
-#include "CompressorPath.h"
 #include "EffectFingerprint.h"
 #include "EffectRig.h"
+#include "ReferencePath.h"
+#include "SignalPath.h"
 
 namespace {
 

@@ -10,8 +10,9 @@
 #include <cstring>
 #include <vector>
 
-#include "CompressorPath.h"
 #include "EffectFingerprint.h"
+#include "ReferencePath.h"
+#include "TallyingSignalPath.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 struct Session {
   ReferencePath reference;
-  SignalPath optimised;
+  kestrune_test::TallyingSignalPath optimised;
   BlockSettings settings;
 
   void Set(int index, double plain) {
@@ -184,7 +185,7 @@ TEST(SkippedTargetGain, LeavesEveryOutputBitUnchangedForRatiosAndDrivesOutsideTh
     session.settings.sampleRate = 44100;
     session.RunAndCompare(drums, 700, "ratio/drive");
     if (HasFatalFailure()) return;
-    const SignalPath::TargetCounts& counts = session.optimised.TargetGainCounts();
+    const kestrune_test::TallyingSignalPath::TargetCounts& counts = session.optimised.TargetGainCounts();
     ASSERT_GT(counts.aboveThreshold, 0) << "ratio " << v.ratio << " drive " << v.drive;
     if (!v.bounded) {
       EXPECT_EQ(counts.exact, counts.aboveThreshold) << "ratio " << v.ratio << " drive " << v.drive;
@@ -209,7 +210,7 @@ TEST(SkippedTargetGain, IsSkippedForMostFramesOfDecayingDrumHits) {
       session.settings.slam = slam;
       session.RunAndCompare(drums, 512, "drums");
       if (HasFatalFailure()) return;
-      const SignalPath::TargetCounts& counts = session.optimised.TargetGainCounts();
+      const kestrune_test::TallyingSignalPath::TargetCounts& counts = session.optimised.TargetGainCounts();
       EXPECT_GT(counts.aboveThreshold, drums.frames / 2) << "slam " << slam;
       EXPECT_LT(counts.exact, counts.aboveThreshold / 20)
           << "slam " << slam << ": exact " << counts.exact << " of " << counts.aboveThreshold;

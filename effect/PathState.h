@@ -6,17 +6,21 @@
 // saturation between Bessel filters -> gain through the transfer curve ->
 // dry/wet mix -> output gain -> bypass -> gain-reduction meter.
 //
+// This header holds what every implementation of it shares: the values
+// derived from the parameters, the per-block settings, the state kept
+// between frames and blocks, and the small stages of the gain computer.
 // Two implementations produce the same output bit for bit:
-//   ReferencePath: the straightforward one, every coefficient recomputed
-//                  every frame exactly as the algorithm is stated. Kept as
-//                  the yardstick for tests and benchmarks.
-//   SignalPath:    the one the plug-in runs. It recomputes a coefficient only
-//                  when its inputs changed, runs left and right together,
-//                  keeps the Bessel flush off the filters' dependent chains
-//                  and runs the up- and down-sampling filters side by side;
-//                  on AVX2 processors (Linux and Windows builds) it runs a
-//                  copy compiled for AVX2, with both filters in one
-//                  four-lane vector.
+//   RunStraightforward (StraightforwardPath.cpp): every coefficient
+//                  recomputed every frame exactly as the algorithm is stated.
+//                  ReferencePath (ReferencePath.h, not shipped) runs it as the
+//                  yardstick of tests and benchmarks.
+//   SignalPath (SignalPath.h): the one the plug-in runs. It recomputes a
+//                  coefficient only when its inputs changed, runs left and
+//                  right together, keeps the Bessel flush off the filters'
+//                  dependent chains and runs the up- and down-sampling
+//                  filters side by side; on AVX2 processors (Linux and
+//                  Windows builds) it runs a copy compiled for AVX2, with
+//                  both filters in one four-lane vector.
 // Both are driven by the effect inside the plug-in lock: parameter-derived
 // values in `params` change only between blocks.
 #pragma once
@@ -34,6 +38,25 @@ namespace kestrune {
 
 // Levels and the threshold count 6 units per doubling: exp(x / divisor) = 2^(x/6).
 constexpr double SixDbDivisor = 8.65617025;
+
+// The four fixed gains of the path, as powers of ten of their decibel value
+// / 20. The algorithm states each as a power function's result, so each
+// implementation computes them with std::pow (the bits of a literal could
+// differ in the last place).
+//   SLAM detector boost, 10^0.55 (+11 dB): the shaped sidechain peak in SLAM
+//     mode is raised by this before the level detector.
+//   Saturation input trim, 10^-0.5 (-10 dB): the oversampled signal is
+//     lowered by this before it reads the saturation curves.
+//   Saturation makeup, 10^2.2 (+44 dB): the curves' output is raised by this
+//     (times the drive factor) before the down-sampling filter.
+//   Saturation mix level, 10^-5 (-100 dB): how much of the decimated
+//     saturation enters the wet signal beside the dry input.
+struct FixedGains {
+  double slamDetectorBoost = std::pow(10.0, 0.55);
+  double saturationInputTrim = std::pow(10.0, -0.5);
+  double saturationMakeup = std::pow(10.0, 2.2);
+  double saturationMixLevel = std::pow(10.0, -5.0);
+};
 
 // ---- Stages of the gain computer, shared by both implementations ----
 
@@ -128,60 +151,12 @@ struct PathState {
   BesselHistory upLeft, upRight, downLeft, downRight;
 };
 
+// The straightforward implementation, also the signal path's route for an
+// oversampling factor its pipeline has no room for (only set directly on the
+// values: the parameter gives 4 or 16).
 // inputs[0..3]: main left, main right, sidechain left, sidechain right;
 // outputs[0..1]: left, right. Inputs may alias outputs.
 void RunStraightforward(PathState& path, const BlockSettings& settings,
                         const double* const* inputs, double* const* outputs, int frames);
-
-class ReferencePath : public PathState {
- public:
-  void Process(const BlockSettings& settings, const double* const* inputs,
-               double* const* outputs, int frames);
-};
-
-// Which compiled copy of SignalPath's processing loop runs. Automatic picks
-// the AVX2 copy once, at first use, when the processor has AVX2 and the
-// build has that copy (x86-64 ELF builds); Baseline is the copy for any
-// x86-64 processor. Both give the same bits. Tests force either copy;
-// forcing Avx2 where it cannot run falls back to Baseline.
-enum class PathCode { Automatic, Baseline, Avx2 };
-void ForceSignalPathCode(PathCode code);
-// The copy Process runs now (never Automatic).
-PathCode SignalPathCodeInUse();
-
-class SignalPath : public PathState {
- public:
-  void Process(const BlockSettings& settings, const double* const* inputs,
-               double* const* outputs, int frames);
-
-  // Test hook: since construction, the frames whose level was above the
-  // threshold (INPUT not 0), and those of them for which the exact target
-  // gain had to be computed because a conservative bound could not show
-  // that it leaves the smoothed gain unchanged.
-  struct TargetCounts {
-    long long aboveThreshold = 0;
-    long long exact = 0;
-  };
-  const TargetCounts& TargetGainCounts() const { return targetCounts_; }
-
- private:
-  friend struct SignalPathKernels;  // the per-instruction-set copies
-  // The processing loop; inlined into each copy, never called on its own.
-  // kWide: the filters in four-lane vectors (for the AVX2 copy).
-  template <int kOversampling, bool kWide>
-  __attribute__((always_inline)) inline void RunFrames(const BlockSettings& settings, const double* const* inputs,
-                 double* const* outputs, int frames);
-  void UpdateCoefficients(const BlockSettings& settings);
-
-  // Coefficients that only change with their inputs, and those inputs.
-  struct Cache {
-    bool valid = false;
-    double sampleRate = 0, inputDrive = 0, attackTime = 0, releaseTime = 0, ratioValue = 0;
-    double hpfFrequency = 0, hfValue = 0, midFrequency = 0, midGainDb = 0;
-    int slam = 0, oversampling = 0;
-    double p = 0, thr = 0, R = 0, cA = 0, cR = 0, meterCoefficient = 0;
-  } cache_;
-  TargetCounts targetCounts_;
-};
 
 }  // namespace kestrune

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "CompressorPath.h"
+#include "PathState.h"
 
 namespace kestrune {
 
@@ -11,11 +11,6 @@ namespace {
 double ToSingle(double x) { return static_cast<double>(static_cast<float>(x)); }
 
 }  // namespace
-
-void ReferencePath::Process(const BlockSettings& settings, const double* const* inputs,
-                            double* const* outputs, int frames) {
-  RunStraightforward(*this, settings, inputs, outputs, frames);
-}
 
 void RunStraightforward(PathState& path, const BlockSettings& settings,
                         const double* const* inputs, double* const* outputs, int frames) {
@@ -33,10 +28,7 @@ void RunStraightforward(PathState& path, const BlockSettings& settings,
   DesignBessel10(besselRight, 0.2 / P.oversampling);
   if (frames <= 0) return;
 
-  const double D1 = std::pow(10.0, 0.55);
-  const double D2 = std::pow(10.0, 2.2);
-  const double D3 = std::pow(10.0, -0.5);
-  const double D4 = std::pow(10.0, -5.0);
+  const FixedGains gains;
   const double fs = settings.sampleRate;
 
   for (int f = 0; f < frames; ++f) {
@@ -80,7 +72,7 @@ void RunStraightforward(PathState& path, const BlockSettings& settings,
     if (settings.slam == 1) {
       d = std::max(std::fabs(ShapeDetector(S.sidechainRight)),
                    std::fabs(ShapeDetector(S.sidechainLeft))) *
-          D1;
+          gains.slamDetectorBoost;
     } else {
       d = std::max(std::fabs(S.sidechainRight), std::fabs(S.sidechainLeft));
     }
@@ -109,10 +101,11 @@ void RunStraightforward(PathState& path, const BlockSettings& settings,
       TickBessel10(upRight, uR, besselRight);
       const double vL = N * upLeft.y[0];
       const double vR = N * upRight.y[0];
-      const double sL = std::signbit(vL) ? ShapeNegative(vL * D3) : ShapePositive(vL * D3);
-      const double wL = (P.inputDrive / 10 + 1) * sL * D2;
-      const double sR = std::signbit(vR) ? ShapeNegative(vR * D3) : ShapePositive(vR * D3);
-      const double wR = (P.inputDrive / 10 + 1) * sR * D2;
+      const double trim = gains.saturationInputTrim;
+      const double sL = std::signbit(vL) ? ShapeNegative(vL * trim) : ShapePositive(vL * trim);
+      const double wL = (P.inputDrive / 10 + 1) * sL * gains.saturationMakeup;
+      const double sR = std::signbit(vR) ? ShapeNegative(vR * trim) : ShapePositive(vR * trim);
+      const double wR = (P.inputDrive / 10 + 1) * sR * gains.saturationMakeup;
       TickBessel10(downLeft, wL, besselLeft);
       TickBessel10(downRight, wR, besselRight);
       if (j == 0) {
@@ -122,8 +115,9 @@ void RunStraightforward(PathState& path, const BlockSettings& settings,
     }
 
     // The gain applied through the transfer curve.
-    const double wetL = ShapePositive(S.gainState) * (D4 * S.saturationLeft + inLeft);
-    const double wetR = ShapePositive(S.gainState) * (D4 * S.saturationRight + inRight);
+    const double mixLevel = gains.saturationMixLevel;
+    const double wetL = ShapePositive(S.gainState) * (mixLevel * S.saturationLeft + inLeft);
+    const double wetR = ShapePositive(S.gainState) * (mixLevel * S.saturationRight + inRight);
 
     // Outputs.
     if (settings.bypass == 0) {
