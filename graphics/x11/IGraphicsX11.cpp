@@ -178,6 +178,7 @@ void* IGraphicsX11::OpenNativeWindow(void* parentWindow) {
         XChangeProperty(display_, window_, xembedInfo, xembedInfo, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(info), 2);
         XStoreName(display_, window_, "Kestrune");
+        PublishSizeHints();
         XMapWindow(display_, window_);
         ok = !trap.Failed();
       }
@@ -514,6 +515,19 @@ void IGraphicsX11::ForwardToHost(XEvent forwarded) {
 
 // ---------------------------------------------------------------- size
 
+// The window's size as its own normal hints: hosts that follow the embedded
+// window (LV2's preferred way, ui:resize being deprecated) read it there.
+void IGraphicsX11::PublishSizeHints() {
+  if (!window_) return;
+  XSizeHints* hints = XAllocSizeHints();
+  if (!hints) return;
+  hints->flags = PSize | PBaseSize;
+  hints->width = hints->base_width = Width();
+  hints->height = hints->base_height = Height();
+  XSetWMNormalHints(display_, window_, hints);
+  XFree(hints);
+}
+
 void IGraphicsX11::SetEditorSize(int width, int height) {
   if (width == DesignWidth() && height == DesignHeight()) return;
   if (width <= 0 || height <= 0) return;
@@ -524,6 +538,7 @@ void IGraphicsX11::SetEditorSize(int width, int height) {
   X11ErrorTrap trap(display_);
   Ungrab();
   XResizeWindow(display_, window_, static_cast<unsigned>(Width()), static_cast<unsigned>(Height()));
+  PublishSizeHints();
   if (!CreateSurface(Width(), Height())) return;
   for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
   DrawRegion(PixelRect(0, 0, Width(), Height()));
@@ -542,6 +557,7 @@ bool IGraphicsX11::SetScale(double scale) {
   X11ErrorTrap trap(display_);
   if (!Resizing()) Ungrab();  // a drag of the resize handle keeps the pointer
   XResizeWindow(display_, window_, static_cast<unsigned>(Width()), static_cast<unsigned>(Height()));
+  PublishSizeHints();
   if (CreateSurface(Width(), Height())) DrawRegion(PixelRect(0, 0, Width(), Height()));
   return true;
 }

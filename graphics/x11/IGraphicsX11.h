@@ -99,6 +99,7 @@ class IGraphicsX11 : public IGraphicsOffscreen, public X11EventPump {
 
 
  private:
+  void PublishSizeHints();
   // Events are Xlib's XEvent union, whose members the header cannot name.
   void HandleEvent(_XEvent& event);
   void HandleButtonPress(_XEvent& event);

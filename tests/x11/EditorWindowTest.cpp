@@ -347,6 +347,13 @@ TEST_F(EditorWindow, NewEditorSizeResizesTheWindow) {
   ASSERT_TRUE(x_.Geometry(window_, &w, &h));
   EXPECT_EQ(w, 500);
   EXPECT_EQ(h, 200);
+  // Hosts that follow an embedded window read its size from its hints.
+  XSizeHints hints{};
+  long supplied = 0;
+  ASSERT_TRUE(XGetWMNormalHints(x_.Get(), window_, &hints, &supplied));
+  EXPECT_TRUE(hints.flags & PBaseSize);
+  EXPECT_EQ(hints.base_width, 500);
+  EXPECT_EQ(hints.base_height, 200);
   Pump(80);
   x_.Capture(window_, &w, &h);
   EXPECT_EQ(w, 500);

@@ -25,7 +25,7 @@ void AddBundleExtras(BundleExtras& extras) {
       "  a ui:X11UI ;\n"
       "  ui:binary <" + std::string(lv2ui::kUiBinaryName) + "> ;\n"
       "  lv2:requiredFeature ui:idleInterface, ui:parent ;\n"
-      "  lv2:optionalFeature ui:resize, ui:touch, <http://lv2plug.in/ns/ext/options#options>,\n"
+      "  lv2:optionalFeature ui:touch, <http://lv2plug.in/ns/ext/options#options>,\n"
       "    <http://lv2plug.in/ns/ext/urid#map> ;\n"
       "  <http://lv2plug.in/ns/ext/options#supportedOption> ui:scaleFactor ;\n"
       "  lv2:extensionData ui:idleInterface ;\n"
