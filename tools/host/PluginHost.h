@@ -1,4 +1,4 @@
-// PluginHost: what kestrune-render needs from a loaded plug-in module,
+// PluginHost: what a host tool needs from a loaded plug-in module,
 // whatever its format. Vst3Host and Vst2Host implement it by talking to the
 // module only through its exported entry and the format's own interfaces, as
 // a DAW does.
