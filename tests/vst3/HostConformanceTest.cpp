@@ -99,7 +99,7 @@ TEST_F(Vst3Conformance, HostBypassSurvivesSetupCallsAndReactivation) {
 }
 
 TEST_F(Vst3Conformance, StateLoadsStayQuietAndPresetChangesAreAnnouncedToTheHost) {
-  ComponentHandler handler;
+  GuardedHandler handler;
   plugin->Start(&hostApp, 48000, 512);
   ASSERT_EQ(plugin->controller->setComponentHandler(&handler), kResultTrue);
   std::vector<uint8_t> state = plugin->State();

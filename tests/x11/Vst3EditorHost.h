@@ -104,8 +104,8 @@ class RunLoop : public Linux::IRunLoop {
     }
   }
 
-  HOST_QUERY(Linux::IRunLoop)
-  HOST_REFCOUNT
+  KESTRUNE_HOST_QUERY(Linux::IRunLoop)
+  KESTRUNE_HOST_REFCOUNT
 };
 
 struct PlugFrame : IPlugFrame {
@@ -131,7 +131,7 @@ struct PlugFrame : IPlugFrame {
     *obj = nullptr;
     return kNoInterface;
   }
-  HOST_REFCOUNT
+  KESTRUNE_HOST_REFCOUNT
 };
 
 struct ContextMenu : IContextMenu {
@@ -144,8 +144,8 @@ struct ContextMenu : IContextMenu {
     popups.emplace_back(x, y);
     return kResultOk;
   }
-  HOST_QUERY(IContextMenu)
-  HOST_REFCOUNT
+  KESTRUNE_HOST_QUERY(IContextMenu)
+  KESTRUNE_HOST_REFCOUNT
 };
 
 struct EditorComponentHandler : IComponentHandler, IComponentHandler3 {
@@ -191,7 +191,7 @@ struct EditorComponentHandler : IComponentHandler, IComponentHandler3 {
     *obj = nullptr;
     return kNoInterface;
   }
-  HOST_REFCOUNT
+  KESTRUNE_HOST_REFCOUNT
 };
 
 }  // namespace host

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "PluginHost.h"
+#include "Vst3HostObjects.h"
 #include "VstPresetFile.h"
 #include "pluginterfaces/base/funknown.h"
 #include "pluginterfaces/base/ibstream.h"
@@ -68,196 +69,6 @@ void Utf8ToString128(const std::string& text, String128 out) {
   for (; n < text.size() && n < 127; ++n) out[n] = static_cast<char16>(static_cast<unsigned char>(text[n]));
   out[n] = 0;
 }
-
-bool SameIid(const TUID a, const TUID b) { return FUnknownPrivate::iidEqual(a, b); }
-
-// Host-side objects live as long as the host; reference counts are kept for
-// the plug-in's sake but never delete.
-class HostApplication : public IHostApplication {
- public:
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-    if (SameIid(iid, FUnknown_iid) || SameIid(iid, IHostApplication_iid)) {
-      *obj = static_cast<IHostApplication*>(this);
-      addRef();
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  uint32 PLUGIN_API addRef() override { return ++refs_; }
-  uint32 PLUGIN_API release() override { return --refs_; }
-  tresult PLUGIN_API getName(String128 name) override {
-    Utf8ToString128("kestrune-render", name);
-    return kResultOk;
-  }
-  tresult PLUGIN_API createInstance(TUID, TUID, void** obj) override {
-    *obj = nullptr;
-    return kResultFalse;
-  }
-
- private:
-  std::atomic<uint32> refs_{1};
-};
-
-class ComponentHandler : public IComponentHandler {
- public:
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-    if (SameIid(iid, FUnknown_iid) || SameIid(iid, IComponentHandler_iid)) {
-      *obj = static_cast<IComponentHandler*>(this);
-      addRef();
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  uint32 PLUGIN_API addRef() override { return ++refs_; }
-  uint32 PLUGIN_API release() override { return --refs_; }
-  // Offline there is no user editing; edits from the plug-in are accepted
-  // and otherwise ignored.
-  tresult PLUGIN_API beginEdit(ParamID) override { return kResultOk; }
-  tresult PLUGIN_API performEdit(ParamID, ParamValue) override { return kResultOk; }
-  tresult PLUGIN_API endEdit(ParamID) override { return kResultOk; }
-  tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
-
- private:
-  std::atomic<uint32> refs_{1};
-};
-
-class MemoryStream : public IBStream {
- public:
-  explicit MemoryStream(std::vector<uint8_t> bytes = {}) : bytes_(std::move(bytes)) {}
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-    if (SameIid(iid, FUnknown_iid) || SameIid(iid, IBStream_iid)) {
-      *obj = static_cast<IBStream*>(this);
-      addRef();
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  uint32 PLUGIN_API addRef() override { return ++refs_; }
-  uint32 PLUGIN_API release() override { return --refs_; }
-  tresult PLUGIN_API read(void* buffer, int32 numBytes, int32* numBytesRead) override {
-    if (numBytesRead) *numBytesRead = 0;
-    if (!buffer || numBytes < 0) return kInvalidArgument;
-    size_t available = position_ < bytes_.size() ? bytes_.size() - position_ : 0;
-    size_t count = std::min(available, static_cast<size_t>(numBytes));
-    if (count) memcpy(buffer, bytes_.data() + position_, count);
-    position_ += count;
-    if (numBytesRead) *numBytesRead = static_cast<int32>(count);
-    return count == static_cast<size_t>(numBytes) ? kResultOk : kResultFalse;
-  }
-  tresult PLUGIN_API write(void* buffer, int32 numBytes, int32* numBytesWritten) override {
-    if (numBytesWritten) *numBytesWritten = 0;
-    if (!buffer || numBytes < 0) return kInvalidArgument;
-    if (position_ + static_cast<size_t>(numBytes) > bytes_.size()) {
-      bytes_.resize(position_ + static_cast<size_t>(numBytes));
-    }
-    memcpy(bytes_.data() + position_, buffer, static_cast<size_t>(numBytes));
-    position_ += static_cast<size_t>(numBytes);
-    if (numBytesWritten) *numBytesWritten = numBytes;
-    return kResultOk;
-  }
-  tresult PLUGIN_API seek(int64 pos, int32 mode, int64* result) override {
-    int64 base = mode == kIBSeekCur ? static_cast<int64>(position_)
-                 : mode == kIBSeekEnd ? static_cast<int64>(bytes_.size())
-                                      : 0;
-    int64 target = base + pos;
-    if (target < 0) return kInvalidArgument;
-    position_ = static_cast<size_t>(target);
-    if (result) *result = target;
-    return kResultOk;
-  }
-  tresult PLUGIN_API tell(int64* pos) override {
-    if (!pos) return kInvalidArgument;
-    *pos = static_cast<int64>(position_);
-    return kResultOk;
-  }
-  const std::vector<uint8_t>& Bytes() const { return bytes_; }
-
- private:
-  std::atomic<uint32> refs_{1};
-  std::vector<uint8_t> bytes_;
-  size_t position_ = 0;
-};
-
-// One parameter's changes for one block: we only ever send one point.
-class ParamQueue : public IParamValueQueue {
- public:
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-    if (SameIid(iid, FUnknown_iid) || SameIid(iid, IParamValueQueue_iid)) {
-      *obj = static_cast<IParamValueQueue*>(this);
-      addRef();
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  uint32 PLUGIN_API addRef() override { return 1; }
-  uint32 PLUGIN_API release() override { return 1; }
-  ParamID PLUGIN_API getParameterId() override { return id; }
-  int32 PLUGIN_API getPointCount() override { return static_cast<int32>(points.size()); }
-  tresult PLUGIN_API getPoint(int32 index, int32& sampleOffset, ParamValue& value) override {
-    if (index < 0 || index >= getPointCount()) return kResultFalse;
-    sampleOffset = points[static_cast<size_t>(index)].first;
-    value = points[static_cast<size_t>(index)].second;
-    return kResultOk;
-  }
-  tresult PLUGIN_API addPoint(int32 sampleOffset, ParamValue value, int32& index) override {
-    index = getPointCount();
-    points.emplace_back(sampleOffset, value);
-    return kResultOk;
-  }
-
-  ParamID id = 0;
-  std::vector<std::pair<int32, ParamValue>> points;
-};
-
-class ParamChanges : public IParameterChanges {
- public:
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-    if (SameIid(iid, FUnknown_iid) || SameIid(iid, IParameterChanges_iid)) {
-      *obj = static_cast<IParameterChanges*>(this);
-      addRef();
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  uint32 PLUGIN_API addRef() override { return 1; }
-  uint32 PLUGIN_API release() override { return 1; }
-  int32 PLUGIN_API getParameterCount() override { return static_cast<int32>(used_); }
-  IParamValueQueue* PLUGIN_API getParameterData(int32 index) override {
-    return index >= 0 && static_cast<size_t>(index) < used_ ? &queues_[static_cast<size_t>(index)]
-                                                            : nullptr;
-  }
-  IParamValueQueue* PLUGIN_API addParameterData(const ParamID& id, int32& index) override {
-    for (size_t i = 0; i < used_; ++i) {
-      if (queues_[i].id == id) {
-        index = static_cast<int32>(i);
-        return &queues_[i];
-      }
-    }
-    if (used_ == queues_.size()) queues_.emplace_back();
-    ParamQueue& queue = queues_[used_];
-    queue.id = id;
-    queue.points.clear();
-    index = static_cast<int32>(used_++);
-    return &queue;
-  }
-  // Replaces any earlier pending value of the same parameter.
-  void Set(ParamID id, ParamValue value) {
-    int32 index = 0;
-    auto* queue = static_cast<ParamQueue*>(addParameterData(id, index));
-    queue->points.assign(1, {0, value});
-  }
-  void Clear() { used_ = 0; }
-  bool Empty() const { return used_ == 0; }
-
- private:
-  std::vector<ParamQueue> queues_;
-  size_t used_ = 0;
-};
 
 }  // namespace
 
@@ -544,17 +355,17 @@ class Vst3Host : public PluginHost {
 
   bool GetState(std::vector<uint8_t>& blob, std::string& error) override {
     FlushParameters();
-    MemoryStream stream;
+    host::MemoryStream stream;
     if (controller_->getState(&stream) != kResultOk) {
       error = "the plug-in did not hand over its state";
       return false;
     }
-    blob = stream.Bytes();
+    blob = stream.bytes;
     return true;
   }
 
   bool SetState(const std::vector<uint8_t>& blob, std::string& error) override {
-    MemoryStream stream(blob);
+    host::MemoryStream stream(blob);
     if (controller_->setState(&stream) != kResultOk) {
       error = "the plug-in refused the state (wrong size or not saved by this VST3 plug-in)";
       return false;
@@ -663,9 +474,9 @@ class Vst3Host : public PluginHost {
   int64 position_ = 0;
   std::string vendor_;
   std::vector<ParamID> ids_;
-  HostApplication hostApplication_;
-  ComponentHandler componentHandler_;
-  ParamChanges pending_;
+  host::HostApplication hostApplication_{"kestrune-render"};
+  host::ComponentHandler componentHandler_;
+  host::ParamChanges pending_;
   std::vector<std::vector<float>> floatIn_, floatOut_;
 };
 
