@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Vst3HostObjects.h"
+#include "Vst3ModuleHandle.h"
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
@@ -49,29 +50,24 @@ struct Stream : MemoryStream {
   }
 };
 
-// The loaded module and its factory, as a host holds them.
+// The built module, loaded as a host loads it; unloading checks that the
+// plug-in gave back every reference to its factory.
 class Module {
  public:
   Module() {
-    handle_ = dlopen(KESTRUNE_VST3_MODULE, RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) return;
-    auto entry = reinterpret_cast<bool (*)(void*)>(dlsym(handle_, "ModuleEntry"));
-    auto getFactory = reinterpret_cast<IPluginFactory* (*)()>(dlsym(handle_, "GetPluginFactory"));
-    if (entry && entry(handle_) && getFactory) factory_ = getFactory();
+    std::string error;
+    if (!module_.Load(KESTRUNE_VST3_MODULE, KESTRUNE_VST3_MODULE, error)) ADD_FAILURE() << error;
   }
   ~Module() {
-    if (factory_) {
-      EXPECT_EQ(factory_->release(), 0u);
+    if (module_.Factory()) {
+      EXPECT_EQ(module_.Unload(), 0u);
     }
-    if (auto exit = reinterpret_cast<bool (*)()>(dlsym(handle_, "ModuleExit"))) exit();
-    if (handle_) dlclose(handle_);
   }
-  void* Handle() const { return handle_; }
-  IPluginFactory* Factory() const { return factory_; }
+  void* Handle() const { return module_.Handle(); }
+  IPluginFactory* Factory() const { return module_.Factory(); }
 
  private:
-  void* handle_ = nullptr;
-  IPluginFactory* factory_ = nullptr;
+  Vst3ModuleHandle module_;
 };
 
 inline const TUID& KestruneClassId() {

@@ -13,6 +13,7 @@
 
 #include "PluginHost.h"
 #include "Vst3HostObjects.h"
+#include "Vst3ModuleHandle.h"
 #include "VstPresetFile.h"
 #include "pluginterfaces/base/funknown.h"
 #include "pluginterfaces/base/ibstream.h"
@@ -98,30 +99,8 @@ class Vst3Host : public PluginHost {
               (binary == path ? std::string("no such file") : "no such file '" + binary + "'");
       return false;
     }
-    library_ = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library_) {
-      error = "cannot load VST3 module '" + path + "': " + dlerror();
-      return false;
-    }
-    using FactoryProc = IPluginFactory* (PLUGIN_API*)();
-    using EntryProc = bool (*)(void*);
-    auto getFactory = reinterpret_cast<FactoryProc>(dlsym(library_, "GetPluginFactory"));
-    if (!getFactory) {
-      error = "'" + path + "' is not a VST3 module: it has no GetPluginFactory entry";
-      return false;
-    }
-    if (auto entry = reinterpret_cast<EntryProc>(dlsym(library_, "ModuleEntry"))) {
-      if (!entry(library_)) {
-        error = "VST3 module '" + path + "' refused to start (ModuleEntry failed)";
-        return false;
-      }
-      entered_ = true;
-    }
-    factory_ = getFactory();
-    if (!factory_) {
-      error = "VST3 module '" + path + "' returned no plug-in factory";
-      return false;
-    }
+    if (!module_.Load(binary, path, error)) return false;
+    factory_ = module_.Factory();
     PFactoryInfo factoryInfo;
     if (factory_->getFactoryInfo(&factoryInfo) == kResultOk) vendor_ = factoryInfo.vendor;
     const int32 classCount = factory_->countClasses();
@@ -447,20 +426,12 @@ class Vst3Host : public PluginHost {
     controller_ = nullptr;
     processor_ = nullptr;
     component_ = nullptr;
-    if (factory_) factory_->release();
     factory_ = nullptr;
-    if (library_) {
-      if (entered_) {
-        if (auto exitProc = reinterpret_cast<bool (*)()>(dlsym(library_, "ModuleExit"))) exitProc();
-      }
-      dlclose(library_);
-    }
-    library_ = nullptr;
+    module_.Unload();
   }
 
-  void* library_ = nullptr;
-  bool entered_ = false;
-  IPluginFactory* factory_ = nullptr;
+  host::Vst3ModuleHandle module_;
+  IPluginFactory* factory_ = nullptr;  // the module's
   IComponent* component_ = nullptr;
   uint8_t classId_[16] = {};
   IAudioProcessor* processor_ = nullptr;
