@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "Vst2ModuleHandle.h"
+
 namespace {
 ScriptedHost* gActiveHost = nullptr;
 }
@@ -80,10 +82,13 @@ const HostCall* ScriptedHost::Last(int32_t opcode) const {
 
 Vst2Module& Vst2Module::Get() {
   static Vst2Module module = [] {
+    // Kept loaded for the whole program, as hosts keep a module.
+    static host::Vst2ModuleHandle library;
+    std::string error;
+    if (!library.Load(KESTRUNE_VST2_MODULE, error)) throw std::runtime_error(error);
     Vst2Module m;
-    m.handle = dlopen(KESTRUNE_VST2_MODULE, RTLD_NOW | RTLD_LOCAL);
-    if (!m.handle) throw std::runtime_error(std::string("dlopen failed: ") + dlerror());
-    m.pluginMain = reinterpret_cast<EntryProc>(dlsym(m.handle, "VSTPluginMain"));
+    m.handle = library.Handle();
+    m.pluginMain = library.Entry();
     m.legacyMain = reinterpret_cast<EntryProc>(dlsym(m.handle, "main"));
     return m;
   }();

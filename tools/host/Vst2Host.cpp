@@ -13,6 +13,7 @@
 #include "FxpFile.h"
 #include "PluginHost.h"
 #include "Vst2Abi.h"
+#include "Vst2ModuleHandle.h"
 
 namespace render {
 namespace {
@@ -41,17 +42,8 @@ class Vst2Host : public PluginHost {
       error = "'" + path + "' is a folder, not a VST2 module (a VST3 bundle loads with --format vst3)";
       return false;
     }
-    library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library_) {
-      error = "cannot load VST2 module '" + path + "': " + dlerror();
-      return false;
-    }
-    using MainProc = AEffect* (*)(audioMasterCallback);
-    auto entry = reinterpret_cast<MainProc>(dlsym(library_, "VSTPluginMain"));
-    if (!entry) {
-      error = "'" + path + "' is not a VST2 module: it has no VSTPluginMain entry";
-      return false;
-    }
+    if (!module_.Load(path, error)) return false;
+    auto entry = module_.Entry();
     g_creating = this;
     effect_ = entry(&Vst2Host::HostCallback);
     g_creating = nullptr;
@@ -350,11 +342,10 @@ class Vst2Host : public PluginHost {
       Dispatch(effClose, 0, 0, nullptr);
       effect_ = nullptr;
     }
-    if (library_) dlclose(library_);
-    library_ = nullptr;
+    module_.Unload();
   }
 
-  void* library_ = nullptr;
+  host::Vst2ModuleHandle module_;
   AEffect* effect_ = nullptr;
   bool open_ = false;
   bool running_ = false;
