@@ -552,15 +552,23 @@ ParamValue PLUGIN_API IEffectVST3::plainParamToNormalized(ParamID tag, ParamValu
   return ClampNormalized(SingleComponentEffect::plainParamToNormalized(tag, plainValue));
 }
 
+ParamValue PLUGIN_API IEffectVST3::getParamNormalized(ParamID tag) {
+  PlugLockGuard guard(*this);
+  return SingleComponentEffect::getParamNormalized(tag);
+}
+
 tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value) {
   if (std::isnan(value)) return kResultFalse;
   value = ClampNormalized(value);
+  // The controller's parameter objects change under the plug-in lock, as a
+  // state load's do: a host may set a value on one thread while it loads a
+  // state on another.
+  PlugLockGuard guard(*this);
   tresult result = SingleComponentEffect::setParamNormalized(tag, value);
   if (result != kResultTrue) return result;
   // The host's edit is the plug-in's value at once, not only from the next
   // block: a host whose engine is stopped saves right after an edit, and the
   // editor shows what the host set. Nothing goes back to the host.
-  PlugLockGuard guard(*this);
   if (tag == kBypassParamId) {
     SetHostBypass(value >= 0.5);  // the step a list of two shows, as in process
   } else if (tag < static_cast<ParamID>(ParamCount())) {

@@ -108,6 +108,7 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
       Steinberg::Vst::ParamID tag, Steinberg::Vst::ParamValue valueNormalized) SMTG_OVERRIDE;
   Steinberg::Vst::ParamValue PLUGIN_API plainParamToNormalized(
       Steinberg::Vst::ParamID tag, Steinberg::Vst::ParamValue plainValue) SMTG_OVERRIDE;
+  Steinberg::Vst::ParamValue PLUGIN_API getParamNormalized(Steinberg::Vst::ParamID tag) SMTG_OVERRIDE;
   tresult PLUGIN_API setParamNormalized(Steinberg::Vst::ParamID tag,
                                         Steinberg::Vst::ParamValue value) SMTG_OVERRIDE;
   Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) SMTG_OVERRIDE;
