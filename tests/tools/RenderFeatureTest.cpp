@@ -444,6 +444,25 @@ TEST(RenderStreams, StandardInputToStandardOutputMatchesTheFileRender) {
   EXPECT_NE(noName.err.find("standard input needs -o"), std::string::npos) << noName.err;
 }
 
+// `kestrune-render <(sox ...)`: a process substitution or a named pipe gives
+// its bytes once, so it must be opened once, input and sidechain alike.
+TEST(RenderStreams, ProcessSubstitutionAndNamedPipeAreReadOnce) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.flac", TestSignal(0.4), SF_FORMAT_PCM_16, SF_FORMAT_FLAC));
+  ASSERT_TRUE(WriteAudio(folder / "side.wav", TestSignal(0.4, 44100, 1)));
+  const std::vector<std::string> common = {"--no-pictures", "-q", "--module", kVst3Bundle};
+  ASSERT_EQ(RunRender(folder, With({"in.flac", "--sidechain", "side.wav", "-o", "ref.wav"}, common)).status, 0);
+  ASSERT_EQ(mkfifo((folder / "side.fifo").c_str(), 0600), 0);
+  const std::string command = "cd '" + folder.Path() + "' && (cat side.wav > side.fifo &) && bash -c '" +
+                              KESTRUNE_RENDER + " <(cat in.flac) --sidechain side.fifo -o piped.wav --no-pictures " +
+                              "-q --module " + kVst3Bundle + "' 2> err";
+  EXPECT_EQ(std::system(command.c_str()), 0) << Slurp(folder / "err");
+  Audio reference, piped;
+  ASSERT_TRUE(ReadAudio(folder / "ref.wav", reference));
+  ASSERT_TRUE(ReadAudio(folder / "piped.wav", piped));
+  EXPECT_EQ(Differences(piped.channels, reference.channels), 0u);
+}
+
 bool WriteAll(int fd, const std::string& bytes) {
   for (size_t done = 0; done < bytes.size();) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
@@ -574,13 +593,19 @@ TEST(RenderStreams, ParallelBatchWritesWhatASerialOneWritesWithOneBarAndReportsI
   for (const std::string& bar : bars) EXPECT_NE(bar.find(" of 4 inputs done"), std::string::npos) << bar;
   EXPECT_NE(bars.back().find("100%  4 of 4 inputs done"), std::string::npos) << bars.back();
 
-  // A failing input in the middle: the others are rendered all the same, and
-  // the status is the failure's.
+  // A failing input in the middle and a missing one: the others are rendered
+  // all the same, the failures are listed, and the status is the first's.
   std::ofstream(folder / "bad.wav") << "not audio";
   const RunResult failed =
-      RunRender(folder, With({"a.wav", "bad.wav", "c.wav", "-o", "failed/", "-j", "3"}, common));
+      RunRender(folder, With({"a.wav", "bad.wav", "c.wav", "gone.wav", "-o", "failed/", "-j", "3"}, common));
   EXPECT_EQ(failed.status, 3);
   EXPECT_EQ(failed.err.find("kestrune-render: error: input 'bad.wav'"), 0u) << failed.err;
+  const std::string listed = "kestrune-render: 2 of 4 inputs failed: 'bad.wav', 'gone.wav'\n";
+  EXPECT_EQ(failed.err.substr(failed.err.size() - std::min(failed.err.size(), listed.size())), listed) << failed.err;
+  EXPECT_NE(failed.out.find("{\"input\": \"gone.wav\", \"output\": \"failed/gone.wav\", \"status\": 3, "
+                            "\"error\": \"input 'gone.wav' does not exist\"}\n"),
+            std::string::npos)
+      << failed.out;
   EXPECT_EQ(ScratchFolderNames(folder / "failed"), (std::set<std::string>{"a.wav", "c.wav"}));
   EXPECT_TRUE(Slurp(folder / "failed/c.wav") == Slurp(folder / "serial/c.wav"));
 }

@@ -26,22 +26,28 @@ std::vector<std::string> With(std::vector<std::string> args, const std::vector<s
   return args;
 }
 
-// Every file in the folder with its contents (links by their target name).
-std::map<std::string, std::string> Snapshot(const ScratchFolder& folder) {
-  std::map<std::string, std::string> files;
-  for (const std::string& name : folder.Names()) {
+// Every file under the folder with its contents (links by their target name).
+void SnapshotInto(const std::string& path, const std::string& prefix, std::map<std::string, std::string>& files) {
+  for (const std::string& name : ScratchFolderNames(path)) {
+    const std::string full = path + "/" + name;
     struct stat status;
-    lstat((folder / name).c_str(), &status);
+    lstat(full.c_str(), &status);
     if (S_ISLNK(status.st_mode)) {
       char target[4096] = {};
-      files[name] = "-> " + std::string(target, static_cast<size_t>(std::max<ssize_t>(
-                                                    readlink((folder / name).c_str(), target, sizeof(target) - 1), 0)));
+      files[prefix + name] = "-> " + std::string(target, static_cast<size_t>(std::max<ssize_t>(
+                                                            readlink(full.c_str(), target, sizeof(target) - 1), 0)));
     } else if (S_ISREG(status.st_mode)) {
-      files[name] = Slurp(folder / name);
+      files[prefix + name] = Slurp(full);
     } else {
-      files[name] = "(folder)";
+      files[prefix + name] = "(folder)";
+      SnapshotInto(full, prefix + name + "/", files);
     }
   }
+}
+
+std::map<std::string, std::string> Snapshot(const ScratchFolder& folder) {
+  std::map<std::string, std::string> files;
+  SnapshotInto(folder.Path(), "", files);
   return files;
 }
 
@@ -63,11 +69,21 @@ TEST_P(RenderRefusesCollision, BeforeWritingAnythingWithBothOptionsNamed) {
   ASSERT_EQ(link((folder / "in.wav").c_str(), (folder / "hard.wav").c_str()), 0);
   ASSERT_EQ(symlink("in.wav", (folder / "link.wav").c_str()), 0);
   ASSERT_EQ(mkdir((folder / "sub").c_str(), 0755), 0);
+  // Installed plug-ins of each format: bundles, a VST2 module and its images.
+  ASSERT_EQ(std::system(("cd '" + folder.Path() + "' && mkdir -p Kestrune.lv2/presets Kestrune.images "
+                         "Kestrune.vst3/Contents/Resources && for f in Kestrune.so Kestrune.lv2/Kestrune.so "
+                         "Kestrune.lv2/manifest.ttl Kestrune.lv2/presets/slam.ttl Kestrune.images/Kestrune@2x.pack "
+                         "Kestrune.vst3/Contents/Resources/Kestrune@2x.pack; do echo \"$f\" > \"$f\"; done && "
+                         "ln -s ../Kestrune.images/Kestrune@2x.pack Kestrune.lv2/Kestrune@2x.pack")
+                            .c_str()),
+            0);
   const auto before = Snapshot(folder);
 
   RunResult run = RunRender(folder, With(GetParam().args, {"--module", kVst3Bundle}));
   EXPECT_EQ(run.status, 2) << run.err;
-  EXPECT_EQ(run.err, std::string("kestrune-render: error: ") + GetParam().message + "\n");
+  std::string message = GetParam().message;
+  for (size_t at; (at = message.find("{folder}")) != std::string::npos;) message.replace(at, 8, folder.Path());
+  EXPECT_EQ(run.err, "kestrune-render: error: " + message + "\n");
   EXPECT_EQ(Snapshot(folder), before);
 }
 
@@ -97,6 +113,24 @@ const Collision kCollisions[] = {
     {"SeveralInputsOntoOneOutput", {"in.wav", "sub/../in.wav", "-o", "sub/"},
      "the output of 'in.wav' 'sub/in.wav' and the output of 'sub/../in.wav' 'sub/in.wav' name the same file; give "
      "each output its own name"},
+    {"LibraryInAnLv2Bundle", {"in.wav", "-o", "Kestrune.lv2/Kestrune.so", "--type", "wav"},
+     "-o 'Kestrune.lv2/Kestrune.so' is inside the plug-in bundle '{folder}/Kestrune.lv2', which is never written; choose a "
+     "name outside it"},
+    {"FactoryPresetInAnLv2Bundle", {"in.wav", "--save-preset", "Kestrune.lv2/presets/slam.ttl"},
+     "--save-preset 'Kestrune.lv2/presets/slam.ttl' is inside the plug-in bundle '{folder}/Kestrune.lv2', which is never "
+     "written; choose a name outside it"},
+    {"ImagePackLinkedFromAnLv2Bundle", {"in.wav", "-o", "Kestrune.lv2/Kestrune@2x.pack", "--type", "wav"},
+     "-o 'Kestrune.lv2/Kestrune@2x.pack' is inside the plug-in bundle '{folder}/Kestrune.lv2', which is never written; "
+     "choose a name outside it"},
+    {"ImagePackInAVst3Bundle", {"in.wav", "-o", "Kestrune.vst3/Contents/Resources/Kestrune@2x.pack", "--type", "wav"},
+     "-o 'Kestrune.vst3/Contents/Resources/Kestrune@2x.pack' is inside the plug-in bundle '{folder}/Kestrune.vst3', which "
+     "is never written; choose a name outside it"},
+    {"ImagePackBesideAVst2Module", {"in.wav", "-o", "Kestrune.images/Kestrune@2x.pack", "--type", "wav"},
+     "-o 'Kestrune.images/Kestrune@2x.pack' is inside the plug-in's image folder '{folder}/Kestrune.images', which is never "
+     "written; choose a name outside it"},
+    {"BundleNamedAsTheOutputFolder", {"in.wav", "-o", "Kestrune.vst3"},
+     "the output 'Kestrune.vst3/in.wav' is inside the plug-in bundle '{folder}/Kestrune.vst3', which is never written; "
+     "choose a name outside it"},
     {"ParameterListSavingOverTheInput", {"in.wav", "--list-params", "--save-preset", "in.wav"},
      "--save-preset 'in.wav' is the same file as the input 'in.wav', which it would overwrite; choose another name"},
 };

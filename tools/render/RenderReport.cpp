@@ -33,22 +33,6 @@ std::string JsonNumber(double value) {
   return text;
 }
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 // A loudness figure with one decimal; silence has none.
 std::string Lufs(double value) {
@@ -157,7 +141,7 @@ bool WriteFiles(const Options& options, const Job& job, RenderPlan& plan, const 
   const LoudnessMeter& loudness = outcome.outputLoudness;
   const BroadcastLoudness broadcast = {loudness.IntegratedLufs(), loudness.RangeLu(), loudness.TruePeakDb(),
                                        loudness.MaxMomentaryLufs(), loudness.MaxShortTermLufs()};
-  const bool fromFile = !plan.embedded && job.input != "-";
+  const bool fromFile = !plan.embedded && !plan.reader.IsStream();
   std::string tagWarning;
   if (!writer.Finish(error) || !writer.CarryFlacMetadata(plan.flacTags.get(), error) ||
       !writer.CompleteBroadcastInfo(broadcast, std::string("Kestrune-") + KESTRUNE_VERSION, error) ||
@@ -234,6 +218,23 @@ void PrintSummary(const Options& options, const Job& job, const RenderPlan& plan
 }
 
 }  // namespace
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
 
 void NonFiniteCount::Report(const std::string& what, int channels, double sampleRate) const {
   if (count == 0) return;
