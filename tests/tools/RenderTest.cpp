@@ -392,6 +392,9 @@ TEST_P(RenderRefuses, WithOneLineErrorStatusAndNoFileLeft) {
   const std::string presets = KESTRUNE_PRESETS_DIR;
   std::string fxp = Slurp(presets + "/vst2/Parallel Smash.fxp"), vstpreset = Slurp(presets + "/vst3/Parallel Smash.vstpreset");
   std::ofstream(folder / "smash.fxp", std::ios::binary) << fxp;
+  std::string flipped = fxp;
+  flipped[75] ^= 0x07;  // the first value's exponent: far outside any range
+  std::ofstream(folder / "flipped.fxp", std::ios::binary) << flipped;
   std::ofstream(folder / "other.fxp", std::ios::binary) << fxp.replace(16, 4, "Othr");
   std::ofstream(folder / "other.vstpreset", std::ios::binary) << vstpreset.replace(8, 8, "0123ABCD");
   const std::set<std::string> before = folder.Names();
@@ -453,6 +456,8 @@ const Refusal kRefusals[] = {
      "preset 'other.fxp': not a Kestrune preset: it is for the VST2 plug-in with ID 4F746872"},
     {"PresetOfAnotherPluginVst3", {"in.wav", "--preset", "other.vstpreset", "--module", "@VST3"}, 3,
      "preset 'other.vstpreset': not a Kestrune preset: it is for the VST3 plug-in with class ID 0123ABCD00DE4F4E"},
+    {"PresetValueOutsideItsRange", {"in.wav", "--preset", "flipped.fxp", "--module", "@VST2"}, 3,
+     "preset 'flipped.fxp' holds a value outside its parameter's range"},
     {"Vst2PresetIntoTheVst3Plugin", {"in.wav", "--preset", "smash.fxp", "--module", "@VST3"}, 3,
      "it is a VST2 program file, for the VST2 plug-in; load it with --format vst2"},
     {"PresetThatNeverEnds", {"in.wav", "--preset", "/dev/zero", "--module", "@VST3"}, 3,

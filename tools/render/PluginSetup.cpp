@@ -208,6 +208,17 @@ HostPtr LoadPlugin(const Options& options, const std::vector<uint8_t>& presetFil
       failure = {kExitInput, "preset '" + options.preset + "' was not accepted: " + error};
       return nullptr;
     }
+    // A state reads back as it was written; the plug-in clamps a value
+    // outside its parameter's range, as hosts expect, and the state then
+    // reads back otherwise. A render is asked for the preset's settings
+    // exactly, so such a preset (damaged, or not Kestrune's) is refused.
+    std::vector<uint8_t> restored;
+    if (host->GetState(restored, error) && restored != presetBlob) {
+      failure = {kExitInput, "preset '" + options.preset +
+                                 "' holds a value outside its parameter's range; it is damaged or not a Kestrune "
+                                 "preset"};
+      return nullptr;
+    }
   }
   bool sidechainSetByUser = false;
   for (const auto& set : options.sets) {
