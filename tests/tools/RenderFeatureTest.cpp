@@ -290,7 +290,8 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
   // FLAC to FLAC: every tag and the cover, which libsndfile alone drops.
   ASSERT_TRUE(WriteAudio(folder / "song.flac", input, SF_FORMAT_PCM_16, SF_FORMAT_FLAC));
   const std::vector<std::string> tags = {"DESCRIPTION=live", "ISRC=GBAYE0000001", "COMPOSER=Someone",
-                                         "ALBUMARTIST=The Band", "REPLAYGAIN_TRACK_GAIN=-6.20 dB"};
+                                         "ALBUMARTIST=The Band", "REPLAYGAIN_TRACK_GAIN=-6.20 dB",
+                                         "TITLE=Take One", "TITLE=Take Two"};
   {
     FLAC__Metadata_Chain* chain = FLAC__metadata_chain_new();
     ASSERT_TRUE(FLAC__metadata_chain_read(chain, (folder / "song.flac").c_str()));
@@ -350,7 +351,7 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
                                                 kVst3Bundle});
   EXPECT_EQ(streamed.status, 0);
   EXPECT_NE(streamed.err.find("warning: standard output is a FLAC stream, which gets only the input's title, artist, "
-                              "album, date, genre, track number, comment, copyright, license and software: 5 other "
+                              "album, date, genre, track number, comment, copyright, license and software: 6 other "
                               "tags and 1 pictures are left out; write to a file to keep them"),
             std::string::npos)
       << streamed.err;

@@ -438,10 +438,16 @@ TEST(RenderSafety, FileSizeLimitIsAWriteErrorThatLeavesNothing) {
   small.rlim_cur = 64 * 1024;  // the tool inherits it; its output is 350 kB
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   RunResult run = RunRender(folder, {"in.wav", "-o", "out.wav", "--module", kVst3Bundle});
+  // Audio that fits and an editor picture (250 kB) that does not.
+  ASSERT_TRUE(WriteAudio(folder / "short.wav", TestSignal(0.02)));
+  RunResult picture = RunRender(folder, {"short.wav", "-o", "short-out.wav", "--module", kVst3Bundle});
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &previous), 0);
   EXPECT_EQ(run.status, 5);
   EXPECT_EQ(run.err, "kestrune-render: error: cannot write 'out.wav': " + std::string(strerror(EFBIG)) + "\n");
-  EXPECT_EQ(folder.Names(), std::set<std::string>{"in.wav"});
+  EXPECT_EQ(picture.status, 5);
+  EXPECT_EQ(picture.err, "kestrune-render: error: cannot write 'short-out-editor.png': " +
+                             std::string(strerror(EFBIG)) + "; the audio was discarded with it\n");
+  EXPECT_EQ(folder.Names(), (std::set<std::string>{"in.wav", "short.wav"}));
 }
 
 TEST(RenderSafety, ReplacedOutputKeepsModeAndHardLinksAndNoClobberKeepsTheFile) {

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <set>
 
 namespace render {
 namespace {
@@ -30,14 +31,16 @@ FlacTags::~FlacTags() {
 
 size_t FlacTags::TagsLibsndfileDrops() const {
   if (!comment) return 0;
+  // libsndfile keeps one text of each kind: a second TITLE is dropped too.
   size_t dropped = 0;
+  std::set<int> kept;
   for (FLAC__uint32 i = 0; i < comment->data.vorbis_comment.num_comments; ++i) {
     const auto& entry = comment->data.vorbis_comment.comments[i];
     const std::string text(reinterpret_cast<const char*>(entry.entry), entry.length);
     const std::string field = text.substr(0, text.find('='));
-    const bool kept = std::any_of(std::begin(kLibsndfileFlacFields), std::end(kLibsndfileFlacFields),
-                                  [&](const auto& known) { return strcasecmp(known.first, field.c_str()) == 0; });
-    if (!kept) ++dropped;
+    const auto known = std::find_if(std::begin(kLibsndfileFlacFields), std::end(kLibsndfileFlacFields),
+                                    [&](const auto& each) { return strcasecmp(each.first, field.c_str()) == 0; });
+    if (known == std::end(kLibsndfileFlacFields) || !kept.insert(known->second).second) ++dropped;
   }
   return dropped;
 }

@@ -2,8 +2,10 @@
 // through: warnings, the pictures and the preset, every file made visible
 // at once, and the summary (text or JSON).
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "Canvas.h"
@@ -23,6 +25,13 @@ namespace {
 
 // A figure as printed with two decimals, never "-0.00".
 double Shown(double value) { return std::fabs(value) < 0.005 ? 0.0 : value; }
+
+// A picture that could not be written (a full disk, a size limit): the run
+// keeps nothing, so the audio already rendered is discarded too.
+Failure PictureFailure(const std::string& picture) {
+  const std::string reason = errno != 0 ? strerror(errno) : "the PNG encoder failed";
+  return {kExitOutput, "cannot write '" + picture + "': " + reason + "; the audio was discarded with it"};
+}
 
 // JSON for --json: numbers (null where there is none, as for the loudness
 // of silence) and strings.
@@ -112,8 +121,9 @@ bool WriteFiles(const Options& options, const Job& job, RenderPlan& plan, const 
     const Canvas plot = DrawLevelPlot(outcome.levels, title);
     drawing.unlock();
     // zlib's default level: 9 took ten times as long for 4 % fewer bytes.
+    errno = 0;
     if (!plot.WritePng(pending.Add(job.plotTarget), 6)) {
-      failure = {kExitOutput, "cannot write '" + job.plotPng + "'"};
+      failure = PictureFailure(job.plotPng);
       return false;
     }
   }
@@ -131,9 +141,10 @@ bool WriteFiles(const Options& options, const Job& job, RenderPlan& plan, const 
     } else {
       for (const auto& p : host.Parameters()) values.push_back({static_cast<int>(p.id), host.NormalizedValue(p.index)});
     }
+    errno = 0;
     if (!WriteEditorPicture(host.FormatName(), values, state, outcome.levels.FinalReductionDb(),
                             pending.Add(job.editorTarget), error, options.editorScale)) {
-      failure = {kExitOutput, "cannot write '" + job.editorPng + "'"};
+      failure = error.rfind("cannot write", 0) == 0 ? PictureFailure(job.editorPng) : Failure{kExitOutput, error};
       return false;
     }
   }
