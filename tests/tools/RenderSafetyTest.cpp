@@ -427,6 +427,19 @@ TEST(RenderSafety, TruncatedWavAndAiffAreRenderedWithAWarning) {
               std::string::npos)
         << container << ": " << run.err;
   }
+  // A data chunk whose size says 0 though the audio follows: libsndfile
+  // reads nothing, which must not pass for an empty file.
+  ASSERT_TRUE(WriteAudio(folder / "zero.wav", TestSignal(0.01), SF_FORMAT_PCM_16));
+  std::string bytes = Slurp(folder / "zero.wav");
+  const size_t data = bytes.find("data");
+  ASSERT_NE(data, std::string::npos);
+  bytes.replace(data + 4, 4, std::string(4, '\0'));
+  std::ofstream(folder / "zero.wav", std::ios::binary) << bytes;
+  RunResult run = RunRender(folder, {"zero.wav", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle});
+  EXPECT_NE(run.err.find("warning: input 'zero.wav' says its audio is empty, yet " +
+                         std::to_string(bytes.size() - data - 8) + " bytes follow its header"),
+            std::string::npos)
+      << run.err;
 }
 
 TEST(RenderSafety, FileSizeLimitIsAWriteErrorThatLeavesNothing) {

@@ -39,8 +39,11 @@ uint64_t Le64(const unsigned char* p) { return Le32(p) | static_cast<uint64_t>(L
 
 // The frame count a WAV, RF64 or AIFF header promises, -1 when it promises
 // none. libsndfile shortens its own count to what a cut file holds, so a
-// truncated file would go unnoticed without this.
-int64_t PromisedFrames(const std::string& path) {
+// truncated file would go unnoticed without this. `unclaimedBytes` gets the
+// bytes after a WAV data chunk whose size says 0, which libsndfile reads as
+// no audio at all.
+int64_t PromisedFrames(const std::string& path, uint64_t& unclaimedBytes) {
+  unclaimedBytes = 0;
   FILE* file = fopen(path.c_str(), "rb");
   if (!file) return -1;
   unsigned char head[12];
@@ -76,6 +79,11 @@ int64_t PromisedFrames(const std::string& path) {
         const uint64_t bytes = inDs64 ? rf64Data : size;
         const bool open = !inDs64 && (size == 0 || size == 0xFFFFFFFFu || size == 0x7ffff000u);
         if (plainEncoding && blockAlign && !open) frames = static_cast<int64_t>(bytes / blockAlign);
+        struct stat status;
+        const long start = ftell(file) - static_cast<long>(want);
+        if (size == 0 && start > 0 && fstat(fileno(file), &status) == 0 && status.st_size > start) {
+          unclaimedBytes = static_cast<uint64_t>(status.st_size - start);
+        }
         break;
       }
       if (fseek(file, static_cast<long>(size - want + (size & 1)), SEEK_CUR) != 0) break;
@@ -344,7 +352,7 @@ bool AudioFileReader::Open(const std::string& path, std::string& error) {
       return OpenStream(ownedFd_, error);
     }
   }
-  const int64_t promised = PromisedFrames(path);
+  const int64_t promised = PromisedFrames(path, unclaimedBytes_);
   SF_INFO sfInfo;
   memset(&sfInfo, 0, sizeof(sfInfo));
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &sfInfo);

@@ -31,6 +31,9 @@ class AudioFileReader {
   // Read as a stream (standard input, a pipe, a device): it cannot be
   // opened again for its metadata.
   bool IsStream() const { return stream_; }
+  // Bytes after a WAV data chunk whose header says it is empty: audio,
+  // most likely, that a careless writer never counted. They are not read.
+  uint64_t UnclaimedBytes() const { return unclaimedBytes_; }
 
   // Reads up to `frames` frames into planar `channels` (Info().channels of
   // them); returns the number read, 0 at the end of the data.
@@ -50,6 +53,7 @@ class AudioFileReader {
   void* file_ = nullptr;  // SNDFILE*
   int ownedFd_ = -1;      // a pipe or device this reader opened and closes
   bool stream_ = false;
+  uint64_t unclaimedBytes_ = 0;
   std::unique_ptr<FlacStream> flac_;
   AudioFileInfo info_;
   size_t framesRead_ = 0;

@@ -79,6 +79,10 @@ void WarnAboutStreams(const Options& options, const Job& job, RenderPlan& plan, 
          (claimed >= 0 ? " though its header claims " + std::to_string(claimed) : std::string()) +
          (reader.DamageReport().empty() ? "" : " (" + reader.DamageReport() + ")") + "; rendered what is there");
   }
+  if (!plan.embedded && frames == 0 && reader.UnclaimedBytes() > 0) {
+    Warn("input '" + job.input + "' says its audio is empty, yet " + std::to_string(reader.UnclaimedBytes()) +
+         " bytes follow its header; nothing of them was rendered (sox --ignore-length can repair the header)");
+  }
   outcome.inputNonFinite.Report("input '" + (plan.embedded ? InputName(job, plan) : job.input) + "'", plan.channels,
                                 plan.sampleRate);
   if (!options.sidechain.empty()) {
