@@ -54,8 +54,13 @@ std::map<std::string, std::string> Snapshot(const ScratchFolder& folder) {
 struct Collision {
   const char* name;
   std::vector<std::string> args;
-  const char* message;
+  std::string message;  // {folder} stands for the scratch folder
 };
+
+// The refusal of an output inside a plug-in bundle or image folder.
+std::string Inside(const std::string& output, const std::string& kind, const std::string& folder) {
+  return output + " is inside " + kind + " '{folder}/" + folder + "', which is never written; choose a name outside it";
+}
 
 void PrintTo(const Collision& collision, std::ostream* out) { *out << collision.name; }
 
@@ -114,23 +119,17 @@ const Collision kCollisions[] = {
      "the output of 'in.wav' 'sub/in.wav' and the output of 'sub/../in.wav' 'sub/in.wav' name the same file; give "
      "each output its own name"},
     {"LibraryInAnLv2Bundle", {"in.wav", "-o", "Kestrune.lv2/Kestrune.so", "--type", "wav"},
-     "-o 'Kestrune.lv2/Kestrune.so' is inside the plug-in bundle '{folder}/Kestrune.lv2', which is never written; choose a "
-     "name outside it"},
+     Inside("-o 'Kestrune.lv2/Kestrune.so'", "the plug-in bundle", "Kestrune.lv2")},
     {"FactoryPresetInAnLv2Bundle", {"in.wav", "--save-preset", "Kestrune.lv2/presets/slam.ttl"},
-     "--save-preset 'Kestrune.lv2/presets/slam.ttl' is inside the plug-in bundle '{folder}/Kestrune.lv2', which is never "
-     "written; choose a name outside it"},
+     Inside("--save-preset 'Kestrune.lv2/presets/slam.ttl'", "the plug-in bundle", "Kestrune.lv2")},
     {"ImagePackLinkedFromAnLv2Bundle", {"in.wav", "-o", "Kestrune.lv2/Kestrune@2x.pack", "--type", "wav"},
-     "-o 'Kestrune.lv2/Kestrune@2x.pack' is inside the plug-in bundle '{folder}/Kestrune.lv2', which is never written; "
-     "choose a name outside it"},
+     Inside("-o 'Kestrune.lv2/Kestrune@2x.pack'", "the plug-in bundle", "Kestrune.lv2")},
     {"ImagePackInAVst3Bundle", {"in.wav", "-o", "Kestrune.vst3/Contents/Resources/Kestrune@2x.pack", "--type", "wav"},
-     "-o 'Kestrune.vst3/Contents/Resources/Kestrune@2x.pack' is inside the plug-in bundle '{folder}/Kestrune.vst3', which "
-     "is never written; choose a name outside it"},
+     Inside("-o 'Kestrune.vst3/Contents/Resources/Kestrune@2x.pack'", "the plug-in bundle", "Kestrune.vst3")},
     {"ImagePackBesideAVst2Module", {"in.wav", "-o", "Kestrune.images/Kestrune@2x.pack", "--type", "wav"},
-     "-o 'Kestrune.images/Kestrune@2x.pack' is inside the plug-in's image folder '{folder}/Kestrune.images', which is never "
-     "written; choose a name outside it"},
+     Inside("-o 'Kestrune.images/Kestrune@2x.pack'", "the plug-in's image folder", "Kestrune.images")},
     {"BundleNamedAsTheOutputFolder", {"in.wav", "-o", "Kestrune.vst3"},
-     "the output 'Kestrune.vst3/in.wav' is inside the plug-in bundle '{folder}/Kestrune.vst3', which is never written; "
-     "choose a name outside it"},
+     Inside("the output 'Kestrune.vst3/in.wav'", "the plug-in bundle", "Kestrune.vst3")},
     {"ParameterListSavingOverTheInput", {"in.wav", "--list-params", "--save-preset", "in.wav"},
      "--save-preset 'in.wav' is the same file as the input 'in.wav', which it would overwrite; choose another name"},
 };
