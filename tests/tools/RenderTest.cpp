@@ -469,6 +469,8 @@ const Refusal kRefusals[] = {
      "'3Hz' is not a value for ATTACK (expected a value from 0.00 ms to 1.00 ms)"},
     {"NoPicturesWithAPictureName", {"in.wav", "--no-pictures", "--plot-png", "p.png", "--module", "@VST3"}, 2,
      "--no-pictures contradicts --plot-png"},
+    {"PipedSidechainForSeveralInputs", {"in.wav", "sideshort.wav", "--sidechain", "/dev/zero", "--module", "@VST3"}, 2,
+     "--sidechain '/dev/zero' is a pipe or a device, which is read only once; with several inputs give a file"},
     {"StandardInputTwice", {"-", "-", "--module", "@VST3"}, 2, "standard input ('-') can be read only once"},
 };
 

@@ -163,6 +163,14 @@ bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure
     failure = {kExitUsage, error};
     return false;
   }
+  // A pipe gives its bytes once, to the first input's render.
+  struct stat sidechainStatus;
+  if (jobs.size() > 1 && !options.sidechain.empty() && stat(options.sidechain.c_str(), &sidechainStatus) == 0 &&
+      !S_ISREG(sidechainStatus.st_mode)) {
+    failure = {kExitUsage, "--sidechain '" + options.sidechain +
+                               "' is a pipe or a device, which is read only once; with several inputs give a file"};
+    return false;
+  }
   std::vector<std::string> modules = KnownModules();
   if (!options.module.empty()) modules.push_back(options.module);
   for (const NamedFile& output : outputs) {

@@ -9,10 +9,10 @@
 #include <mutex>
 
 #include "BatchOutput.h"
+#include "FxpFile.h"
 #include "JobFiles.h"
 #include "OutputSafety.h"
 #include "ParamSettings.h"
-#include "FxpFile.h"
 #include "PresetFileState.h"
 #include "VstPresetFile.h"
 
