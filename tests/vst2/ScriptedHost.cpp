@@ -1,7 +1,5 @@
 #include "ScriptedHost.h"
 
-#include <dlfcn.h>
-
 #include <cstring>
 #include <stdexcept>
 
@@ -77,7 +75,7 @@ Vst2Module& Vst2Module::Get() {
     Vst2Module m;
     m.handle = library.Handle();
     m.pluginMain = library.Entry();
-    m.legacyMain = reinterpret_cast<EntryProc>(dlsym(m.handle, "main"));
+    m.legacyMain = reinterpret_cast<EntryProc>(library.Find("main"));
     return m;
   }();
   return module;
