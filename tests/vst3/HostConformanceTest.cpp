@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "HostObjects.h"
+#include "PluginTest.h"
 
 using namespace host;
 
@@ -18,18 +18,9 @@ constexpr ParamID kDrive = 0, kGain = 1, kAttack = 2, kRelease = 3, kRatio = 4, 
                   kMix = 6, kMidFreq = 7, kMidGain = 8, kHf = 9, kBypassSwitch = 10, kSlam = 11,
                   kOversampling = 12, kSidechain = 13;
 
-class Vst3Conformance : public ::testing::Test {
+class Vst3Conformance : public PluginTest {
  protected:
-  void SetUp() override {
-    ASSERT_NE(module.Factory(), nullptr);
-    plugin = std::make_unique<Plugin>(module.Factory());
-    ASSERT_NE(plugin->component, nullptr);
-  }
-  void TearDown() override {
-    plugin->component->setActive(false);
-    plugin->component->terminate();
-    EXPECT_EQ(plugin->Release(), 0u);
-  }
+  Vst3Conformance() : PluginTest("Ardour") {}
 
   // One stereo block of a constant signal, with the given parameter changes;
   // returns the last output sample of the left channel.
@@ -69,10 +60,6 @@ class Vst3Conformance : public ::testing::Test {
   double Plain(ParamID id, const std::string& typed) {
     return plugin->controller->normalizedParamToPlain(id, Typed(id, typed));
   }
-
-  Module module;
-  HostApplication hostApp{"Ardour"};
-  std::unique_ptr<Plugin> plugin;
 };
 
 }  // namespace
