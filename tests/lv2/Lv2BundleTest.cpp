@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "FactoryPresets.h"
 #include "Lv2Ports.h"
@@ -231,6 +233,16 @@ TEST(Lv2Bundle, Lv2infoListsThePortsWithScalePointsAndLilvReadsTheirUnits) {
     lilv_nodes_free(found);
   }
   lilv_node_free(unitProperty);
+  // Frequencies move in octaves in hosts' sliders.
+  LilvNode* logarithmic = lilv_new_uri(host.World(), "http://lv2plug.in/ns/ext/port-props#logarithmic");
+  std::vector<std::string> logarithmicPorts;
+  for (uint32_t i = 0; i < lv2ports::kPortCount; ++i) {
+    const LilvPort* port = lilv_plugin_get_port_by_index(host.Plugin(), i);
+    if (lilv_port_has_property(host.Plugin(), port, logarithmic))
+      logarithmicPorts.push_back(lilv_node_as_string(lilv_port_get_symbol(host.Plugin(), port)));
+  }
+  lilv_node_free(logarithmic);
+  EXPECT_EQ(logarithmicPorts, (std::vector<std::string>{"hpf", "mid_freq"}));
   const std::string u = "http://lv2plug.in/ns/extensions/units#";
   EXPECT_EQ(units, (std::map<std::string, std::string>{
                        {"input", u + "db"}, {"output", u + "db"}, {"attack", u + "ms"}, {"release", u + "ms"},

@@ -173,20 +173,20 @@ TEST_P(RenderUnits, RangeEndsAreInsideAndCloseSettingsShowApart) {
   CurrentAfter(GetParam(), "ATTACK", {"ATTACK=0.0008"}, &err);
   EXPECT_NE(err.find("'0.0008' is not a value for ATTACK: a bare number is in ms, and 0.0008 ms would show as 0 ms; "
                      "write 0.8 (or 0.8ms, 0.0008s)"), std::string::npos) << err;
-  // A step index reads as a value to some and an index to others.
-  CurrentAfter(GetParam(), "RATIO", {"RATIO=1"}, &err);
-  EXPECT_NE(err.find("'1' is not a value for RATIO: a step number is not accepted; write 4:1, 8:1, 12:1 or 20:1"),
-            std::string::npos) << err;
-  for (const char* set : {"OVERSAMPLING=1", "Sidechain=0", "BYPASS=1"}) {
+  // A bare number on steps is a value in the unit they show: the nearest
+  // step, held at the end beyond them; a switch shows no number.
+  EXPECT_EQ(CurrentAfter(GetParam(), "RATIO", {"RATIO=3"}, &err), "4:1") << err;
+  EXPECT_EQ(CurrentAfter(GetParam(), "RATIO", {"RATIO=10"}, &err), "12:1") << err;
+  EXPECT_EQ(CurrentAfter(GetParam(), "RATIO", {"RATIO=100"}, &err), "20:1") << err;
+  EXPECT_NE(err.find("warning: RATIO=100 is outside 4:1 .. 20:1; using 20:1"), std::string::npos) << err;
+  for (const char* set : {"Sidechain=0", "BYPASS=1"}) {
     CurrentAfter(GetParam(), "RATIO", {set}, &err);
-    EXPECT_NE(err.find("a step number is not accepted"), std::string::npos) << set << ": " << err;
+    EXPECT_NE(err.find("is not a value for"), std::string::npos) << set << ": " << err;
   }
   // LV2's ports of steps count from 0; a number still means what a step shows.
   if (GetParam() == std::string("vst3")) {
-    EXPECT_EQ(CurrentAfter("lv2", "RATIO", {"RATIO=8"}, &err), "8:1") << err;
-    CurrentAfter("lv2", "RATIO", {"RATIO=1"}, &err);
-    EXPECT_NE(err.find("'1' is not a value for RATIO: a step number is not accepted; write 4:1, 8:1, 12:1 or 20:1"),
-              std::string::npos) << err;
+    EXPECT_EQ(CurrentAfter("lv2", "RATIO", {"RATIO=3"}, &err), "4:1") << err;
+    EXPECT_EQ(CurrentAfter("lv2", "RATIO", {"RATIO=10"}, &err), "12:1") << err;
   }
 }
 

@@ -40,7 +40,7 @@ struct Reference {
     effect.ActivationChanged(true);
   }
   void Set(int index, double normalized) {
-    effect.ParamAt(index)->SetFromNormalized(normalized);
+    effect.ParamAt(index)->SetFromHostNormalized(normalized);
     effect.ParamChanged(index);
   }
   template <typename Sample>

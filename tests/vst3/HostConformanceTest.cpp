@@ -232,9 +232,11 @@ TEST_F(Vst3Conformance, ParametersShowMusiciansUnitsAndAcceptWhatTheyShow) {
   EXPECT_EQ(textOfPlain(kSidechain, 1), "INT");
   EXPECT_EQ(textOfPlain(kSidechain, 0), "EXT");
   EXPECT_EQ(textOfPlain(kOversampling, 1), "16x");
-  EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kAttack, 0.0), 1.0) << "1 ms, not -0.001 s";
-  EXPECT_NEAR(ec->normalizedParamToPlain(kRelease, 0.0), 850, 1e-9);
-  EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kHf, 0.0), 16.0);
+  // Ranges rise with the value shown, as LV2's ports do: 0 ms at the left.
+  EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kAttack, 1.0), 1.0) << "1 ms, not -0.001 s";
+  EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kAttack, 0.0), 0.0);
+  EXPECT_NEAR(ec->normalizedParamToPlain(kRelease, 1.0), 850, 1e-9);
+  EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kHf, 1.0), 16.0);
 
   // Between steps, every path is at the step the processor rounds to.
   EXPECT_EQ(Text(kRatio, 0.6), "12:1");
@@ -261,7 +263,8 @@ TEST_F(Vst3Conformance, ParametersShowMusiciansUnitsAndAcceptWhatTheyShow) {
   EXPECT_EQ(Plain(kRatio, "8:1"), 1);
   EXPECT_EQ(Plain(kRatio, "4 : 1"), 0);
   EXPECT_EQ(Plain(kRatio, "20"), 3);
-  EXPECT_EQ(Plain(kRatio, "2"), 2) << "the step number of before";
+  EXPECT_EQ(Plain(kRatio, "2"), 0) << "2:1 is nearest 4:1, not the step numbered 2";
+  EXPECT_EQ(Plain(kRatio, "10"), 2) << "a tie goes to the higher step";
   EXPECT_EQ(Plain(kSlam, "on"), 1);
   EXPECT_EQ(Plain(kSidechain, "ext"), 0);
   EXPECT_EQ(Plain(kOversampling, "16x"), 1);
@@ -276,8 +279,6 @@ TEST_F(Vst3Conformance, TextsThatAreNotAValueAreRefused) {
   EXPECT_EQ(Typed(kMix, "12 Hz"), -1);
   EXPECT_EQ(Typed(kGain, "1e999"), -1);
   EXPECT_EQ(Typed(kBypassSwitch, "0.5"), -1) << "not a step";
-  EXPECT_EQ(Typed(kRatio, "2.5"), -1);
-  EXPECT_EQ(Typed(kOversampling, "0.7"), -1);
   EXPECT_EQ(Typed(kRatio, "5:1"), -1);
   for (const char* text : {"2", "-1", "nan", "1e999", "inf", ""})
     EXPECT_EQ(Typed(kPreset, text), -1) << text;
@@ -313,6 +314,7 @@ TEST_F(Vst3Conformance, NormalizedValuesFromTheHostStayWithinZeroToOne) {
   for (ParamID id : ids) {
     double lowest = ec->normalizedParamToPlain(id, 0.0);
     double highest = ec->normalizedParamToPlain(id, 1.0);
+    EXPECT_LT(lowest, highest) << id << ": hosts list the range as [min .. max]";
     for (double v : hostile) {
       double plain = ec->normalizedParamToPlain(id, v);
       EXPECT_TRUE(plain >= std::min(lowest, highest) && plain <= std::max(lowest, highest))
