@@ -125,7 +125,8 @@ void IEffectBase::AttachEditor(IEditorLink* graphics) {
   for (int i = 0; i < ParamCount(); ++i)
     graphics->ShowParameterValue(i, params_[i].NormalizedValue(), true);
   graphics->ShowPendingValues();  // the controls' defaults
-  graphics->CreateBackBuffer();
+  // No back buffer yet: a window or an offscreen picture makes one when it
+  // first draws, so an instance whose editor is never shown holds none.
   editor_.reset(graphics);
 }
 

@@ -15,6 +15,13 @@ if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
+# Ninja: a build with nothing to do takes a second, not a make-tree walk,
+# and it keeps both cores busy across targets.
+generator=()
+if command -v ninja >/dev/null 2>&1; then
+  generator=(-G Ninja)
+fi
+
 # configure_and_build <build dir> [cmake options...] [-- build targets...]
 configure_and_build() {
   local dir="$1"; shift
@@ -22,7 +29,13 @@ configure_and_build() {
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
   [ $# -gt 0 ] && shift
   for t in "$@"; do targets+=(--target "$t"); done
-  cmake -S "$ROOT" -B "$dir" "${launcher[@]}" "${options[@]}" >/dev/null
+  # A folder configured for another generator is configured afresh (CMake
+  # refuses to switch); what it built stays in the compiler cache.
+  if [ ${#generator[@]} -gt 0 ] && [ -f "$dir/CMakeCache.txt" ] &&
+     ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' "$dir/CMakeCache.txt"; then
+    rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+  fi
+  cmake -S "$ROOT" -B "$dir" "${generator[@]}" "${launcher[@]}" "${options[@]}" >/dev/null
   cmake --build "$dir" -j "$JOBS" "${targets[@]}"
 }
 

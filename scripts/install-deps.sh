@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev zlib1g-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core

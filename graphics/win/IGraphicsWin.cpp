@@ -307,6 +307,8 @@ void* IGraphicsWin::OpenNativeWindow(void* parentWindow) {
   // The host sized its window by the editor's size before: it is asked again.
   if (SetDesktopScale(ScaleForDpi(WindowDpi(parent)))) RequestHostResize();
   const int w = Width(), h = Height();
+  // The first paint draws into it.
+  if (!BackBuffer()) CreateBackBuffer();
 
   if (gOpenWindows++ == 0) {
     WNDCLASSA windowClass = {};
