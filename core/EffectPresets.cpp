@@ -120,6 +120,9 @@ int IEffectBase::UnserializePresets(const StateChunk& chunk, int position) {
   // The name read last carries over to a slot whose own name cannot be read.
   char keptName[PresetSlot::kNameSize] = "";
   for (int i = 0; i < PresetCount() && position >= 0; ++i) {
+    // A bank saved with fewer slots (one, before the factory programs) ends
+    // after its last slot: the later slots keep what they hold.
+    if (i > 0 && position == chunk.Size()) break;
     PresetSlot& slot = presets_[i];
 
     int afterName = chunk.GetString(keptName, sizeof keptName, position);

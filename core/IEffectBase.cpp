@@ -98,7 +98,12 @@ int IEffectBase::LoadState(const StateChunk& chunk, int position) {
   PlugLockGuard guard(*this);
   int pos = UnserializeParams(chunk, position);
   NotifyAllParamsChanged();
+  loadUntold_.store(true, std::memory_order_release);
   return pos;
+}
+
+void IEffectBase::UserInterfaceTick() {
+  if (loadUntold_.exchange(false, std::memory_order_acq_rel)) NotifyHostPresetChange();
 }
 
 bool IEffectBase::StateMatches(const double* values, int first) const {

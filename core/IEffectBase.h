@@ -36,6 +36,7 @@
 // never by a call into its controls.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -152,6 +153,10 @@ class IEffectBase {
   virtual void BeginParamGesture(int index) = 0;
   virtual void NotifyHostParam(int index, double normalized) = 0;
   virtual void EndParamGesture(int index) = 0;
+  // Tells the host that every value may have changed, so it reads them
+  // again (VST2 audioMasterUpdateDisplay, VST3 restartComponent with
+  // kParamValuesChanged). Run only by UserInterfaceTick, never inside a
+  // host's call.
   virtual void NotifyHostPresetChange() = 0;
   virtual bool IsOfflineRender() { return false; }
   virtual int HostSamplePosition() = 0;
@@ -228,6 +233,16 @@ class IEffectBase {
   const PlugParam* ParamAt(int index) const;
   int ParamCount() const { return static_cast<int>(params_.size()); }
   void NotifyAllParamsChanged();
+
+  // ---- Telling the host about a load ----
+  // A state, preset or program load (LoadState) changes every value, mostly
+  // inside a call the host made, during which it may hold its own locks: a
+  // call back from there hung Ardour. LoadState only marks the load (any
+  // thread, no wait); the editor's redraw tick, on the user-interface thread
+  // and outside any host call, runs UserInterfaceTick, which tells the host
+  // once through NotifyHostPresetChange.
+  void UserInterfaceTick();
+  bool HostToldOfLoadPending() const { return loadUntold_.load(std::memory_order_acquire); }
 
   // ---- Presets and state ----
   bool SerializeParams(StateChunk& chunk);
@@ -329,6 +344,7 @@ class IEffectBase {
   int latency_ = 0;
   int tailSize_ = 0;
   std::unique_ptr<PassThroughDelay> delay_;
+  std::atomic<bool> loadUntold_{false};
   EditorFeed readingFeed_;  // before the editor: it outlives it
   std::unique_ptr<IEditorLink> editor_;
   std::vector<PlugParam> params_;

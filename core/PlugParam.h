@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 enum ParamKind : int32_t {
@@ -105,6 +106,12 @@ class PlugParam {
   const char* HostUnit(double plain) const;
   // The value as hosts show it, with or without its unit after a space.
   void HostDisplay(double plain, bool withUnit, char* out, size_t outSize) const;
+  // The value alone, for a host that shows the unit label after it and
+  // appends " unit" into the display's own buffer, cut to the number's
+  // length less one ("400" + " ms" became "400 m" in Ardour's VST2 view): a
+  // number too short for its unit gains decimals ("400.0"), as long as it
+  // fits `outSize` with its terminator.
+  void HostDisplayBesideUnit(double plain, char* out, size_t outSize) const;
   // Reads what HostDisplay writes, with or without the unit. A number is
   // always in the unit shown, bare or not. Refused: text of more than
   // kMaxHostText characters, any byte outside printable ASCII, a space
@@ -125,6 +132,10 @@ class PlugParam {
   // kinds; otherwise the plain value itself. And back.
   double HostPlainFromValue(double plain) const;
   double ValueFromHostPlain(double hostPlain) const;
+
+  // The number (or choice) hosts show for `plain`, with `extraDecimals`
+  // beyond the format's own.
+  std::string HostNumberText(double plain, int extraDecimals) const;
 
   ParamKind kind = ParamKindUnset;
   double value = 0;

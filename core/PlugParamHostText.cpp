@@ -158,40 +158,57 @@ const char* PlugParam::HostUnit(double plain) const {
   return "";
 }
 
-void PlugParam::HostDisplay(double plain, bool withUnit, char* out, size_t outSize) const {
-  if (!out || outSize == 0) return;
+std::string PlugParam::HostNumberText(double plain, int extraDecimals) const {
   // A stepped parameter shows the step it is at, as processing uses it.
   if (IsStepped()) plain = Constrained(plain);
-  std::string text;
   switch (hostFormat) {
     case ParamHostFormat::Number: {
       char number[64];
       FormatValue(plain, false, true, number, sizeof number);
-      text = number;
-      break;
+      return number;
     }
-    case ParamHostFormat::Decibels: text = Fixed(plain, 2, true); break;
-    case ParamHostFormat::DecibelsNegated: text = Fixed(-plain, 2, true); break;
+    case ParamHostFormat::Decibels: return Fixed(plain, 2 + extraDecimals, true);
+    case ParamHostFormat::DecibelsNegated: return Fixed(-plain, 2 + extraDecimals, true);
     case ParamHostFormat::DriveDecibels:
-    case ParamHostFormat::Percent: text = Fixed(plain, 2, false); break;
+    case ParamHostFormat::Percent: return Fixed(plain, 2 + extraDecimals, false);
     case ParamHostFormat::Hertz:
-      text = InKilohertz(plain) ? Fixed(plain / 1000.0, 2, false) : Fixed(plain, 1, false);
-      break;
+      return InKilohertz(plain) ? Fixed(plain / 1000.0, 2 + extraDecimals, false)
+                                : Fixed(plain, 1 + extraDecimals, false);
     case ParamHostFormat::MillisecondsNegated: {
       double ms = -plain * 1000.0;
-      text = Fixed(ms, ms < 9.995 ? 2 : ms < 99.95 ? 1 : 0, false);
-      break;
+      return Fixed(ms, (ms < 9.995 ? 2 : ms < 99.95 ? 1 : 0) + extraDecimals, false);
     }
     case ParamHostFormat::Choices: {
       double index = std::round((plain - minValue) / step);
       int last = static_cast<int>(hostChoices.size()) - 1;
       int i = !(index > 0) ? 0 : index >= last ? last : static_cast<int>(index);
-      text = i >= 0 ? hostChoices[static_cast<size_t>(i)] : "";
-      break;
+      return i >= 0 ? hostChoices[static_cast<size_t>(i)] : "";
     }
   }
-  const char* unit = HostUnit(plain);
+  return "";
+}
+
+void PlugParam::HostDisplay(double plain, bool withUnit, char* out, size_t outSize) const {
+  if (!out || outSize == 0) return;
+  std::string text = HostNumberText(plain, 0);
+  const char* unit = HostUnit(IsStepped() ? Constrained(plain) : plain);
   if (withUnit && unit[0]) text = text + " " + unit;
+  CopyText(out, outSize, text.c_str());
+}
+
+void PlugParam::HostDisplayBesideUnit(double plain, char* out, size_t outSize) const {
+  if (!out || outSize == 0) return;
+  const size_t wanted = strlen(HostUnit(IsStepped() ? Constrained(plain) : plain)) + 2;
+  std::string text = HostNumberText(plain, 0);
+  // More decimals while the number is too short for " unit" and one more
+  // still fits; the Number format has its own fixed precision.
+  for (int extra = 1; text.size() < wanted && hostFormat != ParamHostFormat::Number &&
+                      hostFormat != ParamHostFormat::Choices;
+       ++extra) {
+    std::string longer = HostNumberText(plain, extra);
+    if (longer.size() + 1 > outSize) break;
+    text = longer;
+  }
   CopyText(out, outSize, text.c_str());
 }
 

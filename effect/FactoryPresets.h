@@ -1,8 +1,8 @@
 // The factory presets Kestrune ships as preset files (.vstpreset and .fxp):
-// settings a musician reaches for first. They are not the plug-in's own
-// program list, which stays one slot named "-" so saved projects keep their
-// layout; the preset files are written from the plug-in's state after these
-// settings are applied to a fresh instance (tools/presets).
+// settings a musician reaches for first. They are also the plug-in's
+// programs, in this order (VST2 programs, the VST3 program list); the preset
+// files are written from the plug-in's state after these settings are
+// applied to a fresh instance (tools/presets).
 //
 // Values are plain parameter values (PlugParam::value), the numbers the
 // state chunk stores. Signs follow the parameter table: ATTACK and RELEASE

@@ -1,5 +1,6 @@
 #include "Kestrune.h"
 
+#include "FactoryPresets.h"
 #include "KestruneEditor.h"
 
 #include "PlugParam.h"
@@ -11,7 +12,19 @@ Kestrune::Kestrune(EffectCreationArg creationArg)
   AttachEditor(kestrune::BuildEditor(this, &meterControlIndex));
   ShowReadingIn(meterControlIndex);
 
-  FillEmptyPresetSlots("-", 1);
+  // The factory presets are the programs hosts list: each slot holds the
+  // defaults with the preset's settings over them. The instance itself stays
+  // at the defaults.
+  static_assert(kestrune::kPresetCount == kestrune::kFactoryPresetCount,
+                "one program per factory preset");
+  double defaults[kestrune::kParamCount];
+  for (int i = 0; i < kestrune::kParamCount; ++i) defaults[i] = ParamAt(i)->value;
+  for (const kestrune::FactoryPreset& preset : kestrune::kFactoryPresets) {
+    for (int s = 0; s < preset.settingCount; ++s)
+      ParamAt(preset.settings[s].param)->SetClamped(preset.settings[s].plainValue);
+    FillEmptyPresetSlots(preset.name, 1);
+    for (int i = 0; i < kestrune::kParamCount; ++i) ParamAt(i)->value = defaults[i];
+  }
 }
 
 Kestrune::~Kestrune() = default;

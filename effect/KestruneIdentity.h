@@ -7,7 +7,7 @@
 namespace kestrune {
 
 constexpr int kParamCount = 14;
-constexpr int kPresetCount = 1;
+constexpr int kPresetCount = 6;  // the factory presets (FactoryPresets.h)
 constexpr const char* kChannelConfig = "2-2 4-2";
 constexpr const char* kEffectName = "Kestrune";
 constexpr const char* kProductName = "";

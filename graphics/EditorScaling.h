@@ -12,6 +12,10 @@ class IEditorScaling {
   virtual int DesignHeight() const = 0;
   // The scale at which the editor comes nearest to width x height pixels.
   virtual double ScaleForSize(int width, int height) const = 0;
+  // The largest scale at which the editor fits inside width x height pixels
+  // (a size in its aspect ratio, to a pixel of rounding, taken as it is),
+  // within the editor's scale range: a window the host gives.
+  virtual double ScaleToFit(int width, int height) const = 0;
   // A size the host or the user chose, as a scale; false when nothing changed.
   virtual bool SetChosenScale(double scale) = 0;
   // The host's content scale (pixels per logical unit on its side); the

@@ -399,6 +399,18 @@ double IGraphics::ScaleForSize(int width, int height) const {
   return std::min(std::max(scale, kMinScale), kMaxScale);
 }
 
+double IGraphics::ScaleToFit(int width, int height) const {
+  if (width_ <= 0 || height_ <= 0) return scale_;
+  const double byWidth = static_cast<double>(width) / width_;
+  const double byHeight = static_cast<double>(height) / height_;
+  // In the aspect ratio to a pixel of rounding: by its exact width, as the
+  // editor's own sizes are made.
+  const bool inAspect = std::fabs(std::floor(height_ * byWidth + 1e-6) - height) <= 1.0;
+  const double scale = inAspect ? byWidth : std::min(byWidth, byHeight);
+  if (!(scale == scale)) return scale_;
+  return std::min(std::max(scale, kMinScale), kMaxScale);
+}
+
 // ---------------------------------------------------------------- resize handle
 
 PixelRect IGraphics::ResizeGripRect() const {

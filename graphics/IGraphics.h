@@ -152,6 +152,7 @@ class IGraphics : public IEditorLink, public IEditorScaling {
   // to it with the layout's aspect ratio, within kMinScale..kMaxScale: the
   // side that differs more from the current size decides.
   double ScaleForSize(int width, int height) const override;
+  double ScaleToFit(int width, int height) const override;
   void RequestHostResize() override { hostResizePending_ = true; }
   int DesignWidth() const override { return width_; }
   int DesignHeight() const override { return height_; }

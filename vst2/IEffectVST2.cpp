@@ -66,7 +66,10 @@ IEffectVST2::IEffectVST2(audioMasterCallback host, const EffectIdentity& identit
   effect_.ioRatio = 1.0f;
   effect_.object = this;
   effect_.uniqueID = UniqueId();
-  effect_.version = DecimalVersion(Version());
+  // The version as VST2 hosts decode it: one byte per part, 0x00MMmmrr
+  // (Audacity and JUCE's host show 3.1.0; the decimal 30100 showed as
+  // "117.148", its bytes 0x75 and 0x94).
+  effect_.version = Version();
   effect_.processReplacing = &IEffectVST2::VSTProcessFloat;
   effect_.processDoubleReplacing = &IEffectVST2::VSTProcessDouble;
 
@@ -86,10 +89,6 @@ IEffectVST2::~IEffectVST2() {
   effect_.magic = 0;
   effect_.object = nullptr;
   effect_.dispatcher = nullptr;
-}
-
-int32_t IEffectVST2::DecimalVersion(int32_t v) {
-  return ((v >> 16) & 0xFFFF) * 10000 + ((v >> 8) & 0xFF) * 100 + (v & 0xFF);
 }
 
 IEffectVST2* IEffectVST2::FromEffect(AEffect* effect) {
@@ -146,7 +145,9 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
       return 0;
 
     case effSetProgram:
-      if (!UsesStateChunks()) ModifyCurrentPreset();
+      // The program chosen loads as stored; the one left is not overwritten
+      // with the current values (the first factory program, picked from a
+      // fresh instance, would otherwise load the defaults).
       if (IndexBelow(value, PresetCount())) ApplyPreset(static_cast<int>(value));
       return 0;
 
@@ -174,7 +175,7 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
 
     case effGetParamDisplay:
       if (PlugParam* param = ParamAt(index); param && ptr)
-        param->HostDisplay(param->value, false, static_cast<char*>(ptr), kParamTextBytes);
+        param->HostDisplayBesideUnit(param->value, static_cast<char*>(ptr), kParamTextBytes);
       return 0;
 
     case effGetParamName:
@@ -267,7 +268,7 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
       return 1;
 
     case effGetVendorVersion:
-      return DecimalVersion(Version());
+      return Version();
 
     case effVendorSpecific:
       return VendorSpecific(index, value, ptr, opt);
@@ -502,8 +503,8 @@ intptr_t IEffectVST2::VendorSpecific(int32_t index, intptr_t value, void* ptr, f
     if (IndexBelow(value, ParamCount())) {
       double normalized = std::isnan(opt) ? 0.0 : std::min(std::max<double>(opt, 0.0), 1.0);
       PlugParam* param = ParamAt(static_cast<int>(value));
-      param->HostDisplay(param->ValueAtHostNormalized(normalized), false, static_cast<char*>(ptr),
-                         kParamTextBytes);
+      param->HostDisplayBesideUnit(param->ValueAtHostNormalized(normalized),
+                                   static_cast<char*>(ptr), kParamTextBytes);
     }
     return kVendorSpecificAnswer;
   }

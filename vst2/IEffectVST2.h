@@ -45,7 +45,7 @@ class IEffectVST2 : public IEffectBase {
  public:
   // Limits of the texts written into host buffers, terminator included.
   static constexpr size_t kProgramNameBytes = 24;   // program names
-  static constexpr size_t kParamTextBytes = 9;      // parameter label and display: 8 + NUL
+  static constexpr size_t kParamTextBytes = 8;      // parameter label and display: 7 + NUL
   static constexpr size_t kParamNameBytes = 32;     // parameter name: 31 + NUL
   static constexpr size_t kEffectNameBytes = 32;    // effect name
   static constexpr size_t kVendorTextBytes = 64;    // vendor and product strings
@@ -96,9 +96,6 @@ class IEffectVST2 : public IEffectBase {
   void ChangeLatency(int frames) override;
   bool SendMidiOut(const MidiMessage& message) override;
   bool SendSysExOut(const SysExMessage& message) override;
-
-  // major * 10000 + minor * 100 + patch of a 0xMMmmrr version word.
-  static int32_t DecimalVersion(int32_t packedVersion);
 
  protected:
   const vst2::ERect& EditorRect() const { return editorRect_; }

@@ -127,7 +127,10 @@ tresult PLUGIN_API IEffectVST3::initialize(FUnknown* context) {
   BuildBuses();
   RegisterParameters();
   AfterHostSetup();
-  ApplyPreset(0);
+  // The instance starts at the defaults, not at the first program; the
+  // effect derives its values from them now.
+  NotifyAllParamsChanged();
+  RefreshEditorFromParams();
   SyncControllerParams();
   return kResultOk;
 }
@@ -300,6 +303,19 @@ tresult PLUGIN_API IEffectVST3::setupProcessing(ProcessSetup& setup) {
 void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes) {
   if (!changes) return;
   int32 queues = changes->getParameterCount();
+  // A program chosen in this block replaces every value: the host's other
+  // changes queued with it (its controls echoing the program before) are
+  // older than the choice and are not applied over it.
+  for (int32 q = 0; q < queues; ++q) {
+    IParamValueQueue* queue = changes->getParameterData(q);
+    if (!queue || queue->getParameterId() != kPresetParamId || queue->getPointCount() <= 0) continue;
+    int32 offset = 0;
+    ParamValue value = 0;
+    if (queue->getPoint(queue->getPointCount() - 1, offset, value) != kResultOk || std::isnan(value))
+      continue;
+    if (ApplyPreset(PresetIndexFor(value))) presetAppliedInBlock_ = true;
+    return;
+  }
   for (int32 q = 0; q < queues; ++q) {
     IParamValueQueue* queue = changes->getParameterData(q);
     if (!queue) continue;
@@ -317,8 +333,6 @@ void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes) {
       id = static_cast<ParamID>(BypassParamIndex());
     if (id == kBypassParamId) {
       SetHostBypass(value >= 0.5);  // the step a list of two shows
-    } else if (id == kPresetParamId) {
-      if (ApplyPreset(PresetIndexFor(value))) presetAppliedInBlock_ = true;
     } else if (id < static_cast<ParamID>(ParamCount())) {
       SetParamFromHost(static_cast<int>(id), value);
     }
@@ -433,12 +447,15 @@ void IEffectVST3::ProcessAudio(ProcessData& data, int frames, std::vector<Sample
 tresult PLUGIN_API IEffectVST3::process(ProcessData& data) {
   PlugLockGuard guard(*this);
   if (data.processContext) processContext_ = *data.processContext;
-  ApplyParameterChanges(data.inputParameterChanges);
+  // The host's edits queued before a state load it made are older than the
+  // state: applied now they would overwrite part of it.
+  if (!stateLoadedBeforeBlock_) ApplyParameterChanges(data.inputParameterChanges);
   ApplyMidiEvents(data.inputEvents);
 
-  if (presetAppliedInBlock_) {
+  if (presetAppliedInBlock_ || stateLoadedBeforeBlock_) {
     ReportParamsToHost(data.outputParameterChanges);
     presetAppliedInBlock_ = false;
+    stateLoadedBeforeBlock_ = false;
   }
 
   int frames = data.numSamples;
@@ -475,10 +492,11 @@ tresult IEffectVST3::setControllerState(IBStream* state) {
     if (ReadFully(state, chunk.Data(), size) < size) return kResultFalse;
     if (!LoadHostState(*this, chunk.Data(), static_cast<size_t>(size))) return kResultFalse;
     SyncControllerParams();
+    stateLoadedBeforeBlock_ = true;
   }
-  // Nothing is said to the host: the load is its own, it reads the values
-  // back after this call, and it may hold its locks around it (a restart
-  // from here deadlocked Ardour loading a preset).
+  // Nothing is said to the host from here: it may hold its locks around
+  // this call (a restart from here deadlocked Ardour loading a preset). The
+  // next block and the editor's next tick tell it.
   return kResultOk;
 }
 
@@ -571,6 +589,11 @@ tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value
   // editor shows what the host set. Nothing goes back to the host.
   if (tag == kBypassParamId) {
     SetHostBypass(value >= 0.5);  // the step a list of two shows, as in process
+  } else if (tag == kPresetParamId) {
+    // A program picked in the host's list (Ardour's Presets menu) loads now;
+    // the controller's objects follow, and the host hears of it on the
+    // editor's next tick.
+    if (ApplyPreset(PresetIndexFor(value))) SyncControllerParams();
   } else if (tag < static_cast<ParamID>(ParamCount())) {
     SetParamFromHost(static_cast<int>(tag), value);
   }
@@ -683,6 +706,10 @@ void IEffectVST3::HostTimeInfo(::HostTimeInfo* info) {
   info->denominator = c.timeSigDenominator;
   info->transportRunning = (c.state & ProcessContext::kPlaying) != 0;
   info->cycleActive = (c.state & ProcessContext::kCycleActive) != 0;
+}
+
+void IEffectVST3::NotifyHostPresetChange() {
+  if (componentHandler) componentHandler->restartComponent(kParamValuesChanged);
 }
 
 void IEffectVST3::ChangeLatency(int frames) {

@@ -14,7 +14,9 @@
 //     IHostApplication name, builds the buses, registers the parameters
 //     ('prst', 'bpas' unless the effect has a bypass parameter, which then is
 //     the host's bypass, then one IEffectParameter per plug-in parameter) and
-//     applies preset 0. terminate removes buses and parameters; a later
+//     reports the current values to the effect (ParamChanged for each; the
+//     instance starts at the defaults, not at program 0). terminate removes
+//     buses and parameters; a later
 //     initialize builds them again.
 //   - setBusArrangements, setupProcessing, setActive, getState/setState and
 //     every controller query come from the user-interface thread;
@@ -24,9 +26,11 @@
 //     activateBus hold the plug-in lock, so an audio block never overlaps a
 //     parameter, bus or state change.
 //   - The plug-in never calls back into the host from inside the host's own
-//     call (setState, a preset it sends): hosts hold their locks there. The
-//     host reads the values back itself; values the plug-in changes on its
-//     own go out as output parameter changes of the next block.
+//     call (setState, a preset it sends): hosts hold their locks there.
+//     After a load, the next block drops the host's parameter changes queued
+//     before it and sends every value out as output parameter changes, and
+//     the editor's next redraw tick (user-interface thread) asks the host to
+//     read every value (restartComponent, through UserInterfaceTick).
 //
 // What stays constant between calls: the parameter IDs (the plug-in's
 // parameter index, plus 'prst', and 'bpas' whose changes go to the effect's
@@ -128,7 +132,8 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   void BeginParamGesture(int index) override;
   void NotifyHostParam(int index, double normalized) override;
   void EndParamGesture(int index) override;
-  void NotifyHostPresetChange() override {}
+  // restartComponent(kParamValuesChanged): the host reads every value back.
+  void NotifyHostPresetChange() override;
   bool IsOfflineRender() override;
   HostId HostIdentity() override { return StoredHost(); }
   int HostSamplePosition() override;
@@ -176,6 +181,9 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   int sidechainChannels_ = 0;
   bool sidechainActive_ = false;
   bool presetAppliedInBlock_ = false;
+  // A state was loaded since the last block: the host's changes queued for
+  // that block predate it and are not applied over it.
+  bool stateLoadedBeforeBlock_ = false;
   Steinberg::Vst::ProcessContext processContext_{};
   std::vector<std::string> groups_;
   // Host channel arrays gathered for one block, sized once at construction

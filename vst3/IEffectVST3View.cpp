@@ -137,7 +137,7 @@ tresult PLUGIN_API IEffectVST3View::onSize(ViewRect* newSize) {
   const IEditorLink* editor = plug_ ? plug_->Editor() : nullptr;
   if (graphics && editor && newSize->getWidth() > 0 && newSize->getHeight() > 0 &&
       (newSize->getWidth() != editor->Width() || newSize->getHeight() != editor->Height()))
-    graphics->SetChosenScale(graphics->ScaleForSize(newSize->getWidth(), newSize->getHeight()));
+    graphics->SetChosenScale(graphics->ScaleToFit(newSize->getWidth(), newSize->getHeight()));
   return kResultOk;
 }
 
@@ -148,7 +148,9 @@ tresult PLUGIN_API IEffectVST3View::canResize() {
 tresult PLUGIN_API IEffectVST3View::checkSizeConstraint(ViewRect* size) {
   auto* graphics = ScalableEditor(plug_);
   if (!graphics || !size) return kResultFalse;
-  const double scale = graphics->ScaleForSize(size->getWidth(), size->getHeight());
+  // Inside what the host offers, aspect kept: a window wider than the
+  // editor's shape scaled by its height left the right side unreachable.
+  const double scale = graphics->ScaleToFit(size->getWidth(), size->getHeight());
   const int width = static_cast<int>(std::floor(graphics->DesignWidth() * scale + 1e-6));
   const int height = static_cast<int>(std::floor(graphics->DesignHeight() * scale + 1e-6));
   size->right = size->left + width;

@@ -617,6 +617,8 @@ void IGraphicsWin::PresentRect(const PixelRect& rect) {
 }
 
 void IGraphicsWin::RedrawTick() {
+  // Outside any host call: the host may be told of a load now.
+  if (plug_) plug_->UserInterfaceTick();
   if (entryBox_ && entryState_ != kEntryIdle) {
     switch (entryState_) {
       case kEntryFocused:

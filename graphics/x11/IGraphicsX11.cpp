@@ -307,6 +307,8 @@ void IGraphicsX11::PresentRect(const PixelRect& rect) {
 void IGraphicsX11::RedrawTick() {
   lastTick_ = NowMs();
   if (!window_ || inMenu_) return;
+  // Outside any host call: the host may be told of a load now.
+  if (plug_) plug_->UserInterfaceTick();
   if (hostResizePending_) {
     hostResizePending_ = false;
     if (plug_) plug_->ResizeEditor();

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "FactoryPresets.h"
 #include "Kestrune.h"
 
 namespace {
@@ -84,14 +85,22 @@ TEST(KestruneDefinition, KindsAndShapes) {
   EXPECT_EQ(plug.ParamAt(kestrune::kRelease)->maxValue, -0.02);
 }
 
-TEST(KestruneDefinition, TheOnePresetHoldsTheDefaults) {
+TEST(KestruneDefinition, TheProgramsAreTheFactoryPresetsOverTheDefaults) {
   TestHost host;
   Kestrune plug(&host);
-  ASSERT_EQ(plug.PresetCount(), 1);
-  EXPECT_STREQ(plug.PresetAt(0)->name, "-");
-  plug.ParamAt(kestrune::kHpf)->value = 250;
-  plug.ParamAt(kestrune::kOversampling)->value = 1;
-  ASSERT_TRUE(plug.ApplyPreset(0));
-  EXPECT_EQ(plug.ParamAt(kestrune::kHpf)->value, 20);
-  EXPECT_EQ(plug.ParamAt(kestrune::kOversampling)->value, 0);
+  ASSERT_EQ(plug.PresetCount(), kestrune::kFactoryPresetCount);
+  EXPECT_EQ(plug.ParamAt(kestrune::kInput)->value, 0) << "the instance keeps the defaults";
+  for (int p = 0; p < plug.PresetCount(); ++p) {
+    const kestrune::FactoryPreset& preset = kestrune::kFactoryPresets[p];
+    EXPECT_STREQ(plug.PresetAt(p)->name, preset.name);
+    plug.ParamAt(kestrune::kHpf)->value = 250;
+    ASSERT_TRUE(plug.ApplyPreset(p));
+    double expected[kestrune::kParamCount];
+    for (int i = 0; i < kestrune::kParamCount; ++i) expected[i] = plug.ParamAt(i)->defaultValue;
+    expected[kestrune::kOversampling] = 0;
+    for (int s = 0; s < preset.settingCount; ++s)
+      expected[preset.settings[s].param] = preset.settings[s].plainValue;
+    for (int i = 0; i < kestrune::kParamCount; ++i)
+      EXPECT_EQ(plug.ParamAt(i)->value, expected[i]) << preset.name << " " << plug.ParamAt(i)->name;
+  }
 }

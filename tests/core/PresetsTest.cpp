@@ -169,6 +169,36 @@ TEST(Presets, BankRoundTripsNamesFlagsAndValues) {
   EXPECT_EQ(target.ParamAt(kestrune::kInput)->value, 30);
 }
 
+TEST(Presets, AHostIsToldOfALoadOnTheNextUserInterfaceTickOnlyAndOnce) {
+  PresetPlug plug(2);
+  auto told = [&plug] {
+    int n = 0;
+    for (const TestHost::Event& e : plug.host.events) n += e.what == "preset";
+    return n;
+  };
+  plug.UserInterfaceTick();
+  plug.LoadState(ParamState(plug), 0);
+  plug.ApplyPreset(0);
+  EXPECT_EQ(told(), 0) << "never inside the load";
+  plug.UserInterfaceTick();
+  plug.UserInterfaceTick();
+  EXPECT_EQ(told(), 1);
+}
+
+TEST(Presets, ABankSavedWithFewerSlotsRestoresItsSlotsAndKeepsTheRest) {
+  PresetPlug source(1);
+  source.ParamAt(kestrune::kInput)->value = 30;
+  source.ModifyCurrentPreset();
+  StateChunk bank;
+  ASSERT_TRUE(source.SerializePresets(bank));
+
+  PresetPlug target(3);
+  target.PresetAt(1)->SetName("kept");
+  EXPECT_EQ(target.UnserializePresets(bank, 0), bank.Size());
+  EXPECT_EQ(target.ParamAt(kestrune::kInput)->value, 30);
+  EXPECT_STREQ(target.PresetAt(1)->name, "kept");
+}
+
 TEST(Presets, RestoringATruncatedBankKeepsEarlierPresets) {
   PresetPlug source(2);
   source.ParamAt(kestrune::kInput)->value = 10;

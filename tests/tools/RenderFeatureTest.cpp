@@ -154,7 +154,12 @@ TEST_P(RenderUnits, WhatAPersonWritesSetsWhatThePlainNumberSets) {
   for (const auto& c : cases) {
     const std::string shown = CurrentIn(withUnit, c.name);
     EXPECT_EQ(shown, CurrentIn(plain, c.name)) << c.withUnit;
-    EXPECT_EQ(shown, c.shown) << c.withUnit;
+    // VST2 numbers are long enough for the unit a host appends into the
+    // same buffer.
+    const std::string vst2Shown = std::string(c.name) == "RELEASE"    ? "150.0 ms"
+                                  : std::string(c.name) == "MID FREQ" ? "2.500 kHz"
+                                                                      : c.shown;
+    EXPECT_EQ(shown, GetParam() == "vst2" ? vst2Shown : c.shown) << c.withUnit;
     EXPECT_NE(shown, CurrentIn(defaults, c.name)) << c.withUnit << " is the default";
   }
 }
@@ -164,7 +169,11 @@ TEST_P(RenderUnits, RangeEndsAreInsideAndCloseSettingsShowApart) {
   CurrentAfter(GetParam(), "RELEASE", {"RELEASE=20ms", "INPUT=80", "HF=16", "ATTACK=0ms", "MID FREQ=10kHz"}, &err);
   EXPECT_TRUE(err.empty()) << err;
   CurrentAfter(GetParam(), "RELEASE", {"RELEASE=900ms"}, &err);
-  EXPECT_NE(err.find("warning: RELEASE=900ms is outside 20.0 ms .. 850 ms; using 850 ms"), std::string::npos) << err;
+  EXPECT_NE(err.find(GetParam() == "vst2"
+                         ? "warning: RELEASE=900ms is outside 20.0 ms .. 850.0 ms; using 850.0 ms"
+                         : "warning: RELEASE=900ms is outside 20.0 ms .. 850 ms; using 850 ms"),
+            std::string::npos)
+      << err;
   EXPECT_NE(CurrentAfter(GetParam(), "ATTACK", {"ATTACK=0.5"}), CurrentAfter(GetParam(), "ATTACK", {"ATTACK=0.8"}));
   // A negative time is no value, whether meant as one or as the old plain number.
   CurrentAfter(GetParam(), "ATTACK", {"ATTACK=-0.0008"}, &err);

@@ -172,7 +172,10 @@ TEST_P(RenderFormat, ListParamsShowsEveryParameterWithRangeDefaultAndCurrentValu
   std::string line;
   std::set<std::vector<std::string>> rows;
   while (std::getline(lines, line)) rows.insert(Columns(line));
-  EXPECT_EQ(rows.count({"7", "MID FREQ", "500.0 Hz .. 10.00 kHz", "500.0 Hz", "2.50 kHz"}), 1u) << run.out;
+  // VST2 numbers are long enough for the unit a host appends into the same
+  // buffer: "2.500" beside "kHz".
+  const char* midFreq = GetParam() == "vst2" ? "2.500 kHz" : "2.50 kHz";
+  EXPECT_EQ(rows.count({"7", "MID FREQ", "500.0 Hz .. 10.00 kHz", "500.0 Hz", midFreq}), 1u) << run.out;
   EXPECT_EQ(rows.count({"12", "OVERSAMPLING", "4x .. 16x", "4x", "16x"}), 1u) << run.out;
   EXPECT_EQ(rows.count({"2", "ATTACK", "0.00 ms .. 1.00 ms", "0.90 ms", "0.90 ms"}), 1u) << run.out;
 }

@@ -360,7 +360,7 @@ TEST_F(Vst2Binding, OpenReactsToEveryParameterAndLatencyIsReported) {
   probe.ChangeLatency(64);
   EXPECT_EQ(probe.Effect()->initialDelay, 64);
   EXPECT_EQ(probe.Latency(), 64);
-  EXPECT_EQ(probe.Effect()->version, 10203);
+  EXPECT_EQ(probe.Effect()->version, 0x010203);
   EXPECT_EQ(probe.Effect()->flags & effFlagsCanMono, 0);
 }
 

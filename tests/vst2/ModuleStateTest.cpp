@@ -121,7 +121,7 @@ TEST_F(Vst2State, TextToValueParsesNumbersAndProbesWithNull) {
   EXPECT_EQ(PlainValues(plug)[1], 30.0);
 }
 
-TEST_F(Vst2State, BankChunkHasTheHeaderAndThePresetHoldsTheCurrentValues) {
+TEST_F(Vst2State, BankChunkHasTheHeaderAndTheCurrentProgramHoldsTheCurrentValues) {
   plug.Set(6, 0.5f);
   plug.Set(0, 0.25f);
   std::vector<uint8_t> bank = plug.Chunk(0);
@@ -130,7 +130,7 @@ TEST_F(Vst2State, BankChunkHasTheHeaderAndThePresetHoldsTheCurrentValues) {
   EXPECT_EQ(ReadAt<int32_t>(bank, 4), 0x10000);
   int32_t nameLength = ReadAt<int32_t>(bank, 8);
   size_t used = 12 + static_cast<size_t>(nameLength);
-  ASSERT_EQ(bank.size(), used + 1 + 8 * kParams) << "one preset with its state";
+  ASSERT_GT(bank.size(), used + 1 + 8 * kParams) << "six programs, the current one first";
   EXPECT_EQ(bank[used], 1);
   std::vector<double> current = PlainValues(plug);
   for (int i = 0; i < kParams; ++i)
@@ -238,24 +238,36 @@ TEST_F(Vst2State, ChunkSizesFromTheHostAreCheckedBeforeAnyCopy) {
   EXPECT_EQ(plug.Dispatch(effGetChunk, 0, 0, nullptr), 0);
 }
 
-TEST_F(Vst2State, ProgramNamesAndSwitching) {
+TEST_F(Vst2State, TheFactoryPresetsAreTheProgramsAndChoosingOneLoadsIt) {
+  const char* names[] = {"Drum Bus Glue", "Vocal Levelling", "Parallel Smash",
+                         "Bass Ducked by Kick", "Gentle Master", "SLAM"};
+  ASSERT_EQ(plug.effect->numPrograms, 6);
   char name[64];
-  EXPECT_EQ(plug.Dispatch(effGetProgramNameIndexed, 0, 0, name), 1);
-  EXPECT_STREQ(name, "-");
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(plug.Dispatch(effGetProgramNameIndexed, i, 0, name), 1);
+    EXPECT_STREQ(name, names[i]);
+  }
   strcpy(name, "x");
-  EXPECT_EQ(plug.Dispatch(effGetProgramNameIndexed, 1, 0, name), 0);
+  EXPECT_EQ(plug.Dispatch(effGetProgramNameIndexed, 6, 0, name), 0);
   EXPECT_STREQ(name, "");
   EXPECT_EQ(plug.Dispatch(effGetProgramNameIndexed, 0, 0, nullptr), 0);
 
-  // Switching to the current program keeps the values just set.
-  plug.Set(6, 0.3f);
+  // A fresh instance holds the defaults; the first program, chosen from
+  // there, loads exactly, and so does one chosen after edits.
+  EXPECT_FLOAT_EQ(plug.Get(0), 0.0f);
   plug.Dispatch(effSetProgram, 0, 0);
-  EXPECT_FLOAT_EQ(plug.Get(6), 0.3f);
+  plug.Dispatch(effGetParamDisplay, 0, 0, name);
+  EXPECT_STREQ(name, "10.00");
+  plug.Set(6, 0.3f);
+  plug.Dispatch(effSetProgram, 0, 1);
+  EXPECT_EQ(plug.Dispatch(effGetProgram), 1);
+  plug.Dispatch(effGetParamDisplay, 0, 0, name);
+  EXPECT_STREQ(name, "14.00");
+  EXPECT_FLOAT_EQ(plug.Get(6), 1.0f);
   // Programs that do not exist are ignored, including ones that wrap to 0.
-  plug.Dispatch(effSetProgram, 0, 5);
+  plug.Dispatch(effSetProgram, 0, 6);
   plug.Dispatch(effSetProgram, 0, intptr_t(1) << 32);
-  EXPECT_EQ(plug.Dispatch(effGetProgram), 0);
-  EXPECT_FLOAT_EQ(plug.Get(6), 0.3f);
+  EXPECT_EQ(plug.Dispatch(effGetProgram), 1);
 }
 
 // Hosts copy or reset a preset by handing the plug-in's own chunk pointer

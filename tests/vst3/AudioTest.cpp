@@ -33,7 +33,7 @@ struct Reference {
   TestHost testHost;
   Kestrune effect{&testHost};
   Reference(double sampleRate, int blockSize) {
-    effect.ApplyPreset(0);
+    effect.NotifyAllParamsChanged();
     effect.SetSampleRate(sampleRate);
     effect.ChangeBlockSize(blockSize);
     effect.ResetProcessing();
@@ -225,12 +225,13 @@ TEST_F(Vst3Audio, ParameterOnlyBlocksApplyChangesAndIgnoreUnknownIds) {
   EXPECT_EQ(StateValue(1), 30.0) << "normalized values above 1 are taken as 1";
   EXPECT_EQ(StateValue(8), midGain) << "a value that is not a number is refused, not taken as 0";
 
-  // Choosing the factory preset brings its values back.
+  // Choosing the first factory program loads it over everything.
   ParamChanges preset;
   preset.Add(kPreset, {0.0});
   data.inputParameterChanges = &preset;
   EXPECT_EQ(plugin->processor->process(data), kResultOk);
-  EXPECT_EQ(plugin->State(), before);
+  EXPECT_EQ(StateValue(0), 10.0) << "Drum Bus Glue's INPUT";
+  EXPECT_EQ(StateValue(6), 100.0);
 }
 
 TEST_F(Vst3Audio, MalformedHostBuffersGiveSilenceNotCrashes) {

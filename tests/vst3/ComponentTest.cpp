@@ -188,7 +188,7 @@ TEST_F(Vst3Module, BusArrangementsAreCheckedBeforeAnythingChanges) {
   plugin.component->terminate();
 }
 
-TEST_F(Vst3Module, HostSeesOnePresetEntryAndFourteenParametersWithBYPASSAsItsBypass) {
+TEST_F(Vst3Module, HostSeesAProgramParameterAndFourteenParametersWithBYPASSAsItsBypass) {
   Plugin plugin(module.Factory());
   ASSERT_EQ(plugin.component->initialize(&hostApp), kResultOk);
   IEditController* ec = plugin.controller;
@@ -198,7 +198,7 @@ TEST_F(Vst3Module, HostSeesOnePresetEntryAndFourteenParametersWithBYPASSAsItsByp
   EXPECT_EQ(Narrow(info.title), "Preset");
   EXPECT_EQ(info.id, kPreset);
   EXPECT_TRUE(info.flags & ParameterInfo::kIsProgramChange);
-  EXPECT_EQ(info.stepCount, 0) << "one preset, one entry";
+  EXPECT_EQ(info.stepCount, 5) << "six factory presets, six entries";
   const char* titles[14] = {"INPUT", "OUTPUT", "ATTACK", "RELEASE", "RATIO", "HPF", "MIX",
                             "MID FREQ", "MID GAIN", "HF", "BYPASS", "SLAM", "OVERSAMPLING",
                             "Sidechain"};
@@ -253,7 +253,7 @@ TEST_F(Vst3Module, HostSeesOnePresetEntryAndFourteenParametersWithBYPASSAsItsByp
   plugin.component->terminate();
 }
 
-TEST_F(Vst3Module, UnitsAndProgramListDescribeOneFactoryPreset) {
+TEST_F(Vst3Module, UnitsAndProgramListDescribeTheSixFactoryPresets) {
   Plugin plugin(module.Factory());
   ASSERT_EQ(plugin.component->initialize(&hostApp), kResultOk);
   IUnitInfo* u = plugin.units;
@@ -272,12 +272,14 @@ TEST_F(Vst3Module, UnitsAndProgramListDescribeOneFactoryPreset) {
   ASSERT_EQ(u->getProgramListInfo(0, list), kResultTrue);
   EXPECT_EQ(list.id, static_cast<ProgramListID>(kPreset));
   EXPECT_EQ(Narrow(list.name), "Factory Presets");
-  EXPECT_EQ(list.programCount, 1);
+  EXPECT_EQ(list.programCount, 6);
   EXPECT_EQ(u->getProgramListInfo(1, list), kResultFalse);
   String128 name;
   ASSERT_EQ(u->getProgramName(kPreset, 0, name), kResultTrue);
-  EXPECT_EQ(Narrow(name), "-");
-  EXPECT_EQ(u->getProgramName(kPreset, 1, name), kResultFalse);
+  EXPECT_EQ(Narrow(name), "Drum Bus Glue");
+  ASSERT_EQ(u->getProgramName(kPreset, 5, name), kResultTrue);
+  EXPECT_EQ(Narrow(name), "SLAM");
+  EXPECT_EQ(u->getProgramName(kPreset, 6, name), kResultFalse);
   EXPECT_EQ(u->getProgramName(kPreset, -1, name), kResultFalse);
   EXPECT_EQ(u->getProgramName(1234, 0, name), kResultFalse);
   EXPECT_EQ(u->getSelectedUnit(), kRootUnitId);

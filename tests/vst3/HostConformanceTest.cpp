@@ -102,6 +102,17 @@ TEST_F(Vst3Conformance, StateLoadsStayQuietAndPresetChangesAreAnnouncedToTheHost
   cut.bytes.assign(state.begin(), state.begin() + 20);
   EXPECT_EQ(plugin->controller->setState(&cut), kResultFalse);
   handler.hostBusy = false;
+  EXPECT_TRUE(handler.restarts.empty());
+
+  // An edit the host queued before the load (JUCE's preset path) is older
+  // than the state and is not applied over it; the block tells the host
+  // every value instead.
+  ParamChanges stale, told;
+  stale.Add(kMix, {0.9});
+  Process(&stale, &told);
+  EXPECT_DOUBLE_EQ(plugin->controller->getParamNormalized(kMix), 0.3);
+  ASSERT_NE(told.Find(kMix), nullptr);
+  EXPECT_DOUBLE_EQ(told.Find(kMix)->points[0].second, 0.3);
 
   // A preset chosen in the audio thread: the plug-in reports the values it
   // changed as output parameter changes, the audio thread's way.
@@ -166,8 +177,11 @@ TEST_F(Vst3Conformance, EveryParameterHasATitleAndTheFlagsHostsMapButtonsBy) {
   ASSERT_EQ(plugin->controller->getParameterInfo(0, info), kResultTrue);
   EXPECT_EQ(info.id, kPreset);
   EXPECT_TRUE(info.flags & ParameterInfo::kIsProgramChange);
-  EXPECT_EQ(Text(kPreset, 0.0), "-");
-  EXPECT_EQ(Text(kPreset, 1.0), "-") << "the one preset, whatever the value";
+  EXPECT_TRUE(info.flags & ParameterInfo::kIsList);
+  EXPECT_EQ(info.stepCount, 5) << "one step per factory preset after the first";
+  EXPECT_EQ(Text(kPreset, 0.0), "Drum Bus Glue");
+  EXPECT_EQ(Text(kPreset, 0.2), "Vocal Levelling");
+  EXPECT_EQ(Text(kPreset, 1.0), "SLAM");
 }
 
 TEST_F(Vst3Conformance, OnlyStereoMainAndOutputWithAMonoOrStereoSidechainAreAccepted) {
@@ -280,10 +294,10 @@ TEST_F(Vst3Conformance, TextsThatAreNotAValueAreRefused) {
   EXPECT_EQ(Typed(kGain, "1e999"), -1);
   EXPECT_EQ(Typed(kBypassSwitch, "0.5"), -1) << "not a step";
   EXPECT_EQ(Typed(kRatio, "5:1"), -1);
-  for (const char* text : {"2", "-1", "nan", "1e999", "inf", ""})
+  for (const char* text : {"6", "-1", "-", "nan", "1e999", "inf", ""})
     EXPECT_EQ(Typed(kPreset, text), -1) << text;
   EXPECT_EQ(Typed(kPreset, "0"), 0.0);
-  EXPECT_EQ(Typed(kPreset, "-"), 0.0);
+  EXPECT_EQ(Typed(kPreset, "SLAM"), 1.0);
 
   // UTF-16 is read unit by unit, never by its low byte; and a text longer
   // than the parser's is refused, not cut (as VST2 refuses it).

@@ -119,7 +119,7 @@ void Vst2Identity() {
   CHECK(e->uniqueID == 0x4B726E31);
   CHECK(e->numParams == 14 && e->numInputs == 4 && e->numOutputs == 2);
   CHECK((e->flags & vst2::effFlagsHasEditor) != 0, "flags %x", e->flags);
-  CHECK(e->version == 30100);
+  CHECK(e->version == 0x00030100);
   char name[256] = {};
   Dispatch(e, vst2::effGetEffectName, 0, 0, name);
   CHECK(std::strcmp(name, "Kestrune") == 0, "name '%s'", name);

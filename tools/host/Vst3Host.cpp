@@ -336,11 +336,12 @@ class Vst3Host : public PluginHost {
   }
 
   bool PresetFile(const std::string&, std::vector<uint8_t>& file, std::string& error) override {
-    // Kestrune keeps its state in the edit controller; its component state
-    // is empty, so "Comp" is too and "Cont" holds the state.
+    // Kestrune's component and controller save the same state: both chunks
+    // hold it (the SDK's PresetFile::loadPreset refuses an empty "Comp").
     presetfiles::VstPreset preset;
     preset.classId = presetfiles::ClassIdText(classId_);
     if (!GetState(preset.controllerState, error)) return false;
+    preset.componentState = preset.controllerState;  // the component saves the same state
     preset.hasControllerState = true;
     return presetfiles::WriteVstPreset(preset, file, error);
   }

@@ -98,10 +98,12 @@ bool MakeVstPresetFile(render::PluginHost& host, const std::string& classId, pre
                        std::string& error) {
   presetfiles::VstPreset preset;
   preset.classId = classId;
-  // Kestrune is a single-component effect whose state travels through the
-  // edit controller (IComponent::getState writes nothing), so the component
-  // chunk is empty and the controller chunk holds the state.
+  // Kestrune is a single-component effect: the component and the
+  // controller save the same state, and both chunks hold it. A host that
+  // loads the component's chunk first (the SDK's PresetFile::loadPreset,
+  // JUCE's preset path) refuses a file whose component chunk is empty.
   if (!host.GetState(preset.controllerState, error)) return false;
+  preset.componentState = preset.controllerState;
   preset.hasControllerState = true;
   return presetfiles::WriteVstPreset(preset, file, error);
 }

@@ -243,6 +243,24 @@ class Suite:
         check(plugin_state(self.session_file("reloaded"), "VST3") == want,
               "the preset loaded last ('%s') did not survive save and reopen" % loaded[-1])
 
+    def programs(self, fmt):
+        """The factory presets are the plug-in's programs, listed in order
+        and without a blank entry; picking one loads it (its INPUT shows)."""
+        self.prepare()
+        out = self.lua("programs", fmt)
+        # Ardour numbers VST2 programs: "0 - Drum Bus Glue".
+        labels = re.findall(r"^PROGRAM (.*)$", out, re.M)
+        listed = [re.sub(r"^\d+ - ", "", label) for label in labels]
+        inputs = {"Drum Bus Glue": 10.0, "Vocal Levelling": 14.0, "Parallel Smash": 55.0,
+                  "Bass Ducked by Kick": 18.0, "Gentle Master": 5.0, "SLAM": 20.0}
+        check(listed == list(inputs), "Ardour lists the programs %s" % listed)
+        for label, name in zip(labels, listed):
+            state = plugin_state(self.session_file("program " + label), fmt)
+            if fmt != "VST3":
+                state = current_program_state(state, self.session_file("program " + label))
+            check(struct.unpack("<d", state[:8])[0] == inputs[name],
+                  "after picking program '%s' INPUT is not the program's" % name)
+
     def bypass(self):
         """Ardour's bypass of the plug-in holds in a bounce, an export, a saved
         and reopened session and a bounce after it; lifted, the plug-in
@@ -428,6 +446,22 @@ def plugin_state(session_file, fmt):
     raise Failure("%s has no Kestrune" % session_file)
 
 
+def current_program_state(bank, session_file):
+    """The parameter state of the current program in a VST2 bank chunk
+    ('tffp', version, then per program: name length, name, used flag,
+    state), the program Ardour stored beside the chunk."""
+    root = ET.parse(session_file).getroot()
+    program = int(next(root.iter("chunk")).get("program", "0"))
+    position = 8
+    for index in range(program + 1):
+        length = struct.unpack("<i", bank[position:position + 4])[0]
+        position += 4 + length + 1
+        if index == program:
+            return bank[position:position + 112]
+        position += 112
+    raise Failure("%s holds no program %d" % (session_file, program))
+
+
 CASES = {
     "vst3-setup": lambda s: s.vst3_setup(),
     "vst3-values": lambda s: s.values_come_back("VST3"),
@@ -437,6 +471,7 @@ CASES = {
     "lxvst-values": lambda s: s.lxvst(),
     "lv2": lambda s: s.lv2(),
     "lv2-presets": lambda s: s.lv2_presets(),
+    "lxvst-programs": lambda s: s.programs("LXVST"),
 }
 
 

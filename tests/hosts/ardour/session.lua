@@ -194,15 +194,33 @@ function steps.presets()
   -- LV2 presets in the plug-in's bundle are its factory presets, which the
   -- user-only list leaves out; the VST3 files are in the user's folder.
   local userOnly = format ~= ARDOUR.PluginType.LV2
+  -- Each by its record: the VST3 programs carry the same labels.
   for record in plug:get_info():get_presets(userOnly):iter() do
-    local found = plug:preset_by_label(record.label)
-    check(found and found.valid, "Ardour cannot find preset " .. record.label .. " by its label")
-    check(plug:load_preset(found), "Ardour failed to load preset " .. record.label)
+    check(record.valid, "Ardour lists an invalid preset " .. record.label)
+    check(plug:load_preset(record), "Ardour failed to load preset " .. record.label)
     print("PRESET " .. record.label)
     save("preset " .. record.label)
     count = count + 1
   end
   check(count > 0, "Ardour lists no factory presets")
+  save()
+end
+
+-- The plug-in's own programs (Ardour's factory entries, not the user's
+-- files): each listed, picked and the session saved after it.
+function steps.programs()
+  local _, _, plug = create(false)
+  local names = {"Drum Bus Glue", "Vocal Levelling", "Parallel Smash", "Bass Ducked by Kick",
+                 "Gentle Master", "SLAM"}
+  for index, name in ipairs(names) do
+    -- Ardour numbers VST2 programs in their labels.
+    local record = plug:preset_by_label(name)
+    if not (record and record.valid) then record = plug:preset_by_label((index - 1) .. " - " .. name) end
+    check(record and record.valid and not record.user, "Ardour lists no program " .. name)
+    check(plug:load_preset(record), "Ardour failed to load program " .. name)
+    print("PROGRAM " .. record.label)
+    save("program " .. record.label)
+  end
   save()
 end
 
