@@ -18,6 +18,7 @@ packages=(
   ccache
   ardour lilv-utils jalv sordi lv2-dev liblilv-dev
   jackd2
+  dpf-source zam-plugins
 )
 
 missing=()
