@@ -284,7 +284,10 @@ bool IEffectCLAP::AudioPortInfo(uint32_t index, bool isInput, clap_audio_port_in
   if (index == 0) info->flags |= CLAP_AUDIO_PORT_IS_MAIN;
   info->channel_count = 2;
   info->port_type = CLAP_PORT_STEREO;
-  info->in_place_pair = CLAP_INVALID_ID;
+  // The main input and the output may share buffers: the signal path
+  // reads a frame's inputs before it writes that frame's outputs, as VST3
+  // hosts that process in place already need.
+  info->in_place_pair = index == 0 ? 0 : CLAP_INVALID_ID;
   return true;
 }
 
