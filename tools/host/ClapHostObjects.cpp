@@ -288,13 +288,20 @@ bool ClapInstance::Create(const ClapModule& module, ClapHostContext& host,
     error = "the CLAP module has no plug-in factory";
     return false;
   }
-  plugin = factory->create_plugin(factory, host.Host(), pluginId.c_str());
-  if (!plugin) {
+  const clap_plugin* created = factory->create_plugin(factory, host.Host(), pluginId.c_str());
+  if (!created) {
     error = "the CLAP module does not create '" + pluginId + "'";
     return false;
   }
+  return Attach(created, host, error);
+}
+
+bool ClapInstance::Attach(const clap_plugin* created, ClapHostContext& host, std::string& error) {
+  host_ = &host;
+  plugin = created;
+  if (!plugin) return false;
   if (!plugin->init(plugin)) {
-    error = "the CLAP plug-in '" + pluginId + "' refused init";
+    error = "the CLAP plug-in refused init";
     plugin->destroy(plugin);
     plugin = nullptr;
     return false;

@@ -160,6 +160,9 @@ class ClapInstance {
   // create_plugin and init; false with `error` when either fails.
   bool Create(const ClapModule& module, ClapHostContext& host, const std::string& pluginId,
               std::string& error);
+  // The same for a plug-in created by other means (an in-process test);
+  // the instance owns it from here and destroys it.
+  bool Attach(const clap_plugin* created, ClapHostContext& host, std::string& error);
   bool Activate(double sampleRate, uint32_t maxFrames);
   void Deactivate();
   bool Active() const { return active_; }
