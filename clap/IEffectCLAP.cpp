@@ -208,7 +208,7 @@ IEffectCLAP::IEffectCLAP(const ClapCreationArg& arg, const EffectIdentity& ident
   out64_.assign(static_cast<size_t>(OutputChannelCount()), nullptr);
 }
 
-IEffectCLAP::~IEffectCLAP() = default;
+IEffectCLAP::~IEffectCLAP() { GuiDestroy(); }
 
 IEffectCLAP* IEffectCLAP::FromPlugin(const clap_plugin* plugin) {
   return plugin ? static_cast<IEffectCLAP*>(plugin->plugin_data) : nullptr;
@@ -223,6 +223,14 @@ bool IEffectCLAP::Init() {
   hostThreadCheck_ = static_cast<const clap_host_thread_check*>(
       host_->get_extension(host_, CLAP_EXT_THREAD_CHECK));
   if (hostThreadCheck_ && !hostThreadCheck_->is_audio_thread) hostThreadCheck_ = nullptr;
+  hostGui_ = static_cast<const clap_host_gui*>(host_->get_extension(host_, CLAP_EXT_GUI));
+  if (hostGui_ && !hostGui_->request_resize) hostGui_ = nullptr;
+  hostTimer_ = static_cast<const clap_host_timer_support*>(
+      host_->get_extension(host_, CLAP_EXT_TIMER_SUPPORT));
+  if (hostTimer_ && (!hostTimer_->register_timer || !hostTimer_->unregister_timer)) hostTimer_ = nullptr;
+  hostFd_ = static_cast<const clap_host_posix_fd_support*>(
+      host_->get_extension(host_, CLAP_EXT_POSIX_FD_SUPPORT));
+  if (hostFd_ && (!hostFd_->register_fd || !hostFd_->unregister_fd)) hostFd_ = nullptr;
   AfterHostSetup();
   // The effect's derived values follow the parameters from the start.
   NotifyAllParamsChanged();
@@ -261,7 +269,7 @@ const void* IEffectCLAP::Extension(const char* id) {
   if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kState;
   if (std::strcmp(id, CLAP_EXT_LATENCY) == 0) return &kLatency;
   if (std::strcmp(id, CLAP_EXT_RENDER) == 0) return &kRender;
-  return nullptr;
+  return Editor() ? GuiExtension(id) : nullptr;
 }
 
 bool IEffectCLAP::SetRenderMode(clap_plugin_render_mode mode) {

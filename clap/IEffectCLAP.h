@@ -22,6 +22,13 @@
 //     editor's changes: the editor (user-interface thread) queues gestures
 //     and values into a lock-free ring and asks the host to flush; the next
 //     process or flush drains the ring into the host's output list.
+//   - The editor (clap.gui, main thread): embedded only, in an X11 window
+//     (Win32 on Windows). On Linux it runs on the host's timer-support (a
+//     redraw tick that also handles pending X events) and, where offered,
+//     posix-fd-support for the display connection; a host offering no
+//     timer gets no editor. It scales from 75 % to 300 % in its aspect
+//     ratio; a size it chooses itself reaches the host as request_resize
+//     from its next redraw tick, never from inside a host call.
 //   - A state load (main thread, possibly while active) applies the blob
 //     under the plug-in lock, so it waits for a block in progress and never
 //     half-applies, then asks the host for a main-thread callback in which
@@ -91,6 +98,22 @@ class IEffectCLAP : public IEffectBase {
   // ---- clap.render ----
   bool SetRenderMode(clap_plugin_render_mode mode);
 
+  // ---- clap.gui, timer-support, posix-fd-support (IEffectCLAPGui.cpp) ----
+  bool GuiApiSupported(const char* api, bool isFloating) const;
+  bool GuiCreate(const char* api, bool isFloating);
+  void GuiDestroy();
+  bool GuiSetScale(double scale);
+  bool GuiGetSize(uint32_t* width, uint32_t* height) const;
+  bool GuiCanResize() const;
+  bool GuiResizeHints(clap_gui_resize_hints* hints) const;
+  bool GuiAdjustSize(uint32_t* width, uint32_t* height) const;
+  bool GuiSetSize(uint32_t width, uint32_t height);
+  bool GuiSetParent(const clap_window* window);
+  void OnTimer(clap_id timerId);
+  void OnFd(int fd, clap_posix_fd_flags_t flags);
+  // The extension structs the gui part offers, or null for other ids.
+  static const void* GuiExtension(const char* id);
+
   // ---- Host-facing operations of the base ----
   // From the editor (user-interface thread): queued for the host.
   void BeginParamGesture(int index) override;
@@ -102,7 +125,8 @@ class IEffectCLAP : public IEffectBase {
   double HostTempo() override;
   void HostTimeSignature(int* numerator, int* denominator) override;
   void HostTimeInfo(::HostTimeInfo* info) override;
-  void ResizeEditor() override {}
+  // Asks the host to fit its window to the editor (request_resize).
+  void ResizeEditor() override;
   bool SendMidiOut(const MidiMessage&) override { return false; }
   bool SendSysExOut(const SysExMessage&) override { return false; }
 
@@ -124,7 +148,17 @@ class IEffectCLAP : public IEffectBase {
   void ProcessAudio(const clap_process* process, int frames);
   void UpdateSidechainConnection(const clap_process* process);
 
+  void CloseEditorWindow();
+
   clap_plugin plugin_ = {};
+  // The editor's host links, main thread only.
+  const clap_host_gui* hostGui_ = nullptr;
+  const clap_host_timer_support* hostTimer_ = nullptr;
+  const clap_host_posix_fd_support* hostFd_ = nullptr;
+  bool guiCreated_ = false;
+  bool windowOpen_ = false;
+  clap_id timerId_ = CLAP_INVALID_ID;
+  int registeredFd_ = -1;
   const clap_host* host_ = nullptr;
   const clap_host_params* hostParams_ = nullptr;
   const clap_host_thread_check* hostThreadCheck_ = nullptr;

@@ -61,6 +61,44 @@ bool IsAudioThread(const clap_host* host) { return Context(host)->OnAudioThread(
 void StateMarkDirty(const clap_host* host) { Context(host)->markDirtyCount++; }
 void LatencyChanged(const clap_host*) {}
 
+void GuiResizeHintsChanged(const clap_host*) {}
+bool GuiRequestResize(const clap_host* host, uint32_t width, uint32_t height) {
+  Context(host)->resizeRequests.push_back({width, height});
+  return true;
+}
+bool GuiRequestShow(const clap_host*) { return false; }
+bool GuiRequestHide(const clap_host*) { return false; }
+void GuiClosed(const clap_host*, bool) {}
+bool RegisterTimer(const clap_host* host, uint32_t periodMs, clap_id* id) {
+  if (!id) return false;
+  ClapHostContext* context = Context(host);
+  *id = context->nextTimerId++;
+  context->timers.push_back({*id, periodMs});
+  return true;
+}
+bool UnregisterTimer(const clap_host* host, clap_id id) {
+  auto& timers = Context(host)->timers;
+  const size_t before = timers.size();
+  timers.erase(std::remove_if(timers.begin(), timers.end(), [id](const auto& t) { return t.id == id; }),
+               timers.end());
+  return timers.size() != before;
+}
+bool RegisterFd(const clap_host* host, int fd, clap_posix_fd_flags_t) {
+  Context(host)->fds.push_back(fd);
+  return true;
+}
+bool ModifyFd(const clap_host*, int, clap_posix_fd_flags_t) { return true; }
+bool UnregisterFd(const clap_host* host, int fd) {
+  auto& fds = Context(host)->fds;
+  const size_t before = fds.size();
+  fds.erase(std::remove(fds.begin(), fds.end(), fd), fds.end());
+  return fds.size() != before;
+}
+
+const clap_host_gui kHostGui = {GuiResizeHintsChanged, GuiRequestResize, GuiRequestShow, GuiRequestHide,
+                                GuiClosed};
+const clap_host_timer_support kHostTimers = {RegisterTimer, UnregisterTimer};
+const clap_host_posix_fd_support kHostFds = {RegisterFd, ModifyFd, UnregisterFd};
 const clap_host_params kHostParams = {ParamsRescan, ParamsClear, ParamsRequestFlush};
 const clap_host_thread_check kHostThreadCheck = {IsMainThread, IsAudioThread};
 const clap_host_state kHostState = {StateMarkDirty};
@@ -72,6 +110,9 @@ const void* HostExtension(const clap_host*, const char* id) {
   if (std::strcmp(id, CLAP_EXT_THREAD_CHECK) == 0) return &kHostThreadCheck;
   if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kHostState;
   if (std::strcmp(id, CLAP_EXT_LATENCY) == 0) return &kHostLatency;
+  if (std::strcmp(id, CLAP_EXT_GUI) == 0) return &kHostGui;
+  if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &kHostTimers;
+  if (std::strcmp(id, CLAP_EXT_POSIX_FD_SUPPORT) == 0) return &kHostFds;
   return nullptr;
 }
 

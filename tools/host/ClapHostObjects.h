@@ -37,8 +37,10 @@ class ClapModule {
   bool initialised_ = false;
 };
 
-// The clap_host handed to plug-ins, with params, state, thread-check, log
-// and latency extensions that count what the plug-in asks of them.
+// The clap_host handed to plug-ins, with params, state, thread-check,
+// latency, gui, timer-support and posix-fd-support extensions that record
+// what the plug-in asks of them. The host's main loop is the caller's: it
+// runs the timers and watches the descriptors recorded here.
 class ClapHostContext {
  public:
   ClapHostContext();
@@ -55,6 +57,18 @@ class ClapHostContext {
   int requestCallbackCount = 0;
   int requestRestartCount = 0;
   int markDirtyCount = 0;
+  // The editor's requests: sizes asked for, timers and descriptors held.
+  struct Size {
+    uint32_t width, height;
+  };
+  std::vector<Size> resizeRequests;
+  struct Timer {
+    clap_id id;
+    uint32_t periodMs;
+  };
+  std::vector<Timer> timers;
+  std::vector<int> fds;
+  clap_id nextTimerId = 1;
   // Log messages the plug-in sent, most recent last.
   std::vector<std::string> log;
 
