@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "ClapEvents.h"
 #include "ClapParams.h"
 #include "HostState.h"
 
@@ -156,28 +157,10 @@ bool PushParamEvent(const clap_output_events* out, uint16_t type, uint32_t time,
                     double value) {
   if (!out || !out->try_push) return false;
   if (type == CLAP_EVENT_PARAM_VALUE) {
-    clap_event_param_value event = {};
-    event.header.size = sizeof event;
-    event.header.time = time;
-    event.header.space_id = CLAP_CORE_EVENT_SPACE_ID;
-    event.header.type = CLAP_EVENT_PARAM_VALUE;
-    event.header.flags = CLAP_EVENT_IS_LIVE;
-    event.param_id = id;
-    event.cookie = nullptr;
-    event.note_id = -1;
-    event.port_index = -1;
-    event.channel = -1;
-    event.key = -1;
-    event.value = value;
+    const auto event = ClapParamEvent<clap_event_param_value>(type, id, value, time, CLAP_EVENT_IS_LIVE);
     return out->try_push(out, &event.header);
   }
-  clap_event_param_gesture event = {};
-  event.header.size = sizeof event;
-  event.header.time = time;
-  event.header.space_id = CLAP_CORE_EVENT_SPACE_ID;
-  event.header.type = type;
-  event.header.flags = CLAP_EVENT_IS_LIVE;
-  event.param_id = id;
+  const clap_event_param_gesture event = ClapGestureEvent(type, id, time, CLAP_EVENT_IS_LIVE);
   return out->try_push(out, &event.header);
 }
 

@@ -133,6 +133,16 @@ class ClapConformance : public ::testing::TestWithParam<std::string> {
     return infos;
   }
 
+  // Each listed parameter's current value, as the host reads it.
+  static std::vector<double> ValuesOf(const ClapInstance& plug, const std::vector<clap_param_info>& infos) {
+    std::vector<double> values;
+    for (const clap_param_info& info : infos) {
+      values.push_back(NAN);
+      EXPECT_TRUE(plug.ParamValue(info.id, &values.back())) << info.name;
+    }
+    return values;
+  }
+
   // Random values within each parameter's range (whole steps for stepped).
   std::vector<double> RandomValues(const std::vector<clap_param_info>& infos, uint32_t seed) {
     std::mt19937 random(seed);
@@ -216,24 +226,22 @@ TEST_P(ClapConformance, ProcessAudioOutOfPlaceDouble) {
 }
 
 // In place where the ports declare a pair: the same output as out of place.
-TEST_P(ClapConformance, ProcessAudioInPlaceBasic) {
-  auto outOfPlace = Create();
-  ASSERT_TRUE(outOfPlace->Activate(kRate, kBlock));
-  const std::vector<float> expected = Render<float>(*outOfPlace, false, 4);
-  auto inPlace = Create();
-  ASSERT_TRUE(inPlace->Activate(kRate, kBlock));
-  EXPECT_EQ(Render<float>(*inPlace, true, 4), expected);
-}
+class ClapInPlace : public ClapConformance {
+ protected:
+  template <typename Sample>
+  void CompareWithOutOfPlace() {
+    auto outOfPlace = Create();
+    if (sizeof(Sample) == sizeof(double) && !Supports64(*outOfPlace)) GTEST_SKIP() << "no 64-bit ports";
+    ASSERT_TRUE(outOfPlace->Activate(kRate, kBlock));
+    const std::vector<Sample> expected = Render<Sample>(*outOfPlace, false, 4);
+    auto inPlace = Create();
+    ASSERT_TRUE(inPlace->Activate(kRate, kBlock));
+    EXPECT_EQ(Render<Sample>(*inPlace, true, 4), expected);
+  }
+};
 
-TEST_P(ClapConformance, ProcessAudioInPlaceDouble) {
-  auto outOfPlace = Create();
-  if (!Supports64(*outOfPlace)) GTEST_SKIP() << "no 64-bit ports";
-  ASSERT_TRUE(outOfPlace->Activate(kRate, kBlock));
-  const std::vector<double> expected = Render<double>(*outOfPlace, false, 4);
-  auto inPlace = Create();
-  ASSERT_TRUE(inPlace->Activate(kRate, kBlock));
-  EXPECT_EQ(Render<double>(*inPlace, true, 4), expected);
-}
+TEST_P(ClapInPlace, ProcessAudioInPlaceBasic) { CompareWithOutOfPlace<float>(); }
+TEST_P(ClapInPlace, ProcessAudioInPlaceDouble) { CompareWithOutOfPlace<double>(); }
 
 TEST_P(ClapConformance, ProcessAudioDenormals) {
   auto plug = Create();
@@ -366,12 +374,9 @@ class ClapParamEvents : public ClapConformance {
       ClapAudioBuffers<float> buffers;
       buffers.Build(plug->plugin, plug->audioPorts, kBlock, false);
       ASSERT_TRUE(ValidStatus(plug->Process(buffers, kBlock, events.List(), nullptr)));
-      for (size_t i = 0; i < infos.size(); ++i) {
-        double value = NAN;
-        ASSERT_TRUE(plug->ParamValue(infos[i].id, &value));
-        EXPECT_NEAR(value, values[i], 1e-6 * (infos[i].max_value - infos[i].min_value))
-            << infos[i].name;
-      }
+      const std::vector<double> read = ValuesOf(*plug, infos);
+      for (size_t i = 0; i < infos.size(); ++i)
+        EXPECT_NEAR(read[i], values[i], 1e-6 * (infos[i].max_value - infos[i].min_value)) << infos[i].name;
     }
   }
 };
@@ -384,11 +389,7 @@ TEST_P(ClapConformance, ParamSetWrongNamespace) {
   auto plug = Create();
   ASSERT_TRUE(plug->Activate(kRate, kBlock));
   const auto infos = Settable(*plug);
-  std::vector<double> before;
-  for (const auto& info : infos) {
-    before.push_back(NAN);
-    plug->ParamValue(info.id, &before.back());
-  }
+  const std::vector<double> before = ValuesOf(*plug, infos);
   ClapInputEvents events;
   for (const auto& info : infos)
     events.AddParamValue(info.id, info.min_value == info.default_value ? info.max_value : info.min_value,
@@ -396,10 +397,9 @@ TEST_P(ClapConformance, ParamSetWrongNamespace) {
   ClapAudioBuffers<float> buffers;
   buffers.Build(plug->plugin, plug->audioPorts, kBlock, false);
   ASSERT_TRUE(ValidStatus(plug->Process(buffers, kBlock, events.List(), nullptr)));
+  const std::vector<double> after = ValuesOf(*plug, infos);
   for (size_t i = 0; i < infos.size(); ++i) {
-    double value = NAN;
-    ASSERT_TRUE(plug->ParamValue(infos[i].id, &value));
-    EXPECT_EQ(value, before[i]) << infos[i].name << " changed by another space's event";
+    EXPECT_EQ(after[i], before[i]) << infos[i].name << " changed by another space's event";
   }
 }
 
@@ -479,11 +479,7 @@ class ClapStateReproducibility : public ClapConformance {
     ClapInputEvents events;
     for (size_t i = 0; i < infos.size(); ++i) events.AddParamValue(infos[i].id, wanted[i]);
     ASSERT_TRUE(plug.Flush(events.List(), nullptr));
-    values.clear();
-    for (const auto& info : infos) {
-      values.push_back(NAN);
-      ASSERT_TRUE(plug.ParamValue(info.id, &values.back()));
-    }
+    values = ValuesOf(plug, infos);
     ASSERT_TRUE(plug.Save(blob, maxPerCall));
   }
 
@@ -494,12 +490,9 @@ class ClapStateReproducibility : public ClapConformance {
     SaveRandomState(*source, blob, values, maxPerCall);
     auto copy = Create();
     ASSERT_TRUE(copy->Load(blob, maxPerCall));
-    const auto infos = copy->ParamInfos();
-    for (size_t i = 0; i < infos.size(); ++i) {
-      double value = NAN;
-      ASSERT_TRUE(copy->ParamValue(infos[i].id, &value));
-      EXPECT_EQ(value, values[i]) << infos[i].name;
-    }
+    const auto infos = Settable(*copy);
+    const std::vector<double> loaded = ValuesOf(*copy, infos);
+    for (size_t i = 0; i < infos.size(); ++i) EXPECT_EQ(loaded[i], values[i]) << infos[i].name;
   }
 };
 
@@ -540,50 +533,35 @@ clap_event_transport RandomTransport(std::mt19937& random, uint32_t time) {
   return t;
 }
 
-TEST_P(ClapConformance, TransportNull) {
-  auto plug = Create();
-  ASSERT_TRUE(plug->Activate(kRate, kBlock));
-  ClapAudioBuffers<float> buffers;
-  buffers.Build(plug->plugin, plug->audioPorts, kBlock, false);
-  for (int b = 0; b < 4; ++b) {
-    FillNoise(buffers, kBlock, static_cast<uint32_t>(b));
-    ASSERT_TRUE(ValidStatus(plug->Process(buffers, kBlock, nullptr, nullptr, nullptr, -1)));
-    ASSERT_TRUE(OutputsFinite(buffers, kBlock));
-  }
-}
-
-TEST_P(ClapConformance, TransportFuzz) {
-  auto plug = Create();
-  ASSERT_TRUE(plug->Activate(kRate, kBlock));
-  ClapAudioBuffers<float> buffers;
-  buffers.Build(plug->plugin, plug->audioPorts, kBlock, false);
-  std::mt19937 random(17);
-  for (int b = 0; b < 50; ++b) {
-    const clap_event_transport transport = RandomTransport(random, 0);
-    FillNoise(buffers, kBlock, static_cast<uint32_t>(b));
-    ASSERT_TRUE(ValidStatus(plug->Process(buffers, kBlock, nullptr, nullptr, &transport, b * kBlock)));
-    ASSERT_TRUE(OutputsFinite(buffers, kBlock));
-  }
-}
-
-TEST_P(ClapConformance, TransportFuzzSampleAccurate) {
-  auto plug = Create();
-  ASSERT_TRUE(plug->Activate(kRate, kBlock));
-  ClapAudioBuffers<float> buffers;
-  buffers.Build(plug->plugin, plug->audioPorts, kBlock, false);
-  std::mt19937 random(19);
-  for (int b = 0; b < 50; ++b) {
-    const clap_event_transport transport = RandomTransport(random, 0);
-    ClapInputEvents events;
-    for (int e = 0; e < 4; ++e) {
-      clap_event_transport change = RandomTransport(random, static_cast<uint32_t>(random() % kBlock));
-      events.Add(&change.header);
+// Noise with a transport: none (null), a random one per block, or that and
+// random transport events inside the block; the audio stays finite.
+class ClapTransport : public ClapConformance {
+ protected:
+  void Run(bool withTransport, int changesPerBlock) {
+    auto plug = Create();
+    ASSERT_TRUE(plug->Activate(kRate, kBlock));
+    ClapAudioBuffers<float> buffers;
+    buffers.Build(plug->plugin, plug->audioPorts, kBlock, false);
+    std::mt19937 random(17);
+    for (int b = 0; b < 50; ++b) {
+      const clap_event_transport transport = RandomTransport(random, 0);
+      ClapInputEvents events;
+      for (int e = 0; e < changesPerBlock; ++e) {
+        clap_event_transport change = RandomTransport(random, static_cast<uint32_t>(random() % kBlock));
+        events.Add(&change.header);
+      }
+      FillNoise(buffers, kBlock, static_cast<uint32_t>(b));
+      const int64_t steadyTime = withTransport ? b * kBlock : -1;
+      ASSERT_TRUE(ValidStatus(plug->Process(buffers, kBlock, events.List(), nullptr,
+                                            withTransport ? &transport : nullptr, steadyTime)));
+      ASSERT_TRUE(OutputsFinite(buffers, kBlock));
     }
-    FillNoise(buffers, kBlock, static_cast<uint32_t>(b));
-    ASSERT_TRUE(ValidStatus(plug->Process(buffers, kBlock, events.List(), nullptr, &transport, b * kBlock)));
-    ASSERT_TRUE(OutputsFinite(buffers, kBlock));
   }
-}
+};
+
+TEST_P(ClapTransport, TransportNull) { Run(false, 0); }
+TEST_P(ClapTransport, TransportFuzz) { Run(true, 0); }
+TEST_P(ClapTransport, TransportFuzzSampleAccurate) { Run(true, 4); }
 
 std::string ModuleName(const ::testing::TestParamInfo<std::string>& info) {
   std::string name = info.param.substr(info.param.find_last_of('/') + 1);
@@ -598,5 +576,7 @@ INSTANTIATE_TEST_SUITE_P(Module, ClapConformance, KESTRUNE_CLAP_MODULES, ModuleN
 INSTANTIATE_TEST_SUITE_P(Module, ClapParamEvents, KESTRUNE_CLAP_MODULES, ModuleName);
 INSTANTIATE_TEST_SUITE_P(Module, ClapParamFuzz, KESTRUNE_CLAP_MODULES, ModuleName);
 INSTANTIATE_TEST_SUITE_P(Module, ClapStateReproducibility, KESTRUNE_CLAP_MODULES, ModuleName);
+INSTANTIATE_TEST_SUITE_P(Module, ClapTransport, KESTRUNE_CLAP_MODULES, ModuleName);
+INSTANTIATE_TEST_SUITE_P(Module, ClapInPlace, KESTRUNE_CLAP_MODULES, ModuleName);
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ClapEvents.h"
+
 namespace host {
 
 // ---------------------------------------------------------------- module
@@ -159,32 +161,13 @@ void ClapInputEvents::Add(const clap_event_header* header) {
 
 void ClapInputEvents::AddParamValue(clap_id id, double value, uint32_t time, void* cookie,
                                     uint16_t space) {
-  clap_event_param_value event = {};
-  event.header.size = sizeof event;
-  event.header.time = time;
-  event.header.space_id = space;
-  event.header.type = CLAP_EVENT_PARAM_VALUE;
-  event.param_id = id;
-  event.cookie = cookie;
-  event.note_id = -1;
-  event.port_index = -1;
-  event.channel = -1;
-  event.key = -1;
-  event.value = value;
+  const auto event =
+      ClapParamEvent<clap_event_param_value>(CLAP_EVENT_PARAM_VALUE, id, value, time, 0, cookie, space);
   Add(&event.header);
 }
 
 void ClapInputEvents::AddParamMod(clap_id id, double amount, uint32_t time) {
-  clap_event_param_mod event = {};
-  event.header.size = sizeof event;
-  event.header.time = time;
-  event.header.type = CLAP_EVENT_PARAM_MOD;
-  event.param_id = id;
-  event.note_id = -1;
-  event.port_index = -1;
-  event.channel = -1;
-  event.key = -1;
-  event.amount = amount;
+  const auto event = ClapParamEvent<clap_event_param_mod>(CLAP_EVENT_PARAM_MOD, id, amount, time);
   Add(&event.header);
 }
 
