@@ -18,19 +18,19 @@ double MaxValue(const PlugParam& param) { return param.IsStepped() ? param.maxVa
 
 double DefaultValue(const PlugParam& param) {
   return param.IsStepped() ? param.Constrained(param.defaultValue)
-                           : param.NormalizedFromPlain(param.defaultValue);
+                           : param.HostNormalizedFromPlain(param.defaultValue);
 }
 
 double CurrentValue(const PlugParam& param) {
-  return param.IsStepped() ? param.value : param.NormalizedValue();
+  return param.IsStepped() ? param.value : param.HostNormalizedValue();
 }
 
 double ValueFromNormalized(const PlugParam& param, double normalized) {
-  return param.IsStepped() ? param.ValueAtNormalized(ClampUnit(normalized)) : ClampUnit(normalized);
+  return param.IsStepped() ? param.ValueAtHostNormalized(ClampUnit(normalized)) : ClampUnit(normalized);
 }
 
 double PlainFromValue(const PlugParam& param, double value) {
-  return param.IsStepped() ? param.Constrained(value) : param.ValueAtNormalized(ClampUnit(value));
+  return param.IsStepped() ? param.Constrained(value) : param.ValueAtHostNormalized(ClampUnit(value));
 }
 
 bool ApplyValue(IEffectBase& plug, int index, double value) {
@@ -48,7 +48,7 @@ void ValueText(const PlugParam& param, double value, char* text, size_t size) {
 bool ValueFromText(const PlugParam& param, const char* text, double* value) {
   double plain = 0;
   if (!text || !value || !param.HostParse(text, &plain)) return false;
-  *value = param.IsStepped() ? param.Constrained(plain) : param.NormalizedFromPlain(plain);
+  *value = param.IsStepped() ? param.Constrained(plain) : param.HostNormalizedFromPlain(plain);
   return true;
 }
 

@@ -3,9 +3,10 @@
 // CLAP hosts hand plain doubles within the range a parameter declares. A
 // stepped parameter (a switch, a choice) is declared in its own whole
 // steps, minValue to maxValue, so hosts show and automate its steps; a
-// continuous one is declared as its normalised value, 0 to 1, the value
-// VST3 and VST2 hosts hold, so an automation lane or a project value means
-// the same sound in every format and the editor's curve stays the one rule.
+// continuous one is declared as the hosts' normalised value, 0 to 1
+// (PlugParam::HostNormalizedFromPlain: rising with the value shown), the
+// value VST3 and VST2 hosts hold, so an automation lane or a project value
+// means the same sound in every format.
 // Texts are the core's host texts (PlugParam::HostDisplay / HostParse), the
 // same as VST2, VST3 and LV2 show and accept.
 #pragma once
@@ -23,7 +24,7 @@ double MaxValue(const PlugParam& param);
 double DefaultValue(const PlugParam& param);
 // The host value of the parameter's current value.
 double CurrentValue(const PlugParam& param);
-// The host value of a normalised value (the editor's).
+// The host value of a hosts' normalised value (what the editor reports).
 double ValueFromNormalized(const PlugParam& param, double normalized);
 // The plain value a host value selects (limited to the range); NaN reads as
 // the minimum.

@@ -94,10 +94,39 @@ install(CODE [[
   endif()
 ]])
 install(FILES README.md LICENSE DESTINATION "\${KESTRUNE_DOC_DIR}")
+# System-wide, the documents a Debian package carries: the copyright file and
+# the changelog (compressed without a time stamp, so a rebuild is the same).
+set(kestrune_changelog_gz ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+add_custom_command(
+  OUTPUT ${kestrune_changelog_gz}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+  COMMAND sh -c "gzip -9nc \"$1\" >\"$2\"" sh ${PROJECT_SOURCE_DIR}/packaging/changelog ${kestrune_changelog_gz}
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
+  VERBATIM)
+add_custom_target(kestrune_changelog ALL DEPENDS ${kestrune_changelog_gz})
+install(CODE "set(KESTRUNE_SYSTEM_DOCS \"${PROJECT_SOURCE_DIR}/packaging/copyright;${kestrune_changelog_gz}\")")
+install(CODE [[
+  if(NOT KESTRUNE_DOC_DIR STREQUAL ".local/share/kestrune")
+    file(INSTALL ${KESTRUNE_SYSTEM_DOCS} DESTINATION "${CMAKE_INSTALL_PREFIX}/${KESTRUNE_DOC_DIR}")
+  endif()
+]])
 if(DEFINED KESTRUNE_PRESET_OUTPUT_DIR)
   install(DIRECTORY ${KESTRUNE_PRESET_OUTPUT_DIR}/vst3/ DESTINATION "\${KESTRUNE_VST3_PRESET_DIR}")
   install(DIRECTORY ${KESTRUNE_PRESET_OUTPUT_DIR}/vst2/ DESTINATION "\${KESTRUNE_FXP_DIR}")
 endif()
+# The modules are installed as files, not targets: `cmake --install --strip`
+# and CPack (CPACK_STRIP_FILES) strip them here.
+install(CODE "set(KESTRUNE_STRIP \"${CMAKE_STRIP}\")")
+install(CODE [[
+  if(CMAKE_INSTALL_DO_STRIP)
+    set(kestrune_root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+    set(kestrune_modules "${kestrune_root}/${KESTRUNE_VST3_DIR}/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so"
+                         "${kestrune_root}/${KESTRUNE_VST2_DIR}/Kestrune.so")
+    file(GLOB kestrune_lv2_modules "${kestrune_root}/${KESTRUNE_LV2_DIR}/Kestrune.lv2/*.so")
+    execute_process(COMMAND "${KESTRUNE_STRIP}" --strip-unneeded ${kestrune_modules} ${kestrune_lv2_modules}
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+]])
 
 # The release files: only from a release build with the presets, not from
 # a sanitizer build.
@@ -111,8 +140,9 @@ set(CPACK_PACKAGE_NAME kestrune)
 set(CPACK_PACKAGE_VENDOR Marlowind)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Stereo compressor plug-in (VST3, VST2 and LV2)")
+# Description lines of at most 80 characters, as Debian's policy asks.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Kestrune is a stereo dynamics compressor with an external sidechain, oversampled saturation and a SLAM mode, as VST3 (/usr/lib/vst3), VST2 (/usr/lib/vst) and LV2 (/usr/lib/lv2) plug-ins, with factory presets.")
+    "Kestrune is a stereo dynamics compressor with an external sidechain,\noversampled saturation and a SLAM mode, as VST3 (/usr/lib/vst3), VST2\n(/usr/lib/vst) and LV2 (/usr/lib/lv2) plug-ins, with factory presets.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kestrune maintainers <maintainers@users.noreply.c-seed-ef42c4c5.example>")
@@ -134,10 +164,13 @@ set(KESTRUNE_DEB ${CMAKE_BINARY_DIR}/kestrune_${PROJECT_VERSION}_amd64.deb CACHE
 add_custom_command(
   OUTPUT ${KESTRUNE_DEB}
   COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -G DEB
+  COMMAND sh ${PROJECT_SOURCE_DIR}/packaging/finish-deb.sh ${KESTRUNE_DEB}
   DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 kestrune_lv2_ui ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
           ${kestrune_packs}
           ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
           ${PROJECT_SOURCE_DIR}/cmake/KestruneInstall.cmake
+          ${PROJECT_SOURCE_DIR}/packaging/finish-deb.sh ${PROJECT_SOURCE_DIR}/packaging/copyright
+          ${kestrune_changelog_gz}
           ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
   COMMENT "Building the Debian package"
@@ -156,6 +189,10 @@ foreach(pack Kestrune@2x.pack Kestrune@3x.pack)
             ${stage}/Kestrune.vst3/Contents/Resources/${pack}
     COMMAND ${CMAKE_COMMAND} -E create_symlink ../Kestrune.images/${pack} ${stage}/Kestrune.lv2/${pack})
 endforeach()
+# The oldest glibc the modules run with, which install.sh checks for: the
+# newest symbol version they import (tests/install checks it, and the
+# README's GLIBCXX, against the modules).
+set(KESTRUNE_GLIBC_MIN 2.35)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/install.sh.in ${CMAKE_BINARY_DIR}/archive/install.sh @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                 WORLD_READ WORLD_EXECUTE)
@@ -187,4 +224,4 @@ add_custom_command(
   COMMENT "Building the release archive"
   VERBATIM)
 add_custom_target(kestrune_release_files ALL DEPENDS ${KESTRUNE_DEB} ${KESTRUNE_ARCHIVE})
-add_dependencies(kestrune_release_files kestrune_factory_presets kestrune_lv2_bundle)
+add_dependencies(kestrune_release_files kestrune_factory_presets kestrune_lv2_bundle kestrune_changelog)

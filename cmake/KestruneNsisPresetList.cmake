@@ -1,6 +1,8 @@
 # Run as a script (cmake -P) when the installer is built: writes the NSIS
 # include that installs and removes the factory preset files one by one, so
-# the uninstaller removes exactly the files the installer put in place.
+# the uninstaller removes exactly the files the installer put in place, and
+# each only while it holds the factory preset (compared with the same file in
+# a REFERENCE folder).
 #   -DPRESETS=<folder with vst3/*.vstpreset and vst2/*.fxp> -DOUTPUT=<file.nsh>
 file(GLOB vst3_presets "${PRESETS}/vst3/*.vstpreset")
 file(GLOB fxp_presets "${PRESETS}/vst2/*.fxp")
@@ -19,10 +21,10 @@ foreach(kind Vst3 Fxp)
   foreach(path ${files})
     string(APPEND text "  File \"${path}\"\n")
   endforeach()
-  string(APPEND text "!macroend\n!macro Remove${kind}Presets FOLDER\n")
+  string(APPEND text "!macroend\n!macro Remove${kind}Presets FOLDER REFERENCE\n")
   foreach(path ${files})
     get_filename_component(name "${path}" NAME)
-    string(APPEND text "  Delete \"\${FOLDER}\\${name}\"\n")
+    string(APPEND text "  !insertmacro DeleteIfSame \"\${FOLDER}\\${name}\" \"\${REFERENCE}\\${name}\"\n")
   endforeach()
   string(APPEND text "!macroend\n")
 endforeach()

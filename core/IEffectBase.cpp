@@ -113,8 +113,9 @@ bool IEffectBase::StateMatches(const double* values, int first) const {
 
 void IEffectBase::SetParamFromEditor(int index, double normalized) {
   PlugLockGuard guard(*this);
-  if (!AssignParam(index, normalized, ValueDomain::Normalized)) return;
-  NotifyHostParam(index, std::min(std::max(normalized, 0.0), 1.0));
+  PlugParam* param = AssignParam(index, normalized, ValueDomain::EditorNormalized);
+  if (!param) return;
+  NotifyHostParam(index, param->HostNormalizedFromNormalized(std::min(std::max(normalized, 0.0), 1.0)));
   ParamChanged(index);
 }
 
@@ -415,6 +416,8 @@ PlugParam* IEffectBase::AssignParam(int index, double value, ValueDomain domain)
   PlugParam* param = ParamAt(index);
   if (!param || std::isnan(value)) return nullptr;
   if (domain == ValueDomain::Normalized)
+    param->SetFromHostNormalized(std::min(std::max(value, 0.0), 1.0));
+  else if (domain == ValueDomain::EditorNormalized)
     param->SetFromNormalized(std::min(std::max(value, 0.0), 1.0));
   else
     param->SetClamped(value);

@@ -210,9 +210,11 @@ class IEffectBase {
                                    bool accumulate = false);
 
   // ---- Parameters ----
-  // How a host hands a value: normalised in [0, 1] (VST2, VST3, the editor)
-  // or plain, in the parameter's own unit (LV2 control ports).
-  enum class ValueDomain { Normalized, Plain };
+  // How a value is handed: the host's normalised value in [0, 1] (VST2,
+  // VST3: PlugParam::HostNormalizedFromPlain), the editor's (a knob's
+  // position, PlugParam::NormalizedFromPlain), or plain, in the
+  // parameter's own unit (LV2 control ports).
+  enum class ValueDomain { Normalized, EditorNormalized, Plain };
   // A value the host sets for parameter `index`; every binding applies host
   // values through this one operation. A NaN is refused (false, nothing
   // changes), as is an unknown index. A normalised value outside [0, 1] is

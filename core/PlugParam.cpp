@@ -84,6 +84,37 @@ bool PlugParam::IsCurrentNormalized(double normalized) const {
   return normalized == current || static_cast<float>(normalized) == static_cast<float>(current);
 }
 
+bool PlugParam::HostRunsReversed() const {
+  return HostPlainFromValue(maxValue) < HostPlainFromValue(minValue);
+}
+
+double PlugParam::HostNormalizedFromNormalized(double normalized) const {
+  return HostRunsReversed() ? 1.0 - normalized : normalized;
+}
+
+double PlugParam::HostNormalizedFromPlain(double plain) const {
+  return HostNormalizedFromNormalized(NormalizedFromPlain(plain));
+}
+
+double PlugParam::ValueAtHostNormalized(double hostNormalized) const {
+  return ValueAtNormalized(HostNormalizedFromNormalized(hostNormalized));
+}
+
+void PlugParam::SetFromHostNormalized(double hostNormalized) {
+  if (!HostRunsReversed()) {
+    SetFromNormalized(hostNormalized);
+    return;
+  }
+  if (std::isnan(hostNormalized)) return;
+  // The echo test in the host's own terms: the float a host keeps of
+  // 1 - n is not the float of n mirrored.
+  const double current = HostNormalizedValue();
+  if (hostNormalized == current ||
+      static_cast<float>(hostNormalized) == static_cast<float>(current))
+    return;
+  value = std::min(ValueAtHostNormalized(hostNormalized), maxValue);
+}
+
 void PlugParam::SetClamped(double plain) { value = Constrained(plain); }
 
 static int TruncateToInt(double v) {

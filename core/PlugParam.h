@@ -71,6 +71,21 @@ class PlugParam {
   // True when `normalized` is the current value as a host keeps it (exactly,
   // or at a float's precision): an echo, which changes nothing.
   bool IsCurrentNormalized(double normalized) const;
+  // Hosts' normalised value (VST2, VST3, and the table CLAP reads): it
+  // rises with the value hosts show, so a slider's left end is the lowest
+  // shown value in every format, as LV2's ports (in the shown unit) run.
+  // Where the shown unit runs against the plain value (a time held as
+  // negated seconds, a boost held as a negated gain) it is the normalised
+  // value above mirrored, 1 - n, along the same curve; elsewhere the same.
+  // The editor keeps the normalised value, which turns its knobs the way
+  // the panel is printed (SLOW to FAST).
+  bool HostRunsReversed() const;
+  double HostNormalizedFromNormalized(double normalized) const;  // its own inverse
+  double HostNormalizedValue() const { return HostNormalizedFromPlain(value); }
+  double HostNormalizedFromPlain(double plain) const;
+  double ValueAtHostNormalized(double hostNormalized) const;
+  // As SetFromNormalized, an echo of the current value included.
+  void SetFromHostNormalized(double hostNormalized);
   // Restored state and typed values: the value becomes Constrained(plain).
   void SetClamped(double plain);
 
@@ -95,9 +110,12 @@ class PlugParam {
   // kMaxHostText characters, any byte outside printable ASCII, a space
   // inside a number or a word ("1 6x", "EX T"), a negative number where the
   // shown value is never negative (a time, a boost, a frequency), and
-  // anything else that is not plainly a value. A stepped parameter only
-  // accepts its steps. The result is not limited to the range: a number
-  // beyond it is for the caller to clamp.
+  // anything else that is not plainly a value. A stepped parameter takes
+  // its step texts, and a bare number as a value in the unit its steps show
+  // ("3" on 4:1/8:1/12:1/20:1 is 3:1): the step NearestShownStep picks; a
+  // number on steps that show none (Off/On) is refused. Otherwise the
+  // result is not limited to the range: a number beyond it is for the
+  // caller to clamp.
   static constexpr int kMaxHostText = 127;
   bool HostParse(const char* text, double* plainOut) const;
 
@@ -125,6 +143,15 @@ class PlugParam {
   ParamHostFormat hostFormat = ParamHostFormat::Number;
   std::vector<const char*> hostChoices;  // static texts, for Choices
 };
+
+// The step a typed number selects when the steps show numbers (`shown[i]`
+// for step i: 4, 8, 12, 20 for ratios, 4 and 16 for 4x/16x; NaN for a step
+// showing none): the nearest one, an exact tie going to the higher value,
+// so a number beyond the steps is held at the end. -1 when no step shows a
+// number, or for a negative or non-finite number on steps that are all
+// positive (a negative ratio is not a ratio). The one rule for host text
+// entry and kestrune-render's --set.
+int NearestShownStep(const std::vector<double>& shown, double number);
 
 // Copies `src` into `dst` (of `dstSize` bytes), cutting it to fit and always
 // terminating it. Shared by every fixed-size text field of the core.

@@ -118,6 +118,27 @@ int LeadingWholeNumber(const char* text) {
 
 }  // namespace
 
+int NearestShownStep(const std::vector<double>& shown, double number) {
+  if (!std::isfinite(number)) return -1;
+  int best = -1;
+  bool allPositive = true;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    if (std::isnan(shown[i])) continue;
+    if (shown[i] < 0) allPositive = false;
+    if (best < 0) {
+      best = static_cast<int>(i);
+      continue;
+    }
+    double distance = std::fabs(shown[i] - number);
+    double bestDistance = std::fabs(shown[static_cast<size_t>(best)] - number);
+    if (distance < bestDistance ||
+        (distance == bestDistance && shown[i] > shown[static_cast<size_t>(best)]))
+      best = static_cast<int>(i);
+  }
+  if (best >= 0 && allPositive && number < 0) return -1;
+  return best;
+}
+
 void PlugParam::SetHostFormat(ParamHostFormat format, std::vector<const char*> choices) {
   hostFormat = format;
   hostChoices = std::move(choices);
@@ -185,8 +206,7 @@ bool PlugParam::HostParse(const char* text, double* plainOut) const {
     return ParseForHost(typed.c_str(), plainOut);
   std::string trimmed = Trimmed(typed);
   if (IsStepped()) {
-    // Choice texts first, then a whole step ("0".."3"), then the number a
-    // choice starts with ("8" for "8:1", "16" for "16x").
+    // Choice texts first, then a number in the unit the choices show.
     std::string folded = Folded(trimmed);
     for (size_t i = 0; i < hostChoices.size(); ++i)
       if (folded == Folded(hostChoices[i])) {
@@ -201,16 +221,19 @@ bool PlugParam::HostParse(const char* text, double* plainOut) const {
 
   if (IsStepped()) {
     if (!used || !unit.empty()) return false;
-    if (number == std::floor(number / step) * step && number >= minValue && number <= maxValue) {
+    if (hostChoices.empty()) {
       *plainOut = number;
       return true;
     }
-    for (size_t i = 0; i < hostChoices.size(); ++i)
-      if (number == LeadingWholeNumber(hostChoices[i])) {
-        *plainOut = minValue + static_cast<double>(i) * step;
-        return true;
-      }
-    return false;
+    std::vector<double> shown;
+    for (const char* choice : hostChoices) {
+      int n = LeadingWholeNumber(choice);
+      shown.push_back(n < 0 ? std::nan("") : n);
+    }
+    int i = NearestShownStep(shown, number);
+    if (i < 0) return false;
+    *plainOut = minValue + static_cast<double>(i) * step;
+    return true;
   }
 
   if (!used) return false;

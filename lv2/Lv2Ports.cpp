@@ -135,6 +135,7 @@ ControlPort DescribeParamPort(const IEffectBase& plug, int index) {
   port.unit = UnitOf(*p);
   port.integer = p->IsStepped();
   port.toggled = port.enabledDesignation || IsOffOnSwitch(*p);
+  port.logarithmic = !p->IsStepped() && p->hostFormat == ParamHostFormat::Hertz && port.minimum > 0;
   if (p->IsStepped() && !port.toggled && p->hostFormat == ParamHostFormat::Choices) {
     port.enumeration = true;
     for (size_t c = 0; c < p->hostChoices.size(); ++c) {

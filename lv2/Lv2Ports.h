@@ -69,6 +69,7 @@ struct ControlPort {
   bool toggled = false;
   bool integer = false;
   bool enumeration = false;
+  bool logarithmic = false;  // a frequency: hosts' sliders move in octaves
   bool enabledDesignation = false;  // the effect's bypass, inverted
   std::vector<ScalePoint> scalePoints;
 };

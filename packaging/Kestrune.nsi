@@ -1,15 +1,17 @@
 ; The Windows installer of Kestrune: the VST3 bundle into the common VST3
 ; folder, the VST2 plug-in into a folder the user chooses (remembered for
-; upgrades), the factory presets into the user's preset folders, and an
-; uninstaller registered in Add/Remove Programs.
+; upgrades), the factory presets where factory content is kept for all
+; users (never into the folders where hosts save the user's own presets), and
+; an uninstaller registered in Add/Remove Programs.
 ;
 ; Built by makensis with these defines (see cmake/KestruneInstaller.cmake):
 ;   VERSION      product version, e.g. 3.1.0
 ;   OUTFILE      the installer to write
 ;   MODULES      folder with Kestrune.vst3\ and vst2\Kestrune.dll
 ;   PRESETS      folder with vst3\*.vstpreset and vst2\*.fxp
-;   PRESET_LIST  an include file defining the macros InstallPresets and
-;                RemovePresets (one File/Delete line per preset file)
+;   PRESET_LIST  an include file defining the macros Install*Presets (one
+;                File line per preset file) and Remove*Presets (one
+;                DeleteIfSame per preset file)
 ;   DOCS         folder with README.md and LICENSE
 ;   ARTWORK      folder with Kestrune.ico and Wizard.bmp (kestrune-imagegen)
 ;
@@ -34,9 +36,15 @@ RequestExecutionLevel admin
 !define PRODUCT_KEY "Software\${PUBLISHER}\${PRODUCT}"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define VST3_FOLDER "$COMMONFILES64\VST3"
-!define VST3_PRESET_FOLDER "$DOCUMENTS\VST3 Presets\${PUBLISHER}\${PRODUCT}"
-!define FXP_FOLDER "$DOCUMENTS\${PUBLISHER}\${PRODUCT}\VST2 Presets"
+; Where VST3 hosts save the user's own presets, and where earlier versions
+; also put the factory presets: an install or uninstall only removes
+; files there that hold exactly a factory preset.
+!define USER_VST3_PRESET_FOLDER "$DOCUMENTS\VST3 Presets\${PUBLISHER}\${PRODUCT}"
+!define USER_FXP_FOLDER "$DOCUMENTS\${PUBLISHER}\${PRODUCT}\VST2 Presets"
 !define PROGRAM_FOLDER "$PROGRAMFILES64\${PUBLISHER}\${PRODUCT}"
+; The factory presets: VST3 in the all-users VST3 preset folder
+; (C:\ProgramData\VST3 Presets, set in .onInit), .fxp beside the uninstaller.
+!define FXP_FACTORY_FOLDER "${PROGRAM_FOLDER}\VST2 Presets"
 !define UNINSTALLER "${PROGRAM_FOLDER}\Uninstall ${PRODUCT}.exe"
 
 Name "${PRODUCT} ${VERSION}"
@@ -62,7 +70,7 @@ VIAddVersionKey "LegalCopyright" "GNU General Public License 3 or later"
 !define MUI_WELCOMEPAGE_TEXT "This installs the Kestrune plug-ins and factory presets:$\r$\n$\r$\n\
 - VST3 plug-in: $COMMONFILES64\VST3\Kestrune.vst3$\r$\n\
 - VST2 plug-in: Kestrune.dll, in a folder you choose on a later page$\r$\n\
-- Presets: Documents\VST3 Presets\Marlowind\Kestrune (VST3) and Documents\Marlowind\Kestrune\VST2 Presets (.fxp)$\r$\n\
+- Factory presets: C:\ProgramData\VST3 Presets\Marlowind\Kestrune (VST3) and $PROGRAMFILES64\Marlowind\Kestrune\VST2 Presets (.fxp)$\r$\n\
 - Uninstaller, README and licence: $PROGRAMFILES64\Marlowind\Kestrune$\r$\n$\r$\n\
 Close your plug-in host before you go on; it finds Kestrune at its next plug-in scan."
 !insertmacro MUI_PAGE_WELCOME
@@ -73,7 +81,7 @@ Close your plug-in host before you go on; it finds Kestrune at its next plug-in 
 
 !define MUI_PAGE_HEADER_TEXT "VST2 plug-in folder"
 !define MUI_PAGE_HEADER_SUBTEXT "Choose the folder your host scans for VST2 plug-ins; Kestrune.dll goes there."
-!define MUI_DIRECTORYPAGE_TEXT_TOP "Kestrune.dll, the VST2 plug-in, is copied into the folder below: pick the one your host scans for VST2 plug-ins. The VST3 plug-in goes to $COMMONFILES64\VST3 and the presets to your Documents folder, whichever folder you pick here."
+!define MUI_DIRECTORYPAGE_TEXT_TOP "Kestrune.dll, the VST2 plug-in, is copied into the folder below: pick the one your host scans for VST2 plug-ins. The VST3 plug-in and the factory presets go to their own folders, whichever folder you pick here."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "VST2 plug-in folder"
 !insertmacro MUI_PAGE_DIRECTORY
 
@@ -95,9 +103,67 @@ Close your plug-in host before you go on; it finds Kestrune at its next plug-in 
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+; Deletes FILE when it holds exactly what REFERENCE holds (a factory preset),
+; so that a file of the same name with other content (the user's own) stays.
+!macro DeleteIfSame FILE REFERENCE
+  Push "${FILE}"
+  Push "${REFERENCE}"
+  !ifdef __UNINSTALL__
+    Call un.DeleteIfSame
+  !else
+    Call DeleteIfSame
+  !endif
+!macroend
+!macro DeleteIfSameFunction UN
+Function ${UN}DeleteIfSame
+  Exch $1
+  Exch
+  Exch $0
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  ClearErrors
+  FileOpen $2 $0 r
+  IfErrors done
+  FileOpen $3 $1 r
+  IfErrors close_file
+  FileSeek $2 0 END $4
+  FileSeek $3 0 END $5
+  StrCmp $4 $5 0 close_both
+  FileSeek $2 0 SET
+  FileSeek $3 0 SET
+  compare:
+    ClearErrors
+    FileReadByte $2 $4
+    IfErrors same
+    FileReadByte $3 $5
+    StrCmp $4 $5 compare close_both
+  same:
+    FileClose $3
+    FileClose $2
+    Delete $0
+    Goto done
+  close_both:
+    FileClose $3
+  close_file:
+    FileClose $2
+  done:
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $0
+  Pop $1
+FunctionEnd
+!macroend
+!insertmacro DeleteIfSameFunction ""
+!insertmacro DeleteIfSameFunction "un."
+
 !include "${PRESET_LIST}"
 
 Var PreviousVst2Folder
+Var FactoryVst3Folder
 
 ; Folders: an uninstall removes only the folders the install made, and
 ; only once they are empty. For each destination the install records the
@@ -199,6 +265,9 @@ Function .onInit
     Abort
   ${EndIf}
   SetRegView 64
+  SetShellVarContext all
+  StrCpy $FactoryVst3Folder "$APPDATA\VST3 Presets\${PUBLISHER}\${PRODUCT}"
+  SetShellVarContext current
   ReadRegStr $PreviousVst2Folder HKLM "${PRODUCT_KEY}" "VST2Folder"
   ${If} $INSTDIR == ""
     StrCpy $INSTDIR $PreviousVst2Folder
@@ -224,9 +293,9 @@ Section "Kestrune"
   ${EndIf}
   !insertmacro RecordMadeFolder "$INSTDIR" "MadeVST2"
   !insertmacro RecordMadeFolder "${VST3_FOLDER}" "MadeVST3"
-  !insertmacro RecordMadeFolder "${VST3_PRESET_FOLDER}" "MadeVST3Presets"
-  !insertmacro RecordMadeFolder "${FXP_FOLDER}" "MadeFxpPresets"
+  !insertmacro RecordMadeFolder "$FactoryVst3Folder" "MadeVST3Factory"
   !insertmacro RecordMadeFolder "${PROGRAM_FOLDER}" "MadeProgramFolder"
+  !insertmacro RecordMadeFolder "${FXP_FACTORY_FOLDER}" "MadeFxpFactory"
 
   SetOutPath "${VST3_FOLDER}"
   ; An upgrade replaces the whole bundle: no file of an older version stays.
@@ -243,10 +312,20 @@ Section "Kestrune"
     !insertmacro RemoveMadeFolders "$PreviousVst2Folder" "$R0"
   ${EndIf}
 
-  SetOutPath "${VST3_PRESET_FOLDER}"
+  SetOutPath "$FactoryVst3Folder"
   !insertmacro InstallVst3Presets
-  SetOutPath "${FXP_FOLDER}"
+  SetOutPath "${FXP_FACTORY_FOLDER}"
   !insertmacro InstallFxpPresets
+  ; Earlier versions put the factory presets into the user's own folders:
+  ; the copies still exactly as installed go, with those folders once empty.
+  !insertmacro RemoveVst3Presets "${USER_VST3_PRESET_FOLDER}" "$FactoryVst3Folder"
+  ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeVST3Presets"
+  !insertmacro RemoveMadeFolders "${USER_VST3_PRESET_FOLDER}" "$1"
+  DeleteRegValue HKLM "${PRODUCT_KEY}" "MadeVST3Presets"
+  !insertmacro RemoveFxpPresets "${USER_FXP_FOLDER}" "${FXP_FACTORY_FOLDER}"
+  ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeFxpPresets"
+  !insertmacro RemoveMadeFolders "${USER_FXP_FOLDER}" "$1"
+  DeleteRegValue HKLM "${PRODUCT_KEY}" "MadeFxpPresets"
 
   SetOutPath "${PROGRAM_FOLDER}"
   File "${DOCS}\README.md"
@@ -259,9 +338,7 @@ Section "Kestrune"
   ${GetSize} "${VST3_FOLDER}\${PRODUCT}.vst3" "/S=0K" $0 $1 $2
   ${GetSize} "${PROGRAM_FOLDER}" "/S=0K" $1 $2 $3
   IntOp $0 $0 + $1
-  ${GetSize} "${VST3_PRESET_FOLDER}" "/S=0K" $1 $2 $3
-  IntOp $0 $0 + $1
-  ${GetSize} "${FXP_FOLDER}" "/S=0K" $1 $2 $3
+  ${GetSize} "$FactoryVst3Folder" "/S=0K" $1 $2 $3
   IntOp $0 $0 + $1
   ${GetSize} "$INSTDIR" "/M=${PRODUCT}.dll /S=0K /G=0" $1 $2 $3
   IntOp $0 $0 + $1
@@ -280,11 +357,15 @@ SectionEnd
 
 Function un.onInit
   SetRegView 64
+  SetShellVarContext all
+  StrCpy $FactoryVst3Folder "$APPDATA\VST3 Presets\${PUBLISHER}\${PRODUCT}"
+  SetShellVarContext current
 FunctionEnd
 
-; Removes what the installer put in place, by name; folders go only when
-; the install made them and they are left empty, so a user's own presets,
-; other plug-ins and folders that were there before stay.
+; Removes what the installer put in place, by name, and a preset file only
+; while it holds exactly the factory preset; folders go only when the
+; install made them and they are left empty, so a user's own presets, other
+; plug-ins and folders that were there before stay.
 Section "Uninstall"
   SetShellVarContext current
   ReadRegStr $0 HKLM "${PRODUCT_KEY}" "VST2Folder"
@@ -298,12 +379,22 @@ Section "Uninstall"
     !insertmacro RemoveMadeFolders "$0" "$1"
   ${EndIf}
 
-  !insertmacro RemoveVst3Presets "${VST3_PRESET_FOLDER}"
-  ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeVST3Presets"
-  !insertmacro RemoveMadeFolders "${VST3_PRESET_FOLDER}" "$1"
-  !insertmacro RemoveFxpPresets "${FXP_FOLDER}"
-  ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeFxpPresets"
-  !insertmacro RemoveMadeFolders "${FXP_FOLDER}" "$1"
+  ; The factory presets, unpacked to tell them from other files of their names.
+  InitPluginsDir
+  SetOutPath "$PLUGINSDIR\vst3"
+  !insertmacro InstallVst3Presets
+  SetOutPath "$PLUGINSDIR\fxp"
+  !insertmacro InstallFxpPresets
+  SetOutPath "$TEMP"
+  !insertmacro RemoveVst3Presets "$FactoryVst3Folder" "$PLUGINSDIR\vst3"
+  ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeVST3Factory"
+  !insertmacro RemoveMadeFolders "$FactoryVst3Folder" "$1"
+  !insertmacro RemoveFxpPresets "${FXP_FACTORY_FOLDER}" "$PLUGINSDIR\fxp"
+  ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeFxpFactory"
+  !insertmacro RemoveMadeFolders "${FXP_FACTORY_FOLDER}" "$1"
+  ; Copies an earlier version left in the user's folders.
+  !insertmacro RemoveVst3Presets "${USER_VST3_PRESET_FOLDER}" "$PLUGINSDIR\vst3"
+  !insertmacro RemoveFxpPresets "${USER_FXP_FOLDER}" "$PLUGINSDIR\fxp"
 
   Delete "${PROGRAM_FOLDER}\README.md"
   Delete "${PROGRAM_FOLDER}\LICENSE"

@@ -15,6 +15,7 @@ packages=(
   libx11-dev libxext-dev libxtst-dev x11-utils
   clang libclang-rt-14-dev
   nsis python3
+  lintian
   ccache
   ardour lilv-utils jalv sordi lv2-dev liblilv-dev
   jackd2

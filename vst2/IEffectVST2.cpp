@@ -239,7 +239,9 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
       return PinProperties(index, static_cast<VstPinProperties*>(ptr), false);
 
     case effGetPlugCategory:
-      return IsInstrument() ? kPlugCategSynth : kPlugCategEffect;
+      // The category VST2 has for dynamics, as VST3's "Fx|Dynamics" and
+      // LV2's CompressorPlugin say (Carla lists it under "dynamics").
+      return IsInstrument() ? kPlugCategSynth : kPlugCategMastering;
 
     case effSetSpeakerArrangement:
       SetSpeakerArrangement(reinterpret_cast<const VstSpeakerArrangement*>(value),
@@ -258,7 +260,10 @@ intptr_t IEffectVST2::Dispatch(int32_t opcode, int32_t index, intptr_t value, vo
 
     case effGetProductString:
       if (!ptr) return 0;
-      CopyText(static_cast<char*>(ptr), kVendorTextBytes, ProductName());
+      // Hosts list the plug-in by it (Carla's label): the effect's name
+      // when there is no product name of its own.
+      CopyText(static_cast<char*>(ptr), kVendorTextBytes,
+               ProductName()[0] ? ProductName() : EffectName());
       return 1;
 
     case effGetVendorVersion:
@@ -423,7 +428,7 @@ intptr_t IEffectVST2::StringToParameter(int32_t index, const char* text) {
   if (!param->HostParse(text, &plain)) return 0;
   // Applied as the normalized value the text gives, as a VST3 host applies
   // the same text: both formats end up with the same value.
-  return SetParamFromHost(index, param->NormalizedFromPlain(plain)) ? 1 : 0;
+  return SetParamFromHost(index, param->HostNormalizedFromPlain(plain)) ? 1 : 0;
 }
 
 intptr_t IEffectVST2::ParameterProperties(int32_t index, VstParameterProperties* properties) {
@@ -497,7 +502,7 @@ intptr_t IEffectVST2::VendorSpecific(int32_t index, intptr_t value, void* ptr, f
     if (IndexBelow(value, ParamCount())) {
       double normalized = std::isnan(opt) ? 0.0 : std::min(std::max<double>(opt, 0.0), 1.0);
       PlugParam* param = ParamAt(static_cast<int>(value));
-      param->HostDisplay(param->ValueAtNormalized(normalized), false, static_cast<char*>(ptr),
+      param->HostDisplay(param->ValueAtHostNormalized(normalized), false, static_cast<char*>(ptr),
                          kParamTextBytes);
     }
     return kVendorSpecificAnswer;
@@ -564,7 +569,7 @@ float VSTCALLBACK IEffectVST2::VSTReadParameter(AEffect* effect, int32_t index) 
   if (!plug) return 0.0f;
   PlugLockGuard guard(*plug);
   const PlugParam* param = plug->ParamAt(index);
-  return param ? static_cast<float>(param->NormalizedValue()) : 0.0f;
+  return param ? static_cast<float>(param->HostNormalizedValue()) : 0.0f;
 }
 
 void VSTCALLBACK IEffectVST2::VSTWriteParameter(AEffect* effect, int32_t index, float value) {

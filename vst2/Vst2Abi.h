@@ -154,6 +154,7 @@ enum HostOpcode : int32_t {
 constexpr int32_t kVstProcessLevelOffline = 4;
 constexpr int32_t kPlugCategEffect = 1;
 constexpr int32_t kPlugCategSynth = 2;
+constexpr int32_t kPlugCategMastering = 4;  // dynamics: compressors, limiters
 
 struct ERect {
   int16_t top;

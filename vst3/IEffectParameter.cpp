@@ -35,7 +35,7 @@ IEffectParameter::IEffectParameter(PlugParam* param, ParamID id, UnitID unitId, 
   info.id = id;
   double steps = (param->maxValue - param->minValue) / param->step;
   info.stepCount = param->IsStepped() ? static_cast<int32>(std::lround(steps)) : 0;
-  info.defaultNormalizedValue = param->NormalizedFromPlain(param->defaultValue);
+  info.defaultNormalizedValue = param->HostNormalizedFromPlain(param->defaultValue);
   info.flags = param->automatable ? ParameterInfo::kCanAutomate : 0;
   if (param->IsStepped() && param->hostFormat == ParamHostFormat::Choices)
     info.flags |= ParameterInfo::kIsList;
@@ -48,7 +48,7 @@ IEffectParameter::IEffectParameter(PlugParam* param, ParamID id, UnitID unitId, 
 void IEffectParameter::toString(ParamValue valueNormalized, String128 string) const {
   if (!string) return;
   char text[128];
-  param_->HostDisplay(param_->ValueAtNormalized(ClampNormalized(valueNormalized)), true, text,
+  param_->HostDisplay(param_->ValueAtHostNormalized(ClampNormalized(valueNormalized)), true, text,
                       sizeof text);
   WidenText(string, 128, text);
 }
@@ -60,14 +60,14 @@ bool IEffectParameter::fromString(const TChar* string, ParamValue& valueNormaliz
   if (!HostTextToAscii(text, sizeof text, string)) return false;
   double plain = 0;
   if (!param_->HostParse(text, &plain)) return false;
-  valueNormalized = param_->NormalizedFromPlain(plain);
+  valueNormalized = param_->HostNormalizedFromPlain(plain);
   return true;
 }
 
 ParamValue IEffectParameter::toPlain(ParamValue valueNormalized) const {
-  return param_->HostPlainFromValue(param_->ValueAtNormalized(ClampNormalized(valueNormalized)));
+  return param_->HostPlainFromValue(param_->ValueAtHostNormalized(ClampNormalized(valueNormalized)));
 }
 
 ParamValue IEffectParameter::toNormalized(ParamValue plainValue) const {
-  return param_->NormalizedFromPlain(param_->ValueFromHostPlain(plainValue));
+  return param_->HostNormalizedFromPlain(param_->ValueFromHostPlain(plainValue));
 }

@@ -195,7 +195,7 @@ void IEffectVST3::RegisterParameters() {
 void IEffectVST3::SyncControllerParams() {
   for (int i = 0; i < ParamCount(); ++i)
     if (Parameter* object = ParameterObject(static_cast<ParamID>(i)))
-      object->setNormalized(ParamAt(i)->NormalizedValue());
+      object->setNormalized(ParamAt(i)->HostNormalizedValue());
   if (Parameter* bypass = ParameterObject(kBypassParamId))
     bypass->setNormalized(IsBypassed() ? 1.0 : 0.0);
   if (Parameter* preset = ParameterObject(kPresetParamId))
@@ -497,7 +497,7 @@ void IEffectVST3::ReportParamsToHost(IParameterChanges* changes) {
     int32 pointIndex = 0;
     if (queue) queue->addPoint(0, value, pointIndex);
   };
-  for (int i = 0; i < ParamCount(); ++i) report(static_cast<ParamID>(i), ParamAt(i)->NormalizedValue());
+  for (int i = 0; i < ParamCount(); ++i) report(static_cast<ParamID>(i), ParamAt(i)->HostNormalizedValue());
   if (ParameterObject(kBypassParamId)) report(kBypassParamId, IsBypassed() ? 1.0 : 0.0);
 }
 

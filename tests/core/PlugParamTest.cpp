@@ -240,3 +240,44 @@ TEST(ParameterHostText, OnlyTextThatIsPlainlyAValueIsRead) {
   EXPECT_EQ(Shown(midFreq, v), "1.00 kHz");
   EXPECT_EQ(Shown(midFreq, 999.94), "999.9 Hz");
 }
+
+TEST(ParameterHostText, ABareNumberOnStepsIsAValueInTheUnitTheyShow) {
+  PlugParam ratio = Hosted(ParamHostFormat::Choices, 0, 3, {"4:1", "8:1", "12:1", "20:1"});
+  PlugParam oversampling = Hosted(ParamHostFormat::Choices, 0, 1, {"4x", "16x"});
+  PlugParam bypass = Hosted(ParamHostFormat::Choices, 0, 1, {"Off", "On"});
+  auto parsed = [](const PlugParam& p, const char* text) {
+    double v = -1;
+    return p.HostParse(text, &v) ? v : -1;
+  };
+  // Nearest step, a tie to the higher one, beyond the steps held at the end.
+  EXPECT_EQ(parsed(ratio, "3"), 0);
+  EXPECT_EQ(parsed(ratio, "0"), 0);
+  EXPECT_EQ(parsed(ratio, "10"), 2);
+  EXPECT_EQ(parsed(ratio, "13.5"), 2);
+  EXPECT_EQ(parsed(ratio, "25"), 3);
+  EXPECT_EQ(parsed(ratio, "100"), 3);
+  EXPECT_EQ(parsed(oversampling, "1"), 0);
+  EXPECT_EQ(parsed(oversampling, "10"), 1);
+  // Nothing shown is negative, and a switch shows no number.
+  EXPECT_EQ(parsed(ratio, "-1"), -1);
+  EXPECT_EQ(parsed(bypass, "1"), -1);
+  EXPECT_EQ(parsed(bypass, "-1"), -1);
+}
+
+TEST(ParameterAutomation, HostsNormalizedValueRisesWithTheShownValue) {
+  PlugParam attack;  // negated seconds, shown as positive ms
+  attack.InitContinuous("ATTACK", -0.0009, -0.001, 0, 0.001, "%", "", 2);
+  attack.SetHostFormat(ParamHostFormat::MillisecondsNegated);
+  PlugParam output = Hosted(ParamHostFormat::Decibels, -30, 30);
+  EXPECT_EQ(attack.HostNormalizedFromPlain(0), 0);  // 0 ms at a slider's left end
+  EXPECT_EQ(attack.HostNormalizedFromPlain(-0.001), 1);
+  EXPECT_EQ(output.HostNormalizedFromPlain(-30), 0);
+  // The same curve, mirrored; the editor's knob keeps its own direction.
+  EXPECT_NEAR(attack.HostNormalizedValue(), 1 - attack.NormalizedValue(), 1e-15);
+  EXPECT_NEAR(attack.ValueAtHostNormalized(attack.HostNormalizedValue()), -0.0009, 1e-15);
+  // A host's float echo of the value leaves it exactly as it is.
+  attack.SetFromHostNormalized(static_cast<float>(attack.HostNormalizedValue()));
+  EXPECT_EQ(attack.value, -0.0009);
+  attack.SetFromHostNormalized(0.25);
+  EXPECT_NEAR(attack.value, -0.001 + 0.001 * 0.75 * 0.75, 1e-15);  // 0.44 ms
+}

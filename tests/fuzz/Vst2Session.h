@@ -34,15 +34,7 @@ class Vst2Session {
   ScriptedHost& Host() { return host_; }
   vst2::AEffect* Effect() { return plug_.effect; }
 
-  // The chunk the plug-in hands out for `index` (0 bank, else program),
-  // copied; empty when it hands out none.
-  std::vector<uint8_t> Chunk(int32_t index) {
-    void* data = nullptr;
-    intptr_t size = plug_.Dispatch(vst2::effGetChunk, index, 0, &data);
-    if (size <= 0 || !data) return {};
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    return std::vector<uint8_t>(bytes, bytes + size);
-  }
+  std::vector<uint8_t> Chunk(int32_t index) { return plug_.Chunk(index); }
 
   Vst2Snapshot Snapshot() {
     Vst2Snapshot s;
@@ -62,9 +54,7 @@ class Vst2Session {
   void CheckChunkRoundTrip(int32_t index) {
     std::vector<uint8_t> saved = Chunk(index);
     if (saved.empty()) return;
-    std::vector<uint8_t> copy = saved;
-    FUZZ_REQUIRE(plug_.Dispatch(vst2::effSetChunk, index, static_cast<intptr_t>(copy.size()),
-                                copy.data()) == 1);
+    FUZZ_REQUIRE(plug_.SetChunk(index, saved) == 1);
     FUZZ_REQUIRE(Chunk(index) == saved);
   }
 

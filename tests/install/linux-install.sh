@@ -4,7 +4,8 @@
 #      under DESTDIR);
 #   2. the release archive's install.sh into a temporary HOME, an upgrade
 #      over it, and --uninstall (also from an empty HOME: no folder left
-#      but the one holding the user's file);
+#      but the one holding the user's file), the user's own presets with
+#      factory names kept, and a full disk changing nothing;
 #   3. the Debian package's file list and control fields, and its modules.
 # Every installed module is the build's own, and loads: kestrune-render
 # renders a factory preset through it.
@@ -58,16 +59,18 @@ check_lv2() {  # check_lv2 <installed bundle> <bundle it must equal>
 }
 
 # Per-user and system-wide layouts, as checked for every install.
-check_user_layout() {  # check_user_layout <home> <VST3 module> <VST2 module> <LV2 bundle> they must be
-  local home="$1"
+check_user_layout() {  # check_user_layout <home> <VST3 module> <VST2 module> <LV2 bundle> [<user's preset>]
+  local home="$1" p
   same_file "$2" "$home/.vst3/$vst3_so"
   same_file "$3" "$home/.vst/Kestrune.so"
   check_lv2 "$home/.lv2/Kestrune.lv2" "$4"
   no_path "$home/.lxvst/Kestrune.so"   # hosts searching both would list two
   check_packs "$home/.vst3" "$home/.vst" "$home/.lv2" "$home" 6
-  for p in "${presets[@]}"; do same_file "$p" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
+  for p in "${presets[@]}"; do
+    [ "$(basename "$p")" = "${5:-}" ] || same_file "$p" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "$p")"
+  done
   for p in "${fxps[@]}"; do same_file "$p" "$home/.local/share/kestrune/presets/$(basename "$p")"; done
-  renders vst3 "$home/.vst3/Kestrune.vst3" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "${presets[0]}")"
+  renders vst3 "$home/.vst3/Kestrune.vst3" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "${presets[1]}")"
   renders vst2 "$home/.vst/Kestrune.so" "$home/.local/share/kestrune/presets/$(basename "${fxps[0]}")"
 }
 
@@ -112,18 +115,41 @@ for f in Kestrune.so Kestrune.vst3/Contents/x86_64-linux/Kestrune.so Kestrune.lv
 done
 check_packs "$work/$name" "$work/$name" "$work/$name" "$work/$name" 2
 [ -x "$work/$name/install.sh" ] || fail "install.sh is not executable"
+# The runtimes the archive says it needs are the newest the modules import.
+newest() { objdump -T "$work/$name"/Kestrune.so "$work/$name"/Kestrune.lv2/*.so "$work/$name/$vst3_so" |
+  grep -o "($1_[0-9.]*)" | tr -d '()' | sed "s/^$1_//" | sort -V | tail -n 1; }
+glibc="$(newest GLIBC)" glibcxx="$(newest GLIBCXX)"
+grep -q "glibc $glibc and libstdc++ with GLIBCXX $glibcxx or later" "$work/$name/README.md" ||
+  fail "README does not say the modules need glibc $glibc and GLIBCXX $glibcxx"
+grep -q "needs glibc $glibc or later" "$work/$name/install.sh" || fail "install.sh does not check for glibc $glibc"
+# Every table of the README renders as one: a row follows a row, or is a
+# header after a blank line (or a comment) with the |---| line under it.
+awk 'prev !~ /^\|/ && /^\|/ { if ((prev != "" && prev !~ /^<!--.*-->$/) || !((getline next_line) > 0 && next_line ~ /^\|[-:| ]+\|$/))
+       { print "README line " NR ": a table row that renders as text: " $0; bad = 1 } }
+     { prev = $0 } END { exit bad }' "$work/$name/README.md" >&2 || fail "README has a broken table"
+
 home="$work/archive-home"
-mkdir -p "$home/.vst3/presets/Marlowind/Kestrune" "$home/.vst" "$home/.lxvst" "$home/.lv2/Other.lv2"
-echo mine >"$home/.vst3/presets/Marlowind/Kestrune/My Own.vstpreset"
+vst3_presets="$home/.vst3/presets/Marlowind/Kestrune"
+own="$(basename "${presets[0]}")"   # the user's own preset, saved under a factory preset's name
+mkdir -p "$vst3_presets" "$home/.vst" "$home/.lxvst" "$home/.lv2/Other.lv2"
+echo mine >"$vst3_presets/My Own.vstpreset"
+echo mine >"$vst3_presets/$own"
 echo other >"$home/.vst/Other.so"
 echo old >"$home/.lxvst/Kestrune.so"   # an earlier version's second copy
 HOME="$home" "$work/$name/install.sh" >"$work/install.out" || fail "install.sh failed"
 grep -q "installed: $home/.vst/Kestrune.so" "$work/install.out" || fail "install.sh did not report ~/.vst"
-check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so" "$work/$name/Kestrune.lv2"
+grep -q "kept: $vst3_presets/$own" "$work/install.out" || fail "install.sh did not say it kept $own"
+check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so" "$work/$name/Kestrune.lv2" "$own"
 HOME="$home" "$work/$name/install.sh" >/dev/null || fail "install.sh over an earlier install failed"
-check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so" "$work/$name/Kestrune.lv2"
+check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so" "$work/$name/Kestrune.lv2" "$own"
 ls -a "$home/.vst3" "$home/.vst" "$home/.lv2" | grep -q '\.new$' && fail "install.sh left a .new file behind"
+changed="$(basename "${presets[1]}")"   # a factory preset the user saved over after the install
+echo changed >"$vst3_presets/$changed"
+mkdir "$home/.lv2/Kestrune.lv2.new"     # an interrupted earlier install's leftovers
+touch "$home/.vst/Kestrune.so.new"
 HOME="$home" "$work/$name/install.sh" --uninstall >/dev/null || fail "install.sh --uninstall failed"
+no_path "$home/.lv2/Kestrune.lv2.new"
+no_path "$home/.vst/Kestrune.so.new"
 no_path "$home/.vst3/Kestrune.vst3"
 no_path "$home/.vst/Kestrune.so"
 no_path "$home/.vst/Kestrune.images"
@@ -133,7 +159,9 @@ no_path "$home/.lv2/Kestrune.lv2"
 no_path "$home/.local/share/kestrune/presets"
 need_file "$home/.vst3/presets/Marlowind/Kestrune/My Own.vstpreset"
 need_file "$home/.vst/Other.so"
-[ "$(ls "$home/.vst3/presets/Marlowind/Kestrune")" = "My Own.vstpreset" ] || fail "factory presets left after --uninstall"
+[ "$(LC_ALL=C ls "$vst3_presets")" = "$(printf '%s\n' "$own" "$changed" "My Own.vstpreset" | LC_ALL=C sort)" ] || fail "after --uninstall: $(ls "$vst3_presets")"
+[ "$(cat "$vst3_presets/$own" "$vst3_presets/$changed")" = "mine
+changed" ] || fail "install or --uninstall changed the user's own presets"
 [ -d "$home/.lxvst" ] || fail "--uninstall removed ~/.lxvst, which was there before"
 no_path "$home/.local/share/kestrune"
 
@@ -142,17 +170,44 @@ echo "== release archive: install.sh into an empty HOME, then --uninstall"
 home="$work/fresh-home"
 mkdir -p "$home"
 HOME="$home" "$work/$name/install.sh" >/dev/null || fail "install.sh into an empty HOME failed"
+HOME="$home" "$work/$name/install.sh" --uninstall >/dev/null || fail "install.sh --uninstall failed"
+left="$(cd "$home" && find . -mindepth 1 | sort | tr '\n' ' ')"
+[ -z "$left" ] || fail "after install and --uninstall in an empty HOME: $left"
+HOME="$home" "$work/$name/install.sh" >/dev/null || fail "install.sh into an empty HOME failed"
 echo mine >"$home/.local/share/kestrune/presets/My Own.fxp"
 HOME="$home" "$work/$name/install.sh" --uninstall >/dev/null || fail "install.sh --uninstall failed"
 left="$(cd "$home" && find . -mindepth 1 | sort | tr '\n' ' ')"
 [ "$left" = "./.local ./.local/share ./.local/share/kestrune ./.local/share/kestrune/presets ./.local/share/kestrune/presets/My Own.fxp " ] ||
   fail "after --uninstall from an empty HOME: $left"
 
+echo "== release archive: install.sh on a full disk"
+# A 60 MB file system (a tmpfs in a namespace of our own) holds the VST3
+# bundle but not the rest: the install fails, says why in one line and
+# leaves the HOME as it was (empty).
+full="$work/full"
+mkdir -p "$full/disk"
+if unshare -rm true 2>/dev/null; then
+  unshare -rm sh -c 'mount -t tmpfs -o size=60m tmpfs "$1/disk" && mkdir "$1/disk/home" &&
+    { HOME="$1/disk/home" "$2" >/dev/null 2>"$1/err"; echo $? >"$1/status"; } &&
+    (cd "$1/disk/home" && find . -mindepth 1) >"$1/left"' sh "$full" "$work/$name/install.sh" ||
+    fail "could not run install.sh on a small file system"
+else  # no namespaces here: a file size limit fails the copy of the editor images instead
+  mkdir "$full/disk/home"
+  (trap '' XFSZ; ulimit -f 10000; HOME="$full/disk/home" "$work/$name/install.sh" >/dev/null 2>"$full/err"; echo $? >"$full/status")
+  (cd "$full/disk/home" && find . -mindepth 1) >"$full/left"
+fi
+[ "$(cat "$full/status")" = 1 ] || fail "install.sh on a full disk exited with $(cat "$full/status")"
+[ "$(wc -l <"$full/err")" -eq 1 ] && grep -q "nothing was changed: cp: error writing .*: \(No space left on device\|File too large\)" "$full/err" ||
+  fail "install.sh on a full disk did not say in one line what failed: $(cat "$full/err")"
+[ ! -s "$full/left" ] || fail "install.sh on a full disk left: $(tr '\n' ' ' <"$full/left")"
+
 echo "== Debian package"
+dpkg-deb -x "$deb" "$work/deb-root"
 dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' | sed 's|^\./||' | sort >"$work/deb-files"
 {
   printf '%s\n' usr/lib/vst3/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so usr/lib/vst/Kestrune.so \
-    usr/share/doc/kestrune/README.md usr/share/doc/kestrune/LICENSE
+    usr/share/doc/kestrune/README.md usr/share/doc/kestrune/LICENSE \
+    usr/share/doc/kestrune/copyright usr/share/doc/kestrune/changelog.gz
   for p in "${presets[@]}"; do echo "usr/share/vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
   for p in "${fxps[@]}"; do echo "usr/share/kestrune/presets/$(basename "$p")"; done
   (cd "$modules" && find Kestrune.lv2 -type f ! -name '*.pack') | sed 's|^|usr/lib/lv2/|'
@@ -164,13 +219,19 @@ dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' | sed 's
     echo "usr/lib/lv2/Kestrune.lv2/$n -> ../../../share/kestrune/images/$n"
   done
 } | sort >"$work/deb-expected"
-grep -v '/$' "$work/deb-files" >"$work/deb-regular"
+grep -v -e '/$' -e '^$' "$work/deb-files" >"$work/deb-regular"
 diff "$work/deb-expected" "$work/deb-regular" >&2 || fail "the package's files are not the expected ones"
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = kestrune ] || fail "Package: $(field Package)"
 [ "$(field Version)" = "$(basename "$deb" | cut -d_ -f2)" ] || fail "Version: $(field Version)"
 [ "$(field Architecture)" = amd64 ] || fail "Architecture: $(field Architecture)"
 [ -n "$(field Description)" ] || fail "Description empty"
+# No maintainer scripts: the modules are no libraries for ldconfig, and a
+# postrm would keep the removed package in state rc.
+[ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | sort | tr '\n' ' ')" = "./ ./control ./md5sums " ] ||
+  fail "the package has maintainer scripts: $(dpkg-deb --ctrl-tarfile "$deb" | tar -t | tr '\n' ' ')"
+zcat "$work/deb-root/usr/share/doc/kestrune/changelog.gz" 2>/dev/null | head -n 1 | grep -qF "kestrune ($(field Version))" ||
+  fail "the changelog's latest entry is not version $(field Version)"
 [[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ && "$(field Maintainer)" != *.invalid* ]] ||
   fail "Maintainer is not a real address: $(field Maintainer)"
 depends="$(field Depends)"
@@ -195,8 +256,11 @@ for i in "${!libs[@]}"; do
     *) fail "Depends ($depends) lacks $package, which provides $lib" ;;
   esac
 done
-dpkg-deb -x "$deb" "$work/deb-root"
 check_system_layout "$work/deb-root/usr"
+# Installed-Size is what the files take (the linked images counted once).
+on_disk="$(du -s -k --apparent-size "$work/deb-root" | cut -f1)"
+[ $(( $(field Installed-Size) * 100 / on_disk )) -ge 98 ] && [ $(( $(field Installed-Size) * 100 / on_disk )) -le 102 ] ||
+  fail "Installed-Size $(field Installed-Size) KiB, but the files take $on_disk KiB"
 
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
 echo "all Linux installs checked"

@@ -9,7 +9,8 @@
 #      kept, the registry holds the uninstall entry and the remembered folder
 #      (64-bit view) and nothing of the older version;
 #   3. the silent uninstaller removes every file, folder and key it made,
-#      and nothing else: the user's own preset and another plug-in stay.
+#      and nothing else: the user's own presets (one with a factory preset's
+#      name) and another plug-in stay.
 # Then, outside the verdict, the installer's pages run on a virtual display
 # and are saved as screenshots in <work dir>/screenshots.
 #   windows-installer.sh <work dir> <installer> <older installer> <fresh prefix>
@@ -82,9 +83,14 @@ need_same "$modules/vst2/Kestrune.dll" "$vst2_dir/Kestrune.dll"
 no_path "$drive/Program Files/Steinberg"
 [ "$(reg_value 'Software\Marlowind\Kestrune' Version)" = '"3.0.0"' ] || fail "older version not recorded"
 
-# The user's own things, which nothing may touch.
-mkdir -p "$documents/VST3 Presets/Marlowind/Kestrune"
-echo mine >"$documents/VST3 Presets/Marlowind/Kestrune/My Own.vstpreset"
+# The user's own things, which nothing may touch, beside the factory presets
+# earlier versions put into the folder where VST3 hosts save presets.
+user_presets="$documents/VST3 Presets/Marlowind/Kestrune"
+mkdir -p "$user_presets"
+cp "$presets"/vst3/*.vstpreset "$user_presets/"
+own="$(basename "$(ls "$presets"/vst3/*.vstpreset | head -n 1)")"
+echo mine >"$user_presets/$own"
+echo mine >"$user_presets/My Own.vstpreset"
 echo other >"$vst2_dir/Other.dll"
 
 echo "== upgrade with the real installer, silent, no folder given"
@@ -94,13 +100,17 @@ need_same "$modules/Kestrune.vst3/Contents/x86_64-win/Kestrune.vst3" "$vst3_bund
 need_same "$modules/vst2/Kestrune.dll" "$vst2_dir/Kestrune.dll"
 no_path "$drive/Program Files/Steinberg/VSTPlugins/Kestrune.dll"
 count=0
+factory_vst3="$drive/ProgramData/VST3 Presets/Marlowind/Kestrune"
 for p in "$presets"/vst3/*.vstpreset; do
-  need_same "$p" "$documents/VST3 Presets/Marlowind/Kestrune/$(basename "$p")"; count=$((count + 1))
+  need_same "$p" "$factory_vst3/$(basename "$p")"; count=$((count + 1))
 done
 for p in "$presets"/vst2/*.fxp; do
-  need_same "$p" "$documents/Marlowind/Kestrune/VST2 Presets/$(basename "$p")"; count=$((count + 1))
+  need_same "$p" "$drive/Program Files/Marlowind/Kestrune/VST2 Presets/$(basename "$p")"; count=$((count + 1))
 done
 [ "$count" -ge 10 ] || fail "only $count preset files to check"
+[ "$(cd "$user_presets" && LC_ALL=C ls)" = "$(printf '%s\n' "$own" "My Own.vstpreset" | LC_ALL=C sort)" ] &&
+  [ "$(cat "$user_presets/$own")" = mine ] ||
+  fail "the upgrade did not keep exactly the user's own presets: $(ls "$user_presets")"
 uninstaller="$drive/Program Files/Marlowind/Kestrune/Uninstall Kestrune.exe"
 [ -f "$uninstaller" ] || fail "no uninstaller"
 # Both carry Kestrune's icon (every image of it), not the installer compiler's.
@@ -128,8 +138,8 @@ expect_reg "$uninstall_key" UninstallString '"\"C:\\Program Files\\Marlowind\\Ke
 expect_reg 'Software\Marlowind\Kestrune' VST2Folder '"C:\\Audio\\VST2 Plugins"'
 expect_reg 'Software\Marlowind\Kestrune' Version "\"$version\""
 size_kb=$((16#$(reg_value "$uninstall_key" EstimatedSize | sed 's/^dword://')))
-bytes=$(du -sbL "$vst3_bundle" "$vst2_dir/Kestrune.dll" "$documents/VST3 Presets/Marlowind/Kestrune" \
-  "$documents/Marlowind/Kestrune" "$drive/Program Files/Marlowind/Kestrune" | awk '{ s += $1 } END { print s }')
+bytes=$(du -sbL "$vst3_bundle" "$vst2_dir/Kestrune.dll" "$factory_vst3" \
+  "$drive/Program Files/Marlowind/Kestrune" | awk '{ s += $1 } END { print s }')
 [ "$size_kb" -ge $((bytes / 1024 * 9 / 10)) ] && [ "$size_kb" -le $((bytes / 1024 * 11 / 10 + 16)) ] ||
   fail "EstimatedSize $size_kb KB for about $((bytes / 1024)) KB installed"
 reg_key_exists 'Software\Wow6432Node\Marlowind' && fail "keys written to the 32-bit view"
@@ -139,7 +149,8 @@ echo "== silent uninstall"
 run "$uninstaller" /S || fail "uninstaller failed"
 files_now >"$work/files-after"
 printf '%s\n' "./Audio/VST2 Plugins/Other.dll" \
-  "./${documents#"$drive"/}/VST3 Presets/Marlowind/Kestrune/My Own.vstpreset" |
+  "./${documents#"$drive"/}/VST3 Presets/Marlowind/Kestrune/My Own.vstpreset" \
+  "./${documents#"$drive"/}/VST3 Presets/Marlowind/Kestrune/$own" |
   sort - "$work/files-before" >"$work/files-expected"
 diff "$work/files-expected" "$work/files-after" >&2 || fail "the uninstall left or removed other files"
 files_now dirs >"$work/dirs-after"
@@ -147,6 +158,7 @@ user_docs="./${documents#"$drive"/}"
 printf '%s\n' ./Audio "./Audio/VST2 Plugins" "$user_docs/VST3 Presets" "$user_docs/VST3 Presets/Marlowind" \
   "$user_docs/VST3 Presets/Marlowind/Kestrune" | sort - "$work/dirs-before" >"$work/dirs-expected"
 diff "$work/dirs-expected" "$work/dirs-after" >&2 || fail "the uninstall left or removed other folders"
+[ "$(cat "$user_presets/$own")" = mine ] || fail "the uninstall changed the user's own $own"
 reg_key_exists "$uninstall_key" && fail "uninstall key left"
 reg_key_exists 'Software\Marlowind\Kestrune' && fail "Marlowind\\Kestrune key left"
 reg_key_exists 'Software\Marlowind' && fail "empty Marlowind key left"

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include <lv2/urid/urid.h>
 
 #include "IGraphicsOffscreen.h"
 #include "InlineDisplay.h"
+#include "Lv2UridMap.h"
 #include "PIX_Bitmap.h"
 
 // Every allocation of this test program is counted. All the plain and
@@ -179,16 +179,9 @@ TEST(InlineDisplayRedraw, TheBuiltPluginAsksOnceForARedrawWhenItCompressesAndDra
       plugin->extension_data(KESTRUNE_INLINEDISPLAY__interface));
   ASSERT_TRUE(display && display->render);
 
-  static std::vector<std::string> uris;
-  LV2_URID_Map map{nullptr, [](LV2_URID_Map_Handle, const char* uri) -> LV2_URID {
-                     for (size_t i = 0; i < uris.size(); ++i)
-                       if (uris[i] == uri) return static_cast<LV2_URID>(i + 1);
-                     uris.push_back(uri);
-                     return static_cast<LV2_URID>(uris.size());
-                   }};
+  host::Lv2UridMap urids;
   QueueDrawHost host;
-  LV2_Feature mapFeature{LV2_URID__map, &map};
-  const LV2_Feature* features[] = {&mapFeature, &host.lv2Feature, nullptr};
+  const LV2_Feature* features[] = {&urids.mapFeature, &host.lv2Feature, nullptr};
   LV2_Handle instance = plugin->instantiate(plugin, 48000, KESTRUNE_LV2_BUNDLE, features);
   ASSERT_TRUE(instance);
 

@@ -2,7 +2,7 @@
 # built plug-in's.
 add_executable(lv2_inline_display_tests ${CMAKE_CURRENT_LIST_DIR}/InlineDisplayTest.cpp)
 target_link_libraries(lv2_inline_display_tests PRIVATE kestrune_lv2_inline_display
-                      kestrune_graphics GTest::gtest_main ${CMAKE_DL_LIBS})
+                      kestrune_host kestrune_graphics GTest::gtest_main ${CMAKE_DL_LIBS})
 target_compile_definitions(lv2_inline_display_tests PRIVATE
   KESTRUNE_LV2_MODULE="$<TARGET_FILE:kestrune_lv2>"
   KESTRUNE_LV2_BUNDLE="${KESTRUNE_LV2_BUNDLE_DIR}/")

@@ -12,9 +12,12 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "FactoryPresets.h"
 #include "Lv2Ports.h"
+#include "Lv2UridMap.h"
 #include "RenderRig.h"
 
 #ifndef KESTRUNE_CLAP_MODULE
@@ -57,34 +60,6 @@ class Lv2Path {
 
 // ---------------------------------------------------------------- lilv host
 
-class UridMap {
- public:
-  UridMap() { feature_ = {LV2_URID__map, &map_}; }
-  const LV2_Feature* Feature() const { return &feature_; }
-  LV2_URID Map(const char* uri) { return Map(this, uri); }
-
- private:
-  static LV2_URID Map(LV2_URID_Map_Handle handle, const char* uri) {
-    auto& ids = static_cast<UridMap*>(handle)->ids_;
-    auto found = ids.find(uri);
-    if (found != ids.end()) return found->second;
-    const LV2_URID id = static_cast<LV2_URID>(ids.size() + 1);
-    ids.emplace(uri, id);
-    return id;
-  }
-  static const char* Unmap(LV2_URID_Unmap_Handle handle, LV2_URID urid) {
-    for (auto& entry : static_cast<UridMap*>(handle)->ids_)
-      if (entry.second == urid) return entry.first.c_str();
-    return nullptr;
-  }
-  std::map<std::string, LV2_URID> ids_;
-  LV2_URID_Map map_{this, Map};
-  LV2_Feature feature_;
-
- public:
-  LV2_URID_Unmap unmap{this, Unmap};
-};
-
 class LilvHost {
  public:
   explicit LilvHost(const Lv2Path& path) : world_(lilv_world_new()) {
@@ -99,12 +74,12 @@ class LilvHost {
   ~LilvHost() { lilv_world_free(world_); }
   LilvWorld* World() const { return world_; }
   const LilvPlugin* Plugin() const { return plugin_; }
-  UridMap& Urids() { return urids_; }
+  host::Lv2UridMap& Urids() { return urids_; }
 
  private:
   LilvWorld* world_;
   const LilvPlugin* plugin_ = nullptr;
-  UridMap urids_;
+  host::Lv2UridMap urids_;
 };
 
 // One instance with every port connected: stereo in, silent sidechain.
@@ -112,7 +87,7 @@ class Instance {
  public:
   static constexpr int kRate = 48000;
   Instance(LilvHost& host) : host_(host) {
-    const LV2_Feature* features[] = {host.Urids().Feature(), nullptr};
+    const LV2_Feature* features[] = {&host.Urids().mapFeature, nullptr};
     instance_ = lilv_plugin_instantiate(host.Plugin(), kRate, features);
     controls_.resize(lv2ports::kPortCount);
     ConnectDefaults();
@@ -173,7 +148,7 @@ class Instance {
     return static_cast<const LV2_State_Interface*>(
         lilv_instance_get_extension_data(instance_, LV2_STATE__interface));
   }
-  LV2_URID_Map& MapOf() { return *static_cast<LV2_URID_Map*>(host_.Urids().Feature()->data); }
+  LV2_URID_Map& MapOf() { return host_.Urids().map; }
 
  private:
   void ConnectDefaults() {
@@ -264,6 +239,16 @@ TEST(Lv2Bundle, Lv2infoListsThePortsWithScalePointsAndLilvReadsTheirUnits) {
     lilv_nodes_free(found);
   }
   lilv_node_free(unitProperty);
+  // Frequencies move in octaves in hosts' sliders.
+  LilvNode* logarithmic = lilv_new_uri(host.World(), "http://lv2plug.in/ns/ext/port-props#logarithmic");
+  std::vector<std::string> logarithmicPorts;
+  for (uint32_t i = 0; i < lv2ports::kPortCount; ++i) {
+    const LilvPort* port = lilv_plugin_get_port_by_index(host.Plugin(), i);
+    if (lilv_port_has_property(host.Plugin(), port, logarithmic))
+      logarithmicPorts.push_back(lilv_node_as_string(lilv_port_get_symbol(host.Plugin(), port)));
+  }
+  lilv_node_free(logarithmic);
+  EXPECT_EQ(logarithmicPorts, (std::vector<std::string>{"hpf", "mid_freq"}));
   const std::string u = "http://lv2plug.in/ns/extensions/units#";
   EXPECT_EQ(units, (std::map<std::string, std::string>{
                        {"input", u + "db"}, {"output", u + "db"}, {"attack", u + "ms"}, {"release", u + "ms"},

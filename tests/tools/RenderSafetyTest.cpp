@@ -26,30 +26,41 @@ std::vector<std::string> With(std::vector<std::string> args, const std::vector<s
   return args;
 }
 
-// Every file in the folder with its contents (links by their target name).
-std::map<std::string, std::string> Snapshot(const ScratchFolder& folder) {
-  std::map<std::string, std::string> files;
-  for (const std::string& name : folder.Names()) {
+// Every file under the folder with its contents (links by their target name).
+void SnapshotInto(const std::string& path, const std::string& prefix, std::map<std::string, std::string>& files) {
+  for (const std::string& name : ScratchFolderNames(path)) {
+    const std::string full = path + "/" + name;
     struct stat status;
-    lstat((folder / name).c_str(), &status);
+    lstat(full.c_str(), &status);
     if (S_ISLNK(status.st_mode)) {
       char target[4096] = {};
-      files[name] = "-> " + std::string(target, static_cast<size_t>(std::max<ssize_t>(
-                                                    readlink((folder / name).c_str(), target, sizeof(target) - 1), 0)));
+      files[prefix + name] = "-> " + std::string(target, static_cast<size_t>(std::max<ssize_t>(
+                                                            readlink(full.c_str(), target, sizeof(target) - 1), 0)));
     } else if (S_ISREG(status.st_mode)) {
-      files[name] = Slurp(folder / name);
+      files[prefix + name] = Slurp(full);
     } else {
-      files[name] = "(folder)";
+      files[prefix + name] = "(folder)";
+      SnapshotInto(full, prefix + name + "/", files);
     }
   }
+}
+
+std::map<std::string, std::string> Snapshot(const ScratchFolder& folder) {
+  std::map<std::string, std::string> files;
+  SnapshotInto(folder.Path(), "", files);
   return files;
 }
 
 struct Collision {
   const char* name;
   std::vector<std::string> args;
-  const char* message;
+  std::string message;  // {folder} stands for the scratch folder
 };
+
+// The refusal of an output inside a plug-in bundle or image folder.
+std::string Inside(const std::string& output, const std::string& kind, const std::string& folder) {
+  return output + " is inside " + kind + " '{folder}/" + folder + "', which is never written; choose a name outside it";
+}
 
 void PrintTo(const Collision& collision, std::ostream* out) { *out << collision.name; }
 
@@ -63,11 +74,21 @@ TEST_P(RenderRefusesCollision, BeforeWritingAnythingWithBothOptionsNamed) {
   ASSERT_EQ(link((folder / "in.wav").c_str(), (folder / "hard.wav").c_str()), 0);
   ASSERT_EQ(symlink("in.wav", (folder / "link.wav").c_str()), 0);
   ASSERT_EQ(mkdir((folder / "sub").c_str(), 0755), 0);
+  // Installed plug-ins of each format: bundles, a VST2 module and its images.
+  ASSERT_EQ(std::system(("cd '" + folder.Path() + "' && mkdir -p Kestrune.lv2/presets Kestrune.images "
+                         "Kestrune.vst3/Contents/Resources && for f in Kestrune.so Kestrune.lv2/Kestrune.so "
+                         "Kestrune.lv2/manifest.ttl Kestrune.lv2/presets/slam.ttl Kestrune.images/Kestrune@2x.pack "
+                         "Kestrune.vst3/Contents/Resources/Kestrune@2x.pack; do echo \"$f\" > \"$f\"; done && "
+                         "ln -s ../Kestrune.images/Kestrune@2x.pack Kestrune.lv2/Kestrune@2x.pack")
+                            .c_str()),
+            0);
   const auto before = Snapshot(folder);
 
   RunResult run = RunRender(folder, With(GetParam().args, {"--module", kVst3Bundle}));
   EXPECT_EQ(run.status, 2) << run.err;
-  EXPECT_EQ(run.err, std::string("kestrune-render: error: ") + GetParam().message + "\n");
+  std::string message = GetParam().message;
+  for (size_t at; (at = message.find("{folder}")) != std::string::npos;) message.replace(at, 8, folder.Path());
+  EXPECT_EQ(run.err, "kestrune-render: error: " + message + "\n");
   EXPECT_EQ(Snapshot(folder), before);
 }
 
@@ -97,6 +118,18 @@ const Collision kCollisions[] = {
     {"SeveralInputsOntoOneOutput", {"in.wav", "sub/../in.wav", "-o", "sub/"},
      "the output of 'in.wav' 'sub/in.wav' and the output of 'sub/../in.wav' 'sub/in.wav' name the same file; give "
      "each output its own name"},
+    {"LibraryInAnLv2Bundle", {"in.wav", "-o", "Kestrune.lv2/Kestrune.so", "--type", "wav"},
+     Inside("-o 'Kestrune.lv2/Kestrune.so'", "the plug-in bundle", "Kestrune.lv2")},
+    {"FactoryPresetInAnLv2Bundle", {"in.wav", "--save-preset", "Kestrune.lv2/presets/slam.ttl"},
+     Inside("--save-preset 'Kestrune.lv2/presets/slam.ttl'", "the plug-in bundle", "Kestrune.lv2")},
+    {"ImagePackLinkedFromAnLv2Bundle", {"in.wav", "-o", "Kestrune.lv2/Kestrune@2x.pack", "--type", "wav"},
+     Inside("-o 'Kestrune.lv2/Kestrune@2x.pack'", "the plug-in bundle", "Kestrune.lv2")},
+    {"ImagePackInAVst3Bundle", {"in.wav", "-o", "Kestrune.vst3/Contents/Resources/Kestrune@2x.pack", "--type", "wav"},
+     Inside("-o 'Kestrune.vst3/Contents/Resources/Kestrune@2x.pack'", "the plug-in bundle", "Kestrune.vst3")},
+    {"ImagePackBesideAVst2Module", {"in.wav", "-o", "Kestrune.images/Kestrune@2x.pack", "--type", "wav"},
+     Inside("-o 'Kestrune.images/Kestrune@2x.pack'", "the plug-in's image folder", "Kestrune.images")},
+    {"BundleNamedAsTheOutputFolder", {"in.wav", "-o", "Kestrune.vst3"},
+     Inside("the output 'Kestrune.vst3/in.wav'", "the plug-in bundle", "Kestrune.vst3")},
     {"ParameterListSavingOverTheInput", {"in.wav", "--list-params", "--save-preset", "in.wav"},
      "--save-preset 'in.wav' is the same file as the input 'in.wav', which it would overwrite; choose another name"},
 };
@@ -393,6 +426,19 @@ TEST(RenderSafety, TruncatedWavAndAiffAreRenderedWithAWarning) {
               std::string::npos)
         << container << ": " << run.err;
   }
+  // A data chunk whose size says 0 though the audio follows: libsndfile
+  // reads nothing, which must not pass for an empty file.
+  ASSERT_TRUE(WriteAudio(folder / "zero.wav", TestSignal(0.01), SF_FORMAT_PCM_16));
+  std::string bytes = Slurp(folder / "zero.wav");
+  const size_t data = bytes.find("data");
+  ASSERT_NE(data, std::string::npos);
+  bytes.replace(data + 4, 4, std::string(4, '\0'));
+  std::ofstream(folder / "zero.wav", std::ios::binary) << bytes;
+  RunResult run = RunRender(folder, {"zero.wav", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle});
+  EXPECT_NE(run.err.find("warning: input 'zero.wav' says its audio is empty, yet " +
+                         std::to_string(bytes.size() - data - 8) + " bytes follow its header"),
+            std::string::npos)
+      << run.err;
 }
 
 TEST(RenderSafety, FileSizeLimitIsAWriteErrorThatLeavesNothing) {
@@ -404,10 +450,16 @@ TEST(RenderSafety, FileSizeLimitIsAWriteErrorThatLeavesNothing) {
   small.rlim_cur = 64 * 1024;  // the tool inherits it; its output is 350 kB
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   RunResult run = RunRender(folder, {"in.wav", "-o", "out.wav", "--module", kVst3Bundle});
+  // Audio that fits and an editor picture (250 kB) that does not.
+  ASSERT_TRUE(WriteAudio(folder / "short.wav", TestSignal(0.02)));
+  RunResult picture = RunRender(folder, {"short.wav", "-o", "short-out.wav", "--module", kVst3Bundle});
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &previous), 0);
   EXPECT_EQ(run.status, 5);
   EXPECT_EQ(run.err, "kestrune-render: error: cannot write 'out.wav': " + std::string(strerror(EFBIG)) + "\n");
-  EXPECT_EQ(folder.Names(), std::set<std::string>{"in.wav"});
+  EXPECT_EQ(picture.status, 5);
+  EXPECT_EQ(picture.err, "kestrune-render: error: cannot write 'short-out-editor.png': " +
+                             std::string(strerror(EFBIG)) + "; the audio was discarded with it\n");
+  EXPECT_EQ(folder.Names(), (std::set<std::string>{"in.wav", "short.wav"}));
 }
 
 TEST(RenderSafety, ReplacedOutputKeepsModeAndHardLinksAndNoClobberKeepsTheFile) {

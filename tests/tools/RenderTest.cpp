@@ -388,6 +388,15 @@ TEST_P(RenderRefuses, WithOneLineErrorStatusAndNoFileLeft) {
   std::ofstream(folder / "text.wav") << "this is not audio\n";
   std::ofstream(folder / "garbage.so") << "not a shared library\n";
   std::ofstream(folder / "a-file") << "x";
+  // Kestrune's factory presets, and the same with another plug-in's ID.
+  const std::string presets = KESTRUNE_PRESETS_DIR;
+  std::string fxp = Slurp(presets + "/vst2/Parallel Smash.fxp"), vstpreset = Slurp(presets + "/vst3/Parallel Smash.vstpreset");
+  std::ofstream(folder / "smash.fxp", std::ios::binary) << fxp;
+  std::string flipped = fxp;
+  flipped[75] ^= 0x07;  // the first value's exponent: far outside any range
+  std::ofstream(folder / "flipped.fxp", std::ios::binary) << flipped;
+  std::ofstream(folder / "other.fxp", std::ios::binary) << fxp.replace(16, 4, "Othr");
+  std::ofstream(folder / "other.vstpreset", std::ios::binary) << vstpreset.replace(8, 8, "0123ABCD");
   const std::set<std::string> before = folder.Names();
 
   std::vector<std::string> args;
@@ -411,8 +420,6 @@ TEST_P(RenderRefuses, WithOneLineErrorStatusAndNoFileLeft) {
 
 const Refusal kRefusals[] = {
     {"MissingInput", {"nothere.wav", "--module", "@VST3"}, 3, "input 'nothere.wav' does not exist"},
-    {"MissingInputAfterAnother", {"in.wav", "nothere.wav", "--no-pictures", "--module", "@VST3"}, 3,
-     "input 'nothere.wav' does not exist"},
     {"InputThatIsAFolder", {".", "--module", "@VST3"}, 3, "is a folder"},
     {"UnsupportedFormat", {"text.wav", "--module", "@VST3"}, 3, "input 'text.wav' is not a WAV, AIFF or FLAC file"},
     {"MoreThanTwoChannels", {"three.wav", "--module", "@VST3"}, 3, "has 3 channels"},
@@ -445,6 +452,14 @@ const Refusal kRefusals[] = {
     {"PresetOfAnotherFormat", {"in.wav", "--preset", "three.wav", "--module", "@VST3"}, 3, "is not a VST3 Kestrune state"},
     {"PresetFileNamedForTheOtherFormat", {"in.wav", "--save-preset", "p.fxp", "--module", "@VST3"}, 2,
      "a .fxp file holds a VST2 preset, but the vst3 plug-in is loaded; name it .vstpreset"},
+    {"PresetOfAnotherPluginVst2", {"in.wav", "--preset", "other.fxp", "--module", "@VST2"}, 3,
+     "preset 'other.fxp': not a Kestrune preset: it is for the VST2 plug-in with ID 4F746872"},
+    {"PresetOfAnotherPluginVst3", {"in.wav", "--preset", "other.vstpreset", "--module", "@VST3"}, 3,
+     "preset 'other.vstpreset': not a Kestrune preset: it is for the VST3 plug-in with class ID 0123ABCD00DE4F4E"},
+    {"PresetValueOutsideItsRange", {"in.wav", "--preset", "flipped.fxp", "--module", "@VST2"}, 3,
+     "preset 'flipped.fxp' holds a value outside its parameter's range"},
+    {"Vst2PresetIntoTheVst3Plugin", {"in.wav", "--preset", "smash.fxp", "--module", "@VST3"}, 3,
+     "it is a VST2 program file, for the VST2 plug-in; load it with --format vst2"},
     {"PresetThatNeverEnds", {"in.wav", "--preset", "/dev/zero", "--module", "@VST3"}, 3,
      "preset '/dev/zero' cannot be read: it is larger than 1 MB"},
     {"UnknownOption", {"in.wav", "--louder"}, 2, "unknown option '--louder'"},
@@ -454,6 +469,8 @@ const Refusal kRefusals[] = {
      "'3Hz' is not a value for ATTACK (expected a value from 0.00 ms to 1.00 ms)"},
     {"NoPicturesWithAPictureName", {"in.wav", "--no-pictures", "--plot-png", "p.png", "--module", "@VST3"}, 2,
      "--no-pictures contradicts --plot-png"},
+    {"PipedSidechainForSeveralInputs", {"in.wav", "sideshort.wav", "--sidechain", "/dev/zero", "--module", "@VST3"}, 2,
+     "--sidechain '/dev/zero' is a pipe or a device, which is read only once; with several inputs give a file"},
     {"StandardInputTwice", {"-", "-", "--module", "@VST3"}, 2, "standard input ('-') can be read only once"},
 };
 

@@ -7,6 +7,7 @@
 // threads share nothing but what the contract allows.
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -23,6 +24,7 @@
 
 #include "InlineDisplayExtension.h"
 #include "Lv2Ports.h"
+#include "Lv2UridMap.h"
 #include "ScriptedHost.h"
 #include "Vst3EditorHost.h"
 #include "XTestSupport.h"
@@ -119,12 +121,9 @@ TEST_F(ThreadContract, Vst2EditorAutomationStateAndAudioTogether) {
       },
       [&](int i) { plug.Set(kAutomated[i % 5], static_cast<float>(AutomatedValue(i))); },
       [&](int) {
-        void* chunk = nullptr;
-        const intptr_t size = plug.Dispatch(vst2::effGetChunk, 0, 0, &chunk);
-        ASSERT_GT(size, 0);
-        const std::vector<uint8_t> copy(static_cast<uint8_t*>(chunk),
-                                        static_cast<uint8_t*>(chunk) + size);
-        plug.Dispatch(vst2::effSetChunk, 0, size, const_cast<uint8_t*>(copy.data()));
+        const std::vector<uint8_t> bank = plug.Chunk(0);
+        ASSERT_FALSE(bank.empty());
+        plug.SetChunk(0, bank);
       },
       [&] { plug.Dispatch(vst2::effEditIdle); });
   ExpectEditorAt2x(parent);
@@ -156,24 +155,17 @@ TEST_F(ThreadContract, Vst3EditorAutomationStateAndAudioTogether) {
             host::kResultOk);
 
   Buffers buffers;
-  host::AudioBusBuffers inputs[2]{}, output{};
-  inputs[0].numChannels = inputs[1].numChannels = output.numChannels = 2;
-  inputs[0].channelBuffers32 = buffers.inputs;
-  inputs[1].channelBuffers32 = buffers.inputs + 2;
-  output.channelBuffers32 = buffers.outputs;
+  host::BusBuffers<float> inputs, output;
+  inputs.Shape({2, 2}, kBlockFrames);
+  output.Shape({2}, kBlockFrames);
+  for (int c = 0; c < 4; ++c)
+    std::copy(buffers.in[c].begin(), buffers.in[c].end(), inputs.pointers[c / 2][c % 2]);
   RunBesideTheEditor(
       [&](int i) {
         // The host's automation lane reaches the processor with the block.
         host::ParamChanges changes;
         changes.Add(static_cast<host::ParamID>(kAutomated[(i + 2) % 5]), {AutomatedValue(i + 5)});
-        host::ProcessData data{};
-        data.symbolicSampleSize = host::kSample32;
-        data.numSamples = kBlockFrames;
-        data.numInputs = 2;
-        data.inputs = inputs;
-        data.numOutputs = 1;
-        data.outputs = &output;
-        data.inputParameterChanges = &changes;
+        host::ProcessData data = host::BlockData(host::kRealtime, kBlockFrames, inputs, output, &changes);
         plug.processor->process(data);
       },
       [&](int i) {
@@ -199,20 +191,6 @@ TEST_F(ThreadContract, Vst3EditorAutomationStateAndAudioTogether) {
   plug.component->terminate();
 }
 
-// The URIDs an LV2 host maps, shared by the plug-in and its UI.
-struct UridMap {
-  std::mutex lock;
-  std::vector<std::string> uris;
-  LV2_URID_Map map{this, [](LV2_URID_Map_Handle handle, const char* uri) -> LV2_URID {
-                     auto* self = static_cast<UridMap*>(handle);
-                     std::lock_guard<std::mutex> guard(self->lock);
-                     for (size_t i = 0; i < self->uris.size(); ++i)
-                       if (self->uris[i] == uri) return static_cast<LV2_URID>(i + 1);
-                     self->uris.push_back(uri);
-                     return static_cast<LV2_URID>(self->uris.size());
-                   }};
-};
-
 template <typename Function>
 Function Symbol(void* module, const char* name) {
   return reinterpret_cast<Function>(dlsym(module, name));
@@ -232,9 +210,9 @@ TEST_F(ThreadContract, Lv2UiInlineDisplayAutomationStateAndAudioTogether) {
       Symbol<const LV2UI_Descriptor* (*)(uint32_t)>(uiModule, "lv2ui_descriptor")(0);
   ASSERT_TRUE(dsp && ui);
 
-  UridMap urids;
-  LV2_Feature mapFeature = {LV2_URID__map, &urids.map};
-  const LV2_Feature* features[] = {&mapFeature, nullptr};
+  // The URIDs the host maps, shared by the plug-in and its UI.
+  host::Lv2UridMap urids;
+  const LV2_Feature* features[] = {&urids.mapFeature, nullptr};
   LV2_Handle instance = dsp->instantiate(dsp, 44100.0, KESTRUNE_LV2_BUNDLE, features);
   ASSERT_NE(instance, nullptr);
   Buffers buffers;
@@ -254,11 +232,11 @@ TEST_F(ThreadContract, Lv2UiInlineDisplayAutomationStateAndAudioTogether) {
   LV2_Feature parentFeature = {LV2_UI__parent, reinterpret_cast<void*>(static_cast<uintptr_t>(parent))};
   const float scale = 2.0f;
   const LV2_Options_Option options[] = {
-      {LV2_OPTIONS_INSTANCE, 0, urids.map.map(&urids, LV2_UI__scaleFactor), sizeof(float),
-       urids.map.map(&urids, LV2_ATOM__Float), &scale},
+      {LV2_OPTIONS_INSTANCE, 0, urids.Map(LV2_UI__scaleFactor), sizeof(float),
+       urids.Map(LV2_ATOM__Float), &scale},
       {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
   LV2_Feature optionsFeature = {LV2_OPTIONS__options, const_cast<LV2_Options_Option*>(options)};
-  const LV2_Feature* uiFeatures[] = {&parentFeature, &mapFeature, &optionsFeature, nullptr};
+  const LV2_Feature* uiFeatures[] = {&parentFeature, &urids.mapFeature, &optionsFeature, nullptr};
   LV2UI_Widget widget = nullptr;
   auto write = [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {};
   LV2UI_Handle uiHandle = ui->instantiate(ui, lv2ports::kPluginUri, KESTRUNE_LV2_BUNDLE, write,
@@ -303,7 +281,7 @@ TEST_F(ThreadContract, Lv2UiInlineDisplayAutomationStateAndAudioTogether) {
         static std::vector<uint8_t>* restoring;
         static uint32_t chunkType;
         restoring = &blob;
-        chunkType = urids.map.map(&urids, LV2_ATOM__Chunk);
+        chunkType = urids.Map(LV2_ATOM__Chunk);
         auto retrieve = [](LV2_State_Handle, uint32_t, size_t* size, uint32_t* type,
                            uint32_t* flags) -> const void* {
           *size = restoring->size();

@@ -63,7 +63,7 @@ class Twin {
 
   void Set(int index, float normalized) {
     plug.Set(index, normalized);
-    reference.ParamAt(index)->SetFromNormalized(normalized);
+    reference.ParamAt(index)->SetFromHostNormalized(normalized);
     reference.ParamChanged(index);
   }
 

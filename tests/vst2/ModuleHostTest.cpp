@@ -75,7 +75,7 @@ TEST(Vst2Module, InformationalOpcodesAnswerAsAVst24Effect) {
   PluginInstance plug(host);
   EXPECT_EQ(plug.Dispatch(effIdentify), 0x4E764566);
   EXPECT_EQ(plug.Dispatch(effGetVstVersion), 2400);
-  EXPECT_EQ(plug.Dispatch(effGetPlugCategory), kPlugCategEffect);
+  EXPECT_EQ(plug.Dispatch(effGetPlugCategory), kPlugCategMastering);  // Carla: "dynamics"
   EXPECT_EQ(plug.Dispatch(effGetVendorVersion), 30100);
   EXPECT_EQ(plug.Dispatch(effGetTailSize), 0);
   EXPECT_EQ(plug.Dispatch(effCanBeAutomated, 3), 1);
@@ -107,6 +107,8 @@ TEST(Vst2Module, InformationalOpcodesAnswerAsAVst24Effect) {
   EXPECT_EQ(plug.Dispatch(effGetEffectName, 0, 0, text), 1);
   EXPECT_STREQ(text, "Kestrune");
   EXPECT_EQ(plug.Dispatch(effGetProductString, 0, 0, nullptr), 0);
+  EXPECT_EQ(plug.Dispatch(effGetProductString, 0, 0, text), 1);
+  EXPECT_STREQ(text, "Kestrune");  // the label Carla lists the plug-in by
 }
 
 TEST(Vst2Module, CapabilityAnswers) {

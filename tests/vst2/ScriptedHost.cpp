@@ -1,28 +1,20 @@
 #include "ScriptedHost.h"
 
-#include <dlfcn.h>
-
 #include <cstring>
 #include <stdexcept>
 
 #include "Vst2ModuleHandle.h"
 
-namespace {
-ScriptedHost* gActiveHost = nullptr;
+ScriptedHost::ScriptedHost() : previous_(SetCurrent(this)) {
+  product = "REAPER";
+  vendorVersion = 6029;
+  processLevel = 2;
 }
 
-ScriptedHost::ScriptedHost() : previous_(gActiveHost) { gActiveHost = this; }
+ScriptedHost::~ScriptedHost() { SetCurrent(previous_); }
 
-ScriptedHost::~ScriptedHost() { gActiveHost = previous_; }
-
-intptr_t VSTCALLBACK ScriptedHost::Callback(vst2::AEffect* /*effect*/, int32_t opcode,
-                                            int32_t index, intptr_t value, void* ptr, float opt) {
-  if (!gActiveHost) return 0;
-  return gActiveHost->Answer(opcode, index, value, ptr, opt);
-}
-
-intptr_t ScriptedHost::Answer(int32_t opcode, int32_t index, intptr_t value, void* ptr,
-                              float opt) {
+intptr_t ScriptedHost::Answer(vst2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
+                              void* ptr, float opt) {
   HostCall call;
   call.opcode = opcode;
   call.index = index;
@@ -47,25 +39,19 @@ intptr_t ScriptedHost::Answer(int32_t opcode, int32_t index, intptr_t value, voi
   calls.push_back(call);
 
   switch (opcode) {
-    case vst2::audioMasterVersion:
-      return 2400;
     case vst2::audioMasterGetProductString:
+      // Answered even when empty, as some hosts do.
       if (fillProductUnterminated)
         memset(ptr, 'x', 256);
       else
         strcpy(static_cast<char*>(ptr), product.c_str());
       return 1;
-    case vst2::audioMasterGetVendorVersion:
-      return vendorVersion;
-    case vst2::audioMasterGetCurrentProcessLevel:
-      return processLevel;
-    case vst2::audioMasterGetTime:
-      return hasTime ? reinterpret_cast<intptr_t>(&time) : 0;
     case vst2::audioMasterProcessEvents:
       return eventsAnswer;
     default:
-      return 0;
+      break;
   }
+  return Vst2HostCallback::Answer(effect, opcode, index, value, ptr, opt);
 }
 
 int ScriptedHost::CountOf(int32_t opcode) const {
@@ -89,33 +75,13 @@ Vst2Module& Vst2Module::Get() {
     Vst2Module m;
     m.handle = library.Handle();
     m.pluginMain = library.Entry();
-    m.legacyMain = reinterpret_cast<EntryProc>(dlsym(m.handle, "main"));
+    m.legacyMain = reinterpret_cast<EntryProc>(library.Find("main"));
     return m;
   }();
   return module;
 }
 
-PluginInstance::PluginInstance(ScriptedHost& /*host*/) {
-  effect = Vst2Module::Get().pluginMain(&ScriptedHost::Callback);
-  if (!effect) throw std::runtime_error("VSTPluginMain returned no effect");
-}
-
-PluginInstance::~PluginInstance() { Close(); }
-
-intptr_t PluginInstance::Dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr,
-                                  float opt) {
-  return effect->dispatcher(effect, opcode, index, value, ptr, opt);
-}
-
-void PluginInstance::Start(float sampleRate, int blockSize) {
-  Dispatch(vst2::effOpen);
-  Dispatch(vst2::effSetSampleRate, 0, 0, nullptr, sampleRate);
-  Dispatch(vst2::effSetBlockSize, 0, blockSize);
-  Dispatch(vst2::effMainsChanged, 0, 1);
-}
-
-void PluginInstance::Close() {
-  if (!effect) return;
-  Dispatch(vst2::effClose);
-  effect = nullptr;
+PluginInstance::PluginInstance(ScriptedHost& host) {
+  std::string error;
+  if (!Create(Vst2Module::Get().pluginMain, host, false, error)) throw std::runtime_error(error);
 }

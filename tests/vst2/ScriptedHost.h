@@ -1,13 +1,14 @@
-// A scripted VST2 host for the harness: records every call the plug-in makes
-// into it, answers with configurable product string, version, transport and
-// process level, and loads the built plug-in module with dlopen.
+// The scripted VST2 host of the harness: the host library's callback,
+// current for its lifetime, recording every call the plug-in makes into it
+// and answering with configurable product string, version, transport,
+// process level and events answer; plug-in instances of the built module.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "vst2/Vst2Abi.h"
+#include "Vst2Plugin.h"
 
 struct HostCall {
   int32_t opcode = 0;
@@ -20,37 +21,35 @@ struct HostCall {
   int32_t dumpBytes = 0;
 };
 
-class ScriptedHost {
+class ScriptedHost : public host::Vst2HostCallback {
  public:
   ScriptedHost();
-  ~ScriptedHost();
-
-  // The callback handed to the plug-in. Calls land in the active host.
-  static intptr_t VSTCALLBACK Callback(vst2::AEffect* effect, int32_t opcode, int32_t index,
-                                       intptr_t value, void* ptr, float opt);
+  ~ScriptedHost() override;
 
   int CountOf(int32_t opcode) const;
   const HostCall* Last(int32_t opcode) const;
 
-  // What the host answers.
-  std::string product = "REAPER";
+  // What the host answers, besides the library's fields (product,
+  // vendorVersion, processLevel).
   bool fillProductUnterminated = false;  // writes 256 non-zero bytes instead
-  intptr_t vendorVersion = 6029;
-  intptr_t processLevel = 2;
   intptr_t eventsAnswer = 1;
   bool hasTime = false;
   vst2::VstTimeInfo time{};
 
   std::vector<HostCall> calls;
 
+ protected:
+  intptr_t Answer(vst2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                  float opt) override;
+  const vst2::VstTimeInfo* Time() override { return hasTime ? &time : nullptr; }
+
  private:
-  intptr_t Answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
-  ScriptedHost* previous_;
+  host::Vst2HostCallback* previous_;
 };
 
 // The plug-in module, loaded once per test program.
 struct Vst2Module {
-  using EntryProc = vst2::AEffect*(VSTCALLBACK*)(vst2::audioMasterCallback);
+  using EntryProc = host::Vst2Plugin::EntryProc;
   static Vst2Module& Get();
   void* handle = nullptr;
   EntryProc pluginMain = nullptr;
@@ -58,20 +57,7 @@ struct Vst2Module {
 };
 
 // One plug-in instance created through the module's VSTPluginMain.
-class PluginInstance {
+class PluginInstance : public host::Vst2Plugin {
  public:
   explicit PluginInstance(ScriptedHost& host);
-  ~PluginInstance();
-  PluginInstance(const PluginInstance&) = delete;
-  PluginInstance& operator=(const PluginInstance&) = delete;
-
-  intptr_t Dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
-                    float opt = 0.0f);
-  float Get(int32_t index) { return effect->getParameter(effect, index); }
-  void Set(int32_t index, float value) { effect->setParameter(effect, index, value); }
-  // effOpen, sample rate, block size, mains on: the usual start of a session.
-  void Start(float sampleRate, int blockSize);
-  void Close();
-
-  vst2::AEffect* effect = nullptr;
 };

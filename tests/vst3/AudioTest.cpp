@@ -5,7 +5,7 @@
 #include <cmath>
 #include <thread>
 
-#include "HostObjects.h"
+#include "PluginTest.h"
 #include "Kestrune.h"
 
 using namespace host;
@@ -40,7 +40,7 @@ struct Reference {
     effect.ActivationChanged(true);
   }
   void Set(int index, double normalized) {
-    effect.ParamAt(index)->SetFromNormalized(normalized);
+    effect.ParamAt(index)->SetFromHostNormalized(normalized);
     effect.ParamChanged(index);
   }
   template <typename Sample>
@@ -93,20 +93,9 @@ std::vector<Sample*> At(std::vector<std::vector<Sample>>& channels, int first, i
   return arrays;
 }
 
-class Vst3Audio : public ::testing::Test {
+class Vst3Audio : public PluginTest {
  protected:
-  void SetUp() override {
-    ASSERT_NE(module.Factory(), nullptr);
-    plugin = std::make_unique<Plugin>(module.Factory());
-    ASSERT_NE(plugin->component, nullptr);
-  }
-  void TearDown() override {
-    if (plugin && plugin->component) {
-      plugin->component->setActive(false);
-      plugin->component->terminate();
-      EXPECT_EQ(plugin->Release(), 0u);
-    }
-  }
+  Vst3Audio() : PluginTest("Bitwig Studio") {}
   uint32_t StateBypassFlag() { return plugin->State().at(112); }
   double StateValue(int index) {
     std::vector<uint8_t> state = plugin->State();
@@ -114,10 +103,6 @@ class Vst3Audio : public ::testing::Test {
     memcpy(&v, state.data() + 8 * index, 8);
     return v;
   }
-
-  Module module;
-  HostApplication hostApp{"Bitwig Studio"};
-  std::unique_ptr<Plugin> plugin;
 };
 
 // Blocks of every size from 0 to beyond the block size, with automation,

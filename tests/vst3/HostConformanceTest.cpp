@@ -2,10 +2,11 @@
 // never does: a bypass that must survive setup calls, state loads the host
 // must hear about, save/reload/save round trips, bus arrangements the
 // plug-in cannot process, and hostile values and texts on every parameter.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "HostObjects.h"
+#include "PluginTest.h"
 
 using namespace host;
 
@@ -17,42 +18,30 @@ constexpr ParamID kDrive = 0, kGain = 1, kAttack = 2, kRelease = 3, kRatio = 4, 
                   kMix = 6, kMidFreq = 7, kMidGain = 8, kHf = 9, kBypassSwitch = 10, kSlam = 11,
                   kOversampling = 12, kSidechain = 13;
 
-class Vst3Conformance : public ::testing::Test {
+class Vst3Conformance : public PluginTest {
  protected:
-  void SetUp() override {
-    ASSERT_NE(module.Factory(), nullptr);
-    plugin = std::make_unique<Plugin>(module.Factory());
-    ASSERT_NE(plugin->component, nullptr);
-  }
-  void TearDown() override {
-    plugin->component->setActive(false);
-    plugin->component->terminate();
-    EXPECT_EQ(plugin->Release(), 0u);
-  }
+  Vst3Conformance() : PluginTest("Ardour") {}
 
   // One stereo block of a constant signal, with the given parameter changes;
-  // returns the first output sample of the left channel.
+  // returns the last output sample of the left channel.
   float Process(ParamChanges* changes = nullptr, ParamChanges* outChanges = nullptr) {
-    std::vector<float> l(64, 0.5f), r(64, 0.5f), outL(64), outR(64);
-    float* in[2] = {l.data(), r.data()};
-    float* out[2] = {outL.data(), outR.data()};
-    AudioBusBuffers inBus{}, outBus{};
-    inBus.numChannels = 2;
-    inBus.channelBuffers32 = in;
-    outBus.numChannels = 2;
-    outBus.channelBuffers32 = out;
-    ProcessData data{};
-    data.processMode = kRealtime;
-    data.symbolicSampleSize = kSample32;
-    data.numSamples = 64;
-    data.numInputs = 1;
-    data.inputs = &inBus;
-    data.numOutputs = 1;
-    data.outputs = &outBus;
-    data.inputParameterChanges = changes;
+    float last = 0;
+    EXPECT_EQ(RunBlock(plugin->processor, 64, 0.5f, changes, outChanges, &last), kResultOk);
+    return last;
+  }
+  // `frames` frames of a constant `level` on one stereo bus through
+  // `processor`; `last` (if given) gets the left channel's last output.
+  static tresult RunBlock(IAudioProcessor* processor, int32 frames, float level,
+                          ParamChanges* changes, ParamChanges* outChanges, float* last) {
+    host::BusBuffers<float> in, out;
+    in.Shape({2}, frames);
+    out.Shape({2}, frames);
+    for (auto& channel : in.samples[0]) std::fill(channel.begin(), channel.end(), level);
+    ProcessData data = host::BlockData(kRealtime, frames, in, out, changes);
     data.outputParameterChanges = outChanges;
-    EXPECT_EQ(plugin->processor->process(data), kResultOk);
-    return outL[63];
+    const tresult result = processor->process(data);
+    if (last) *last = out.samples[0][0][static_cast<size_t>(frames - 1)];
+    return result;
   }
   std::string Text(ParamID id, ParamValue normalized) {
     String128 text = {};
@@ -71,10 +60,6 @@ class Vst3Conformance : public ::testing::Test {
   double Plain(ParamID id, const std::string& typed) {
     return plugin->controller->normalizedParamToPlain(id, Typed(id, typed));
   }
-
-  Module module;
-  HostApplication hostApp{"Ardour"};
-  std::unique_ptr<Plugin> plugin;
 };
 
 }  // namespace
@@ -151,23 +136,7 @@ TEST_F(Vst3Conformance, SaveReloadSaveGivesTheSameBytes) {
   ASSERT_EQ(reloaded.controller->setState(&stream), kResultOk);
   ParamChanges echo;
   for (ParamID id = 0; id < 14; ++id) echo.Add(id, {reloaded.controller->getParamNormalized(id)});
-  {
-    std::vector<float> l(8), r(8), ol(8), orr(8);
-    float* in[2] = {l.data(), r.data()};
-    float* out[2] = {ol.data(), orr.data()};
-    AudioBusBuffers inBus{}, outBus{};
-    inBus.numChannels = outBus.numChannels = 2;
-    inBus.channelBuffers32 = in;
-    outBus.channelBuffers32 = out;
-    ProcessData data{};
-    data.symbolicSampleSize = kSample32;
-    data.numSamples = 8;
-    data.numInputs = data.numOutputs = 1;
-    data.inputs = &inBus;
-    data.outputs = &outBus;
-    data.inputParameterChanges = &echo;
-    ASSERT_EQ(reloaded.processor->process(data), kResultOk);
-  }
+  ASSERT_EQ(RunBlock(reloaded.processor, 8, 0.0f, &echo, nullptr, nullptr), kResultOk);
   EXPECT_EQ(reloaded.State(), saved) << "RELEASE at its default and ATTACK/MIX stay exact";
   reloaded.component->setActive(false);
   reloaded.component->terminate();
@@ -263,9 +232,11 @@ TEST_F(Vst3Conformance, ParametersShowMusiciansUnitsAndAcceptWhatTheyShow) {
   EXPECT_EQ(textOfPlain(kSidechain, 1), "INT");
   EXPECT_EQ(textOfPlain(kSidechain, 0), "EXT");
   EXPECT_EQ(textOfPlain(kOversampling, 1), "16x");
-  EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kAttack, 0.0), 1.0) << "1 ms, not -0.001 s";
-  EXPECT_NEAR(ec->normalizedParamToPlain(kRelease, 0.0), 850, 1e-9);
-  EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kHf, 0.0), 16.0);
+  // Ranges rise with the value shown, as LV2's ports do: 0 ms at the left.
+  EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kAttack, 1.0), 1.0) << "1 ms, not -0.001 s";
+  EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kAttack, 0.0), 0.0);
+  EXPECT_NEAR(ec->normalizedParamToPlain(kRelease, 1.0), 850, 1e-9);
+  EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kHf, 1.0), 16.0);
 
   // Between steps, every path is at the step the processor rounds to.
   EXPECT_EQ(Text(kRatio, 0.6), "12:1");
@@ -292,7 +263,8 @@ TEST_F(Vst3Conformance, ParametersShowMusiciansUnitsAndAcceptWhatTheyShow) {
   EXPECT_EQ(Plain(kRatio, "8:1"), 1);
   EXPECT_EQ(Plain(kRatio, "4 : 1"), 0);
   EXPECT_EQ(Plain(kRatio, "20"), 3);
-  EXPECT_EQ(Plain(kRatio, "2"), 2) << "the step number of before";
+  EXPECT_EQ(Plain(kRatio, "2"), 0) << "2:1 is nearest 4:1, not the step numbered 2";
+  EXPECT_EQ(Plain(kRatio, "10"), 2) << "a tie goes to the higher step";
   EXPECT_EQ(Plain(kSlam, "on"), 1);
   EXPECT_EQ(Plain(kSidechain, "ext"), 0);
   EXPECT_EQ(Plain(kOversampling, "16x"), 1);
@@ -307,8 +279,6 @@ TEST_F(Vst3Conformance, TextsThatAreNotAValueAreRefused) {
   EXPECT_EQ(Typed(kMix, "12 Hz"), -1);
   EXPECT_EQ(Typed(kGain, "1e999"), -1);
   EXPECT_EQ(Typed(kBypassSwitch, "0.5"), -1) << "not a step";
-  EXPECT_EQ(Typed(kRatio, "2.5"), -1);
-  EXPECT_EQ(Typed(kOversampling, "0.7"), -1);
   EXPECT_EQ(Typed(kRatio, "5:1"), -1);
   for (const char* text : {"2", "-1", "nan", "1e999", "inf", ""})
     EXPECT_EQ(Typed(kPreset, text), -1) << text;
@@ -344,6 +314,7 @@ TEST_F(Vst3Conformance, NormalizedValuesFromTheHostStayWithinZeroToOne) {
   for (ParamID id : ids) {
     double lowest = ec->normalizedParamToPlain(id, 0.0);
     double highest = ec->normalizedParamToPlain(id, 1.0);
+    EXPECT_LT(lowest, highest) << id << ": hosts list the range as [min .. max]";
     for (double v : hostile) {
       double plain = ec->normalizedParamToPlain(id, v);
       EXPECT_TRUE(plain >= std::min(lowest, highest) && plain <= std::max(lowest, highest))

@@ -53,7 +53,7 @@ CaseData RunCase(const kestrune_fingerprint::FingerprintCase& fc) {
     if (block == fc.resetBeforeBlock) plug->ResetProcessing();
     for (const HostSetting& s : c.settings)
       if (s.block == block) {
-        plug->ParamAt(s.index)->SetFromNormalized(static_cast<double>(s.normalized));
+        plug->ParamAt(s.index)->SetFromHostNormalized(static_cast<double>(s.normalized));
         plug->ParamChanged(s.index);
       }
     const int frames = std::min(kestrune_wine::CaseBlockSize(block), fc.frames - position);

@@ -74,7 +74,7 @@ Output RunVst3(IPluginFactory* factory, const CaseData& c) {
     if (block == c.resetBeforeBlock) plug.Reset(c.sampleRate, kMaxCaseBlock);
     ParamChanges changes;
     for (const HostSetting& s : c.settings)
-      if (s.block == block) changes.Add(static_cast<ParamID>(s.index), static_cast<double>(s.normalized));
+      if (s.block == block) changes.Add(static_cast<ParamID>(s.index), {static_cast<double>(s.normalized)});
     const int frames = std::min(CaseBlockSize(block), c.frames - position);
     const double* ins[4];
     for (int ch = 0; ch < 4; ++ch) ins[ch] = c.input[ch].data() + position;
@@ -178,8 +178,8 @@ void Vst3IdentityAndState() {
   CHECK(a.Start(44100.0, 512));
   // A block with parameter changes, then the state moves to a second instance.
   ParamChanges changes;
-  changes.Add(0, 0.625);
-  changes.Add(6, 0.25);
+  changes.Add(0, {0.625});
+  changes.Add(6, {0.25});
   std::vector<double> silence(64, 0.0), out0(64), out1(64);
   const double* ins[4] = {silence.data(), silence.data(), silence.data(), silence.data()};
   double* outs[2] = {out0.data(), out1.data()};
@@ -271,8 +271,8 @@ void FloatPathAgrees() {
   for (int pos = 0; pos < frames; pos += 1024) {
     ParamChanges changes;
     if (pos == 0) {
-      changes.Add(0, static_cast<double>(0.7f));
-      changes.Add(13, 0.0);
+      changes.Add(0, {static_cast<double>(0.7f)});
+      changes.Add(13, {0.0});
     }
     float* in[4] = {ins[0] + pos, ins[1] + pos, ins[2] + pos, ins[3] + pos};
     float* out[2] = {b0.data() + pos, b1.data() + pos};

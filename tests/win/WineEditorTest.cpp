@@ -245,7 +245,7 @@ class Vst3EditorPlug : public EditorPlug {
   }
   void Automate(int index, double normalized) override {
     ParamChanges changes;
-    changes.Add(static_cast<ParamID>(index), normalized);
+    changes.Add(static_cast<ParamID>(index), {normalized});
     std::vector<double> silence(32, 0.0), out0(32), out1(32);
     const double* ins[4] = {silence.data(), silence.data(), silence.data(), silence.data()};
     double* outs[2] = {out0.data(), out1.data()};

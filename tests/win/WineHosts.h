@@ -1,7 +1,7 @@
-// What the Windows test programs need to play host: a VST2 host (LoadLibrary,
-// VSTPluginMain, a callback that records automation and gestures) and a VST3
-// host (LoadLibrary, InitDll, GetPluginFactory, host context, component
-// handler with context menus, plug frame, parameter queues).
+// What the Windows test programs need to play host, on the host library: a
+// VST2 host (its module handle, a callback that records automation and
+// gestures) and a VST3 host (its module handle, host context and parameter
+// queues; here a component handler with context menus and a plug frame).
 #pragma once
 
 #include <windows.h>
@@ -23,6 +23,10 @@
 #include "pluginterfaces/vst/ivsthostapplication.h"
 #include "pluginterfaces/vst/ivstparameterchanges.h"
 #include "pluginterfaces/vst/vstspeaker.h"
+#include "Vst2ModuleHandle.h"
+#include "Vst2Plugin.h"
+#include "Vst3HostObjects.h"
+#include "Vst3ModuleHandle.h"
 #include "WineCheck.h"
 #include "vst2/Vst2Abi.h"
 
@@ -49,53 +53,52 @@ inline int CountEvents(HostEvent::Kind kind, const void* instance, int index) {
   return n;
 }
 
-inline intptr_t VSTCALLBACK Vst2HostCallback(vst2::AEffect* effect, int32_t opcode, int32_t index,
-                                            intptr_t value, void* ptr, float opt) {
-  (void)value;
-  switch (opcode) {
-    case vst2::audioMasterVersion: return 2400;
-    case vst2::audioMasterAutomate:
-      HostEvents().push_back({HostEvent::Automate, effect, index, static_cast<double>(opt)});
-      return 0;
-    case vst2::audioMasterBeginEdit:
-      HostEvents().push_back({HostEvent::Begin, effect, index, 0});
-      return 1;
-    case vst2::audioMasterEndEdit:
-      HostEvents().push_back({HostEvent::End, effect, index, 0});
-      return 1;
-    case vst2::audioMasterSizeWindow:
-      HostEvents().push_back({HostEvent::SizeWindow, effect, index, static_cast<double>(value)});
-      return 1;
-    case vst2::audioMasterGetProductString:
-      if (ptr) std::strcpy(static_cast<char*>(ptr), "Wine Harness");
-      return 1;
-    case vst2::audioMasterGetVendorString:
-      if (ptr) std::strcpy(static_cast<char*>(ptr), "Kestrune tests");
-      return 1;
-    case vst2::audioMasterGetVendorVersion: return 1;
-    case vst2::audioMasterGetCurrentProcessLevel: return 1;
-    default: return 0;
+// The VST2 host's callback: the library's answers, with automation, edit
+// gestures and window sizes recorded. Current for the program's lifetime.
+struct WineVst2Host : host::Vst2HostCallback {
+  WineVst2Host() {
+    product = "Wine Harness";
+    vendor = "Kestrune tests";
+    vendorVersion = 1;
+    processLevel = 1;
+    SetCurrent(this);
   }
-}
+  intptr_t Answer(vst2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                  float opt) override {
+    switch (opcode) {
+      case vst2::audioMasterAutomate:
+        HostEvents().push_back({HostEvent::Automate, effect, index, static_cast<double>(opt)});
+        return 0;
+      case vst2::audioMasterBeginEdit:
+        HostEvents().push_back({HostEvent::Begin, effect, index, 0});
+        return 1;
+      case vst2::audioMasterEndEdit:
+        HostEvents().push_back({HostEvent::End, effect, index, 0});
+        return 1;
+      case vst2::audioMasterSizeWindow:
+        HostEvents().push_back({HostEvent::SizeWindow, effect, index, static_cast<double>(value)});
+        return 1;
+      default:
+        return Vst2HostCallback::Answer(effect, opcode, index, value, ptr, opt);
+    }
+  }
+};
 
 class Vst2Module {
  public:
   explicit Vst2Module(const char* path) {
-    handle_ = LoadLibraryA(path);
-    if (handle_)
-      main_ = reinterpret_cast<vst2::AEffect*(VSTCALLBACK*)(vst2::audioMasterCallback)>(
-          reinterpret_cast<void*>(GetProcAddress(handle_, "VSTPluginMain")));
+    std::string error;
+    if (!library_.Load(path, error)) std::fprintf(stderr, "%s\n", error.c_str());
   }
-  ~Vst2Module() {
-    if (handle_) FreeLibrary(handle_);
+  bool Loaded() const { return library_.Entry() != nullptr; }
+  vst2::AEffect* Create() const {
+    static WineVst2Host recorder;
+    return Loaded() ? library_.Entry()(&host::Vst2HostCallback::Callback) : nullptr;
   }
-  bool Loaded() const { return main_ != nullptr; }
-  vst2::AEffect* Create() const { return main_ ? main_(Vst2HostCallback) : nullptr; }
-  HMODULE Handle() const { return handle_; }
+  HMODULE Handle() const { return static_cast<HMODULE>(library_.Handle()); }
 
  private:
-  HMODULE handle_ = nullptr;
-  vst2::AEffect*(VSTCALLBACK* main_)(vst2::audioMasterCallback) = nullptr;
+  host::Vst2ModuleHandle library_;
 };
 
 inline intptr_t Dispatch(vst2::AEffect* e, int32_t opcode, int32_t index = 0, intptr_t value = 0,
@@ -124,29 +127,8 @@ struct HostObject : Interfaces... {
   uint32 PLUGIN_API release() override { return static_cast<uint32>(--refs); }
 };
 
-struct HostApplication : HostObject<IHostApplication> {
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-    if (FUnknownPrivate::iidEqual(iid, IHostApplication::iid) ||
-        FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
-      addRef();
-      *obj = static_cast<IHostApplication*>(this);
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  tresult PLUGIN_API getName(String128 name) override {
-    const char* text = "Wine Harness";
-    for (int i = 0; i < 128; ++i) {
-      name[i] = static_cast<char16>(text[i]);
-      if (!text[i]) break;
-    }
-    return kResultOk;
-  }
-  tresult PLUGIN_API createInstance(TUID, TUID, void** obj) override {
-    *obj = nullptr;
-    return kResultFalse;
-  }
+struct HostApplication : host::HostApplication {
+  HostApplication() : host::HostApplication("Wine Harness") {}
 };
 
 struct ContextMenu : HostObject<IContextMenu> {
@@ -229,65 +211,18 @@ struct PlugFrame : HostObject<IPlugFrame> {
   int resizes = 0;
 };
 
-struct ValueQueue : HostObject<IParamValueQueue> {
-  tresult PLUGIN_API queryInterface(const TUID, void** obj) override {
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  ParamID PLUGIN_API getParameterId() override { return id; }
-  int32 PLUGIN_API getPointCount() override { return 1; }
-  tresult PLUGIN_API getPoint(int32 index, int32& sampleOffset, ParamValue& v) override {
-    if (index != 0) return kResultFalse;
-    sampleOffset = 0;
-    v = value;
-    return kResultOk;
-  }
-  tresult PLUGIN_API addPoint(int32, ParamValue, int32&) override { return kResultFalse; }
-  ParamID id = 0;
-  ParamValue value = 0;
-};
-
-struct ParamChanges : HostObject<IParameterChanges> {
-  tresult PLUGIN_API queryInterface(const TUID, void** obj) override {
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  int32 PLUGIN_API getParameterCount() override { return static_cast<int32>(queues.size()); }
-  IParamValueQueue* PLUGIN_API getParameterData(int32 index) override {
-    return index >= 0 && index < getParameterCount() ? &queues[static_cast<size_t>(index)] : nullptr;
-  }
-  IParamValueQueue* PLUGIN_API addParameterData(const ParamID&, int32&) override { return nullptr; }
-  void Add(ParamID id, ParamValue value) {
-    queues.emplace_back();
-    queues.back().id = id;
-    queues.back().value = value;
-  }
-  std::vector<ValueQueue> queues;
-};
+using host::ParamChanges;
 
 class Vst3Module {
  public:
   explicit Vst3Module(const char* path) {
-    handle_ = LoadLibraryA(path);
-    if (!handle_) return;
-    auto init = reinterpret_cast<bool (*)()>(reinterpret_cast<void*>(GetProcAddress(handle_, "InitDll")));
-    auto getFactory = reinterpret_cast<IPluginFactory* (*)()>(
-        reinterpret_cast<void*>(GetProcAddress(handle_, "GetPluginFactory")));
-    if (init && init() && getFactory) factory_ = getFactory();
+    std::string error;
+    if (!module_.Load(path, path, error)) std::fprintf(stderr, "%s\n", error.c_str());
   }
-  ~Vst3Module() {
-    if (factory_) factory_->release();
-    if (handle_) {
-      auto exitDll = reinterpret_cast<bool (*)()>(reinterpret_cast<void*>(GetProcAddress(handle_, "ExitDll")));
-      if (exitDll) exitDll();
-      FreeLibrary(handle_);
-    }
-  }
-  IPluginFactory* Factory() const { return factory_; }
+  IPluginFactory* Factory() const { return module_.Factory(); }
 
  private:
-  HMODULE handle_ = nullptr;
-  IPluginFactory* factory_ = nullptr;
+  host::Vst3ModuleHandle module_;
 };
 
 // One VST3 instance with the interfaces a DAW takes from it.

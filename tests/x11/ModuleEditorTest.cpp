@@ -28,6 +28,8 @@
 #include <X11/Xatom.h>
 #include "Kestrune.h"
 #include "ScriptedHost.h"
+#include "Lv2UridMap.h"
+#include "Vst2ModuleHandle.h"
 #include "Vst3EditorHost.h"
 #include "XTestSupport.h"
 
@@ -749,30 +751,25 @@ class ModuleImagePacks : public ::testing::Test {
     std::filesystem::copy_file(KESTRUNE_VST2_MODULE, folder + "/Kestrune.so");
     if (kind == Pack::Bytes) std::ofstream(images + "/Kestrune@2x.pack", std::ios::binary) << bytes;
     std::vector<uint32_t> picture;
-    void* module = dlopen((folder + "/Kestrune.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    EXPECT_NE(module, nullptr) << dlerror();
-    if (!module) return picture;
-    auto entry = reinterpret_cast<Vst2Module::EntryProc>(dlsym(module, "VSTPluginMain"));
-    vst2::AEffect* effect = entry ? entry(&ScriptedHost::Callback) : nullptr;
-    EXPECT_NE(effect, nullptr);
-    if (effect) {
-      auto dispatch = [effect](int32_t opcode, intptr_t value = 0, void* ptr = nullptr) {
-        return effect->dispatcher(effect, opcode, 0, value, ptr, 0.0f);
-      };
-      dispatch(vst2::effOpen);
-      Window host = x_.MakeHostWindow(0, 0, 2 * kWidth, 2 * kHeight);
-      EXPECT_EQ(dispatch(vst2::effEditOpen, 0,
-                         reinterpret_cast<void*>(static_cast<uintptr_t>(host))), 1) << name;
-      PumpFor(100, [&] { dispatch(vst2::effEditIdle); });
-      int w = 0, h = 0;
-      if (Window editor = x_.EditorOf(host)) picture = x_.Capture(editor, &w, &h);
-      EXPECT_EQ(w, 2 * kWidth) << name;
-      EXPECT_EQ(h, 2 * kHeight) << name;
-      dispatch(vst2::effEditClose);
-      dispatch(vst2::effClose);
-      x_.Destroy(host);
+    host::Vst2ModuleHandle module;
+    host::Vst2Plugin plug;
+    std::string error;
+    if (!module.Load(folder + "/Kestrune.so", error) || !plug.Create(module.Entry(), host_, false, error)) {
+      ADD_FAILURE() << error;
+      return picture;
     }
-    dlclose(module);
+    plug.Dispatch(vst2::effOpen);
+    Window host = x_.MakeHostWindow(0, 0, 2 * kWidth, 2 * kHeight);
+    EXPECT_EQ(plug.Dispatch(vst2::effEditOpen, 0, 0, reinterpret_cast<void*>(static_cast<uintptr_t>(host))), 1)
+        << name;
+    PumpFor(100, [&] { plug.Dispatch(vst2::effEditIdle); });
+    int w = 0, h = 0;
+    if (Window editor = x_.EditorOf(host)) picture = x_.Capture(editor, &w, &h);
+    EXPECT_EQ(w, 2 * kWidth) << name;
+    EXPECT_EQ(h, 2 * kHeight) << name;
+    plug.Dispatch(vst2::effEditClose);
+    plug.Close();
+    x_.Destroy(host);
     return picture;
   }
 
@@ -818,21 +815,14 @@ TEST_F(ModuleImagePacks, TheLv2UiAt2xDrawsFromThePackInItsBundleAndTakesTheHosts
   ui->cleanup(handle);
 
   // The host's scale (ui:scaleFactor) replaces the desktop's.
-  static std::vector<std::string> uris;
-  LV2_URID_Map map = {nullptr, [](LV2_URID_Map_Handle, const char* uri) -> LV2_URID {
-                        for (size_t i = 0; i < uris.size(); ++i)
-                          if (uris[i] == uri) return static_cast<LV2_URID>(i + 1);
-                        uris.push_back(uri);
-                        return static_cast<LV2_URID>(uris.size());
-                      }};
+  host::Lv2UridMap urids;
   const float scale = 1.5f;
   const LV2_Options_Option options[] = {
-      {LV2_OPTIONS_INSTANCE, 0, map.map(nullptr, LV2_UI__scaleFactor), sizeof(float),
-       map.map(nullptr, LV2_ATOM__Float), &scale},
+      {LV2_OPTIONS_INSTANCE, 0, urids.Map(LV2_UI__scaleFactor), sizeof(float), urids.Map(LV2_ATOM__Float),
+       &scale},
       {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
-  LV2_Feature mapFeature = {LV2_URID__map, &map};
   LV2_Feature optionsFeature = {LV2_OPTIONS__options, const_cast<LV2_Options_Option*>(options)};
-  const LV2_Feature* scaled[] = {&parent, &mapFeature, &optionsFeature, nullptr};
+  const LV2_Feature* scaled[] = {&parent, &urids.mapFeature, &optionsFeature, nullptr};
   handle = ui->instantiate(ui, "urn:marlowind:kestrune", "", write, nullptr, &widget, scaled);
   ASSERT_NE(handle, nullptr);
   PumpFor(100, [&] { idle->idle(handle); });

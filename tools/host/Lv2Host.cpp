@@ -18,9 +18,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <map>
 
+#include "Lv2UridMap.h"
 #include "PluginHost.h"
 
 namespace render {
@@ -53,10 +53,7 @@ std::string Trimmed(const std::string& text) {
 
 class Lv2Host : public PluginHost {
  public:
-  Lv2Host() : world_(lilv_world_new()) {
-    mapFeature_ = {LV2_URID__map, &map_};
-    unmapFeature_ = {LV2_URID__unmap, &unmap_};
-  }
+  Lv2Host() : world_(lilv_world_new()) {}
   ~Lv2Host() override {
     if (instance_) {
       if (active_) lilv_instance_deactivate(instance_);
@@ -123,7 +120,7 @@ class Lv2Host : public PluginHost {
                    &maxBlock_};
     options_[1] = {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr};
     optionsFeature_ = {LV2_OPTIONS__options, options_};
-    const LV2_Feature* features[] = {&mapFeature_, &unmapFeature_, &optionsFeature_, nullptr};
+    const LV2_Feature* features[] = {&urids_.mapFeature, &urids_.unmapFeature, &optionsFeature_, nullptr};
     instance_ = lilv_plugin_instantiate(plugin_, sampleRate, features);
     if (!instance_) {
       error = "the LV2 plug-in refused to start at " + std::to_string(sampleRate) + " Hz";
@@ -354,28 +351,14 @@ class Lv2Host : public PluginHost {
     return self->restoring_->data();
   }
 
-  LV2_URID Map(const char* uri) { return MapUri(this, uri); }
-  static LV2_URID MapUri(LV2_URID_Map_Handle handle, const char* uri) {
-    auto* self = static_cast<Lv2Host*>(handle);
-    auto found = self->urids_.find(uri);
-    if (found != self->urids_.end()) return found->second;
-    self->uris_.push_back(uri);
-    return self->urids_[uri] = static_cast<LV2_URID>(self->uris_.size());
-  }
-  static const char* UnmapUri(LV2_URID_Unmap_Handle handle, LV2_URID urid) {
-    auto* self = static_cast<Lv2Host*>(handle);
-    return urid >= 1 && urid <= self->uris_.size() ? self->uris_[urid - 1].c_str() : nullptr;
-  }
+  LV2_URID Map(const char* uri) { return urids_.Map(uri); }
 
   LilvWorld* world_;
   const LilvPlugin* plugin_ = nullptr;
   LilvInstance* instance_ = nullptr;
   bool active_ = false;
-  std::map<std::string, LV2_URID> urids_;
-  std::deque<std::string> uris_;  // unmapped texts stay where they are
-  LV2_URID_Map map_{this, MapUri};
-  LV2_URID_Unmap unmap_{this, UnmapUri};
-  LV2_Feature mapFeature_{}, unmapFeature_{}, optionsFeature_{};
+  host::Lv2UridMap urids_;
+  LV2_Feature optionsFeature_{};
   LV2_Options_Option options_[2] = {};
   int32_t maxBlock_ = 0;
   std::vector<uint32_t> audioIn_, audioOut_;

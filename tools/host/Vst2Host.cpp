@@ -2,7 +2,6 @@
 // checks that the AEffect is Kestrune, and drives it through the dispatcher
 // and the processing functions, answering the plug-in's host callbacks as an
 // offline host.
-#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -14,6 +13,7 @@
 #include "PluginHost.h"
 #include "Vst2Abi.h"
 #include "Vst2ModuleHandle.h"
+#include "Vst2Plugin.h"
 
 namespace render {
 namespace {
@@ -21,15 +21,19 @@ namespace {
 using namespace vst2;
 
 constexpr int32_t kKestruneUniqueId = FourChars('K', 'r', 'n', '1');
-constexpr int32_t kOpcodeGetSampleRate = 16;  // audioMasterGetSampleRate
-constexpr int32_t kOpcodeGetBlockSize = 17;   // audioMasterGetBlockSize
-constexpr int kTextBytes = 256;  // plug-ins often write past the nominal 8/64 bytes
 
-class Vst2Host;
-Vst2Host* g_creating = nullptr;  // the host during VSTPluginMain, before AEffect exists
-
-class Vst2Host : public PluginHost {
+// The offline host: it answers the plug-in's callbacks with the render's
+// sample rate, block size and a playing transport at 120 bpm.
+class Vst2Host : public PluginHost, private host::Vst2HostCallback {
  public:
+  Vst2Host() {
+    product = "kestrune-render";
+    vendor = "Kestrune";
+    vendorVersion = 10000;
+    processLevel = kVstProcessLevelOffline;
+    sampleRate = 44100;
+    blockSize = 1024;
+  }
   ~Vst2Host() override { Unload(); }
 
   bool Load(const std::string& path, std::string& error) {
@@ -43,35 +47,20 @@ class Vst2Host : public PluginHost {
       return false;
     }
     if (!module_.Load(path, error)) return false;
-    auto entry = module_.Entry();
-    g_creating = this;
-    effect_ = entry(&Vst2Host::HostCallback);
-    g_creating = nullptr;
-    if (!effect_) {
-      error = "VST2 module '" + path + "' could not create its plug-in";
+    std::string reason;
+    if (!plugin_.Create(module_.Entry(), *this, true, reason)) {
+      error = "VST2 module '" + path + "': " + reason;
       return false;
     }
-    if (effect_->magic != kEffectMagic) {
-      error = "'" + path + "' returned something that is not a VST2 plug-in";
-      effect_ = nullptr;  // not safe to call into
-      return false;
-    }
-    effect_->resvd1 = reinterpret_cast<intptr_t>(this);
-    char name[kTextBytes] = {};
-    Dispatch(effGetEffectName, 0, 0, name);
-    name_ = name;
-    if (effect_->uniqueID != kKestruneUniqueId) {
+    name_ = plugin_.Text(effGetEffectName, 0);
+    if (plugin_.effect->uniqueID != kKestruneUniqueId) {
       error = "'" + path + "' is not the Kestrune plug-in (it is " +
               (name_.empty() ? std::string("another plug-in") : "'" + name_ + "'") + ")";
-      Dispatch(effClose, 0, 0, nullptr);
-      effect_ = nullptr;
+      plugin_.Close();
       return false;
     }
-    char vendor[kTextBytes] = {};
-    Dispatch(effGetVendorString, 0, 0, vendor);
-    vendor_ = vendor;
-    Dispatch(effOpen, 0, 0, nullptr);
-    open_ = true;
+    vendor_ = plugin_.Text(effGetVendorString, 0);
+    plugin_.Dispatch(effOpen);
     return true;
   }
 
@@ -95,8 +84,8 @@ class Vst2Host : public PluginHost {
       return false;
     }
     doublePrecision_ = doublePrecision;
-    sampleRate_ = sampleRate;
-    blockSize_ = maxBlockFrames;
+    this->sampleRate = sampleRate;
+    blockSize = maxBlockFrames;
     Dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(sampleRate));
     Dispatch(effSetBlockSize, 0, maxBlockFrames, nullptr);
     VstSpeakerArrangement inputs;
@@ -108,9 +97,7 @@ class Vst2Host : public PluginHost {
     outputs.type = kSpeakerArrStereo;
     outputs.numChannels = 2;
     Dispatch(effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&inputs), &outputs);
-    Dispatch(effMainsChanged, 0, 1, nullptr);
-    Dispatch(effStartProcess, 0, 0, nullptr);
-    running_ = true;
+    plugin_.StartProcess();
     const size_t frames = static_cast<size_t>(maxBlockFrames);
     const size_t inputCount = static_cast<size_t>(std::max(effect_->numInputs, 4));
     const size_t outputCount = static_cast<size_t>(std::max(effect_->numOutputs, 2));
@@ -206,14 +193,11 @@ class Vst2Host : public PluginHost {
   }
 
   bool GetState(std::vector<uint8_t>& blob, std::string& error) override {
-    void* data = nullptr;
-    intptr_t size = Dispatch(effGetChunk, 1, 0, &data);
-    if (size <= 0 || !data) {
+    blob = plugin_.Chunk(1);
+    if (blob.empty()) {
       error = "the plug-in did not hand over its state";
       return false;
     }
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    blob.assign(bytes, bytes + size);
     return true;
   }
 
@@ -228,9 +212,7 @@ class Vst2Host : public PluginHost {
   }
 
   bool SetState(const std::vector<uint8_t>& blob, std::string& error) override {
-    std::vector<uint8_t> copy(blob);
-    if (copy.empty() ||
-        Dispatch(effSetChunk, 1, static_cast<intptr_t>(copy.size()), copy.data()) != 1) {
+    if (blob.empty() || plugin_.SetChunk(1, blob) != 1) {
       error = "the plug-in refused the state (damaged, or not saved by this VST2 plug-in)";
       return false;
     }
@@ -271,15 +253,9 @@ class Vst2Host : public PluginHost {
 
  private:
   intptr_t Dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt = 0) {
-    return effect_->dispatcher(effect_, opcode, index, value, ptr, opt);
+    return plugin_.Dispatch(opcode, index, value, ptr, opt);
   }
-
-  std::string Text(int32_t opcode, int32_t index) {
-    char text[kTextBytes] = {};
-    Dispatch(opcode, index, 0, text);
-    text[kTextBytes - 1] = 0;
-    return text;
-  }
+  std::string Text(int32_t opcode, int32_t index) { return plugin_.Text(opcode, index); }
 
   // The current value as the plug-in displays it, with its unit.
   std::string Shown(int32_t index) {
@@ -288,70 +264,30 @@ class Vst2Host : public PluginHost {
     return unit.empty() ? value : value + " " + unit;
   }
 
-  static intptr_t VSTCALLBACK HostCallback(AEffect* effect, int32_t opcode, int32_t index,
-                                           intptr_t value, void* ptr, float opt) {
-    (void)index;
-    (void)value;
-    (void)opt;
-    Vst2Host* host = effect && effect->resvd1 ? reinterpret_cast<Vst2Host*>(effect->resvd1) : g_creating;
-    switch (opcode) {
-      case audioMasterVersion:
-        return kVstVersion;
-      case audioMasterGetTime: {
-        if (!host) return 0;
-        VstTimeInfo& t = host->timeInfo_;
-        memset(&t, 0, sizeof(t));
-        t.samplePos = static_cast<double>(host->position_);
-        t.sampleRate = host->sampleRate_;
-        t.tempo = 120.0;
-        t.ppqPos = t.samplePos / host->sampleRate_ * 2.0;
-        t.barStartPos = std::floor(t.ppqPos / 4.0) * 4.0;
-        t.timeSigNumerator = 4;
-        t.timeSigDenominator = 4;
-        t.flags = kVstTransportPlaying | kVstTempoValid | kVstPpqPosValid | kVstBarsValid |
-                  kVstTimeSigValid;
-        return reinterpret_cast<intptr_t>(&t);
-      }
-      case audioMasterGetCurrentProcessLevel:
-        return kVstProcessLevelOffline;
-      case kOpcodeGetSampleRate:
-        return host ? static_cast<intptr_t>(host->sampleRate_) : 0;
-      case kOpcodeGetBlockSize:
-        return host ? host->blockSize_ : 0;
-      case audioMasterGetVendorString:
-        if (ptr) strcpy(static_cast<char*>(ptr), "Kestrune");
-        return 1;
-      case audioMasterGetProductString:
-        if (ptr) strcpy(static_cast<char*>(ptr), "kestrune-render");
-        return 1;
-      case audioMasterGetVendorVersion:
-        return 10000;
-      case audioMasterCanDo:
-        return 0;
-      default:
-        return 0;  // automation, edits, display updates: nothing to do offline
-    }
+  const VstTimeInfo* Time() override {
+    VstTimeInfo& t = timeInfo_;
+    memset(&t, 0, sizeof(t));
+    t.samplePos = static_cast<double>(position_);
+    t.sampleRate = sampleRate;
+    t.tempo = 120.0;
+    t.ppqPos = t.samplePos / sampleRate * 2.0;
+    t.barStartPos = std::floor(t.ppqPos / 4.0) * 4.0;
+    t.timeSigNumerator = 4;
+    t.timeSigDenominator = 4;
+    t.flags = kVstTransportPlaying | kVstTempoValid | kVstPpqPosValid | kVstBarsValid |
+              kVstTimeSigValid;
+    return &t;
   }
 
   void Unload() {
-    if (effect_) {
-      if (running_) {
-        Dispatch(effStopProcess, 0, 0, nullptr);
-        Dispatch(effMainsChanged, 0, 0, nullptr);
-      }
-      Dispatch(effClose, 0, 0, nullptr);
-      effect_ = nullptr;
-    }
+    plugin_.Close();
     module_.Unload();
   }
 
   host::Vst2ModuleHandle module_;
-  AEffect* effect_ = nullptr;
-  bool open_ = false;
-  bool running_ = false;
+  host::Vst2Plugin plugin_;
+  AEffect*& effect_ = plugin_.effect;
   bool doublePrecision_ = false;
-  double sampleRate_ = 44100;
-  int blockSize_ = 1024;
   int64_t position_ = 0;
   std::string name_, vendor_;
   struct Recorded {

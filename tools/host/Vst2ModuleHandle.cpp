@@ -1,17 +1,17 @@
 #include "Vst2ModuleHandle.h"
 
-#include <dlfcn.h>
+#include "SharedLibrary.h"
 
 namespace host {
 
 bool Vst2ModuleHandle::Load(const std::string& path, std::string& error) {
   Unload();
-  library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  library_ = library::Open(path);
   if (!library_) {
-    error = "cannot load VST2 module '" + path + "': " + dlerror();
+    error = "cannot load VST2 module '" + path + "': " + library::LastError();
     return false;
   }
-  entry_ = reinterpret_cast<EntryProc>(dlsym(library_, "VSTPluginMain"));
+  entry_ = reinterpret_cast<EntryProc>(library::Find(library_, "VSTPluginMain"));
   if (!entry_) {
     error = "'" + path + "' is not a VST2 module: it has no VSTPluginMain entry";
     return false;
@@ -19,8 +19,12 @@ bool Vst2ModuleHandle::Load(const std::string& path, std::string& error) {
   return true;
 }
 
+void* Vst2ModuleHandle::Find(const char* name) const {
+  return library_ ? library::Find(library_, name) : nullptr;
+}
+
 void Vst2ModuleHandle::Unload() {
-  if (library_) dlclose(library_);
+  if (library_) library::Close(library_);
   library_ = nullptr;
   entry_ = nullptr;
 }

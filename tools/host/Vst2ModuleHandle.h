@@ -24,6 +24,8 @@ class Vst2ModuleHandle {
   void Unload();
 
   void* Handle() const { return library_; }
+  // Another exported symbol of the loaded library; null when none.
+  void* Find(const char* name) const;
   EntryProc Entry() const { return entry_; }
 
  private:

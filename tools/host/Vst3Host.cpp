@@ -201,8 +201,13 @@ class Vst3Host : public PluginHost {
     active_ = true;
     processor_->setProcessing(true);  // optional for a plug-in; the answer does not matter
     processing_ = true;
-    floatIn_.assign(4, std::vector<float>(static_cast<size_t>(maxBlockFrames)));
-    floatOut_.assign(2, std::vector<float>(static_cast<size_t>(maxBlockFrames)));
+    if (doublePrecision) {
+      doubleIn_.Shape({2, 2}, maxBlockFrames);
+      doubleOut_.Shape({2}, maxBlockFrames);
+    } else {
+      floatIn_.Shape({2, 2}, maxBlockFrames);
+      floatOut_.Shape({2}, maxBlockFrames);
+    }
     return true;
   }
 
@@ -279,39 +284,6 @@ class Vst3Host : public PluginHost {
   }
 
   void Process(const double* const* inputs, double* const* outputs, int frames) override {
-    ProcessData data;
-    data.processMode = kOffline;
-    data.symbolicSampleSize = doublePrecision_ ? kSample64 : kSample32;
-    data.numSamples = frames;
-    AudioBusBuffers inBuses[2];
-    AudioBusBuffers outBus;
-    float* floatIn[4];
-    float* floatOut[2];
-    double* doubleIn[4] = {const_cast<double*>(inputs[0]), const_cast<double*>(inputs[1]),
-                           const_cast<double*>(inputs[2]), const_cast<double*>(inputs[3])};
-    double* doubleOut[2] = {outputs[0], outputs[1]};
-    if (doublePrecision_) {
-      inBuses[0].channelBuffers64 = doubleIn;
-      inBuses[1].channelBuffers64 = doubleIn + 2;
-      outBus.channelBuffers64 = doubleOut;
-    } else {
-      for (int c = 0; c < 4; ++c) {
-        floatIn[c] = floatIn_[static_cast<size_t>(c)].data();
-        for (int n = 0; n < frames; ++n) floatIn[c][n] = static_cast<float>(inputs[c][n]);
-      }
-      for (int c = 0; c < 2; ++c) floatOut[c] = floatOut_[static_cast<size_t>(c)].data();
-      inBuses[0].channelBuffers32 = floatIn;
-      inBuses[1].channelBuffers32 = floatIn + 2;
-      outBus.channelBuffers32 = floatOut;
-    }
-    inBuses[0].numChannels = 2;
-    inBuses[1].numChannels = 2;
-    outBus.numChannels = 2;
-    data.numInputs = inputBusCount_;
-    data.inputs = inBuses;
-    data.numOutputs = 1;
-    data.outputs = &outBus;
-    data.inputParameterChanges = pending_.Empty() ? nullptr : &pending_;
     ProcessContext context;
     memset(&context, 0, sizeof(context));
     context.state = ProcessContext::kPlaying | ProcessContext::kTempoValid |
@@ -321,15 +293,26 @@ class Vst3Host : public PluginHost {
     context.tempo = 120.0;
     context.timeSigNumerator = 4;
     context.timeSigDenominator = 4;
-    data.processContext = &context;
-    processor_->process(data);
+    if (doublePrecision_) RunBlock(doubleIn_, doubleOut_, inputs, outputs, frames, context);
+    else RunBlock(floatIn_, floatOut_, inputs, outputs, frames, context);
     pending_.Clear();
     position_ += frames;
-    if (!doublePrecision_) {
-      for (int c = 0; c < 2; ++c) {
-        for (int n = 0; n < frames; ++n) outputs[c][n] = floatOut[c][n];
-      }
-    }
+  }
+
+  // Main input and sidechain in, main output out, through the plug-in's
+  // own sample type.
+  template <typename Sample>
+  void RunBlock(host::BusBuffers<Sample>& in, host::BusBuffers<Sample>& out,
+                const double* const* inputs, double* const* outputs, int frames,
+                ProcessContext& context) {
+    for (int c = 0; c < 4; ++c)
+      for (int n = 0; n < frames; ++n) in.pointers[c / 2][c % 2][n] = static_cast<Sample>(inputs[c][n]);
+    ProcessData data = host::BlockData(kOffline, frames, in, out,
+                                       pending_.Empty() ? nullptr : &pending_, &context);
+    data.numInputs = inputBusCount_;
+    processor_->process(data);
+    for (int c = 0; c < 2; ++c)
+      for (int n = 0; n < frames; ++n) outputs[c][n] = out.pointers[0][c][n];
   }
 
   bool GetState(std::vector<uint8_t>& blob, std::string& error) override {
@@ -448,7 +431,8 @@ class Vst3Host : public PluginHost {
   host::HostApplication hostApplication_{"kestrune-render"};
   host::ComponentHandler componentHandler_;
   host::ParamChanges pending_;
-  std::vector<std::vector<float>> floatIn_, floatOut_;
+  host::BusBuffers<float> floatIn_, floatOut_;
+  host::BusBuffers<double> doubleIn_, doubleOut_;
 };
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "pluginterfaces/base/ibstream.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "pluginterfaces/vst/ivsthostapplication.h"
+#include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstparameterchanges.h"
 
 namespace host {
@@ -219,5 +220,52 @@ struct ParamChanges : IParameterChanges {
   KESTRUNE_HOST_QUERY(IParameterChanges)
   KESTRUNE_HOST_REFCOUNT
 };
+
+// The audio buffers of one direction of process(): per bus, its channels'
+// samples and the AudioBusBuffers that point at them. Shape() allocates
+// (outside the audio path); the buffers then stay put until the next Shape().
+template <typename Sample>
+struct BusBuffers {
+  std::vector<std::vector<std::vector<Sample>>> samples;  // bus, channel, frame
+  std::vector<std::vector<Sample*>> pointers;
+  std::vector<AudioBusBuffers> buffers;
+
+  void Shape(const std::vector<int32>& channelsPerBus, int32 frames) {
+    const size_t count = channelsPerBus.size();
+    samples.assign(count, {});
+    pointers.assign(count, {});
+    buffers.assign(count, AudioBusBuffers{});
+    for (size_t b = 0; b < count; ++b) {
+      const int32 channels = std::max(channelsPerBus[b], 0);
+      samples[b].assign(static_cast<size_t>(channels),
+                        std::vector<Sample>(static_cast<size_t>(std::max(frames, 0)), Sample(0)));
+      for (auto& channel : samples[b]) pointers[b].push_back(channel.data());
+      buffers[b].numChannels = channels;
+      if constexpr (sizeof(Sample) == 8) buffers[b].channelBuffers64 = pointers[b].data();
+      else buffers[b].channelBuffers32 = pointers[b].data();
+    }
+  }
+  int32 Count() const { return static_cast<int32>(buffers.size()); }
+  AudioBusBuffers* Data() { return buffers.empty() ? nullptr : buffers.data(); }
+};
+
+// One block's ProcessData over `inputs` and `outputs`, with the sample size
+// their type gives.
+template <typename Sample>
+ProcessData BlockData(int32 processMode, int32 frames, BusBuffers<Sample>& inputs,
+                      BusBuffers<Sample>& outputs, IParameterChanges* changes = nullptr,
+                      ProcessContext* context = nullptr) {
+  ProcessData data{};
+  data.processMode = processMode;
+  data.symbolicSampleSize = sizeof(Sample) == 8 ? kSample64 : kSample32;
+  data.numSamples = frames;
+  data.numInputs = inputs.Count();
+  data.inputs = inputs.Data();
+  data.numOutputs = outputs.Count();
+  data.outputs = outputs.Data();
+  data.inputParameterChanges = changes;
+  data.processContext = context;
+  return data;
+}
 
 }  // namespace host

@@ -1,6 +1,6 @@
 #include "Vst3ModuleHandle.h"
 
-#include <dlfcn.h>
+#include "SharedLibrary.h"
 
 namespace host {
 
@@ -8,25 +8,30 @@ using namespace Steinberg;
 
 bool Vst3ModuleHandle::Load(const std::string& binary, const std::string& path, std::string& error) {
   Unload();
-  library_ = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
+  library_ = library::Open(binary);
   if (!library_) {
-    error = "cannot load VST3 module '" + path + "': " + dlerror();
+    error = "cannot load VST3 module '" + path + "': " + library::LastError();
     return false;
   }
   using FactoryProc = IPluginFactory* (PLUGIN_API*)();
-  using EntryProc = bool (*)(void*);
-  auto getFactory = reinterpret_cast<FactoryProc>(dlsym(library_, "GetPluginFactory"));
+  auto getFactory = reinterpret_cast<FactoryProc>(library::Find(library_, "GetPluginFactory"));
   if (!getFactory) {
     error = "'" + path + "' is not a VST3 module: it has no GetPluginFactory entry";
     return false;
   }
-  if (auto entry = reinterpret_cast<EntryProc>(dlsym(library_, "ModuleEntry"))) {
-    if (!entry(library_)) {
-      error = "VST3 module '" + path + "' refused to start (ModuleEntry failed)";
-      return false;
-    }
-    entered_ = true;
+  // The module's own start: ModuleEntry(handle) on Linux, InitDll() on Windows.
+#ifdef _WIN32
+  auto entry = reinterpret_cast<bool (*)()>(library::Find(library_, "InitDll"));
+  const bool started = !entry || entry();
+#else
+  auto entry = reinterpret_cast<bool (*)(void*)>(library::Find(library_, "ModuleEntry"));
+  const bool started = !entry || entry(library_);
+#endif
+  if (!started) {
+    error = "VST3 module '" + path + "' refused to start (its entry failed)";
+    return false;
   }
+  entered_ = entry != nullptr;
   factory_ = getFactory();
   if (!factory_) {
     error = "VST3 module '" + path + "' returned no plug-in factory";
@@ -40,9 +45,14 @@ uint32 Vst3ModuleHandle::Unload() {
   factory_ = nullptr;
   if (library_) {
     if (entered_) {
-      if (auto exitProc = reinterpret_cast<bool (*)()>(dlsym(library_, "ModuleExit"))) exitProc();
+#ifdef _WIN32
+      const char* exitName = "ExitDll";
+#else
+      const char* exitName = "ModuleExit";
+#endif
+      if (auto exitProc = reinterpret_cast<bool (*)()>(library::Find(library_, exitName))) exitProc();
     }
-    dlclose(library_);
+    library::Close(library_);
   }
   library_ = nullptr;
   entered_ = false;

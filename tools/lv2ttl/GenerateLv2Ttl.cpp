@@ -35,6 +35,7 @@ constexpr const char* kPrefixes =
     "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
     "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
     "@prefix opts: <http://lv2plug.in/ns/ext/options#> .\n"
+    "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
@@ -195,6 +196,7 @@ std::string PluginTtl(Kestrune& plug, const lv2ttl::BundleExtras& extras, std::s
     if (c.toggled) properties.push_back("lv2:toggled");
     if (c.integer) properties.push_back("lv2:integer");
     if (c.enumeration) properties.push_back("lv2:enumeration");
+    if (c.logarithmic) properties.push_back("pprops:logarithmic");
     for (size_t k = 0; k < properties.size(); ++k)
       p << (k == 0 ? " ;\n    lv2:portProperty " : ", ") << properties[k];
     if (const char* unit = UnitUri(c.unit)) p << " ;\n    units:unit " << unit;

@@ -18,10 +18,15 @@ constexpr size_t kBypassFlagBytes = 4;
 // distance of the intended one is the intended setting.
 bool SameSetting(double a, double b) { return std::fabs(a - b) <= 1e-9 * std::max(1.0, std::fabs(b)); }
 
-// A setting as the plug-in's text entry reads it: numbers in the unit it
-// shows, so the negated ones (times in seconds, the HF boost) are typed as
-// the positive quantity; all digits keep the value exact.
-std::string SettingText(const kestrune::PresetSetting& setting) {
+// A setting as the plug-in's text entry reads it: a step by its own text
+// ("8:1", "On"; a bare number would be a value in the unit shown, not a step
+// index), numbers in the unit it shows, so the negated ones (times in
+// seconds, the HF boost) are typed as the positive quantity; all digits keep
+// the value exact.
+std::string SettingText(const kestrune::PresetSetting& setting, const render::ParamDescription& target) {
+  const double step = std::round(setting.plainValue);
+  if (!target.choices.empty() && step >= 0 && step < static_cast<double>(target.choices.size()))
+    return target.choices[static_cast<size_t>(step)];
   char text[64];
   switch (setting.param) {
     case kestrune::kAttack:
@@ -64,7 +69,7 @@ bool ApplyFactoryPreset(render::PluginHost& host, const kestrune::FactoryPreset&
     for (const auto& p : params) {
       if (p.id == static_cast<uint32_t>(setting.param)) target = &p;
     }
-    if (!target || !host.SetParameterText(target->index, SettingText(setting), error)) {
+    if (!target || !host.SetParameterText(target->index, SettingText(setting, *target), error)) {
       error = std::string(preset.name) + ": parameter " + std::to_string(setting.param) + " not set" +
               (error.empty() ? "" : ": " + error);
       return false;

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <set>
 
 namespace render {
 namespace {
@@ -30,16 +31,54 @@ FlacTags::~FlacTags() {
 
 size_t FlacTags::TagsLibsndfileDrops() const {
   if (!comment) return 0;
+  // libsndfile keeps one text of each kind: a second TITLE is dropped too.
   size_t dropped = 0;
+  std::set<int> kept;
   for (FLAC__uint32 i = 0; i < comment->data.vorbis_comment.num_comments; ++i) {
     const auto& entry = comment->data.vorbis_comment.comments[i];
     const std::string text(reinterpret_cast<const char*>(entry.entry), entry.length);
     const std::string field = text.substr(0, text.find('='));
-    const bool kept = std::any_of(std::begin(kLibsndfileFlacFields), std::end(kLibsndfileFlacFields),
-                                  [&](const auto& known) { return strcasecmp(known.first, field.c_str()) == 0; });
-    if (!kept) ++dropped;
+    const auto known = std::find_if(std::begin(kLibsndfileFlacFields), std::end(kLibsndfileFlacFields),
+                                    [&](const auto& each) { return strcasecmp(each.first, field.c_str()) == 0; });
+    if (known == std::end(kLibsndfileFlacFields) || !kept.insert(known->second).second) ++dropped;
   }
   return dropped;
+}
+
+bool IsReplayGainField(const std::string& field) { return strncasecmp(field.c_str(), "REPLAYGAIN_", 11) == 0; }
+
+std::vector<std::string> FlacTags::FieldsLibsndfileDrops(const std::vector<int>& refusedKinds) const {
+  std::vector<std::string> names;
+  if (!comment) return names;
+  std::set<int> kept;
+  auto add = [&](const std::string& name) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  };
+  for (FLAC__uint32 i = 0; i < comment->data.vorbis_comment.num_comments; ++i) {
+    const auto& entry = comment->data.vorbis_comment.comments[i];
+    const std::string text(reinterpret_cast<const char*>(entry.entry), entry.length);
+    std::string field = text.substr(0, text.find('='));
+    std::transform(field.begin(), field.end(), field.begin(), ::toupper);
+    if (IsReplayGainField(field)) continue;
+    const auto known = std::find_if(std::begin(kLibsndfileFlacFields), std::end(kLibsndfileFlacFields),
+                                    [&](const auto& each) { return strcasecmp(each.first, field.c_str()) == 0; });
+    if (known == std::end(kLibsndfileFlacFields) ||
+        std::find(refusedKinds.begin(), refusedKinds.end(), known->second) != refusedKinds.end()) {
+      add(field);
+    } else if (!kept.insert(known->second).second) {
+      add(field + " (a second one)");
+    }
+  }
+  return names;
+}
+
+bool FlacTags::HasReplayGain() const {
+  if (!comment) return false;
+  for (FLAC__uint32 i = 0; i < comment->data.vorbis_comment.num_comments; ++i) {
+    const auto& entry = comment->data.vorbis_comment.comments[i];
+    if (IsReplayGainField(std::string(reinterpret_cast<const char*>(entry.entry), entry.length))) return true;
+  }
+  return false;
 }
 
 std::shared_ptr<const FlacTags> ReadFlacTags(const std::string& path) {

@@ -36,7 +36,18 @@ struct FlacTags {
   ~FlacTags();
   // Tags other than those libsndfile writes into a FLAC file it makes.
   size_t TagsLibsndfileDrops() const;
+  // The field names of the tags libsndfile cannot write into a file whose
+  // container refused the kinds in `refusedKinds` (SF_STR_*): unknown
+  // fields, repeated ones ("TITLE (a second one)"), refused ones, in order,
+  // each once; REPLAYGAIN fields are left to the caller.
+  std::vector<std::string> FieldsLibsndfileDrops(const std::vector<int>& refusedKinds) const;
+  // Whether the input carries REPLAYGAIN tags.
+  bool HasReplayGain() const;
 };
+
+// A REPLAYGAIN_* field: the loudness of the audio before processing, wrong
+// for any output.
+bool IsReplayGainField(const std::string& field);
 
 // The tags and pictures of a FLAC file; null when it is no FLAC file.
 std::shared_ptr<const FlacTags> ReadFlacTags(const std::string& path);

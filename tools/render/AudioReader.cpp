@@ -39,8 +39,11 @@ uint64_t Le64(const unsigned char* p) { return Le32(p) | static_cast<uint64_t>(L
 
 // The frame count a WAV, RF64 or AIFF header promises, -1 when it promises
 // none. libsndfile shortens its own count to what a cut file holds, so a
-// truncated file would go unnoticed without this.
-int64_t PromisedFrames(const std::string& path) {
+// truncated file would go unnoticed without this. `unclaimedBytes` gets the
+// bytes after a WAV data chunk whose size says 0, which libsndfile reads as
+// no audio at all.
+int64_t PromisedFrames(const std::string& path, uint64_t& unclaimedBytes) {
+  unclaimedBytes = 0;
   FILE* file = fopen(path.c_str(), "rb");
   if (!file) return -1;
   unsigned char head[12];
@@ -76,6 +79,11 @@ int64_t PromisedFrames(const std::string& path) {
         const uint64_t bytes = inDs64 ? rf64Data : size;
         const bool open = !inDs64 && (size == 0 || size == 0xFFFFFFFFu || size == 0x7ffff000u);
         if (plainEncoding && blockAlign && !open) frames = static_cast<int64_t>(bytes / blockAlign);
+        struct stat status;
+        const long start = ftell(file) - static_cast<long>(want);
+        if (size == 0 && start > 0 && fstat(fileno(file), &status) == 0 && status.st_size > start) {
+          unclaimedBytes = static_cast<uint64_t>(status.st_size - start);
+        }
         break;
       }
       if (fseek(file, static_cast<long>(size - want + (size & 1)), SEEK_CUR) != 0) break;
@@ -108,13 +116,14 @@ bool WriteFully(int fd, const unsigned char* buffer, size_t size) {
 }
 
 // Hands libsndfile a pipe that starts with the bytes already taken from
-// standard input to tell FLAC apart, then carries the rest as it comes.
-// libsndfile reads a pipe without seeking; memory stays one buffer.
-int RelayStandardInput(const unsigned char* head, size_t headSize) {
+// the stream `source` to tell FLAC apart, then carries the rest as it
+// comes. libsndfile reads a pipe without seeking; memory stays one buffer.
+// An owned `source` is closed once it ends.
+int RelayStream(int source, bool ownsSource, const unsigned char* head, size_t headSize) {
   int fds[2];
   if (pipe(fds) != 0) return -1;
   std::vector<unsigned char> prefix(head, head + headSize);
-  std::thread([prefix, out = fds[1]] {
+  std::thread([prefix, source, ownsSource, out = fds[1]] {
     // A reader that stops early must not end the process by SIGPIPE.
     sigset_t pipeSignal;
     sigemptyset(&pipeSignal);
@@ -123,12 +132,13 @@ int RelayStandardInput(const unsigned char* head, size_t headSize) {
     std::vector<unsigned char> buffer(65536);
     bool ok = WriteFully(out, prefix.data(), prefix.size());
     while (ok) {
-      const ssize_t n = read(STDIN_FILENO, buffer.data(), buffer.size());
+      const ssize_t n = read(source, buffer.data(), buffer.size());
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       ok = WriteFully(out, buffer.data(), static_cast<size_t>(n));
     }
     close(out);
+    if (ownsSource) close(source);
   }).detach();
   return fds[0];
 }
@@ -139,6 +149,7 @@ int RelayStandardInput(const unsigned char* head, size_t headSize) {
 // reader needs to seek). Decoded frames wait in a queue of at most one
 // FLAC block.
 struct AudioFileReader::FlacStream {
+  int fd = STDIN_FILENO;
   FLAC__StreamDecoder* decoder = nullptr;
   std::vector<unsigned char> head;  // bytes read before decoding began
   size_t headUsed = 0;
@@ -164,7 +175,7 @@ struct AudioFileReader::FlacStream {
       return FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
     }
     for (;;) {
-      const ssize_t n = read(STDIN_FILENO, buffer, *bytes);
+      const ssize_t n = read(self->fd, buffer, *bytes);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         self->error = strerror(errno);
@@ -236,21 +247,25 @@ AudioFileReader::AudioFileReader() = default;
 
 AudioFileReader::~AudioFileReader() {
   if (file_) sf_close(static_cast<SNDFILE*>(file_));
+  flac_.reset();
+  if (ownedFd_ >= 0) close(ownedFd_);
 }
 
-bool AudioFileReader::OpenStandardInput(std::string& error) {
-  if (isatty(STDIN_FILENO)) {
+bool AudioFileReader::OpenStream(int fd, std::string& error) {
+  stream_ = true;
+  if (fd == STDIN_FILENO && isatty(STDIN_FILENO)) {
     error = "is the terminal; pipe a WAV, AIFF or FLAC file into standard input";
     return false;
   }
   unsigned char head[4];
   size_t got = 0;
-  if (!ReadFully(STDIN_FILENO, head, sizeof(head), got)) {
+  if (!ReadFully(fd, head, sizeof(head), got)) {
     error = std::string("cannot be read: ") + strerror(errno);
     return false;
   }
   if (got == 4 && !memcmp(head, "fLaC", 4)) {
     flac_ = std::make_unique<FlacStream>();
+    flac_->fd = fd;
     flac_->head.assign(head, head + got);
     if (!flac_->Start()) {
       error = "is not a FLAC stream that can be read" + (flac_->error.empty() ? "" : " (" + flac_->error + ")");
@@ -282,8 +297,11 @@ bool AudioFileReader::OpenStandardInput(std::string& error) {
     return true;
   }
   // A file redirected into standard input is read in place.
-  const int fd = lseek(STDIN_FILENO, -static_cast<off_t>(got), SEEK_CUR) >= 0 ? dup(STDIN_FILENO)
-                                                                                 : RelayStandardInput(head, got);
+  const bool seekable = lseek(fd, -static_cast<off_t>(got), SEEK_CUR) >= 0;
+  const bool owned = fd == ownedFd_;
+  fd = seekable ? dup(fd) : RelayStream(fd, owned, head, got);
+  // The relay owns a stream of ours from here and closes it when it ends.
+  if (!seekable && owned && fd >= 0) ownedFd_ = -1;
   if (fd < 0) {
     error = std::string("cannot be read: ") + strerror(errno);
     return false;
@@ -306,7 +324,7 @@ bool AudioFileReader::OpenStandardInput(std::string& error) {
 
 bool AudioFileReader::Open(const std::string& path, std::string& error) {
   // Read as it comes, as sox does: nothing is stored on the way.
-  if (path == "-") return OpenStandardInput(error);
+  if (path == "-") return OpenStream(STDIN_FILENO, error);
   {
     // libsndfile reports a missing file and a foreign format alike; ask the
     // file system first so the reason is the real one.
@@ -323,8 +341,18 @@ bool AudioFileReader::Open(const std::string& path, std::string& error) {
       error = std::string("cannot be read: ") + strerror(errno);
       return false;
     }
+    // A named pipe, /dev/fd/N or a device gives its bytes once: it is
+    // opened once and read as it comes, as standard input is.
+    if (!S_ISREG(status.st_mode)) {
+      ownedFd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (ownedFd_ < 0) {
+        error = std::string("cannot be read: ") + strerror(errno);
+        return false;
+      }
+      return OpenStream(ownedFd_, error);
+    }
   }
-  const int64_t promised = PromisedFrames(path);
+  const int64_t promised = PromisedFrames(path, unclaimedBytes_);
   SF_INFO sfInfo;
   memset(&sfInfo, 0, sizeof(sfInfo));
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &sfInfo);

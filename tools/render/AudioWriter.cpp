@@ -200,11 +200,14 @@ void AudioFileWriter::CopyMetadata(const AudioFileInfo& source) {
   if (!file_) return;
   SNDFILE* file = static_cast<SNDFILE*>(file_);
   // A container without room for a kind of text refuses it; that is fine.
-  for (const auto& [kind, text] : source.strings) sf_set_string(file, kind, text.c_str());
+  refusedKinds_.clear();
+  for (const auto& [kind, text] : source.strings) {
+    if (sf_set_string(file, kind, text.c_str()) != 0) refusedKinds_.push_back(kind);
+  }
   if (!source.broadcastInfo.empty() && HoldsBroadcastInfo(encoding_.container)) {
     std::vector<uint8_t> copy(source.broadcastInfo);
     // libsndfile takes the fixed part plus the coding history actually used.
-    SF_BROADCAST_INFO head;
+    SF_BROADCAST_INFO head{};
     memcpy(&head, copy.data(), std::min(copy.size(), sizeof(head)));
     const size_t used = offsetof(SF_BROADCAST_INFO, coding_history) + head.coding_history_size;
     const size_t size = std::min(copy.size(), std::max(sizeof(SF_BROADCAST_INFO), used));
@@ -336,6 +339,13 @@ bool AudioFileWriter::CarryFlacMetadata(const FlacTags* tags, std::string& error
   std::vector<FLAC__StreamMetadata*> pictures;
   for (const FLAC__StreamMetadata* picture : tags->pictures) pictures.push_back(FLAC__metadata_object_clone(picture));
   ok = ok && (comment || !tags->comment) && std::find(pictures.begin(), pictures.end(), nullptr) == pictures.end();
+  // REPLAYGAIN tags give the input's loudness, not the output's.
+  for (FLAC__uint32 i = comment ? comment->data.vorbis_comment.num_comments : 0; ok && i-- > 0;) {
+    const auto& entry = comment->data.vorbis_comment.comments[i];
+    if (IsReplayGainField(std::string(reinterpret_cast<const char*>(entry.entry), entry.length))) {
+      ok = FLAC__metadata_object_vorbiscomment_delete_comment(comment, i);
+    }
+  }
   if (ok && at) {
     FLAC__metadata_iterator_init(at, out);
     while (FLAC__metadata_iterator_next(at)) {

@@ -65,6 +65,8 @@ class AudioFileWriter {
   // Carries text metadata and a broadcast-wave chunk over where the
   // container holds them; call before the first Write.
   void CopyMetadata(const AudioFileInfo& source);
+  // The SF_STR_* kinds of text the container refused in CopyMetadata.
+  const std::vector<int>& RefusedTextKinds() const { return refusedKinds_; }
   // Appends `frames` frames from planar channel pointers.
   bool Write(const double* const* channels, size_t frames, std::string& error);
   // Completes the temporary file; the target is not touched yet.
@@ -94,6 +96,7 @@ class AudioFileWriter {
   SamplePosition FirstNonFinite() const { return firstNonFinite_; }
 
  private:
+  std::vector<int> refusedKinds_;
   // Writes into `fd` (standard output, a device or a pipe) as the samples
   // come; takes the descriptor over.
   bool OpenDirect(int fd, SF_INFO& sfInfo, std::string& error);

@@ -47,9 +47,10 @@ bool WriteEditorPicture(const char* formatName, const std::vector<EditorParamVal
     } else {
       for (const EditorParamValue& v : values) {
         if (v.index < 0 || v.index >= plug.ParamCount()) continue;
-        plug.ParamAt(v.index)->SetFromNormalized(v.normalized);
+        PlugParam* param = plug.ParamAt(v.index);
+        param->SetFromHostNormalized(v.normalized);
         plug.ParamChanged(v.index);
-        editor->ShowParameterValue(v.index, v.normalized, true);
+        editor->ShowParameterValue(v.index, param->value, false);
       }
     }
     // The meter reads the reduced share of the level: 0 none, 1 all.

@@ -14,7 +14,7 @@ namespace render {
 
 struct EditorParamValue {
   int index = 0;            // the plug-in's parameter index (VST3 ID / VST2 index)
-  double normalized = 0;
+  double normalized = 0;    // as the host reads it (PlugParam::HostNormalizedValue)
 };
 
 // Held while a picture is drawn (not while it is encoded): the drawing code

@@ -11,6 +11,7 @@
 #include "OutputSafety.h"
 #include "PendingFile.h"
 #include "PluginHost.h"
+#include "PluginSetup.h"
 
 namespace render {
 namespace {
@@ -144,9 +145,10 @@ bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure
   }
   outputs.push_back({"--save-preset", options.savePreset});
   std::string error;
-  // Every input is there before the first is rendered.
+  // A single input is there before the plug-in is loaded; in a batch a
+  // missing input fails alone when its turn comes.
   for (const NamedFile& input : inputs) {
-    if (input.option != "the input" || input.path == "-") continue;
+    if (input.option != "the input" || input.path == "-" || jobs.size() > 1) continue;
     struct stat status;
     const bool exists = stat(input.path.c_str(), &status) == 0;
     if (!exists || S_ISDIR(status.st_mode) || access(input.path.c_str(), R_OK) != 0) {
@@ -160,6 +162,22 @@ bool CheckFiles(const Options& options, std::vector<Job>& jobs, Failure& failure
   if (!CheckNoCollision(inputs, outputs, error)) {
     failure = {kExitUsage, error};
     return false;
+  }
+  // A pipe gives its bytes once, to the first input's render.
+  struct stat sidechainStatus;
+  if (jobs.size() > 1 && !options.sidechain.empty() && stat(options.sidechain.c_str(), &sidechainStatus) == 0 &&
+      !S_ISREG(sidechainStatus.st_mode)) {
+    failure = {kExitUsage, "--sidechain '" + options.sidechain +
+                               "' is a pipe or a device, which is read only once; with several inputs give a file"};
+    return false;
+  }
+  std::vector<std::string> modules = KnownModules();
+  if (!options.module.empty()) modules.push_back(options.module);
+  for (const NamedFile& output : outputs) {
+    if (!CheckOutsideModules(output, modules, error)) {
+      failure = {kExitUsage, error};
+      return false;
+    }
   }
   // After the collisions: a picture over an input is the graver fault.
   for (const auto& [option, picture] : {std::pair<const char*, std::string>{"--editor-png", options.editorPng},

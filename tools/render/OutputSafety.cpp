@@ -29,6 +29,41 @@ std::string Describe(const NamedFile& file) {
   return file.option + " '" + file.path + "'";
 }
 
+bool EndsWith(const std::string& text, const std::string& end) {
+  if (text.size() < end.size()) return false;
+  for (size_t i = 0; i < end.size(); ++i) {
+    if (tolower(static_cast<unsigned char>(text[text.size() - end.size() + i])) != end[i]) return false;
+  }
+  return true;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool IsFile(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// What `folder` (absolute, resolved) is, when it is part of a plug-in: a
+// bundle, or the image folder beside a VST2 module.
+const char* PluginFolderKind(const std::string& folder) {
+  if ((EndsWith(folder, ".vst3") || EndsWith(folder, ".lv2")) && IsFolder(folder)) return "the plug-in bundle";
+  if (EndsWith(folder, ".images") && IsFolder(folder)) {
+    const std::string stem = folder.substr(0, folder.size() - 7);
+    if (IsFile(stem + ".so") || IsFile(stem + ".dll")) return "the plug-in's image folder";
+  }
+  return nullptr;
+}
+
+// `place` is `root` or lies inside it.
+bool Within(const std::string& place, const std::string& root) {
+  return !root.empty() && place.compare(0, root.size(), root) == 0 &&
+         (place.size() == root.size() || place[root.size()] == '/' || root == "/");
+}
+
 }  // namespace
 
 std::string FolderOf(const std::string& path) {
@@ -113,6 +148,37 @@ bool CheckWritable(const std::string& path, std::string& error) {
     if (access(path.c_str(), W_OK) != 0) {
       error = "cannot write '" + path + "': the file is write-protected";
       return false;
+    }
+  }
+  return true;
+}
+
+bool CheckOutsideModules(const NamedFile& output, const std::vector<std::string>& modules, std::string& error) {
+  if (output.path.empty() || output.path == "-") return true;
+  // Where the name stands (a link in the bundle itself) and where a write lands.
+  const std::string folder = RealPath(FolderOf(output.path));
+  std::vector<std::string> places;
+  if (!folder.empty()) places.push_back(folder + "/" + BaseNameOf(output.path));
+  places.push_back(PlaceOf(output.path));
+  auto refuse = [&](const char* kind, const std::string& root) {
+    error = Describe(output) + " is inside " + kind + " '" + root +
+            "', which is never written; choose a name outside it";
+    return false;
+  };
+  for (const std::string& module : modules) {
+    const std::string root = RealPath(module);
+    if (root.empty()) continue;
+    const size_t dot = root.find_last_of('.');
+    const std::string stem = dot == std::string::npos || dot < root.find_last_of('/') ? root : root.substr(0, dot);
+    const std::string images = IsFolder(root) ? std::string() : RealPath(stem + ".images");
+    for (const std::string& place : places) {
+      if (Within(place, root)) return refuse(IsFolder(root) ? "the plug-in bundle" : "the plug-in module", root);
+      if (Within(place, images)) return refuse("the plug-in's image folder", images);
+    }
+  }
+  for (const std::string& place : places) {
+    for (std::string ancestor = place; ancestor.size() > 1; ancestor = FolderOf(ancestor)) {
+      if (const char* kind = PluginFolderKind(ancestor)) return refuse(kind, ancestor);
     }
   }
   return true;

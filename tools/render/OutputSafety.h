@@ -39,6 +39,14 @@ bool CheckNoCollision(const std::vector<NamedFile>& inputs, const std::vector<Na
 // a pipe only needs to be writable itself.
 bool CheckWritable(const std::string& path, std::string& error);
 
+// Nothing inside a plug-in bundle (a .vst3 or .lv2 folder: its library,
+// .ttl files, factory presets and image packs) or a VST2 module's image
+// folder (Kestrune.images beside Kestrune.so) is ever written, whether the
+// bundle is loaded or not; nor the bundles and modules in `modules` (the
+// loaded one and those the tool knows of), whatever they are named. The
+// output is judged where it lands, after links. False with a message.
+bool CheckOutsideModules(const NamedFile& output, const std::vector<std::string>& modules, std::string& error);
+
 // For -n: false with a message when an output is an existing file. Devices
 // and pipes are written into, not overwritten, and pass.
 bool CheckNotExisting(const NamedFile& output, std::string& error);

@@ -1,6 +1,7 @@
 #include "ParamSettings.h"
 
 #include "BatchOutput.h"
+#include "PlugParam.h"
 
 #include <algorithm>
 #include <cctype>
@@ -82,24 +83,35 @@ std::string UnitOf(const std::string& text) {
   return space == std::string::npos ? std::string() : text.substr(space + 1);
 }
 
-// A bare number for a stepped parameter means the number its step shows
-// ("8" for 8:1, "16" for 16x): the matching step's own text, so that the
-// plug-in cannot take it for a step index. Anything else is no value: a
-// step index ("RATIO=1") reads as a value to one person and an index to
-// another. False with `failure` for a bare number that matches no step.
+// A bare number for a stepped parameter is a value in the unit its steps
+// show ("3" on RATIO is 3:1): the step the plug-in's own rule
+// (NearestShownStep) picks, handed on as that step's text, so that every
+// format reads it alike. False with `failure` for a number on steps that
+// show none (Off/On) or below steps that are all positive.
 bool ChoiceForNumber(const ParamDescription& param, const std::string& shownName, const std::string& valueText,
                      std::string& choice, Failure& failure) {
   double number = 0;
   if (param.choices.empty() || !ParsePlainNumber(Trimmed(valueText), number)) return true;
+  std::vector<double> shown;
   for (const std::string& text : param.choices) {
-    double shown = 0;
-    if (ParseDisplayNumber(text, shown) && shown == number) {
-      choice = text;
-      return true;
-    }
+    double value = 0;
+    shown.push_back(ParseDisplayNumber(text, value) ? value : std::nan(""));
   }
-  failure = {kExitUsage, "'" + valueText + "' is not a value for " + shownName +
-                             ": a step number is not accepted; write " + Joined(param.choices)};
+  const int step = NearestShownStep(shown, number);
+  if (step >= 0) {
+    choice = param.choices[static_cast<size_t>(step)];
+    size_t low = static_cast<size_t>(step), high = low;
+    for (size_t i = 0; i < shown.size(); ++i) {
+      if (shown[i] < shown[low]) low = i;
+      if (shown[i] > shown[high]) high = i;
+    }
+    if (number < shown[low] || number > shown[high]) {
+      Warn(shownName + "=" + valueText + " is outside " + param.choices[low] + " .. " + param.choices[high] +
+           "; using " + choice);
+    }
+    return true;
+  }
+  failure = {kExitUsage, "'" + valueText + "' is not a value for " + shownName + "; write " + Joined(param.choices)};
   return false;
 }
 

@@ -9,10 +9,12 @@
 #include <mutex>
 
 #include "BatchOutput.h"
+#include "FxpFile.h"
 #include "JobFiles.h"
 #include "OutputSafety.h"
 #include "ParamSettings.h"
 #include "PresetFileState.h"
+#include "VstPresetFile.h"
 
 #ifndef KESTRUNE_BUILD_MODULE_DIR
 #define KESTRUNE_BUILD_MODULE_DIR ""
@@ -52,6 +54,38 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, cons
   return ok;
 }
 
+// Who a preset file belongs to: the VST2 unique ID in an .fxp, the VST3
+// processor's class ID in a .vstpreset, as Kestrune's modules write them.
+constexpr int32_t kKestruneVst2Id = 'K' << 24 | 'r' << 16 | 'n' << 8 | '1';
+constexpr const char* kKestruneVst3ClassId = "F2AEE70D00DE4F4E4D7277644B726E31";
+
+// A .vstpreset or .fxp made by another plug-in is refused before its
+// contents are looked at: a chunk of the right size from another plug-in
+// would otherwise set whatever its bytes happen to mean here.
+bool BelongsToKestrune(const std::vector<uint8_t>& file, std::string& error) {
+  switch (presetfiles::KindOf(file)) {
+    case presetfiles::PresetFileKind::VstPreset: {
+      presetfiles::VstPreset preset;
+      if (!presetfiles::ReadVstPreset(file, preset, error)) return false;
+      if (preset.classId == kKestruneVst3ClassId) return true;
+      error = "not a Kestrune preset: it is for the VST3 plug-in with class ID " + preset.classId;
+      return false;
+    }
+    case presetfiles::PresetFileKind::Fxp: {
+      presetfiles::FxpProgram program;
+      if (!presetfiles::ReadFxp(file, program, error)) return false;
+      if (program.pluginId == kKestruneVst2Id) return true;
+      char id[16];
+      snprintf(id, sizeof(id), "%08X", static_cast<uint32_t>(program.pluginId));
+      error = std::string("not a Kestrune preset: it is for the VST2 plug-in with ID ") + id;
+      return false;
+    }
+    case presetfiles::PresetFileKind::StateBlob:
+      break;
+  }
+  return true;
+}
+
 }  // namespace
 
 void UnloadOneAtATime::operator()(PluginHost* host) const {
@@ -59,7 +93,9 @@ void UnloadOneAtATime::operator()(PluginHost* host) const {
   delete host;
 }
 
-std::string DefaultModule(const std::string& format) {
+namespace {
+
+std::vector<std::string> ModuleCandidates(const std::string& format) {
   const char* home = getenv("HOME");
   const std::string built = KESTRUNE_BUILD_MODULE_DIR;
   std::vector<std::string> candidates;
@@ -76,6 +112,21 @@ std::string DefaultModule(const std::string& format) {
     if (!built.empty()) candidates.push_back(built + "/vst2/Kestrune.so");
     if (home) candidates.push_back(std::string(home) + "/.vst/Kestrune.so");
   }
+  return candidates;
+}
+
+}  // namespace
+
+std::vector<std::string> KnownModules() {
+  std::vector<std::string> all;
+  for (const char* format : {"vst3", "vst2", "lv2"}) {
+    for (const std::string& path : ModuleCandidates(format)) all.push_back(path);
+  }
+  return all;
+}
+
+std::string DefaultModule(const std::string& format) {
+  const std::vector<std::string> candidates = ModuleCandidates(format);
   for (const std::string& path : candidates) {
     struct stat status;
     if (stat(path.c_str(), &status) == 0) return path;
@@ -138,8 +189,13 @@ HostPtr LoadPlugin(const Options& options, const std::vector<uint8_t>& presetFil
     std::vector<uint8_t> state;
     const std::string format = host->FormatName();
     const std::string stateFormat = format == "LV2" || format == "CLAP" ? "VST3" : format;
-    if (!presetfiles::StateFromPresetFile(presetFile, stateFormat, state, error)) {
-      failure = {kExitInput, "preset '" + options.preset + "': " + error};
+    if (!BelongsToKestrune(presetFile, error) ||
+        !presetfiles::StateFromPresetFile(presetFile, stateFormat, state, error)) {
+      // The factory .fxp files are what VST2 hosts load.
+      const bool vst2File = presetfiles::KindOf(presetFile) == presetfiles::PresetFileKind::Fxp &&
+                            stateFormat != "VST2" && error.rfind("not a Kestrune", 0) != 0;
+      failure = {kExitInput, "preset '" + options.preset + "': " + error +
+                                 (vst2File ? "; load it with --format vst2" : "")};
       return nullptr;
     }
     const std::vector<uint8_t>& presetBlob = state;
@@ -155,6 +211,17 @@ HostPtr LoadPlugin(const Options& options, const std::vector<uint8_t>& presetFil
     }
     if (!host->SetState(presetBlob, error)) {
       failure = {kExitInput, "preset '" + options.preset + "' was not accepted: " + error};
+      return nullptr;
+    }
+    // A state reads back as it was written; the plug-in clamps a value
+    // outside its parameter's range, as hosts expect, and the state then
+    // reads back otherwise. A render is asked for the preset's settings
+    // exactly, so such a preset (damaged, or not Kestrune's) is refused.
+    std::vector<uint8_t> restored;
+    if (host->GetState(restored, error) && restored != presetBlob) {
+      failure = {kExitInput, "preset '" + options.preset +
+                                 "' holds a value outside its parameter's range; it is damaged or not a Kestrune "
+                                 "preset"};
       return nullptr;
     }
   }

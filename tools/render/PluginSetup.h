@@ -26,6 +26,9 @@ using HostPtr = std::unique_ptr<PluginHost, UnloadOneAtATime>;
 // The module of `format` ("vst3", "vst2" or "lv2") this build made, else the
 // one installed for the user; the first candidate when neither exists.
 std::string DefaultModule(const std::string& format);
+// Every place DefaultModule looks, for all formats: bundles no output may
+// land in, whether or not they are loaded.
+std::vector<std::string> KnownModules();
 
 // Reads a preset file: the plug-in's own state as --save-preset writes it,
 // or a .vstpreset or .fxp file.

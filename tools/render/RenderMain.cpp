@@ -73,9 +73,11 @@ int RenderJob(const Options& options, const Job& job, const std::vector<uint8_t>
 }
 
 // Several inputs, up to -j at once, each in its own plug-in instance. Every
-// input is rendered whatever becomes of the others; each prints its messages
-// (an error in its place) once the inputs before it have, and the status is
-// that of the first input in order that failed.
+// input is rendered whatever becomes of the others (a missing or unreadable
+// one too); each prints its messages (an error in its place, and with --json
+// a line giving its status and error) once the inputs before it have. The
+// inputs that failed are listed at the end, and the status is that of the
+// first input in order that failed.
 int RenderBatch(const Options& options, const std::vector<Job>& jobs, const std::vector<uint8_t>& presetBlob,
                 Failure& failure) {
   struct Outcome {
@@ -100,6 +102,11 @@ int RenderBatch(const Options& options, const std::vector<Job>& jobs, const std:
       SetThreadLog(nullptr);
       if (status != kExitOk) {
         outcomes[i].log.Add(stderr, std::string(kTool) + ": error: " + jobFailure.message + "\n", true);
+        if (options.json) {
+          outcomes[i].log.Add(stdout, "{\"input\": " + JsonString(jobs[i].input) + ", \"output\": " +
+                                          JsonString(jobs[i].output) + ", \"status\": " + std::to_string(status) +
+                                          ", \"error\": " + JsonString(jobFailure.message) + "}\n");
+        }
       }
       progress.Done(i);
       {
@@ -125,6 +132,15 @@ int RenderBatch(const Options& options, const std::vector<Job>& jobs, const std:
   }
   for (std::thread& thread : threads) thread.join();
   progress.Finish();
+  std::string failed;
+  size_t failures = 0;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    if (outcomes[i].status == kExitOk) continue;
+    failed += std::string(failures++ ? ", '" : "'") + jobs[i].input + "'";
+  }
+  if (failures > 0) {
+    fprintf(stderr, "%s: %zu of %zu inputs failed: %s\n", kTool, failures, jobs.size(), failed.c_str());
+  }
   failure = {status, ""};  // each error is printed already
   return status;
 }

@@ -69,7 +69,8 @@ void PrintUsage(FILE* out) {
           "  -h, --help              this text\n"
           "  --                      what follows is INPUT, even if it starts with '-'\n"
           "\n"
-          "No output is written over an input, the loaded module or another output.\n"
+          "No output is written over an input, the loaded module or another output,\n"
+          "nor inside a plug-in bundle (.vst3, .lv2) or a module's .images folder.\n"
           "A replaced file keeps its mode and hard links; a device or a pipe (a FIFO,\n"
           "/dev/null) is written into, not replaced. Exit status:\n"
           "0 done, 1 unexpected failure (such as running out of memory), 2 bad command\n"
@@ -77,7 +78,9 @@ void PrintUsage(FILE* out) {
           "3 unusable input, sidechain or preset file, 4 module missing, not Kestrune\n"
           "or failing, 5 output cannot be written (also a full disk or a file-size\n"
           "limit). With several inputs each is rendered whatever becomes of the\n"
-          "others, and the status is that of the first input that failed.\n"
+          "others (a missing one too), the inputs that failed are listed at the end\n"
+          "(with --json each gets a line with its status and error), and the status\n"
+          "is that of the first input that failed.\n"
           "Interrupted (Ctrl-C, SIGTERM, SIGHUP, a closed pipe), it removes its\n"
           "unfinished files and ends by that signal.\n",
           kTool, kMaxBlock, kMaxParallelRenders);

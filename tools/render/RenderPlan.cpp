@@ -85,10 +85,27 @@ bool OpenOutput(const Job& job, RenderPlan& plan, Failure& failure) {
   if (plan.embedded) return true;
   plan.writer.CopyMetadata(plan.reader.Info());
   // FLAC to FLAC keeps every tag and picture.
-  if (job.container == SF_FORMAT_FLAC && plan.reader.Info().majorFormat == SF_FORMAT_FLAC) {
+  if (plan.reader.Info().majorFormat == SF_FORMAT_FLAC) {
     // A FLAC stream's came with it; a file redirected into standard input is read again.
     plan.flacTags = plan.reader.Info().flacTags ? plan.reader.Info().flacTags
-                                                : ReadFlacTags(job.input == "-" ? "/dev/stdin" : job.input);
+                    : plan.reader.IsStream() && job.input != "-"
+                        ? nullptr
+                        : ReadFlacTags(job.input == "-" ? "/dev/stdin" : job.input);
+  }
+  const FlacTags* input = plan.flacTags.get();
+  if (input && input->HasReplayGain()) {
+    Warn("the input's REPLAYGAIN tags are left out: they give the loudness of the audio before processing");
+  }
+  // Into WAV or AIFF: what their text chunks have no room for, in one line.
+  if (input && job.container != SF_FORMAT_FLAC) {
+    std::vector<std::string> left = input->FieldsLibsndfileDrops(plan.writer.RefusedTextKinds());
+    if (!input->pictures.empty()) left.push_back(std::to_string(input->pictures.size()) + " picture(s)");
+    std::string names;
+    for (const std::string& name : left) names += (names.empty() ? "" : ", ") + name;
+    if (!left.empty()) {
+      Warn("'" + job.output + "' has no room for the input's " + names + "; left out (write FLAC to keep them)");
+    }
+    plan.flacTags = nullptr;
   }
   // Streamed out, the FLAC header goes before the audio, written by
   // libsndfile with only the tags it has names for.

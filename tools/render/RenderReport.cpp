@@ -2,8 +2,10 @@
 // through: warnings, the pictures and the preset, every file made visible
 // at once, and the summary (text or JSON).
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "Canvas.h"
@@ -24,6 +26,13 @@ namespace {
 // A figure as printed with two decimals, never "-0.00".
 double Shown(double value) { return std::fabs(value) < 0.005 ? 0.0 : value; }
 
+// A picture that could not be written (a full disk, a size limit): the run
+// keeps nothing, so the audio already rendered is discarded too.
+Failure PictureFailure(const std::string& picture) {
+  const std::string reason = errno != 0 ? strerror(errno) : "the PNG encoder failed";
+  return {kExitOutput, "cannot write '" + picture + "': " + reason + "; the audio was discarded with it"};
+}
+
 // JSON for --json: numbers (null where there is none, as for the loudness
 // of silence) and strings.
 std::string JsonNumber(double value) {
@@ -33,22 +42,6 @@ std::string JsonNumber(double value) {
   return text;
 }
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 // A loudness figure with one decimal; silence has none.
 std::string Lufs(double value) {
@@ -85,6 +78,10 @@ void WarnAboutStreams(const Options& options, const Job& job, RenderPlan& plan, 
     Warn("input '" + job.input + "' ended after " + std::to_string(frames) + " frames" +
          (claimed >= 0 ? " though its header claims " + std::to_string(claimed) : std::string()) +
          (reader.DamageReport().empty() ? "" : " (" + reader.DamageReport() + ")") + "; rendered what is there");
+  }
+  if (!plan.embedded && frames == 0 && reader.UnclaimedBytes() > 0) {
+    Warn("input '" + job.input + "' says its audio is empty, yet " + std::to_string(reader.UnclaimedBytes()) +
+         " bytes follow its header; nothing of them was rendered (sox --ignore-length can repair the header)");
   }
   outcome.inputNonFinite.Report("input '" + (plan.embedded ? InputName(job, plan) : job.input) + "'", plan.channels,
                                 plan.sampleRate);
@@ -128,8 +125,9 @@ bool WriteFiles(const Options& options, const Job& job, RenderPlan& plan, const 
     const Canvas plot = DrawLevelPlot(outcome.levels, title);
     drawing.unlock();
     // zlib's default level: 9 took ten times as long for 4 % fewer bytes.
+    errno = 0;
     if (!plot.WritePng(pending.Add(job.plotTarget), 6)) {
-      failure = {kExitOutput, "cannot write '" + job.plotPng + "'"};
+      failure = PictureFailure(job.plotPng);
       return false;
     }
   }
@@ -147,9 +145,10 @@ bool WriteFiles(const Options& options, const Job& job, RenderPlan& plan, const 
     } else {
       for (const auto& p : host.Parameters()) values.push_back({static_cast<int>(p.id), host.NormalizedValue(p.index)});
     }
+    errno = 0;
     if (!WriteEditorPicture(host.FormatName(), values, state, outcome.levels.FinalReductionDb(),
                             pending.Add(job.editorTarget), error, options.editorScale)) {
-      failure = {kExitOutput, "cannot write '" + job.editorPng + "'"};
+      failure = error.rfind("cannot write", 0) == 0 ? PictureFailure(job.editorPng) : Failure{kExitOutput, error};
       return false;
     }
   }
@@ -157,7 +156,7 @@ bool WriteFiles(const Options& options, const Job& job, RenderPlan& plan, const 
   const LoudnessMeter& loudness = outcome.outputLoudness;
   const BroadcastLoudness broadcast = {loudness.IntegratedLufs(), loudness.RangeLu(), loudness.TruePeakDb(),
                                        loudness.MaxMomentaryLufs(), loudness.MaxShortTermLufs()};
-  const bool fromFile = !plan.embedded && job.input != "-";
+  const bool fromFile = !plan.embedded && !plan.reader.IsStream();
   std::string tagWarning;
   if (!writer.Finish(error) || !writer.CarryFlacMetadata(plan.flacTags.get(), error) ||
       !writer.CompleteBroadcastInfo(broadcast, std::string("Kestrune-") + KESTRUNE_VERSION, error) ||
@@ -234,6 +233,23 @@ void PrintSummary(const Options& options, const Job& job, const RenderPlan& plan
 }
 
 }  // namespace
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
 
 void NonFiniteCount::Report(const std::string& what, int channels, double sampleRate) const {
   if (count == 0) return;

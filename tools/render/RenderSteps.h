@@ -78,6 +78,9 @@ struct RenderOutcome {
   double elapsedSeconds = 0;
 };
 
+// `text` as a JSON string, quoted and escaped, for --json.
+std::string JsonString(const std::string& text);
+
 bool PlanRender(const Options& options, const Job& job, const std::vector<uint8_t>& presetBlob, RenderPlan& plan,
                 Failure& failure);
 

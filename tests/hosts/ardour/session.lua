@@ -81,6 +81,9 @@ local function setValues(proc, plug)
       local _, desc = plug:get_parameter_descriptor(j, ARDOUR.ParameterDescriptor())
       local d = desc[2]
       local name = string.lower(d.label)
+      -- Every range rises from a slider's left end to its right end, as
+      -- Ardour lists it: a reversed one leaves its bar stuck.
+      check(d.lower < d.upper, string.format("Ardour lists %s's range as [%g .. %g]", d.label, d.lower, d.upper))
       if not (name:find("bypass") or name:find("sidechain")) then
         local value
         if d.toggled or d.integer_step or d.enumeration then
