@@ -115,6 +115,7 @@ class IEffectBase {
   static constexpr int kApiVst2 = 0;
   static constexpr int kApiVst3 = 1;
   static constexpr int kApiLv2 = 2;
+  static constexpr int kApiClap = 3;
 
   IEffectBase(const EffectIdentity& identity, int apiNumber);
   virtual ~IEffectBase();

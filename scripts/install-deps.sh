@@ -19,6 +19,7 @@ packages=(
   ccache
   ardour lilv-utils jalv sordi lv2-dev liblilv-dev
   jackd2
+  dpf-source zam-plugins
 )
 
 missing=()

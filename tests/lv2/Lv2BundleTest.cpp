@@ -20,6 +20,12 @@
 #include "Lv2UridMap.h"
 #include "RenderRig.h"
 
+#ifndef KESTRUNE_CLAP_MODULE
+#define KESTRUNE_CLAP_MODULE_PATH ""
+#else
+#define KESTRUNE_CLAP_MODULE_PATH KESTRUNE_CLAP_MODULE
+#endif
+
 namespace {
 
 using namespace rig;
@@ -329,11 +335,17 @@ TEST_P(Lv2apply, RendersBitForBitLikeKestruneRenderWithEachFormat) {
   Audio fromLv2;
   ASSERT_TRUE(ReadAudio(folder / "lv2.wav", fromLv2));
 
-  // kestrune-render's LV2 host takes the .vstpreset: the state is the same.
-  for (const std::string format : {"vst3", "vst2", "lv2"}) {
+  // kestrune-render's LV2 and CLAP hosts take the .vstpreset: the state is
+  // the same.
+  std::vector<std::string> formats = {"vst3", "vst2", "lv2"};
+#ifdef KESTRUNE_CLAP_MODULE
+  formats.push_back("clap");
+#endif
+  for (const std::string& format : formats) {
     const std::string module = format == "vst3"   ? KESTRUNE_VST3_BUNDLE
                                : format == "vst2" ? KESTRUNE_VST2_MODULE
-                                                  : KESTRUNE_LV2_BUNDLE;
+                               : format == "lv2"  ? KESTRUNE_LV2_BUNDLE
+                                                  : KESTRUNE_CLAP_MODULE_PATH;
     std::vector<std::string> args = renderArgs;
     args.insert(args.end(), {"--format", format, "--module", module, "-o", format + ".wav"});
     if (c.preset >= 0)

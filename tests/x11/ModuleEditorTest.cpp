@@ -15,6 +15,9 @@
 #include <iterator>
 #include <memory>
 
+#include <poll.h>
+
+#include "ClapHostObjects.h"
 #include "IGraphicsOffscreen.h"
 #include "ImagePacks.h"
 #include <lv2/atom/atom.h>
@@ -209,21 +212,155 @@ class Vst3EditorPlug : public EditorPlug {
   host::IPlugView* view_ = nullptr;
 };
 
+#ifdef KESTRUNE_CLAP_MODULE
+// CLAP: the gui extension embedded in the host's window, driven by the
+// host's timer and descriptor callbacks; the editor's changes reach the
+// host as output events, collected by a flush after each turn.
+class ClapEditorPlug : public EditorPlug {
+ public:
+  ClapEditorPlug() {
+    std::string error;
+    static host::ClapModule module;
+    static const bool loaded = module.Load(KESTRUNE_CLAP_MODULE, error);
+    EXPECT_TRUE(loaded) << error;
+    const clap_plugin_factory* factory = module.Factory();
+    const clap_plugin_descriptor* descriptor = factory ? factory->get_plugin_descriptor(factory, 0) : nullptr;
+    plug_ = std::make_unique<host::ClapInstance>();
+    if (!descriptor || !plug_->Create(module, context_, descriptor->id, error)) {
+      ADD_FAILURE() << error;
+      plug_.reset();
+      return;
+    }
+    auto ext = [&](const char* id) { return plug_->plugin->get_extension(plug_->plugin, id); };
+    gui_ = static_cast<const clap_plugin_gui*>(ext(CLAP_EXT_GUI));
+    timer_ = static_cast<const clap_plugin_timer_support*>(ext(CLAP_EXT_TIMER_SUPPORT));
+    fd_ = static_cast<const clap_plugin_posix_fd_support*>(ext(CLAP_EXT_POSIX_FD_SUPPORT));
+    infos_ = plug_->ParamInfos();
+  }
+  ~ClapEditorPlug() override { Destroy(); }
+  bool Open(Window parent) override {
+    if (!gui_ || !Create()) return false;
+    const clap_window window = {CLAP_WINDOW_API_X11, {reinterpret_cast<void*>(static_cast<uintptr_t>(parent))}};
+    if (!gui_->set_parent(plug_->plugin, &window)) return false;
+    gui_->show(plug_->plugin);
+    return true;
+  }
+  void Close() override {
+    if (gui_ && created_) gui_->destroy(plug_->plugin);
+    created_ = false;
+    CollectEvents();
+  }
+  void Destroy() override {
+    if (!plug_) return;
+    Close();
+    plug_.reset();
+  }
+  void Pump(int ms) override {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    auto next = Clock::now();
+    do {
+      std::vector<pollfd> fds;
+      for (int fd : context_.fds) fds.push_back({fd, POLLIN, 0});
+      poll(fds.data(), fds.size(), 5);
+      for (const pollfd& p : fds)
+        if ((p.revents & POLLIN) && fd_ && plug_) fd_->on_fd(plug_->plugin, p.fd, CLAP_POSIX_FD_READ);
+      if (Clock::now() >= next && timer_ && plug_) {
+        const auto timers = context_.timers;
+        for (const auto& t : timers) timer_->on_timer(plug_->plugin, t.id);
+        next = Clock::now() + std::chrono::milliseconds(timers.empty() ? 30 : timers.front().periodMs);
+      }
+      CollectEvents();
+    } while (Clock::now() < end);
+  }
+  bool Vst3() const override { return false; }
+  bool SizeIsEditorSize() override {
+    uint32_t width = 0, height = 0;
+    return gui_ && Create() && gui_->get_size(plug_->plugin, &width, &height) && width == kWidth &&
+           height == kHeight;
+  }
+  void Automate(int index, double normalized) override {
+    const clap_param_info& info = infos_.at(static_cast<size_t>(index));
+    double value = info.min_value + normalized * (info.max_value - info.min_value);
+    if (info.flags & CLAP_PARAM_IS_STEPPED) value = std::round(value);
+    host::ClapInputEvents events;
+    events.AddParamValue(info.id, value);
+    plug_->Flush(events.List(), nullptr);
+  }
+  double LastAutomated(int index) const override {
+    double v = -1.0;
+    for (const auto& bytes : out_.events) {
+      const auto* header = reinterpret_cast<const clap_event_header*>(bytes.data());
+      if (header->type != CLAP_EVENT_PARAM_VALUE) continue;
+      clap_event_param_value event;
+      std::memcpy(&event, bytes.data(), sizeof event);
+      if (event.param_id != static_cast<clap_id>(index)) continue;
+      const clap_param_info& info = infos_.at(static_cast<size_t>(index));
+      v = (event.value - info.min_value) / (info.max_value - info.min_value);
+    }
+    return v;
+  }
+  int Begins(int index) const override { return Count(CLAP_EVENT_PARAM_GESTURE_BEGIN, index); }
+  int Ends(int index) const override { return Count(CLAP_EVENT_PARAM_GESTURE_END, index); }
+  void AskedSize(int* width, int* height) const override {
+    const auto& asked = context_.resizeRequests;
+    *width = asked.empty() ? 0 : static_cast<int>(asked.back().width);
+    *height = asked.empty() ? 0 : static_cast<int>(asked.back().height);
+  }
+
+  // No timer or descriptor left with the host.
+  bool HostLinksEmpty() const { return context_.timers.empty() && context_.fds.empty(); }
+
+ private:
+  bool Create() {
+    if (created_) return true;
+    created_ = gui_->is_api_supported(plug_->plugin, CLAP_WINDOW_API_X11, false) &&
+               gui_->create(plug_->plugin, CLAP_WINDOW_API_X11, false);
+    return created_;
+  }
+  void CollectEvents() {
+    if (plug_) plug_->Flush(nullptr, out_.List());
+  }
+  int Count(uint16_t type, int index) const {
+    int n = 0;
+    for (const auto& bytes : out_.events) {
+      clap_event_param_gesture event;
+      std::memcpy(&event, bytes.data(), std::min(bytes.size(), sizeof event));
+      n += event.header.type == type && event.param_id == static_cast<clap_id>(index);
+    }
+    return n;
+  }
+  host::ClapHostContext context_;
+  std::unique_ptr<host::ClapInstance> plug_;
+  const clap_plugin_gui* gui_ = nullptr;
+  const clap_plugin_timer_support* timer_ = nullptr;
+  const clap_plugin_posix_fd_support* fd_ = nullptr;
+  std::vector<clap_param_info> infos_;
+  host::ClapOutputEvents out_;
+  bool created_ = false;
+};
+#endif
+
 host::Module& Vst3Module() {
   static host::Module module;
   return module;
 }
 
-enum class Format { Vst2, Vst3 };
+enum class Format { Vst2, Vst3, Clap };
 
 class ModuleEditor : public ::testing::TestWithParam<Format> {
  protected:
   void SetUp() override { ASSERT_NE(x_.Get(), nullptr) << "no connection to the display"; }
   std::unique_ptr<EditorPlug> Make() {
     if (GetParam() == Format::Vst2) return std::make_unique<Vst2EditorPlug>(vst2Host_);
+#ifdef KESTRUNE_CLAP_MODULE
+    if (GetParam() == Format::Clap) return std::make_unique<ClapEditorPlug>();
+#endif
     return std::make_unique<Vst3EditorPlug>(Vst3Module());
   }
-  const char* Name() const { return GetParam() == Format::Vst2 ? "vst2" : "vst3"; }
+  const char* Name() const {
+    return GetParam() == Format::Vst2 ? "vst2" : GetParam() == Format::Clap ? "clap" : "vst3";
+  }
 
   void Click(Window editor, Point p, unsigned int button = 1) {
     x_.MoveTo(editor, p.x, p.y);
@@ -458,6 +595,11 @@ TEST_P(ModuleEditor, ClosesAndReopensManyTimes) {
     EXPECT_TRUE(loop.handlers.empty() && loop.timers.empty()) << "the run loop is left clean";
     EXPECT_GT(loop.timerCalls, 0);
   }
+#ifdef KESTRUNE_CLAP_MODULE
+  if (GetParam() == Format::Clap) {
+    EXPECT_TRUE(static_cast<ClapEditorPlug&>(*plug).HostLinksEmpty()) << "timer or descriptor left with the host";
+  }
+#endif
   // Opening twice without closing recreates it: still one editor, drawn.
   ASSERT_TRUE(plug->Open(host));
   ASSERT_TRUE(plug->Open(host));
@@ -559,9 +701,16 @@ TEST_P(ModuleEditor, RefusesAParentThatIsNoWindow) {
   x_.Destroy(host);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, ModuleEditor, ::testing::Values(Format::Vst2, Format::Vst3),
+#ifdef KESTRUNE_CLAP_MODULE
+#define KESTRUNE_EDITOR_FORMATS Format::Vst2, Format::Vst3, Format::Clap
+#else
+#define KESTRUNE_EDITOR_FORMATS Format::Vst2, Format::Vst3
+#endif
+INSTANTIATE_TEST_SUITE_P(Formats, ModuleEditor, ::testing::Values(KESTRUNE_EDITOR_FORMATS),
                          [](const ::testing::TestParamInfo<Format>& info) {
-                           return info.param == Format::Vst2 ? "Vst2" : "Vst3";
+                           return info.param == Format::Vst2   ? "Vst2"
+                                  : info.param == Format::Vst3 ? "Vst3"
+                                                               : "Clap";
                          });
 
 // ---------------------------------------------------------------- image packs

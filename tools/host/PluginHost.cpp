@@ -30,8 +30,16 @@ std::string DetectModuleFormat(const std::string& path) {
   const bool vst3 = dlsym(library, "GetPluginFactory") != nullptr;
   const bool vst2 = dlsym(library, "VSTPluginMain") != nullptr;
   const bool lv2 = dlsym(library, "lv2_descriptor") != nullptr;
+  const bool clap = dlsym(library, "clap_entry") != nullptr;
   dlclose(library);
-  return vst2 && !vst3 ? "vst2" : lv2 && !vst3 ? "lv2" : "vst3";
+  return vst2 && !vst3 ? "vst2" : lv2 && !vst3 ? "lv2" : clap && !vst3 ? "clap" : "vst3";
 }
+
+#ifndef KESTRUNE_HOST_CLAP
+std::unique_ptr<PluginHost> LoadClap(const std::string& path, std::string& error) {
+  error = "cannot load CLAP module '" + path + "': this build has no CLAP support";
+  return nullptr;
+}
+#endif
 
 }  // namespace render

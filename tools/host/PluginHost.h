@@ -82,6 +82,8 @@ std::unique_ptr<PluginHost> LoadVst3(const std::string& path, std::string& error
 std::unique_ptr<PluginHost> LoadVst2(const std::string& path, std::string& error);
 // An LV2 bundle folder or a file inside it, through lilv.
 std::unique_ptr<PluginHost> LoadLv2(const std::string& path, std::string& error);
+// A .clap module; fails with a reason in a build without the CLAP headers.
+std::unique_ptr<PluginHost> LoadClap(const std::string& path, std::string& error);
 
 // The shared library behind a module path: a bundle's Linux binary, else
 // the path itself.
@@ -95,8 +97,9 @@ bool ParseDisplayNumber(const std::string& text, double& value);
 
 namespace render {
 
-// "vst3", "vst2" or "lv2" for a module, from what it exports: GetPluginFactory
-// makes it VST3, VSTPluginMain VST2, lv2_descriptor LV2. A folder is an LV2
+// "vst3", "vst2", "lv2" or "clap" for a module, from what it exports:
+// GetPluginFactory makes it VST3, VSTPluginMain VST2, lv2_descriptor LV2,
+// clap_entry CLAP. A folder is an LV2
 // bundle when it holds a manifest.ttl, else a VST3 bundle; a file that does
 // not load is taken for VST3, whose loader then says what is wrong.
 std::string DetectModuleFormat(const std::string& path);

@@ -19,6 +19,7 @@ namespace {
 int ApiForFormat(const char* formatName) {
   if (std::strcmp(formatName, "VST3") == 0) return IEffectBase::kApiVst3;
   if (std::strcmp(formatName, "LV2") == 0) return IEffectBase::kApiLv2;
+  if (std::strcmp(formatName, "CLAP") == 0) return IEffectBase::kApiClap;
   return IEffectBase::kApiVst2;
 }
 

@@ -102,6 +102,9 @@ std::vector<std::string> ModuleCandidates(const std::string& format) {
   if (format == "vst3") {
     if (!built.empty()) candidates.push_back(built + "/Kestrune.vst3");
     if (home) candidates.push_back(std::string(home) + "/.vst3/Kestrune.vst3");
+  } else if (format == "clap") {
+    if (!built.empty()) candidates.push_back(built + "/Kestrune.clap");
+    if (home) candidates.push_back(std::string(home) + "/.clap/Kestrune.clap");
   } else if (format == "lv2") {
     if (!built.empty()) candidates.push_back(built + "/Kestrune.lv2");
     if (home) candidates.push_back(std::string(home) + "/.lv2/Kestrune.lv2");
@@ -159,6 +162,7 @@ HostPtr LoadPlugin(const Options& options, const std::vector<uint8_t>& presetFil
   const std::string format = !options.format.empty() ? options.format : DetectModuleFormat(options.module);
   std::unique_ptr<PluginHost> host = format == "vst3"  ? LoadVst3(options.module, error)
                                      : format == "lv2" ? LoadLv2(options.module, error)
+                                     : format == "clap" ? LoadClap(options.module, error)
                                                        : LoadVst2(options.module, error);
   if (!host) {
     failure = {kExitModule, error};
@@ -181,9 +185,10 @@ HostPtr LoadPlugin(const Options& options, const std::vector<uint8_t>& presetFil
   }
   if (!options.preset.empty()) {
     // A .vstpreset or .fxp file carries the state inside it. LV2 keeps the
-    // VST3 state, so it takes .vstpreset files too.
+    // VST3 state, as does CLAP, so both take .vstpreset files too.
     std::vector<uint8_t> state;
-    const std::string stateFormat = std::string(host->FormatName()) == "LV2" ? "VST3" : host->FormatName();
+    const std::string format = host->FormatName();
+    const std::string stateFormat = format == "LV2" || format == "CLAP" ? "VST3" : format;
     if (!BelongsToKestrune(presetFile, error) ||
         !presetfiles::StateFromPresetFile(presetFile, stateFormat, state, error)) {
       // The factory .fxp files are what VST2 hosts load.

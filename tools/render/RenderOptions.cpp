@@ -40,9 +40,11 @@ void PrintUsage(FILE* out) {
           "  --save-preset FILE      save the plug-in's state after rendering: a\n"
           "                          .vstpreset (VST3) or .fxp (VST2) preset file by\n"
           "                          its name, else the raw state\n"
-          "  --format vst3|vst2|lv2  plug-in format (default: found from the module)\n"          "  --module PATH           module to load (default: the build's own module,\n"
-          "                          else ~/.vst3/Kestrune.vst3, ~/.vst/Kestrune.so or\n"
-          "                          ~/.lv2/Kestrune.lv2)\n"
+          "  --format vst3|vst2|lv2|clap\n"
+          "                          plug-in format (default: found from the module)\n"
+          "  --module PATH           module to load (default: the build's own module,\n"
+          "                          else ~/.vst3/Kestrune.vst3, ~/.vst/Kestrune.so,\n"
+          "                          ~/.lv2/Kestrune.lv2 or ~/.clap/Kestrune.clap)\n"
           "  --block N               frames per processing block, 1..%d (default 512)\n"
           "  --precision 32|64       sample precision of the processing (default 32)\n"
           "  --sample-format F       pcm16, pcm24, pcm32, float or double (default: the\n"
@@ -193,8 +195,9 @@ bool ParseOptions(int argc, char** argv, Options& options, Failure& failure) {
     } else if (arg == "--format") {
       if (!needs(options.format)) return false;
       std::transform(options.format.begin(), options.format.end(), options.format.begin(), ::tolower);
-      if (options.format != "vst3" && options.format != "vst2" && options.format != "lv2") {
-        return usage("unknown plug-in format '" + options.format + "'; use vst3, vst2 or lv2");
+      if (options.format != "vst3" && options.format != "vst2" && options.format != "lv2" &&
+          options.format != "clap") {
+        return usage("unknown plug-in format '" + options.format + "'; use vst3, vst2, lv2 or clap");
       }
     } else if (arg == "--module") {
       if (!needs(options.module)) return false;
