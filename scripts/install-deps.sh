@@ -16,6 +16,9 @@ packages=(
   clang libclang-rt-14-dev
   nsis python3
   lintian
+  # bench/true-peak-vs-ffmpeg.sh and bench/loudness-vs-ffmpeg.sh compare with
+  # ffmpeg's ebur128 filter and compute exact peaks with numpy.
+  ffmpeg python3-numpy
   ccache
   ardour lilv-utils jalv sordi lv2-dev liblilv-dev
   jackd2
