@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev zlib1g-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
-  libsndfile1-dev libflac-dev libebur128-dev libsoxr-dev sox
+  libsndfile1-dev libflac-dev libsoxr-dev sox
   juce-modules-source
   g++-mingw-w64-x86-64 libz-mingw-w64-dev
   wine64 xvfb xauth

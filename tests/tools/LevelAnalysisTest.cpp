@@ -169,9 +169,8 @@ TEST(LevelPlot, TimeLabelsOfNeighbouringTicksDifferOnShortFiles) {
 
 // Stereo `seconds` of a sine at 48 kHz, in blocks of 37 frames (the meter's
 // own stretches never line up with them); `lowered` from `lowerFrom` on.
-render::LoudnessMeter MeasureTone(double frequency, double phase, double amplitude, double seconds,
-                                  double lowerFrom = 1e9, double lowered = 1) {
-  render::LoudnessMeter meter(2, 48000);
+void FeedTone(render::LoudnessMeter& meter, double frequency, double phase, double amplitude, double seconds,
+              double lowerFrom = 1e9, double lowered = 1) {
   std::vector<double> block(37);
   const size_t frames = static_cast<size_t>(seconds * 48000);
   for (size_t start = 0; start < frames; start += block.size()) {
@@ -185,14 +184,15 @@ render::LoudnessMeter MeasureTone(double frequency, double phase, double amplitu
     const double* channels[2] = {block.data(), block.data()};
     meter.Add(channels, n);
   }
-  return meter;
 }
 
 // A tone's true peak is its amplitude: read between the samples (a 12 kHz
 // tone's samples all fall 3 dB below its peaks), up to 20 kHz, and never above it.
 TEST(LoudnessMeter, TruePeakOfTonesIsTheirAmplitudeNeitherLowerNorHigher) {
   for (double frequency : {12000.0, 17000.0, 20000.0}) {
-    const double truePeak = MeasureTone(frequency, M_PI / 4, 0.5, 0.5).TruePeakDb();
+    render::LoudnessMeter meter(2, 48000);
+    FeedTone(meter, frequency, M_PI / 4, 0.5, 0.5);
+    const double truePeak = meter.TruePeakDb();
     EXPECT_GE(truePeak, -6.0206 - 0.05) << frequency;
     EXPECT_LE(truePeak, -6.0206 + 0.005) << frequency;
   }
@@ -202,7 +202,8 @@ TEST(LoudnessMeter, TruePeakOfTonesIsTheirAmplitudeNeitherLowerNorHigher) {
 // (one a second would give a single window here, and no range): 3 s of a
 // tone, then 0.5 s 40 dB down, read 0.74 LU in ffmpeg's ebur128 filter.
 TEST(LoudnessMeter, RangeTakesTheShortTermLoudnessEvery100Milliseconds) {
-  const render::LoudnessMeter meter = MeasureTone(1000, 0, 0.5, 3.5, 3.0, 0.01);
+  render::LoudnessMeter meter(2, 48000);
+  FeedTone(meter, 1000, 0, 0.5, 3.5, 3.0, 0.01);
   EXPECT_NEAR(meter.RangeLu(), 0.74, 0.02);
 }
 
