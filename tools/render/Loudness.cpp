@@ -144,23 +144,45 @@ void LoudnessMeter::Add(const double* const* channels, size_t frames, bool clipA
 
 void LoudnessMeter::AddChunk(const double* const* channels, size_t offset, size_t n, bool clip) {
   for (size_t c = 0; c < state_.size(); ++c) {
-    Channel& channel = state_[c];
     const double* in = channels[c] + offset;
-    channel.line.resize(kTaps - 1 + n);
-    double* x = channel.line.data() + kTaps - 1;
-    double sum = 0, s1 = channel.s1, s2 = channel.s2, h1 = channel.h1, h2 = channel.h2;
+    std::vector<double>& line = state_[c].line;
+    line.resize(kTaps - 1 + n);
+    double* x = line.data() + kTaps - 1;
     for (size_t i = 0; i < n; ++i) {
-      double v = std::isfinite(in[i]) ? in[i] : 0.0;
-      if (clip) v = std::clamp(v, -1.0, 1.0);
-      x[i] = v;
-      const double k = Section(highPass_, Section(shelf_, v, s1, s2), h1, h2);
-      sum += k * k;
+      const double v = std::isfinite(in[i]) ? in[i] : 0.0;
+      x[i] = clip ? std::clamp(v, -1.0, 1.0) : v;
+    }
+  }
+  // K-weighted squares, two channels at a time: their recursions interleave.
+  for (size_t c = 0; c < state_.size(); c += 2) {
+    Channel& a = state_[c];
+    Channel& b = state_[std::min(c + 1, state_.size() - 1)];
+    const bool pair = c + 1 < state_.size();
+    const double* xa = a.line.data() + kTaps - 1;
+    const double* xb = b.line.data() + kTaps - 1;
+    double sa[4] = {a.s1, a.s2, a.h1, a.h2}, sb[4] = {b.s1, b.s2, b.h1, b.h2};
+    double sumA = 0, sumB = 0;
+    if (pair) {
+      for (size_t i = 0; i < n; ++i) {
+        const double ka = Section(highPass_, Section(shelf_, xa[i], sa[0], sa[1]), sa[2], sa[3]);
+        const double kb = Section(highPass_, Section(shelf_, xb[i], sb[0], sb[1]), sb[2], sb[3]);
+        sumA += ka * ka;
+        sumB += kb * kb;
+      }
+    } else {
+      for (size_t i = 0; i < n; ++i) {
+        const double ka = Section(highPass_, Section(shelf_, xa[i], sa[0], sa[1]), sa[2], sa[3]);
+        sumA += ka * ka;
+      }
     }
     // A silent tail would otherwise leave the sections in subnormals.
-    auto flush = [](double& s) { s = std::fabs(s) < 1e-25 ? 0.0 : s; };
-    flush(s1), flush(s2), flush(h1), flush(h2);
-    channel.s1 = s1, channel.s2 = s2, channel.h1 = h1, channel.h2 = h2;
-    windowSum_ += sum;
+    for (double& state : sa) state = std::fabs(state) < 1e-25 ? 0.0 : state;
+    for (double& state : sb) state = std::fabs(state) < 1e-25 ? 0.0 : state;
+    a.s1 = sa[0], a.s2 = sa[1], a.h1 = sa[2], a.h2 = sa[3];
+    if (pair) b.s1 = sb[0], b.s2 = sb[1], b.h1 = sb[2], b.h2 = sb[3];
+    windowSum_ += sumA + sumB;
+  }
+  for (Channel& channel : state_) {
     PeakOfChunk(channel, n);
     std::copy(channel.line.end() - (kTaps - 1), channel.line.end(), channel.line.begin());
   }
