@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace render {
@@ -42,21 +43,26 @@ inline double Section(const double* c, double x, double& s1, double& s2) {
 }
 
 // The largest |value| of one interpolator phase over `count` positions of
-// `line`, four positions at a time (the sums keep their order).
-__attribute__((target_clones("avx2", "default"))) double LargestInterpolated(const double* line, size_t count,
-                                                                              const double* h) {
+// `line`, eight positions at a time (the sums keep their order). Single
+// precision: its error, a few parts in ten million, is far below what the
+// true peak is shown to.
+__attribute__((target_clones("avx2", "default"))) double LargestInterpolated(const float* line, size_t count,
+                                                                              const float* h) {
   constexpr int kTaps = LoudnessMeter::kTaps;
-  double largest = 0;
+  float largest = 0;
   size_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    double acc[4] = {0, 0, 0, 0};
+  typedef float Eight __attribute__((vector_size(32)));
+  for (; i + 8 <= count; i += 8) {
+    Eight acc = {0, 0, 0, 0, 0, 0, 0, 0};
     for (int j = 0; j < kTaps; ++j) {
-      for (int l = 0; l < 4; ++l) acc[l] += h[j] * line[i + static_cast<size_t>(l + j)];
+      Eight x;
+      std::memcpy(&x, line + i + static_cast<size_t>(j), sizeof x);
+      acc += h[j] * x;
     }
-    for (int l = 0; l < 4; ++l) largest = std::max(largest, std::fabs(acc[l]));
+    for (int l = 0; l < 8; ++l) largest = std::max(largest, std::fabs(acc[l]));
   }
   for (; i < count; ++i) {
-    double acc = 0;
+    float acc = 0;
     for (int j = 0; j < kTaps; ++j) acc += h[j] * line[i + static_cast<size_t>(j)];
     largest = std::max(largest, std::fabs(acc));
   }
@@ -84,7 +90,7 @@ size_t LoudnessMeter::Histogram::GateBin(double relativeGain) const {
 LoudnessMeter::LoudnessMeter(int channels, double sampleRate)
     : channels_(std::max(0, channels)),
       factor_(sampleRate < 96000 ? 4 : sampleRate < 192000 ? 2 : 1),
-      windowFrames_(std::max<size_t>(1, static_cast<size_t>(std::lround(sampleRate / 10)))),
+      windowFrames_(sampleRate >= 10 ? static_cast<size_t>(std::lround(sampleRate / 10)) : 1),
       state_(static_cast<size_t>(channels_)),
       maxMomentary_(-kInf),
       maxShortTerm_(-kInf) {
@@ -118,13 +124,13 @@ LoudnessMeter::LoudnessMeter(int channels, double sampleRate)
       sum += taps[static_cast<size_t>(j)];
     }
     for (double& t : taps) {
-      t /= sum;
-      absSum += std::fabs(t);
+      phases_.push_back(static_cast<float>(t / sum));
+      absSum += std::fabs(phases_.back());
     }
-    boundGain_ = std::max(boundGain_, absSum);
-    phases_.insert(phases_.end(), taps.begin(), taps.end());
+    // With room for the rounding of single-precision sums.
+    boundGain_ = std::max(boundGain_, absSum * 1.0001);
   }
-  for (Channel& channel : state_) channel.line.assign(kTaps - 1, 0.0);
+  for (Channel& channel : state_) channel.line.assign(kTaps - 1, 0.0f);
 }
 
 void LoudnessMeter::Add(const double* const* channels, size_t frames, bool clipAtFullScale) {
@@ -145,21 +151,25 @@ void LoudnessMeter::Add(const double* const* channels, size_t frames, bool clipA
 void LoudnessMeter::AddChunk(const double* const* channels, size_t offset, size_t n, bool clip) {
   for (size_t c = 0; c < state_.size(); ++c) {
     const double* in = channels[c] + offset;
-    std::vector<double>& line = state_[c].line;
+    std::vector<float>& line = state_[c].line;
     line.resize(kTaps - 1 + n);
-    double* x = line.data() + kTaps - 1;
+    float* x = line.data() + kTaps - 1;
+    double largest = peak_;
     for (size_t i = 0; i < n; ++i) {
-      const double v = std::isfinite(in[i]) ? in[i] : 0.0;
-      x[i] = clip ? std::clamp(v, -1.0, 1.0) : v;
+      double v = std::isfinite(in[i]) ? in[i] : 0.0;
+      if (clip) v = std::clamp(v, -1.0, 1.0);
+      largest = std::max(largest, std::fabs(v));  // the samples' own peak, exactly
+      x[i] = static_cast<float>(v);
     }
+    peak_ = largest;
   }
   // K-weighted squares, two channels at a time: their recursions interleave.
   for (size_t c = 0; c < state_.size(); c += 2) {
     Channel& a = state_[c];
     Channel& b = state_[std::min(c + 1, state_.size() - 1)];
     const bool pair = c + 1 < state_.size();
-    const double* xa = a.line.data() + kTaps - 1;
-    const double* xb = b.line.data() + kTaps - 1;
+    const float* xa = a.line.data() + kTaps - 1;
+    const float* xb = b.line.data() + kTaps - 1;
     double sa[4] = {a.s1, a.s2, a.h1, a.h2}, sb[4] = {b.s1, b.s2, b.h1, b.h2};
     double sumA = 0, sumB = 0;
     if (pair) {
@@ -189,14 +199,13 @@ void LoudnessMeter::AddChunk(const double* const* channels, size_t offset, size_
 }
 
 void LoudnessMeter::PeakOfChunk(Channel& channel, size_t n) {
-  const double* line = channel.line.data();
+  const float* line = channel.line.data();
   // In stretches of kStretch values, each with the samples its taps reach.
   constexpr size_t kStretch = 64;
   for (size_t start = 0; start < n; start += kStretch) {
     const size_t count = std::min(kStretch, n - start);
-    double largest = 0;
+    float largest = 0;
     for (size_t i = start; i < start + count + kTaps - 1; ++i) largest = std::max(largest, std::fabs(line[i]));
-    peak_ = std::max(peak_, largest);  // the samples themselves
     // Nothing between these samples can reach the peak so far: skip them.
     if (largest * boundGain_ <= peak_) continue;
     for (int p = 0; p + 1 < factor_; ++p) {
@@ -265,7 +274,7 @@ double LoudnessMeter::TruePeakDb() const {
     std::vector<double> tail(channel.line.end() - (kTaps - 1), channel.line.end());
     tail.resize(2 * kTaps, 0.0);
     for (int p = 0; p + 1 < factor_; ++p) {
-      const double* h = phases_.data() + static_cast<size_t>(p) * kTaps;
+      const float* h = phases_.data() + static_cast<size_t>(p) * kTaps;
       for (size_t i = 0; i + kTaps <= tail.size(); ++i) {
         double sum = 0;
         for (int j = 0; j < kTaps; ++j) sum += h[j] * tail[i + static_cast<size_t>(j)];

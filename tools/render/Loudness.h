@@ -45,7 +45,7 @@ class LoudnessMeter {
   };
   struct Channel {
     double s1 = 0, s2 = 0, h1 = 0, h2 = 0;  // the two K-weighting sections
-    std::vector<double> line;                 // kTaps - 1 samples before the chunk, then the chunk
+    std::vector<float> line;                  // kTaps - 1 samples before the chunk, then the chunk
   };
   void AddChunk(const double* const* channels, size_t offset, size_t n, bool clip);
   void PeakOfChunk(Channel& channel, size_t n);
@@ -56,9 +56,9 @@ class LoudnessMeter {
   size_t windowFrames_, sinceWindow_ = 0;  // 100 ms
   double shelf_[5], highPass_[5];          // b0 b1 b2 a1 a2
   std::vector<Channel> state_;
-  std::vector<double> phases_;  // (factor_ - 1) phases of kTaps
+  std::vector<float> phases_;   // (factor_ - 1) phases of kTaps
   double boundGain_ = 0;        // the largest sum of a phase's |taps|
-  double peak_ = 0;             // linear, samples and interpolated
+  double peak_ = 0;             // linear, samples and interpolated (in single precision)
   double windowSum_ = 0;
   std::array<double, 30> recent_{};  // the last 3 s of 100 ms sums
   uint64_t windows_ = 0;
