@@ -1,11 +1,9 @@
 #!/bin/sh
-# Checks kestrune-render's loudness figures (libebur128) against ffmpeg's
-# ebur128 filter on two files, input and output each: integrated loudness
-# must agree within 0.1 LU. Loudness range and true peak are shown beside
-# ffmpeg's for reference: the two implementations gate the short-term
-# windows of the loudness range differently (a few tenths of an LU on
-# steady material, more on material whose level jumps), and oversample
-# differently for the true peak. Needs ffmpeg,
+# Checks kestrune-render's loudness figures against ffmpeg's ebur128 filter
+# on two files, input and output each: integrated loudness must agree
+# within 0.1 LU. Loudness range and true peak are shown beside ffmpeg's
+# (ffmpeg prints them to one decimal; bench/true-peak-vs-ffmpeg.sh checks
+# them to three). Needs ffmpeg,
 # which the test command does not (Debian: sudo apt-get install ffmpeg),
 # and sox (scripts/install-deps.sh).
 #

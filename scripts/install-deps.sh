@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev zlib1g-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
-  libsndfile1-dev libflac-dev libebur128-dev libsoxr-dev sox
+  libsndfile1-dev libflac-dev libsoxr-dev sox
   juce-modules-source
   g++-mingw-w64-x86-64 libz-mingw-w64-dev
   wine64 xvfb xauth
@@ -16,6 +16,9 @@ packages=(
   clang libclang-rt-14-dev
   nsis python3
   lintian
+  # bench/true-peak-vs-ffmpeg.sh and bench/loudness-vs-ffmpeg.sh compare with
+  # ffmpeg's ebur128 filter and compute exact peaks with numpy.
+  ffmpeg python3-numpy
   ccache
   ardour lilv-utils jalv sordi lv2-dev liblilv-dev
   jackd2

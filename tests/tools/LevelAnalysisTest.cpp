@@ -2,11 +2,13 @@
 // and shows on the editor's meter, and the peak and RMS of its summary.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "LevelAnalysis.h"
 #include "LevelPlot.h"
+#include "Loudness.h"
 
 namespace {
 
@@ -163,6 +165,46 @@ TEST(LevelPlot, TimeLabelsOfNeighbouringTicksDifferOnShortFiles) {
   EXPECT_EQ(render::TickLabel(0.0015, 0.0005), "0.0015");
   EXPECT_EQ(render::TickLabel(2.0, 1.0), "2");
   EXPECT_EQ(render::TickLabel(-0.0, 0.5), "0.0");
+}
+
+// Stereo `seconds` of a sine at 48 kHz, in blocks of 37 frames (the meter's
+// own stretches never line up with them); `lowered` from `lowerFrom` on.
+void FeedTone(render::LoudnessMeter& meter, double frequency, double phase, double amplitude, double seconds,
+              double lowerFrom = 1e9, double lowered = 1) {
+  std::vector<double> block(37);
+  const size_t frames = static_cast<size_t>(seconds * 48000);
+  for (size_t start = 0; start < frames; start += block.size()) {
+    const size_t n = std::min(block.size(), frames - start);
+    for (size_t i = 0; i < n; ++i) {
+      const double t = static_cast<double>(start + i) / 48000;
+      // Switched on and off gently: no ringing above the amplitude.
+      const double fade = std::min({1.0, t / 0.05, (seconds - t) / 0.05});
+      block[i] = amplitude * fade * (t >= lowerFrom ? lowered : 1) * std::sin(2 * M_PI * frequency * t + phase);
+    }
+    const double* channels[2] = {block.data(), block.data()};
+    meter.Add(channels, n);
+  }
+}
+
+// A tone's true peak is its amplitude: read between the samples (a 12 kHz
+// tone's samples all fall 3 dB below its peaks), up to 20 kHz, and never above it.
+TEST(LoudnessMeter, TruePeakOfTonesIsTheirAmplitudeNeitherLowerNorHigher) {
+  for (double frequency : {12000.0, 17000.0, 20000.0}) {
+    render::LoudnessMeter meter(2, 48000);
+    FeedTone(meter, frequency, M_PI / 4, 0.5, 0.5);
+    const double truePeak = meter.TruePeakDb();
+    EXPECT_GE(truePeak, -6.0206 - 0.05) << frequency;
+    EXPECT_LE(truePeak, -6.0206 + 0.005) << frequency;
+  }
+}
+
+// The loudness range takes the 3 s loudness every 100 ms, as ffmpeg does
+// (one a second would give a single window here, and no range): 3 s of a
+// tone, then 0.5 s 40 dB down, read 0.74 LU in ffmpeg's ebur128 filter.
+TEST(LoudnessMeter, RangeTakesTheShortTermLoudnessEvery100Milliseconds) {
+  render::LoudnessMeter meter(2, 48000);
+  FeedTone(meter, 1000, 0, 0.5, 3.5, 3.0, 0.01);
+  EXPECT_NEAR(meter.RangeLu(), 0.74, 0.02);
 }
 
 }  // namespace
