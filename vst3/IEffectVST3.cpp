@@ -590,10 +590,13 @@ tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value
   if (tag == kBypassParamId) {
     SetHostBypass(value >= 0.5);  // the step a list of two shows, as in process
   } else if (tag == kPresetParamId) {
-    // A program picked in the host's list (Ardour's Presets menu) loads now;
-    // the controller's objects follow, and the host hears of it on the
-    // editor's next tick.
-    if (ApplyPreset(PresetIndexFor(value))) SyncControllerParams();
+    // A program picked in the host's list is loaded by the block the host
+    // sends the same change to (hosts send both), and that block hands every
+    // new value back as output parameter changes. Loaded here, the values
+    // would change under a host that is not told until its call returns,
+    // and without an editor there is no later moment to tell it: a host
+    // that saved before its next block would keep the old values beside a
+    // state holding the new ones.
   } else if (tag < static_cast<ParamID>(ParamCount())) {
     SetParamFromHost(static_cast<int>(tag), value);
   }

@@ -114,8 +114,16 @@ TEST_F(Vst3Conformance, StateLoadsStayQuietAndPresetChangesAreAnnouncedToTheHost
   ASSERT_NE(told.Find(kMix), nullptr);
   EXPECT_DOUBLE_EQ(told.Find(kMix)->points[0].second, 0.3);
 
-  // A preset chosen in the audio thread: the plug-in reports the values it
-  // changed as output parameter changes, the audio thread's way.
+  // A program chosen in the host's list: hosts set it on the controller,
+  // then send it with the next block. Until that block the values the host
+  // reads and saves stay as they were (a host that saves in between, with
+  // no editor open to tell it later, must not hold stale values beside a
+  // state holding the program's); the block loads the program and reports
+  // every value it changed as output parameter changes.
+  const std::vector<uint8_t> beforeProgram = plugin->State();
+  ASSERT_EQ(plugin->controller->setParamNormalized(kPreset, 0.0), kResultTrue);
+  EXPECT_DOUBLE_EQ(plugin->controller->getParamNormalized(kMix), 0.3);
+  EXPECT_EQ(plugin->State(), beforeProgram);
   ParamChanges preset, reported;
   preset.Add(kPreset, {0.0});
   Process(&preset, &reported);
