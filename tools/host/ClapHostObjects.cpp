@@ -228,6 +228,7 @@ int64_t ClapInputStream::Read(const clap_istream* stream, void* buffer, uint64_t
   if (!buffer) return -1;
   uint64_t n = std::min<uint64_t>(size, self->data_.size() - self->position_);
   if (self->maxPerCall_ > 0) n = std::min(n, self->maxPerCall_);
+  if (n == 0) return 0;  // the end (an empty state has no bytes to copy from)
   std::memcpy(buffer, self->data_.data() + self->position_, n);
   self->position_ += n;
   return static_cast<int64_t>(n);
