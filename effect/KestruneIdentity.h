@@ -15,6 +15,9 @@ constexpr const char* kMakerName = "Marlowind";
 constexpr int32_t kVersion = 0x00030100;  // 3.1.0
 constexpr int32_t kUniqueId = PackFourChars("Krn1");
 constexpr int32_t kMakerId = PackFourChars("Mrwd");
+// The VST3 processor's class ID as its four words ('Mrwd' 'Krn1' last):
+// the module registers it, preset files and hosts name the plug-in by it.
+constexpr uint32_t kVst3ClassIdWords[4] = {0xF2AEE70D, 0x00DE4F4E, 0x4D727764, 0x4B726E31};
 
 // Parameter indices; the host sees them in this order.
 enum ParamIndex {

@@ -11,6 +11,7 @@
 #include "BatchOutput.h"
 #include "FxpFile.h"
 #include "JobFiles.h"
+#include "KestruneIdentity.h"
 #include "OutputSafety.h"
 #include "ParamSettings.h"
 #include "PresetFileState.h"
@@ -56,8 +57,12 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, cons
 
 // Who a preset file belongs to: the VST2 unique ID in an .fxp, the VST3
 // processor's class ID in a .vstpreset, as Kestrune's modules write them.
-constexpr int32_t kKestruneVst2Id = 'K' << 24 | 'r' << 16 | 'n' << 8 | '1';
-constexpr const char* kKestruneVst3ClassId = "F2AEE70D00DE4F4E4D7277644B726E31";
+std::string KestruneVst3ClassId() {
+  char text[33];
+  const uint32_t* w = kestrune::kVst3ClassIdWords;
+  snprintf(text, sizeof text, "%08X%08X%08X%08X", w[0], w[1], w[2], w[3]);
+  return text;
+}
 
 // A .vstpreset or .fxp made by another plug-in is refused before its
 // contents are looked at: a chunk of the right size from another plug-in
@@ -67,14 +72,14 @@ bool BelongsToKestrune(const std::vector<uint8_t>& file, std::string& error) {
     case presetfiles::PresetFileKind::VstPreset: {
       presetfiles::VstPreset preset;
       if (!presetfiles::ReadVstPreset(file, preset, error)) return false;
-      if (preset.classId == kKestruneVst3ClassId) return true;
+      if (preset.classId == KestruneVst3ClassId()) return true;
       error = "not a Kestrune preset: it is for the VST3 plug-in with class ID " + preset.classId;
       return false;
     }
     case presetfiles::PresetFileKind::Fxp: {
       presetfiles::FxpProgram program;
       if (!presetfiles::ReadFxp(file, program, error)) return false;
-      if (program.pluginId == kKestruneVst2Id) return true;
+      if (program.pluginId == kestrune::kUniqueId) return true;
       char id[16];
       snprintf(id, sizeof(id), "%08X", static_cast<uint32_t>(program.pluginId));
       error = std::string("not a Kestrune preset: it is for the VST2 plug-in with ID ") + id;

@@ -43,7 +43,9 @@ PluginFactory* BuildFactory() {
 
   // Class ID from the four words F2AEE70D 00DE4F4E 'Mrwd' 'Krn1', laid out
   // by the SDK's rule for this platform.
-  static const TUID kClassId = INLINE_UID(0xF2AEE70D, 0x00DE4F4E, 0x4D727764, 0x4B726E31);
+  static const TUID kClassId =
+      INLINE_UID(kestrune::kVst3ClassIdWords[0], kestrune::kVst3ClassIdWords[1],
+                 kestrune::kVst3ClassIdWords[2], kestrune::kVst3ClassIdWords[3]);
   PClassInfo2 info(kClassId, PClassInfo::kManyInstances, kVstAudioEffectClass, "Kestrune",
                    Vst::kSimpleModeSupported, "Fx|Dynamics", "", "3.1.0", "VST 3.6.12");
   factory->AddClass(info, CreateKestrune);
