@@ -55,7 +55,7 @@ IEffectLV2::IEffectLV2(const Lv2CreationArg& arg, const EffectIdentity& identity
   paramPorts_.assign(static_cast<size_t>(ParamCount()), nullptr);
   lastPortValues_.assign(static_cast<size_t>(ParamCount()),
                          std::numeric_limits<float>::quiet_NaN());
-  stalePortValues_ = lastPortValues_;
+  replacedValues_.assign(static_cast<size_t>(ParamCount()), 0.0);
 }
 
 IEffectLV2::~IEffectLV2() = default;
@@ -77,20 +77,36 @@ void IEffectLV2::Activate() { ResetProcessing(); }
 
 void IEffectLV2::Deactivate() { ResetProcessing(); }
 
+// True when every connected port whose value the last restore changed still
+// shows the value it replaced, and there is one: the host's old settings.
+bool IEffectLV2::PortsShowReplacedSettings() const {
+  bool any = false;
+  for (int i = 0; i < ParamCount(); ++i) {
+    const float* port = paramPorts_[static_cast<size_t>(i)];
+    const double replaced = replacedValues_[static_cast<size_t>(i)];
+    if (!port || replaced == ParamAt(i)->value) continue;
+    double plain = 0;
+    if (!lv2ports::PlainFromPortValue(*this, i, *port, &plain) || plain != replaced) return false;
+    any = true;
+  }
+  return any;
+}
+
 void IEffectLV2::ApplyPortChanges() {
+  // The first run after a restore reads every port, changed or not.
+  const bool afterRestore = restored_;
+  restored_ = false;
+  const bool oldSettings = afterRestore && PortsShowReplacedSettings();
   for (int i = 0; i < ParamCount(); ++i) {
     const float* port = paramPorts_[static_cast<size_t>(i)];
     if (!port) continue;
     const float value = *port;
     float& last = lastPortValues_[static_cast<size_t>(i)];
-    if (std::memcmp(&value, &last, sizeof value) == 0) continue;
+    if (!afterRestore && std::memcmp(&value, &last, sizeof value) == 0) continue;
     last = value;
-    float& stale = stalePortValues_[static_cast<size_t>(i)];
-    const bool late = value == stale;
-    stale = std::numeric_limits<float>::quiet_NaN();
-    if (late) continue;
     double plain = 0;
     if (!lv2ports::PlainFromPortValue(*this, i, value, &plain)) continue;
+    if (oldSettings && plain == replacedValues_[static_cast<size_t>(i)]) continue;
     // The value the host shows for the current one, at a float's precision:
     // nothing changed (a default, a restored state, a preset's echo).
     if (lv2ports::PortValueFor(*this, i, ParamAt(i)->value) == value) continue;
@@ -131,18 +147,22 @@ LV2_State_Status IEffectLV2::RestoreLv2State(LV2_State_Retrieve_Function retriev
   const void* data = retrieve(handle, stateKey_, &size, &type, &flags);
   if (!data) return LV2_STATE_ERR_NO_PROPERTY;
   if (type != chunkType_) return LV2_STATE_ERR_BAD_TYPE;
-  std::vector<float> before(paramPorts_.size());
-  for (size_t i = 0; i < before.size(); ++i)
-    before[i] = lv2ports::PortValueFor(*this, static_cast<int>(i), ParamAt(static_cast<int>(i))->value);
+  std::vector<double> before(replacedValues_.size());
+  for (size_t i = 0; i < before.size(); ++i) before[i] = ParamAt(static_cast<int>(i))->value;
   if (!LoadHostState(*this, static_cast<const uint8_t*>(data), size)) return LV2_STATE_ERR_UNKNOWN;
-  // What the ports hold now is what the host had before the state: no
-  // change to apply over it. A host that then shows the restored values
-  // sends echoes, and a new value of its own still counts.
-  for (size_t i = 0; i < paramPorts_.size(); ++i) {
-    if (paramPorts_[i]) lastPortValues_[i] = *paramPorts_[i];
-    stalePortValues_[i] = before[i];
-  }
+  replacedValues_ = before;
+  restored_ = true;
   return LV2_STATE_SUCCESS;
+}
+
+bool IEffectLV2::ParamPortValue(uint32_t port, float* value) {
+  if (!value || port < lv2ports::kFirstParamPort ||
+      port >= lv2ports::kFirstParamPort + static_cast<uint32_t>(ParamCount()))
+    return false;
+  PlugLockGuard guard(*this);
+  const int index = static_cast<int>(port - lv2ports::kFirstParamPort);
+  *value = lv2ports::PortValueFor(*this, index, ParamAt(index)->value);
+  return true;
 }
 
 void IEffectLV2::HostTimeSignature(int* numerator, int* denominator) {

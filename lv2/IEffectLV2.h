@@ -29,14 +29,18 @@
 //     the audio thread. Neither save nor restore calls back into the host.
 //
 // The plug-in never writes its input ports. A state restore changes the
-// parameters without touching the ports, and takes the values the ports
-// hold at that moment as seen: a host that restores a bare state and leaves
-// its ports alone keeps the state. A port the host then sets to the value
-// it shows for the restored state (equal at a float's precision) is an
-// echo and changes nothing, so the restored values stay exact. Nor does the
-// value a port showed for the settings before the restore, arriving after
-// it: Ardour sets the restored values right after the restore but hands
-// its controls to the ports only when a block runs, and one can run between.
+// parameters without touching them; the first run after it reads every
+// port afresh. A port showing the restored value is an echo. A run whose
+// ports all still show the settings the restore replaced (every port whose
+// value the restore changed holds its old one) brings the host's old values,
+// not new ones, and changes nothing: Ardour sets a preset's values right
+// after restoring it but hands its controls to the ports only when a block
+// runs, and one can run between; a host that restores a bare state and
+// leaves its ports alone is in the same case. Any other value, in that run
+// or later, is the host's setting and is applied, also when it equals a
+// value from before the restore (the host set it on purpose: the ports
+// already show the restored values elsewhere). Hosts that restore a bare
+// state can learn the restored port values through PortValuesExtension.h.
 #pragma once
 
 #include <cstdint>
@@ -74,6 +78,9 @@ class IEffectLV2 : public IEffectBase {
 
   LV2_State_Status SaveLv2State(LV2_State_Store_Function store, LV2_State_Handle handle);
   LV2_State_Status RestoreLv2State(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
+  // What parameter port `port` should show for the current settings; false
+  // for any other port. Not on the audio thread (PortValuesExtension.h).
+  bool ParamPortValue(uint32_t port, float* value);
 
   // ---- Host-facing operations of the base ----
   // LV2 hosts learn values only through ports, which the host owns: the
@@ -96,6 +103,7 @@ class IEffectLV2 : public IEffectBase {
 
  private:
   void ApplyPortChanges();
+  bool PortsShowReplacedSettings() const;
 
   LV2_URID_Map* map_ = nullptr;
   LV2_URID stateKey_ = 0;
@@ -105,9 +113,9 @@ class IEffectLV2 : public IEffectBase {
   std::vector<const float*> paramPorts_;
   // The port values last seen, bit for bit (NaN until the first run).
   std::vector<float> lastPortValues_;
-  // Per port, what the host showed for the settings a state restore
-  // replaced (NaN when none): reaching the ports after the restore, that
-  // value is the host's old one arriving late, not a change of its own.
-  std::vector<float> stalePortValues_;
+  // Per parameter, the plain value a state restore replaced; the first run
+  // after a restore (restored_) compares the ports with them.
+  std::vector<double> replacedValues_;
+  bool restored_ = false;
   float* gainReduction_ = nullptr;
 };

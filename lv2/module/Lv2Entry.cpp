@@ -10,6 +10,7 @@
 #include "Kestrune.h"
 #include "Lv2Ports.h"
 #include "Lv2Extensions.h"
+#include "PortValuesExtension.h"
 
 namespace {
 
@@ -76,10 +77,16 @@ LV2_State_Status RestoreState(LV2_Handle instance, LV2_State_Retrieve_Function r
   return Plug(instance)->RestoreLv2State(retrieve, handle);
 }
 
+int PortValue(LV2_Handle instance, uint32_t port, float* value) {
+  return instance && Plug(instance)->ParamPortValue(port, value) ? 1 : 0;
+}
+
 const void* ExtensionData(const char* uri) {
   static const LV2_State_Interface state = {SaveState, RestoreState};
+  static const KestrunePortValuesInterface portValues = {PortValue};
   if (!uri) return nullptr;
   if (std::strcmp(uri, LV2_STATE__interface) == 0) return &state;
+  if (std::strcmp(uri, KESTRUNE_PORTVALUES__interface) == 0) return &portValues;
   return lv2extensions::ExtensionData(uri);
 }
 

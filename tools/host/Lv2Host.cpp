@@ -22,6 +22,7 @@
 
 #include "Lv2UridMap.h"
 #include "PluginHost.h"
+#include "lv2/PortValuesExtension.h"
 
 namespace render {
 namespace {
@@ -212,8 +213,9 @@ class Lv2Host : public PluginHost {
     return true;
   }
 
-  // The plug-in's values change; its ports keep what this host last set,
-  // which the plug-in takes for no change.
+  // The plug-in's values change, and the ports then show them, as a host
+  // restoring a saved state sets the state's port values: a value set after
+  // it is a change, even back to what the port held before the restore.
   bool SetState(const std::vector<uint8_t>& blob, std::string& error) override {
     const LV2_State_Interface* state = StateInterface();
     restoring_ = &blob;
@@ -224,6 +226,14 @@ class Lv2Host : public PluginHost {
     if (status != LV2_STATE_SUCCESS) {
       error = "the LV2 plug-in refused the state";
       return false;
+    }
+    // A bare blob has no port values: the plug-in says what they are.
+    const auto* values = static_cast<const KestrunePortValuesInterface*>(
+        lilv_instance_get_extension_data(instance_, KESTRUNE_PORTVALUES__interface));
+    for (const ControlPort& c : controls_) {
+      float value = 0;
+      if (values && values->portValue && values->portValue(lilv_instance_get_handle(instance_), c.index, &value))
+        portValues_[c.index] = value;
     }
     return true;
   }
