@@ -442,22 +442,30 @@ TEST(Lv2State, CutBlobIsRefusedWholeAndChangesNothing) {
   EXPECT_EQ(plug.Blob(), before);
 }
 
+// Restores into `plug`, which has run at its defaults: the state of `a`
+// (INPUT 18 dB, 12:1), and the port values hosts set around a restore.
+class Lv2Restore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(host.Plugin(), nullptr);
+    a.Port("input") = 18;
+    a.Port("ratio") = 2;
+    a.Run(block);
+    plug.Run(block);
+  }
+  Lv2Path path;
+  LilvHost host{path};
+  const Channels block = TestSignal(0.01, Instance::kRate).channels;
+  Instance a{host}, b{host}, plug{host};
+};
+
 // Ardour loads a preset by restoring its state, then setting the ports to
 // the preset's values; its controls reach the ports only when a block runs,
 // so a block can run between the two with the ports still at the previous
 // preset's values. Those must not undo the restore; a later value must count.
-TEST(Lv2State, PortValuesOfTheSettingsARestoreReplacedArrivingLateChangeNothing) {
-  Lv2Path path;
-  LilvHost host(path);
-  ASSERT_NE(host.Plugin(), nullptr);
-  const Channels block = TestSignal(0.01, Instance::kRate).channels;
-  Instance a(host), b(host), plug(host);
-  a.Port("input") = 18;
-  a.Port("ratio") = 2;
-  a.Run(block);
+TEST_F(Lv2Restore, PortValuesOfTheSettingsARestoreReplacedArrivingLateChangeNothing) {
   b.Port("input") = 10;
   b.Run(block);
-  plug.Run(block);
   ASSERT_EQ(plug.RestoreBlob(a.Blob()), LV2_STATE_SUCCESS);
   ASSERT_EQ(plug.RestoreBlob(b.Blob()), LV2_STATE_SUCCESS);
   plug.Port("input") = 18;  // the first preset's values, late
@@ -477,18 +485,9 @@ TEST(Lv2State, PortValuesOfTheSettingsARestoreReplacedArrivingLateChangeNothing)
 // A host that shows the restored values and sets one port back to the value
 // it held before the restore, before the first run after it: that is a
 // setting like any other.
-TEST(Lv2State, AValueFromBeforeARestoreSetOnPurposeWithTheRestoredOnesIsApplied) {
-  Lv2Path path;
-  LilvHost host(path);
-  ASSERT_NE(host.Plugin(), nullptr);
-  const Channels block = TestSignal(0.01, Instance::kRate).channels;
-  Instance a(host), b(host), plug(host);
-  a.Port("input") = 18;
-  a.Port("ratio") = 2;
-  a.Run(block);
+TEST_F(Lv2Restore, AValueFromBeforeARestoreSetOnPurposeWithTheRestoredOnesIsApplied) {
   b.Port("ratio") = 2;  // the input at its default, where plug's port is
   b.Run(block);
-  plug.Run(block);
   ASSERT_EQ(plug.RestoreBlob(a.Blob()), LV2_STATE_SUCCESS);
   plug.Port("ratio") = 2;  // the restored value
   plug.Run(block);
