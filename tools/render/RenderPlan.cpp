@@ -145,11 +145,12 @@ bool OpenOutput(const Job& job, RenderPlan& plan, Failure& failure) {
     }
   }
   for (const std::string& name : plan.writer.ChunksLeftOut()) leaveOut(name);
+  const std::string shown = job.output == "-" ? "standard output" : "'" + job.output + "'";
   if (!left.empty()) {
     std::string names;
     for (const std::string& name : left) names += (names.empty() ? "" : ", ") + name;
     const bool sameType = job.container == (wave ? SF_FORMAT_WAV : info.majorFormat);
-    Warn("'" + job.output + "' has no room for the input's " + names + "; left out (" +
+    Warn(shown + " has no room for the input's " + names + "; left out (" +
          (sameType ? std::string("write to a file") : std::string("write ") + (wave ? "WAV" : "FLAC")) +
          " to keep them)");
   }
@@ -157,7 +158,6 @@ bool OpenOutput(const Job& job, RenderPlan& plan, Failure& failure) {
   // libsndfile with only the tags it has names for.
   const FlacTags* tags = plan.flacTags.get();
   if (plan.writer.Direct() && tags && (tags->TagsLibsndfileDrops() > 0 || !tags->pictures.empty())) {
-    const std::string shown = job.output == "-" ? "standard output" : "'" + job.output + "'";
     Warn(shown + " is a FLAC stream, which gets only the input's title, artist, album, date, genre, track number, "
                  "comment, copyright, license and software: " + std::to_string(tags->TagsLibsndfileDrops()) +
          " other tags and " + std::to_string(tags->pictures.size()) +
