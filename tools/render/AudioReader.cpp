@@ -102,8 +102,9 @@ constexpr uint32_t kMaxCuePoints = 10000;
 constexpr unsigned kMaxCarriedChunkBytes = 8u << 20;
 
 // A WAV file's cue points and the chunks carried as they are (iXML, the
-// LIST/adtl chunk with the markers' texts).
-void ReadWaveMarkers(SNDFILE* file, AudioFileInfo& info) {
+// LIST/adtl chunk with the markers' texts). A stream's header is behind
+// it: the chunks' bytes cannot be fetched again, and are named instead.
+void ReadWaveMarkers(SNDFILE* file, bool stream, AudioFileInfo& info) {
   uint32_t count = 0;
   if (sf_command(file, SFC_GET_CUE_COUNT, &count, sizeof(count)) == SF_TRUE && count > 0) {
     if (count > kMaxCuePoints) {
@@ -130,6 +131,17 @@ void ReadWaveMarkers(SNDFILE* file, AudioFileInfo& info) {
         info.unreadChunks.push_back(std::string(id) + " chunk (larger than 8 MiB)");
         continue;
       }
+      const bool list = !strcmp(id, "LIST");
+      if (stream) {
+        // Of a stream's LIST chunks, only the markers' texts are missed
+        // (INFO is read as tags), and only where there are markers.
+        const std::string name = list ? "marker texts (LIST/adtl)" : "iXML chunk";
+        const bool missed = !list || info.cueCount > 0;
+        if (missed && std::find(info.unreadChunks.begin(), info.unreadChunks.end(), name) == info.unreadChunks.end()) {
+          info.unreadChunks.push_back(name);
+        }
+        continue;
+      }
       RiffChunk carried{id, std::vector<uint8_t>(chunk.datalen)};
       chunk.data = carried.payload.data();
       if (sf_get_chunk_data(at, &chunk) != SF_ERR_NO_ERROR) {
@@ -138,7 +150,6 @@ void ReadWaveMarkers(SNDFILE* file, AudioFileInfo& info) {
       }
       carried.payload.resize(chunk.datalen);
       // Of the LIST chunks, the markers' texts; INFO is read as tags.
-      const bool list = carried.id == "LIST";
       if (list && (carried.payload.size() < 4 || memcmp(carried.payload.data(), "adtl", 4))) continue;
       if (list && !IsWholeAdtl(carried.payload)) {
         info.unreadChunks.push_back("marker texts (a damaged LIST/adtl chunk)");
@@ -457,7 +468,7 @@ bool AudioFileReader::Describe(void* opened, const SF_INFO& sfInfo, int64_t prom
   }
   if (info_.majorFormat == SF_FORMAT_WAV || info_.majorFormat == SF_FORMAT_WAVEX ||
       info_.majorFormat == SF_FORMAT_RF64) {
-    ReadWaveMarkers(file, info_);
+    ReadWaveMarkers(file, stream_, info_);
   }
   interleaved_.resize(kReadChunk * static_cast<size_t>(info_.channels));
   return true;

@@ -214,10 +214,6 @@ void AudioFileWriter::CopyMetadata(const AudioFileInfo& source) {
     const size_t size = std::min(copy.size(), std::max(sizeof(SF_BROADCAST_INFO), used));
     sf_command(file, SFC_SET_BROADCAST_INFO, copy.data(), static_cast<int>(size));
   }
-  // Markers and iXML go into a WAV file libsndfile writes; RF64 gets iXML
-  // only (libsndfile writes no cue chunk there), and a stream's header,
-  // written before the length is known, none of them: its markers could
-  // not be kept within the audio.
   chunksLeftOut_ = source.unreadChunks;
   markersCarried_ = false;
   const bool wave = HoldsBroadcastInfo(encoding_.container) && !sizeLeftOpen_;
@@ -225,6 +221,10 @@ void AudioFileWriter::CopyMetadata(const AudioFileInfo& source) {
   if (!source.broadcastInfo.empty() && !wave && encoding_.container != SF_FORMAT_FLAC) {
     chunksLeftOut_.push_back("bext chunk");
   }
+  // Markers and iXML go into a WAV file libsndfile writes; RF64 gets iXML
+  // only (libsndfile writes no cue chunk there), and a stream none of them:
+  // its header goes out before the length is known, so its markers could
+  // not be kept within the audio.
   if (source.cueCount > 0) {
     markersCarried_ = wave && encoding_.container == SF_FORMAT_WAV && !direct_ &&
                       sf_command(file, SFC_SET_CUE, const_cast<uint8_t*>(source.cues.data()),

@@ -149,10 +149,12 @@ bool OpenOutput(const Job& job, RenderPlan& plan, Failure& failure) {
   if (!left.empty()) {
     std::string names;
     for (const std::string& name : left) names += (names.empty() ? "" : ", ") + name;
+    // What keeps them: the input's own type, written to a file, read from one.
     const bool sameType = job.container == (wave ? SF_FORMAT_WAV : info.majorFormat);
-    Warn(shown + " has no room for the input's " + names + "; left out (" +
-         (sameType ? std::string("write to a file") : std::string("write ") + (wave ? "WAV" : "FLAC")) +
-         " to keep them)");
+    const std::string keep = !sameType                ? std::string("write ") + (wave ? "WAV" : "FLAC")
+                             : plan.writer.Direct() ? std::string("write to a file")
+                                                     : std::string("give the input as a file");
+    Warn(shown + " has no room for the input's " + names + "; left out (" + keep + " to keep them)");
   }
   // Streamed out, the FLAC header goes before the audio, written by
   // libsndfile with only the tags it has names for.
