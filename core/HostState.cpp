@@ -36,3 +36,9 @@ bool LoadHostState(IEffectBase& plug, const uint8_t* data, size_t size) {
   plug.RefreshEditorFromParams();
   return true;
 }
+
+bool ProgramChunkFromHostState(const uint8_t* data, size_t size, StateChunk& chunk) {
+  if (!data || size <= kFlagBytes) return false;
+  IEffectBase::BeginChunk(chunk);
+  return chunk.PutBytes(data, size - kFlagBytes) >= 0;
+}

@@ -248,7 +248,8 @@ class IEffectBase {
   // ---- Presets and state ----
   bool SerializeParams(StateChunk& chunk);
   int UnserializeParams(const StateChunk& chunk, int position);
-  void BeginChunk(StateChunk& chunk);
+  // The header of a chunk the VST2 binding hands over (magic and version).
+  static void BeginChunk(StateChunk& chunk);
   void ModifyCurrentPreset(const char* name = nullptr);
   bool ApplyPreset(int index);
   void FillEmptyPresetSlots(const char* name, int count);

@@ -249,6 +249,19 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
     sf_set_string(file, SF_STR_TITLE, "Drums");
     sf_set_string(file, SF_STR_ARTIST, "The Band");
     sf_set_string(file, SF_STR_COMMENT, "rough mix");
+    // Two markers, the second past the end of the audio (a damaged file).
+    SF_CUES_VAR(2) cues{};
+    cues.cue_count = 2;
+    cues.cue_points[0] = {1, 100, 0x61746164, 0, 0, 100, ""};
+    cues.cue_points[1] = {2, 20000, 0x61746164, 0, 0, 20000, ""};
+    ASSERT_EQ(sf_command(file, SFC_SET_CUE, &cues, sizeof(cues)), SF_TRUE);
+    std::string ixml = "<BWFXML><SCENE>12A</SCENE></BWFXML>";
+    SF_CHUNK_INFO chunk{};
+    memcpy(chunk.id, "iXML", 4);
+    chunk.id_size = 4;
+    chunk.datalen = static_cast<unsigned>(ixml.size());
+    chunk.data = ixml.data();
+    ASSERT_EQ(sf_set_chunk(file, &chunk), SF_ERR_NO_ERROR);
     std::vector<double> interleaved(input.Frames() * 2, 0.1);
     sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(input.Frames()));
     sf_close(file);
@@ -262,11 +275,15 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
   auto entry = [&](const std::string& id, const std::string& text) {
     return id + le32(text.size() + 1) + text + '\0' + (text.size() % 2 == 0 ? std::string(1, '\0') : "");
   };
-  const std::string unmapped[] = {entry("ITCH", "A. Tech"), entry("ISRC", "GBAYE0000002")};
+  const std::string unmapped[] = {entry("ITCH", "A. Tech"), entry("ISRC", "GBAYE0000002"), entry("IARL", "Vault 2")};
+  // The markers' names, and a region from the first past the end.
+  const std::string region = "ltxt" + le32(20) + le32(1) + le32(50000) + "rgn " + std::string(8, '\0');
   {
     std::string wav = Slurp(folder / "take.wav");
-    const std::string list = "INFO" + unmapped[0] + unmapped[1];
+    const std::string list = "INFO" + unmapped[0] + unmapped[1] + unmapped[2];
     wav += "LIST" + le32(list.size()) + list;
+    const std::string adtl = "adtl" + entry("labl", le32(1) + "Verse") + entry("labl", le32(2) + "Outro") + region;
+    wav += "LIST" + le32(adtl.size()) + adtl;
     wav.replace(4, 4, le32(wav.size() - 8));
     std::ofstream(folder / "take.wav", std::ios::binary) << wav;
   }
@@ -274,7 +291,47 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
   const std::string out = Slurp(folder / "out.wav");
   for (const std::string& tag : unmapped) EXPECT_NE(out.find(tag), std::string::npos) << tag.substr(0, 4);
   EXPECT_EQ(out.substr(4, 4), le32(out.size() - 8)) << "the RIFF size";
-  ASSERT_EQ(RunRender(folder, {"take.wav", "-o", "out.flac", "--no-pictures", "--module", kVst3Bundle}).status, 0);
+  // iXML and the markers within the audio, with their names; the region ends with it.
+  EXPECT_NE(out.find("iXML"), std::string::npos);
+  EXPECT_NE(out.find("<SCENE>12A</SCENE>"), std::string::npos);
+  EXPECT_EQ(out.find("Outro"), std::string::npos);
+  const size_t carriedRegion = out.find("ltxt");
+  ASSERT_NE(carriedRegion, std::string::npos);
+  EXPECT_EQ(out.substr(carriedRegion + 12, 4), le32(input.Frames() - 100));
+  {
+    SF_INFO info{};
+    SNDFILE* file = sf_open((folder / "out.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    SF_CUES cues{};
+    ASSERT_EQ(sf_command(file, SFC_GET_CUE, &cues, sizeof(cues)), SF_TRUE);
+    sf_close(file);
+    ASSERT_EQ(cues.cue_count, 1u);
+    EXPECT_EQ(cues.cue_points[0].sample_offset, 100u);
+    EXPECT_STREQ(cues.cue_points[0].name, "Verse");
+  }
+  const RunResult toFlac = RunRender(folder, {"take.wav", "-o", "out.flac", "--no-pictures", "--module", kVst3Bundle});
+  ASSERT_EQ(toFlac.status, 0) << toFlac.err;
+  EXPECT_NE(toFlac.err.find("warning: 'out.flac' has no room for the input's INFO IARL, 2 cue markers, iXML chunk, "
+                            "marker texts (LIST/adtl); left out (write WAV to keep them)\n"),
+            std::string::npos)
+      << toFlac.err;
+  auto commentsOf = [](const std::string& path) {
+    std::set<std::string> found;
+    FLAC__StreamMetadata* carried = nullptr;
+    if (!FLAC__metadata_get_tags(path.c_str(), &carried)) return found;
+    for (FLAC__uint32 i = 0; i < carried->data.vorbis_comment.num_comments; ++i) {
+      const auto& entry = carried->data.vorbis_comment.comments[i];
+      found.insert(std::string(reinterpret_cast<const char*>(entry.entry), entry.length));
+    }
+    FLAC__metadata_object_delete(carried);
+    return found;
+  };
+  // INFO tags and the broadcast-wave texts as Vorbis comments.
+  const std::set<std::string> flacTags = commentsOf(folder / "out.flac");
+  for (const char* tag : {"TITLE=Drums", "ISRC=GBAYE0000002", "ENCODED-BY=A. Tech", "DESCRIPTION=Take 3, kick close",
+                          "ORIGINATOR=Studio B"}) {
+    EXPECT_EQ(flacTags.count(tag), 1u) << tag;
+  }
   for (const char* name : {"out.wav", "out.flac"}) {
     SF_INFO info{};
     SNDFILE* file = sf_open((folder / name).c_str(), SFM_READ, &info);
@@ -331,14 +388,7 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
             0);
   for (const std::string name : {"song-out.flac", "piped-in.flac"}) {
     SCOPED_TRACE(name);
-    FLAC__StreamMetadata* carried = nullptr;
-    ASSERT_TRUE(FLAC__metadata_get_tags((folder / name).c_str(), &carried));
-    std::set<std::string> found;
-    for (FLAC__uint32 i = 0; i < carried->data.vorbis_comment.num_comments; ++i) {
-      const auto& entry = carried->data.vorbis_comment.comments[i];
-      found.insert(std::string(reinterpret_cast<const char*>(entry.entry), entry.length));
-    }
-    FLAC__metadata_object_delete(carried);
+    const std::set<std::string> found = commentsOf(folder / name);
     // All but REPLAYGAIN, which gives the loudness before processing.
     for (const std::string& tag : tags) EXPECT_EQ(found.count(tag), tag.rfind("REPLAYGAIN", 0) != 0) << tag;
     std::string coverData;
@@ -364,13 +414,14 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
                            "ALBUMARTIST, TITLE (a second one), 1 picture(s); left out"),
             std::string::npos)
       << toWav.err;
-  // Streamed out, the header goes first and holds only libsndfile's tags: said in one line.
+  // Streamed out, the header goes first and holds only libsndfile's tags: said in one line, which counts
+  // neither REPLAYGAIN (no file keeps it either) nor what libsndfile writes.
   const RunResult streamed = RunRender(folder, {"song.flac", "-o", "-", "--type", "flac", "--no-pictures", "--module",
                                                 kVst3Bundle});
   EXPECT_EQ(streamed.status, 0);
   EXPECT_NE(streamed.err.find("warning: standard output is a FLAC stream, which gets only the input's title, artist, "
-                              "album, date, genre, track number, comment, copyright, license and software: 6 other "
-                              "tags and 1 pictures are left out; write to a file to keep them"),
+                              "album, date, genre, track number, comment, copyright, license and software: 5 other "
+                              "tags and 1 picture(s) are left out; write to a file to keep them"),
             std::string::npos)
       << streamed.err;
 }

@@ -157,6 +157,26 @@ TEST_P(RenderFormat, SavedPresetFileIsTheFormatsOwnAndRestoresTheSameSettings) {
   EXPECT_NE(listed.out.find("30.00"), std::string::npos) << listed.out;
 }
 
+// A VST3 preset file holds the same parameters as the VST2 one: VST2 takes
+// either, as LV2 and CLAP take the .vstpreset.
+TEST(RenderPresetFile, Vst3PresetLoadsIntoVst2AsItsFxpDoes) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.3)));
+  const std::string presets = KESTRUNE_PRESETS_DIR;
+  const std::vector<std::string> vst2 = {"in.wav", "--no-pictures", "--sample-format", "float", "--module", kVst2Module};
+  ASSERT_EQ(RunRender(folder, Join(vst2, {"-o", "default.wav"})).status, 0);
+  ASSERT_EQ(RunRender(folder, Join(vst2, {"-o", "fxp.wav", "--preset", presets + "/vst2/Parallel Smash.fxp"})).status, 0);
+  const RunResult fromVst3 =
+      RunRender(folder, Join(vst2, {"-o", "vstpreset.wav", "--preset", presets + "/vst3/Parallel Smash.vstpreset"}));
+  ASSERT_EQ(fromVst3.status, 0) << fromVst3.err;
+  Audio unset, fxp, vstpreset;
+  ASSERT_TRUE(ReadAudio(folder / "default.wav", unset));
+  ASSERT_TRUE(ReadAudio(folder / "fxp.wav", fxp));
+  ASSERT_TRUE(ReadAudio(folder / "vstpreset.wav", vstpreset));
+  EXPECT_GT(Differences(unset.channels, fxp.channels), 0u);
+  EXPECT_EQ(Differences(fxp.channels, vstpreset.channels), 0u);
+}
+
 TEST_P(RenderFormat, ListParamsShowsEveryParameterWithRangeDefaultAndCurrentValue) {
   ScratchFolder folder;
   RunResult run = RunRender(folder, Join({"--list-params", "--set", "MID FREQ=2500", "--set", "OVERSAMPLING=16x"},

@@ -38,6 +38,7 @@ size_t FlacTags::TagsLibsndfileDrops() const {
     const auto& entry = comment->data.vorbis_comment.comments[i];
     const std::string text(reinterpret_cast<const char*>(entry.entry), entry.length);
     const std::string field = text.substr(0, text.find('='));
+    if (IsReplayGainField(field)) continue;  // dropped from every output, and said so on its own
     const auto known = std::find_if(std::begin(kLibsndfileFlacFields), std::end(kLibsndfileFlacFields),
                                     [&](const auto& each) { return strcasecmp(each.first, field.c_str()) == 0; });
     if (known == std::end(kLibsndfileFlacFields) || !kept.insert(known->second).second) ++dropped;

@@ -34,7 +34,8 @@ struct FlacTags {
   FlacTags(const FlacTags&) = delete;
   FlacTags& operator=(const FlacTags&) = delete;
   ~FlacTags();
-  // Tags other than those libsndfile writes into a FLAC file it makes.
+  // Tags other than those libsndfile writes into a FLAC file it makes,
+  // REPLAYGAIN fields aside (no output keeps them).
   size_t TagsLibsndfileDrops() const;
   // The field names of the tags libsndfile cannot write into a file whose
   // container refused the kinds in `refusedKinds` (SF_STR_*): unknown
@@ -56,6 +57,12 @@ std::shared_ptr<const FlacTags> ReadFlacTags(const std::string& path);
 // types, lower case, with their SF_STR_* kinds.
 extern const std::pair<const char*, int> kLibsndfileFlacFields[10];
 
+// A chunk of a WAV file carried as it is: its id and its payload.
+struct RiffChunk {
+  std::string id;
+  std::vector<uint8_t> payload;
+};
+
 // The sample encoding of an output file.
 enum class SampleFormat { Pcm16, Pcm24, Pcm32, Float, Double };
 
@@ -73,6 +80,15 @@ struct AudioFileInfo {
   // chunk as libsndfile hands it over (empty when there is none).
   std::vector<std::pair<int, std::string>> strings;
   std::vector<uint8_t> broadcastInfo;
+  // A WAV file's markers, its cue points as libsndfile hands them over
+  // (SF_CUES of `cueCount` points; empty when there are none), and the
+  // chunks carried as they are: iXML, and the LIST/adtl chunk that labels
+  // the markers and makes regions of them. `unreadChunks` names what is
+  // there but could not be read (too large, damaged).
+  std::vector<uint8_t> cues;
+  uint32_t cueCount = 0;
+  std::vector<RiffChunk> chunks;
+  std::vector<std::string> unreadChunks;
   // A FLAC stream's tags and pictures as they came (a file's are read from
   // the file when needed); null otherwise.
   std::shared_ptr<const FlacTags> flacTags;

@@ -1,5 +1,7 @@
 #include "AudioReader.h"
 
+#include "RiffMarkers.h"
+
 #include <FLAC/metadata.h>
 #include <FLAC/stream_decoder.h>
 #include <fcntl.h>
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -91,6 +94,70 @@ int64_t PromisedFrames(const std::string& path, uint64_t& unclaimedBytes) {
   }
   fclose(file);
   return frames;
+}
+
+// More cue points than this is no marker list anyone made by hand.
+constexpr uint32_t kMaxCuePoints = 10000;
+// Larger iXML or adtl chunks are not carried.
+constexpr unsigned kMaxCarriedChunkBytes = 8u << 20;
+
+// A WAV file's cue points and the chunks carried as they are (iXML, the
+// LIST/adtl chunk with the markers' texts). A stream's header is behind
+// it: the chunks' bytes cannot be fetched again, and are named instead.
+void ReadWaveMarkers(SNDFILE* file, bool stream, AudioFileInfo& info) {
+  uint32_t count = 0;
+  if (sf_command(file, SFC_GET_CUE_COUNT, &count, sizeof(count)) == SF_TRUE && count > 0) {
+    if (count > kMaxCuePoints) {
+      info.unreadChunks.push_back(std::to_string(count) + " cue markers (more than " +
+                                  std::to_string(kMaxCuePoints) + ")");
+    } else {
+      std::vector<uint8_t> cues(offsetof(SF_CUES, cue_points) + count * sizeof(SF_CUE_POINT));
+      if (sf_command(file, SFC_GET_CUE, cues.data(), static_cast<int>(cues.size())) == SF_TRUE) {
+        info.cues.swap(cues);
+        info.cueCount = count;
+      }
+    }
+  }
+  for (const char* id : {"iXML", "LIST"}) {
+    SF_CHUNK_INFO wanted;
+    memset(&wanted, 0, sizeof(wanted));
+    memcpy(wanted.id, id, 4);
+    wanted.id_size = 4;
+    for (SF_CHUNK_ITERATOR* at = sf_get_chunk_iterator(file, &wanted); at; at = sf_next_chunk_iterator(at)) {
+      SF_CHUNK_INFO chunk;
+      memset(&chunk, 0, sizeof(chunk));
+      if (sf_get_chunk_size(at, &chunk) != SF_ERR_NO_ERROR || chunk.datalen == 0) continue;
+      if (chunk.datalen > kMaxCarriedChunkBytes) {
+        info.unreadChunks.push_back(std::string(id) + " chunk (larger than 8 MiB)");
+        continue;
+      }
+      const bool list = !strcmp(id, "LIST");
+      if (stream) {
+        // Of a stream's LIST chunks, only the markers' texts are missed
+        // (INFO is read as tags), and only where there are markers.
+        const std::string name = list ? "marker texts (LIST/adtl)" : "iXML chunk";
+        const bool missed = !list || info.cueCount > 0;
+        if (missed && std::find(info.unreadChunks.begin(), info.unreadChunks.end(), name) == info.unreadChunks.end()) {
+          info.unreadChunks.push_back(name);
+        }
+        continue;
+      }
+      RiffChunk carried{id, std::vector<uint8_t>(chunk.datalen)};
+      chunk.data = carried.payload.data();
+      if (sf_get_chunk_data(at, &chunk) != SF_ERR_NO_ERROR) {
+        info.unreadChunks.push_back(std::string(id) + " chunk");
+        continue;
+      }
+      carried.payload.resize(chunk.datalen);
+      // Of the LIST chunks, the markers' texts; INFO is read as tags.
+      if (list && (carried.payload.size() < 4 || memcmp(carried.payload.data(), "adtl", 4))) continue;
+      if (list && !IsWholeAdtl(carried.payload)) {
+        info.unreadChunks.push_back("marker texts (a damaged LIST/adtl chunk)");
+        continue;
+      }
+      info.chunks.push_back(std::move(carried));
+    }
+  }
 }
 
 bool ReadFully(int fd, unsigned char* buffer, size_t size, size_t& got) {
@@ -398,6 +465,10 @@ bool AudioFileReader::Describe(void* opened, const SF_INFO& sfInfo, int64_t prom
   if (sf_command(file, SFC_GET_BROADCAST_INFO, &bext, sizeof(bext)) == SF_TRUE) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&bext);
     info_.broadcastInfo.assign(bytes, bytes + sizeof(bext));
+  }
+  if (info_.majorFormat == SF_FORMAT_WAV || info_.majorFormat == SF_FORMAT_WAVEX ||
+      info_.majorFormat == SF_FORMAT_RF64) {
+    ReadWaveMarkers(file, stream_, info_);
   }
   interleaved_.resize(kReadChunk * static_cast<size_t>(info_.channels));
   return true;

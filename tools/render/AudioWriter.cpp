@@ -1,6 +1,7 @@
 #include "AudioWriter.h"
 
 #include "RiffInfo.h"
+#include "RiffMarkers.h"
 
 #include <FLAC/metadata.h>
 #include <fcntl.h>
@@ -204,7 +205,7 @@ void AudioFileWriter::CopyMetadata(const AudioFileInfo& source) {
   for (const auto& [kind, text] : source.strings) {
     if (sf_set_string(file, kind, text.c_str()) != 0) refusedKinds_.push_back(kind);
   }
-  if (!source.broadcastInfo.empty() && HoldsBroadcastInfo(encoding_.container)) {
+  if (!source.broadcastInfo.empty() && HoldsBroadcastInfo(encoding_.container) && !sizeLeftOpen_) {
     std::vector<uint8_t> copy(source.broadcastInfo);
     // libsndfile takes the fixed part plus the coding history actually used.
     SF_BROADCAST_INFO head{};
@@ -212,6 +213,34 @@ void AudioFileWriter::CopyMetadata(const AudioFileInfo& source) {
     const size_t used = offsetof(SF_BROADCAST_INFO, coding_history) + head.coding_history_size;
     const size_t size = std::min(copy.size(), std::max(sizeof(SF_BROADCAST_INFO), used));
     sf_command(file, SFC_SET_BROADCAST_INFO, copy.data(), static_cast<int>(size));
+  }
+  chunksLeftOut_ = source.unreadChunks;
+  markersCarried_ = false;
+  const bool wave = HoldsBroadcastInfo(encoding_.container) && !sizeLeftOpen_;
+  // FLAC takes the broadcast-wave texts as tags (WaveTags.h).
+  if (!source.broadcastInfo.empty() && !wave && encoding_.container != SF_FORMAT_FLAC) {
+    chunksLeftOut_.push_back("bext chunk");
+  }
+  // Markers and iXML go into a WAV file libsndfile writes; RF64 gets iXML
+  // only (libsndfile writes no cue chunk there), and a stream none of them:
+  // its header goes out before the length is known, so its markers could
+  // not be kept within the audio.
+  if (source.cueCount > 0) {
+    markersCarried_ = wave && encoding_.container == SF_FORMAT_WAV && !direct_ &&
+                      sf_command(file, SFC_SET_CUE, const_cast<uint8_t*>(source.cues.data()),
+                                 static_cast<int>(source.cues.size())) == SF_TRUE;
+    if (!markersCarried_) chunksLeftOut_.push_back(std::to_string(source.cueCount) + " cue markers");
+  }
+  for (const RiffChunk& chunk : source.chunks) {
+    const bool markerTexts = chunk.id == "LIST";
+    SF_CHUNK_INFO info;
+    memset(&info, 0, sizeof(info));
+    memcpy(info.id, chunk.id.data(), 4);
+    info.id_size = 4;
+    info.datalen = static_cast<unsigned>(chunk.payload.size());
+    info.data = const_cast<uint8_t*>(chunk.payload.data());
+    const bool carried = wave && (!markerTexts || markersCarried_) && sf_set_chunk(file, &info) == SF_ERR_NO_ERROR;
+    if (!carried) chunksLeftOut_.push_back(markerTexts ? "marker texts (LIST/adtl)" : chunk.id + " chunk");
   }
 }
 
@@ -302,6 +331,18 @@ bool AudioFileWriter::Finish(std::string& error) {
     error = Cannot() + ": " + sf_error_number(closeResult);
     Abandon();
     return false;
+  }
+  // A marker past the end (the input ended early) is dropped.
+  if (markersCarried_ && !direct_) {
+    const int fd = open(tempPath_.c_str(), O_RDWR | O_CLOEXEC);
+    bool ok = fd >= 0 && KeepFileMarkersWithin(fd, written_);
+    const int savedErrno = errno;
+    if (fd >= 0) ok = close(fd) == 0 && ok;
+    if (!ok) {
+      error = Cannot() + ": " + (savedErrno ? strerror(savedErrno) : "its markers could not be kept within the audio");
+      Abandon();
+      return false;
+    }
   }
   finished_ = true;
   return true;
@@ -452,17 +493,10 @@ bool AudioFileWriter::CarryInfoTags(const std::string& source, std::string& warn
       (encoding_.container != SF_FORMAT_WAV && encoding_.container != SF_FORMAT_RF64)) {
     return true;
   }
-  auto tagsOf = [](int fd, std::vector<InfoTag>& tags) {
-    struct stat status;
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return InfoRead::kNotWave;
-    return ReadInfoTags([fd](uint64_t offset, void* buffer, size_t size) {
-      return pread(fd, buffer, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
-    }, static_cast<uint64_t>(status.st_size), tags);
-  };
   std::vector<InfoTag> inputTags, outputTags;
   const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return true;  // read once already; a stream cannot be read again
-  const InfoRead read = tagsOf(in, inputTags);
+  const InfoRead read = ReadInfoTagsOf(in, inputTags);
   close(in);
   if (read != InfoRead::kRead) {
     // Damaged tags are not half carried.
@@ -477,7 +511,7 @@ bool AudioFileWriter::CarryInfoTags(const std::string& source, std::string& warn
     return false;
   }
   std::vector<InfoTag> extra;
-  if (tagsOf(out, outputTags) == InfoRead::kRead) {
+  if (ReadInfoTagsOf(out, outputTags) == InfoRead::kRead) {
     for (const InfoTag& tag : inputTags) {
       const bool written = std::any_of(outputTags.begin(), outputTags.end(),
                                        [&](const InfoTag& own) { return own.id == tag.id; });

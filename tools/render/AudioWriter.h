@@ -62,11 +62,16 @@ class AudioFileWriter {
   // standard output; a resolved path otherwise).
   bool Open(const std::string& name, const std::string& target, const OutputEncoding& encoding,
             std::string& error);
-  // Carries text metadata and a broadcast-wave chunk over where the
-  // container holds them; call before the first Write.
+  // Carries text metadata, a broadcast-wave chunk, cue markers with their
+  // texts (LIST/adtl) and an iXML chunk over where the output holds them;
+  // call before the first Write. Finish drops a marker past the output's
+  // end.
   void CopyMetadata(const AudioFileInfo& source);
   // The SF_STR_* kinds of text the container refused in CopyMetadata.
   const std::vector<int>& RefusedTextKinds() const { return refusedKinds_; }
+  // What CopyMetadata could not carry, as a warning names it ("2 cue
+  // markers", "iXML chunk"), including what the input could not give.
+  const std::vector<std::string>& ChunksLeftOut() const { return chunksLeftOut_; }
   // Appends `frames` frames from planar channel pointers.
   bool Write(const double* const* channels, size_t frames, std::string& error);
   // Completes the temporary file; the target is not touched yet.
@@ -97,6 +102,8 @@ class AudioFileWriter {
 
  private:
   std::vector<int> refusedKinds_;
+  std::vector<std::string> chunksLeftOut_;
+  bool markersCarried_ = false;
   // Writes into `fd` (standard output, a device or a pipe) as the samples
   // come; takes the descriptor over.
   bool OpenDirect(int fd, SF_INFO& sfInfo, std::string& error);

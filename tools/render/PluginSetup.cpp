@@ -10,6 +10,7 @@
 
 #include "BatchOutput.h"
 #include "FxpFile.h"
+#include "HostState.h"
 #include "JobFiles.h"
 #include "KestruneIdentity.h"
 #include "OutputSafety.h"
@@ -190,10 +191,13 @@ HostPtr LoadPlugin(const Options& options, const std::vector<uint8_t>& presetFil
   }
   if (!options.preset.empty()) {
     // A .vstpreset or .fxp file carries the state inside it. LV2 keeps the
-    // VST3 state, as does CLAP, so both take .vstpreset files too.
+    // VST3 state, as does CLAP, so both take .vstpreset files too; VST2
+    // takes its parameters in a program chunk of its own.
     std::vector<uint8_t> state;
     const std::string format = host->FormatName();
-    const std::string stateFormat = format == "LV2" || format == "CLAP" ? "VST3" : format;
+    const bool vst3IntoVst2 =
+        format == "VST2" && presetfiles::KindOf(presetFile) == presetfiles::PresetFileKind::VstPreset;
+    const std::string stateFormat = format == "LV2" || format == "CLAP" || vst3IntoVst2 ? "VST3" : format;
     if (!BelongsToKestrune(presetFile, error) ||
         !presetfiles::StateFromPresetFile(presetFile, stateFormat, state, error)) {
       // The factory .fxp files are what VST2 hosts load.
@@ -202,6 +206,14 @@ HostPtr LoadPlugin(const Options& options, const std::vector<uint8_t>& presetFil
       failure = {kExitInput, "preset '" + options.preset + "': " + error +
                                  (vst2File ? "; load it with --format vst2" : "")};
       return nullptr;
+    }
+    StateChunk program;
+    if (vst3IntoVst2) {
+      if (!ProgramChunkFromHostState(state.data(), state.size(), program)) {
+        failure = {kExitInput, "preset '" + options.preset + "' holds no Kestrune state"};
+        return nullptr;
+      }
+      state.assign(program.Data(), program.Data() + program.Size());
     }
     const std::vector<uint8_t>& presetBlob = state;
     // The plug-in's state has one size; a file of another size is not a

@@ -1,9 +1,15 @@
 // PlanRender: everything a render needs opened before the first block.
+#include <fcntl.h>
 #include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "DefaultMaterial.h"
 #include "ParamSettings.h"
 #include "RenderSteps.h"
+#include "RiffInfo.h"
+#include "WaveTags.h"
 
 namespace render {
 namespace {
@@ -75,7 +81,18 @@ OutputEncoding ChooseEncoding(const Options& options, const Job& job, const Rend
   return encoding;
 }
 
-// The output file, with the input's metadata to carry over.
+// The input's LIST/INFO tags, read from its file; a stream's are gone.
+InfoRead ReadInputInfoTags(const Job& job, const RenderPlan& plan, std::vector<InfoTag>& tags) {
+  if (plan.reader.IsStream()) return InfoRead::kNotWave;
+  const int fd = open(job.input.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return InfoRead::kNotWave;
+  const InfoRead read = ReadInfoTagsOf(fd, tags);
+  close(fd);
+  return read;
+}
+
+// The output file, with the input's metadata to carry over; what it has no
+// room for is named in one line.
 bool OpenOutput(const Job& job, RenderPlan& plan, Failure& failure) {
   std::string error;
   if (!plan.writer.Open(job.output, job.outputTarget, plan.encoding, error)) {
@@ -83,39 +100,70 @@ bool OpenOutput(const Job& job, RenderPlan& plan, Failure& failure) {
     return false;
   }
   if (plan.embedded) return true;
-  plan.writer.CopyMetadata(plan.reader.Info());
+  const AudioFileInfo& info = plan.reader.Info();
+  plan.writer.CopyMetadata(info);
+  const bool wave = info.majorFormat == SF_FORMAT_WAV || info.majorFormat == SF_FORMAT_WAVEX ||
+                    info.majorFormat == SF_FORMAT_RF64;
+  const bool waveOutput = job.container == SF_FORMAT_WAV;
+  std::vector<std::string> left;
+  auto leaveOut = [&](const std::string& name) {
+    if (std::find(left.begin(), left.end(), name) == left.end()) left.push_back(name);
+  };
   // FLAC to FLAC keeps every tag and picture.
-  if (plan.reader.Info().majorFormat == SF_FORMAT_FLAC) {
+  if (info.majorFormat == SF_FORMAT_FLAC) {
     // A FLAC stream's came with it; a file redirected into standard input is read again.
-    plan.flacTags = plan.reader.Info().flacTags ? plan.reader.Info().flacTags
-                    : plan.reader.IsStream() && job.input != "-"
-                        ? nullptr
-                        : ReadFlacTags(job.input == "-" ? "/dev/stdin" : job.input);
+    plan.flacTags = info.flacTags                                 ? info.flacTags
+                    : plan.reader.IsStream() && job.input != "-" ? nullptr
+                                                                  : ReadFlacTags(job.input == "-" ? "/dev/stdin"
+                                                                                                   : job.input);
+    const FlacTags* input = plan.flacTags.get();
+    if (input && input->HasReplayGain()) {
+      Warn("the input's REPLAYGAIN tags are left out: they give the loudness of the audio before processing");
+    }
+    // Into WAV or AIFF: what their text chunks have no room for.
+    if (input && job.container != SF_FORMAT_FLAC) {
+      for (const std::string& name : input->FieldsLibsndfileDrops(plan.writer.RefusedTextKinds())) leaveOut(name);
+      if (!input->pictures.empty()) leaveOut(std::to_string(input->pictures.size()) + " picture(s)");
+      plan.flacTags = nullptr;
+    }
+  } else if (wave) {
+    std::vector<InfoTag> infoTags;
+    if (ReadInputInfoTags(job, plan, infoTags) == InfoRead::kDamaged && !waveOutput) {
+      leaveOut("LIST/INFO tags (a damaged chunk)");
+    }
+    for (const int kind : plan.writer.RefusedTextKinds()) {
+      if (!VorbisFieldForKind(kind).empty()) leaveOut(VorbisFieldForKind(kind));
+    }
+    if (job.container == SF_FORMAT_FLAC) {
+      // As Vorbis comments, under the names taggers use.
+      plan.flacTags = FlacTagsFromWave(info, infoTags, left);
+    } else if (!waveOutput || plan.writer.Direct()) {
+      // Tags libsndfile has no string type for go into a WAV file only.
+      for (const InfoTag& tag : infoTags) {
+        if (!LibsndfileReadsInfoTag(tag.id)) leaveOut("INFO " + tag.id);
+      }
+    }
   }
-  const FlacTags* input = plan.flacTags.get();
-  if (input && input->HasReplayGain()) {
-    Warn("the input's REPLAYGAIN tags are left out: they give the loudness of the audio before processing");
-  }
-  // Into WAV or AIFF: what their text chunks have no room for, in one line.
-  if (input && job.container != SF_FORMAT_FLAC) {
-    std::vector<std::string> left = input->FieldsLibsndfileDrops(plan.writer.RefusedTextKinds());
-    if (!input->pictures.empty()) left.push_back(std::to_string(input->pictures.size()) + " picture(s)");
+  for (const std::string& name : plan.writer.ChunksLeftOut()) leaveOut(name);
+  const std::string shown = job.output == "-" ? "standard output" : "'" + job.output + "'";
+  if (!left.empty()) {
     std::string names;
     for (const std::string& name : left) names += (names.empty() ? "" : ", ") + name;
-    if (!left.empty()) {
-      Warn("'" + job.output + "' has no room for the input's " + names + "; left out (write FLAC to keep them)");
-    }
-    plan.flacTags = nullptr;
+    // What keeps them: the input's own type, written to a file, read from one.
+    const bool sameType = job.container == (wave ? SF_FORMAT_WAV : info.majorFormat);
+    const std::string keep = !sameType                ? std::string("write ") + (wave ? "WAV" : "FLAC")
+                             : plan.writer.Direct() ? std::string("write to a file")
+                                                     : std::string("give the input as a file");
+    Warn(shown + " has no room for the input's " + names + "; left out (" + keep + " to keep them)");
   }
   // Streamed out, the FLAC header goes before the audio, written by
   // libsndfile with only the tags it has names for.
   const FlacTags* tags = plan.flacTags.get();
   if (plan.writer.Direct() && tags && (tags->TagsLibsndfileDrops() > 0 || !tags->pictures.empty())) {
-    const std::string shown = job.output == "-" ? "standard output" : "'" + job.output + "'";
     Warn(shown + " is a FLAC stream, which gets only the input's title, artist, album, date, genre, track number, "
                  "comment, copyright, license and software: " + std::to_string(tags->TagsLibsndfileDrops()) +
          " other tags and " + std::to_string(tags->pictures.size()) +
-         " pictures are left out; write to a file to keep them");
+         " picture(s) are left out; write to a file to keep them");
   }
   return true;
 }

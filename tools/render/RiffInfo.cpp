@@ -7,30 +7,16 @@
 #include <cstring>
 
 namespace render {
-namespace {
+namespace riff {
 
 uint32_t Le32(const uint8_t* at) {
   return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
          static_cast<uint32_t>(at[3]) << 24;
 }
 
-uint64_t Le64(const uint8_t* at) { return Le32(at) | static_cast<uint64_t>(Le32(at + 4)) << 32; }
-
 void PutLe32(uint8_t* at, uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
-
-bool IsRf64(const uint8_t* id) { return !memcmp(id, "RF64", 4) || !memcmp(id, "BW64", 4); }
-
-// A chunk id is four printable ASCII characters.
-bool PlainId(const uint8_t* id) {
-  for (int i = 0; i < 4; ++i)
-    if (id[i] < 0x20 || id[i] > 0x7E) return false;
-  return true;
-}
-
-// Walking more chunks than this means a file made to keep us walking.
-constexpr int kMaxChunks = 100000;
 
 bool WriteAllAt(int fd, const uint8_t* data, size_t size, uint64_t offset) {
   while (size > 0) {
@@ -48,13 +34,39 @@ bool ReadAllAt(int fd, uint8_t* data, size_t size, uint64_t offset) {
   while (size > 0) {
     const ssize_t got = pread(fd, data, size, static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
+    if (got <= 0) {
+      if (got == 0) errno = 0;
+      return false;
+    }
     data += got;
     size -= static_cast<size_t>(got);
     offset += static_cast<uint64_t>(got);
   }
   return true;
 }
+
+}  // namespace riff
+
+namespace {
+
+using riff::Le32;
+using riff::PutLe32;
+using riff::ReadAllAt;
+using riff::WriteAllAt;
+
+uint64_t Le64(const uint8_t* at) { return Le32(at) | static_cast<uint64_t>(Le32(at + 4)) << 32; }
+
+bool IsRf64(const uint8_t* id) { return !memcmp(id, "RF64", 4) || !memcmp(id, "BW64", 4); }
+
+// A chunk id is four printable ASCII characters.
+bool PlainId(const uint8_t* id) {
+  for (int i = 0; i < 4; ++i)
+    if (id[i] < 0x20 || id[i] > 0x7E) return false;
+  return true;
+}
+
+// Walking more chunks than this means a file made to keep us walking.
+constexpr int kMaxChunks = 100000;
 
 }  // namespace
 
@@ -113,6 +125,15 @@ InfoRead ReadInfoTags(const ReadAt& read, uint64_t fileSize, std::vector<InfoTag
     if (at > fileSize) break;
   }
   return InfoRead::kRead;
+}
+
+InfoRead ReadInfoTagsOf(int fd, std::vector<InfoTag>& tags) {
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return InfoRead::kNotWave;
+  const ReadAt read = [fd](uint64_t offset, void* buffer, size_t size) {
+    return ReadAllAt(fd, static_cast<uint8_t*>(buffer), size, offset);
+  };
+  return ReadInfoTags(read, static_cast<uint64_t>(status.st_size), tags);
 }
 
 std::vector<uint8_t> InfoListChunk(const std::vector<InfoTag>& tags) {

@@ -13,6 +13,16 @@
 
 namespace render {
 
+// Little-endian fields and whole reads and writes at an offset (retried
+// on EINTR), for the RIFF readers and writers here and in RiffMarkers.h.
+namespace riff {
+uint32_t Le32(const uint8_t* at);
+void PutLe32(uint8_t* at, uint32_t value);
+// False with errno set, or 0 at the end of the file.
+bool ReadAllAt(int fd, uint8_t* data, size_t size, uint64_t offset);
+bool WriteAllAt(int fd, const uint8_t* data, size_t size, uint64_t offset);
+}  // namespace riff
+
 struct InfoTag {
   std::string id;    // four characters, e.g. "ITCH"
   std::string text;  // up to the first NUL
@@ -28,6 +38,10 @@ using ReadAt = std::function<bool(uint64_t offset, void* buffer, size_t size)>;
 // `fileSize` bytes, in file order; on damage, those read before it.
 enum class InfoRead { kNotWave, kDamaged, kRead };
 InfoRead ReadInfoTags(const ReadAt& read, uint64_t fileSize, std::vector<InfoTag>& tags);
+
+// The same for the regular file open in `fd`; kNotWave for anything else
+// (a pipe, a device).
+InfoRead ReadInfoTagsOf(int fd, std::vector<InfoTag>& tags);
 
 // The tags of one LIST chunk's INFO payload (after "INFO"). False when an
 // entry runs past the end.
