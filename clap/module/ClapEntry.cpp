@@ -50,7 +50,10 @@ const clap_plugin* FactoryCreate(const clap_plugin_factory*, const clap_host* ho
   arg.host = host;
   arg.descriptor = &kDescriptor;
   try {
-    return (new Kestrune(arg))->ClapPlugin();
+    Kestrune* plug = new Kestrune(arg);
+    // Hosts that show a plug-in's gain reduction read the editor's meter.
+    plug->SetGainReading([](const IEffectCLAP& p) { return static_cast<const Kestrune&>(p).path.state.meterState; });
+    return plug->ClapPlugin();
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
