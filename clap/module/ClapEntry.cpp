@@ -8,6 +8,19 @@
 #include "ClapAbi.h"
 #include "Kestrune.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+
+// The module's handle: the Windows editor registers its window class and
+// reads its images with it.
+void* gKestruneModule = nullptr;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) gKestruneModule = instance;
+  return TRUE;
+}
+#endif
+
 namespace {
 
 const char* kFeatures[] = {CLAP_PLUGIN_FEATURE_AUDIO_EFFECT, CLAP_PLUGIN_FEATURE_COMPRESSOR,
