@@ -97,6 +97,8 @@ uint32_t LatencyGet(const clap_plugin* p) {
 
 bool RenderHardRealtime(const clap_plugin*) { return false; }
 
+double GainMeteringGet(const clap_plugin* p) { return Self(p) ? Self(p)->GainAdjustmentDb() : 0.0; }
+
 bool RenderSet(const clap_plugin* p, clap_plugin_render_mode mode) {
   return Self(p) && Self(p)->SetRenderMode(mode);
 }
@@ -107,6 +109,7 @@ const clap_plugin_params kParams = {ParamsCount,       ParamsInfo,        Params
 const clap_plugin_state kState = {StateSave, StateLoad};
 const clap_plugin_latency kLatency = {LatencyGet};
 const clap_plugin_render kRender = {RenderHardRealtime, RenderSet};
+const clap_plugin_gain_adjustment_metering kGainMetering = {GainMeteringGet};
 
 // ---------------------------------------------------------------- helpers
 
@@ -252,7 +255,15 @@ const void* IEffectCLAP::Extension(const char* id) {
   if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kState;
   if (std::strcmp(id, CLAP_EXT_LATENCY) == 0) return &kLatency;
   if (std::strcmp(id, CLAP_EXT_RENDER) == 0) return &kRender;
+  if (std::strcmp(id, CLAP_EXT_GAIN_ADJUSTMENT_METERING) == 0) return gainReading_ ? &kGainMetering : nullptr;
   return Editor() ? GuiExtension(id) : nullptr;
+}
+
+double IEffectCLAP::GainAdjustmentDb() const {
+  const double reading = gainReading_ ? gainReading_(*this) : 0.0;
+  if (!(reading > 0)) return 0.0;
+  if (reading >= 1) return -kMaxGainReductionDb;
+  return std::max(20.0 * std::log10(1.0 - reading), -kMaxGainReductionDb);
 }
 
 bool IEffectCLAP::SetRenderMode(clap_plugin_render_mode mode) {

@@ -2,8 +2,8 @@
 //
 // The effect derives from this binding, which derives from the plug-in base.
 // The binding only translates: the CLAP plug-in object and its extensions
-// (audio-ports, params, state, latency, render, the host's thread-check)
-// become calls on the base. Host values and texts: ClapParams.h.
+// (audio-ports, params, state, latency, render, gain-adjustment-metering,
+// the host's thread-check) become calls on the base. Host values and texts: ClapParams.h.
 //
 // Who calls what, and when (CLAP's thread tags):
 //   - The module's factory constructs the instance (no host call there) and
@@ -98,6 +98,17 @@ class IEffectCLAP : public IEffectBase {
   // ---- clap.render ----
   bool SetRenderMode(clap_plugin_render_mode mode);
 
+  // ---- clap.gain-adjustment-metering ----
+  // The module names where its gain-reduction meter is read: the reading
+  // the editor's meter shows (1 - gain), which the audio thread writes
+  // after each block. Without one the extension is not offered.
+  using GainReading = double (*)(const IEffectCLAP& plug);
+  void SetGainReading(GainReading reading) { gainReading_ = reading; }
+  // The gain applied now, in dB: 0 or negative (a reduction), at most
+  // kMaxGainReductionDb down. Audio thread.
+  static constexpr double kMaxGainReductionDb = 60.0;
+  double GainAdjustmentDb() const;
+
   // ---- clap.gui, timer-support, posix-fd-support (IEffectCLAPGui.cpp) ----
   bool GuiApiSupported(const char* api, bool isFloating) const;
   bool GuiCreate(const char* api, bool isFloating);
@@ -165,6 +176,7 @@ class IEffectCLAP : public IEffectBase {
   bool active_ = false;
   bool sidechainConnected_ = true;
   std::atomic<bool> offline_{false};
+  GainReading gainReading_ = nullptr;
   // Set by a state load; the next main-thread callback asks the host to
   // re-read the values.
   std::atomic<bool> rescanValues_{false};

@@ -3,9 +3,10 @@
 # cmake --install puts the modules where hosts look:
 #   prefix = $HOME (the default): ~/.vst3/Kestrune.vst3, ~/.vst/Kestrune.so
 #     (with its editor images in ~/.vst/Kestrune.images),
-#     ~/.lv2/Kestrune.lv2 (with its presets), VST3 presets in ~/.vst3/presets/Marlowind/Kestrune, VST2 presets and
+#     ~/.lv2/Kestrune.lv2 (with its presets), ~/.clap/Kestrune.clap (with
+#     its editor images in ~/.clap/Kestrune.images), VST3 presets in ~/.vst3/presets/Marlowind/Kestrune, VST2 presets and
 #     the documents in ~/.local/share/kestrune;
-#   any other prefix (--prefix /usr): <prefix>/lib/vst3, lib/vst, lib/lv2,
+#   any other prefix (--prefix /usr): <prefix>/lib/vst3, lib/vst, lib/lv2, lib/clap,
 #     share/vst3/presets/Marlowind/Kestrune, share/kestrune/presets and
 #     share/doc/kestrune.
 # The VST2 module goes to one folder only: hosts that search both vst and
@@ -32,6 +33,7 @@ install(CODE [[
     set(KESTRUNE_VST3_DIR ".vst3")
     set(KESTRUNE_VST2_DIR ".vst")
     set(KESTRUNE_LV2_DIR ".lv2")
+    set(KESTRUNE_CLAP_DIR ".clap")
     set(KESTRUNE_VST3_PRESET_DIR ".vst3/presets/Marlowind/Kestrune")
     set(KESTRUNE_FXP_DIR ".local/share/kestrune/presets")
     set(KESTRUNE_DOC_DIR ".local/share/kestrune")
@@ -39,6 +41,7 @@ install(CODE [[
     set(KESTRUNE_VST3_DIR "lib/vst3")
     set(KESTRUNE_VST2_DIR "lib/vst")
     set(KESTRUNE_LV2_DIR "lib/lv2")
+    set(KESTRUNE_CLAP_DIR "lib/clap")
     set(KESTRUNE_VST3_PRESET_DIR "share/vst3/presets/Marlowind/Kestrune")
     set(KESTRUNE_FXP_DIR "share/kestrune/presets")
     set(KESTRUNE_DOC_DIR "share/doc/kestrune")
@@ -47,6 +50,7 @@ install(CODE [[
   file(REMOVE_RECURSE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${KESTRUNE_VST3_DIR}/Kestrune.vst3")
   file(REMOVE_RECURSE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${KESTRUNE_LV2_DIR}/Kestrune.lv2")
   file(REMOVE_RECURSE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${KESTRUNE_VST2_DIR}/Kestrune.images")
+  file(REMOVE_RECURSE "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${KESTRUNE_CLAP_DIR}/Kestrune.images")
   # Earlier versions put a second copy in ~/.lxvst. (A system-wide copy in
   # lib/lxvst may belong to a package, which removes its own files.)
   if(KESTRUNE_VST2_DIR STREQUAL ".vst")
@@ -60,9 +64,12 @@ if(TARGET kestrune_lv2_bundle)
   install(DIRECTORY ${KESTRUNE_LV2_BUNDLE_DIR} DESTINATION "\${KESTRUNE_LV2_DIR}" USE_SOURCE_PERMISSIONS
           PATTERN "Kestrune@*x.pack" EXCLUDE)
 endif()
+if(TARGET kestrune_clap)
+  install(PROGRAMS $<TARGET_FILE:kestrune_clap> DESTINATION "\${KESTRUNE_CLAP_DIR}")
+endif()
 # The editor's 2x and 3x images, which each module reads from beside it: the
 # VST3 bundle's Contents/Resources, the LV2 bundle, Kestrune.images beside the
-# VST2 module. Per user, each holds a copy; system-wide, the images are
+# VST2 and the CLAP module. Per user, each holds a copy; system-wide, the images are
 # installed once, in share/kestrune/images, and each place links there
 # (relative links, as Debian's policy asks), so the package holds them once.
 install(CODE "set(KESTRUNE_IMAGE_PACKS \"${KESTRUNE_IMAGE_PACK_DIR}/Kestrune@2x.pack;${KESTRUNE_IMAGE_PACK_DIR}/Kestrune@3x.pack\")")
@@ -73,6 +80,9 @@ install(CODE [[
                       "${KESTRUNE_VST2_DIR}/Kestrune.images")
   if(EXISTS "${kestrune_root}/${KESTRUNE_LV2_DIR}/Kestrune.lv2")
     list(APPEND kestrune_places "${KESTRUNE_LV2_DIR}/Kestrune.lv2")
+  endif()
+  if(EXISTS "${kestrune_root}/${KESTRUNE_CLAP_DIR}/Kestrune.clap")
+    list(APPEND kestrune_places "${KESTRUNE_CLAP_DIR}/Kestrune.images")
   endif()
   if(KESTRUNE_VST2_DIR STREQUAL ".vst")
     foreach(place ${kestrune_places})
@@ -123,7 +133,9 @@ install(CODE [[
     set(kestrune_modules "${kestrune_root}/${KESTRUNE_VST3_DIR}/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so"
                          "${kestrune_root}/${KESTRUNE_VST2_DIR}/Kestrune.so")
     file(GLOB kestrune_lv2_modules "${kestrune_root}/${KESTRUNE_LV2_DIR}/Kestrune.lv2/*.so")
+    file(GLOB kestrune_clap_module "${kestrune_root}/${KESTRUNE_CLAP_DIR}/Kestrune.clap")
     execute_process(COMMAND "${KESTRUNE_STRIP}" --strip-unneeded ${kestrune_modules} ${kestrune_lv2_modules}
+                            ${kestrune_clap_module}
                     COMMAND_ERROR_IS_FATAL ANY)
   endif()
 ]])
@@ -139,10 +151,10 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrune)
 set(CPACK_PACKAGE_VENDOR Marlowind)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Stereo compressor plug-in (VST3, VST2 and LV2)")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Stereo compressor plug-in (VST3, VST2, LV2 and CLAP)")
 # Description lines of at most 80 characters, as Debian's policy asks.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Kestrune is a stereo dynamics compressor with an external sidechain,\noversampled saturation and a SLAM mode, as VST3 (/usr/lib/vst3), VST2\n(/usr/lib/vst) and LV2 (/usr/lib/lv2) plug-ins, with factory presets.")
+    "Kestrune is a stereo dynamics compressor with an external sidechain,\noversampled saturation and a SLAM mode, as VST3 (/usr/lib/vst3), VST2\n(/usr/lib/vst), LV2 (/usr/lib/lv2) and CLAP (/usr/lib/clap) plug-ins, with\nfactory presets.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kestrune maintainers <maintainers@users.noreply.c-seed-ef42c4c5.example>")
@@ -158,6 +170,12 @@ set(CPACK_STRIP_FILES ON)
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 include(CPack)
 
+# The CLAP module, when the CLAP headers were found, is in both release files.
+set(kestrune_clap_module)
+if(TARGET kestrune_clap)
+  set(kestrune_clap_module kestrune_clap)
+endif()
+
 # The editor images the modules' folders hold copies of.
 set(kestrune_packs ${KESTRUNE_IMAGE_PACK_DIR}/Kestrune@2x.pack ${KESTRUNE_IMAGE_PACK_DIR}/Kestrune@3x.pack)
 set(KESTRUNE_DEB ${CMAKE_BINARY_DIR}/kestrune_${PROJECT_VERSION}_amd64.deb CACHE INTERNAL "The Debian package")
@@ -165,7 +183,8 @@ add_custom_command(
   OUTPUT ${KESTRUNE_DEB}
   COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -G DEB
   COMMAND sh ${PROJECT_SOURCE_DIR}/packaging/finish-deb.sh ${KESTRUNE_DEB}
-  DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 kestrune_lv2_ui ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
+  DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 kestrune_lv2_ui ${kestrune_clap_module}
+          ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
           ${kestrune_packs}
           ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
           ${PROJECT_SOURCE_DIR}/cmake/KestruneInstall.cmake
@@ -180,6 +199,14 @@ add_custom_command(
 set(archive_name Kestrune-${PROJECT_VERSION}-linux-x86_64)
 set(KESTRUNE_ARCHIVE ${CMAKE_BINARY_DIR}/${archive_name}.tar.gz CACHE INTERNAL "The Linux release archive")
 set(stage ${CMAKE_BINARY_DIR}/archive/${archive_name})
+# In the archive the CLAP module shares Kestrune.images with the VST2 module
+# (install.sh copies that folder beside each).
+set(archive_clap)
+set(archive_clap_strip)
+if(TARGET kestrune_clap)
+  set(archive_clap COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kestrune_clap> ${stage}/Kestrune.clap)
+  set(archive_clap_strip ${stage}/Kestrune.clap)
+endif()
 set(archive_bundle_packs)
 set(archive_links)
 foreach(pack Kestrune@2x.pack Kestrune@3x.pack)
@@ -204,6 +231,7 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kestrune_vst2> ${stage}/Kestrune.so
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_MODULE_DIR}/vst2/Kestrune.images ${stage}/Kestrune.images
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_LV2_BUNDLE_DIR} ${stage}/Kestrune.lv2
+  ${archive_clap}
   # The archive holds the images once: the bundles link to Kestrune.images
   # (install.sh copies what the links point to).
   COMMAND ${CMAKE_COMMAND} -E rm -f ${archive_bundle_packs}
@@ -213,10 +241,11 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
           ${CMAKE_BINARY_DIR}/archive/install.sh ${stage}/
   COMMAND ${CMAKE_STRIP} --strip-unneeded ${stage}/Kestrune.so ${stage}/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so
-          ${stage}/Kestrune.lv2/Kestrune.so ${stage}/Kestrune.lv2/Kestrune_ui.so
+          ${stage}/Kestrune.lv2/Kestrune.so ${stage}/Kestrune.lv2/Kestrune_ui.so ${archive_clap_strip}
   COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/archive
           ${CMAKE_COMMAND} -E tar czf ${KESTRUNE_ARCHIVE} ${archive_name}
-  DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 kestrune_lv2_ui ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
+  DEPENDS kestrune_vst2 kestrune_vst3 kestrune_lv2 kestrune_lv2_ui ${kestrune_clap_module}
+          ${KESTRUNE_LV2_BUNDLE_DIR}/manifest.ttl
           ${kestrune_packs}
           ${KESTRUNE_PRESET_OUTPUT_DIR}/.written
           ${PROJECT_SOURCE_DIR}/packaging/install.sh.in

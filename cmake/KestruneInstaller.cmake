@@ -23,7 +23,7 @@ add_custom_command(
 set(nsis_inputs -DMODULES=${KESTRUNE_MODULE_DIR} -DPRESETS=${KESTRUNE_PRESET_DIR}
     -DPRESET_LIST=${preset_list} -DDOCS=${PROJECT_SOURCE_DIR} -DARTWORK=${KESTRUNE_PRESET_DIR}/installer
     ${PROJECT_SOURCE_DIR}/packaging/Kestrune.nsi)
-set(nsis_depends kestrune_vst2 kestrune_vst3 ${preset_list} ${PROJECT_SOURCE_DIR}/packaging/Kestrune.nsi
+set(nsis_depends kestrune_vst2 kestrune_vst3 kestrune_clap ${preset_list} ${PROJECT_SOURCE_DIR}/packaging/Kestrune.nsi
     ${KESTRUNE_PRESET_DIR}/installer/Kestrune.ico ${KESTRUNE_PRESET_DIR}/installer/Wizard.bmp
     ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE)
 add_custom_command(

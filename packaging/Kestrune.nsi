@@ -1,13 +1,13 @@
 ; The Windows installer of Kestrune: the VST3 bundle into the common VST3
-; folder, the VST2 plug-in into a folder the user chooses (remembered for
-; upgrades), the factory presets where factory content is kept for all
+; folder, the CLAP plug-in into the common CLAP folder, the VST2 plug-in
+; into a folder the user chooses (remembered for upgrades), the factory presets where factory content is kept for all
 ; users (never into the folders where hosts save the user's own presets), and
 ; an uninstaller registered in Add/Remove Programs.
 ;
 ; Built by makensis with these defines (see cmake/KestruneInstaller.cmake):
 ;   VERSION      product version, e.g. 3.1.0
 ;   OUTFILE      the installer to write
-;   MODULES      folder with Kestrune.vst3\ and vst2\Kestrune.dll
+;   MODULES      folder with Kestrune.vst3\, Kestrune.clap and vst2\Kestrune.dll
 ;   PRESETS      folder with vst3\*.vstpreset and vst2\*.fxp
 ;   PRESET_LIST  an include file defining the macros Install*Presets (one
 ;                File line per preset file) and Remove*Presets (one
@@ -36,6 +36,7 @@ RequestExecutionLevel admin
 !define PRODUCT_KEY "Software\${PUBLISHER}\${PRODUCT}"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define VST3_FOLDER "$COMMONFILES64\VST3"
+!define CLAP_FOLDER "$COMMONFILES64\CLAP"
 ; Where VST3 hosts save the user's own presets, and where earlier versions
 ; also put the factory presets: an install or uninstall only removes
 ; files there that hold exactly a factory preset.
@@ -69,6 +70,7 @@ VIAddVersionKey "LegalCopyright" "GNU General Public License 3 or later"
 !define MUI_WELCOMEPAGE_TITLE "Kestrune ${VERSION}, stereo compressor"
 !define MUI_WELCOMEPAGE_TEXT "This installs the Kestrune plug-ins and factory presets:$\r$\n$\r$\n\
 - VST3 plug-in: $COMMONFILES64\VST3\Kestrune.vst3$\r$\n\
+- CLAP plug-in: $COMMONFILES64\CLAP\Kestrune.clap$\r$\n\
 - VST2 plug-in: Kestrune.dll, in a folder you choose on a later page$\r$\n\
 - Factory presets: C:\ProgramData\VST3 Presets\Marlowind\Kestrune (VST3) and $PROGRAMFILES64\Marlowind\Kestrune\VST2 Presets (.fxp)$\r$\n\
 - Uninstaller, README and licence: $PROGRAMFILES64\Marlowind\Kestrune$\r$\n$\r$\n\
@@ -81,12 +83,12 @@ Close your plug-in host before you go on; it finds Kestrune at its next plug-in 
 
 !define MUI_PAGE_HEADER_TEXT "VST2 plug-in folder"
 !define MUI_PAGE_HEADER_SUBTEXT "Choose the folder your host scans for VST2 plug-ins; Kestrune.dll goes there."
-!define MUI_DIRECTORYPAGE_TEXT_TOP "Kestrune.dll, the VST2 plug-in, is copied into the folder below: pick the one your host scans for VST2 plug-ins. The VST3 plug-in and the factory presets go to their own folders, whichever folder you pick here."
+!define MUI_DIRECTORYPAGE_TEXT_TOP "Kestrune.dll, the VST2 plug-in, is copied into the folder below: pick the one your host scans for VST2 plug-ins. The VST3 and CLAP plug-ins and the factory presets go to their own folders, whichever folder you pick here."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "VST2 plug-in folder"
 !insertmacro MUI_PAGE_DIRECTORY
 
 !define MUI_PAGE_HEADER_TEXT "Installing Kestrune"
-!define MUI_PAGE_HEADER_SUBTEXT "Copying the VST3 and VST2 plug-ins and the factory presets."
+!define MUI_PAGE_HEADER_SUBTEXT "Copying the VST3, CLAP and VST2 plug-ins and the factory presets."
 !define MUI_INSTFILESPAGE_FINISHHEADER_TEXT "Kestrune is installed"
 !define MUI_INSTFILESPAGE_FINISHHEADER_SUBTEXT "Let your host rescan its plug-in folders to find it."
 !define MUI_INSTFILESPAGE_ABORTHEADER_TEXT "Kestrune was not installed"
@@ -293,6 +295,7 @@ Section "Kestrune"
   ${EndIf}
   !insertmacro RecordMadeFolder "$INSTDIR" "MadeVST2"
   !insertmacro RecordMadeFolder "${VST3_FOLDER}" "MadeVST3"
+  !insertmacro RecordMadeFolder "${CLAP_FOLDER}" "MadeCLAP"
   !insertmacro RecordMadeFolder "$FactoryVst3Folder" "MadeVST3Factory"
   !insertmacro RecordMadeFolder "${PROGRAM_FOLDER}" "MadeProgramFolder"
   !insertmacro RecordMadeFolder "${FXP_FACTORY_FOLDER}" "MadeFxpFactory"
@@ -301,6 +304,9 @@ Section "Kestrune"
   ; An upgrade replaces the whole bundle: no file of an older version stays.
   RMDir /r "${VST3_FOLDER}\${PRODUCT}.vst3"
   File /r "${MODULES}\${PRODUCT}.vst3"
+
+  SetOutPath "${CLAP_FOLDER}"
+  File "${MODULES}\${PRODUCT}.clap"
 
   SetOutPath "$INSTDIR"
   File "${MODULES}\vst2\${PRODUCT}.dll"
@@ -338,6 +344,8 @@ Section "Kestrune"
   ${GetSize} "${VST3_FOLDER}\${PRODUCT}.vst3" "/S=0K" $0 $1 $2
   ${GetSize} "${PROGRAM_FOLDER}" "/S=0K" $1 $2 $3
   IntOp $0 $0 + $1
+  ${GetSize} "${CLAP_FOLDER}" "/M=${PRODUCT}.clap /S=0K /G=0" $1 $2 $3
+  IntOp $0 $0 + $1
   ${GetSize} "$FactoryVst3Folder" "/S=0K" $1 $2 $3
   IntOp $0 $0 + $1
   ${GetSize} "$INSTDIR" "/M=${PRODUCT}.dll /S=0K /G=0" $1 $2 $3
@@ -373,6 +381,9 @@ Section "Uninstall"
   RMDir /r "${VST3_FOLDER}\${PRODUCT}.vst3"
   ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeVST3"
   !insertmacro RemoveMadeFolders "${VST3_FOLDER}" "$1"
+  Delete "${CLAP_FOLDER}\${PRODUCT}.clap"
+  ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeCLAP"
+  !insertmacro RemoveMadeFolders "${CLAP_FOLDER}" "$1"
   ${If} $0 != ""
     Delete "$0\${PRODUCT}.dll"
     ReadRegStr $1 HKLM "${PRODUCT_KEY}" "MadeVST2"

@@ -8,6 +8,19 @@
 #include "ClapAbi.h"
 #include "Kestrune.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+
+// The module's handle: the Windows editor registers its window class and
+// reads its images with it.
+void* gKestruneModule = nullptr;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) gKestruneModule = instance;
+  return TRUE;
+}
+#endif
+
 namespace {
 
 const char* kFeatures[] = {CLAP_PLUGIN_FEATURE_AUDIO_EFFECT, CLAP_PLUGIN_FEATURE_COMPRESSOR,
@@ -50,7 +63,10 @@ const clap_plugin* FactoryCreate(const clap_plugin_factory*, const clap_host* ho
   arg.host = host;
   arg.descriptor = &kDescriptor;
   try {
-    return (new Kestrune(arg))->ClapPlugin();
+    Kestrune* plug = new Kestrune(arg);
+    // Hosts that show a plug-in's gain reduction read the editor's meter.
+    plug->SetGainReading([](const IEffectCLAP& p) { return static_cast<const Kestrune&>(p).path.state.meterState; });
+    return plug->ClapPlugin();
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

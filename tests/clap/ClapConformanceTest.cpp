@@ -321,6 +321,41 @@ TEST_P(ClapConformance, ProcessResetReactivate) {
   EXPECT_EQ(Render<float>(*plug, false, 3), first) << "after reactivation";
 }
 
+// clap.gain-adjustment-metering (draft): Kestrune offers it (a module that
+// does not is skipped). Full-scale noise with the first parameter (INPUT,
+// the drive) at mid range is pulled down by decibels, short of the meter's
+// end stop; 4 s of silence bring the meter back to no reduction.
+TEST_P(ClapConformance, GainAdjustmentMetering) {
+  auto plug = Create();
+  const auto* metering = static_cast<const clap_plugin_gain_adjustment_metering*>(
+      plug->plugin->get_extension(plug->plugin, CLAP_EXT_GAIN_ADJUSTMENT_METERING));
+  if (GetParam() != KESTRUNE_CLAP_MODULE && !metering) GTEST_SKIP() << "not offered";
+  ASSERT_NE(metering, nullptr);
+  ASSERT_TRUE(plug->Activate(kRate, kBlock));
+  ClapInputEvents drive;
+  const auto infos = Settable(*plug);
+  ASSERT_FALSE(infos.empty());
+  drive.AddParamValue(infos[0].id, 0.5 * (infos[0].min_value + infos[0].max_value));
+  ClapAudioBuffers<float> buffers;
+  buffers.Build(plug->plugin, plug->audioPorts, kBlock, false);
+  for (int b = 0; b < 40; ++b) {
+    FillNoise(buffers, kBlock, static_cast<uint32_t>(b));
+    plug->Process(buffers, kBlock, b == 0 ? drive.List() : nullptr, nullptr);
+  }
+  host_.SetAudioThread(true);
+  const double loud = metering->get(plug->plugin);
+  EXPECT_LT(loud, -3.0) << "full-scale noise, driven";
+  EXPECT_GT(loud, -60.0) << "at the end stop";
+  for (auto& port : buffers.inputs)
+    for (auto& channel : port) std::fill(channel.begin(), channel.end(), 0.0f);
+  for (int b = 0; b < 400; ++b) plug->Process(buffers, kBlock, nullptr, nullptr);
+  host_.SetAudioThread(true);
+  const double quiet = metering->get(plug->plugin);
+  EXPECT_LE(quiet, 0.0);
+  EXPECT_GT(quiet, -0.5) << "after 4 s of silence";
+  host_.SetAudioThread(false);
+}
+
 // ---------------------------------------------------------------- parameters
 
 TEST_P(ClapConformance, ParamDefaultValues) {

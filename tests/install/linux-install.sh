@@ -28,23 +28,23 @@ fxps=("$build"/presets/vst2/*.fxp)
 
 # The editor's 2x and 3x images, the build's own, beside each module: the
 # VST3 bundle's Contents/Resources, the LV2 bundle, Kestrune.images beside the
-# VST2 module. <copies> is how many real pack files lie under <root>: a copy
+# VST2 and the CLAP module. <copies> is how many real pack files lie under <root>: a copy
 # per bundle (per user), or one set linked from each (system-wide).
 packs=("$build"/graphics/scaled-images/Kestrune@{2,3}x.pack)
-check_packs() {  # check_packs <VST3 folder> <VST2 folder> <LV2 folder> <root> <copies>
+check_packs() {  # check_packs <VST3 folder> <VST2 folder> <LV2 folder> <CLAP folder> <root> <copies>
   for p in "${packs[@]}"; do
-    for place in "$1/Kestrune.vst3/Contents/Resources" "$2/Kestrune.images" "$3/Kestrune.lv2"; do
+    for place in "$1/Kestrune.vst3/Contents/Resources" "$2/Kestrune.images" "$3/Kestrune.lv2" "$4/Kestrune.images"; do
       same_file "$p" "$place/$(basename "$p")"
     done
   done
   local n
-  n="$(find "$4" -type f -name 'Kestrune@*x.pack' | wc -l)"
-  [ "$n" -eq "$5" ] || fail "$n image pack files under $4, expected $5"
+  n="$(find "$5" -type f -name 'Kestrune@*x.pack' | wc -l)"
+  [ "$n" -eq "$6" ] || fail "$n image pack files under $5, expected $6"
 }
 
 # Renders a second of the embedded material through an installed module with
 # an installed preset; the tool checks that the module is Kestrune.
-renders() {  # renders <vst3|vst2> <module> <preset>
+renders() {  # renders <vst3|vst2|clap> <module> <preset>
   "$render" --format "$1" --module "$2" --preset "$3" --no-pictures --quiet \
     -o "$work/render-check.wav" >/dev/null 2>"$work/render.err" ||
     fail "kestrune-render could not use $2 with $3: $(cat "$work/render.err")"
@@ -59,19 +59,21 @@ check_lv2() {  # check_lv2 <installed bundle> <bundle it must equal>
 }
 
 # Per-user and system-wide layouts, as checked for every install.
-check_user_layout() {  # check_user_layout <home> <VST3 module> <VST2 module> <LV2 bundle> [<user's preset>]
+check_user_layout() {  # check_user_layout <home> <VST3 module> <VST2 module> <LV2 bundle> <CLAP module> [<user's preset>]
   local home="$1" p
   same_file "$2" "$home/.vst3/$vst3_so"
   same_file "$3" "$home/.vst/Kestrune.so"
   check_lv2 "$home/.lv2/Kestrune.lv2" "$4"
+  same_file "$5" "$home/.clap/Kestrune.clap"
   no_path "$home/.lxvst/Kestrune.so"   # hosts searching both would list two
-  check_packs "$home/.vst3" "$home/.vst" "$home/.lv2" "$home" 6
+  check_packs "$home/.vst3" "$home/.vst" "$home/.lv2" "$home/.clap" "$home" 8
   for p in "${presets[@]}"; do
-    [ "$(basename "$p")" = "${5:-}" ] || same_file "$p" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "$p")"
+    [ "$(basename "$p")" = "${6:-}" ] || same_file "$p" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "$p")"
   done
   for p in "${fxps[@]}"; do same_file "$p" "$home/.local/share/kestrune/presets/$(basename "$p")"; done
   renders vst3 "$home/.vst3/Kestrune.vst3" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "${presets[1]}")"
   renders vst2 "$home/.vst/Kestrune.so" "$home/.local/share/kestrune/presets/$(basename "${fxps[0]}")"
+  renders clap "$home/.clap/Kestrune.clap" "$home/.vst3/presets/Marlowind/Kestrune/$(basename "${presets[2]}")"
 }
 
 check_system_layout() {  # check_system_layout <root>/usr
@@ -79,7 +81,8 @@ check_system_layout() {  # check_system_layout <root>/usr
   need_file "$usr/lib/vst3/$vst3_so"
   need_file "$usr/lib/vst/Kestrune.so"
   need_file "$usr/lib/lv2/Kestrune.lv2/Kestrune.so"
-  check_packs "$usr/lib/vst3" "$usr/lib/vst" "$usr/lib/lv2" "$usr" 2
+  need_file "$usr/lib/clap/Kestrune.clap"
+  check_packs "$usr/lib/vst3" "$usr/lib/vst" "$usr/lib/lv2" "$usr/lib/clap" "$usr" 2
   LV2_PATH="$usr/lib/lv2" lv2info urn:marlowind:kestrune >"$work/lv2info.out" 2>&1 &&
     grep -q "Drum Bus Glue" "$work/lv2info.out" || fail "lilv does not list Kestrune with its presets from $usr/lib/lv2"
   no_path "$usr/lib/lxvst"
@@ -89,6 +92,7 @@ check_system_layout() {  # check_system_layout <root>/usr
   need_file "$usr/share/doc/kestrune/LICENSE"
   renders vst3 "$usr/lib/vst3/Kestrune.vst3" "$usr/share/vst3/presets/Marlowind/Kestrune/$(basename "${presets[0]}")"
   renders vst2 "$usr/lib/vst/Kestrune.so" "$usr/share/kestrune/presets/$(basename "${fxps[0]}")"
+  renders clap "$usr/lib/clap/Kestrune.clap" "$usr/share/vst3/presets/Marlowind/Kestrune/$(basename "${presets[0]}")"
 }
 
 echo "== cmake --install, per user"
@@ -97,7 +101,7 @@ mkdir -p "$home/.vst3/Kestrune.vst3/Contents/old-arch"   # an older bundle's lef
 mkdir -p "$home/.lv2/Kestrune.lv2/presets"
 echo old >"$home/.lv2/Kestrune.lv2/presets/renamed-long-ago.ttl"
 HOME="$home" cmake --install "$build" --prefix "$home" >/dev/null
-check_user_layout "$home" "$modules/$vst3_so" "$modules/vst2/Kestrune.so" "$modules/Kestrune.lv2"
+check_user_layout "$home" "$modules/$vst3_so" "$modules/vst2/Kestrune.so" "$modules/Kestrune.lv2" "$modules/Kestrune.clap"
 no_path "$home/.vst3/Kestrune.vst3/Contents/old-arch"
 no_path "$home/lib"
 
@@ -110,13 +114,13 @@ echo "== release archive: install.sh into a temporary HOME"
 name="$(basename "$archive" .tar.gz)"
 tar -xzf "$archive" -C "$work"
 for f in Kestrune.so Kestrune.vst3/Contents/x86_64-linux/Kestrune.so Kestrune.lv2/Kestrune.so \
-  Kestrune.lv2/manifest.ttl README.md LICENSE install.sh; do
+  Kestrune.lv2/manifest.ttl Kestrune.clap README.md LICENSE install.sh; do
   need_file "$work/$name/$f"
 done
-check_packs "$work/$name" "$work/$name" "$work/$name" "$work/$name" 2
+check_packs "$work/$name" "$work/$name" "$work/$name" "$work/$name" "$work/$name" 2
 [ -x "$work/$name/install.sh" ] || fail "install.sh is not executable"
 # The runtimes the archive says it needs are the newest the modules import.
-newest() { objdump -T "$work/$name"/Kestrune.so "$work/$name"/Kestrune.lv2/*.so "$work/$name/$vst3_so" |
+newest() { objdump -T "$work/$name"/Kestrune.so "$work/$name"/Kestrune.lv2/*.so "$work/$name/$vst3_so" "$work/$name/Kestrune.clap" |
   grep -o "($1_[0-9.]*)" | tr -d '()' | sed "s/^$1_//" | sort -V | tail -n 1; }
 glibc="$(newest GLIBC)" glibcxx="$(newest GLIBCXX)"
 grep -q "glibc $glibc and libstdc++ with GLIBCXX $glibcxx or later" "$work/$name/README.md" ||
@@ -138,11 +142,12 @@ echo other >"$home/.vst/Other.so"
 echo old >"$home/.lxvst/Kestrune.so"   # an earlier version's second copy
 HOME="$home" "$work/$name/install.sh" >"$work/install.out" || fail "install.sh failed"
 grep -q "installed: $home/.vst/Kestrune.so" "$work/install.out" || fail "install.sh did not report ~/.vst"
+grep -q "installed: $home/.clap/Kestrune.clap" "$work/install.out" || fail "install.sh did not report ~/.clap"
 grep -q "kept: $vst3_presets/$own" "$work/install.out" || fail "install.sh did not say it kept $own"
-check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so" "$work/$name/Kestrune.lv2" "$own"
+check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so" "$work/$name/Kestrune.lv2" "$work/$name/Kestrune.clap" "$own"
 HOME="$home" "$work/$name/install.sh" >/dev/null || fail "install.sh over an earlier install failed"
-check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so" "$work/$name/Kestrune.lv2" "$own"
-ls -a "$home/.vst3" "$home/.vst" "$home/.lv2" | grep -q '\.new$' && fail "install.sh left a .new file behind"
+check_user_layout "$home" "$work/$name/$vst3_so" "$work/$name/Kestrune.so" "$work/$name/Kestrune.lv2" "$work/$name/Kestrune.clap" "$own"
+ls -a "$home/.vst3" "$home/.vst" "$home/.lv2" "$home/.clap" | grep -q '\.new$' && fail "install.sh left a .new file behind"
 changed="$(basename "${presets[1]}")"   # a factory preset the user saved over after the install
 echo changed >"$vst3_presets/$changed"
 mkdir "$home/.lv2/Kestrune.lv2.new"     # an interrupted earlier install's leftovers
@@ -155,6 +160,7 @@ no_path "$home/.vst/Kestrune.so"
 no_path "$home/.vst/Kestrune.images"
 no_path "$home/.lxvst/Kestrune.so"
 no_path "$home/.lv2/Kestrune.lv2"
+no_path "$home/.clap"   # made by the install, and empty after it
 [ -d "$home/.lv2/Other.lv2" ] || fail "--uninstall removed another plug-in's LV2 bundle"
 no_path "$home/.local/share/kestrune/presets"
 need_file "$home/.vst3/presets/Marlowind/Kestrune/My Own.vstpreset"
@@ -205,7 +211,7 @@ echo "== Debian package"
 dpkg-deb -x "$deb" "$work/deb-root"
 dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' | sed 's|^\./||' | sort >"$work/deb-files"
 {
-  printf '%s\n' usr/lib/vst3/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so usr/lib/vst/Kestrune.so \
+  printf '%s\n' usr/lib/vst3/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so usr/lib/vst/Kestrune.so usr/lib/clap/Kestrune.clap \
     usr/share/doc/kestrune/README.md usr/share/doc/kestrune/LICENSE \
     usr/share/doc/kestrune/copyright usr/share/doc/kestrune/changelog.gz
   for p in "${presets[@]}"; do echo "usr/share/vst3/presets/Marlowind/Kestrune/$(basename "$p")"; done
@@ -217,6 +223,7 @@ dpkg-deb -c "$deb" | awk '{ $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' | sed 's
     echo "usr/lib/vst3/Kestrune.vst3/Contents/Resources/$n -> ../../../../../share/kestrune/images/$n"
     echo "usr/lib/vst/Kestrune.images/$n -> ../../../share/kestrune/images/$n"
     echo "usr/lib/lv2/Kestrune.lv2/$n -> ../../../share/kestrune/images/$n"
+    echo "usr/lib/clap/Kestrune.images/$n -> ../../../share/kestrune/images/$n"
   done
 } | sort >"$work/deb-expected"
 grep -v -e '/$' -e '^$' "$work/deb-files" >"$work/deb-regular"
@@ -240,7 +247,7 @@ depends="$(field Depends)"
 # link or its target: one query asks for both of every library.
 ldconfig -p >"$work/ldconfig"
 libs=() paths=()
-for lib in $(objdump -p "$modules/$vst3_so" "$modules/vst2/Kestrune.so" "$modules/Kestrune.lv2/Kestrune.so" | awk '/NEEDED/ { print $2 }' | sort -u); do
+for lib in $(objdump -p "$modules/$vst3_so" "$modules/vst2/Kestrune.so" "$modules/Kestrune.lv2/Kestrune.so" "$modules/Kestrune.clap" | awk '/NEEDED/ { print $2 }' | sort -u); do
   path="$(awk -v l="$lib" '$1 == l && /x86-64/ && !found { print $NF; found = 1 }' "$work/ldconfig")"
   [ -n "$path" ] || { fail "library $lib not found"; continue; }
   libs+=("$lib") paths+=("$path" "$(readlink -f "$path")")

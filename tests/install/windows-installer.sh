@@ -98,6 +98,8 @@ run "$installer" /S || fail "installer failed"
 vst3_bundle="$drive/Program Files/Common Files/VST3/Kestrune.vst3"
 need_same "$modules/Kestrune.vst3/Contents/x86_64-win/Kestrune.vst3" "$vst3_bundle/Contents/x86_64-win/Kestrune.vst3"
 need_same "$modules/vst2/Kestrune.dll" "$vst2_dir/Kestrune.dll"
+clap_module="$drive/Program Files/Common Files/CLAP/Kestrune.clap"
+need_same "$modules/Kestrune.clap" "$clap_module"
 no_path "$drive/Program Files/Steinberg/VSTPlugins/Kestrune.dll"
 count=0
 factory_vst3="$drive/ProgramData/VST3 Presets/Marlowind/Kestrune"
@@ -138,7 +140,7 @@ expect_reg "$uninstall_key" UninstallString '"\"C:\\Program Files\\Marlowind\\Ke
 expect_reg 'Software\Marlowind\Kestrune' VST2Folder '"C:\\Audio\\VST2 Plugins"'
 expect_reg 'Software\Marlowind\Kestrune' Version "\"$version\""
 size_kb=$((16#$(reg_value "$uninstall_key" EstimatedSize | sed 's/^dword://')))
-bytes=$(du -sbL "$vst3_bundle" "$vst2_dir/Kestrune.dll" "$factory_vst3" \
+bytes=$(du -sbL "$vst3_bundle" "$vst2_dir/Kestrune.dll" "$clap_module" "$factory_vst3" \
   "$drive/Program Files/Marlowind/Kestrune" | awk '{ s += $1 } END { print s }')
 [ "$size_kb" -ge $((bytes / 1024 * 9 / 10)) ] && [ "$size_kb" -le $((bytes / 1024 * 11 / 10 + 16)) ] ||
   fail "EstimatedSize $size_kb KB for about $((bytes / 1024)) KB installed"

@@ -1,10 +1,11 @@
 // The Windows modules under Wine, as hosts drive them: identity, life cycle,
-// state, and the golden audio cases. The two Windows modules must agree bit
-// for bit, and both must stay within 1e-9 (relative to the case's peak) of
+// state, and the golden audio cases. The Windows modules (VST2, VST3 and,
+// where built, CLAP through the host library's CLAP objects) must agree bit
+// for bit, and all must stay within 1e-9 (relative to the case's peak) of
 // what the Linux build computes for the same inputs and settings (the C
 // libraries' exp, log, pow and tan may differ in the last bit).
 //
-// Usage: kestrune-wine-audio <Kestrune.dll> <Kestrune.vst3> <Linux reference folder or ->
+// Usage: kestrune-wine-audio <Kestrune.dll> <Kestrune.vst3> <Linux reference folder or -> [<Kestrune.clap>]
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -13,6 +14,9 @@
 #include "EffectFingerprint.h"
 #include "WineHosts.h"
 #include "public.sdk/source/common/memorystream.h"
+#ifdef KESTRUNE_WINE_CLAP
+#include "ClapHostObjects.h"
+#endif
 
 using namespace kestrune_wine;
 
@@ -20,6 +24,7 @@ namespace {
 
 const char* gVst2Path = nullptr;
 const char* gVst3Path = nullptr;
+const char* gClapPath = nullptr;
 std::string gReferenceFolder;
 
 // The case as the Linux build ran it: inputs, host settings and outputs.
@@ -86,6 +91,60 @@ Output RunVst3(IPluginFactory* factory, const CaseData& c) {
   plug.component->setActive(false);
   return out;
 }
+
+#ifdef KESTRUNE_WINE_CLAP
+// The case through the CLAP module as a CLAP host sends it: a knob's value is
+// the hosts' normalised value itself, a switch or list takes the step that
+// value selects (rounded, as the other formats' hosts are answered).
+Output RunClap(const host::ClapModule& module, const CaseData& c) {
+  Output out;
+  const clap_plugin_factory* factory = module.Factory();
+  const clap_plugin_descriptor* descriptor =
+      factory && factory->get_plugin_count(factory) == 1 ? factory->get_plugin_descriptor(factory, 0) : nullptr;
+  if (!descriptor) return out;
+  host::ClapHostContext context;
+  host::ClapInstance plug;
+  std::string error;
+  if (!plug.Create(module, context, descriptor->id, error) || !plug.params ||
+      !plug.Activate(c.sampleRate, kMaxCaseBlock))
+    return out;
+  const std::vector<clap_param_info> infos = plug.ParamInfos();
+  host::ClapAudioBuffers<double> buffers;
+  buffers.Build(plug.plugin, plug.audioPorts, kMaxCaseBlock, false);
+  if (buffers.inputs.size() != 2 || buffers.outputs.size() != 1) return out;
+  out.channel[0].assign(static_cast<size_t>(c.frames), 0.0);
+  out.channel[1].assign(static_cast<size_t>(c.frames), 0.0);
+  int position = 0;
+  for (int block = 0; position < c.frames; ++block) {
+    if (block == c.resetBeforeBlock) {
+      plug.Deactivate();
+      if (!plug.Activate(c.sampleRate, kMaxCaseBlock)) return Output();
+    }
+    host::ClapInputEvents events;
+    for (const HostSetting& s : c.settings) {
+      if (s.block != block || s.index < 0 || static_cast<size_t>(s.index) >= infos.size()) continue;
+      const clap_param_info& info = infos[static_cast<size_t>(s.index)];
+      double value = s.normalized;
+      if (info.flags & CLAP_PARAM_IS_STEPPED)
+        value = std::min(std::floor(info.min_value + value * (info.max_value - info.min_value) + 0.5),
+                         info.max_value);
+      events.AddParamValue(info.id, value);
+    }
+    const int frames = std::min(CaseBlockSize(block), c.frames - position);
+    for (size_t port = 0; port < 2; ++port)
+      for (size_t ch = 0; ch < 2; ++ch)
+        std::memcpy(buffers.InputChannel(port, ch), c.input[2 * port + ch].data() + position,
+                    static_cast<size_t>(frames) * sizeof(double));
+    if (plug.Process(buffers, static_cast<uint32_t>(frames), events.List(), nullptr) == CLAP_PROCESS_ERROR)
+      return Output();
+    for (size_t ch = 0; ch < 2; ++ch)
+      std::memcpy(out.channel[ch].data() + position, buffers.OutputChannel(0, ch),
+                  static_cast<size_t>(frames) * sizeof(double));
+    position += frames;
+  }
+  return out;
+}
+#endif
 
 bool SameBits(const Output& a, const Output& b) {
   for (int ch = 0; ch < 2; ++ch)
@@ -209,6 +268,11 @@ void GoldenCases() {
   Vst2Module vst2Module(gVst2Path);
   Vst3Module vst3Module(gVst3Path);
   if (!CHECK(vst2Module.Loaded() && vst3Module.Factory())) return;
+#ifdef KESTRUNE_WINE_CLAP
+  host::ClapModule clapModule;
+  std::string clapError;
+  if (!CHECK(gClapPath && clapModule.Load(gClapPath, clapError), "%s", clapError.c_str())) return;
+#endif
   int compared = 0;
   for (const auto& fc : kestrune_fingerprint::FingerprintCases()) {
     CaseData c;
@@ -220,6 +284,12 @@ void GoldenCases() {
     if (v2.channel[0].empty() || v3.channel[0].empty()) continue;
     CHECK(SameBits(v2, v3), "%s: the VST2 and VST3 modules differ (VST3 %.3g from Linux)", fc.name,
           RelativeError(v3, c));
+#ifdef KESTRUNE_WINE_CLAP
+    const Output clap = RunClap(clapModule, c);
+    CHECK(clap.channel[0].size() == static_cast<size_t>(c.frames), "%s: CLAP ran nothing", fc.name);
+    CHECK(clap.channel[0].empty() || SameBits(v2, clap), "%s: the VST2 and CLAP modules differ (CLAP %.3g from Linux)",
+          fc.name, clap.channel[0].empty() ? 0.0 : RelativeError(clap, c));
+#endif
     const double error = RelativeError(v2, c);
     CHECK(error <= 1e-9, "%s: %.3g relative to the Linux build", fc.name, error);
     std::printf("  %-32s Windows vs Linux: %.3g relative\n", fc.name, error);
@@ -305,11 +375,12 @@ void FloatPathAgrees() {
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::printf("usage: %s <Kestrune.dll> <Kestrune.vst3> <reference folder or ->\n", argv[0]);
+    std::printf("usage: %s <Kestrune.dll> <Kestrune.vst3> <reference folder or -> [<Kestrune.clap>]\n", argv[0]);
     return 2;
   }
   gVst2Path = argv[1];
   gVst3Path = argv[2];
+  if (argc > 4) gClapPath = argv[4];
   if (std::strcmp(argv[3], "-") != 0) gReferenceFolder = argv[3];
   Runner& r = Runner::Get();
   r.Run("Vst2ModuleReportsKestruneIdentityAndParameterNames", Vst2Identity);
@@ -318,7 +389,7 @@ int main(int argc, char** argv) {
   r.Run("BothModulesGiveTheSame32BitAudio", FloatPathAgrees);
   CaseData probe;
   if (LoadCase(kestrune_fingerprint::FingerprintCases().front(), &probe))
-    r.Run("GoldenCasesAreBitIdenticalAcrossModulesAndMatchLinux", GoldenCases);
+    r.Run("GoldenCasesAreBitIdenticalAcrossModulesAndMatchLinux", GoldenCases);  // CLAP too, where built
   else
     r.Skip("GoldenCasesAreBitIdenticalAcrossModulesAndMatchLinux",
            "no Linux reference (run kestrune-linux-reference)");

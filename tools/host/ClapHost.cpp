@@ -208,15 +208,17 @@ class ClapHost : public PluginHost {
   void ProcessWith(ClapAudioBuffers<Sample>& buffers, const double* const* inputs,
                    double* const* outputs, int frames) {
     const uint32_t n = static_cast<uint32_t>(frames);
-    for (size_t c = 0; c < 2; ++c)
-      for (uint32_t f = 0; f < n; ++f) buffers.InputChannel(0, c)[f] = static_cast<Sample>(inputs[c][f]);
+    // Each channel's array looked up once, not per frame.
+    auto copyIn = [n](Sample* to, const double* from) {
+      for (uint32_t f = 0; f < n; ++f) to[f] = static_cast<Sample>(from[f]);
+    };
+    for (size_t c = 0; c < 2; ++c) copyIn(buffers.InputChannel(0, c), inputs[c]);
     // The sidechain port, when the plug-in has one: connected, or given no
     // buffers at all.
     if (buffers.inputBuffers.size() > 1) {
       if (sidechainConnected_) {
         for (size_t c = 0; c < std::min<size_t>(2, buffers.inputs[1].size()); ++c)
-          for (uint32_t f = 0; f < n; ++f)
-            buffers.InputChannel(1, c)[f] = static_cast<Sample>(inputs[2 + c][f]);
+          copyIn(buffers.InputChannel(1, c), inputs[2 + c]);
       }
       buffers.inputBuffers[1].channel_count = sidechainConnected_ ? static_cast<uint32_t>(buffers.inputs[1].size()) : 0;
     }
@@ -231,8 +233,10 @@ class ClapHost : public PluginHost {
     transport.tsig_num = 4;
     transport.tsig_denom = 4;
     instance_->Process(buffers, n, pending_.List(), nullptr, &transport, position_);
-    for (size_t c = 0; c < 2; ++c)
-      for (uint32_t f = 0; f < n; ++f) outputs[c][f] = static_cast<double>(buffers.OutputChannel(0, c)[f]);
+    for (size_t c = 0; c < 2; ++c) {
+      const Sample* out = buffers.OutputChannel(0, c);
+      for (uint32_t f = 0; f < n; ++f) outputs[c][f] = static_cast<double>(out[f]);
+    }
   }
 
   ClapModule module_;

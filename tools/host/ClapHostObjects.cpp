@@ -1,11 +1,10 @@
 #include "ClapHostObjects.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "ClapEvents.h"
+#include "SharedLibrary.h"
 
 namespace host {
 
@@ -13,16 +12,16 @@ namespace host {
 
 ClapModule::~ClapModule() {
   if (entry_ && initialised_) entry_->deinit();
-  if (handle_) dlclose(handle_);
+  if (handle_) library::Close(handle_);
 }
 
 bool ClapModule::Load(const std::string& path, std::string& error) {
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  handle_ = library::Open(path);
   if (!handle_) {
-    error = "cannot load CLAP module '" + path + "': " + dlerror();
+    error = "cannot load CLAP module '" + path + "': " + library::LastError();
     return false;
   }
-  entry_ = static_cast<const clap_plugin_entry*>(dlsym(handle_, "clap_entry"));
+  entry_ = static_cast<const clap_plugin_entry*>(library::Find(handle_, "clap_entry"));
   if (!entry_ || !entry_->init || !entry_->deinit || !entry_->get_factory) {
     entry_ = nullptr;
     error = "'" + path + "' is not a CLAP module: it has no complete clap_entry";

@@ -17,7 +17,7 @@
 
 namespace host {
 
-// A loaded .clap module: dlopen'ed with RTLD_NOW, clap_entry initialised
+// A loaded .clap module: dlopen'ed with RTLD_NOW (LoadLibrary on Windows), clap_entry initialised
 // with the module's path. Deinitialised and closed on destruction.
 class ClapModule {
  public:
