@@ -1,0 +1,143 @@
+// The web page in a real browser: Debian's chromium, headless, driven by
+// playwright-core, loads the page from a server on the loopback address
+// (nothing else is reachable: every other request is refused and fails the
+// test), and checks what a visitor relies on:
+//   - an offline render of the embedded drums and bass with two factory
+//     presets picked on the page equals kestrune-render's float output bit
+//     for bit, both as the AudioWorklet wrote it and as the
+//     OfflineAudioContext's destination delivered it;
+//   - turning a control on the page changes the rendered output;
+//   - the page's files stay under 3 MB compressed.
+// It prints the time to interactive (not asserted) and writes a screenshot.
+//
+// usage: node page-test.mjs --web DIR --render KESTRUNE_RENDER --presets DIR
+//                           --out DIR [--chromium PATH]
+import {execFileSync} from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import path from 'node:path';
+import zlib from 'node:zlib';
+import {chromium} from 'playwright-core';
+
+const args = {chromium: '/usr/bin/chromium'};
+for (let i = 2; i + 1 < process.argv.length; i += 2) args[process.argv[i].replace(/^--/, '')] = process.argv[i + 1];
+for (const key of ['web', 'render', 'presets', 'out'])
+  if (!args[key]) throw new Error(`--${key} is required`);
+fs.mkdirSync(args.out, {recursive: true});
+
+let passed = 0, failed = 0;
+function check(name, ok, detail = '') {
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${name}${detail ? `: ${detail}` : ''}`);
+  ok ? ++passed : ++failed;
+}
+
+// ---- kestrune-render's float output, the reference ----
+const kPresets = ['Drum Bus Glue', 'Gentle Master'];
+const references = {};
+for (const preset of kPresets) {
+  const file = path.join(args.out, `${preset.replaceAll(' ', '-')}.f32`);
+  execFileSync(args.render, ['--preset', path.join(args.presets, `${preset}.vstpreset`), '--type', 'raw',
+                             '--sample-format', 'float', '--no-pictures', '-q', '-o', file]);
+  references[preset] = `/reference/${path.basename(file)}`;
+}
+
+// ---- the page's server: the built web folder, and the references ----
+const types = {'.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm'};
+const server = http.createServer((request, response) => {
+  const url = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
+  const [root, name] = url.startsWith('/reference/') ? [args.out, url.slice(11)]
+                                                     : [args.web, url === '/' ? 'index.html' : url.slice(1)];
+  const file = path.join(root, path.basename(name));
+  if (!fs.existsSync(file)) { response.writeHead(404); response.end(); return; }
+  response.writeHead(200, {'Content-Type': types[path.extname(file)] || 'application/octet-stream'});
+  response.end(fs.readFileSync(file));
+});
+await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+const origin = `http://127.0.0.1:${server.address().port}`;
+
+// ---- the browser ----
+const browser = await chromium.launch({
+  executablePath: args.chromium,
+  args: ['--no-sandbox', '--autoplay-policy=no-user-gesture-required', '--disable-gpu'],
+});
+let exitCode = 1;
+try {
+  const page = await browser.newPage({viewport: {width: 1100, height: 900}});
+  const outside = [];
+  await page.route('**/*', (route) => {
+    if (route.request().url().startsWith(origin)) return route.continue();
+    outside.push(route.request().url());
+    return route.abort();
+  });
+  const pageErrors = [];
+  page.on('pageerror', (error) => pageErrors.push(String(error)));
+  page.on('console', (message) => { if (message.type() === 'error') pageErrors.push(message.text()); });
+
+  await page.goto(`${origin}/`);
+  const readyMs = await page.evaluate(() => window.kestrunePage.ready);
+  console.log(`time to interactive: ${readyMs.toFixed(0)} ms after navigation began`);
+  const controls = await page.locator('#controls input[type=range]').count();
+  check('the page shows one control per parameter', controls === 14, `${controls} controls`);
+
+  await page.click('#material');
+
+  // Compares a render with a reference in the page: the number of float32
+  // samples whose bits differ (left and right interleaved, as the raw file).
+  const compareWithReference = (referenceUrl) => page.evaluate(async (url) => {
+    const reference = new Uint32Array(await (await fetch(url)).arrayBuffer());
+    const {output, recorded} = await window.kestrunePage.renderOffline({record: true});
+    const differing = (channels) => {
+      const bits = channels.map((c) => new Uint32Array(c.buffer, c.byteOffset, c.length));
+      let count = Math.abs(reference.length - 2 * bits[0].length);
+      for (let i = 0; i < bits[0].length; ++i)
+        for (let c = 0; c < 2; ++c) if (bits[c][i] !== reference[2 * i + c]) ++count;
+      return count;
+    };
+    return {samples: reference.length, worklet: differing(recorded), destination: differing(output)};
+  }, referenceUrl);
+
+  let last = null;
+  for (const preset of kPresets) {
+    await page.selectOption('#preset', {label: preset});
+    const result = await compareWithReference(references[preset]);
+    check(`"${preset}": the worklet's output equals kestrune-render's`, result.worklet === 0,
+          `${result.worklet} of ${result.samples} samples differ`);
+    check(`"${preset}": the OfflineAudioContext's output equals kestrune-render's`,
+          result.destination === 0, `${result.destination} of ${result.samples} samples differ`);
+    last = preset;
+  }
+
+  // A control turned on the page: INPUT up by a tenth of its travel.
+  const input = page.locator('#controls input[data-name="INPUT"]');
+  const before = Number(await input.inputValue());
+  await input.fill(String(before + 100));
+  const shown = await input.locator('xpath=..').locator('output').textContent();
+  const changed = await compareWithReference(references[last]);
+  check('turning INPUT on the page changes the output', changed.destination > changed.samples / 10,
+        `INPUT now ${shown}; ${changed.destination} of ${changed.samples} samples differ from "${last}"`);
+
+  const screenshot = path.join(args.out, 'web-page.png');
+  await page.screenshot({path: screenshot, fullPage: true});
+  console.log(`screenshot: ${screenshot}`);
+
+  check('nothing was requested from outside the page\'s server', outside.length === 0, outside.join(' '));
+  check('the page reported no errors', pageErrors.length === 0, pageErrors.join(' | '));
+} finally {
+  await browser.close();
+  server.close();
+}
+
+// ---- size: every file of the page, compressed ----
+let raw = 0, compressed = 0;
+for (const entry of fs.readdirSync(args.web, {withFileTypes: true})) {
+  if (!entry.isFile()) continue;
+  const bytes = fs.readFileSync(path.join(args.web, entry.name));
+  raw += bytes.length;
+  compressed += zlib.gzipSync(bytes, {level: 9}).length;
+}
+check('the page\'s files are under 3 MB compressed', compressed < 3 * 1024 * 1024,
+      `${(compressed / 1024).toFixed(0)} KiB gzip (${(raw / 1024).toFixed(0)} KiB as served)`);
+
+console.log(`${passed} passed, ${failed} failed`);
+exitCode = failed === 0 ? 0 : 1;
+process.exit(exitCode);
