@@ -6,7 +6,8 @@
 //     presets picked on the page equals kestrune-render's float output bit
 //     for bit, both as the AudioWorklet wrote it and as the
 //     OfflineAudioContext's destination delivered it;
-//   - turning a control on the page changes the rendered output;
+//   - the meter shows the gain reduction, Bypass passes the input through,
+//     and turning a control on the page changes the rendered output;
 //   - the page's files stay under 3 MB compressed.
 // It prints the time to interactive (not asserted) and writes a screenshot.
 //
@@ -106,6 +107,22 @@ try {
           result.destination === 0, `${result.destination} of ${result.samples} samples differ`);
     last = preset;
   }
+  const meter = await page.locator('#meter-text').textContent();
+  check('the meter shows the gain reduction the render ended with', /^-\d+\.\d dB$/.test(meter) &&
+        meter !== '-0.0 dB', meter);
+
+  // Bypass: what comes out is what went in.
+  await page.click('#bypass');
+  const bypassed = await page.evaluate(async () => {
+    const {output} = await window.kestrunePage.renderOffline();
+    const source = window.kestrunePage.state.source.channels;
+    let count = 0;
+    for (let c = 0; c < 2; ++c)
+      for (let i = 0; i < source[c].length; ++i) if (!Object.is(output[c][i], source[c][i])) ++count;
+    return count;
+  });
+  check('with Bypass pressed the output is the input', bypassed === 0, `${bypassed} samples differ`);
+  await page.click('#bypass');
 
   // A control turned on the page: INPUT up by a tenth of its travel.
   const input = page.locator('#controls input[data-name="INPUT"]');
