@@ -23,20 +23,18 @@ class PageLink : public IEditorLink {
 }  // namespace
 
 IEffectWeb::IEffectWeb(int apiNumber, const EffectIdentity& identity)
-    : IEffectBase(identity, apiNumber) {
-  ConnectInputs(0, InputChannelCount(), true);
-  ConnectOutputs(0, OutputChannelCount(), true);
-}
+    : IEffectHeadless(apiNumber, identity) {}
 
 IEffectWeb::~IEffectWeb() = default;
 
-bool IEffectWeb::Prepare(double sampleRate, int maxFrames) {
+bool IEffectWeb::Prepare(double sampleRate, int maxFrames, bool offline) {
   if (!std::isfinite(sampleRate) || sampleRate <= 0 || maxFrames < 1 || maxFrames > kMaxFrames)
     return false;
   PlugLockGuard guard(*this);
   for (auto& buffer : inputs_) buffer.assign(static_cast<size_t>(maxFrames), 0.0f);
   for (auto& buffer : outputs_) buffer.assign(static_cast<size_t>(maxFrames), 0.0f);
   maxFrames_ = maxFrames;
+  offline_ = offline;
   SetSampleRate(sampleRate);
   ChangeBlockSize(maxFrames);
   ResetProcessing();
@@ -71,25 +69,3 @@ void IEffectWeb::AttachEditor(IEditorLink* graphics) {
   delete graphics;
   IEffectBase::AttachEditor(new PageLink);
 }
-
-void IEffectWeb::BeginParamGesture(int) {}
-void IEffectWeb::NotifyHostParam(int, double) {}
-void IEffectWeb::EndParamGesture(int) {}
-void IEffectWeb::NotifyHostPresetChange() {}
-
-int IEffectWeb::HostSamplePosition() { return 0; }
-double IEffectWeb::HostTempo() { return ::HostTimeInfo().tempo; }
-
-void IEffectWeb::HostTimeSignature(int* numerator, int* denominator) {
-  const ::HostTimeInfo still;
-  if (numerator) *numerator = still.numerator;
-  if (denominator) *denominator = still.denominator;
-}
-
-void IEffectWeb::HostTimeInfo(::HostTimeInfo* info) {
-  if (info) *info = ::HostTimeInfo();
-}
-
-void IEffectWeb::ResizeEditor() {}
-bool IEffectWeb::SendMidiOut(const MidiMessage&) { return false; }
-bool IEffectWeb::SendSysExOut(const SysExMessage&) { return false; }

@@ -8,7 +8,7 @@
 // the embedded material.
 //
 // Life cycle, as for any binding: construction connects all four inputs and
-// both outputs; Prepare sets the sample rate and the largest block (the
+// both outputs (IEffectHeadless); Prepare sets the sample rate and the largest block (the
 // worklet's render quantum, 128 frames) and resets the signal path; then
 // Process runs each quantum from the float buffers the page fills.
 //
@@ -27,9 +27,12 @@
 
 #include <vector>
 
-#include "IEffectBase.h"
+#include "IEffectHeadless.h"
 
-class IEffectWeb : public IEffectBase {
+// As an instance that no host loads (IEffectHeadless: no gestures,
+// automation or preset notices go anywhere, the transport stands still, no
+// MIDI leaves), with the page's buffers and meter.
+class IEffectWeb : public IEffectHeadless {
  public:
   // The largest block the page may ask for in one call.
   static constexpr int kMaxFrames = 8192;
@@ -38,9 +41,10 @@ class IEffectWeb : public IEffectBase {
   IEffectWeb(int apiNumber, const EffectIdentity& identity);
   ~IEffectWeb() override;
 
-  // Sample rate and largest block; resets the signal path. False for a rate
-  // that is not a positive finite number or a block outside 1..kMaxFrames.
-  bool Prepare(double sampleRate, int maxFrames);
+  // Sample rate, largest block, and whether the page renders offline (a
+  // download) or plays live; resets the signal path. False for a rate that
+  // is not a positive finite number or a block outside 1..kMaxFrames.
+  bool Prepare(double sampleRate, int maxFrames, bool offline);
   // Runs `frames` frames from InputBuffer(0..3) into OutputBuffer(0..1).
   // Refused (nothing runs, false) before Prepare or beyond its block size.
   bool Process(int frames);
@@ -57,22 +61,11 @@ class IEffectWeb : public IEffectBase {
   // is attached.
   void AttachEditor(IEditorLink* graphics) override;
 
-  // No host: gestures, automation and preset notices go nowhere, the
-  // transport stands still at its start, no MIDI leaves.
-  void BeginParamGesture(int index) override;
-  void NotifyHostParam(int index, double normalized) override;
-  void EndParamGesture(int index) override;
-  void NotifyHostPresetChange() override;
-  int HostSamplePosition() override;
-  double HostTempo() override;
-  void HostTimeSignature(int* numerator, int* denominator) override;
-  void HostTimeInfo(::HostTimeInfo* info) override;
-  void ResizeEditor() override;
-  bool SendMidiOut(const MidiMessage& message) override;
-  bool SendSysExOut(const SysExMessage& message) override;
+  bool IsOfflineRender() override { return offline_; }
 
  private:
   std::vector<float> inputs_[4];
   std::vector<float> outputs_[2];
   int maxFrames_ = 0;
+  bool offline_ = false;
 };

@@ -49,11 +49,12 @@ const render::AudioBuffer& Material() {
 
 // ---- Instances ----
 
-// A new instance at `sampleRate` taking blocks of up to `maxFrames`; 0 when
-// either is refused.
-KESTRUNE_EXPORT(kestrune_create) uintptr_t kestrune_create(double sampleRate, int maxFrames) {
+// A new instance at `sampleRate` taking blocks of up to `maxFrames`, for an
+// offline render (`offline` 1) or live playback (0); 0 when refused.
+KESTRUNE_EXPORT(kestrune_create)
+uintptr_t kestrune_create(double sampleRate, int maxFrames, int offline) {
   auto plug = std::make_unique<Kestrune>(IEffectBase::kApiVst3);
-  if (!plug->Prepare(sampleRate, maxFrames)) return 0;
+  if (!plug->Prepare(sampleRate, maxFrames, offline != 0)) return 0;
   // Every parameter reported once, as a host does after loading: the
   // signal path derives its values from them.
   plug->NotifyAllParamsChanged();

@@ -66,9 +66,10 @@ export class KestruneModule {
     return decodeText(bytes.subarray(address, end));
   }
 
-  // A new instance; throws when the rate or block size is refused.
-  create(sampleRate, maxFrames) {
-    const handle = this.exports.kestrune_create(sampleRate, maxFrames);
+  // A new instance, for an offline render or live playback; throws when the
+  // rate or block size is refused.
+  create(sampleRate, maxFrames, offline = false) {
+    const handle = this.exports.kestrune_create(sampleRate, maxFrames, offline ? 1 : 0);
     if (!handle) throw new Error(`Kestrune refused ${sampleRate} Hz / ${maxFrames} frames`);
     return new KestruneInstance(this, handle, maxFrames);
   }

@@ -149,12 +149,12 @@ function audioBufferOf(source, context) {
 }
 
 // The worklet node, set as the controls are, in `context`.
-async function kestruneNode(context, record = 0) {
+async function kestruneNode(context, {offline = false, record = 0} = {}) {
   await context.audioWorklet.addModule('kestrune-worklet.js');
   return new AudioWorkletNode(context, 'kestrune', {
     numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [2],
     channelCount: 2, channelCountMode: 'explicit', channelInterpretation: 'speakers',
-    processorOptions: {wasm: state.wasmBytes, values: state.instance.values(), record},
+    processorOptions: {wasm: state.wasmBytes, values: state.instance.values(), offline, record},
   });
 }
 
@@ -197,7 +197,7 @@ async function renderOffline({record = false} = {}) {
   const source = state.source;
   const frames = source.channels[0].length;
   const context = new OfflineAudioContext({numberOfChannels: 2, length: frames, sampleRate: source.sampleRate});
-  const node = await kestruneNode(context, record ? frames : 0);
+  const node = await kestruneNode(context, {offline: true, record: record ? frames : 0});
   let failure = null;
   const recorded = new Promise((resolve, reject) => {
     node.port.onmessage = (event) => {

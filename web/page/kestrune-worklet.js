@@ -2,7 +2,8 @@
 // WebAssembly module per node, fed each render quantum.
 //
 // processorOptions: {wasm: compiled module or its bytes, values: the plain
-// value of every parameter, record: frames to keep of the output (0: none)}.
+// value of every parameter, offline: true in an OfflineAudioContext, record:
+// frames to keep of the output (0: none)}.
 // Messages in: {set: index, normalized}, {values: [...]}, {preset: index}.
 // Messages out: {meter: reading} about every 20 ms, and {recorded: [left,
 // right]} once `record` frames have run: the samples as the processor wrote
@@ -15,7 +16,7 @@ class KestruneProcessor extends AudioWorkletProcessor {
     const settings = options.processorOptions;
     const wasm = settings.wasm instanceof WebAssembly.Module ? settings.wasm
                                                               : new WebAssembly.Module(settings.wasm);
-    this.kestrune = new KestruneModule(wasm).create(sampleRate, 128);
+    this.kestrune = new KestruneModule(wasm).create(sampleRate, 128, settings.offline);
     this.applyValues(settings.values || []);
     this.recordFrames = settings.record || 0;
     this.recorded = this.recordFrames ? [new Float32Array(this.recordFrames),
