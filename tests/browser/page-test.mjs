@@ -7,7 +7,8 @@
 //     for bit, both as the AudioWorklet wrote it and as the
 //     OfflineAudioContext's destination delivered it;
 //   - the meter shows the gain reduction, Bypass passes the input through,
-//     and turning a control on the page changes the rendered output;
+//     and turning a control on the page changes the output it downloads,
+//     a float WAV;
 //   - the page's files stay under 3 MB compressed.
 // It prints the time to interactive (not asserted) and writes a screenshot.
 //
@@ -34,12 +35,13 @@ function check(name, ok, detail = '') {
 
 // ---- kestrune-render's float output, the reference ----
 const kPresets = ['Drum Bus Glue', 'Gentle Master'];
-const references = {};
+const references = {}, referenceFiles = {};
 for (const preset of kPresets) {
   const file = path.join(args.out, `${preset.replaceAll(' ', '-')}.f32`);
   execFileSync(args.render, ['--preset', path.join(args.presets, `${preset}.vstpreset`), '--type', 'raw',
                              '--sample-format', 'float', '--no-pictures', '-q', '-o', file]);
   references[preset] = `/reference/${path.basename(file)}`;
+  referenceFiles[preset] = file;
 }
 
 // ---- the page's server: the built web folder, and the references ----
@@ -59,6 +61,7 @@ const origin = `http://127.0.0.1:${server.address().port}`;
 // ---- the browser ----
 const browser = await chromium.launch({
   executablePath: args.chromium,
+  downloadsPath: args.out,
   args: ['--no-sandbox', '--autoplay-policy=no-user-gesture-required', '--disable-gpu'],
 });
 let exitCode = 1;
@@ -124,14 +127,29 @@ try {
   check('with Bypass pressed the output is the input', bypassed === 0, `${bypassed} samples differ`);
   await page.click('#bypass');
 
-  // A control turned on the page: INPUT up by a tenth of its travel.
+  // A control turned on the page (INPUT up by a tenth of its travel), then
+  // the page's download: a float WAV of the render, which now differs.
   const input = page.locator('#controls input[data-name="INPUT"]');
   const before = Number(await input.inputValue());
   await input.fill(String(before + 100));
   const shown = await input.locator('xpath=..').locator('output').textContent();
-  const changed = await compareWithReference(references[last]);
-  check('turning INPUT on the page changes the output', changed.destination > changed.samples / 10,
-        `INPUT now ${shown}; ${changed.destination} of ${changed.samples} samples differ from "${last}"`);
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
+  const wav = fs.readFileSync(await download.path());
+  const header = {
+    riff: wav.toString('latin1', 0, 4) + wav.toString('latin1', 8, 12), format: wav.readUInt16LE(20),
+    channels: wav.readUInt16LE(22), rate: wav.readUInt32LE(24), bits: wav.readUInt16LE(34),
+    data: wav.toString('latin1', 50, 54), dataBytes: wav.readUInt32LE(54),
+  };
+  const reference = fs.readFileSync(referenceFiles[last]);
+  check('the download is a 32-bit float stereo WAV of the whole render',
+        header.riff === 'RIFFWAVE' && header.format === 3 && header.channels === 2 && header.rate === 48000 &&
+        header.bits === 32 && header.data === 'data' && header.dataBytes === reference.length &&
+        wav.length === 58 + reference.length, JSON.stringify(header));
+  let differing = 0;
+  for (let i = 0; i + 4 <= Math.min(reference.length, wav.length - 58); i += 4)
+    if (wav.readUInt32LE(58 + i) !== reference.readUInt32LE(i)) ++differing;
+  check('turning INPUT on the page changes the output', differing > reference.length / 40,
+        `INPUT now ${shown}; ${differing} of ${reference.length / 4} samples differ from "${last}"`);
 
   const screenshot = path.join(args.out, 'web-page.png');
   await page.screenshot({path: screenshot, fullPage: true});

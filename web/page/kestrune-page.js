@@ -8,7 +8,7 @@ const $ = (id) => document.getElementById(id);
 const kSliderSteps = 1000;
 
 const state = {
-  wasmBytes: null,
+  module: null,      // kestrune.wasm, compiled
   instance: null,    // the main thread's instance: parameter texts and values
   parameters: [],
   bypassIndex: -1,
@@ -154,7 +154,7 @@ async function kestruneNode(context, {offline = false, record = 0} = {}) {
   return new AudioWorkletNode(context, 'kestrune', {
     numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [2],
     channelCount: 2, channelCountMode: 'explicit', channelInterpretation: 'speakers',
-    processorOptions: {wasm: state.wasmBytes, values: state.instance.values(), offline, record},
+    processorOptions: {wasm: state.module, values: state.instance.values(), offline, record},
   });
 }
 
@@ -217,18 +217,21 @@ async function renderOffline({record = false} = {}) {
   return {output, recorded: record ? await recorded : null, sampleRate: source.sampleRate};
 }
 
-// 32-bit float WAV: the processed samples exactly.
+// 32-bit float WAV (WAVE_FORMAT_IEEE_FLOAT: a format chunk with its
+// extension size, and the fact chunk such files carry): the processed
+// samples exactly.
 function wavFile(channels, sampleRate) {
-  const frames = channels[0].length, count = channels.length;
-  const bytes = new ArrayBuffer(44 + frames * count * 4);
+  const frames = channels[0].length, count = channels.length, header = 58;
+  const bytes = new ArrayBuffer(header + frames * count * 4);
   const view = new DataView(bytes);
   const put = (offset, text) => [...text].forEach((ch, i) => view.setUint8(offset + i, ch.charCodeAt(0)));
   put(0, 'RIFF'); view.setUint32(4, bytes.byteLength - 8, true); put(8, 'WAVE');
-  put(12, 'fmt '); view.setUint32(16, 16, true); view.setUint16(20, 3, true); view.setUint16(22, count, true);
+  put(12, 'fmt '); view.setUint32(16, 18, true); view.setUint16(20, 3, true); view.setUint16(22, count, true);
   view.setUint32(24, sampleRate, true); view.setUint32(28, sampleRate * count * 4, true);
-  view.setUint16(32, count * 4, true); view.setUint16(34, 32, true);
-  put(36, 'data'); view.setUint32(40, frames * count * 4, true);
-  for (let i = 0, offset = 44; i < frames; ++i)
+  view.setUint16(32, count * 4, true); view.setUint16(34, 32, true); view.setUint16(36, 0, true);
+  put(38, 'fact'); view.setUint32(42, 4, true); view.setUint32(46, frames, true);
+  put(50, 'data'); view.setUint32(54, frames * count * 4, true);
+  for (let i = 0, offset = header; i < frames; ++i)
     for (let c = 0; c < count; ++c, offset += 4) view.setFloat32(offset, channels[c][i], true);
   return new Blob([bytes], {type: 'audio/wav'});
 }
@@ -247,9 +250,11 @@ async function download() {
 // ---- Start ----
 
 async function start() {
-  const response = await fetch('kestrune.wasm');
-  state.wasmBytes = await response.arrayBuffer();
-  state.module = await WebAssembly.compile(state.wasmBytes);
+  // Compiled while it downloads where the server names its type; the
+  // worklets get the compiled module, not the bytes.
+  const response = fetch('kestrune.wasm');
+  state.module = await WebAssembly.compileStreaming(response)
+      .catch(async () => WebAssembly.compile(await (await fetch('kestrune.wasm')).arrayBuffer()));
   state.instance = new KestruneModule(state.module).create(48000, 128);
   state.parameters = state.instance.parameters();
   buildControls();

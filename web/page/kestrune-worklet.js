@@ -1,7 +1,7 @@
 // The AudioWorkletProcessor that runs Kestrune: one instance of the
 // WebAssembly module per node, fed each render quantum.
 //
-// processorOptions: {wasm: compiled module or its bytes, values: the plain
+// processorOptions: {wasm: the compiled module (or its bytes), values: the plain
 // value of every parameter, offline: true in an OfflineAudioContext, record:
 // frames to keep of the output (0: none)}.
 // Messages in: {set: index, normalized}, {values: [...]}, {preset: index}.
