@@ -9,6 +9,7 @@
 //   - the meter shows the gain reduction, Bypass passes the input through,
 //     and turning a control on the page changes the output it downloads,
 //     a float WAV;
+//   - a dropped FLAC or WAV file is decoded at its own sample rate;
 //   - the page's files stay under 3 MB compressed.
 // It prints the time to interactive (not asserted) and writes a screenshot.
 //
@@ -154,6 +155,20 @@ try {
   const screenshot = path.join(args.out, 'web-page.png');
   await page.screenshot({path: screenshot, fullPage: true});
   console.log(`screenshot: ${screenshot}`);
+
+  // A visitor's own files, decoded at the rate they declare (decodeAudioData
+  // would resample them to its context's): FLAC and WAV at 44.1 kHz.
+  for (const [name, sox] of [['tone-flac.flac', ['-b', '16']], ['tone-wav.wav', ['-b', '24']]]) {
+    const file = path.join(args.out, name);
+    execFileSync('sox', ['-n', '-r', '44100', '-c', '2', ...sox, file, 'synth', '0.5', 'sine', '440']);
+    await page.setInputFiles('#file', file);
+    const wanted = `${path.basename(name, path.extname(name))}:`;
+    await page.waitForFunction((prefix) => document.getElementById('source-name').textContent.startsWith(prefix),
+                               wanted, {timeout: 10000}).catch(() => {});
+    const shown = await page.locator('#source-name').textContent();
+    check(`a visitor's ${path.extname(name)} file is taken at its own rate and length`,
+          shown === `${wanted} stereo, 44100 Hz, 0.5 s`, shown);
+  }
 
   check('nothing was requested from outside the page\'s server', outside.length === 0, outside.join(' '));
   check('the page reported no errors', pageErrors.length === 0, pageErrors.join(' | '));
