@@ -135,18 +135,36 @@ export class KestruneInstance {
   }
   applyPreset(index) { return this.e.kestrune_apply_preset(this.handle, index) === 1; }
 
-  // Runs one block: `inputs` (one or two Float32Arrays; a mono input feeds
-  // both sides) into `outputs` (two Float32Arrays of the same length).
+  // Views on the instance's buffers, made again only when the memory has
+  // grown (its buffer is then another): a block makes no garbage for the
+  // audio thread's collector.
+  buffers() {
+    const memory = this.e.memory.buffer;
+    if (this.views && this.views.memory === memory) return this.views;
+    const view = (address) => new Float32Array(memory, address, this.maxFrames);
+    this.views = {
+      memory,
+      inputs: [0, 1].map((c) => view(this.e.kestrune_input(this.handle, c))),
+      outputs: [0, 1].map((c) => view(this.e.kestrune_output(this.handle, c))),
+    };
+    return this.views;
+  }
+
+  // Runs one block: `inputs` (no, one or two Float32Arrays; a mono input
+  // feeds both sides, none gives silence) into `outputs` (two Float32Arrays
+  // of the same length, at most the instance's block size).
   process(inputs, outputs) {
     const frames = outputs[0].length;
+    const whole = frames === this.maxFrames;
+    const views = this.buffers();
     for (let c = 0; c < 2; ++c) {
-      const buffer = this.module.floats(this.e.kestrune_input(this.handle, c), frames);
+      const buffer = whole ? views.inputs[c] : views.inputs[c].subarray(0, frames);
       const source = inputs[Math.min(c, inputs.length - 1)];
       if (source) buffer.set(source); else buffer.fill(0);
     }
     if (this.e.kestrune_process(this.handle, frames) !== 1) throw new Error('block refused');
     for (let c = 0; c < 2; ++c)
-      outputs[c].set(this.module.floats(this.e.kestrune_output(this.handle, c), frames));
+      outputs[c].set(whole ? views.outputs[c] : views.outputs[c].subarray(0, frames));
   }
 
   // The gain-reduction meter's latest reading (0..1), or -1 when none is new.

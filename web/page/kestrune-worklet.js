@@ -10,6 +10,8 @@
 // them, before anything of the browser's touches them.
 import {KestruneModule} from './kestrune-module.js';
 
+const kNoInput = Object.freeze([]);
+
 class KestruneProcessor extends AudioWorkletProcessor {
   constructor(options) {
     super();
@@ -40,7 +42,7 @@ class KestruneProcessor extends AudioWorkletProcessor {
   process(inputs, outputs) {
     const output = outputs[0];
     if (!output || output.length < 2) return true;
-    this.kestrune.process(inputs[0] || [], output);
+    this.kestrune.process(inputs[0] || kNoInput, output);
     if (this.recorded && this.framesRun < this.recordFrames) {
       const count = Math.min(output[0].length, this.recordFrames - this.framesRun);
       for (let c = 0; c < 2; ++c)
