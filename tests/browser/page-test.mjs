@@ -84,6 +84,25 @@ try {
   const controls = await page.locator('#controls input[type=range]').count();
   check('the page shows one control per parameter', controls === 14, `${controls} controls`);
 
+  // The module checks what the page hands it, as a plug-in checks a host.
+  const refused = await page.evaluate(async () => {
+    const {KestruneModule} = await import('./kestrune-module.js');
+    const module = new KestruneModule(window.kestrunePage.state.module);
+    const e = module.exports, plug = module.create(48000, 128), h = plug.handle;
+    return {
+      unknownInstance: e.kestrune_process(h + 4, 128) === 0 && e.kestrune_input(h + 4, 0) === 0,
+      channel: e.kestrune_input(h, 4) === 0 && e.kestrune_input(h, -1) === 0 && e.kestrune_output(h, 2) === 0,
+      parameter: e.kestrune_set_param(h, 14, 0) === 0 && e.kestrune_param_name(h, -1) === 0,
+      notANumber: e.kestrune_set_param_normalized(h, 0, NaN) === 0,
+      block: e.kestrune_process(h, 129) === 0 && e.kestrune_process(h, 128) === 1,
+      preset: e.kestrune_apply_preset(h, 6) === 0 && e.kestrune_preset_name(h, 6) === 0,
+      rate: e.kestrune_create(0, 128, 0) === 0 && e.kestrune_create(48000, 1 << 20, 0) === 0,
+    };
+  });
+  const accepted = Object.keys(refused).filter((what) => !refused[what]);
+  check('the module refuses unknown instances, channels, parameters, presets, rates and oversized blocks',
+        accepted.length === 0, accepted.length ? `accepted: ${accepted.join(', ')}` : '');
+
   await page.click('#material');
 
   // Compares a render with a reference in the page: the number of float32
