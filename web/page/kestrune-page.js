@@ -186,7 +186,7 @@ function showMeter(reading) {
   const fraction = Math.min(Math.max(reading, 0), 1);
   $('meter-bar').style.width = `${(fraction * 100).toFixed(1)}%`;
   const db = fraction >= 1 ? -Infinity : 20 * Math.log10(1 - fraction);
-  $('meter-text').textContent = `${db === 0 ? '0.0' : db.toFixed(1)} dB`;
+  $('meter-text').textContent = `${db > -0.05 ? '0.0' : db.toFixed(1)} dB`;
 }
 
 // ---- Offline render and download ----
