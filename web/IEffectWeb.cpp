@@ -4,8 +4,8 @@
 
 namespace {
 
-// The page's editor link: no window and no controls; it keeps the meter's
-// feed followed, which is what makes the signal path run its meter.
+// The page's editor link: no window and no controls. Its being attached is
+// what makes the base hand the signal path the meter's feed.
 class PageLink : public IEditorLink {
  public:
   void ShowParameterValue(int, double, bool) override {}

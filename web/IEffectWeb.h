@@ -8,9 +8,10 @@
 // the embedded material.
 //
 // Life cycle, as for any binding: construction connects all four inputs and
-// both outputs (IEffectHeadless); Prepare sets the sample rate and the largest block (the
-// worklet's render quantum, 128 frames) and resets the signal path; then
-// Process runs each quantum from the float buffers the page fills.
+// both outputs (IEffectHeadless); Prepare sets the sample rate and the
+// largest block (the worklet's render quantum, 128 frames) and resets the
+// signal path; then Process runs each quantum from the float buffers the
+// page fills.
 //
 // Threads: WebAssembly here has one thread per instance (no shared memory),
 // so every call, processing and parameter changes alike, comes in turn from
@@ -20,9 +21,10 @@
 //
 // The page is the editor: the effect builds no picture here (the web build's
 // BuildEditor gives none), and the binding attaches PageLink instead, a
-// window-less IEditorLink whose only duty is to follow the meter's feed. So
-// the signal path runs its gain-reduction meter, as it does while a module's
-// editor exists, and the page reads it with TakeMeterReading after a quantum.
+// window-less IEditorLink with no controls. With an editor attached the base
+// hands the signal path the meter's feed, so the path runs its gain-reduction
+// meter as it does while a module's editor exists, and the page reads it
+// with TakeMeterReading after a quantum.
 #pragma once
 
 #include <vector>
