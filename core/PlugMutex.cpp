@@ -1,5 +1,16 @@
 #include "PlugMutex.h"
 
+#if defined(__wasi__)
+void PlugMutex::lock() { ++depth_; }
+
+bool PlugMutex::try_lock() {
+  ++depth_;
+  return true;
+}
+
+void PlugMutex::unlock() { --depth_; }
+#else
+
 static_assert(std::atomic<std::thread::id>::is_always_lock_free, "the owner check must not lock");
 
 bool PlugMutex::try_lock() {
@@ -40,3 +51,4 @@ void PlugMutex::unlock() {
     released_.notify_all();
   }
 }
+#endif

@@ -15,12 +15,17 @@
 //     binding holds the lock while the editor draws).
 // Meets the standard's Lockable requirements (lock, try_lock, unlock), so
 // std::lock_guard and std::unique_lock work with it.
+//
+// WebAssembly (the web page's build) has no threads: an instance lives on
+// the one thread that calls it, so the lock only counts its owner's depth.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
+#if !defined(__wasi__)
+#include <condition_variable>
 #include <thread>
+#endif
 
 class PlugMutex {
  public:
@@ -32,6 +37,12 @@ class PlugMutex {
   bool try_lock();
   void unlock();
 
+#if defined(__wasi__)
+  bool HeldByThisThread() const { return depth_ > 0; }
+
+ private:
+  int depth_ = 0;
+#else
   // True when the calling thread holds the lock.
   bool HeldByThisThread() const {
     return owner_.load(std::memory_order_relaxed) == std::this_thread::get_id();
@@ -46,4 +57,5 @@ class PlugMutex {
   int depth_ = 0;  // touched only by the owner
   std::mutex waitMutex_;
   std::condition_variable released_;
+#endif
 };

@@ -3,6 +3,21 @@
 # Idempotent: packages already present are skipped. Works as root or through sudo.
 set -euo pipefail
 
+# The browser test's npm packages (tests/browser), exactly as its
+# package-lock.json pins them, once the Debian packages are in: installed
+# here, so the test itself needs no network.
+install_browser_test_modules() {
+  local dir
+  dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/browser" && pwd)"
+  if [ ! -f "$dir/node_modules/.package-lock.json" ] ||
+     ! cmp -s <(sed -n '/"node_modules\//,$p' "$dir/package-lock.json") \
+               <(sed -n '/"node_modules\//,$p' "$dir/node_modules/.package-lock.json"); then
+    echo "install-deps: npm ci in tests/browser"
+    (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+}
+trap '[ $? -ne 0 ] || install_browser_test_modules' EXIT
+
 packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
@@ -14,6 +29,12 @@ packages=(
   wine64 xvfb xauth
   libx11-dev libxext-dev libxtst-dev x11-utils
   clang libclang-rt-14-dev
+  # The web page: WebAssembly from clang 19 with wasi-libc and libc++ for
+  # wasm32-wasi (web/); its browser test: chromium driven by playwright-core
+  # from npm (tests/browser), with Debian's node and npm unless another node
+  # (with its own npm) is there.
+  clang-19 lld-19 wasi-libc libc++-19-dev-wasm32 libc++abi-19-dev-wasm32 libclang-rt-19-dev-wasm32
+  chromium $(command -v npm >/dev/null 2>&1 || echo nodejs npm)
   nsis python3
   lintian
   # bench/true-peak-vs-ffmpeg.sh and bench/loudness-vs-ffmpeg.sh compare with

@@ -1,0 +1,211 @@
+// The web page in a real browser: Debian's chromium, headless, driven by
+// playwright-core, loads the page from a server on the loopback address
+// (nothing else is reachable: every other request is refused and fails the
+// test), and checks what a visitor relies on:
+//   - an offline render of the embedded drums and bass with two factory
+//     presets picked on the page equals kestrune-render's float output bit
+//     for bit, both as the AudioWorklet wrote it and as the
+//     OfflineAudioContext's destination delivered it;
+//   - the meter shows the gain reduction, Bypass passes the input through,
+//     and turning a control on the page changes the output it downloads,
+//     a float WAV;
+//   - a dropped FLAC or WAV file is decoded at its own sample rate;
+//   - the page's files stay under 3 MB compressed.
+// It prints the time to interactive (not asserted) and writes a screenshot.
+//
+// usage: node page-test.mjs --web DIR --render KESTRUNE_RENDER --presets DIR
+//                           --out DIR [--chromium PATH]
+import {execFileSync} from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import path from 'node:path';
+import zlib from 'node:zlib';
+import {chromium} from 'playwright-core';
+
+const args = {chromium: '/usr/bin/chromium'};
+for (let i = 2; i + 1 < process.argv.length; i += 2) args[process.argv[i].replace(/^--/, '')] = process.argv[i + 1];
+for (const key of ['web', 'render', 'presets', 'out'])
+  if (!args[key]) throw new Error(`--${key} is required`);
+fs.mkdirSync(args.out, {recursive: true});
+
+let passed = 0, failed = 0;
+function check(name, ok, detail = '') {
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${name}${detail ? `: ${detail}` : ''}`);
+  ok ? ++passed : ++failed;
+}
+
+// ---- kestrune-render's float output, the reference ----
+const kPresets = ['Drum Bus Glue', 'Gentle Master'];
+const references = {}, referenceFiles = {};
+for (const preset of kPresets) {
+  const file = path.join(args.out, `${preset.replaceAll(' ', '-')}.f32`);
+  execFileSync(args.render, ['--preset', path.join(args.presets, `${preset}.vstpreset`), '--type', 'raw',
+                             '--sample-format', 'float', '--no-pictures', '-q', '-o', file]);
+  references[preset] = `/reference/${path.basename(file)}`;
+  referenceFiles[preset] = file;
+}
+
+// ---- the page's server: the built web folder, and the references ----
+const types = {'.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm'};
+const server = http.createServer((request, response) => {
+  const url = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
+  const [root, name] = url.startsWith('/reference/') ? [args.out, url.slice(11)]
+                                                     : [args.web, url === '/' ? 'index.html' : url.slice(1)];
+  const file = path.join(root, path.basename(name));
+  if (!fs.existsSync(file)) { response.writeHead(404); response.end(); return; }
+  response.writeHead(200, {'Content-Type': types[path.extname(file)] || 'application/octet-stream'});
+  response.end(fs.readFileSync(file));
+});
+await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+const origin = `http://127.0.0.1:${server.address().port}`;
+
+// ---- the browser ----
+const browser = await chromium.launch({
+  executablePath: args.chromium,
+  downloadsPath: args.out,
+  args: ['--no-sandbox', '--autoplay-policy=no-user-gesture-required', '--disable-gpu'],
+});
+let exitCode = 1;
+try {
+  const page = await browser.newPage({viewport: {width: 1100, height: 900}});
+  const outside = [];
+  await page.route('**/*', (route) => {
+    if (route.request().url().startsWith(origin)) return route.continue();
+    outside.push(route.request().url());
+    return route.abort();
+  });
+  const pageErrors = [];
+  page.on('pageerror', (error) => pageErrors.push(String(error)));
+  page.on('console', (message) => { if (message.type() === 'error') pageErrors.push(message.text()); });
+
+  await page.goto(`${origin}/`);
+  const readyMs = await page.evaluate(() => window.kestrunePage.ready);
+  console.log(`time to interactive: ${readyMs.toFixed(0)} ms after navigation began`);
+  const controls = await page.locator('#controls input[type=range]').count();
+  check('the page shows one control per parameter', controls === 14, `${controls} controls`);
+
+  // The module checks what the page hands it, as a plug-in checks a host.
+  const refused = await page.evaluate(async () => {
+    const {KestruneModule} = await import('./kestrune-module.js');
+    const module = new KestruneModule(window.kestrunePage.state.module);
+    const e = module.exports, plug = module.create(48000, 128), h = plug.handle;
+    return {
+      unknownInstance: e.kestrune_process(h + 4, 128) === 0 && e.kestrune_input(h + 4, 0) === 0,
+      channel: e.kestrune_input(h, 4) === 0 && e.kestrune_input(h, -1) === 0 && e.kestrune_output(h, 2) === 0,
+      parameter: e.kestrune_set_param(h, 14, 0) === 0 && e.kestrune_param_name(h, -1) === 0,
+      notANumber: e.kestrune_set_param_normalized(h, 0, NaN) === 0,
+      block: e.kestrune_process(h, 129) === 0 && e.kestrune_process(h, 128) === 1,
+      preset: e.kestrune_apply_preset(h, 6) === 0 && e.kestrune_preset_name(h, 6) === 0,
+      rate: e.kestrune_create(0, 128, 0) === 0 && e.kestrune_create(48000, 1 << 20, 0) === 0,
+    };
+  });
+  const accepted = Object.keys(refused).filter((what) => !refused[what]);
+  check('the module refuses unknown instances, channels, parameters, presets, rates and oversized blocks',
+        accepted.length === 0, accepted.length ? `accepted: ${accepted.join(', ')}` : '');
+
+  await page.click('#material');
+
+  // Compares a render with a reference in the page: the number of float32
+  // samples whose bits differ (left and right interleaved, as the raw file).
+  const compareWithReference = (referenceUrl) => page.evaluate(async (url) => {
+    const reference = new Uint32Array(await (await fetch(url)).arrayBuffer());
+    const {output, recorded} = await window.kestrunePage.renderOffline({record: true});
+    const differing = (channels) => {
+      const bits = channels.map((c) => new Uint32Array(c.buffer, c.byteOffset, c.length));
+      let count = Math.abs(reference.length - 2 * bits[0].length);
+      for (let i = 0; i < bits[0].length; ++i)
+        for (let c = 0; c < 2; ++c) if (bits[c][i] !== reference[2 * i + c]) ++count;
+      return count;
+    };
+    return {samples: reference.length, worklet: differing(recorded), destination: differing(output)};
+  }, referenceUrl);
+
+  let last = null;
+  for (const preset of kPresets) {
+    await page.selectOption('#preset', {label: preset});
+    const result = await compareWithReference(references[preset]);
+    check(`"${preset}": the worklet's output equals kestrune-render's`, result.worklet === 0,
+          `${result.worklet} of ${result.samples} samples differ`);
+    check(`"${preset}": the OfflineAudioContext's output equals kestrune-render's`,
+          result.destination === 0, `${result.destination} of ${result.samples} samples differ`);
+    last = preset;
+  }
+  const meter = await page.locator('#meter-text').textContent();
+  check('the meter shows the gain reduction the render ended with', /^-\d+\.\d dB$/.test(meter), meter);
+
+  // Bypass: what comes out is what went in.
+  await page.click('#bypass');
+  const bypassed = await page.evaluate(async () => {
+    const {output} = await window.kestrunePage.renderOffline();
+    const source = window.kestrunePage.state.source.channels;
+    let count = 0;
+    for (let c = 0; c < 2; ++c)
+      for (let i = 0; i < source[c].length; ++i) if (!Object.is(output[c][i], source[c][i])) ++count;
+    return count;
+  });
+  check('with Bypass pressed the output is the input', bypassed === 0, `${bypassed} samples differ`);
+  await page.click('#bypass');
+
+  // A control turned on the page (INPUT up by a tenth of its travel), then
+  // the page's download: a float WAV of the render, which now differs.
+  const input = page.locator('#controls input[data-name="INPUT"]');
+  const before = Number(await input.inputValue());
+  await input.fill(String(before + 100));
+  const shown = await input.locator('xpath=..').locator('output').textContent();
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
+  const wav = fs.readFileSync(await download.path());
+  const header = {
+    riff: wav.toString('latin1', 0, 4) + wav.toString('latin1', 8, 12), format: wav.readUInt16LE(20),
+    channels: wav.readUInt16LE(22), rate: wav.readUInt32LE(24), bits: wav.readUInt16LE(34),
+    data: wav.toString('latin1', 50, 54), dataBytes: wav.readUInt32LE(54),
+  };
+  const reference = fs.readFileSync(referenceFiles[last]);
+  check('the download is a 32-bit float stereo WAV of the whole render',
+        header.riff === 'RIFFWAVE' && header.format === 3 && header.channels === 2 && header.rate === 48000 &&
+        header.bits === 32 && header.data === 'data' && header.dataBytes === reference.length &&
+        wav.length === 58 + reference.length, JSON.stringify(header));
+  let differing = 0;
+  for (let i = 0; i + 4 <= Math.min(reference.length, wav.length - 58); i += 4)
+    if (wav.readUInt32LE(58 + i) !== reference.readUInt32LE(i)) ++differing;
+  check('turning INPUT on the page changes the output', differing > reference.length / 40,
+        `INPUT now ${shown}; ${differing} of ${reference.length / 4} samples differ from "${last}"`);
+
+  const screenshot = path.join(args.out, 'web-page.png');
+  await page.screenshot({path: screenshot, fullPage: true});
+  console.log(`screenshot: ${screenshot}`);
+
+  // A visitor's own files, decoded at the rate they declare (decodeAudioData
+  // would resample them to its context's): FLAC and WAV at 44.1 kHz.
+  for (const [name, sox] of [['tone-flac.flac', ['-b', '16']], ['tone-wav.wav', ['-b', '24']]]) {
+    const file = path.join(args.out, name);
+    execFileSync('sox', ['-n', '-r', '44100', '-c', '2', ...sox, file, 'synth', '0.5', 'sine', '440']);
+    await page.setInputFiles('#file', file);
+    const wanted = `${path.basename(name, path.extname(name))}:`;
+    await page.waitForFunction((prefix) => document.getElementById('source-name').textContent.startsWith(prefix),
+                               wanted, {timeout: 10000}).catch(() => {});
+    const shown = await page.locator('#source-name').textContent();
+    check(`a visitor's ${path.extname(name)} file is taken at its own rate and length`,
+          shown === `${wanted} stereo, 44100 Hz, 0.5 s`, shown);
+  }
+
+  check('nothing was requested from outside the page\'s server', outside.length === 0, outside.join(' '));
+  check('the page reported no errors', pageErrors.length === 0, pageErrors.join(' | '));
+} finally {
+  await browser.close();
+  server.close();
+}
+
+// ---- size: every file of the page, compressed ----
+let raw = 0, compressed = 0;
+for (const entry of fs.readdirSync(args.web, {withFileTypes: true})) {
+  if (!entry.isFile()) continue;
+  const bytes = fs.readFileSync(path.join(args.web, entry.name));
+  raw += bytes.length;
+  compressed += zlib.gzipSync(bytes, {level: 9}).length;
+}
+check('the page\'s files are under 3 MB compressed', compressed < 3 * 1024 * 1024,
+      `${(compressed / 1024).toFixed(0)} KiB gzip (${(raw / 1024).toFixed(0)} KiB as served)`);
+
+console.log(`${passed} passed, ${failed} failed`);
+exitCode = failed === 0 ? 0 : 1;
+process.exit(exitCode);

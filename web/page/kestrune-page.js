@@ -1,0 +1,285 @@
+// The page: the controls, made from the parameter table the module exports;
+// a file or the embedded material as the source; live playback through the
+// AudioWorklet; the same worklet in an OfflineAudioContext for the download.
+// window.kestrunePage is what the browser test drives.
+import {KestruneModule} from './kestrune-module.js';
+
+const $ = (id) => document.getElementById(id);
+const kSliderSteps = 1000;
+
+const state = {
+  module: null,      // kestrune.wasm, compiled
+  instance: null,    // the main thread's instance: parameter texts and values
+  parameters: [],
+  bypassIndex: -1,
+  source: null,      // {name, sampleRate, channels: [Float32Array...]}
+  live: null,        // {context, node}
+};
+
+function status(text) { $('status').textContent = text; }
+
+// ---- Controls ----
+
+function sliderPosition(parameter) {
+  const n = state.instance.normalized(parameter.index);
+  return parameter.steps ? Math.round(n * (parameter.steps - 1)) : Math.round(n * kSliderSteps);
+}
+
+function refreshControls() {
+  for (const parameter of state.parameters) {
+    parameter.slider.value = sliderPosition(parameter);
+    parameter.output.textContent = state.instance.display(parameter.index);
+  }
+  const bypassed = state.bypassIndex >= 0 && state.instance.value(state.bypassIndex) >= 0.5;
+  $('bypass').setAttribute('aria-pressed', String(bypassed));
+}
+
+function setNormalized(index, normalized) {
+  state.instance.setNormalized(index, normalized);
+  if (state.live) state.live.node.port.postMessage({set: index, normalized});
+  refreshControls();
+}
+
+function buildControls() {
+  const box = $('controls');
+  for (const parameter of state.parameters) {
+    const id = `param-${parameter.index}`;
+    const control = document.createElement('div');
+    control.className = 'control';
+    const label = document.createElement('label');
+    label.htmlFor = id;
+    label.textContent = parameter.name;
+    const slider = document.createElement('input');
+    slider.type = 'range';
+    slider.id = id;
+    slider.min = 0;
+    slider.max = parameter.steps ? parameter.steps - 1 : kSliderSteps;
+    slider.step = 1;
+    slider.dataset.name = parameter.name;
+    const output = document.createElement('output');
+    output.htmlFor = id;
+    slider.addEventListener('input', () => {
+      const position = Number(slider.value);
+      const range = parameter.steps ? parameter.steps - 1 : kSliderSteps;
+      setNormalized(parameter.index, position / range);
+    });
+    slider.addEventListener('dblclick', () => setNormalized(parameter.index, parameter.defaultNormalized));
+    control.append(label, slider, output);
+    box.append(control);
+    Object.assign(parameter, {slider, output});
+    if (parameter.name.toUpperCase() === 'BYPASS') state.bypassIndex = parameter.index;
+  }
+  refreshControls();
+}
+
+function buildPresets() {
+  const select = $('preset');
+  for (const preset of state.instance.presets()) {
+    const option = document.createElement('option');
+    option.value = preset.index;
+    option.textContent = preset.name;
+    option.title = preset.description || '';
+    select.append(option);
+  }
+  select.addEventListener('change', () => {
+    if (select.value === '') return;
+    const index = Number(select.value);
+    state.instance.applyPreset(index);
+    if (state.live) state.live.node.port.postMessage({preset: index});
+    $('preset-description').textContent = select.selectedOptions[0].title;
+    refreshControls();
+  });
+}
+
+// ---- Sources ----
+
+// The sample rate a WAV or FLAC file declares, so that it is decoded at its
+// own rate (decodeAudioData resamples to its context's); null when unknown.
+function declaredRate(bytes) {
+  const view = new DataView(bytes);
+  const tag = (offset) => String.fromCharCode(...new Uint8Array(bytes, offset, 4));
+  if (bytes.byteLength >= 42 && tag(0) === 'fLaC') {
+    const b = new Uint8Array(bytes, 18, 3);
+    return (b[0] << 12) | (b[1] << 4) | (b[2] >> 4);
+  }
+  if (bytes.byteLength >= 12 && tag(0) === 'RIFF' && tag(8) === 'WAVE') {
+    for (let offset = 12; offset + 8 <= bytes.byteLength;) {
+      const size = view.getUint32(offset + 4, true);
+      if (tag(offset) === 'fmt ' && offset + 16 <= bytes.byteLength) return view.getUint32(offset + 12, true);
+      offset += 8 + size + (size & 1);
+    }
+  }
+  return null;
+}
+
+async function useFile(file) {
+  try {
+    status(`Decoding ${file.name}…`);
+    const bytes = await file.arrayBuffer();
+    const rate = declaredRate(bytes) || 48000;
+    const decoded = await new OfflineAudioContext(1, 1, rate).decodeAudioData(bytes);
+    const channels = [];
+    for (let c = 0; c < Math.min(2, decoded.numberOfChannels); ++c) channels.push(decoded.getChannelData(c));
+    setSource({name: file.name.replace(/\.[^.]*$/, ''), sampleRate: decoded.sampleRate, channels});
+  } catch (error) {
+    status(`Could not read ${file.name}: ${error.message || error}`);
+  }
+}
+
+function useMaterial() {
+  const material = new KestruneModule(state.module).material();
+  setSource({name: 'kestrune-drums-and-bass', ...material});
+}
+
+function setSource(source) {
+  stop();
+  state.source = source;
+  const seconds = source.channels[0].length / source.sampleRate;
+  $('source-name').textContent = `${source.name}: ${source.channels.length === 1 ? 'mono' : 'stereo'}, ` +
+      `${source.sampleRate} Hz, ${seconds.toFixed(1)} s`;
+  $('play').disabled = false;
+  $('download').disabled = false;
+  status('Ready.');
+}
+
+function audioBufferOf(source, context) {
+  const buffer = context.createBuffer(source.channels.length, source.channels[0].length, source.sampleRate);
+  source.channels.forEach((samples, c) => buffer.copyToChannel(samples, c));
+  return buffer;
+}
+
+// The worklet node, set as the controls are, in `context`.
+async function kestruneNode(context, {offline = false, record = 0} = {}) {
+  await context.audioWorklet.addModule('kestrune-worklet.js');
+  return new AudioWorkletNode(context, 'kestrune', {
+    numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [2],
+    channelCount: 2, channelCountMode: 'explicit', channelInterpretation: 'speakers',
+    processorOptions: {wasm: state.module, values: state.instance.values(), offline, record},
+  });
+}
+
+// ---- Playback ----
+
+async function play() {
+  if (state.live) return stop();
+  const context = new AudioContext({sampleRate: state.source.sampleRate});
+  const node = await kestruneNode(context);
+  const player = context.createBufferSource();
+  player.buffer = audioBufferOf(state.source, context);
+  player.loop = true;
+  player.connect(node).connect(context.destination);
+  node.port.onmessage = (event) => { if (event.data.meter !== undefined) showMeter(event.data.meter); };
+  player.start();
+  state.live = {context, node};
+  $('play').textContent = 'Stop';
+}
+
+function stop() {
+  if (!state.live) return;
+  state.live.context.close();
+  state.live = null;
+  $('play').textContent = 'Play';
+  showMeter(0);
+}
+
+function showMeter(reading) {
+  const fraction = Math.min(Math.max(reading, 0), 1);
+  $('meter-bar').style.width = `${(fraction * 100).toFixed(1)}%`;
+  const db = fraction >= 1 ? -Infinity : 20 * Math.log10(1 - fraction);
+  $('meter-text').textContent = `${db > -0.05 ? '0.0' : db.toFixed(1)} dB`;
+}
+
+// ---- Offline render and download ----
+
+// The source through Kestrune in an OfflineAudioContext at the source's own
+// rate: the destination's samples, and with `record` the worklet's own.
+async function renderOffline({record = false} = {}) {
+  const source = state.source;
+  const frames = source.channels[0].length;
+  const context = new OfflineAudioContext({numberOfChannels: 2, length: frames, sampleRate: source.sampleRate});
+  const node = await kestruneNode(context, {offline: true, record: record ? frames : 0});
+  let failure = null;
+  const recorded = new Promise((resolve, reject) => {
+    node.port.onmessage = (event) => {
+      if (event.data.recorded) resolve(event.data.recorded);
+      if (event.data.meter !== undefined && !state.live) showMeter(event.data.meter);
+    };
+    node.onprocessorerror = () => reject(failure = new Error('Kestrune failed in the audio worklet'));
+  });
+  if (!record) recorded.catch(() => {});
+  const player = context.createBufferSource();
+  player.buffer = audioBufferOf(source, context);
+  player.connect(node).connect(context.destination);
+  player.start(0);
+  const rendered = await context.startRendering();
+  if (failure) throw failure;
+  const output = [rendered.getChannelData(0), rendered.getChannelData(1)];
+  return {output, recorded: record ? await recorded : null, sampleRate: source.sampleRate};
+}
+
+// 32-bit float WAV (WAVE_FORMAT_IEEE_FLOAT: a format chunk with its
+// extension size, and the fact chunk such files carry): the processed
+// samples exactly.
+function wavFile(channels, sampleRate) {
+  const frames = channels[0].length, count = channels.length, header = 58;
+  const bytes = new ArrayBuffer(header + frames * count * 4);
+  const view = new DataView(bytes);
+  const put = (offset, text) => [...text].forEach((ch, i) => view.setUint8(offset + i, ch.charCodeAt(0)));
+  put(0, 'RIFF'); view.setUint32(4, bytes.byteLength - 8, true); put(8, 'WAVE');
+  put(12, 'fmt '); view.setUint32(16, 18, true); view.setUint16(20, 3, true); view.setUint16(22, count, true);
+  view.setUint32(24, sampleRate, true); view.setUint32(28, sampleRate * count * 4, true);
+  view.setUint16(32, count * 4, true); view.setUint16(34, 32, true); view.setUint16(36, 0, true);
+  put(38, 'fact'); view.setUint32(42, 4, true); view.setUint32(46, frames, true);
+  put(50, 'data'); view.setUint32(54, frames * count * 4, true);
+  for (let i = 0, offset = header; i < frames; ++i)
+    for (let c = 0; c < count; ++c, offset += 4) view.setFloat32(offset, channels[c][i], true);
+  return new Blob([bytes], {type: 'audio/wav'});
+}
+
+async function download() {
+  status('Rendering…');
+  const {output, sampleRate} = await renderOffline();
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(wavFile(output, sampleRate));
+  link.download = `${state.source.name}-kestrune.wav`;
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 10000);
+  status('Done.');
+}
+
+// ---- Start ----
+
+async function start() {
+  // Compiled while it downloads where the server names its type; the
+  // worklets get the compiled module, not the bytes.
+  const response = fetch('kestrune.wasm');
+  state.module = await WebAssembly.compileStreaming(response)
+      .catch(async () => WebAssembly.compile(await (await fetch('kestrune.wasm')).arrayBuffer()));
+  state.instance = new KestruneModule(state.module).create(48000, 128);
+  state.parameters = state.instance.parameters();
+  buildControls();
+  buildPresets();
+  const drop = $('drop');
+  $('file').addEventListener('change', (event) => event.target.files[0] && useFile(event.target.files[0]));
+  drop.addEventListener('dragover', (event) => { event.preventDefault(); drop.classList.add('over'); });
+  drop.addEventListener('dragleave', () => drop.classList.remove('over'));
+  drop.addEventListener('drop', (event) => {
+    event.preventDefault();
+    drop.classList.remove('over');
+    if (event.dataTransfer.files[0]) useFile(event.dataTransfer.files[0]);
+  });
+  $('material').addEventListener('click', useMaterial);
+  $('play').addEventListener('click', play);
+  $('download').addEventListener('click', download);
+  $('bypass').addEventListener('click', () => {
+    if (state.bypassIndex < 0) return;
+    const on = state.instance.value(state.bypassIndex) >= 0.5;
+    setNormalized(state.bypassIndex, on ? 0 : 1);
+  });
+  const readyMs = performance.now();  // since the navigation began
+  status(`Ready in ${readyMs.toFixed(0)} ms: choose a file or the drums and bass.`);
+  return readyMs;
+}
+
+const ready = start().catch((error) => { status(`Kestrune could not start: ${error.message || error}`); throw error; });
+window.kestrunePage = {ready, useMaterial, renderOffline, wavFile, state};
