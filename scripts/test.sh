@@ -65,7 +65,7 @@ run_ctest() { ctest --test-dir "$1" -j "$JOBS" --output-on-failure; }
 # Wine prefix inside build/win64, and compare the modules with the Linux
 # reference that the native build's kestrune-linux-reference writes.
 windows() {
-  configure_and_build "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release \
+  configure_and_build "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release "${UNITY[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
     -DKESTRUNE_TESTS=ON -DKESTRUNE_BENCH=OFF -DKESTRUNE_PRESET_DIR="$ROOT/build/release/presets" \
     -DKESTRUNE_IMAGE_PACK_DIR="$ROOT/build/release/graphics/scaled-images" \
@@ -75,7 +75,7 @@ windows() {
 
 # Only the thread-contract program and the modules it loads, at -O1.
 thread_sanitizer() {
-  configure_and_build "$ROOT/build/tsan" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_TSAN=ON \
+  configure_and_build "$ROOT/build/tsan" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_TSAN=ON "${UNITY[@]}" \
     -DKESTRUNE_BENCH=OFF -DKESTRUNE_DRAWN_IMAGE_PACKS="$ROOT/build/release/graphics/scaled-images" \
     -- tsan_thread_contract &&
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$ROOT/build/tsan/tests/tsan/tsan_thread_contract"
@@ -88,7 +88,7 @@ in_background "release tests" run_ctest "$ROOT/build/release"
 # build leaves a core idle at times (links, its longest files).
 in_background "Windows x64 cross-build and tests under Wine" windows
 
-build "sanitizer build" "$ROOT/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON \
+build "sanitizer build" "$ROOT/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON "${UNITY[@]}" \
   -DKESTRUNE_BENCH=OFF -DKESTRUNE_DRAWN_IMAGE_PACKS="$ROOT/build/release/graphics/scaled-images"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 in_background "sanitizer tests" run_ctest "$ROOT/build/sanitize"

@@ -206,7 +206,7 @@ class Instance {
 // ---------------------------------------------------------------- checkers
 
 TEST(Lv2Bundle, DataValidatesAgainstTheLv2Schemas) {
-  RunResult schemas = Shell("dpkg -L lv2-dev | grep '^/usr/lib/lv2/.*\\.ttl$' | tr '\\n' ' '");
+  RunResult schemas = Shell("dpkg -L lv2-dev:$(dpkg --print-architecture) | grep '^/usr/lib/lv2/.*\\.ttl$' | tr '\\n' ' '");
   ASSERT_EQ(schemas.status, 0);
   ASSERT_NE(schemas.out.find("lv2core.ttl"), std::string::npos) << schemas.out;
   RunResult run = Shell("cd '" + kBundle + "' && sord_validate " + schemas.out +
