@@ -18,7 +18,7 @@ const char* const kEditorApi = CLAP_WINDOW_API_WIN32;
 const char* const kEditorApi = CLAP_WINDOW_API_X11;
 #endif
 
-IEffectCLAP* Self(const clap_plugin* plugin) { return IEffectCLAP::FromPlugin(plugin); }
+IEffectCLAP* Plug(const clap_plugin* plugin) { return IEffectCLAP::FromPlugin(plugin); }
 
 // The editor's sizing, where it can change its size.
 IEditorScaling* ScalableEditor(const IEffectCLAP& plug) {
@@ -27,7 +27,7 @@ IEditorScaling* ScalableEditor(const IEffectCLAP& plug) {
 }
 
 bool IsApiSupported(const clap_plugin* p, const char* api, bool isFloating) {
-  return Self(p) && Self(p)->GuiApiSupported(api, isFloating);
+  return Plug(p) && Plug(p)->GuiApiSupported(api, isFloating);
 }
 bool PreferredApi(const clap_plugin*, const char** api, bool* isFloating) {
   if (!api || !isFloating) return false;
@@ -36,40 +36,40 @@ bool PreferredApi(const clap_plugin*, const char** api, bool* isFloating) {
   return true;
 }
 bool Create(const clap_plugin* p, const char* api, bool isFloating) {
-  return Self(p) && Self(p)->GuiCreate(api, isFloating);
+  return Plug(p) && Plug(p)->GuiCreate(api, isFloating);
 }
 void Destroy(const clap_plugin* p) {
-  if (Self(p)) Self(p)->GuiDestroy();
+  if (Plug(p)) Plug(p)->GuiDestroy();
 }
-bool SetScale(const clap_plugin* p, double scale) { return Self(p) && Self(p)->GuiSetScale(scale); }
+bool SetScale(const clap_plugin* p, double scale) { return Plug(p) && Plug(p)->GuiSetScale(scale); }
 bool GetSize(const clap_plugin* p, uint32_t* width, uint32_t* height) {
-  return Self(p) && Self(p)->GuiGetSize(width, height);
+  return Plug(p) && Plug(p)->GuiGetSize(width, height);
 }
-bool CanResize(const clap_plugin* p) { return Self(p) && Self(p)->GuiCanResize(); }
+bool CanResize(const clap_plugin* p) { return Plug(p) && Plug(p)->GuiCanResize(); }
 bool ResizeHints(const clap_plugin* p, clap_gui_resize_hints* hints) {
-  return Self(p) && Self(p)->GuiResizeHints(hints);
+  return Plug(p) && Plug(p)->GuiResizeHints(hints);
 }
 bool AdjustSize(const clap_plugin* p, uint32_t* width, uint32_t* height) {
-  return Self(p) && Self(p)->GuiAdjustSize(width, height);
+  return Plug(p) && Plug(p)->GuiAdjustSize(width, height);
 }
 bool SetSize(const clap_plugin* p, uint32_t width, uint32_t height) {
-  return Self(p) && Self(p)->GuiSetSize(width, height);
+  return Plug(p) && Plug(p)->GuiSetSize(width, height);
 }
 bool SetParent(const clap_plugin* p, const clap_window* window) {
-  return Self(p) && Self(p)->GuiSetParent(window);
+  return Plug(p) && Plug(p)->GuiSetParent(window);
 }
 // Embedded only: there is no floating window to be transient for.
 bool SetTransient(const clap_plugin*, const clap_window*) { return false; }
 void SuggestTitle(const clap_plugin*, const char*) {}
 // The embedded editor shows and hides with the host's parent window.
-bool Show(const clap_plugin* p) { return Self(p) != nullptr; }
-bool Hide(const clap_plugin* p) { return Self(p) != nullptr; }
+bool Show(const clap_plugin* p) { return Plug(p) != nullptr; }
+bool Hide(const clap_plugin* p) { return Plug(p) != nullptr; }
 
 void OnTimer(const clap_plugin* p, clap_id timerId) {
-  if (Self(p)) Self(p)->OnTimer(timerId);
+  if (Plug(p)) Plug(p)->OnTimer(timerId);
 }
 void OnFd(const clap_plugin* p, int fd, clap_posix_fd_flags_t flags) {
-  if (Self(p)) Self(p)->OnFd(fd, flags);
+  if (Plug(p)) Plug(p)->OnFd(fd, flags);
 }
 
 const clap_plugin_gui kGui = {IsApiSupported, PreferredApi, Create,     Destroy,      SetScale,

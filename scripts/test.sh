@@ -14,6 +14,9 @@
 #      and the one program that hosts them (tests/tsan), each editor open at
 #      2x while audio, automation and state run on their own threads; the
 #      first data race fails the stage.
+# A stage whose tests passed is not run again while nothing they could
+# depend on has changed (scripts/stage-cache.sh); its last passing run is
+# shown instead. KESTRUNE_RETEST=1 runs every stage whatever.
 # Stages overlap: each stage's tests run while the next builds (much of
 # their time is spent waiting on displays, Wine and real hosts), the
 # Windows cross-build runs beside the sanitizer build, and the fuzz targets
@@ -26,6 +29,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 LOGS="$ROOT/build/logs"
 mkdir -p "$LOGS"
+
+source "$ROOT/scripts/stage-cache.sh"
+INPUTS="$(inputs_digest)"
 start=$SECONDS
 declare -A pids begun
 failed=()
@@ -46,9 +52,13 @@ finish() {
   wait "${pids[$stage]}" || status=$?
   echo "== $stage: $(cat "$LOGS/$stage.time" 2>/dev/null || echo ?) s, $([ $status -eq 0 ] && echo passed || echo FAILED)"
   if [ $status -eq 0 ]; then
-    grep -E "tests passed|Total Test time|fuzzing took|^[a-z0-9_]+ +[0-9]+ +[0-9]+ +ok$|^\[  PASSED  \]" "$LOGS/$stage.log" || true
+    local summary
+    summary="$(grep -E "tests passed|Total Test time|fuzzing took|^[a-z0-9_]+ +[0-9]+ +[0-9]+ +ok$|^\[  PASSED  \]|^unchanged since" "$LOGS/$stage.log" || true)"
+    echo "$summary"
+    grep -q '^unchanged since' <<<"$summary" || remember_pass "$stage" "$summary"
   else
     cat "$LOGS/$stage.log"
+    forget_pass "$stage"
     failed+=("$stage")
   fi
 }
@@ -65,39 +75,41 @@ run_ctest() { ctest --test-dir "$1" -j "$JOBS" --output-on-failure; }
 # Wine prefix inside build/win64, and compare the modules with the Linux
 # reference that the native build's kestrune-linux-reference writes.
 windows() {
-  configure_and_build "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release \
+  configure_and_build "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release "${UNITY[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
     -DKESTRUNE_TESTS=ON -DKESTRUNE_BENCH=OFF -DKESTRUNE_PRESET_DIR="$ROOT/build/release/presets" \
     -DKESTRUNE_IMAGE_PACK_DIR="$ROOT/build/release/graphics/scaled-images" \
     -DKESTRUNE_LINUX_REFERENCE_TOOL="$ROOT/build/release/tests/win/kestrune-linux-reference" &&
-    echo "== Windows x64 cross-build done" && run_ctest "$ROOT/build/win64"
+    echo "== Windows x64 cross-build done" &&
+    tests_of "Windows x64 cross-build and tests under Wine" run_ctest "$ROOT/build/win64"
 }
 
 # Only the thread-contract program and the modules it loads, at -O1.
 thread_sanitizer() {
-  configure_and_build "$ROOT/build/tsan" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_TSAN=ON \
+  configure_and_build "$ROOT/build/tsan" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_TSAN=ON "${UNITY[@]}" \
     -DKESTRUNE_BENCH=OFF -DKESTRUNE_DRAWN_IMAGE_PACKS="$ROOT/build/release/graphics/scaled-images" \
     -- tsan_thread_contract &&
-    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$ROOT/build/tsan/tests/tsan/tsan_thread_contract"
+    tests_of "thread sanitizer" env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+      "$ROOT/build/tsan/tests/tsan/tsan_thread_contract"
 }
 
 build "release build" "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release
-in_background "release tests" run_ctest "$ROOT/build/release"
+in_background "release tests" tests_of "release tests" run_ctest "$ROOT/build/release"
 
 # The Windows cross-build and its tests, beside the sanitizer build: each
 # build leaves a core idle at times (links, its longest files).
 in_background "Windows x64 cross-build and tests under Wine" windows
 
-build "sanitizer build" "$ROOT/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON \
+build "sanitizer build" "$ROOT/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON "${UNITY[@]}" \
   -DKESTRUNE_BENCH=OFF -DKESTRUNE_DRAWN_IMAGE_PACKS="$ROOT/build/release/graphics/scaled-images"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-in_background "sanitizer tests" run_ctest "$ROOT/build/sanitize"
+in_background "sanitizer tests" tests_of "sanitizer tests" run_ctest "$ROOT/build/sanitize"
 
 echo "== fuzz build"
 t=$SECONDS
 build_fuzzers "$ROOT/build/fuzz"
 echo "== fuzz build: $((SECONDS - t)) s"
-in_background "fuzz targets" env JOBS="$JOBS" "$ROOT/tests/fuzz/run-fuzzers.sh" \
+in_background "fuzz targets" tests_of "fuzz targets" env JOBS="$JOBS" "$ROOT/tests/fuzz/run-fuzzers.sh" \
   "$ROOT/build/fuzz" --runs "${FUZZ_RUNS:-1000}"
 in_background "thread sanitizer" thread_sanitizer
 finish "release tests"

@@ -9,8 +9,11 @@
 
 #include "KestruneCurves.h"
 #include "KestruneFilters.h"
+#include "NumberChecks.h"
 
 namespace {
+
+using kestrune_test::IsSubnormal;
 
 using namespace kestrune;
 
@@ -31,7 +34,6 @@ BiquadSection Designed(int32_t kind, double corner, double q, double gainDb) {
   return s;
 }
 
-bool IsSubnormal(double v) { return v != 0 && std::fabs(v) < std::numeric_limits<double>::min(); }
 
 TEST(SidechainEqualiser, HighPassKeepsMusicAndRemovesDc) {
   BiquadSection hp = Designed(BiquadHighPass, 20.0 / 44100, 1, 1);

@@ -13,13 +13,15 @@
 #include "EffectRig.h"
 #include "ReferencePath.h"
 #include "SignalPath.h"
+#include "NumberChecks.h"
 
 namespace {
+
+using kestrune_test::SameBits;
 
 using namespace kestrune;
 using kestrune_fingerprint::NoiseSource;
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // Plain parameter values within each parameter's range, from noise in [-1, 1).
 double RandomPlain(int index, NoiseSource& noise) {

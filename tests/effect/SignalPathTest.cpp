@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "EffectRig.h"
+#include "NumberChecks.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
 
 namespace {
+
+using kestrune_test::IsSubnormal;
 
 using kestrune_test::Rig;
 using kestrune_test::SetParam;
@@ -31,7 +34,6 @@ double Rms(const std::vector<double>& v, size_t from) {
   return std::sqrt(sum / static_cast<double>(v.size() - from));
 }
 
-bool IsSubnormal(double v) { return v != 0 && std::fabs(v) < std::numeric_limits<double>::min(); }
 
 TEST(GainComputer, TargetFollowsThresholdAndRatio) {
   // INPUT 12: threshold exp(-12 / 8.65617025) = 0.25; ratio 4; level 0.5.

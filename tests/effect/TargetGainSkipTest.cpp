@@ -13,15 +13,17 @@
 #include "EffectFingerprint.h"
 #include "ReferencePath.h"
 #include "TallyingSignalPath.h"
+#include "NumberChecks.h"
 
 namespace {
+
+using kestrune_test::SameBits;
 
 using namespace kestrune;
 using kestrune_fingerprint::MakeSignal;
 using kestrune_fingerprint::NoiseSource;
 using kestrune_fingerprint::Signal;
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 struct Session {
   ReferencePath reference;

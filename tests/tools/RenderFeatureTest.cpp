@@ -16,15 +16,8 @@ namespace {
 
 using namespace rig;
 
-const std::string kVst3Bundle = KESTRUNE_VST3_BUNDLE;
-const std::string kVst2Module = KESTRUNE_VST2_MODULE;
-
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
-std::vector<std::string> ModuleArgs(const std::string& format) {
+// The module of a format, VST2 found by its entry point.
+std::vector<std::string> DetectedModuleArgs(const std::string& format) {
   if (format == "lv2") return {"--format", "lv2", "--module", KESTRUNE_LV2_BUNDLE};
   return format == "vst2" ? std::vector<std::string>{"--module", kVst2Module}  // found by its entry
                           : std::vector<std::string>{"--module", kVst3Bundle};
@@ -102,7 +95,7 @@ std::string ListAfter(const std::string& format, const std::vector<std::string>&
   ScratchFolder folder;
   std::vector<std::string> args = {"--list-params"};
   for (const std::string& set : sets) args.insert(args.end(), {"--set", set});
-  RunResult run = RunRender(folder, With(args, ModuleArgs(format)));
+  RunResult run = RunRender(folder, With(args, DetectedModuleArgs(format)));
   if (err) *err = run.err;
   return run.out;
 }
@@ -759,7 +752,7 @@ TEST_P(RenderSidechainLength, ShorterIsPaddedWithSilenceAndLongerTrimmedWithAWar
   ASSERT_TRUE(WriteAudio(folder / "short.wav", sidechain));
   ASSERT_TRUE(WriteAudio(folder / "long.wav", TestSignal(1.4, 44100, 2, 0.9)));
   const std::vector<std::string> common =
-      With({"--no-pictures", "--sample-format", "float", "--set", "INPUT=40"}, ModuleArgs(GetParam()));
+      With({"--no-pictures", "--sample-format", "float", "--set", "INPUT=40"}, DetectedModuleArgs(GetParam()));
   RunResult padded = RunRender(folder, With({"in.wav", "--sidechain", "short.wav", "-o", "padded.wav"}, common));
   ASSERT_EQ(padded.status, 0) << padded.err;
   EXPECT_NE(padded.err.find("warning: sidechain 'short.wav' has 26460 frames, the input 44100; padded with silence"),

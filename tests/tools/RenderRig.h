@@ -30,6 +30,16 @@ extern char** environ;
 
 namespace rig {
 
+// The built modules the renderer loads.
+inline const std::string kVst3Bundle = KESTRUNE_VST3_BUNDLE;
+inline const std::string kVst2Module = KESTRUNE_VST2_MODULE;
+
+// The arguments with more appended.
+inline std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
 using Channels = std::vector<std::vector<double>>;
 
 struct Audio {

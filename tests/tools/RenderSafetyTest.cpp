@@ -19,13 +19,6 @@ namespace {
 
 using namespace rig;
 
-const std::string kVst3Bundle = KESTRUNE_VST3_BUNDLE;
-
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
 // Every file under the folder with its contents (links by their target name).
 void SnapshotInto(const std::string& path, const std::string& prefix, std::map<std::string, std::string>& files) {
   for (const std::string& name : ScratchFolderNames(path)) {

@@ -11,18 +11,10 @@ namespace {
 
 using namespace rig;
 
-const std::string kVst3Bundle = KESTRUNE_VST3_BUNDLE;
-const std::string kVst2Module = KESTRUNE_VST2_MODULE;
-
 std::vector<std::string> ModuleArgs(const std::string& format) {
   if (format == "lv2") return {"--format", "lv2", "--module", KESTRUNE_LV2_BUNDLE};
   return format == "vst2" ? std::vector<std::string>{"--format", "vst2", "--module", kVst2Module}
                           : std::vector<std::string>{"--module", kVst3Bundle};
-}
-
-std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 // Settings whose plain values survive the formats' normalised round trip
@@ -49,7 +41,7 @@ TEST_P(RenderMatchesInProcess, OutputIsSampleForSampleTheEffectRunInProcess) {
   std::vector<std::string> args = {"in.wav", "-o", "out.wav", "--block", "300", "--no-pictures",
                                    "--precision", c.doublePrecision ? "64" : "32", "--sample-format",
                                    c.doublePrecision ? "double" : "float"};
-  RunResult run = RunRender(folder, Join(Join(args, kSetArgs), ModuleArgs(c.format)));
+  RunResult run = RunRender(folder, With(With(args, kSetArgs), ModuleArgs(c.format)));
   ASSERT_EQ(run.status, 0) << run.err;
   Audio output;
   ASSERT_TRUE(ReadAudio(folder / "out.wav", output));
@@ -86,13 +78,13 @@ TEST_P(RenderFormat, SidechainFileDrivesTheDetectorThroughTheSidechainInputs) {
   Audio sidechain = TestSignal(1.0, 48000, 2, 0.9);
   ASSERT_TRUE(WriteAudio(folder / "in.wav", input));
   ASSERT_TRUE(WriteAudio(folder / "side.wav", sidechain));
-  const std::vector<std::string> common = Join({"in.wav", "--no-pictures", "--sample-format", "float",
+  const std::vector<std::string> common = With({"in.wav", "--no-pictures", "--sample-format", "float",
                                                 "--set", "INPUT=40"},
                                                ModuleArgs(GetParam()));
-  RunResult withSide = RunRender(folder, Join(common, {"--sidechain", "side.wav", "-o", "side-out.wav"}));
+  RunResult withSide = RunRender(folder, With(common, {"--sidechain", "side.wav", "-o", "side-out.wav"}));
   ASSERT_EQ(withSide.status, 0) << withSide.err;
   EXPECT_NE(withSide.err.find("Sidechain set to EXT (external)"), std::string::npos) << withSide.err;
-  RunResult without = RunRender(folder, Join(common, {"-o", "plain-out.wav"}));
+  RunResult without = RunRender(folder, With(common, {"-o", "plain-out.wav"}));
   ASSERT_EQ(without.status, 0) << without.err;
 
   Audio sideOut, plainOut;
@@ -112,7 +104,7 @@ TEST_P(RenderFormat, SidechainFileDrivesTheDetectorThroughTheSidechainInputs) {
   // The same sidechain at 44.1 kHz is resampled to the input's 48 kHz and
   // pulls the tone down as much (the bursts' noise differs between rates).
   ASSERT_TRUE(WriteAudio(folder / "side44k.wav", TestSignal(1.0, 44100, 2, 0.9)));
-  RunResult resampled = RunRender(folder, Join(common, {"--sidechain", "side44k.wav", "-o", "side44-out.wav"}));
+  RunResult resampled = RunRender(folder, With(common, {"--sidechain", "side44k.wav", "-o", "side44-out.wav"}));
   ASSERT_EQ(resampled.status, 0) << resampled.err;
   EXPECT_NE(resampled.err.find("sidechain 'side44k.wav' resampled from 44100 Hz to the input's 48000 Hz"),
             std::string::npos) << resampled.err;
@@ -124,10 +116,10 @@ TEST_P(RenderFormat, SidechainFileDrivesTheDetectorThroughTheSidechainInputs) {
   EXPECT_NEAR(10 * std::log10(side44Energy / sideEnergy), 0.0, 1.0);
 
   // A sidechain setting without a file, and a file the setting leaves unused.
-  RunResult noFile = RunRender(folder, Join(common, {"--set", "Sidechain=EXT", "-o", "x.wav"}));
+  RunResult noFile = RunRender(folder, With(common, {"--set", "Sidechain=EXT", "-o", "x.wav"}));
   EXPECT_NE(noFile.err.find("warning: Sidechain is EXT (external) but no --sidechain file is given"),
             std::string::npos) << noFile.err;
-  RunResult unused = RunRender(folder, Join(common, {"--sidechain", "side.wav", "--set", "Sidechain=INT", "-o", "y.wav"}));
+  RunResult unused = RunRender(folder, With(common, {"--sidechain", "side.wav", "--set", "Sidechain=INT", "-o", "y.wav"}));
   EXPECT_NE(unused.err.find("warning: --sidechain 'side.wav' is not used: Sidechain is INT"), std::string::npos)
       << unused.err;
 }
@@ -138,14 +130,14 @@ TEST_P(RenderFormat, SavedPresetFileIsTheFormatsOwnAndRestoresTheSameSettings) {
   const auto module = ModuleArgs(GetParam());
   const bool vst3 = GetParam() == "vst3";
   const std::string name = vst3 ? "p.vstpreset" : "p.fxp";
-  RunResult save = RunRender(folder, Join(Join({"in.wav", "-o", "a.wav", "--no-pictures", "--sample-format",
+  RunResult save = RunRender(folder, With(With({"in.wav", "-o", "a.wav", "--no-pictures", "--sample-format",
                                                 "float", "--save-preset", name},
                                                kSetArgs),
                                           module));
   ASSERT_EQ(save.status, 0) << save.err;
   // What a DAW loads: the format's file, with the state inside it.
   EXPECT_EQ(Slurp(folder / name).substr(0, 4), vst3 ? "VST3" : "CcnK");
-  RunResult load = RunRender(folder, Join({"in.wav", "-o", "b.wav", "--no-pictures", "--sample-format", "float",
+  RunResult load = RunRender(folder, With({"in.wav", "-o", "b.wav", "--no-pictures", "--sample-format", "float",
                                            "--preset", name},
                                           module));
   ASSERT_EQ(load.status, 0) << load.err;
@@ -153,7 +145,7 @@ TEST_P(RenderFormat, SavedPresetFileIsTheFormatsOwnAndRestoresTheSameSettings) {
   ASSERT_TRUE(ReadAudio(folder / "a.wav", a));
   ASSERT_TRUE(ReadAudio(folder / "b.wav", b));
   EXPECT_EQ(Differences(a.channels, b.channels), 0u);
-  RunResult listed = RunRender(folder, Join({"--preset", name, "--list-params"}, module));
+  RunResult listed = RunRender(folder, With({"--preset", name, "--list-params"}, module));
   EXPECT_NE(listed.out.find("30.00"), std::string::npos) << listed.out;
 }
 
@@ -179,7 +171,7 @@ TEST(RenderPresetFile, Vst3PresetLoadsIntoVst2AsItsFxpDoes) {
 
 TEST_P(RenderFormat, ListParamsShowsEveryParameterWithRangeDefaultAndCurrentValue) {
   ScratchFolder folder;
-  RunResult run = RunRender(folder, Join({"--list-params", "--set", "MID FREQ=2500", "--set", "OVERSAMPLING=16x"},
+  RunResult run = RunRender(folder, With({"--list-params", "--set", "MID FREQ=2500", "--set", "OVERSAMPLING=16x"},
                                          ModuleArgs(GetParam())));
   ASSERT_EQ(run.status, 0) << run.err;
   for (const char* name : {"INPUT", "OUTPUT", "ATTACK", "RELEASE", "RATIO", "HPF", "MIX", "MID FREQ",
@@ -204,11 +196,11 @@ TEST_P(RenderFormat, ValueOutsideTheRangeIsClampedWithAWarning) {
   ScratchFolder folder;
   ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.3)));
   const auto module = ModuleArgs(GetParam());
-  RunResult over = RunRender(folder, Join({"in.wav", "-o", "over.wav", "--no-pictures", "--set", "INPUT=500"}, module));
+  RunResult over = RunRender(folder, With({"in.wav", "-o", "over.wav", "--no-pictures", "--set", "INPUT=500"}, module));
   ASSERT_EQ(over.status, 0) << over.err;
   EXPECT_NE(over.err.find("warning: INPUT=500 is outside 0.00 dB .. 80.00 dB; using 80.00 dB"), std::string::npos)
       << over.err;
-  RunResult top = RunRender(folder, Join({"in.wav", "-o", "top.wav", "--no-pictures", "--set", "INPUT=80"}, module));
+  RunResult top = RunRender(folder, With({"in.wav", "-o", "top.wav", "--no-pictures", "--set", "INPUT=80"}, module));
   ASSERT_EQ(top.status, 0) << top.err;
   Audio a, b;
   ASSERT_TRUE(ReadAudio(folder / "over.wav", a));
@@ -228,7 +220,7 @@ TEST(RenderPicture, Lv2EditorShowsTheSettingsAsTheVst3EditorDoes) {
   const char* formats[2] = {"vst3", "lv2"};
   for (int i = 0; i < 2; ++i) {
     const std::string name = formats[i];
-    RunResult run = RunRender(folder, Join(Join({"in.wav", "-o", name + ".wav", "-q"}, kSetArgs), ModuleArgs(name)));
+    RunResult run = RunRender(folder, With(With({"in.wav", "-o", name + ".wav", "-q"}, kSetArgs), ModuleArgs(name)));
     ASSERT_EQ(run.status, 0) << name << ": " << run.err;
     pictures[i] = Slurp(folder / (name + "-editor.png"));
   }

@@ -12,8 +12,6 @@ using namespace host;
 
 namespace {
 
-constexpr ParamID kBypass = 0x62706173;  // 'bpas'
-constexpr ParamID kPreset = 0x70727374;  // 'prst'
 
 // Four deterministic channels: main left/right, sidechain left/right.
 template <typename Sample>

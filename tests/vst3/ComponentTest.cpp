@@ -11,8 +11,7 @@ using namespace host;
 
 namespace {
 
-constexpr ParamID kPreset = 0x70727374;  // 'prst'
-constexpr ParamID kMix = 6;
+constexpr ParamID kMixId = 6;
 
 class Vst3Module : public ::testing::Test {
  protected:
@@ -216,19 +215,19 @@ TEST_F(Vst3Module, HostSeesAProgramParameterAndFourteenParametersWithBYPASSAsIts
   EXPECT_EQ(ec->getParameterInfo(15, info), kResultFalse);
 
   // MIX: 0..100 %, continuous, two decimals, default 100.
-  ASSERT_EQ(ec->getParameterInfo(kMix + 1, info), kResultTrue);
+  ASSERT_EQ(ec->getParameterInfo(kMixId + 1, info), kResultTrue);
   EXPECT_EQ(info.stepCount, 0);
   EXPECT_DOUBLE_EQ(info.defaultNormalizedValue, 1.0);
   String128 text;
-  ASSERT_EQ(ec->getParamStringByValue(kMix, 0.5, text), kResultTrue);
+  ASSERT_EQ(ec->getParamStringByValue(kMixId, 0.5, text), kResultTrue);
   EXPECT_EQ(Narrow(text), "50.00 %");
   ParamValue normalized = -1;
   Widen(text, "12.5 %");
-  ASSERT_EQ(ec->getParamValueByString(kMix, text, normalized), kResultTrue);
+  ASSERT_EQ(ec->getParamValueByString(kMixId, text, normalized), kResultTrue);
   EXPECT_DOUBLE_EQ(normalized, 0.125);
-  EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kMix, 0.25), 25.0);
-  EXPECT_DOUBLE_EQ(ec->plainParamToNormalized(kMix, 75.0), 0.75);
-  EXPECT_DOUBLE_EQ(ec->plainParamToNormalized(kMix, 250.0), 1.0);
+  EXPECT_DOUBLE_EQ(ec->normalizedParamToPlain(kMixId, 0.25), 25.0);
+  EXPECT_DOUBLE_EQ(ec->plainParamToNormalized(kMixId, 75.0), 0.75);
+  EXPECT_DOUBLE_EQ(ec->plainParamToNormalized(kMixId, 250.0), 1.0);
   // RATIO is a list of four steps.
   ASSERT_EQ(ec->getParameterInfo(4 + 1, info), kResultTrue);
   EXPECT_EQ(info.stepCount, 3);
@@ -236,19 +235,19 @@ TEST_F(Vst3Module, HostSeesAProgramParameterAndFourteenParametersWithBYPASSAsIts
   EXPECT_EQ(Narrow(text), "20:1");
 
   EXPECT_EQ(ec->getParamStringByValue(99, 0.0, text), kResultFalse);
-  EXPECT_EQ(ec->getParamValueByString(kMix, nullptr, normalized), kResultFalse);
+  EXPECT_EQ(ec->getParamValueByString(kMixId, nullptr, normalized), kResultFalse);
 
   // setParamNormalized moves the plug-in's value within 0..1: a host that
   // saves right after an edit, with no block in between, keeps the edit.
-  EXPECT_EQ(ec->setParamNormalized(kMix, 0.3), kResultTrue);
-  EXPECT_DOUBLE_EQ(ec->getParamNormalized(kMix), 0.3);
+  EXPECT_EQ(ec->setParamNormalized(kMixId, 0.3), kResultTrue);
+  EXPECT_DOUBLE_EQ(ec->getParamNormalized(kMixId), 0.3);
   double savedMix = 0;
-  memcpy(&savedMix, plugin.State().data() + 8 * kMix, 8);
+  memcpy(&savedMix, plugin.State().data() + 8 * kMixId, 8);
   EXPECT_DOUBLE_EQ(savedMix, 30.0);
-  EXPECT_EQ(ec->setParamNormalized(kMix, std::nan("")), kResultFalse);
-  EXPECT_DOUBLE_EQ(ec->getParamNormalized(kMix), 0.3);
-  EXPECT_EQ(ec->setParamNormalized(kMix, 4.0), kResultTrue);
-  EXPECT_DOUBLE_EQ(ec->getParamNormalized(kMix), 1.0);
+  EXPECT_EQ(ec->setParamNormalized(kMixId, std::nan("")), kResultFalse);
+  EXPECT_DOUBLE_EQ(ec->getParamNormalized(kMixId), 0.3);
+  EXPECT_EQ(ec->setParamNormalized(kMixId, 4.0), kResultTrue);
+  EXPECT_DOUBLE_EQ(ec->getParamNormalized(kMixId), 1.0);
   EXPECT_EQ(ec->setParamNormalized(4242, 0.3), kResultFalse);
   plugin.component->terminate();
 }
@@ -301,7 +300,7 @@ TEST_F(Vst3Module, ComponentAndControllerSaveTheSame116Bytes) {
   Stream empty;
   EXPECT_EQ(plugin.component->setState(&empty), kResultFalse) << "no state of ours";
   double mix = 0;
-  memcpy(&mix, state.data() + 8 * kMix, 8);
+  memcpy(&mix, state.data() + 8 * kMixId, 8);
   EXPECT_EQ(mix, 100.0);
   EXPECT_EQ(memcmp(state.data() + 112, "\0\0\0\0", 4), 0);
   EXPECT_EQ(plugin.controller->getState(nullptr), kResultFalse);
@@ -315,14 +314,14 @@ TEST_F(Vst3Module, RestoredStateShowsInTheControllerAndSurvivesARoundTrip) {
   ASSERT_EQ(target.component->initialize(&hostApp), kResultOk);
   std::vector<uint8_t> state = source.State();
   double mix = 12.5, ratio = 1.6;  // between steps: loads as the step 2 it processes as
-  memcpy(state.data() + 8 * kMix, &mix, 8);
+  memcpy(state.data() + 8 * kMixId, &mix, 8);
   memcpy(state.data() + 8 * 4, &ratio, 8);
   state[112] = 1;  // bypassed
 
   Stream in;
   in.bytes = state;
   ASSERT_EQ(target.controller->setState(&in), kResultOk);
-  EXPECT_DOUBLE_EQ(target.controller->getParamNormalized(kMix), 0.125);
+  EXPECT_DOUBLE_EQ(target.controller->getParamNormalized(kMixId), 0.125);
   EXPECT_DOUBLE_EQ(target.controller->getParamNormalized(4), 2.0 / 3.0);
   // The host bypass of an older project is the one bypass, BYPASS.
   EXPECT_DOUBLE_EQ(target.controller->getParamNormalized(10), 1.0);
@@ -340,7 +339,7 @@ TEST_F(Vst3Module, DamagedStateStreamsNeverOverreadOrHalfApply) {
   std::vector<uint8_t> original = plugin.State();
   std::vector<uint8_t> changed = original;
   double mix = 40.0;
-  memcpy(changed.data() + 8 * kMix, &mix, 8);
+  memcpy(changed.data() + 8 * kMixId, &mix, 8);
   changed[112] = 1;
 
   // Ends inside the parameters: refused, nothing changes.

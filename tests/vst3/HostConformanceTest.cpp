@@ -12,8 +12,6 @@ using namespace host;
 
 namespace {
 
-constexpr ParamID kPreset = 0x70727374;  // 'prst'
-constexpr ParamID kBypass = 0x62706173;  // 'bpas'
 constexpr ParamID kDrive = 0, kGain = 1, kAttack = 2, kRelease = 3, kRatio = 4, kHpf = 5,
                   kMix = 6, kMidFreq = 7, kMidGain = 8, kHf = 9, kBypassSwitch = 10, kSlam = 11,
                   kOversampling = 12, kSidechain = 13;

@@ -23,6 +23,10 @@
 
 namespace host {
 
+// The module's own parameter IDs the tests address directly.
+constexpr ParamID kBypass = 0x62706173;  // 'bpas'
+constexpr ParamID kPreset = 0x70727374;  // 'prst'
+
 // While `hostBusy` is set the host is inside its own call into the plug-in
 // and holds its locks (Ardour does around setState): a call back into the
 // host there would deadlock a real host, so it fails the test.

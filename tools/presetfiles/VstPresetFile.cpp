@@ -5,12 +5,12 @@
 namespace presetfiles {
 namespace {
 
-constexpr char kFileTag[4] = {'V', 'S', 'T', '3'};
+constexpr char kVstPresetTag[4] = {'V', 'S', 'T', '3'};
 constexpr char kListTag[4] = {'L', 'i', 's', 't'};
 constexpr char kComponentTag[4] = {'C', 'o', 'm', 'p'};
 constexpr char kControllerTag[4] = {'C', 'o', 'n', 't'};
-constexpr int32_t kFormatVersion = 1;
-constexpr size_t kHeaderSize = 4 + 4 + kVstPresetClassIdSize + 8;
+constexpr int32_t kVstPresetVersion = 1;
+constexpr size_t kVstPresetHeaderSize = 4 + 4 + kVstPresetClassIdSize + 8;
 constexpr size_t kListEntrySize = 4 + 8 + 8;
 
 bool IsHexDigit(char c) {
@@ -43,8 +43,8 @@ bool WriteVstPreset(const VstPreset& preset, Bytes& file, std::string& error) {
     return false;
   }
   file.clear();
-  AppendTag(file, kFileTag);
-  AppendLe32(file, kFormatVersion);
+  AppendTag(file, kVstPresetTag);
+  AppendLe32(file, kVstPresetVersion);
   file.insert(file.end(), preset.classId.begin(), preset.classId.end());
   AppendLe64(file, 0);  // list offset, filled in below
 
@@ -60,7 +60,7 @@ bool WriteVstPreset(const VstPreset& preset, Bytes& file, std::string& error) {
   addChunk(kComponentTag, preset.componentState);
   if (preset.hasControllerState) addChunk(kControllerTag, preset.controllerState);
 
-  PutLe64(file, kHeaderSize - 8, static_cast<int64_t>(file.size()));
+  PutLe64(file, kVstPresetHeaderSize - 8, static_cast<int64_t>(file.size()));
   AppendTag(file, kListTag);
   AppendLe32(file, static_cast<int32_t>(entries.size()));
   for (const Entry& entry : entries) {
@@ -74,12 +74,12 @@ bool WriteVstPreset(const VstPreset& preset, Bytes& file, std::string& error) {
 bool ReadVstPreset(const Bytes& file, VstPreset& preset, std::string& error) {
   int32_t version = 0;
   int64_t listOffset = 0;
-  if (file.size() < kHeaderSize || !HasTag(file, 0, kFileTag)) {
+  if (file.size() < kVstPresetHeaderSize || !HasTag(file, 0, kVstPresetTag)) {
     error = "not a VST3 preset file";
     return false;
   }
   ReadLe32(file, 4, version);
-  ReadLe64(file, kHeaderSize - 8, listOffset);
+  ReadLe64(file, kVstPresetHeaderSize - 8, listOffset);
   VstPreset result;
   result.classId.assign(file.begin() + 8, file.begin() + 8 + kVstPresetClassIdSize);
   if (version < 1 || !ValidClassId(result.classId)) {
@@ -87,7 +87,7 @@ bool ReadVstPreset(const Bytes& file, VstPreset& preset, std::string& error) {
     return false;
   }
   int32_t count = 0;
-  if (listOffset < static_cast<int64_t>(kHeaderSize) || static_cast<uint64_t>(listOffset) > file.size() ||
+  if (listOffset < static_cast<int64_t>(kVstPresetHeaderSize) || static_cast<uint64_t>(listOffset) > file.size() ||
       !HasTag(file, static_cast<size_t>(listOffset), kListTag) ||
       !ReadLe32(file, static_cast<size_t>(listOffset) + 4, count) || count < 0 ||
       static_cast<uint64_t>(count) > (file.size() - static_cast<size_t>(listOffset) - 8) / kListEntrySize) {
@@ -101,7 +101,7 @@ bool ReadVstPreset(const Bytes& file, VstPreset& preset, std::string& error) {
     ReadLe64(file, at + 4, offset);
     ReadLe64(file, at + 12, size);
     // Chunks lie between the header and the list.
-    if (offset < static_cast<int64_t>(kHeaderSize) || size < 0 || offset > listOffset ||
+    if (offset < static_cast<int64_t>(kVstPresetHeaderSize) || size < 0 || offset > listOffset ||
         size > listOffset - offset) {
       error = "VST3 preset file with a chunk outside the file";
       return false;
