@@ -163,6 +163,7 @@ def run_engine_step(step, fmt, module, work):
     host.set_engine_option(cb.ENGINE_OPTION_PLUGIN_PATH, cb.PLUGIN_LV2, os.path.dirname(module))
     x11 = X11()  # before the engine: Carla's window needs the atoms a desktop has
     check(host.engine_init("JACK", "kestrune-%s-%s" % (fmt, step)), "engine_init: %s" % host.get_last_error())
+    host.transport_play()  # its position counts the engine's blocks
     project = os.path.join(work, "kestrune-%s.carxp" % fmt)
     result = {}
     if step == "fresh":
@@ -173,7 +174,7 @@ def run_engine_step(step, fmt, module, work):
         for name in ("Kestrune shown", "Kestrune"):
             check(host.add_plugin(cb.BINARY_NATIVE, ptype, "" if fmt == "lv2" else module, name,
                                   LV2_URI if fmt == "lv2" else "", 0, None, 0), "add_plugin: %s" % host.get_last_error())
-        host.engine_idle()
+        settle(host)  # the blocks carrying what Carla set at insertion (its first program) have run
         result["params"] = read_params(host, cb, 0)
         if fmt == "vst3":
             # Carla's JUCE 7.0.1 rebuilds its VST3 parameter list after it has
@@ -183,24 +184,38 @@ def run_engine_step(step, fmt, module, work):
             chunk = host.get_chunk_data(0)
             check(chunk, "no VST3 state to hand back")
             host.set_chunk_data(0, chunk)
+            settle(host)
             result["params"] = read_params(host, cb, 0)
         check(host.remove_plugin(0), "remove_plugin: %s" % host.get_last_error())
         for p in read_params(host, cb, 0):
             if p["name"] in SET:
                 host.set_parameter_value(0, p["i"], p["min"] + SET[p["name"]] * (p["max"] - p["min"]))
-        host.engine_idle()
+        settle(host)
         result["edited"] = [p for p in read_params(host, cb, 0) if p["name"] in SET]
         check(host.save_project(project), "save_project: %s" % host.get_last_error())
         result["editor"] = show_editor(host, cb, x11)
     else:
         check(host.load_project(project), "load_project: %s" % host.get_last_error())
         check(host.get_current_plugin_count() == 1, "the project holds %d plug-ins" % host.get_current_plugin_count())
-        host.engine_idle()
+        settle(host)
         result["params"] = read_params(host, cb, 0)
     host.engine_close()
     with open(os.path.join(work, "%s-%s.json" % (fmt, step)), "w") as f:
         json.dump(result, f, indent=1)
     return 0
+
+
+def settle(host):
+    """Runs Carla's idle until the engine has processed two whole blocks
+    after this call (its transport position counts them): what the host
+    queued has reached the plug-in, however loaded the machine is."""
+    start = host.get_current_transport_frame()
+    for _ in range(3000):  # a bound that only catches a stalled engine
+        host.engine_idle()
+        if host.get_current_transport_frame() >= start + 3 * host.get_buffer_size():
+            return
+        time.sleep(0.01)
+    raise Failure("the engine processed no blocks")
 
 
 def read_params(host, cb, plugin):
