@@ -10,7 +10,8 @@ on a private JACK dummy server and a private X server) use them.
              (each at the default Carla reads for it); two values set in the
              host survive saving the project and reopening it in a fresh
              engine process, and every other value comes back as it was;
-             the plug-in's editor opens in Carla's window and draws.
+             the plug-in's editor opens in Carla's window and draws (the
+             reopened LV2 editor also in Carla's UI bridge process).
 
 Nothing is timed: every engine step runs to its end, and the editor is
 waited for until it has drawn (the bounds only catch a hang)."""
@@ -82,13 +83,37 @@ class Servers:
         self.work, self.procs, self.env = work, [], dict(os.environ)
 
     def __enter__(self):
+        try:
+            self.start_jack()
+            self.start_x()
+        except BaseException:
+            self.__exit__()
+            raise
+        return self
+
+    def start_jack(self):
+        # JACK keeps a machine-wide table of a few servers: while other
+        # programs fill it, a new server is refused; it is tried again once
+        # one of them has ended.
         name = "kestrune-carla-%d" % os.getpid()
         self.env.update(JACK_DEFAULT_SERVER=name, JACK_NO_START_SERVER="1", JACK_NO_AUDIO_RESERVATION="1")
-        log = open(os.path.join(self.work, "jackd.log"), "w")
-        self.procs.append(subprocess.Popen(["jackd", "-n", name, "--no-realtime", "-d", "dummy", "-r", "48000",
-                                            "-p", "512"], stdout=log, stderr=log, env=self.env))
-        wait = subprocess.run(["jack_wait", "-s", name, "-w", "-t", "30"], capture_output=True, env=self.env)
-        check(wait.returncode == 0, "jackd did not start:\n" + open(log.name).read()[-2000:])
+        path = os.path.join(self.work, "jackd.log")
+        for attempt in range(30):
+            with open(path, "w") as log:
+                jackd = subprocess.Popen(["jackd", "-n", name, "--no-realtime", "-d", "dummy", "-r", "48000",
+                                          "-p", "512"], stdout=log, stderr=log, env=self.env)
+            self.procs.append(jackd)
+            wait = subprocess.run(["jack_wait", "-s", name, "-w", "-t", "30"], capture_output=True, env=self.env)
+            if wait.returncode == 0 and jackd.poll() is None:
+                return
+            self.stop(jackd)
+            with open(path) as log:
+                text = log.read()
+            check("Too many servers" in text, "jackd did not start:\n" + text[-2000:])
+            time.sleep(2)
+        raise Failure("jackd: too many JACK servers on this machine for a minute")
+
+    def start_x(self):
         read, write = os.pipe()
         self.procs.append(subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1920x1200x24",
                                             "-nolisten", "tcp"], pass_fds=(write,),
@@ -98,16 +123,20 @@ class Servers:
             number = pipe.readline().strip()
         check(number, "Xvfb did not start")
         self.env["DISPLAY"] = ":" + number
-        return self
+
+    def stop(self, proc):
+        if proc in self.procs:
+            self.procs.remove(proc)
+        proc.send_signal(signal.SIGTERM)
+        try:
+            proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
 
     def __exit__(self, *exc):
-        for proc in reversed(self.procs):
-            proc.send_signal(signal.SIGTERM)
-            try:
-                proc.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
+        for proc in reversed(list(self.procs)):
+            self.stop(proc)
 
 
 def engine_step(servers, step, fmt, path, work):
@@ -148,6 +177,9 @@ def engine_case(build, fmt, work):
         check(abs(p["value"] - q["value"]) < 1e-5 and p["text"] == q["text"],
               "%s: saved with %s, reopened with %s" % (fmt, shown(p), shown(q)))
     check(fresh["editor"]["colours"] > 16, "%s: the editor did not draw (%r)" % (fmt, fresh["editor"]))
+    if "editor" in reopened:
+        check(reopened["editor"]["colours"] > 16 and not reopened["editor"]["in this process"],
+              "%s: the editor in Carla's UI bridge did not draw (%r)" % (fmt, reopened["editor"]))
 
 
 def run_engine_step(step, fmt, module, work):
@@ -159,7 +191,10 @@ def run_engine_step(step, fmt, module, work):
     host = cb.CarlaHostDLL(os.path.join(binaries, "libcarla_standalone2.so"), False)
     host.set_engine_option(cb.ENGINE_OPTION_PATH_BINARIES, 0, binaries)
     host.set_engine_option(cb.ENGINE_OPTION_PROCESS_MODE, cb.ENGINE_PROCESS_MODE_MULTIPLE_CLIENTS, "")
-    host.set_engine_option(cb.ENGINE_OPTION_PREFER_UI_BRIDGES, 0, "")  # the editor in this process
+    # The editor in this process; the reopened LV2 one as Carla's GUI shows
+    # it by default, in its UI bridge (carla-bridge-lv2-x11, a child process).
+    bridged = step == "reopen" and fmt == "lv2"
+    host.set_engine_option(cb.ENGINE_OPTION_PREFER_UI_BRIDGES, 1 if bridged else 0, "")
     host.set_engine_option(cb.ENGINE_OPTION_PLUGIN_PATH, cb.PLUGIN_LV2, os.path.dirname(module))
     x11 = X11()  # before the engine: Carla's window needs the atoms a desktop has
     check(host.engine_init("JACK", "kestrune-%s-%s" % (fmt, step)), "engine_init: %s" % host.get_last_error())
@@ -195,10 +230,19 @@ def run_engine_step(step, fmt, module, work):
         check(host.save_project(project), "save_project: %s" % host.get_last_error())
         result["editor"] = show_editor(host, cb, x11)
     else:
+        if bridged:  # the project's engine settings win over the engine's own
+            with open(project) as f:
+                text = f.read()
+            check("<PreferUiBridges>false</PreferUiBridges>" in text, "no PreferUiBridges in the project")
+            project = project.replace(".carxp", "-bridged.carxp")
+            with open(project, "w") as f:
+                f.write(text.replace("<PreferUiBridges>false</PreferUiBridges>", "<PreferUiBridges>true</PreferUiBridges>"))
         check(host.load_project(project), "load_project: %s" % host.get_last_error())
         check(host.get_current_plugin_count() == 1, "the project holds %d plug-ins" % host.get_current_plugin_count())
         settle(host)
         result["params"] = read_params(host, cb, 0)
+        if bridged:
+            result["editor"] = show_editor(host, cb, x11)
     host.engine_close()
     with open(os.path.join(work, "%s-%s.json" % (fmt, step)), "w") as f:
         json.dump(result, f, indent=1)
@@ -281,7 +325,8 @@ class X11:
         x.XSync(self.dpy, 0)
 
     def own_window(self):
-        """This process's largest viewable top-level window (by _NET_WM_PID)."""
+        """The largest viewable top-level window (by _NET_WM_PID) of this
+        process or of a process it started."""
         x, best = self.x, None
         root, parent, kids, count = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
         x.XQueryTree(self.dpy, x.XDefaultRootWindow(self.dpy), ctypes.byref(root), ctypes.byref(parent),
@@ -297,8 +342,8 @@ class X11:
             x.XFree(data)
             a = X11.Attributes()
             x.XGetWindowAttributes(self.dpy, kids[k], ctypes.byref(a))
-            if pid == os.getpid() and a.map_state == 2 and (best is None or a.width * a.height > best[1] * best[2]):
-                best = (kids[k], a.width, a.height)
+            if os.getpid() in (pid, parent_of(pid)) and a.map_state == 2 and (best is None or a.width * a.height > best[1] * best[2]):
+                best = (kids[k], a.width, a.height, pid)
         if kids:
             x.XFree(kids)
         return best
@@ -313,6 +358,14 @@ class X11:
         return len(seen)
 
 
+def parent_of(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return int(f.read().rsplit(")", 1)[1].split()[1])
+    except (OSError, ValueError, IndexError):
+        return 0
+
+
 def show_editor(host, cb, x11):
     check(host.get_plugin_info(0)["hints"] & cb.PLUGIN_HAS_CUSTOM_UI, "no editor offered")
     host.show_custom_ui(0, True)
@@ -322,12 +375,13 @@ def show_editor(host, cb, x11):
         time.sleep(0.02)
         found = x11.own_window()
         if found:
-            colours = x11.colours(*found)
+            colours = x11.colours(*found[:3])
             if colours > 16:
                 break
     host.show_custom_ui(0, False)
     host.engine_idle()
-    return {"window": found[1:] if found else None, "colours": colours}
+    return {"window": found[1:3] if found else None, "colours": colours,
+            "in this process": bool(found) and found[3] == os.getpid()}
 
 
 def main():
