@@ -94,18 +94,23 @@ class Servers:
     def start_jack(self):
         # JACK keeps a machine-wide table of a few servers: while other
         # programs fill it, a new server is refused; it is tried again once
-        # one of them has ended.
-        name = "kestrune-carla-%d" % os.getpid()
-        self.env.update(JACK_DEFAULT_SERVER=name, JACK_NO_START_SERVER="1", JACK_NO_AUDIO_RESERVATION="1")
+        # one of them has ended. The name is new each time: a stale socket
+        # of an ended server with a reused process ID is never met.
         path = os.path.join(self.work, "jackd.log")
         for attempt in range(30):
+            name = "kestrune-carla-%d-%s" % (os.getpid(), os.urandom(4).hex())
+            self.env.update(JACK_DEFAULT_SERVER=name, JACK_NO_START_SERVER="1", JACK_NO_AUDIO_RESERVATION="1")
             with open(path, "w") as log:
                 jackd = subprocess.Popen(["jackd", "-n", name, "--no-realtime", "-d", "dummy", "-r", "48000",
                                           "-p", "512"], stdout=log, stderr=log, env=self.env)
             self.procs.append(jackd)
-            wait = subprocess.run(["jack_wait", "-s", name, "-w", "-t", "30"], capture_output=True, env=self.env)
-            if wait.returncode == 0 and jackd.poll() is None:
-                return
+            for _ in range(120):  # a bound that only catches a hang: it is asked until it answers
+                if jackd.poll() is not None:
+                    break
+                ask = subprocess.run(["jack_wait", "-s", name, "-c"], capture_output=True, text=True, env=self.env)
+                if ask.stdout.strip() == "running":
+                    return
+                time.sleep(0.5)
             self.stop(jackd)
             with open(path) as log:
                 text = log.read()
