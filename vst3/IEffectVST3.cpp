@@ -493,6 +493,7 @@ tresult IEffectVST3::setControllerState(IBStream* state) {
     if (!LoadHostState(*this, chunk.Data(), static_cast<size_t>(size))) return kResultFalse;
     SyncControllerParams();
     stateLoadedBeforeBlock_ = true;
+    stateLoadToTell_ = true;
   }
   // Nothing is said to the host from here: it may hold its locks around
   // this call (a restart from here deadlocked Ardour loading a preset). The
@@ -578,28 +579,43 @@ ParamValue PLUGIN_API IEffectVST3::getParamNormalized(ParamID tag) {
 tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value) {
   if (std::isnan(value)) return kResultFalse;
   value = ClampNormalized(value);
-  // The controller's parameter objects change under the plug-in lock, as a
-  // state load's do: a host may set a value on one thread while it loads a
-  // state on another.
-  PlugLockGuard guard(*this);
-  tresult result = SingleComponentEffect::setParamNormalized(tag, value);
-  if (result != kResultTrue) return result;
-  // The host's edit is the plug-in's value at once, not only from the next
-  // block: a host whose engine is stopped saves right after an edit, and the
-  // editor shows what the host set. Nothing goes back to the host.
-  if (tag == kBypassParamId) {
-    SetHostBypass(value >= 0.5);  // the step a list of two shows, as in process
-  } else if (tag == kPresetParamId) {
-    // A program picked in the host's list is loaded by the block the host
-    // sends the same change to (hosts send both), and that block hands every
-    // new value back as output parameter changes. Loaded here, the values
-    // would change under a host that is not told until its call returns,
-    // and without an editor there is no later moment to tell it: a host
-    // that saved before its next block would keep the old values beside a
-    // state holding the new ones.
-  } else if (tag < static_cast<ParamID>(ParamCount())) {
-    SetParamFromHost(static_cast<int>(tag), value);
+  tresult result = kResultFalse;
+  bool loadUntold = false;
+  {
+    // The controller's parameter objects change under the plug-in lock, as
+    // a state load's do: a host may set a value on one thread while it loads
+    // a state on another.
+    PlugLockGuard guard(*this);
+    result = SingleComponentEffect::setParamNormalized(tag, value);
+    if (result != kResultTrue) return result;
+    // The host's edit is the plug-in's value at once, not only from the next
+    // block: a host whose engine is stopped saves right after an edit, and
+    // the editor shows what the host set. Nothing goes back to the host.
+    if (tag == kBypassParamId) {
+      SetHostBypass(value >= 0.5);  // the step a list of two shows, as in process
+    } else if (tag == kPresetParamId) {
+      // A program picked in the host's list is loaded by the block the host
+      // sends the same change to (hosts send both), and that block hands
+      // every new value back as output parameter changes. Loaded here, the
+      // values would change under a host that is not told until its call
+      // returns, and without an editor there is no later moment to tell it:
+      // a host that saved before its next block would keep the old values
+      // beside a state holding the new ones.
+    } else if (tag < static_cast<ParamID>(ParamCount())) {
+      SetParamFromHost(static_cast<int>(tag), value);
+    }
+    loadUntold = stateLoadToTell_ && !stateLoadedBeforeBlock_ && HostToldOfLoadPending();
+    if (loadUntold) stateLoadToTell_ = false;
   }
+  // A state the host loaded and has not been asked to read back yet, and the
+  // block after it has already sent the new values out: a host that hands
+  // those values to the controller (JUCE does, from its user-interface
+  // thread, and reads its own copies only when asked) is asked now, after
+  // its load call has returned, as the editor's tick would ask it. Without
+  // an editor there is no tick. A program the host picked is not asked
+  // about here: the host chose it, and a host that re-reads its program
+  // list on the request (Carla's JUCE) would do so under its own edits.
+  if (loadUntold) UserInterfaceTick();
   return result;
 }
 

@@ -30,7 +30,10 @@
 //     After a load, the next block drops the host's parameter changes queued
 //     before it and sends every value out as output parameter changes, and
 //     the editor's next redraw tick (user-interface thread) asks the host to
-//     read every value (restartComponent, through UserInterfaceTick).
+//     read every value (restartComponent, through UserInterfaceTick); with
+//     no editor open, a state load is asked about at the host's first
+//     setParamNormalized after that block (JUCE hands the block's output
+//     values back that way, from its user-interface thread).
 //
 // What stays constant between calls: the parameter IDs (the plug-in's
 // parameter index, plus 'prst', and 'bpas' whose changes go to the effect's
@@ -184,6 +187,8 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   // A state was loaded since the last block: the host's changes queued for
   // that block predate it and are not applied over it.
   bool stateLoadedBeforeBlock_ = false;
+  // A state the host loaded, until the host is asked to read every value.
+  bool stateLoadToTell_ = false;
   Steinberg::Vst::ProcessContext processContext_{};
   std::vector<std::string> groups_;
   // Host channel arrays gathered for one block, sized once at construction
