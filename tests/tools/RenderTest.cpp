@@ -156,10 +156,10 @@ TEST(RenderPresetFile, Vst3PresetLoadsIntoVst2AsItsFxpDoes) {
   ASSERT_TRUE(WriteAudio(folder / "in.wav", TestSignal(0.3)));
   const std::string presets = KESTRUNE_PRESETS_DIR;
   const std::vector<std::string> vst2 = {"in.wav", "--no-pictures", "--sample-format", "float", "--module", kVst2Module};
-  ASSERT_EQ(RunRender(folder, Join(vst2, {"-o", "default.wav"})).status, 0);
-  ASSERT_EQ(RunRender(folder, Join(vst2, {"-o", "fxp.wav", "--preset", presets + "/vst2/Parallel Smash.fxp"})).status, 0);
+  ASSERT_EQ(RunRender(folder, With(vst2, {"-o", "default.wav"})).status, 0);
+  ASSERT_EQ(RunRender(folder, With(vst2, {"-o", "fxp.wav", "--preset", presets + "/vst2/Parallel Smash.fxp"})).status, 0);
   const RunResult fromVst3 =
-      RunRender(folder, Join(vst2, {"-o", "vstpreset.wav", "--preset", presets + "/vst3/Parallel Smash.vstpreset"}));
+      RunRender(folder, With(vst2, {"-o", "vstpreset.wav", "--preset", presets + "/vst3/Parallel Smash.vstpreset"}));
   ASSERT_EQ(fromVst3.status, 0) << fromVst3.err;
   Audio unset, fxp, vstpreset;
   ASSERT_TRUE(ReadAudio(folder / "default.wav", unset));
