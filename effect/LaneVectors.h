@@ -1,12 +1,17 @@
 // Vectors of two and four doubles for the signal path (see SignalPath.h).
 // Two lanes (Stereo) hold left and right; the SSE2 intrinsics on them are
-// part of every x86-64 processor. Four lanes (Quad) serve the AVX2 copy of
+// part of every x86-64 processor (elsewhere Sse2Fallback.h gives the same
+// bits in generic vector code). Four lanes (Quad) serve the AVX2 copy of
 // the loop. Arithmetic on them is per-lane IEEE arithmetic, and the build
 // contracts nothing into fused multiply-adds (-ffp-contract=off), so each
 // lane rounds exactly as the scalar expression would.
 #pragma once
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#else
+#include "Sse2Fallback.h"
+#endif
 
 namespace kestrune {
 // Private to the signal path's sources (see SignalPath.h): each of them gets
