@@ -13,7 +13,10 @@
 #   5. the real-time thread contract under ThreadSanitizer: the three modules
 #      and the one program that hosts them (tests/tsan), each editor open at
 #      2x while audio, automation and state run on their own threads; the
-#      first data race fails the stage.
+#      first data race fails the stage;
+#   6. the 64-bit ARM Linux cross-build, only what its checks use, and those
+#      checks (ctest -L arm64) under qemu-aarch64: the signal path's tests
+#      and kestrune-render's output compared with the native build's.
 # Stages overlap: each stage's tests run while the next builds (much of
 # their time is spent waiting on displays, Wine and real hosts), the
 # Windows cross-build runs beside the sanitizer build, and the fuzz targets
@@ -81,6 +84,16 @@ thread_sanitizer() {
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$ROOT/build/tsan/tests/tsan/tsan_thread_contract"
 }
 
+# The aarch64 targets that ctest -L arm64 runs (kestrune_arm64_checks), with
+# the native build's editor images and its kestrune-render to compare with.
+arm64() {
+  configure_and_build "$ROOT/build/arm64" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/aarch64-linux-gnu.cmake" -DKESTRUNE_BENCH=OFF \
+    -DKESTRUNE_DRAWN_IMAGE_PACKS="$ROOT/build/release/graphics/scaled-images" \
+    -DKESTRUNE_NATIVE_RENDER="$ROOT/build/release/tools/render/kestrune-render" -- kestrune_arm64_checks &&
+    ctest --test-dir "$ROOT/build/arm64" -L arm64 -j "$JOBS" --output-on-failure
+}
+
 build "release build" "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release
 in_background "release tests" run_ctest "$ROOT/build/release"
 
@@ -100,11 +113,13 @@ echo "== fuzz build: $((SECONDS - t)) s"
 in_background "fuzz targets" env JOBS="$JOBS" "$ROOT/tests/fuzz/run-fuzzers.sh" \
   "$ROOT/build/fuzz" --runs "${FUZZ_RUNS:-1000}"
 in_background "thread sanitizer" thread_sanitizer
+in_background "arm64 cross-build and tests under qemu" arm64
 finish "release tests"
 finish "sanitizer tests"
 finish "Windows x64 cross-build and tests under Wine"
 finish "fuzz targets"
 finish "thread sanitizer"
+finish "arm64 cross-build and tests under qemu"
 
 echo "== $((SECONDS - start)) s in all"
 if [ ${#failed[@]} -gt 0 ]; then
