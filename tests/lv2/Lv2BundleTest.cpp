@@ -206,7 +206,10 @@ class Instance {
 // ---------------------------------------------------------------- checkers
 
 TEST(Lv2Bundle, DataValidatesAgainstTheLv2Schemas) {
-  RunResult schemas = Shell("dpkg -L lv2-dev | grep '^/usr/lib/lv2/.*\\.ttl$' | tr '\\n' ' '");
+  // The native package by name: with the arm64 one installed beside it (for
+  // the cross-build) the bare name is ambiguous to dpkg.
+  RunResult schemas = Shell(
+      "dpkg -L lv2-dev:$(dpkg --print-architecture) | grep '^/usr/lib/lv2/.*\\.ttl$' | tr '\\n' ' '");
   ASSERT_EQ(schemas.status, 0);
   ASSERT_NE(schemas.out.find("lv2core.ttl"), std::string::npos) << schemas.out;
   RunResult run = Shell("cd '" + kBundle + "' && sord_validate " + schemas.out +
