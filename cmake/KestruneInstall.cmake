@@ -15,11 +15,20 @@
 # The layout is chosen when installing, so `cmake --install build --prefix
 # /usr` and CPack (which installs to /usr) get the system-wide one.
 #
-# The build also makes Kestrune-<version>-linux-x86_64.tar.gz (modules,
-# presets, README, LICENSE and an install.sh that installs per user) and,
-# through CPack, kestrune_<version>_amd64.deb (system-wide).
+# The build also makes Kestrune-<version>-linux-<processor>.tar.gz
+# (modules, presets, README, LICENSE and an install.sh that installs per
+# user) and, through CPack, kestrune_<version>_<Debian arch>.deb
+# (system-wide): x86_64 and amd64 natively, aarch64 and arm64 from the
+# cross-build (cmake/aarch64-linux-gnu.cmake).
 if(MINGW)
   return()
+endif()
+
+# Debian's name for the processor.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+  set(KESTRUNE_DEB_ARCH arm64)
+else()
+  set(KESTRUNE_DEB_ARCH amd64)
 endif()
 
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
@@ -127,10 +136,11 @@ endif()
 # The modules are installed as files, not targets: `cmake --install --strip`
 # and CPack (CPACK_STRIP_FILES) strip them here.
 install(CODE "set(KESTRUNE_STRIP \"${CMAKE_STRIP}\")")
+install(CODE "set(KESTRUNE_VST3_LINUX_FOLDER \"${KESTRUNE_VST3_LINUX_FOLDER}\")")
 install(CODE [[
   if(CMAKE_INSTALL_DO_STRIP)
     set(kestrune_root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
-    set(kestrune_modules "${kestrune_root}/${KESTRUNE_VST3_DIR}/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so"
+    set(kestrune_modules "${kestrune_root}/${KESTRUNE_VST3_DIR}/Kestrune.vst3/Contents/${KESTRUNE_VST3_LINUX_FOLDER}/Kestrune.so"
                          "${kestrune_root}/${KESTRUNE_VST2_DIR}/Kestrune.so")
     file(GLOB kestrune_lv2_modules "${kestrune_root}/${KESTRUNE_LV2_DIR}/Kestrune.lv2/*.so")
     file(GLOB kestrune_clap_module "${kestrune_root}/${KESTRUNE_CLAP_DIR}/Kestrune.clap")
@@ -159,7 +169,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kestrune maintainers <maintainers@users.noreply.c-seed-ef42c4c5.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${KESTRUNE_DEB_ARCH})
 # Dependencies from the modules' own library needs (dpkg-shlibdeps).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGE_CONTACT "maintainers@users.noreply.c-seed-ef42c4c5.example")
@@ -178,7 +188,7 @@ endif()
 
 # The editor images the modules' folders hold copies of.
 set(kestrune_packs ${KESTRUNE_IMAGE_PACK_DIR}/Kestrune@2x.pack ${KESTRUNE_IMAGE_PACK_DIR}/Kestrune@3x.pack)
-set(KESTRUNE_DEB ${CMAKE_BINARY_DIR}/kestrune_${PROJECT_VERSION}_amd64.deb CACHE INTERNAL "The Debian package")
+set(KESTRUNE_DEB ${CMAKE_BINARY_DIR}/kestrune_${PROJECT_VERSION}_${KESTRUNE_DEB_ARCH}.deb CACHE INTERNAL "The Debian package")
 add_custom_command(
   OUTPUT ${KESTRUNE_DEB}
   COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -G DEB
@@ -196,7 +206,7 @@ add_custom_command(
   VERBATIM)
 
 # Release archive with a per-user install.sh.
-set(archive_name Kestrune-${PROJECT_VERSION}-linux-x86_64)
+set(archive_name Kestrune-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
 set(KESTRUNE_ARCHIVE ${CMAKE_BINARY_DIR}/${archive_name}.tar.gz CACHE INTERNAL "The Linux release archive")
 set(stage ${CMAKE_BINARY_DIR}/archive/${archive_name})
 # In the archive the CLAP module shares Kestrune.images with the VST2 module
@@ -220,6 +230,11 @@ endforeach()
 # newest symbol version they import (tests/install checks it, and the
 # README's GLIBCXX, against the modules).
 set(KESTRUNE_GLIBC_MIN 2.35)
+if(KESTRUNE_DEB_ARCH STREQUAL "arm64")
+  set(KESTRUNE_PROCESSOR_NAME "64-bit ARM (aarch64)")
+else()
+  set(KESTRUNE_PROCESSOR_NAME "x86-64")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/packaging/install.sh.in ${CMAKE_BINARY_DIR}/archive/install.sh @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                 WORLD_READ WORLD_EXECUTE)
@@ -240,7 +255,7 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${KESTRUNE_PRESET_OUTPUT_DIR}/vst2 ${stage}/presets/vst2
   COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
           ${CMAKE_BINARY_DIR}/archive/install.sh ${stage}/
-  COMMAND ${CMAKE_STRIP} --strip-unneeded ${stage}/Kestrune.so ${stage}/Kestrune.vst3/Contents/x86_64-linux/Kestrune.so
+  COMMAND ${CMAKE_STRIP} --strip-unneeded ${stage}/Kestrune.so ${stage}/Kestrune.vst3/Contents/${KESTRUNE_VST3_LINUX_FOLDER}/Kestrune.so
           ${stage}/Kestrune.lv2/Kestrune.so ${stage}/Kestrune.lv2/Kestrune_ui.so ${archive_clap_strip}
   COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/archive
           ${CMAKE_COMMAND} -E tar czf ${KESTRUNE_ARCHIVE} ${archive_name}

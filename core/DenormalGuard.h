@@ -4,8 +4,9 @@
 // processing runs with both modes set and puts the host's floating-point
 // control state back when the guard goes out of scope.
 //
-// Guards nest: each one restores exactly what it found. Where the SSE
-// control register does not exist the guard does nothing.
+// Guards nest: each one restores exactly what it found. On 64-bit ARM the
+// guard sets the FPCR's flush-to-zero bit instead; where neither control
+// register exists the guard does nothing.
 // Created and destroyed on the same thread (the audio thread, inside the
 // plug-in lock); the control register is per thread.
 #pragma once

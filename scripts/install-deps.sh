@@ -44,11 +44,25 @@ packages=(
   ardour lilv-utils jalv sordi lv2-dev liblilv-dev
   jackd2
   dpf-source zam-plugins
+  # The 64-bit ARM Linux cross-build (cmake/aarch64-linux-gnu.cmake): Debian's
+  # cross compiler, the arm64 libraries the modules, the editor and
+  # kestrune-render link, and qemu-aarch64 to run its tests.
+  gcc-aarch64-linux-gnu g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user
+  libx11-dev:arm64 libxext-dev:arm64 libpng-dev:arm64 zlib1g-dev:arm64
+  libfreetype-dev:arm64 libfontconfig-dev:arm64 lv2-dev:arm64 liblilv-dev:arm64
+  libsndfile1-dev:arm64 libflac-dev:arm64 libsoxr-dev:arm64 libgtest-dev:arm64
 )
 
+# One query for all of them: name:architecture of each installed package.
+native="$(dpkg --print-architecture)"
+installed=" $(dpkg-query -W -f='${db:Status-Status}/${Package}:${Architecture}\n' "${packages[@]}" 2>/dev/null |
+  sed -n 's|^installed/||p' | tr '\n' ' ') "
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  case "$p" in
+    *:*) [[ "$installed" == *" $p "* ]] || missing+=("$p") ;;
+    *) [[ "$installed" == *" $p:$native "* || "$installed" == *" $p:all "* ]] || missing+=("$p") ;;
+  esac
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
@@ -66,6 +80,10 @@ else
 fi
 
 echo "install-deps: installing ${missing[*]}"
+# The arm64 packages need the architecture known to dpkg (once).
+if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  "${SUDO[@]}" dpkg --add-architecture arm64
+fi
 # Through env: sudo drops the caller's environment, and jackd2 would stop
 # to ask about realtime priority.
 "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq

@@ -13,7 +13,10 @@
 #   5. the real-time thread contract under ThreadSanitizer: the three modules
 #      and the one program that hosts them (tests/tsan), each editor open at
 #      2x while audio, automation and state run on their own threads; the
-#      first data race fails the stage.
+#      first data race fails the stage;
+#   6. the 64-bit ARM Linux cross-build, only what its checks use, and those
+#      checks (ctest -L arm64) under qemu-aarch64: the signal path's tests
+#      and kestrune-render's output compared with the native build's.
 # A stage whose tests passed is not run again while nothing they could
 # depend on has changed (scripts/stage-cache.sh); its last passing run is
 # shown instead. KESTRUNE_RETEST=1 runs every stage whatever.
@@ -93,6 +96,17 @@ thread_sanitizer() {
       "$ROOT/build/tsan/tests/tsan/tsan_thread_contract"
 }
 
+# The aarch64 targets that ctest -L arm64 runs (kestrune_arm64_checks), with
+# the native build's editor images and its kestrune-render to compare with.
+arm64() {
+  configure_and_build "$ROOT/build/arm64" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/aarch64-linux-gnu.cmake" -DKESTRUNE_BENCH=OFF \
+    -DKESTRUNE_DRAWN_IMAGE_PACKS="$ROOT/build/release/graphics/scaled-images" \
+    -DKESTRUNE_NATIVE_RENDER="$ROOT/build/release/tools/render/kestrune-render" -- kestrune_arm64_checks &&
+    tests_of "arm64 cross-build and tests under qemu" \
+      ctest --test-dir "$ROOT/build/arm64" -L arm64 -j "$JOBS" --output-on-failure
+}
+
 build "release build" "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release
 in_background "release tests" tests_of "release tests" run_ctest "$ROOT/build/release"
 
@@ -112,11 +126,13 @@ echo "== fuzz build: $((SECONDS - t)) s"
 in_background "fuzz targets" tests_of "fuzz targets" env JOBS="$JOBS" "$ROOT/tests/fuzz/run-fuzzers.sh" \
   "$ROOT/build/fuzz" --runs "${FUZZ_RUNS:-1000}"
 in_background "thread sanitizer" thread_sanitizer
+in_background "arm64 cross-build and tests under qemu" arm64
 finish "release tests"
 finish "sanitizer tests"
 finish "Windows x64 cross-build and tests under Wine"
 finish "fuzz targets"
 finish "thread sanitizer"
+finish "arm64 cross-build and tests under qemu"
 
 echo "== $((SECONDS - start)) s in all"
 if [ ${#failed[@]} -gt 0 ]; then

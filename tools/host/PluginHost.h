@@ -85,9 +85,16 @@ std::unique_ptr<PluginHost> LoadLv2(const std::string& path, std::string& error)
 // A .clap module; fails with a reason in a build without the CLAP headers.
 std::unique_ptr<PluginHost> LoadClap(const std::string& path, std::string& error);
 
-// The shared library behind a module path: a bundle's Linux binary, else
-// the path itself.
+// The shared library behind a module path: a bundle's Linux binary for the
+// processor this program runs on, else the path itself.
 std::string ModuleBinaryPath(const std::string& path);
+// The bundle folder of that binary (Contents/<folder>/), as the VST3 module
+// layout names the processors.
+#if defined(__aarch64__)
+constexpr const char kVst3LinuxFolder[] = "aarch64-linux";
+#else
+constexpr const char kVst3LinuxFolder[] = "x86_64-linux";
+#endif
 
 // Parses a display text as a number (leading/trailing blanks and a unit
 // suffix allowed). False when the text does not start with a number.

@@ -80,7 +80,7 @@ std::string ModuleBinaryPath(const std::string& path) {
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     std::string base = dir.substr(dir.find_last_of('/') + 1);
     std::string stem = base.substr(0, base.rfind(".vst3"));
-    return dir + "/Contents/x86_64-linux/" + stem + ".so";
+    return dir + "/Contents/" + kVst3LinuxFolder + "/" + stem + ".so";
   }
   return path;
 }

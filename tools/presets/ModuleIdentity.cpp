@@ -1,10 +1,10 @@
 #include "ModuleIdentity.h"
 
 #include <dlfcn.h>
-#include <sys/stat.h>
 
 #include <cstring>
 
+#include "PluginHost.h"
 #include "VstPresetFile.h"
 #include "Vst2Abi.h"
 #include "pluginterfaces/base/ipluginbase.h"
@@ -39,15 +39,7 @@ class LoadedModule {
   void* handle_;
 };
 
-std::string Vst3Binary(const std::string& bundle) {
-  struct stat status;
-  if (stat(bundle.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return bundle;
-  std::string name = bundle;
-  while (!name.empty() && name.back() == '/') name.pop_back();
-  name = name.substr(name.find_last_of('/') + 1);
-  name = name.substr(0, name.rfind(".vst3"));
-  return bundle + "/Contents/x86_64-linux/" + name + ".so";
-}
+std::string Vst3Binary(const std::string& bundle) { return render::ModuleBinaryPath(bundle); }
 
 intptr_t QuietHost(vst2::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
   return opcode == vst2::audioMasterVersion ? vst2::kVstVersion : 0;

@@ -46,8 +46,14 @@ inline double Section(const double* c, double x, double& s1, double& s2) {
 // `line`, eight positions at a time (the sums keep their order). Single
 // precision: its error, a few parts in ten million, is far below what the
 // true peak is shown to.
-__attribute__((target_clones("avx2", "default"))) double LargestInterpolated(const float* line, size_t count,
-                                                                              const float* h) {
+// On x86-64 a second copy for AVX2 processors is picked at load time; the
+// sums are the same single-precision operations in the same order in both.
+#if defined(__x86_64__) && defined(__ELF__)
+#define KESTRUNE_LOUDNESS_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define KESTRUNE_LOUDNESS_CLONES
+#endif
+KESTRUNE_LOUDNESS_CLONES double LargestInterpolated(const float* line, size_t count, const float* h) {
   constexpr int kTaps = LoudnessMeter::kTaps;
   float largest = 0;
   size_t i = 0;
