@@ -300,13 +300,18 @@ tresult PLUGIN_API IEffectVST3::setupProcessing(ProcessSetup& setup) {
 
 // ---------------------------------------------------------------- processing
 
-void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes) {
+bool IEffectVST3::EditPredatesLoad(ParamID id) const {
+  return id < setBeforeLoad_.size() && setBeforeLoad_[id] && !setSinceBlock_[id];
+}
+
+void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes, bool afterLoad) {
   if (!changes) return;
   int32 queues = changes->getParameterCount();
   // A program chosen in this block replaces every value: the host's other
   // changes queued with it (its controls echoing the program before) are
-  // older than the choice and are not applied over it.
-  for (int32 q = 0; q < queues; ++q) {
+  // older than the choice and are not applied over it. A program change
+  // queued with the block after a load is older than the state.
+  for (int32 q = 0; q < queues && !afterLoad; ++q) {
     IParamValueQueue* queue = changes->getParameterData(q);
     if (!queue || queue->getParameterId() != kPresetParamId || queue->getPointCount() <= 0) continue;
     int32 offset = 0;
@@ -327,6 +332,7 @@ void IEffectVST3::ApplyParameterChanges(IParameterChanges* changes) {
     if (queue->getPoint(points - 1, offset, value) != kResultOk || std::isnan(value)) continue;
     value = ClampNormalized(value);
     ParamID id = queue->getParameterId();
+    if (afterLoad && (id == kPresetParamId || EditPredatesLoad(id))) continue;
     // Projects saved while the host bypass was a parameter of its own still
     // send it: it is the effect's bypass now.
     if (id == kBypassParamId && BypassParamIndex() >= 0)
@@ -448,8 +454,10 @@ tresult PLUGIN_API IEffectVST3::process(ProcessData& data) {
   PlugLockGuard guard(*this);
   if (data.processContext) processContext_ = *data.processContext;
   // The host's edits queued before a state load it made are older than the
-  // state: applied now they would overwrite part of it.
-  if (!stateLoadedBeforeBlock_) ApplyParameterChanges(data.inputParameterChanges);
+  // state: applied now they would overwrite part of it. Those it made after
+  // the load (set on the controller since, or only sent with this block)
+  // are applied.
+  ApplyParameterChanges(data.inputParameterChanges, stateLoadedBeforeBlock_);
   ApplyMidiEvents(data.inputEvents);
 
   if (presetAppliedInBlock_ || stateLoadedBeforeBlock_) {
@@ -457,6 +465,8 @@ tresult PLUGIN_API IEffectVST3::process(ProcessData& data) {
     presetAppliedInBlock_ = false;
     stateLoadedBeforeBlock_ = false;
   }
+  std::fill(setSinceBlock_.begin(), setSinceBlock_.end(), false);
+  std::fill(setBeforeLoad_.begin(), setBeforeLoad_.end(), false);
 
   int frames = data.numSamples;
   if (frames <= 0) return kResultOk;
@@ -493,6 +503,10 @@ tresult IEffectVST3::setControllerState(IBStream* state) {
     if (!LoadHostState(*this, chunk.Data(), static_cast<size_t>(size))) return kResultFalse;
     SyncControllerParams();
     stateLoadedBeforeBlock_ = true;
+    for (size_t p = 0; p < setSinceBlock_.size(); ++p) {
+      if (setSinceBlock_[p]) setBeforeLoad_[p] = true;
+      setSinceBlock_[p] = false;
+    }
     stateLoadToTell_ = true;
   }
   // Nothing is said to the host from here: it may hold its locks around
@@ -603,6 +617,11 @@ tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value
       // beside a state holding the new ones.
     } else if (tag < static_cast<ParamID>(ParamCount())) {
       SetParamFromHost(static_cast<int>(tag), value);
+      if (setSinceBlock_.size() != static_cast<size_t>(ParamCount())) {
+        setSinceBlock_.assign(static_cast<size_t>(ParamCount()), false);
+        setBeforeLoad_.assign(static_cast<size_t>(ParamCount()), false);
+      }
+      setSinceBlock_[tag] = true;
     }
     loadUntold = stateLoadToTell_ && !stateLoadedBeforeBlock_ && HostToldOfLoadPending();
     if (loadUntold) stateLoadToTell_ = false;

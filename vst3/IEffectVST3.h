@@ -164,7 +164,13 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   // Brings the controller's parameter objects to the plug-in's current
   // values, so hosts read back what the plug-in really has.
   void SyncControllerParams();
-  void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes);
+  // afterLoad: the first block after a state load, whose queued changes
+  // the host made before the load are older than the state.
+  void ApplyParameterChanges(Steinberg::Vst::IParameterChanges* changes, bool afterLoad = false);
+  // Whether a change queued for this parameter in the block after a load
+  // was made before it: the host set it on the controller before the load
+  // and not since.
+  bool EditPredatesLoad(Steinberg::Vst::ParamID id) const;
   // From the audio thread: every parameter's value (and the bypass) as
   // output parameter changes, after the plug-in changed them itself.
   void ReportParamsToHost(Steinberg::Vst::IParameterChanges* changes);
@@ -187,6 +193,10 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   // A state was loaded since the last block: the host's changes queued for
   // that block predate it and are not applied over it.
   bool stateLoadedBeforeBlock_ = false;
+  // Parameters the host set on the controller since the last block, and of
+  // those the ones set before the last state load. Sized when the host
+  // first sets a value (never on the audio thread); read by the block.
+  std::vector<bool> setSinceBlock_, setBeforeLoad_;
   // A state the host loaded, until the host is asked to read every value.
   bool stateLoadToTell_ = false;
   Steinberg::Vst::ProcessContext processContext_{};

@@ -90,6 +90,9 @@ TEST_F(Vst3Conformance, StateLoadsStayQuietAndPresetChangesAreAnnouncedToTheHost
   memcpy(state.data() + 8 * kMix, &mix, 8);
   Stream stream;
   stream.bytes = state;
+  // The host's own edit, set on the controller and queued for its next
+  // block, before it loads the preset.
+  ASSERT_EQ(plugin->controller->setParamNormalized(kMix, 0.9), kResultTrue);
   // The host loads a preset holding its own lock (Ardour's Presets menu):
   // it re-reads the values itself, and a restart from in here hangs it.
   handler.hostBusy = true;
@@ -103,14 +106,18 @@ TEST_F(Vst3Conformance, StateLoadsStayQuietAndPresetChangesAreAnnouncedToTheHost
   EXPECT_TRUE(handler.restarts.empty());
 
   // An edit the host queued before the load (JUCE's preset path) is older
-  // than the state and is not applied over it; the block tells the host
-  // every value instead.
+  // than the state and is not applied over it; one it sends only with the
+  // block, after the load (automation), is applied. The block tells the
+  // host every value.
   ParamChanges stale, told;
   stale.Add(kMix, {0.9});
+  stale.Add(kDrive, {0.25});
   Process(&stale, &told);
   EXPECT_DOUBLE_EQ(plugin->controller->getParamNormalized(kMix), 0.3);
   ASSERT_NE(told.Find(kMix), nullptr);
   EXPECT_DOUBLE_EQ(told.Find(kMix)->points[0].second, 0.3);
+  ASSERT_NE(told.Find(kDrive), nullptr);
+  EXPECT_DOUBLE_EQ(told.Find(kDrive)->points[0].second, 0.25) << "an edit made after the load is lost";
 
   // A program chosen in the host's list: hosts set it on the controller,
   // then send it with the next block. Until that block the values the host
