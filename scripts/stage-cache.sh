@@ -12,9 +12,9 @@ inputs_digest() {
     (cd "$ROOT" && git ls-files -z --cached --others --exclude-standard | sort -z |
       xargs -0 -r sha256sum 2>/dev/null)
     dpkg-query -W -f='${Package}:${Architecture} ${Version}\n'
-    find "$ROOT/../shared/tools" -type f -printf '%P %s %T@\n' 2>/dev/null | sort
+    find "$ROOT/../shared/tools" -type f -printf '%P %s %T@\n' 2>/dev/null | sort || true
     uname -m
-    env | grep -E '^(FUZZ_|KESTRUNE_|ASAN_|UBSAN_|TSAN_|LSAN_)' | sort
+    env | grep -E '^(FUZZ_|KESTRUNE_|ASAN_|UBSAN_|TSAN_|LSAN_)' | sort || true
   } | sha256sum | cut -d' ' -f1
 }
 stage_key() { printf '%s %s' "$1" "$INPUTS" | sha256sum | cut -d' ' -f1; }

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # The test command skips a stage only while nothing its tests read has
 # changed: any edit, new file, package or setting makes it run again.
-set -u
+# Run as the test command runs it: errexit and pipefail, in an environment
+# that may hold none of the settings the digest reads.
+set -euo pipefail
 source "$1"
+unset FUZZ_RUNS KESTRUNE_RETEST
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 ROOT="$work/tree" LOGS="$work/logs"
 mkdir -p "$ROOT" "$LOGS"
 git -C "$ROOT" init -q && echo one >"$ROOT/a.cpp" && git -C "$ROOT" add a.cpp
+INPUTS="$(inputs_digest)"  # as the test command takes it: a failure here ends the command
 failures=0
 expect() {  # expect <yes|no> <what>: whether the stage counts as unchanged
   local got=no
