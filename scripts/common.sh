@@ -22,10 +22,11 @@ if command -v ninja >/dev/null 2>&1; then
   generator=(-G Ninja)
 fi
 
-# The checking builds (sanitizers, fuzzing, Windows) compile each folder's
-# sources a few at a time as one unit: most of a file's compile time is the
-# headers it shares with its neighbours. The native release build, which
-# the main job ships, compiles file by file.
+# The checking builds (sanitizers, fuzzing, ThreadSanitizer) compile each
+# folder's sources a few at a time as one unit: most of a file's compile
+# time is the headers it shares with its neighbours. The builds that make
+# what ships (native release, Windows, ARM) compile file by file; on
+# Windows, <windows.h>'s macros (LoadImage) would reach neighbouring files.
 UNITY=(-DCMAKE_UNITY_BUILD=ON)
 
 # configure_and_build <build dir> [cmake options...] [-- build targets...]
