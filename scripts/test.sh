@@ -78,7 +78,7 @@ run_ctest() { ctest --test-dir "$1" -j "$JOBS" --output-on-failure; }
 # Wine prefix inside build/win64, and compare the modules with the Linux
 # reference that the native build's kestrune-linux-reference writes.
 windows() {
-  configure_and_build "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release \
+  configure_and_build "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release -DCMAKE_UNITY_BUILD=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
     -DKESTRUNE_TESTS=ON -DKESTRUNE_BENCH=OFF -DKESTRUNE_PRESET_DIR="$ROOT/build/release/presets" \
     -DKESTRUNE_IMAGE_PACK_DIR="$ROOT/build/release/graphics/scaled-images" \
