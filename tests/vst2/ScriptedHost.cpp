@@ -16,6 +16,7 @@ ScriptedHost::~ScriptedHost() { SetCurrent(previous_); }
 intptr_t ScriptedHost::Answer(vst2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
                               void* ptr, float opt) {
   HostCall call;
+  call.effect = effect;
   call.opcode = opcode;
   call.index = index;
   call.value = value;

@@ -14,11 +14,7 @@
 namespace render {
 namespace {
 
-using host::ClapAudioBuffers;
-using host::ClapHostContext;
-using host::ClapInputEvents;
-using host::ClapInstance;
-using host::ClapModule;
+using namespace host;
 
 class ClapHost : public PluginHost {
  public:
