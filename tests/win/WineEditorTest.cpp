@@ -15,10 +15,10 @@
 
 #include "PIX_Bitmap.h"
 #include "PngCodec.h"
-#include "Vst3EditorHostObjects.h"
 #include "WineHosts.h"
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
 #include "tests/support/EditorScenarios.h"
+#include "tests/support/Vst3EditorPlug.h"
 
 namespace Steinberg {
 DEF_CLASS_IID(IPlugViewContentScaleSupport)
@@ -270,26 +270,17 @@ class Vst2EditorPlug : public EditorPlug {
   const void* key_ = nullptr;
 };
 
-class Vst3EditorPlug : public EditorPlug {
+class Vst3EditorPlug : public Vst3EditorPlugBase {
  public:
   Vst3EditorPlug(HMODULE module, IPluginFactory* factory)
-      : module_(module), plug_(new Vst3Plugin(factory, &host_, &handler_)) {
+      : Vst3EditorPlugBase(kPlatformTypeHWND), module_(module), plug_(new Vst3Plugin(factory, &host_, &handler_)) {
     if (!plug_->Valid()) return;
     plug_->Start(44100.0, 512);
-    view_ = plug_->controller->createView(ViewType::kEditor);
-    if (view_) view_->setFrame(&frame_);
+    SetView(plug_->controller->createView(ViewType::kEditor));
   }
   ~Vst3EditorPlug() override { Destroy(); }
-  bool Open(WindowId parent) override {
-    return view_ && view_->attached(AsHwnd(parent), kPlatformTypeHWND) == kResultOk;
-  }
-  void Close() override {
-    if (view_) view_->removed();
-  }
   void Destroy() override {
-    // The host lets go of the view without removing it, then of the instance.
-    if (view_) view_->release();
-    view_ = nullptr;
+    ReleaseView();
     if (plug_) {
       plug_->processor->setProcessing(false);
       plug_->component->setActive(false);
@@ -297,36 +288,20 @@ class Vst3EditorPlug : public EditorPlug {
     plug_.reset();
   }
   void Pump(int ms) override { PumpMessages(static_cast<DWORD>(ms)); }
-  bool SizeIsEditorSize() override {
-    ViewRect r;
-    return view_ && view_->getSize(&r) == kResultOk && r.left == 0 && r.top == 0 &&
-           r.right == kWidth && r.bottom == kHeight;
-  }
   void Automate(int index, double normalized) override {
     ParamChanges changes;
-    changes.Add(static_cast<ParamID>(index), {normalized});
+    changes.Add(Id(index), {normalized});
     std::vector<double> silence(32, 0.0), out0(32), out1(32);
     const double* ins[4] = {silence.data(), silence.data(), silence.data(), silence.data()};
     double* outs[2] = {out0.data(), out1.data()};
     plug_->Process(ins, outs, 32, &changes);
   }
-  double LastAutomated(int index) const override { return handler_.LastValue(static_cast<ParamID>(index)); }
-  int Begins(int index) const override { return handler_.Count('b', static_cast<ParamID>(index)); }
-  int Ends(int index) const override { return handler_.Count('e', static_cast<ParamID>(index)); }
-  bool HasHostMenu() const override { return true; }
-  int Menus(int index) const override { return handler_.Count('m', static_cast<ParamID>(index)); }
-  std::string MenuWrong(Point p) const override { return handler_.MenuWrong(view_, p.x, p.y); }
   std::string LinksWrong(bool editorOpen) const override { return ClassWrong(module_, editorOpen); }
-  IPlugView* View() const { return view_; }
-  host::PlugFrame& Frame() { return frame_; }
 
  private:
   HMODULE module_;
   HostApplication host_;
-  host::EditorComponentHandler handler_;
-  host::PlugFrame frame_;
   std::unique_ptr<Vst3Plugin> plug_;
-  IPlugView* view_ = nullptr;
 };
 
 WineDesktop& Desktop() {
@@ -507,46 +482,28 @@ int main(int argc, char** argv) {
     std::printf("modules not loaded: %s %s\n", gVst2Path, gVst3Path);
     return 1;
   }
-  r.Run("Vst2EditorTakesMouseInputAndShowsIt", [&] {
-    Vst2EditorPlug plug(vst2Module);
-    MouseReachesTheParameters(Desktop(), plug, "editor-vst2.png");
-  });
-  r.Run("Vst2EditorRefusesAParentThatIsNoWindow", [&] {
-    Vst2EditorPlug plug(vst2Module);
-    RefusesAParentThatIsNoWindow(Desktop(), plug);
-  });
-  r.Run("Vst3EditorTakesMouseInputAndShowsIt", [&] {
-    Vst3EditorPlug plug(vst3Handle, vst3Module.Factory());
-    MouseReachesTheParameters(Desktop(), plug, "editor-vst3.png");
-  });
+  // The shared scenarios, for each format in turn.
+  auto make = [&](bool vst3) -> std::unique_ptr<EditorPlug> {
+    if (vst3) return std::make_unique<Vst3EditorPlug>(vst3Handle, vst3Module.Factory());
+    return std::make_unique<Vst2EditorPlug>(vst2Module);
+  };
+  for (bool vst3 : {false, true}) {
+    const std::string format = vst3 ? "Vst3" : "Vst2";
+    r.Run((format + "EditorTakesMouseInputAndShowsIt").c_str(), [&] {
+      MouseReachesTheParameters(Desktop(), *make(vst3), vst3 ? "editor-vst3.png" : "editor-vst2.png");
+    });
+    r.Run((format + "EditorClosesAndReopensManyTimes").c_str(),
+          [&] { ClosesAndReopensManyTimes(Desktop(), *make(vst3)); });
+    r.Run((format + "EditorsOfTwoInstancesOpenAtOnce").c_str(),
+          [&] { TwoEditorsWorkAtOnce(Desktop(), *make(vst3), *make(vst3)); });
+    r.Run((format + "InstanceDestroyedWithItsEditorOpen").c_str(),
+          [&] { DestroyedWithItsEditorOpenMidDrag(Desktop(), *make(vst3)); });
+  }
+  r.Run("Vst2EditorRefusesAParentThatIsNoWindow", [&] { RefusesAParentThatIsNoWindow(Desktop(), *make(false)); });
   r.Run("Vst3ViewAnswersOnlyForTheEditorAndHwnd",
         [&] { Vst3ViewContract(vst3Module.Factory(), vst3Handle); });
   r.Run("Vst3EditorAtTheHostsContentScaleIsTheLinuxPictureAndInputMovesTheSame",
         [&] { AtTheHostsContentScale(vst3Module.Factory(), vst3Handle); });
   r.Run("Vst2EditorAt192DpiFollowsTheHostWindowsAwareness", RunAt192Dpi);
-  r.Run("Vst2EditorClosesAndReopensManyTimes", [&] {
-    Vst2EditorPlug plug(vst2Module);
-    ClosesAndReopensManyTimes(Desktop(), plug);
-  });
-  r.Run("Vst3EditorClosesAndReopensManyTimes", [&] {
-    Vst3EditorPlug plug(vst3Handle, vst3Module.Factory());
-    ClosesAndReopensManyTimes(Desktop(), plug);
-  });
-  r.Run("TwoVst2InstancesHaveTheirEditorsOpenAtOnce", [&] {
-    Vst2EditorPlug a(vst2Module), b(vst2Module);
-    TwoEditorsWorkAtOnce(Desktop(), a, b);
-  });
-  r.Run("TwoVst3InstancesHaveTheirEditorsOpenAtOnce", [&] {
-    Vst3EditorPlug a(vst3Handle, vst3Module.Factory()), b(vst3Handle, vst3Module.Factory());
-    TwoEditorsWorkAtOnce(Desktop(), a, b);
-  });
-  r.Run("Vst2InstanceDestroyedWithItsEditorOpen", [&] {
-    Vst2EditorPlug plug(vst2Module);
-    DestroyedWithItsEditorOpenMidDrag(Desktop(), plug);
-  });
-  r.Run("Vst3InstanceDestroyedWithItsEditorOpen", [&] {
-    Vst3EditorPlug plug(vst3Handle, vst3Module.Factory());
-    DestroyedWithItsEditorOpenMidDrag(Desktop(), plug);
-  });
   return r.Finish();
 }

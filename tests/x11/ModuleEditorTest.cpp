@@ -31,6 +31,7 @@
 #include "Lv2UridMap.h"
 #include "Vst2ModuleHandle.h"
 #include "Vst3EditorHost.h"
+#include "tests/support/Vst3EditorPlug.h"
 #include "XTestSupport.h"
 
 using namespace xtest;
@@ -107,27 +108,20 @@ class Vst2EditorPlug : public EditorPlug {
   const vst2::AEffect* effect_ = nullptr;
 };
 
-class Vst3EditorPlug : public EditorPlug {
+class Vst3EditorPlug : public Vst3EditorPlugBase {
  public:
   explicit Vst3EditorPlug(host::Module& module)
-      : application_("Bitwig Studio"), plug_(new host::Plugin(module.Factory())) {
+      : Vst3EditorPlugBase(host::kPlatformTypeX11EmbedWindowID),
+        application_("Bitwig Studio"),
+        plug_(new host::Plugin(module.Factory())) {
     frame_.runLoop = &runLoop_;
     plug_->Start(&application_, 44100.0, 512);
     plug_->controller->setComponentHandler(&handler_);
-    view_ = plug_->controller->createView(host::ViewType::kEditor);
-    if (view_) view_->setFrame(&frame_);
+    SetView(plug_->controller->createView(host::ViewType::kEditor));
   }
   ~Vst3EditorPlug() override { Destroy(); }
-  bool Open(WindowId parent) override {
-    return view_ && view_->attached(AsParent(parent), host::kPlatformTypeX11EmbedWindowID) == host::kResultOk;
-  }
-  void Close() override {
-    if (view_) view_->removed();
-  }
   void Destroy() override {
-    // The host lets go of the view without removing it, then of the instance.
-    if (view_) view_->release();
-    view_ = nullptr;
+    ReleaseView();
     if (plug_) {
       plug_->component->setActive(false);
       plug_->controller->setComponentHandler(nullptr);
@@ -137,25 +131,14 @@ class Vst3EditorPlug : public EditorPlug {
     plug_.reset();
   }
   void Pump(int ms) override { runLoop_.Run(ms); }
-  bool SizeIsEditorSize() override {
-    host::ViewRect r;
-    return view_ && view_->getSize(&r) == host::kResultOk && r.left == 0 && r.top == 0 &&
-           r.right == kWidth && r.bottom == kHeight;
-  }
   void Automate(int index, double normalized) override {
     host::ParamChanges changes;
-    changes.Add(static_cast<host::ParamID>(index), {normalized});
+    changes.Add(Id(index), {normalized});
     host::ProcessData data{};
     data.symbolicSampleSize = host::kSample32;
     data.inputParameterChanges = &changes;
     plug_->processor->process(data);
   }
-  double LastAutomated(int index) const override { return handler_.LastValue(static_cast<host::ParamID>(index)); }
-  int Begins(int index) const override { return handler_.Count('b', static_cast<host::ParamID>(index)); }
-  int Ends(int index) const override { return handler_.Count('e', static_cast<host::ParamID>(index)); }
-  bool HasHostMenu() const override { return true; }
-  int Menus(int index) const override { return handler_.Count('m', static_cast<host::ParamID>(index)); }
-  std::string MenuWrong(Point p) const override { return handler_.MenuWrong(view_, p.x, p.y); }
   // The editor's handler and timer are in the host's run loop while it is
   // open (and the timer has run), and gone with every reference once closed.
   std::string LinksWrong(bool editorOpen) const override {
@@ -172,18 +155,12 @@ class Vst3EditorPlug : public EditorPlug {
     *width = frame_.resizes.empty() ? 0 : frame_.resizes.back().getWidth();
     *height = frame_.resizes.empty() ? 0 : frame_.resizes.back().getHeight();
   }
-
-  host::IPlugView* View() const { return view_; }
   host::RunLoop& Loop() { return runLoop_; }
-  host::PlugFrame& Frame() { return frame_; }
 
  private:
   host::HostApplication application_;
   host::RunLoop runLoop_;
-  host::PlugFrame frame_;
-  host::EditorComponentHandler handler_;
   std::unique_ptr<host::Plugin> plug_;
-  host::IPlugView* view_ = nullptr;
 };
 
 #ifdef KESTRUNE_CLAP_MODULE
