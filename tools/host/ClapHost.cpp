@@ -252,9 +252,7 @@ class ClapHost : public PluginHost {
 }  // namespace
 
 std::unique_ptr<PluginHost> LoadClap(const std::string& path, std::string& error) {
-  auto host = std::make_unique<ClapHost>();
-  if (!host->Load(path, error)) return nullptr;
-  return host;
+  return LoadWith<ClapHost>(path, error);
 }
 
 }  // namespace render

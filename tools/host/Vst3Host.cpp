@@ -408,9 +408,7 @@ class Vst3Host : public PluginHost {
 }  // namespace
 
 std::unique_ptr<PluginHost> LoadVst3(const std::string& path, std::string& error) {
-  auto host = std::make_unique<Vst3Host>();
-  if (!host->Load(path, error)) return nullptr;
-  return host;
+  return LoadWith<Vst3Host>(path, error);
 }
 
 }  // namespace render
