@@ -1,5 +1,8 @@
-// The page: the controls, made from the parameter table the module exports;
-// a file or the embedded material as the source; live playback through the
+// The page: the modules' editor, drawn by the module into a canvas at the
+// screen's scale (1x, or 2x from the 2x images where the screen has twice
+// the pixels) and turned with the pointer as in a host; the controls, made
+// from the parameter table the module exports, in step with it; a file or
+// the embedded material as the source; live playback through the
 // AudioWorklet; the same worklet in an OfflineAudioContext for the download.
 // window.kestrunePage is what the browser test drives.
 import {KestruneModule} from './kestrune-module.js';
@@ -14,6 +17,9 @@ const state = {
   bypassIndex: -1,
   source: null,      // {name, sampleRate, channels: [Float32Array...]}
   live: null,        // {context, node}
+  editor: null,      // {canvas, scale: pixels per CSS pixel, shown: Promise of the scale drawn,
+                     //  firstDrawMs: the first picture's time, its images' decoding included}
+  sentValues: [],    // the plain values the live worklet has
 };
 
 function status(text) { $('status').textContent = text; }
@@ -36,8 +42,124 @@ function refreshControls() {
 
 function setNormalized(index, normalized) {
   state.instance.setNormalized(index, normalized);
-  if (state.live) state.live.node.port.postMessage({set: index, normalized});
+  sendValues();
   refreshControls();
+}
+
+// The main thread's values to the live worklet, when any changed.
+function sendValues() {
+  const values = state.instance.values();
+  if (state.live && values.some((value, i) => value !== state.sentValues[i]))
+    state.live.node.port.postMessage({values});
+  state.sentValues = values;
+}
+
+// ---- The editor ----
+
+const kPointer = {press: 0, drag: 1, release: 2, doubleClick: 3, wheel: 4};
+
+async function bytesOf(name) {
+  const response = await fetch(name);
+  if (!response.ok) throw new Error(`${name}: HTTP ${response.status}`);
+  return response.arrayBuffer();
+}
+
+// The 1x images (by the identifiers the editor loads them with) and the
+// glyph table; null where the page has none.
+async function editorAssets() {
+  try {
+    const manifest = await (await fetch('kestrune-images.json')).json();
+    const [images, glyphs] = await Promise.all([
+      Promise.all(manifest.images.map(async ([id, file]) => [id, await bytesOf(file)])),
+      bytesOf('kestrune-glyphs.bin')]);
+    return {manifest, images, glyphs};
+  } catch (error) {
+    console.warn(`No editor picture: ${error.message || error}`);
+    return null;
+  }
+}
+
+// Draws the editor into its canvas every frame it changes and passes it the
+// pointer. At a device pixel ratio of 1.5 or more the 2x images are fetched
+// after the page is ready and the editor is drawn from them at 2x.
+function showEditor(manifest) {
+  const canvas = $('editor');
+  const instance = state.instance;
+  if (!instance.hasEditor()) return null;
+  canvas.hidden = false;
+  const context = canvas.getContext('2d');
+  const editor = {canvas, scale: 1};
+  const show = (image) => {
+    if (!image) return;
+    if (canvas.width !== image.width || canvas.height !== image.height) {
+      canvas.width = image.width;
+      canvas.height = image.height;
+      canvas.style.width = `${image.width / editor.scale}px`;
+    }
+    context.putImageData(image, 0, 0);
+  };
+  const drawing = performance.now();
+  show(instance.drawEditor(true));
+  editor.firstDrawMs = performance.now() - drawing;
+  const frame = () => {
+    show(instance.drawEditor());
+    requestAnimationFrame(frame);
+  };
+  requestAnimationFrame(frame);
+
+  // Canvas pixels under the pointer.
+  const at = (event) => {
+    const box = canvas.getBoundingClientRect();
+    return [Math.floor((event.clientX - box.left) * canvas.width / box.width),
+            Math.floor((event.clientY - box.top) * canvas.height / box.height)];
+  };
+  const keys = (event, buttons) => ({buttons, shift: event.shiftKey, control: event.ctrlKey, alt: event.altKey});
+  const button = (event) => (event.button === 0 ? 1 : event.button === 2 ? 2 : 0);
+  const changed = () => {
+    sendValues();
+    refreshControls();
+  };
+  let pressed = false;
+  canvas.addEventListener('mousedown', (event) => {
+    event.preventDefault();
+    pressed = true;
+    instance.pointer(event.detail === 2 ? kPointer.doubleClick : kPointer.press, ...at(event),
+                     keys(event, button(event)));
+    changed();
+  });
+  window.addEventListener('mousemove', (event) => {
+    if (!pressed) return;
+    instance.pointer(kPointer.drag, ...at(event), keys(event, event.buttons & 3));
+    changed();
+  });
+  window.addEventListener('mouseup', (event) => {
+    if (!pressed) return;
+    pressed = false;
+    instance.pointer(kPointer.release, ...at(event), keys(event, button(event)));
+    changed();
+  });
+  canvas.addEventListener('wheel', (event) => {
+    event.preventDefault();
+    if (!event.deltaY) return;
+    instance.pointer(kPointer.wheel, ...at(event), keys(event, 0), event.deltaY < 0 ? 1 : -1);
+    changed();
+  }, {passive: false});
+  canvas.addEventListener('contextmenu', (event) => event.preventDefault());
+
+  const pack = manifest.packs && manifest.packs['2'];
+  editor.shown = window.devicePixelRatio >= 1.5 && pack
+      ? bytesOf(pack).then((bytes) => {
+        if (!instance.module.setImagePack(2, bytes) || !instance.setEditorScale(2)) return 1;
+        editor.scale = 2;
+        canvas.width = 0;  // the size, and so the CSS size, is set anew
+        show(instance.drawEditor(true));
+        return 2;
+      }).catch((error) => {
+        console.warn(`The editor stays at 1x: ${error.message || error}`);
+        return 1;
+      })
+      : Promise.resolve(1);
+  return editor;
 }
 
 function buildControls() {
@@ -86,6 +208,7 @@ function buildPresets() {
     const index = Number(select.value);
     state.instance.applyPreset(index);
     if (state.live) state.live.node.port.postMessage({preset: index});
+    state.sentValues = state.instance.values();
     $('preset-description').textContent = select.selectedOptions[0].title;
     refreshControls();
   });
@@ -171,6 +294,7 @@ async function play() {
   node.port.onmessage = (event) => { if (event.data.meter !== undefined) showMeter(event.data.meter); };
   player.start();
   state.live = {context, node};
+  state.sentValues = state.instance.values();
   $('play').textContent = 'Stop';
 }
 
@@ -187,6 +311,7 @@ function showMeter(reading) {
   $('meter-bar').style.width = `${(fraction * 100).toFixed(1)}%`;
   const db = fraction >= 1 ? -Infinity : 20 * Math.log10(1 - fraction);
   $('meter-text').textContent = `${db > -0.05 ? '0.0' : db.toFixed(1)} dB`;
+  if (state.editor) state.instance.showEditorMeter(fraction);
 }
 
 // ---- Offline render and download ----
@@ -253,10 +378,19 @@ async function start() {
   // Compiled while it downloads where the server names its type; the
   // worklets get the compiled module, not the bytes.
   const response = fetch('kestrune.wasm');
+  const assets = editorAssets();
   state.module = await WebAssembly.compileStreaming(response)
       .catch(async () => WebAssembly.compile(await (await fetch('kestrune.wasm')).arrayBuffer()));
-  state.instance = new KestruneModule(state.module).create(48000, 128);
+  // The editor's images go in before the instance that builds the editor.
+  const module = new KestruneModule(state.module);
+  const editorFiles = await assets;
+  if (editorFiles) {
+    for (const [id, png] of editorFiles.images) module.addImage(id, png);
+    module.setGlyphs(editorFiles.glyphs);
+  }
+  state.instance = module.create(48000, 128);
   state.parameters = state.instance.parameters();
+  if (editorFiles) state.editor = showEditor(editorFiles.manifest);
   buildControls();
   buildPresets();
   const drop = $('drop');
