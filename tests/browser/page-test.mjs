@@ -5,7 +5,8 @@
 //   - an offline render of the embedded drums and bass with two factory
 //     presets picked on the page equals kestrune-render's float output bit
 //     for bit, both as the AudioWorklet wrote it and as the
-//     OfflineAudioContext's destination delivered it;
+//     OfflineAudioContext's destination delivered it, and so does one with
+//     an external sidechain file;
 //   - the meter shows the gain reduction, Bypass passes the input through,
 //     and turning a control on the page changes the output it downloads,
 //     a float WAV;
@@ -48,6 +49,20 @@ for (const preset of kPresets) {
   references[preset] = `/reference/${path.basename(file)}`;
   referenceFiles[preset] = file;
 }
+
+// With an external sidechain (a float WAV at the material's rate, shorter
+// than it: padded with silence), which switches Sidechain to EXT.
+const sidechainFile = path.join(args.out, 'sidechain.wav');
+execFileSync('sox', ['-n', '-r', '48000', '-c', '2', '-e', 'floating-point', '-b', '32', sidechainFile,
+                     'synth', '3', 'sine', '200', 'vol', '0.9']);
+// kestrune-render takes a sidechain only with an input file: the drums and
+// bass as one, through Bypass.
+const materialFile = path.join(args.out, 'material.wav');
+execFileSync(args.render, ['--set', 'BYPASS=on', '--sample-format', 'float', '--no-pictures', '-q', '-o', materialFile]);
+const sidechainReference = path.join(args.out, 'Gentle-Master-sidechain.f32');
+execFileSync(args.render, [materialFile, '--preset', path.join(args.presets, 'Gentle Master.vstpreset'),
+                           '--sidechain', sidechainFile,
+                           '--type', 'raw', '--sample-format', 'float', '--no-pictures', '-q', '-o', sidechainReference]);
 
 // ---- kestrune-render's editor picture, the reference for the canvas ----
 // At the defaults, over silence: the meter shows no reduction, as on a page
@@ -238,6 +253,17 @@ try {
   }
   const meter = await page.locator('#meter-text').textContent();
   check('the meter shows the gain reduction the render ended with', /^-\d+\.\d dB$/.test(meter), meter);
+
+  // A sidechain file on the page: Sidechain goes to EXT, and the render
+  // equals kestrune-render's with --sidechain; then back to INT.
+  await page.setInputFiles('#sidechain-file', sidechainFile);
+  await page.waitForFunction(() => document.getElementById('sidechain-name').textContent.startsWith('Sidechain:'),
+                             null, {timeout: 10000}).catch(() => {});
+  const keyed = await compareWithReference(`/reference/${path.basename(sidechainReference)}`);
+  check(`"${last}" with an external sidechain file: the page's output equals kestrune-render's`,
+        keyed.worklet === 0 && keyed.destination === 0,
+        `${keyed.worklet} (worklet), ${keyed.destination} (destination) of ${keyed.samples} samples differ`);
+  await page.locator('#controls input[data-name="Sidechain"]').fill('1');
 
   // Bypass: what comes out is what went in.
   await page.click('#bypass');

@@ -161,22 +161,24 @@ export class KestruneInstance {
     const view = (address) => new Float32Array(memory, address, this.maxFrames);
     this.views = {
       memory,
-      inputs: [0, 1].map((c) => view(this.e.kestrune_input(this.handle, c))),
+      inputs: [0, 1, 2, 3].map((c) => view(this.e.kestrune_input(this.handle, c))),
       outputs: [0, 1].map((c) => view(this.e.kestrune_output(this.handle, c))),
     };
     return this.views;
   }
 
-  // Runs one block: `inputs` (no, one or two Float32Arrays; a mono input
-  // feeds both sides, none gives silence) into `outputs` (two Float32Arrays
-  // of the same length, at most the instance's block size).
-  process(inputs, outputs) {
+  // Runs one block: `inputs` and the external `sidechain` (each no, one or
+  // two Float32Arrays; a mono input feeds both sides, none gives silence)
+  // into `outputs` (two Float32Arrays of the same length, at most the
+  // instance's block size).
+  process(inputs, outputs, sidechain = []) {
     const frames = outputs[0].length;
     const whole = frames === this.maxFrames;
     const views = this.buffers();
-    for (let c = 0; c < 2; ++c) {
+    for (let c = 0; c < 4; ++c) {
       const buffer = whole ? views.inputs[c] : views.inputs[c].subarray(0, frames);
-      const source = inputs[Math.min(c, inputs.length - 1)];
+      const from = c < 2 ? inputs : sidechain;
+      const source = from[Math.min(c % 2, from.length - 1)];
       if (source) buffer.set(source); else buffer.fill(0);
     }
     if (this.e.kestrune_process(this.handle, frames) !== 1) throw new Error('block refused');

@@ -16,6 +16,7 @@ const state = {
   parameters: [],
   bypassIndex: -1,
   source: null,      // {name, sampleRate, channels: [Float32Array...]}
+  sidechain: null,   // the external sidechain, as the source
   live: null,        // {context, node}
   editor: null,      // {canvas, scale: pixels per CSS pixel, shown: Promise of the scale drawn,
                      //  firstDrawMs: the first picture's time, its images' decoding included}
@@ -235,7 +236,8 @@ function declaredRate(bytes) {
   return null;
 }
 
-async function useFile(file) {
+// A WAV or FLAC file to `use` as {name, sampleRate, channels}.
+async function useFile(file, use = setSource) {
   try {
     status(`Decoding ${file.name}…`);
     const bytes = await file.arrayBuffer();
@@ -243,10 +245,61 @@ async function useFile(file) {
     const decoded = await new OfflineAudioContext(1, 1, rate).decodeAudioData(bytes);
     const channels = [];
     for (let c = 0; c < Math.min(2, decoded.numberOfChannels); ++c) channels.push(decoded.getChannelData(c));
-    setSource({name: file.name.replace(/\.[^.]*$/, ''), sampleRate: decoded.sampleRate, channels});
+    use({name: file.name.replace(/\.[^.]*$/, ''), sampleRate: decoded.sampleRate, channels});
   } catch (error) {
     status(`Could not read ${file.name}: ${error.message || error}`);
   }
+}
+
+// The external sidechain, as kestrune-render takes one: it switches
+// Sidechain to EXT, and plays along with the source from its start.
+function setSidechain(sidechain) {
+  stop();
+  state.sidechain = sidechain;
+  const seconds = sidechain.channels[0].length / sidechain.sampleRate;
+  $('sidechain-name').textContent = `Sidechain: ${sidechain.name}, ${sidechain.sampleRate} Hz, ${seconds.toFixed(1)} s`;
+  const index = state.parameters.findIndex((p) => p.name.toUpperCase() === 'SIDECHAIN');
+  if (index >= 0) state.instance.setValue(index, 0);  // EXT
+  refreshControls();
+  status('Ready.');
+}
+
+// The sidechain at the source's rate (resampled by the browser where the
+// rates differ) and length (a shorter one padded with silence, a longer one
+// trimmed), so that the two loop together; null without one.
+async function fittedSidechain() {
+  const {source, sidechain} = state;
+  if (!sidechain) return null;
+  let channels = sidechain.channels;
+  if (sidechain.sampleRate !== source.sampleRate) {
+    const frames = Math.ceil(channels[0].length * source.sampleRate / sidechain.sampleRate);
+    const context = new OfflineAudioContext(channels.length, frames, source.sampleRate);
+    const player = context.createBufferSource();
+    player.buffer = audioBufferOf(sidechain, context);
+    player.connect(context.destination);
+    player.start();
+    const rendered = await context.startRendering();
+    channels = channels.map((_, c) => rendered.getChannelData(c));
+  }
+  const length = source.channels[0].length;
+  return {sampleRate: source.sampleRate, channels: channels.map((samples) => {
+    const fitted = new Float32Array(length);
+    fitted.set(samples.subarray(0, length));
+    return fitted;
+  })};
+}
+
+// The source, and the sidechain if any, into `node` (inputs 0 and 1).
+async function connectSources(context, node, {loop}) {
+  const players = [state.source, await fittedSidechain()].map((source, input) => {
+    if (!source) return null;
+    const player = context.createBufferSource();
+    player.buffer = audioBufferOf(source, context);
+    player.loop = loop;
+    player.connect(node, 0, input);
+    return player;
+  }).filter(Boolean);
+  return () => players.forEach((player) => player.start(0));
 }
 
 function useMaterial() {
@@ -275,7 +328,7 @@ function audioBufferOf(source, context) {
 async function kestruneNode(context, {offline = false, record = 0} = {}) {
   await context.audioWorklet.addModule('kestrune-worklet.js');
   return new AudioWorkletNode(context, 'kestrune', {
-    numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [2],
+    numberOfInputs: 2, numberOfOutputs: 1, outputChannelCount: [2],
     channelCount: 2, channelCountMode: 'explicit', channelInterpretation: 'speakers',
     processorOptions: {wasm: state.module, values: state.instance.values(), offline, record},
   });
@@ -287,12 +340,10 @@ async function play() {
   if (state.live) return stop();
   const context = new AudioContext({sampleRate: state.source.sampleRate});
   const node = await kestruneNode(context);
-  const player = context.createBufferSource();
-  player.buffer = audioBufferOf(state.source, context);
-  player.loop = true;
-  player.connect(node).connect(context.destination);
+  const start = await connectSources(context, node, {loop: true});
+  node.connect(context.destination);
   node.port.onmessage = (event) => { if (event.data.meter !== undefined) showMeter(event.data.meter); };
-  player.start();
+  start();
   state.live = {context, node};
   state.sentValues = state.instance.values();
   $('play').textContent = 'Stop';
@@ -316,8 +367,9 @@ function showMeter(reading) {
 
 // ---- Offline render and download ----
 
-// The source through Kestrune in an OfflineAudioContext at the source's own
-// rate: the destination's samples, and with `record` the worklet's own.
+// The source (and the sidechain) through Kestrune in an OfflineAudioContext
+// at the source's own rate: the destination's samples, and with `record`
+// the worklet's own.
 async function renderOffline({record = false} = {}) {
   const source = state.source;
   const frames = source.channels[0].length;
@@ -332,10 +384,9 @@ async function renderOffline({record = false} = {}) {
     node.onprocessorerror = () => reject(failure = new Error('Kestrune failed in the audio worklet'));
   });
   if (!record) recorded.catch(() => {});
-  const player = context.createBufferSource();
-  player.buffer = audioBufferOf(source, context);
-  player.connect(node).connect(context.destination);
-  player.start(0);
+  const start = await connectSources(context, node, {loop: false});
+  node.connect(context.destination);
+  start();
   const rendered = await context.startRendering();
   if (failure) throw failure;
   const output = [rendered.getChannelData(0), rendered.getChannelData(1)];
@@ -395,6 +446,8 @@ async function start() {
   buildPresets();
   const drop = $('drop');
   $('file').addEventListener('change', (event) => event.target.files[0] && useFile(event.target.files[0]));
+  $('sidechain-file').addEventListener('change',
+                                       (event) => event.target.files[0] && useFile(event.target.files[0], setSidechain));
   drop.addEventListener('dragover', (event) => { event.preventDefault(); drop.classList.add('over'); });
   drop.addEventListener('dragleave', () => drop.classList.remove('over'));
   drop.addEventListener('drop', (event) => {
