@@ -4,6 +4,7 @@
 // Anything else is refused. The bytes are untrusted: every length is
 // checked, and the output never grows beyond the size the header gives.
 // Nothing is encoded here.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -18,12 +19,11 @@ namespace {
 
 class Inflater {
  public:
-  Inflater(const std::vector<uint8_t>& in, size_t expected) : in_(in), limit_(expected) {
-    out_.reserve(expected);
-  }
+  Inflater(const std::vector<uint8_t>& in, size_t expected)
+      : in_(in), limit_(expected), out_(expected) {}
 
-  // The zlib stream (RFC 1950) decompressed; false on any damage or when it
-  // would make more than the expected bytes.
+  // The zlib stream (RFC 1950) decompressed; false on any damage (its
+  // checksum included) or when it makes other than the expected bytes.
   bool Run() {
     if (in_.size() < 6 || (in_[0] & 0x0F) != 8 || ((in_[0] << 8) | in_[1]) % 31 != 0 ||
         (in_[1] & 0x20))
@@ -38,7 +38,20 @@ class Inflater {
       else if (type == 2) ok = Dynamic();
       if (!ok || failed_) return false;
     }
-    return out_.size() == limit_;
+    // The Adler-32 of the data, from the next whole byte on.
+    at_ -= static_cast<size_t>(bitCount_ / 8);
+    if (made_ != limit_ || in_.size() - at_ < 4) return false;
+    uint32_t a = 1, b = 0;
+    for (size_t i = 0; i < made_;) {
+      for (const size_t end = std::min(made_, i + 5552); i < end; ++i) {
+        a += out_[i];
+        b += a;
+      }
+      a %= 65521;
+      b %= 65521;
+    }
+    return ((b << 16) | a) == ((uint32_t{in_[at_]} << 24) | (uint32_t{in_[at_ + 1]} << 16) |
+                               (uint32_t{in_[at_ + 2]} << 8) | in_[at_ + 3]);
   }
   std::vector<uint8_t>& Output() { return out_; }
 
@@ -77,8 +90,8 @@ class Inflater {
   }
 
   bool Put(uint8_t byte) {
-    if (out_.size() >= limit_) return false;
-    out_.push_back(byte);
+    if (made_ >= limit_) return false;
+    out_[made_++] = byte;
     return true;
   }
 
@@ -178,8 +191,10 @@ class Inflater {
       const int d = Decode(distanceCode);
       if (d < 0 || d >= 30) return false;
       const size_t distance = kDistanceBase[d] + Bits(kDistanceExtra[d]);
-      if (failed_ || distance > out_.size() || length > limit_ - out_.size()) return false;
-      for (size_t i = 0; i < length; ++i) out_.push_back(out_[out_.size() - distance]);
+      if (failed_ || distance > made_ || length > limit_ - made_) return false;
+      uint8_t* to = out_.data() + made_;
+      for (size_t i = 0; i < length; ++i) to[i] = to[i - distance];
+      made_ += length;
     }
   }
 
@@ -235,6 +250,7 @@ class Inflater {
   const std::vector<uint8_t>& in_;
   const size_t limit_;
   std::vector<uint8_t> out_;
+  size_t made_ = 0;  // bytes of out_ made so far
   size_t at_ = 0;
   uint32_t bitBuffer_ = 0;
   int bitCount_ = 0;
@@ -248,33 +264,43 @@ uint32_t Big32(const unsigned char* p) {
 // Undoes the row filters in place: `rows` rows of a filter byte and
 // `stride` bytes of `channels`-byte pixels.
 bool Unfilter(uint8_t* data, int rows, size_t stride, int channels) {
+  static const uint8_t kNone[1] = {0};
+  const size_t left = static_cast<size_t>(channels);
   const uint8_t* previous = nullptr;
-  for (int y = 0; y < rows; ++y) {
+  for (int y = 0; y < rows; ++y, data += stride + 1) {
     const int filter = data[0];
     uint8_t* row = data + 1;
-    for (size_t x = 0; x < stride; ++x) {
-      const int a = x >= static_cast<size_t>(channels) ? row[x - channels] : 0;
-      const int b = previous ? previous[x] : 0;
-      const int c = previous && x >= static_cast<size_t>(channels) ? previous[x - channels] : 0;
-      int add;
-      switch (filter) {
-        case 0: add = 0; break;
-        case 1: add = a; break;
-        case 2: add = b; break;
-        case 3: add = (a + b) >> 1; break;
-        case 4: {
+    const uint8_t* up = previous ? previous : kNone;
+    const size_t upStep = previous ? 1 : 0;  // the row above, or zeros
+    switch (filter) {
+      case 0:
+        break;
+      case 1:
+        for (size_t x = left; x < stride; ++x) row[x] = static_cast<uint8_t>(row[x] + row[x - left]);
+        break;
+      case 2:
+        for (size_t x = 0; x < stride; ++x) row[x] = static_cast<uint8_t>(row[x] + up[x * upStep]);
+        break;
+      case 3:
+        for (size_t x = 0; x < stride; ++x) {
+          const int a = x >= left ? row[x - left] : 0;
+          row[x] = static_cast<uint8_t>(row[x] + ((a + up[x * upStep]) >> 1));
+        }
+        break;
+      case 4:
+        for (size_t x = 0; x < stride; ++x) {
+          const int a = x >= left ? row[x - left] : 0, b = up[x * upStep],
+                    c = x >= left ? up[(x - left) * upStep] : 0;
           const int p = a + b - c;
           const int pa = p > a ? p - a : a - p, pb = p > b ? p - b : b - p,
                     pc = p > c ? p - c : c - p;
-          add = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-          break;
+          row[x] = static_cast<uint8_t>(row[x] + (pa <= pb && pa <= pc ? a : pb <= pc ? b : c));
         }
-        default: return false;
-      }
-      row[x] = static_cast<uint8_t>(row[x] + add);
+        break;
+      default:
+        return false;
     }
     previous = row;
-    data += stride + 1;
   }
   return true;
 }
