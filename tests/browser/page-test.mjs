@@ -50,8 +50,8 @@ for (const preset of kPresets) {
   referenceFiles[preset] = file;
 }
 
-// With an external sidechain (a float WAV at the material's rate, shorter
-// than it: padded with silence), which switches Sidechain to EXT.
+// "Bass Ducked by Kick" with an external sidechain (a float WAV at the
+// material's rate, shorter than it: padded with silence).
 const sidechainFile = path.join(args.out, 'sidechain.wav');
 execFileSync('sox', ['-n', '-r', '48000', '-c', '2', '-e', 'floating-point', '-b', '32', sidechainFile,
                      'synth', '3', 'sine', '200', 'vol', '0.9']);
@@ -59,8 +59,9 @@ execFileSync('sox', ['-n', '-r', '48000', '-c', '2', '-e', 'floating-point', '-b
 // bass as one, through Bypass.
 const materialFile = path.join(args.out, 'material.wav');
 execFileSync(args.render, ['--set', 'BYPASS=on', '--sample-format', 'float', '--no-pictures', '-q', '-o', materialFile]);
-const sidechainReference = path.join(args.out, 'Gentle-Master-sidechain.f32');
-execFileSync(args.render, [materialFile, '--preset', path.join(args.presets, 'Gentle Master.vstpreset'),
+const kSidechainPreset = 'Bass Ducked by Kick';
+const sidechainReference = path.join(args.out, 'sidechain-reference.f32');
+execFileSync(args.render, [materialFile, '--preset', path.join(args.presets, `${kSidechainPreset}.vstpreset`),
                            '--sidechain', sidechainFile,
                            '--type', 'raw', '--sample-format', 'float', '--no-pictures', '-q', '-o', sidechainReference]);
 
@@ -254,15 +255,17 @@ try {
   const meter = await page.locator('#meter-text').textContent();
   check('the meter shows the gain reduction the render ended with', /^-\d+\.\d dB$/.test(meter), meter);
 
-  // A sidechain file on the page: Sidechain goes to EXT, and the render
-  // equals kestrune-render's with --sidechain; then back to INT.
+  // A sidechain file on the page: the render equals kestrune-render's with
+  // --sidechain; then the last preset again, with Sidechain on INT.
+  await page.selectOption('#preset', {label: kSidechainPreset});
   await page.setInputFiles('#sidechain-file', sidechainFile);
   await page.waitForFunction(() => document.getElementById('sidechain-name').textContent.startsWith('Sidechain:'),
                              null, {timeout: 10000}).catch(() => {});
   const keyed = await compareWithReference(`/reference/${path.basename(sidechainReference)}`);
-  check(`"${last}" with an external sidechain file: the page's output equals kestrune-render's`,
+  check(`"${kSidechainPreset}" with an external sidechain file: the page's output equals kestrune-render's`,
         keyed.worklet === 0 && keyed.destination === 0,
         `${keyed.worklet} (worklet), ${keyed.destination} (destination) of ${keyed.samples} samples differ`);
+  await page.selectOption('#preset', {label: last});
   await page.locator('#controls input[data-name="Sidechain"]').fill('1');
 
   // Bypass: what comes out is what went in.
