@@ -295,6 +295,9 @@ int kestrune_editor_pointer(uintptr_t handle, int kind, int x, int y, int button
                             int steps) {
   IGraphicsOffscreen* editor = EditorOf(handle);
   if (!editor) return 0;
+  // The page keeps the editor at the screen's scale, 1x or 2x, the scales
+  // it has images and glyphs for: the resize grip's corner takes no press.
+  if ((kind == 0 || kind == 3) && editor->ResizeGripRect().Contains(x, y)) return 0;
   MouseMods mods;
   mods.left = (buttons & 1) != 0;
   mods.right = (buttons & 2) != 0;

@@ -181,7 +181,9 @@ try {
 
   // The editor in the canvas: kestrune-render's picture, pixel for pixel;
   // a drag up on the INPUT knob turns INPUT up (the page's slider follows),
-  // and a double click sets it back to its default.
+  // a double click sets it back to its default, and a wheel turn up turns it
+  // up again; a drag from the bottom-right corner leaves the editor's size
+  // (the page keeps it at the screen's scale).
   const editor1x = await compareEditor(page, 1);
   check('the editor in the canvas at 1x has kestrune-render\'s pixels',
         editor1x.shown === 1 && editor1x.differing === 0, editor1x.detail);
@@ -198,9 +200,22 @@ try {
   const inputTurned = await inputSlider.inputValue();
   await page.mouse.dblclick(knob.x, knob.y);
   const inputBack = await inputSlider.inputValue();
-  check('a drag up on the editor\'s INPUT knob turns INPUT up, a double click sets its default',
-        Number(inputTurned) > Number(inputDefault) && inputBack === inputDefault,
-        `slider ${inputDefault} -> ${inputTurned} -> ${inputBack}`);
+  await page.mouse.wheel(0, -100);
+  const inputWheeled = await inputSlider.inputValue();
+  const corner = await page.evaluate(() => {
+    const box = document.getElementById('editor').getBoundingClientRect();
+    return {x: box.right - 3, y: box.bottom - 3};
+  });
+  await page.mouse.move(corner.x, corner.y);
+  await page.mouse.down();
+  await page.mouse.move(corner.x + 200, corner.y + 60, {steps: 4});
+  await page.mouse.up();
+  const canvasWidth = await page.evaluate(() => document.getElementById('editor').width);
+  check('on the editor\'s INPUT knob a drag up turns INPUT up, a double click sets its default, the wheel turns it',
+        Number(inputTurned) > Number(inputDefault) && inputBack === inputDefault &&
+        Number(inputWheeled) > Number(inputDefault) && canvasWidth === 912,
+        `slider ${inputDefault} -> ${inputTurned} -> ${inputBack} -> ${inputWheeled}; canvas ${canvasWidth} px wide`);
+  await page.mouse.dblclick(knob.x, knob.y);
 
   // The module checks what the page hands it, as a plug-in checks a host.
   const refused = await page.evaluate(async () => {
