@@ -54,3 +54,26 @@ build_fuzzers() {
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DKESTRUNE_FUZZ=ON -DKESTRUNE_TESTS=OFF -DKESTRUNE_BENCH=OFF "${UNITY[@]}" -- kestrune_fuzzers
 }
+
+# The release files for the other platforms, configured the same way by the
+# main job (which builds what ships: scripts/run.sh) and the test command
+# (which adds what its checks run), so the second finds the first's work done.
+# Both take the native release build's presets, editor images and tools.
+# windows_build [-- build targets...]: the Windows x64 modules and installer
+# (MinGW-w64, build/win64) with the programs its tests run under Wine.
+windows_build() {
+  configure_and_build "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release -DCMAKE_UNITY_BUILD=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DKESTRUNE_TESTS=ON -DKESTRUNE_BENCH=OFF -DKESTRUNE_PRESET_DIR="$ROOT/build/release/presets" \
+    -DKESTRUNE_IMAGE_PACK_DIR="$ROOT/build/release/graphics/scaled-images" \
+    -DKESTRUNE_LINUX_REFERENCE_TOOL="$ROOT/build/release/tests/win/kestrune-linux-reference" "$@"
+}
+# arm64_build [-- build targets...]: the 64-bit ARM Linux modules, tools and
+# packages (build/arm64), with what ctest -L arm64 compares against the
+# native build.
+arm64_build() {
+  configure_and_build "$ROOT/build/arm64" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/aarch64-linux-gnu.cmake" -DKESTRUNE_BENCH=OFF \
+    -DKESTRUNE_DRAWN_IMAGE_PACKS="$ROOT/build/release/graphics/scaled-images" \
+    -DKESTRUNE_NATIVE_RENDER="$ROOT/build/release/tools/render/kestrune-render" "$@"
+}

@@ -40,12 +40,25 @@ declare -A pids begun
 failed=()
 trap 'kill $(jobs -p) 2>/dev/null || true' EXIT  # a failed build leaves no tests running
 
+# cpu_time: sets CPU_S to the processor time this shell's finished commands
+# took, user and system: what a stage costs whatever else the machine was
+# doing. ("times" must run in this shell, not in a command substitution.)
+cpu_time() {
+  local file
+  file="$(mktemp)"
+  times >"$file"
+  CPU_S="$(awk 'NR == 2 { for (i = 1; i <= NF; i++) { split($i, t, /[ms]/); s += t[1] * 60 + t[2] } }
+                END { printf "%.0f", s }' "$file")"
+  rm -f "$file"
+}
+
 # in_background <stage> <command...>: runs the command with its output in
 # the stage's log.
 in_background() {
   local stage="$1"; shift
   begun[$stage]=$SECONDS
-  ( "$@"; status=$?; echo $((SECONDS - ${begun[$stage]})) >"$LOGS/$stage.time"; exit $status ) \
+  ( "$@"; status=$?
+    cpu_time; echo "$((SECONDS - ${begun[$stage]})) s, $CPU_S CPU-s" >"$LOGS/$stage.time"; exit $status ) \
     >"$LOGS/$stage.log" 2>&1 &
   pids[$stage]=$!
 }
@@ -53,7 +66,7 @@ in_background() {
 finish() {
   local stage="$1" status=0
   wait "${pids[$stage]}" || status=$?
-  echo "== $stage: $(cat "$LOGS/$stage.time" 2>/dev/null || echo ?) s, $([ $status -eq 0 ] && echo passed || echo FAILED)"
+  echo "== $stage: $(cat "$LOGS/$stage.time" 2>/dev/null || echo "? s"), $([ $status -eq 0 ] && echo passed || echo FAILED)"
   if [ $status -eq 0 ]; then
     local summary
     summary="$(grep -E "tests passed|Total Test time|fuzzing took|^[a-z0-9_]+ +[0-9]+ +[0-9]+ +ok$|^\[  PASSED  \]|^unchanged since" "$LOGS/$stage.log" || true)"
@@ -69,8 +82,7 @@ build() {
   local stage="$1"; shift
   local t=$SECONDS
   echo "== $stage"
-  configure_and_build "$@"
-  echo "== $stage: $((SECONDS - t)) s"
+  ( configure_and_build "$@"; cpu_time; echo "== $stage: $((SECONDS - t)) s, $CPU_S CPU-s" )
 }
 run_ctest() { ctest --test-dir "$1" -j "$JOBS" --output-on-failure; }
 
@@ -78,12 +90,7 @@ run_ctest() { ctest --test-dir "$1" -j "$JOBS" --output-on-failure; }
 # Wine prefix inside build/win64, and compare the modules with the Linux
 # reference that the native build's kestrune-linux-reference writes.
 windows() {
-  configure_and_build "$ROOT/build/win64" -DCMAKE_BUILD_TYPE=Release -DCMAKE_UNITY_BUILD=OFF \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DKESTRUNE_TESTS=ON -DKESTRUNE_BENCH=OFF -DKESTRUNE_PRESET_DIR="$ROOT/build/release/presets" \
-    -DKESTRUNE_IMAGE_PACK_DIR="$ROOT/build/release/graphics/scaled-images" \
-    -DKESTRUNE_LINUX_REFERENCE_TOOL="$ROOT/build/release/tests/win/kestrune-linux-reference" &&
-    echo "== Windows x64 cross-build done" &&
+  windows_build && echo "== Windows x64 cross-build done" &&
     tests_of "Windows x64 cross-build and tests under Wine" run_ctest "$ROOT/build/win64"
 }
 
@@ -99,10 +106,7 @@ thread_sanitizer() {
 # The aarch64 targets that ctest -L arm64 runs (kestrune_arm64_checks), with
 # the native build's editor images and its kestrune-render to compare with.
 arm64() {
-  configure_and_build "$ROOT/build/arm64" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/aarch64-linux-gnu.cmake" -DKESTRUNE_BENCH=OFF \
-    -DKESTRUNE_DRAWN_IMAGE_PACKS="$ROOT/build/release/graphics/scaled-images" \
-    -DKESTRUNE_NATIVE_RENDER="$ROOT/build/release/tools/render/kestrune-render" -- kestrune_arm64_checks &&
+  arm64_build -- kestrune_arm64_checks &&
     tests_of "arm64 cross-build and tests under qemu" \
       ctest --test-dir "$ROOT/build/arm64" -L arm64 -j "$JOBS" --output-on-failure
 }
@@ -121,8 +125,7 @@ in_background "sanitizer tests" tests_of "sanitizer tests" run_ctest "$ROOT/buil
 
 echo "== fuzz build"
 t=$SECONDS
-build_fuzzers "$ROOT/build/fuzz"
-echo "== fuzz build: $((SECONDS - t)) s"
+( build_fuzzers "$ROOT/build/fuzz"; cpu_time; echo "== fuzz build: $((SECONDS - t)) s, $CPU_S CPU-s" )
 in_background "fuzz targets" tests_of "fuzz targets" env JOBS="$JOBS" "$ROOT/tests/fuzz/run-fuzzers.sh" \
   "$ROOT/build/fuzz" --runs "${FUZZ_RUNS:-1000}"
 in_background "thread sanitizer" thread_sanitizer
@@ -134,7 +137,8 @@ finish "fuzz targets"
 finish "thread sanitizer"
 finish "arm64 cross-build and tests under qemu"
 
-echo "== $((SECONDS - start)) s in all"
+cpu_time
+echo "== $((SECONDS - start)) s in all, $CPU_S CPU-s"
 if [ ${#failed[@]} -gt 0 ]; then
   echo "== FAILED: ${failed[*]}" >&2
   exit 1

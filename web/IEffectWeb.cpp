@@ -2,9 +2,11 @@
 
 #include <cmath>
 
+#include "IGraphicsOffscreen.h"
+
 namespace {
 
-// The page's editor link: no window and no controls. Its being attached is
+// The link of an instance without an editor: no window and no controls. Its being attached is
 // what makes the base hand the signal path the meter's feed.
 class PageLink : public IEditorLink {};
 
@@ -54,6 +56,7 @@ bool IEffectWeb::TakeMeterReading(double* reading) {
 }
 
 void IEffectWeb::AttachEditor(IEditorLink* graphics) {
-  delete graphics;
-  IEffectBase::AttachEditor(new PageLink);
+  picture_ = dynamic_cast<IGraphicsOffscreen*>(graphics);
+  if (graphics && !picture_) delete graphics;
+  IEffectBase::AttachEditor(picture_ ? graphics : new PageLink);
 }

@@ -19,17 +19,22 @@
 // changes arrive between quanta, through the one operation every binding
 // uses (SetParamFromHost).
 //
-// The page is the editor: the effect builds no picture here (the web build's
-// BuildEditor gives none), and the binding attaches PageLink instead, a
-// window-less IEditorLink with no controls. With an editor attached the base
-// hands the signal path the meter's feed, so the path runs its gain-reduction
-// meter as it does while a module's editor exists, and the page reads it
-// with TakeMeterReading after a quantum.
+// The editor: where the page has handed in the editor's images (the page's
+// main thread does), the modules' own editor, window-less (IGraphicsOffscreen);
+// the page draws its back buffer into a canvas and passes it the pointer's
+// drags and wheel turns (WebExports.cpp). Elsewhere (the worklet's
+// instances) the effect builds none and the binding attaches PageLink
+// instead, a window-less IEditorLink with no controls. With either attached
+// the base hands the signal path the meter's feed, so the path runs its
+// gain-reduction meter as it does while a module's editor exists, and the
+// page reads it with TakeMeterReading after a quantum.
 #pragma once
 
 #include <vector>
 
 #include "IEffectHeadless.h"
+
+class IGraphicsOffscreen;
 
 // As an instance that no host loads (IEffectHeadless: no gestures,
 // automation or preset notices go anywhere, the transport stands still, no
@@ -59,9 +64,10 @@ class IEffectWeb : public IEffectHeadless {
   // signal path posted one since the last call.
   bool TakeMeterReading(double* reading);
 
-  // No picture editor exists on a page: whatever the effect builds, PageLink
-  // is attached.
+  // The effect's editor, or PageLink where it built none.
   void AttachEditor(IEditorLink* graphics) override;
+  // The editor the page draws; null where the effect built none.
+  IGraphicsOffscreen* PictureEditor() const { return picture_; }
 
   bool IsOfflineRender() override { return offline_; }
 
@@ -70,4 +76,5 @@ class IEffectWeb : public IEffectHeadless {
   std::vector<float> outputs_[2];
   int maxFrames_ = 0;
   bool offline_ = false;
+  IGraphicsOffscreen* picture_ = nullptr;  // owned by the base, as its editor
 };

@@ -1,11 +1,16 @@
-// The effect's editor on a web page. The page draws its own controls, made
-// from the parameter table the module exports, so no picture editor is built
-// here; IEffectWeb attaches its page link in its place.
+// The effect's editor on a web page: the modules' own editor (built here
+// under another name, by web/module/CMakeLists.txt) once the page has handed
+// in its images; before that, and in the AudioWorklet's instances, which
+// never draw, none: IEffectWeb attaches its page link in its place.
 #include "KestruneEditor.h"
+#include "WebEditorAssets.h"
 
 namespace kestrune {
 
-IGraphics* BuildEditor(IEffectBase*, int* meterControlIndex) {
+IGraphics* BuildPictureEditor(IEffectBase* plug, int* meterControlIndex);
+
+IGraphics* BuildEditor(IEffectBase* plug, int* meterControlIndex) {
+  if (EditorImagesHandedIn()) return BuildPictureEditor(plug, meterControlIndex);
   if (meterControlIndex) *meterControlIndex = kControlMeter;
   return nullptr;
 }

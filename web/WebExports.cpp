@@ -10,7 +10,9 @@
 
 #include "DefaultMaterial.h"
 #include "FactoryPresets.h"
+#include "IGraphicsOffscreen.h"
 #include "Kestrune.h"
+#include "WebEditorAssets.h"
 
 #define KESTRUNE_EXPORT(name) extern "C" __attribute__((export_name(#name)))
 
@@ -32,7 +34,15 @@ const PlugParam* ParamOf(uintptr_t handle, int index) {
   return plug ? plug->ParamAt(index) : nullptr;
 }
 
+IGraphicsOffscreen* EditorOf(uintptr_t handle) {
+  Kestrune* plug = Find(handle);
+  return plug ? plug->PictureEditor() : nullptr;
+}
+
 char g_text[256];
+
+// The editor's picture as a canvas takes it: R, G, B, A bytes, row after row.
+std::vector<uint8_t> g_picture;
 
 const char* Text(const char* source) {
   CopyText(g_text, sizeof g_text, source ? source : "");
@@ -211,6 +221,108 @@ int kestrune_material_read(int channel, int first, int frames, float* out) {
   for (size_t i = static_cast<size_t>(first); i < samples.size() && written < frames; ++i)
     out[written++] = static_cast<float>(samples[i]);
   return written;
+}
+
+// ---- The editor ----
+
+// The editor's images and glyphs, copied from memory the page filled
+// (kestrune_alloc); 1 when taken. The 1x images must come before the
+// instance whose editor the page draws.
+KESTRUNE_EXPORT(kestrune_add_image) int kestrune_add_image(int resourceId, const uint8_t* png,
+                                                           int bytes) {
+  return bytes > 0 && AddEditorImage(resourceId, png, static_cast<size_t>(bytes)) ? 1 : 0;
+}
+
+KESTRUNE_EXPORT(kestrune_set_image_pack) int kestrune_set_image_pack(int scale, const uint8_t* pack,
+                                                                     int bytes) {
+  return bytes > 0 && SetEditorImagePack(scale, pack, static_cast<size_t>(bytes)) ? 1 : 0;
+}
+
+KESTRUNE_EXPORT(kestrune_set_glyphs) int kestrune_set_glyphs(const uint8_t* table, int bytes) {
+  return bytes > 0 && SetEditorGlyphs(table, static_cast<size_t>(bytes)) ? 1 : 0;
+}
+
+// Pixels per design unit (kMinScale..kMaxScale); 1 when the editor has it.
+KESTRUNE_EXPORT(kestrune_editor_set_scale) int kestrune_editor_set_scale(uintptr_t handle,
+                                                                         double scale) {
+  IGraphicsOffscreen* editor = EditorOf(handle);
+  if (!editor) return 0;
+  editor->SetScale(scale);
+  return editor->Scale() == scale ? 1 : 0;
+}
+
+// The picture's width (`side` 0) or height (1) in pixels at its scale; 0
+// without an editor.
+KESTRUNE_EXPORT(kestrune_editor_size) int kestrune_editor_size(uintptr_t handle, int side) {
+  IGraphicsOffscreen* editor = EditorOf(handle);
+  if (!editor) return 0;
+  return side == 0 ? editor->Width() : editor->Height();
+}
+
+// Draws what changed since the last call (everything with `all` 1) and
+// returns the whole picture, width x height RGBA pixels; 0 when nothing
+// changed or there is no editor.
+KESTRUNE_EXPORT(kestrune_editor_draw) const uint8_t* kestrune_editor_draw(uintptr_t handle,
+                                                                          int all) {
+  IGraphicsOffscreen* editor = EditorOf(handle);
+  if (!editor) return nullptr;
+  if (all) editor->RenderAll();
+  else if (!editor->RenderDirty()) return nullptr;
+  PIX_IBitmap* buffer = editor->BackBuffer();
+  if (!buffer || !buffer->PixelData()) return nullptr;
+  const int width = editor->Width(), height = editor->Height();
+  if (buffer->Width() < width || buffer->Height() < height) return nullptr;
+  g_picture.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+  uint8_t* out = g_picture.data();
+  for (int y = 0; y < height; ++y) {
+    const uint32_t* row = buffer->Row(y);
+    for (int x = 0; x < width; ++x, out += 4) {
+      out[0] = static_cast<uint8_t>(row[x] >> 16);
+      out[1] = static_cast<uint8_t>(row[x] >> 8);
+      out[2] = static_cast<uint8_t>(row[x]);
+      out[3] = static_cast<uint8_t>(row[x] >> 24);
+    }
+  }
+  return g_picture.data();
+}
+
+// The pointer on the picture, in its pixels, as a window passes it: `kind`
+// 0 press, 1 drag, 2 release, 3 double click, 4 wheel (`steps` notches, up
+// positive); `buttons` 1 left, 2 right; `keys` 1 shift, 2 control, 4 alt.
+// 1 when the editor took it.
+KESTRUNE_EXPORT(kestrune_editor_pointer)
+int kestrune_editor_pointer(uintptr_t handle, int kind, int x, int y, int buttons, int keys,
+                            int steps) {
+  IGraphicsOffscreen* editor = EditorOf(handle);
+  if (!editor) return 0;
+  // The page keeps the editor at the screen's scale, 1x or 2x, the scales
+  // it has images and glyphs for: the resize grip's corner takes no press.
+  if ((kind == 0 || kind == 3) && editor->ResizeGripRect().Contains(x, y)) return 0;
+  MouseMods mods;
+  mods.left = (buttons & 1) != 0;
+  mods.right = (buttons & 2) != 0;
+  mods.shift = (keys & 1) != 0;
+  mods.control = (keys & 2) != 0;
+  mods.alt = (keys & 4) != 0;
+  switch (kind) {
+    case 0: editor->HandleMouseDown(x, y, mods); return 1;
+    case 1: editor->HandleMouseDrag(x, y, mods); return 1;
+    case 2: editor->HandleMouseUp(x, y, mods); return 1;
+    case 3: editor->HandleDoubleClick(x, y, mods); return 1;
+    case 4: editor->HandleWheel(x, y, mods, steps); return 1;
+    default: return 0;
+  }
+}
+
+// Shows a gain-reduction reading (0 none, 1 all) on the editor's meter, as
+// the worklet's instance measured it.
+KESTRUNE_EXPORT(kestrune_editor_show_meter) int kestrune_editor_show_meter(uintptr_t handle,
+                                                                           double reading) {
+  Kestrune* plug = Find(handle);
+  IGraphicsOffscreen* editor = EditorOf(handle);
+  if (!editor || plug->meterControlIndex < 0 || !(reading >= 0 && reading <= 1)) return 0;
+  editor->SetControlValue(plug->meterControlIndex, reading);
+  return 1;
 }
 
 // Memory the page fills or reads (file samples, texts it hands in).

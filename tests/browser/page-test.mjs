@@ -5,12 +5,17 @@
 //   - an offline render of the embedded drums and bass with two factory
 //     presets picked on the page equals kestrune-render's float output bit
 //     for bit, both as the AudioWorklet wrote it and as the
-//     OfflineAudioContext's destination delivered it;
+//     OfflineAudioContext's destination delivered it, and so does one with
+//     an external sidechain file;
 //   - the meter shows the gain reduction, Bypass passes the input through,
 //     and turning a control on the page changes the output it downloads,
 //     a float WAV;
 //   - a dropped FLAC or WAV file is decoded at its own sample rate;
-//   - the page's files stay under 3 MB compressed.
+//   - the editor the page draws in its canvas has kestrune-render's editor
+//     picture's pixels at 1x and 2x, and a drag on a knob there turns the
+//     parameter as the page's own control shows;
+//   - the page's files stay under 3 MB compressed (without the 2x images,
+//     which only a screen with twice the pixels fetches).
 // It prints the time to interactive (not asserted) and writes a screenshot.
 //
 // usage: node page-test.mjs --web DIR --render KESTRUNE_RENDER --presets DIR
@@ -45,8 +50,96 @@ for (const preset of kPresets) {
   referenceFiles[preset] = file;
 }
 
+// "Bass Ducked by Kick" with an external sidechain (a float WAV at the
+// material's rate, shorter than it: padded with silence).
+const sidechainFile = path.join(args.out, 'sidechain.wav');
+execFileSync('sox', ['-n', '-r', '48000', '-c', '2', '-e', 'floating-point', '-b', '32', sidechainFile,
+                     'synth', '3', 'sine', '200', 'vol', '0.9']);
+// kestrune-render takes a sidechain only with an input file: the drums and
+// bass as one, through Bypass.
+const materialFile = path.join(args.out, 'material.wav');
+execFileSync(args.render, ['--set', 'BYPASS=on', '--sample-format', 'float', '--no-pictures', '-q', '-o', materialFile]);
+const kSidechainPreset = 'Bass Ducked by Kick';
+const sidechainReference = path.join(args.out, 'sidechain-reference.f32');
+execFileSync(args.render, [materialFile, '--preset', path.join(args.presets, `${kSidechainPreset}.vstpreset`),
+                           '--sidechain', sidechainFile,
+                           '--type', 'raw', '--sample-format', 'float', '--no-pictures', '-q', '-o', sidechainReference]);
+
+// ---- kestrune-render's editor picture, the reference for the canvas ----
+// At the defaults, over silence: the meter shows no reduction, as on a page
+// that has played nothing.
+const silence = path.join(args.out, 'silence.wav');
+execFileSync('sox', ['-n', '-r', '48000', '-c', '2', '-b', '16', silence, 'trim', '0', '0.05']);
+const editorPictures = {};
+for (const scale of [1, 2]) {
+  const picture = path.join(args.out, `editor-${scale}x.png`);
+  execFileSync(args.render, [silence, '-q', '-o', path.join(args.out, `silence-${scale}x.wav`),
+                             '--editor-png', picture, '--editor-scale', String(scale)]);
+  const {width, height, rgba} = decodePng(fs.readFileSync(picture));
+  fs.writeFileSync(path.join(args.out, `editor-${scale}x.rgba`), rgba);
+  editorPictures[scale] = {width, height};
+}
+
+// An 8-bit RGBA or RGB PNG, not interlaced (what kestrune-render writes), as
+// {width, height, rgba}.
+function decodePng(file) {
+  let at = 8, width = 0, height = 0, channels = 0;
+  const idat = [];
+  while (at < file.length) {
+    const size = file.readUInt32BE(at), type = file.toString('latin1', at + 4, at + 8);
+    const body = file.subarray(at + 8, at + 8 + size);
+    if (type === 'IHDR') {
+      [width, height, channels] = [body.readUInt32BE(0), body.readUInt32BE(4), body[9] === 6 ? 4 : 3];
+      if (body[8] !== 8 || (body[9] !== 6 && body[9] !== 2) || body[12]) throw new Error('unexpected PNG');
+    }
+    if (type === 'IDAT') idat.push(body);
+    at += 12 + size;
+  }
+  const raw = zlib.inflateSync(Buffer.concat(idat)), stride = width * channels;
+  const rgba = new Uint8Array(width * height * 4);
+  let previous = new Uint8Array(stride);
+  for (let y = 0; y < height; ++y) {
+    const filter = raw[y * (stride + 1)], row = raw.subarray(y * (stride + 1) + 1, (y + 1) * (stride + 1));
+    for (let x = 0; x < stride; ++x) {
+      const a = x >= channels ? row[x - channels] : 0, b = previous[x], c = x >= channels ? previous[x - channels] : 0;
+      const p = a + b - c, pa = Math.abs(p - a), pb = Math.abs(p - b), pc = Math.abs(p - c);
+      const add = [0, a, b, (a + b) >> 1, pa <= pb && pa <= pc ? a : pb <= pc ? b : c][filter];
+      row[x] = (row[x] + add) & 255;
+    }
+    for (let x = 0; x < width; ++x)
+      for (let k = 0; k < 4; ++k) rgba[(y * width + x) * 4 + k] = k < channels ? row[x * channels + k] : 255;
+    previous = row;
+  }
+  return {width, height, rgba};
+}
+
+// The page's editor canvas against kestrune-render's picture (its RGBA
+// bytes served from /reference/), compared in the page: the pixels that
+// differ and the rectangle around them.
+async function compareEditor(page, scale) {
+  return page.evaluate(async ({url, width, height}) => {
+    const shown = await window.kestrunePage.state.editor.shown;
+    const canvas = document.getElementById('editor');
+    if (canvas.width !== width || canvas.height !== height)
+      return {shown, differing: -1, detail: `${canvas.width} x ${canvas.height}, not ${width} x ${height}`};
+    const drawn = new Uint32Array(canvas.getContext('2d').getImageData(0, 0, width, height).data.buffer);
+    const reference = new Uint32Array(await (await fetch(url)).arrayBuffer());
+    let differing = 0;
+    const box = [width, height, -1, -1];
+    for (let i = 0; i < reference.length; ++i) {
+      if (drawn[i] === reference[i]) continue;
+      ++differing;
+      const x = i % width, y = Math.floor(i / width);
+      box.splice(0, 4, Math.min(box[0], x), Math.min(box[1], y), Math.max(box[2], x), Math.max(box[3], y));
+    }
+    return {shown, differing, detail: `${differing} of ${width * height} pixels differ` +
+                                      (differing ? ` within (${box.join(', ')})` : '')};
+  }, {url: `/reference/editor-${scale}x.rgba`, ...editorPictures[scale]});
+}
+
 // ---- the page's server: the built web folder, and the references ----
-const types = {'.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm'};
+const types = {'.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm',
+               '.png': 'image/png', '.json': 'application/json'};
 const server = http.createServer((request, response) => {
   const url = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
   const [root, name] = url.startsWith('/reference/') ? [args.out, url.slice(11)]
@@ -80,9 +173,49 @@ try {
 
   await page.goto(`${origin}/`);
   const readyMs = await page.evaluate(() => window.kestrunePage.ready);
-  console.log(`time to interactive: ${readyMs.toFixed(0)} ms after navigation began`);
+  console.log(`time to interactive: ${readyMs.toFixed(0)} ms after navigation began, of which ` +
+              `${(await page.evaluate(() => window.kestrunePage.state.editor.firstDrawMs)).toFixed(0)} ms ` +
+              'decoding the 1x images and drawing the editor');
   const controls = await page.locator('#controls input[type=range]').count();
   check('the page shows one control per parameter', controls === 14, `${controls} controls`);
+
+  // The editor in the canvas: kestrune-render's picture, pixel for pixel;
+  // a drag up on the INPUT knob turns INPUT up (the page's slider follows),
+  // a double click sets it back to its default, and a wheel turn up turns it
+  // up again; a drag from the bottom-right corner leaves the editor's size
+  // (the page keeps it at the screen's scale).
+  const editor1x = await compareEditor(page, 1);
+  check('the editor in the canvas at 1x has kestrune-render\'s pixels',
+        editor1x.shown === 1 && editor1x.differing === 0, editor1x.detail);
+  const inputSlider = page.locator('#controls input[data-name="INPUT"]');
+  const inputDefault = await inputSlider.inputValue();
+  const knob = await page.evaluate(() => {
+    const box = document.getElementById('editor').getBoundingClientRect();
+    return {x: box.left + 132, y: box.top + 88};  // the INPUT knob's middle, in design units
+  });
+  await page.mouse.move(knob.x, knob.y);
+  await page.mouse.down();
+  await page.mouse.move(knob.x, knob.y - 40, {steps: 4});
+  await page.mouse.up();
+  const inputTurned = await inputSlider.inputValue();
+  await page.mouse.dblclick(knob.x, knob.y);
+  const inputBack = await inputSlider.inputValue();
+  await page.mouse.wheel(0, -100);
+  const inputWheeled = await inputSlider.inputValue();
+  const corner = await page.evaluate(() => {
+    const box = document.getElementById('editor').getBoundingClientRect();
+    return {x: box.right - 3, y: box.bottom - 3};
+  });
+  await page.mouse.move(corner.x, corner.y);
+  await page.mouse.down();
+  await page.mouse.move(corner.x + 200, corner.y + 60, {steps: 4});
+  await page.mouse.up();
+  const canvasWidth = await page.evaluate(() => document.getElementById('editor').width);
+  check('on the editor\'s INPUT knob a drag up turns INPUT up, a double click sets its default, the wheel turns it',
+        Number(inputTurned) > Number(inputDefault) && inputBack === inputDefault &&
+        Number(inputWheeled) > Number(inputDefault) && canvasWidth === 912,
+        `slider ${inputDefault} -> ${inputTurned} -> ${inputBack} -> ${inputWheeled}; canvas ${canvasWidth} px wide`);
+  await page.mouse.dblclick(knob.x, knob.y);
 
   // The module checks what the page hands it, as a plug-in checks a host.
   const refused = await page.evaluate(async () => {
@@ -97,10 +230,14 @@ try {
       block: e.kestrune_process(h, 129) === 0 && e.kestrune_process(h, 128) === 1,
       preset: e.kestrune_apply_preset(h, 6) === 0 && e.kestrune_preset_name(h, 6) === 0,
       rate: e.kestrune_create(0, 128, 0) === 0 && e.kestrune_create(48000, 1 << 20, 0) === 0,
+      editorFiles: !module.setImagePack(2, new Uint8Array(64)) && !module.setImagePack(4, new Uint8Array(64)) &&
+                   !module.setGlyphs(new TextEncoder().encode('KSTGLYF1\x01\0\0\0')) &&
+                   e.kestrune_add_image(104, 0, 0) === 0,
+      noEditor: !plug.hasEditor() && e.kestrune_editor_draw(h, 1) === 0 && e.kestrune_editor_pointer(h, 0, 1, 1, 1, 0, 0) === 0,
     };
   });
   const accepted = Object.keys(refused).filter((what) => !refused[what]);
-  check('the module refuses unknown instances, channels, parameters, presets, rates and oversized blocks',
+  check('the module refuses unknown instances, channels, parameters, presets, rates, oversized blocks and damaged editor files',
         accepted.length === 0, accepted.length ? `accepted: ${accepted.join(', ')}` : '');
 
   await page.click('#material');
@@ -132,6 +269,19 @@ try {
   }
   const meter = await page.locator('#meter-text').textContent();
   check('the meter shows the gain reduction the render ended with', /^-\d+\.\d dB$/.test(meter), meter);
+
+  // A sidechain file on the page: the render equals kestrune-render's with
+  // --sidechain; then the last preset again, with Sidechain on INT.
+  await page.selectOption('#preset', {label: kSidechainPreset});
+  await page.setInputFiles('#sidechain-file', sidechainFile);
+  await page.waitForFunction(() => document.getElementById('sidechain-name').textContent.startsWith('Sidechain:'),
+                             null, {timeout: 10000}).catch(() => {});
+  const keyed = await compareWithReference(`/reference/${path.basename(sidechainReference)}`);
+  check(`"${kSidechainPreset}" with an external sidechain file: the page's output equals kestrune-render's`,
+        keyed.worklet === 0 && keyed.destination === 0,
+        `${keyed.worklet} (worklet), ${keyed.destination} (destination) of ${keyed.samples} samples differ`);
+  await page.selectOption('#preset', {label: last});
+  await page.locator('#controls input[data-name="Sidechain"]').fill('1');
 
   // Bypass: what comes out is what went in.
   await page.click('#bypass');
@@ -188,6 +338,16 @@ try {
           shown === `${wanted} stereo, 44100 Hz, 0.5 s`, shown);
   }
 
+  // A screen with twice the pixels: the editor from the 2x images, at 2x.
+  const page2x = await browser.newPage({viewport: {width: 1100, height: 900}, deviceScaleFactor: 2});
+  page2x.on('pageerror', (error) => pageErrors.push(String(error)));
+  await page2x.goto(`${origin}/`);
+  await page2x.evaluate(() => window.kestrunePage.ready);
+  const editor2x = await compareEditor(page2x, 2);
+  check('the editor in the canvas at 2x has kestrune-render\'s pixels',
+        editor2x.shown === 2 && editor2x.differing === 0, editor2x.detail);
+  await page2x.close();
+
   check('nothing was requested from outside the page\'s server', outside.length === 0, outside.join(' '));
   check('the page reported no errors', pageErrors.length === 0, pageErrors.join(' | '));
 } finally {
@@ -195,16 +355,23 @@ try {
   server.close();
 }
 
-// ---- size: every file of the page, compressed ----
-let raw = 0, compressed = 0;
+// ---- size: every file of the page, compressed; the 2x images apart ----
+let raw = 0, compressed = 0, raw2x = 0, compressed2x = 0;
 for (const entry of fs.readdirSync(args.web, {withFileTypes: true})) {
   if (!entry.isFile()) continue;
   const bytes = fs.readFileSync(path.join(args.web, entry.name));
-  raw += bytes.length;
-  compressed += zlib.gzipSync(bytes, {level: 9}).length;
+  const packed = zlib.gzipSync(bytes, {level: 9}).length;
+  if (entry.name.endsWith('.pack')) {
+    raw2x += bytes.length;
+    compressed2x += packed;
+  } else {
+    raw += bytes.length;
+    compressed += packed;
+  }
 }
 check('the page\'s files are under 3 MB compressed', compressed < 3 * 1024 * 1024,
-      `${(compressed / 1024).toFixed(0)} KiB gzip (${(raw / 1024).toFixed(0)} KiB as served)`);
+      `${(compressed / 1024).toFixed(0)} KiB gzip (${(raw / 1024).toFixed(0)} KiB as served); ` +
+      `the 2x images add ${(compressed2x / 1024).toFixed(0)} KiB gzip (${(raw2x / 1024).toFixed(0)} KiB)`);
 
 console.log(`${passed} passed, ${failed} failed`);
 exitCode = failed === 0 ? 0 : 1;

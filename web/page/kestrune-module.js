@@ -74,6 +74,23 @@ export class KestruneModule {
     return new KestruneInstance(this, handle, maxFrames);
   }
 
+  // Calls export `name` with a copy of `bytes` in the module's memory (and
+  // their length) after `leading` arguments; its answer.
+  withBytes(name, bytes, ...leading) {
+    const address = this.exports.kestrune_alloc(bytes.byteLength);
+    if (!address) return 0;
+    new Uint8Array(this.exports.memory.buffer, address, bytes.byteLength).set(new Uint8Array(bytes));
+    const answer = this.exports[name](...leading, address, bytes.byteLength);
+    this.exports.kestrune_free(address);
+    return answer;
+  }
+
+  // What the editor draws with; each true when taken. The 1x images must be
+  // in before the instance whose editor is drawn is made.
+  addImage(resourceId, png) { return this.withBytes('kestrune_add_image', png, resourceId) === 1; }
+  setImagePack(scale, pack) { return this.withBytes('kestrune_set_image_pack', pack, scale) === 1; }
+  setGlyphs(table) { return this.withBytes('kestrune_set_glyphs', table) === 1; }
+
   // The embedded drums and bass, as the float samples a host feeds.
   material() {
     const e = this.exports;
@@ -144,22 +161,24 @@ export class KestruneInstance {
     const view = (address) => new Float32Array(memory, address, this.maxFrames);
     this.views = {
       memory,
-      inputs: [0, 1].map((c) => view(this.e.kestrune_input(this.handle, c))),
+      inputs: [0, 1, 2, 3].map((c) => view(this.e.kestrune_input(this.handle, c))),
       outputs: [0, 1].map((c) => view(this.e.kestrune_output(this.handle, c))),
     };
     return this.views;
   }
 
-  // Runs one block: `inputs` (no, one or two Float32Arrays; a mono input
-  // feeds both sides, none gives silence) into `outputs` (two Float32Arrays
-  // of the same length, at most the instance's block size).
-  process(inputs, outputs) {
+  // Runs one block: `inputs` and the external `sidechain` (each no, one or
+  // two Float32Arrays; a mono input feeds both sides, none gives silence)
+  // into `outputs` (two Float32Arrays of the same length, at most the
+  // instance's block size).
+  process(inputs, outputs, sidechain = []) {
     const frames = outputs[0].length;
     const whole = frames === this.maxFrames;
     const views = this.buffers();
-    for (let c = 0; c < 2; ++c) {
+    for (let c = 0; c < 4; ++c) {
       const buffer = whole ? views.inputs[c] : views.inputs[c].subarray(0, frames);
-      const source = inputs[Math.min(c, inputs.length - 1)];
+      const from = c < 2 ? inputs : sidechain;
+      const source = from[Math.min(c % 2, from.length - 1)];
       if (source) buffer.set(source); else buffer.fill(0);
     }
     if (this.e.kestrune_process(this.handle, frames) !== 1) throw new Error('block refused');
@@ -169,4 +188,24 @@ export class KestruneInstance {
 
   // The gain-reduction meter's latest reading (0..1), or -1 when none is new.
   meter() { return this.e.kestrune_meter(this.handle); }
+
+  // ---- The editor (where the module has its images) ----
+
+  hasEditor() { return this.e.kestrune_editor_size(this.handle, 0) > 0; }
+  setEditorScale(scale) { return this.e.kestrune_editor_set_scale(this.handle, scale) === 1; }
+  // What changed since the last call (everything with `all`) as ImageData,
+  // or null when nothing did.
+  drawEditor(all = false) {
+    const address = this.e.kestrune_editor_draw(this.handle, all ? 1 : 0);
+    if (!address) return null;
+    const width = this.e.kestrune_editor_size(this.handle, 0), height = this.e.kestrune_editor_size(this.handle, 1);
+    const pixels = new Uint8ClampedArray(this.e.memory.buffer, address, width * height * 4);
+    return new ImageData(pixels.slice(), width, height);
+  }
+  // The pointer, in the picture's pixels (kestrune_editor_pointer's kinds).
+  pointer(kind, x, y, {buttons = 0, shift = false, control = false, alt = false} = {}, steps = 0) {
+    const keys = (shift ? 1 : 0) | (control ? 2 : 0) | (alt ? 4 : 0);
+    return this.e.kestrune_editor_pointer(this.handle, kind, x, y, buttons, keys, steps) === 1;
+  }
+  showEditorMeter(reading) { return this.e.kestrune_editor_show_meter(this.handle, reading) === 1; }
 }

@@ -1,5 +1,8 @@
-// The page: the controls, made from the parameter table the module exports;
-// a file or the embedded material as the source; live playback through the
+// The page: the modules' editor, drawn by the module into a canvas at the
+// screen's scale (1x, or 2x from the 2x images where the screen has twice
+// the pixels) and turned with the pointer as in a host; the controls, made
+// from the parameter table the module exports, in step with it; a file or
+// the embedded material as the source; live playback through the
 // AudioWorklet; the same worklet in an OfflineAudioContext for the download.
 // window.kestrunePage is what the browser test drives.
 import {KestruneModule} from './kestrune-module.js';
@@ -13,7 +16,11 @@ const state = {
   parameters: [],
   bypassIndex: -1,
   source: null,      // {name, sampleRate, channels: [Float32Array...]}
+  sidechain: null,   // the external sidechain, as the source
   live: null,        // {context, node}
+  editor: null,      // {canvas, scale: pixels per CSS pixel, shown: Promise of the scale drawn,
+                     //  firstDrawMs: the first picture's time, its images' decoding included}
+  sentValues: [],    // the plain values the live worklet has
 };
 
 function status(text) { $('status').textContent = text; }
@@ -36,8 +43,124 @@ function refreshControls() {
 
 function setNormalized(index, normalized) {
   state.instance.setNormalized(index, normalized);
-  if (state.live) state.live.node.port.postMessage({set: index, normalized});
+  sendValues();
   refreshControls();
+}
+
+// The main thread's values to the live worklet, when any changed.
+function sendValues() {
+  const values = state.instance.values();
+  if (state.live && values.some((value, i) => value !== state.sentValues[i]))
+    state.live.node.port.postMessage({values});
+  state.sentValues = values;
+}
+
+// ---- The editor ----
+
+const kPointer = {press: 0, drag: 1, release: 2, doubleClick: 3, wheel: 4};
+
+async function bytesOf(name) {
+  const response = await fetch(name);
+  if (!response.ok) throw new Error(`${name}: HTTP ${response.status}`);
+  return response.arrayBuffer();
+}
+
+// The 1x images (by the identifiers the editor loads them with) and the
+// glyph table; null where the page has none.
+async function editorAssets() {
+  try {
+    const manifest = await (await fetch('kestrune-images.json')).json();
+    const [images, glyphs] = await Promise.all([
+      Promise.all(manifest.images.map(async ([id, file]) => [id, await bytesOf(file)])),
+      bytesOf('kestrune-glyphs.bin')]);
+    return {manifest, images, glyphs};
+  } catch (error) {
+    console.warn(`No editor picture: ${error.message || error}`);
+    return null;
+  }
+}
+
+// Draws the editor into its canvas every frame it changes and passes it the
+// pointer. At a device pixel ratio of 1.5 or more the 2x images are fetched
+// after the page is ready and the editor is drawn from them at 2x.
+function showEditor(manifest) {
+  const canvas = $('editor');
+  const instance = state.instance;
+  if (!instance.hasEditor()) return null;
+  canvas.hidden = false;
+  const context = canvas.getContext('2d');
+  const editor = {canvas, scale: 1};
+  const show = (image) => {
+    if (!image) return;
+    if (canvas.width !== image.width || canvas.height !== image.height) {
+      canvas.width = image.width;
+      canvas.height = image.height;
+      canvas.style.width = `${image.width / editor.scale}px`;
+    }
+    context.putImageData(image, 0, 0);
+  };
+  const drawing = performance.now();
+  show(instance.drawEditor(true));
+  editor.firstDrawMs = performance.now() - drawing;
+  const frame = () => {
+    show(instance.drawEditor());
+    requestAnimationFrame(frame);
+  };
+  requestAnimationFrame(frame);
+
+  // Canvas pixels under the pointer.
+  const at = (event) => {
+    const box = canvas.getBoundingClientRect();
+    return [Math.floor((event.clientX - box.left) * canvas.width / box.width),
+            Math.floor((event.clientY - box.top) * canvas.height / box.height)];
+  };
+  const keys = (event, buttons) => ({buttons, shift: event.shiftKey, control: event.ctrlKey, alt: event.altKey});
+  const button = (event) => (event.button === 0 ? 1 : event.button === 2 ? 2 : 0);
+  const changed = () => {
+    sendValues();
+    refreshControls();
+  };
+  let pressed = false;
+  canvas.addEventListener('mousedown', (event) => {
+    event.preventDefault();
+    pressed = true;
+    instance.pointer(event.detail === 2 ? kPointer.doubleClick : kPointer.press, ...at(event),
+                     keys(event, button(event)));
+    changed();
+  });
+  window.addEventListener('mousemove', (event) => {
+    if (!pressed) return;
+    instance.pointer(kPointer.drag, ...at(event), keys(event, event.buttons & 3));
+    changed();
+  });
+  window.addEventListener('mouseup', (event) => {
+    if (!pressed) return;
+    pressed = false;
+    instance.pointer(kPointer.release, ...at(event), keys(event, button(event)));
+    changed();
+  });
+  canvas.addEventListener('wheel', (event) => {
+    event.preventDefault();
+    if (!event.deltaY) return;
+    instance.pointer(kPointer.wheel, ...at(event), keys(event, 0), event.deltaY < 0 ? 1 : -1);
+    changed();
+  }, {passive: false});
+  canvas.addEventListener('contextmenu', (event) => event.preventDefault());
+
+  const pack = manifest.packs && manifest.packs['2'];
+  editor.shown = window.devicePixelRatio >= 1.5 && pack
+      ? bytesOf(pack).then((bytes) => {
+        if (!instance.module.setImagePack(2, bytes) || !instance.setEditorScale(2)) return 1;
+        editor.scale = 2;
+        canvas.width = 0;  // the size, and so the CSS size, is set anew
+        show(instance.drawEditor(true));
+        return 2;
+      }).catch((error) => {
+        console.warn(`The editor stays at 1x: ${error.message || error}`);
+        return 1;
+      })
+      : Promise.resolve(1);
+  return editor;
 }
 
 function buildControls() {
@@ -86,6 +209,7 @@ function buildPresets() {
     const index = Number(select.value);
     state.instance.applyPreset(index);
     if (state.live) state.live.node.port.postMessage({preset: index});
+    state.sentValues = state.instance.values();
     $('preset-description').textContent = select.selectedOptions[0].title;
     refreshControls();
   });
@@ -112,7 +236,8 @@ function declaredRate(bytes) {
   return null;
 }
 
-async function useFile(file) {
+// A WAV or FLAC file to `use` as {name, sampleRate, channels}.
+async function useFile(file, use = setSource) {
   try {
     status(`Decoding ${file.name}…`);
     const bytes = await file.arrayBuffer();
@@ -120,10 +245,61 @@ async function useFile(file) {
     const decoded = await new OfflineAudioContext(1, 1, rate).decodeAudioData(bytes);
     const channels = [];
     for (let c = 0; c < Math.min(2, decoded.numberOfChannels); ++c) channels.push(decoded.getChannelData(c));
-    setSource({name: file.name.replace(/\.[^.]*$/, ''), sampleRate: decoded.sampleRate, channels});
+    use({name: file.name.replace(/\.[^.]*$/, ''), sampleRate: decoded.sampleRate, channels});
   } catch (error) {
     status(`Could not read ${file.name}: ${error.message || error}`);
   }
+}
+
+// The external sidechain, as kestrune-render takes one: it switches
+// Sidechain to EXT, and plays along with the source from its start.
+function setSidechain(sidechain) {
+  stop();
+  state.sidechain = sidechain;
+  const seconds = sidechain.channels[0].length / sidechain.sampleRate;
+  $('sidechain-name').textContent = `Sidechain: ${sidechain.name}, ${sidechain.sampleRate} Hz, ${seconds.toFixed(1)} s`;
+  const index = state.parameters.findIndex((p) => p.name.toUpperCase() === 'SIDECHAIN');
+  if (index >= 0) state.instance.setValue(index, 0);  // EXT
+  refreshControls();
+  status('Ready.');
+}
+
+// The sidechain at the source's rate (resampled by the browser where the
+// rates differ) and length (a shorter one padded with silence, a longer one
+// trimmed), so that the two loop together; null without one.
+async function fittedSidechain() {
+  const {source, sidechain} = state;
+  if (!sidechain) return null;
+  let channels = sidechain.channels;
+  if (sidechain.sampleRate !== source.sampleRate) {
+    const frames = Math.ceil(channels[0].length * source.sampleRate / sidechain.sampleRate);
+    const context = new OfflineAudioContext(channels.length, frames, source.sampleRate);
+    const player = context.createBufferSource();
+    player.buffer = audioBufferOf(sidechain, context);
+    player.connect(context.destination);
+    player.start();
+    const rendered = await context.startRendering();
+    channels = channels.map((_, c) => rendered.getChannelData(c));
+  }
+  const length = source.channels[0].length;
+  return {sampleRate: source.sampleRate, channels: channels.map((samples) => {
+    const fitted = new Float32Array(length);
+    fitted.set(samples.subarray(0, length));
+    return fitted;
+  })};
+}
+
+// The source, and the sidechain if any, into `node` (inputs 0 and 1).
+async function connectSources(context, node, {loop}) {
+  const players = [state.source, await fittedSidechain()].map((source, input) => {
+    if (!source) return null;
+    const player = context.createBufferSource();
+    player.buffer = audioBufferOf(source, context);
+    player.loop = loop;
+    player.connect(node, 0, input);
+    return player;
+  }).filter(Boolean);
+  return () => players.forEach((player) => player.start(0));
 }
 
 function useMaterial() {
@@ -152,7 +328,7 @@ function audioBufferOf(source, context) {
 async function kestruneNode(context, {offline = false, record = 0} = {}) {
   await context.audioWorklet.addModule('kestrune-worklet.js');
   return new AudioWorkletNode(context, 'kestrune', {
-    numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [2],
+    numberOfInputs: 2, numberOfOutputs: 1, outputChannelCount: [2],
     channelCount: 2, channelCountMode: 'explicit', channelInterpretation: 'speakers',
     processorOptions: {wasm: state.module, values: state.instance.values(), offline, record},
   });
@@ -164,13 +340,12 @@ async function play() {
   if (state.live) return stop();
   const context = new AudioContext({sampleRate: state.source.sampleRate});
   const node = await kestruneNode(context);
-  const player = context.createBufferSource();
-  player.buffer = audioBufferOf(state.source, context);
-  player.loop = true;
-  player.connect(node).connect(context.destination);
+  const start = await connectSources(context, node, {loop: true});
+  node.connect(context.destination);
   node.port.onmessage = (event) => { if (event.data.meter !== undefined) showMeter(event.data.meter); };
-  player.start();
+  start();
   state.live = {context, node};
+  state.sentValues = state.instance.values();
   $('play').textContent = 'Stop';
 }
 
@@ -187,12 +362,14 @@ function showMeter(reading) {
   $('meter-bar').style.width = `${(fraction * 100).toFixed(1)}%`;
   const db = fraction >= 1 ? -Infinity : 20 * Math.log10(1 - fraction);
   $('meter-text').textContent = `${db > -0.05 ? '0.0' : db.toFixed(1)} dB`;
+  if (state.editor) state.instance.showEditorMeter(fraction);
 }
 
 // ---- Offline render and download ----
 
-// The source through Kestrune in an OfflineAudioContext at the source's own
-// rate: the destination's samples, and with `record` the worklet's own.
+// The source (and the sidechain) through Kestrune in an OfflineAudioContext
+// at the source's own rate: the destination's samples, and with `record`
+// the worklet's own.
 async function renderOffline({record = false} = {}) {
   const source = state.source;
   const frames = source.channels[0].length;
@@ -207,10 +384,9 @@ async function renderOffline({record = false} = {}) {
     node.onprocessorerror = () => reject(failure = new Error('Kestrune failed in the audio worklet'));
   });
   if (!record) recorded.catch(() => {});
-  const player = context.createBufferSource();
-  player.buffer = audioBufferOf(source, context);
-  player.connect(node).connect(context.destination);
-  player.start(0);
+  const start = await connectSources(context, node, {loop: false});
+  node.connect(context.destination);
+  start();
   const rendered = await context.startRendering();
   if (failure) throw failure;
   const output = [rendered.getChannelData(0), rendered.getChannelData(1)];
@@ -253,14 +429,25 @@ async function start() {
   // Compiled while it downloads where the server names its type; the
   // worklets get the compiled module, not the bytes.
   const response = fetch('kestrune.wasm');
+  const assets = editorAssets();
   state.module = await WebAssembly.compileStreaming(response)
       .catch(async () => WebAssembly.compile(await (await fetch('kestrune.wasm')).arrayBuffer()));
-  state.instance = new KestruneModule(state.module).create(48000, 128);
+  // The editor's images go in before the instance that builds the editor.
+  const module = new KestruneModule(state.module);
+  const editorFiles = await assets;
+  if (editorFiles) {
+    for (const [id, png] of editorFiles.images) module.addImage(id, png);
+    module.setGlyphs(editorFiles.glyphs);
+  }
+  state.instance = module.create(48000, 128);
   state.parameters = state.instance.parameters();
+  if (editorFiles) state.editor = showEditor(editorFiles.manifest);
   buildControls();
   buildPresets();
   const drop = $('drop');
   $('file').addEventListener('change', (event) => event.target.files[0] && useFile(event.target.files[0]));
+  $('sidechain-file').addEventListener('change',
+                                       (event) => event.target.files[0] && useFile(event.target.files[0], setSidechain));
   drop.addEventListener('dragover', (event) => { event.preventDefault(); drop.classList.add('over'); });
   drop.addEventListener('dragleave', () => drop.classList.remove('over'));
   drop.addEventListener('drop', (event) => {

@@ -1,5 +1,6 @@
 // The AudioWorkletProcessor that runs Kestrune: one instance of the
-// WebAssembly module per node, fed each render quantum.
+// WebAssembly module per node, fed each render quantum: input 0 the signal,
+// input 1 the external sidechain.
 //
 // processorOptions: {wasm: the compiled module (or its bytes), values: the plain
 // value of every parameter, offline: true in an OfflineAudioContext, record:
@@ -42,7 +43,7 @@ class KestruneProcessor extends AudioWorkletProcessor {
   process(inputs, outputs) {
     const output = outputs[0];
     if (!output || output.length < 2) return true;
-    this.kestrune.process(inputs[0] || kNoInput, output);
+    this.kestrune.process(inputs[0] || kNoInput, output, inputs[1] || kNoInput);
     if (this.recorded && this.framesRun < this.recordFrames) {
       const count = Math.min(output[0].length, this.recordFrames - this.framesRun);
       for (let c = 0; c < 2; ++c)
