@@ -8,7 +8,7 @@
 #include <string>
 
 #include "Vst3EditorHostObjects.h"
-#include "tests/support/EditorScenarios.h"
+#include "EditorScenarios.h"
 
 namespace editor_test {
 

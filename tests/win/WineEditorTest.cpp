@@ -17,8 +17,8 @@
 #include "PngCodec.h"
 #include "WineHosts.h"
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
-#include "tests/support/EditorScenarios.h"
-#include "tests/support/Vst3EditorPlug.h"
+#include "../support/EditorScenarios.h"
+#include "../support/Vst3EditorPlug.h"
 
 namespace Steinberg {
 DEF_CLASS_IID(IPlugViewContentScaleSupport)

@@ -31,7 +31,7 @@
 #include "Lv2UridMap.h"
 #include "Vst2ModuleHandle.h"
 #include "Vst3EditorHost.h"
-#include "tests/support/Vst3EditorPlug.h"
+#include "../support/Vst3EditorPlug.h"
 #include "XTestSupport.h"
 
 using namespace xtest;

@@ -26,7 +26,7 @@
 
 #include "PIX_Bitmap.h"
 #include "PngCodec.h"
-#include "tests/support/EditorScenarios.h"
+#include "../support/EditorScenarios.h"
 
 #define KeyCode XlibKeyCode
 #include <X11/Xlib.h>
