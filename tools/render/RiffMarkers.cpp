@@ -202,6 +202,7 @@ bool KeepMarkersWithin(uint64_t frames, std::vector<uint8_t>& cue, std::vector<u
     cue.swap(keptCue);
     return true;
   }
+  if (adtl.size() < 4) return false;
   std::vector<uint8_t> keptAdtl(adtl.begin(), adtl.begin() + 4);
   size_t end = 4;
   const bool whole = ForEachSubChunk(adtl, [&](size_t at, size_t size, uint32_t length) {
