@@ -239,19 +239,24 @@ void AudioFileWriter::CopyMetadata(const AudioFileInfo& source) {
         const int32_t id = points->cue_points[i].indx;
         renumber = renumber || id < 1 || id > 32767 || !ids.insert(id).second;
       }
-      for (uint32_t i = 0; renumber && i < source.cueCount; ++i) points->cue_points[i].indx = static_cast<int32_t>(i + 1);
+      for (uint32_t i = 0; renumber && i < source.cueCount; ++i) {
+        points->cue_points[i].indx = static_cast<int32_t>(i + 1);
+      }
     }
     markersCarried_ = ((wave && encoding_.container == SF_FORMAT_WAV) || aiff) && !direct_ &&
                       sf_command(file, SFC_SET_CUE, cues.data(), static_cast<int>(cues.size())) == SF_TRUE;
     if (!markersCarried_) chunksLeftOut_.push_back(std::to_string(source.cueCount) + " cue markers");
     // An AIFF input's marker names become the WAV output's labl texts.
-    const bool namesFromCues = markersCarried_ && !aiff &&
-                    std::none_of(source.chunks.begin(), source.chunks.end(), [](const RiffChunk& chunk) { return chunk.id == "LIST"; });
+    const bool namesFromCues =
+        markersCarried_ && !aiff &&
+        std::none_of(source.chunks.begin(), source.chunks.end(),
+                     [](const RiffChunk& chunk) { return chunk.id == "LIST"; });
     if (namesFromCues) {
       std::vector<MarkerName> names;
       for (uint32_t i = 0; i < source.cueCount; ++i) {
         const SF_CUE_POINT& point = points->cue_points[i];
-        names.push_back({static_cast<uint32_t>(point.indx), std::string(point.name, strnlen(point.name, sizeof(point.name)))});
+        names.push_back({static_cast<uint32_t>(point.indx),
+                         std::string(point.name, strnlen(point.name, sizeof(point.name)))});
       }
       std::vector<uint8_t> adtl = AdtlOfNames(names);
       if (adtl.size() > 4) {
