@@ -109,6 +109,16 @@ bool WalkChunks(int fd, uint64_t fileSize, const ChunkLayout& layout, const char
 
 constexpr uint32_t kMaxMarkerChunk = 16u << 20;
 
+// The file's length and its first 12 bytes (the container's id, size and
+// type); false with errno set, or 0 when the file is shorter.
+bool ReadHead(int fd, uint8_t (&head)[12], uint64_t& fileSize) {
+  struct stat status;
+  if (fstat(fd, &status) != 0) return false;
+  fileSize = static_cast<uint64_t>(status.st_size);
+  errno = 0;
+  return fileSize >= 12 && ReadAllAt(fd, head, 12, 0);
+}
+
 bool ReadChunk(int fd, const FoundChunk& chunk, std::vector<uint8_t>& payload) {
   payload.resize(chunk.size);
   return !chunk.at || ReadAllAt(fd, payload.data(), payload.size(), chunk.at + 8);
@@ -228,12 +238,9 @@ bool KeepMarkersWithin(uint64_t frames, std::vector<uint8_t>& cue, std::vector<u
 }
 
 bool KeepFileMarkersWithin(int fd, uint64_t frames) {
-  struct stat status;
   uint8_t head[12];
-  if (fstat(fd, &status) != 0) return false;
-  const uint64_t fileSize = static_cast<uint64_t>(status.st_size);
-  errno = 0;
-  if (fileSize < 12 || !ReadAllAt(fd, head, 12, 0)) return false;
+  uint64_t fileSize = 0;
+  if (!ReadHead(fd, head, fileSize)) return false;
   if (memcmp(head, "RIFF", 4) || memcmp(head + 8, "WAVE", 4)) return true;  // RF64 holds no cue chunk
   // The chunks before the audio, as libsndfile wrote them.
   FoundChunk cueChunk, adtlChunk;
@@ -261,12 +268,9 @@ bool KeepFileMarkersWithin(int fd, uint64_t frames) {
 }
 
 bool KeepAiffFileMarkersWithin(int fd, uint64_t frames) {
-  struct stat status;
   uint8_t head[12];
-  if (fstat(fd, &status) != 0) return false;
-  const uint64_t fileSize = static_cast<uint64_t>(status.st_size);
-  errno = 0;
-  if (fileSize < 12 || !ReadAllAt(fd, head, 12, 0)) return false;
+  uint64_t fileSize = 0;
+  if (!ReadHead(fd, head, fileSize)) return false;
   if (memcmp(head, "FORM", 4) || (memcmp(head + 8, "AIFF", 4) && memcmp(head + 8, "AIFC", 4))) return true;
   FoundChunk markChunk;
   const bool walked = WalkChunks(fd, fileSize, kAiff, "SSND", [&](const uint8_t* chunk, uint64_t at, uint32_t size) {
