@@ -127,8 +127,8 @@ tresult PLUGIN_API IEffectVST3::initialize(FUnknown* context) {
   BuildBuses();
   RegisterParameters();
   AfterHostSetup();
-  // The instance starts at the defaults, not at the first program; the
-  // effect derives its values from them now.
+  // The instance starts at the defaults, which program 0 (Default) holds,
+  // without loading it; the effect derives its values from them now.
   NotifyAllParamsChanged();
   RefreshEditorFromParams();
   SyncControllerParams();

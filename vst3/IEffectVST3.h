@@ -15,7 +15,7 @@
 //     ('prst', 'bpas' unless the effect has a bypass parameter, which then is
 //     the host's bypass, then one IEffectParameter per plug-in parameter) and
 //     reports the current values to the effect (ParamChanged for each; the
-//     instance starts at the defaults, not at program 0). terminate removes
+//     instance starts at the defaults, program 0). terminate removes
 //     buses and parameters; a later
 //     initialize builds them again.
 //   - setBusArrangements, setupProcessing, setActive, getState/setState and
