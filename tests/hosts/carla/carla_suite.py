@@ -7,7 +7,10 @@ on a private JACK dummy server and a private X server) use them.
              Kestrune by Marlowind, dynamics, 4 audio inputs (main and
              sidechain) and 2 outputs, and a label to list it by.
   engine-FMT a fresh instance in Carla's engine shows the plug-in's values
-             (each at the default Carla reads for it); two values set in the
+             (each at the default Carla reads for it), and they are the
+             defaults: Carla picks the first program when it inserts a
+             plug-in, and that is "Default" (INPUT stays at 0 dB, which every
+             factory preset raises); two values set in the
              host survive saving the project and reopening it in a fresh
              engine process, and every other value comes back as it was;
              the plug-in's editor opens in Carla's window and draws (the
@@ -170,6 +173,11 @@ def engine_case(build, fmt, work):
         for p in inputs:
             check(abs(p["value"] - p["default"]) < 1e-6, "%s: a fresh instance shows %s, its default is %.6g" % (
                 fmt, shown(p), p["default"]))
+    if fmt != "lv2":
+        check(fresh["program"] == [0, "Default"], "%s: Carla's first program is %r" % (fmt, fresh["program"]))
+    level = next(p for p in inputs if p["name"] == "INPUT")
+    check(abs(level["value"] - level["min"]) < 1e-6, "%s: a fresh instance shows %s, not its default 0 dB" % (
+        fmt, shown(level)))
     saved = {p["name"]: p for p in inputs}
     for p in fresh["edited"]:
         check(p["value"] != saved[p["name"]]["value"], "%s: setting %s changed nothing" % (fmt, p["name"]))
@@ -226,6 +234,8 @@ def run_engine_step(step, fmt, module, work):
             host.set_chunk_data(0, chunk)
             settle(host)
             result["params"] = read_params(host, cb, 0)
+        program = host.get_current_program_index(0)
+        result["program"] = [program, host.get_program_name(0, program) if program >= 0 else None]
         check(host.remove_plugin(0), "remove_plugin: %s" % host.get_last_error())
         for p in read_params(host, cb, 0):
             if p["name"] in SET:
