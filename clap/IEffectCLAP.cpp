@@ -103,6 +103,11 @@ bool RenderSet(const clap_plugin* p, clap_plugin_render_mode mode) {
   return Self(p) && Self(p)->SetRenderMode(mode);
 }
 
+bool PresetLoadFromLocation(const clap_plugin* p, uint32_t kind, const char* location,
+                            const char* loadKey) {
+  return Self(p) && Self(p)->LoadPreset(kind, location, loadKey);
+}
+
 const clap_plugin_audio_ports kAudioPorts = {PortsCount, PortsGet};
 const clap_plugin_params kParams = {ParamsCount,       ParamsInfo,        ParamsValue,
                                     ParamsValueToText, ParamsTextToValue, ParamsFlush};
@@ -110,6 +115,7 @@ const clap_plugin_state kState = {StateSave, StateLoad};
 const clap_plugin_latency kLatency = {LatencyGet};
 const clap_plugin_render kRender = {RenderHardRealtime, RenderSet};
 const clap_plugin_gain_adjustment_metering kGainMetering = {GainMeteringGet};
+const clap_plugin_preset_load kPresetLoad = {PresetLoadFromLocation};
 
 // ---------------------------------------------------------------- helpers
 
@@ -209,6 +215,11 @@ bool IEffectCLAP::Init() {
   hostThreadCheck_ = static_cast<const clap_host_thread_check*>(
       host_->get_extension(host_, CLAP_EXT_THREAD_CHECK));
   if (hostThreadCheck_ && !hostThreadCheck_->is_audio_thread) hostThreadCheck_ = nullptr;
+  hostPresetLoad_ = static_cast<const clap_host_preset_load*>(
+      host_->get_extension(host_, CLAP_EXT_PRESET_LOAD));
+  if (!hostPresetLoad_)
+    hostPresetLoad_ = static_cast<const clap_host_preset_load*>(
+        host_->get_extension(host_, CLAP_EXT_PRESET_LOAD_COMPAT));
   hostGui_ = static_cast<const clap_host_gui*>(host_->get_extension(host_, CLAP_EXT_GUI));
   if (hostGui_ && !hostGui_->request_resize) hostGui_ = nullptr;
   hostTimer_ = static_cast<const clap_host_timer_support*>(
@@ -256,6 +267,8 @@ const void* IEffectCLAP::Extension(const char* id) {
   if (std::strcmp(id, CLAP_EXT_LATENCY) == 0) return &kLatency;
   if (std::strcmp(id, CLAP_EXT_RENDER) == 0) return &kRender;
   if (std::strcmp(id, CLAP_EXT_GAIN_ADJUSTMENT_METERING) == 0) return gainReading_ ? &kGainMetering : nullptr;
+  if (std::strcmp(id, CLAP_EXT_PRESET_LOAD) == 0 || std::strcmp(id, CLAP_EXT_PRESET_LOAD_COMPAT) == 0)
+    return presetReader_ ? &kPresetLoad : nullptr;
   return Editor() ? GuiExtension(id) : nullptr;
 }
 
@@ -521,6 +534,31 @@ bool IEffectCLAP::LoadClapState(const clap_istream* stream) {
   if (!LoadHostState(*this, blob.data(), blob.size())) return false;
   // The host re-reads the values from the next main-thread callback, not
   // from inside its own call.
+  rescanValues_.store(true);
+  if (host_ && host_->request_callback) host_->request_callback(host_);
+  return true;
+}
+
+// ---------------------------------------------------------------- presets
+
+bool IEffectCLAP::LoadPreset(uint32_t locationKind, const char* location, const char* loadKey) {
+  bool loaded = false;
+  if (presetReader_ && locationKind == CLAP_PRESET_DISCOVERY_LOCATION_PLUGIN && loadKey) {
+    std::vector<double> values(static_cast<size_t>(ParamCount()));
+    for (int i = 0; i < ParamCount(); ++i) values[static_cast<size_t>(i)] = ParamAt(i)->defaultValue;
+    if (presetReader_(loadKey, values.data(), ParamCount())) {
+      PlugLockGuard guard(*this);
+      for (int i = 0; i < ParamCount(); ++i) ParamAt(i)->SetClamped(values[static_cast<size_t>(i)]);
+      NotifyAllParamsChanged();
+      RefreshEditorFromParams();
+      loaded = true;
+    }
+  }
+  if (!loaded) {
+    if (hostPresetLoad_ && hostPresetLoad_->on_error)
+      hostPresetLoad_->on_error(host_, locationKind, location, loadKey, 0, "no such preset in this plug-in");
+    return false;
+  }
   rescanValues_.store(true);
   if (host_ && host_->request_callback) host_->request_callback(host_);
   return true;

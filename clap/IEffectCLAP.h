@@ -3,7 +3,7 @@
 // The effect derives from this binding, which derives from the plug-in base.
 // The binding only translates: the CLAP plug-in object and its extensions
 // (audio-ports, params, state, latency, render, gain-adjustment-metering,
-// the host's thread-check) become calls on the base. Host values and texts: ClapParams.h.
+// preset-load, the host's thread-check) become calls on the base. Host values and texts: ClapParams.h.
 //
 // Who calls what, and when (CLAP's thread tags):
 //   - The module's factory constructs the instance (no host call there) and
@@ -109,6 +109,18 @@ class IEffectCLAP : public IEffectBase {
   static constexpr double kMaxGainReductionDb = 60.0;
   double GainAdjustmentDb() const;
 
+  // ---- clap.preset-load ----
+  // The module names how a preset's load key becomes values: `plainValues`
+  // holds every parameter's default on entry, the reader sets the preset's
+  // settings over them and answers false for a key it does not know.
+  // Without one the extension is not offered.
+  using PresetReader = bool (*)(const char* loadKey, double* plainValues, int count);
+  void SetPresetReader(PresetReader reader) { presetReader_ = reader; }
+  // Main thread. Only presets inside the module (the discovery factory's
+  // plug-in location); the host re-reads the values from the next
+  // main-thread callback, as after a state load.
+  bool LoadPreset(uint32_t locationKind, const char* location, const char* loadKey);
+
   // ---- clap.gui, timer-support, posix-fd-support (IEffectCLAPGui.cpp) ----
   bool GuiApiSupported(const char* api, bool isFloating) const;
   bool GuiCreate(const char* api, bool isFloating);
@@ -173,10 +185,12 @@ class IEffectCLAP : public IEffectBase {
   const clap_host* host_ = nullptr;
   const clap_host_params* hostParams_ = nullptr;
   const clap_host_thread_check* hostThreadCheck_ = nullptr;
+  const clap_host_preset_load* hostPresetLoad_ = nullptr;
   bool active_ = false;
   bool sidechainConnected_ = true;
   std::atomic<bool> offline_{false};
   GainReading gainReading_ = nullptr;
+  PresetReader presetReader_ = nullptr;
   // Set by a state load; the next main-thread callback asks the host to
   // re-read the values.
   std::atomic<bool> rescanValues_{false};

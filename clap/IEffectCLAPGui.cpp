@@ -89,17 +89,19 @@ const void* IEffectCLAP::GuiExtension(const char* id) {
   return nullptr;
 }
 
+// What the editor can embed in, whatever the host offers: hosts ask this
+// of an instance made with a bare host when they scan (Qtractor does), and
+// list no editor when told no.
 bool IEffectCLAP::GuiApiSupported(const char* api, bool isFloating) const {
-  if (!Editor() || !api || isFloating || std::strcmp(api, kEditorApi) != 0) return false;
-#if !defined(_WIN32)
-  // Without the host's timer the editor would never draw.
-  if (!hostTimer_) return false;
-#endif
-  return true;
+  return Editor() && api && !isFloating && std::strcmp(api, kEditorApi) == 0;
 }
 
 bool IEffectCLAP::GuiCreate(const char* api, bool isFloating) {
   if (!GuiApiSupported(api, isFloating)) return false;
+#if !defined(_WIN32)
+  // Without the host's timer the editor would never draw.
+  if (!hostTimer_) return false;
+#endif
   guiCreated_ = true;
   return true;
 }

@@ -2,9 +2,15 @@
 //
 // Formats (little-endian):
 //   parameter state: one 8-byte double per parameter, in index order;
-//   chunk header:    0x70666674 ("tffp"), then version 0x00010000;
+//   chunk header:    0x70666674 ("tffp"), then the version: kChunkVersion
+//                    (0x00010000) for a program chunk, kBankVersion
+//                    (0x00010001) for a bank;
 //   preset bank:     per slot: 32-bit name length, name bytes, 1-byte used
-//                    flag, and when used the slot's parameter state.
+//                    flag, and when used the slot's parameter state. A bank
+//                    of version 0x00010000 has no slots for the presets the
+//                    effect keeps ahead of older banks' (presetsAheadOfOldBanks):
+//                    its first slot is the one after them.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -12,7 +18,6 @@
 
 namespace {
 constexpr int32_t kChunkMagic = 0x70666674;
-constexpr int32_t kChunkVersion = 0x00010000;
 constexpr const char* kUserPresetName = "user preset";
 }  // namespace
 
@@ -49,10 +54,10 @@ int IEffectBase::UnserializeParams(const StateChunk& chunk, int position) {
   return position;
 }
 
-void IEffectBase::BeginChunk(StateChunk& chunk) {
+void IEffectBase::BeginChunk(StateChunk& chunk, int32_t version) {
   chunk.Clear();
   chunk.Put(kChunkMagic);
-  chunk.Put(kChunkVersion);
+  chunk.Put(version);
 }
 
 void IEffectBase::ModifyCurrentPreset(const char* name) {
@@ -116,13 +121,17 @@ bool IEffectBase::SerializePresets(StateChunk& chunk) {
   return ok;
 }
 
-int IEffectBase::UnserializePresets(const StateChunk& chunk, int position) {
+int IEffectBase::UnserializePresets(const StateChunk& chunk, int position, int32_t bankVersion) {
+  // An older bank's slots are this list's from `first` on; the preset that
+  // was current moves with its slot (a host that replays the program index
+  // it saved, or a new instance at 0, lands on the slot holding the values).
+  const int first = bankVersion < kBankVersion ? std::min(presetsAheadOfOldBanks_, PresetCount()) : 0;
   // The name read last carries over to a slot whose own name cannot be read.
   char keptName[PresetSlot::kNameSize] = "";
-  for (int i = 0; i < PresetCount() && position >= 0; ++i) {
+  for (int i = first; i < PresetCount() && position >= 0; ++i) {
     // A bank saved with fewer slots (one, before the factory programs) ends
     // after its last slot: the later slots keep what they hold.
-    if (i > 0 && position == chunk.Size()) break;
+    if (i > first && position == chunk.Size()) break;
     PresetSlot& slot = presets_[i];
 
     int afterName = chunk.GetString(keptName, sizeof keptName, position);
@@ -143,6 +152,7 @@ int IEffectBase::UnserializePresets(const StateChunk& chunk, int position) {
       }
     }
   }
+  if (position >= 0 && first > 0) currentPreset_ = std::min(currentPreset_ + first, PresetCount() - 1);
   ApplyPreset(currentPreset_);
   return position;
 }

@@ -16,7 +16,8 @@ IEffectBase::IEffectBase(const EffectIdentity& id, int apiNumber)
       usesStateChunks_(id.usesStateChunks),
       isInstrument_(id.isInstrument),
       handlesMidi_(id.handlesMidi),
-      bypassParam_(id.bypassParam >= 0 && id.bypassParam < id.paramCount ? id.bypassParam : -1) {
+      bypassParam_(id.bypassParam >= 0 && id.bypassParam < id.paramCount ? id.bypassParam : -1),
+      presetsAheadOfOldBanks_(std::max(id.presetsAheadOfOldBanks, 0)) {
   TraceLine("IEffectBase::IEffectBase", 87, "%s:%s", id.effectName, TraceStamp());
 
   params_.resize(static_cast<size_t>(std::max(id.paramCount, 0)));
@@ -103,7 +104,13 @@ int IEffectBase::LoadState(const StateChunk& chunk, int position) {
 }
 
 void IEffectBase::UserInterfaceTick() {
-  if (loadUntold_.exchange(false, std::memory_order_acq_rel)) NotifyHostPresetChange();
+  if (!loadUntold_.exchange(false, std::memory_order_acq_rel)) return;
+  stateLoadUntold_.store(false, std::memory_order_release);  // told of it too
+  NotifyHostPresetChange();
+}
+
+void IEffectBase::TellHostOfStateLoad() {
+  if (stateLoadUntold_.exchange(false, std::memory_order_acq_rel)) UserInterfaceTick();
 }
 
 bool IEffectBase::StateMatches(const double* values, int first) const {

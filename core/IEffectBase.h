@@ -107,6 +107,10 @@ struct EffectIdentity {
   // The effect's own bypass switch among its parameters, or -1. Hosts then
   // show one bypass: their bypass switch drives this parameter.
   int bypassParam = -1;
+  // Preset slots the effect put ahead of those a bank of the first bank
+  // version (kChunkVersion) holds: such a bank fills the slots after them,
+  // and the current preset moves with its slot.
+  int presetsAheadOfOldBanks = 0;
 };
 
 class IEffectBase {
@@ -244,17 +248,34 @@ class IEffectBase {
   // once through NotifyHostPresetChange.
   void UserInterfaceTick();
   bool HostToldOfLoadPending() const { return loadUntold_.load(std::memory_order_acquire); }
+  // With no editor open nothing ticks. A state the host handed over (VST2
+  // effSetChunk, VST3 setState) is then told at the host's next call on its
+  // user-interface thread after the loading call returned: the binding
+  // marks the load (MarkHostStateLoad, inside the loading call) and calls
+  // TellHostOfStateLoad from that later call (VST2 effIdle, VST3
+  // setParamNormalized after the block that sent the values out). A program
+  // the host picked is not told there: the host chose it, and a host that
+  // re-reads its program list on the request (Carla's JUCE) would do so
+  // under its own edits. Any thread, no wait.
+  void MarkHostStateLoad() { stateLoadUntold_.store(true, std::memory_order_release); }
+  void TellHostOfStateLoad();
 
   // ---- Presets and state ----
   bool SerializeParams(StateChunk& chunk);
   int UnserializeParams(const StateChunk& chunk, int position);
+  // Chunk versions: a program chunk carries kChunkVersion, as the first
+  // bank format did; a bank written now carries kBankVersion.
+  static constexpr int32_t kChunkVersion = 0x00010000;
+  static constexpr int32_t kBankVersion = 0x00010001;
   // The header of a chunk the VST2 binding hands over (magic and version).
-  static void BeginChunk(StateChunk& chunk);
+  static void BeginChunk(StateChunk& chunk, int32_t version = kChunkVersion);
   void ModifyCurrentPreset(const char* name = nullptr);
   bool ApplyPreset(int index);
   void FillEmptyPresetSlots(const char* name, int count);
   bool SerializePresets(StateChunk& chunk);
-  int UnserializePresets(const StateChunk& chunk, int position);
+  // A bank of a version below kBankVersion fills the slots from the
+  // identity's presetsAheadOfOldBanks on.
+  int UnserializePresets(const StateChunk& chunk, int position, int32_t bankVersion = kBankVersion);
   int PresetCount() const { return static_cast<int>(presets_.size()); }
   PresetSlot* PresetAt(int index);
   int CurrentPresetIndex() const { return currentPreset_; }
@@ -341,12 +362,14 @@ class IEffectBase {
   bool handlesMidi_ = false;
   bool bypassed_ = false;
   int bypassParam_ = -1;
+  int presetsAheadOfOldBanks_ = 0;
   double sampleRate_ = 44100.0;
   int blockSize_ = 0;
   int latency_ = 0;
   int tailSize_ = 0;
   std::unique_ptr<PassThroughDelay> delay_;
   std::atomic<bool> loadUntold_{false};
+  std::atomic<bool> stateLoadUntold_{false};
   EditorFeed readingFeed_;  // before the editor: it outlives it
   std::unique_ptr<IEditorLink> editor_;
   std::vector<PlugParam> params_;

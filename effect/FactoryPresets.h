@@ -1,8 +1,13 @@
-// The factory presets Kestrune ships as preset files (.vstpreset and .fxp):
-// settings a musician reaches for first. They are also the plug-in's
-// programs, in this order (VST2 programs, the VST3 program list); the preset
-// files are written from the plug-in's state after these settings are
-// applied to a fresh instance (tools/presets).
+// The factory presets Kestrune ships as preset files (.vstpreset, .fxp and
+// the LV2 bundle's presets): settings a musician reaches for first. The
+// preset files are written from the plug-in's state after these settings
+// are applied to a fresh instance (tools/presets, tools/lv2ttl).
+//
+// The plug-in's programs (VST2 programs, the VST3 program list and its
+// "Preset" parameter) are ProgramAt(0..kProgramCount - 1): first "Default",
+// every control at its default, then the factory presets in this order.
+// Hosts pick program 0 when they insert a plug-in (Carla does), so a new
+// instance shows, and stays at, the defaults.
 //
 // Values are plain parameter values (PlugParam::value), the numbers the
 // state chunk stores. Signs follow the parameter table: ATTACK and RELEASE
@@ -59,5 +64,19 @@ inline constexpr FactoryPreset kFactoryPresets[] = {
 
 inline constexpr int kFactoryPresetCount =
     static_cast<int>(sizeof(kFactoryPresets) / sizeof(kFactoryPresets[0]));
+
+// Program 0: no settings over the defaults. Not a preset file (hosts offer
+// their own way back to a plug-in's defaults).
+inline constexpr FactoryPreset kDefaultProgram = {
+    "Default", "Every control at its default: where a new instance starts", {}, 0};
+
+inline constexpr int kProgramCount = kFactoryPresetCount + 1;
+
+// Program `program`'s name and settings; null outside the programs.
+constexpr const FactoryPreset* ProgramAt(int program) {
+  if (program == 0) return &kDefaultProgram;
+  if (program < 1 || program > kFactoryPresetCount) return nullptr;
+  return &kFactoryPresets[program - 1];
+}
 
 }  // namespace kestrune

@@ -12,17 +12,20 @@ Kestrune::Kestrune(EffectCreationArg creationArg)
   AttachEditor(kestrune::BuildEditor(this, &meterControlIndex));
   ShowReadingIn(meterControlIndex);
 
-  // The factory presets are the programs hosts list: each slot holds the
-  // defaults with the preset's settings over them. The instance itself stays
-  // at the defaults.
-  static_assert(kestrune::kPresetCount == kestrune::kFactoryPresetCount,
-                "one program per factory preset");
+  // The programs hosts list (FactoryPresets.h): each slot holds the
+  // defaults with the program's settings over them. The instance itself
+  // stays at the defaults, at program 0.
+  static_assert(kestrune::kPresetCount == kestrune::kProgramCount, "one slot per program");
+  static_assert(kestrune::kProgramCount - kestrune::kFactoryPresetCount ==
+                    kestrune::kProgramsAheadOfOldBanks,
+                "older banks hold the factory programs only");
   double defaults[kestrune::kParamCount];
   for (int i = 0; i < kestrune::kParamCount; ++i) defaults[i] = ParamAt(i)->value;
-  for (const kestrune::FactoryPreset& preset : kestrune::kFactoryPresets) {
-    for (int s = 0; s < preset.settingCount; ++s)
-      ParamAt(preset.settings[s].param)->SetClamped(preset.settings[s].plainValue);
-    FillEmptyPresetSlots(preset.name, 1);
+  for (int p = 0; p < kestrune::kProgramCount; ++p) {
+    const kestrune::FactoryPreset& program = *kestrune::ProgramAt(p);
+    for (int s = 0; s < program.settingCount; ++s)
+      ParamAt(program.settings[s].param)->SetClamped(program.settings[s].plainValue);
+    FillEmptyPresetSlots(program.name, 1);
     for (int i = 0; i < kestrune::kParamCount; ++i) ParamAt(i)->value = defaults[i];
   }
 }

@@ -7,7 +7,10 @@
 namespace kestrune {
 
 constexpr int kParamCount = 14;
-constexpr int kPresetCount = 6;  // the factory presets (FactoryPresets.h)
+constexpr int kPresetCount = 7;  // the programs: Default, then the factory presets (FactoryPresets.h)
+// Default, ahead of the six factory programs that banks of the first bank
+// version hold.
+constexpr int kProgramsAheadOfOldBanks = 1;
 constexpr const char* kChannelConfig = "2-2 4-2";
 constexpr const char* kEffectName = "Kestrune";
 constexpr const char* kProductName = "";
@@ -49,6 +52,7 @@ inline EffectIdentity Identity() {
   id.uniqueId = kUniqueId;
   id.makerId = kMakerId;
   id.bypassParam = kBypass;
+  id.presetsAheadOfOldBanks = kProgramsAheadOfOldBanks;
   return id;
 }
 

@@ -18,6 +18,16 @@ class IEditorScaling {
   virtual double ScaleToFit(int width, int height) const = 0;
   // A size the host or the user chose, as a scale; false when nothing changed.
   virtual bool SetChosenScale(double scale) = 0;
+  // A window size the host gave and keeps, whatever the editor answers (as
+  // Ardour sizes its plug-in window): the editor takes the largest scale that
+  // fits inside, aspect kept, and the rest of the window is filled. Until
+  // the scale changes otherwise, that window is the editor's frame.
+  virtual void FitHostWindow(int width, int height) = 0;
+  // The frame: the host's window from FitHostWindow where it is larger than
+  // the editor, else the editor's own size. What a host is told the view's
+  // size is.
+  virtual int FrameWidth() const = 0;
+  virtual int FrameHeight() const = 0;
   // The host's content scale (pixels per logical unit on its side); the
   // chosen size stays on top of it. False when nothing changed.
   virtual bool SetContentScale(double scale) = 0;

@@ -466,10 +466,20 @@ bool IGraphics::SetChosenScale(double scale) {
   return changed;
 }
 
+void IGraphics::FitHostWindow(int width, int height) {
+  if (width <= 0 || height <= 0) return;
+  SetChosenScale(ScaleToFit(width, height));
+  hostWindowWidth_ = width;
+  hostWindowHeight_ = height;
+}
+
 bool IGraphics::SetScale(double scale) {
   if (!(scale == scale) || !WindowFollowsScale()) return false;
   scale = std::min(std::max(scale, kMinScale), kMaxScale);
   if (scale == scale_) return false;
+  // A new size from anywhere else: the frame is the editor again.
+  hostWindowWidth_ = 0;
+  hostWindowHeight_ = 0;
   scale_ = scale;
   ReleaseCapture();
   mouseOver_ = -1;

@@ -31,6 +31,7 @@
 // text is rasterized at the scaled size. At scale 1 nothing is resampled.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -153,6 +154,9 @@ class IGraphics : public IEditorLink, public IEditorScaling {
   // side that differs more from the current size decides.
   double ScaleForSize(int width, int height) const override;
   double ScaleToFit(int width, int height) const override;
+  void FitHostWindow(int width, int height) override;
+  int FrameWidth() const override { return std::max(Width(), hostWindowWidth_); }
+  int FrameHeight() const override { return std::max(Height(), hostWindowHeight_); }
   void RequestHostResize() override { hostResizePending_ = true; }
   int DesignWidth() const override { return width_; }
   int DesignHeight() const override { return height_; }
@@ -259,6 +263,8 @@ class IGraphics : public IEditorLink, public IEditorScaling {
   double scale_ = 1.0;
   double contentScale_ = 1.0;
   double zoom_ = 1.0;  // the chosen size over the content scale
+  int hostWindowWidth_ = 0;  // the window FitHostWindow was given, until the scale changes
+  int hostWindowHeight_ = 0;
   bool contentScaleFromHost_ = false;
   bool gripShown_ = false;
   bool gripDirty_ = false;

@@ -85,6 +85,9 @@ class IEffectLV2 : public IEffectBase {
   // ---- Host-facing operations of the base ----
   // LV2 hosts learn values only through ports, which the host owns: the
   // editor talks to the host through the UI's ports, not through these.
+  // Nor is there a call to tell a host of a state load: hosts set the ports
+  // from the state's own port values (lilv_state_restore, the bundle's
+  // presets), and one that restores a bare blob asks PortValuesExtension.h.
   void BeginParamGesture(int) override {}
   void NotifyHostParam(int, double) override {}
   void EndParamGesture(int) override {}

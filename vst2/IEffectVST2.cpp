@@ -128,6 +128,12 @@ intptr_t VSTCALLBACK IEffectVST2::VSTDispatcher(AEffect* effect, int32_t opcode,
     // must not keep the audio thread waiting. What the editor changes goes
     // through SetParamFromEditor, which takes the lock itself.
     if (IsEditorOpcode(opcode)) return plug->DispatchEditor(opcode, ptr);
+    // The host's idle, asked for at effOpen: outside any loading call, and
+    // the host may read every value when told, so no lock is held.
+    if (opcode == effIdle) {
+      plug->TellHostOfStateLoad();
+      return 1;  // idle me again
+    }
     PlugLockGuard guard(*plug);
     return plug->Dispatch(opcode, index, value, ptr, opt);
   } catch (...) {
@@ -339,7 +345,7 @@ intptr_t IEffectVST2::DispatchEditor(int32_t opcode, void* ptr) {
 intptr_t IEffectVST2::GetChunk(int32_t index, void* ptr) {
   if (!ptr) return 0;
   StateChunk& chunk = index != 0 ? programChunk_ : bankChunk_;
-  BeginChunk(chunk);
+  BeginChunk(chunk, index != 0 ? kChunkVersion : kBankVersion);
   bool ok;
   if (index != 0) {
     ok = SaveState(chunk);
@@ -373,7 +379,7 @@ intptr_t IEffectVST2::SetChunk(int32_t index, intptr_t size, const void* data) {
   }
 
   bool bank = index == 0 && version >= kBankVersionWithPresets;
-  position = bank ? UnserializePresets(chunk, position) : LoadState(chunk, position);
+  position = bank ? UnserializePresets(chunk, position, version) : LoadState(chunk, position);
 
   if (position < 0) {
     UnserializePresets(savedPresets, 0);
@@ -383,6 +389,7 @@ intptr_t IEffectVST2::SetChunk(int32_t index, intptr_t size, const void* data) {
   }
   if (!bank) ModifyCurrentPreset();
   RefreshEditorFromParams();
+  MarkHostStateLoad();
   return 1;
 }
 
@@ -679,6 +686,9 @@ void IEffectVST2::FirstOpenSetup() {
   effect_.numInputs = InputChannelCount();
   outputArrangement_.numChannels = OutputChannelCount();
   effect_.numOutputs = OutputChannelCount();
+  // effIdle calls from the host's user-interface thread: with no editor
+  // open, the moment to tell the host of a chunk it loaded.
+  CallHost(audioMasterNeedIdle);
   AfterHostSetup();
 }
 

@@ -19,9 +19,15 @@
 // Locking: every entry holds the base's recursive plug-in lock for its whole
 // run, so a control request never lands inside an audio block, except the
 // editor's four opcodes (effEditGetRect, effEditOpen, effEditClose,
-// effEditIdle): they run on the user-interface thread, reach only the editor
-// and take no lock, so the audio thread never waits while the editor draws or
-// shows a menu. An edit made in the editor takes the lock for the value only
+// effEditIdle) and effIdle: they run on the user-interface thread, reach only
+// the editor or the host and take no lock, so the audio thread never waits
+// while the editor draws or shows a menu, or while the host answers.
+//
+// Telling the host of a load: effOpen asks the host for effIdle calls
+// (audioMasterNeedIdle); effIdle, which comes from the host's idle on its
+// user-interface thread and so after any loading call has returned, tells
+// the host of a chunk it loaded (audioMasterUpdateDisplay, through
+// IEffectBase::TellHostOfStateLoad) when no editor's tick has told it. An edit made in the editor takes the lock for the value only
 // (SetParamFromEditor). Host callbacks from other entries are made with the
 // lock held.
 //

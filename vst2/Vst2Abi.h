@@ -140,6 +140,7 @@ enum HostOpcode : int32_t {
   audioMasterGetTime = 7,
   audioMasterProcessEvents = 8,
   audioMasterIOChanged = 13,
+  audioMasterNeedIdle = 14,
   audioMasterSizeWindow = 15,
   audioMasterGetCurrentProcessLevel = 23,
   audioMasterGetVendorString = 32,

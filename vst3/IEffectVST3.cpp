@@ -127,8 +127,8 @@ tresult PLUGIN_API IEffectVST3::initialize(FUnknown* context) {
   BuildBuses();
   RegisterParameters();
   AfterHostSetup();
-  // The instance starts at the defaults, not at the first program; the
-  // effect derives its values from them now.
+  // The instance starts at the defaults, which program 0 (Default) holds,
+  // without loading it; the effect derives its values from them now.
   NotifyAllParamsChanged();
   RefreshEditorFromParams();
   SyncControllerParams();
@@ -507,7 +507,7 @@ tresult IEffectVST3::setControllerState(IBStream* state) {
       if (setSinceBlock_[p]) setBeforeLoad_[p] = true;
       setSinceBlock_[p] = false;
     }
-    stateLoadToTell_ = true;
+    MarkHostStateLoad();
   }
   // Nothing is said to the host from here: it may hold its locks around
   // this call (a restart from here deadlocked Ardour loading a preset). The
@@ -594,7 +594,7 @@ tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value
   if (std::isnan(value)) return kResultFalse;
   value = ClampNormalized(value);
   tresult result = kResultFalse;
-  bool loadUntold = false;
+  bool blockRanSinceLoad = false;
   {
     // The controller's parameter objects change under the plug-in lock, as
     // a state load's do: a host may set a value on one thread while it loads
@@ -623,18 +623,15 @@ tresult PLUGIN_API IEffectVST3::setParamNormalized(ParamID tag, ParamValue value
       }
       setSinceBlock_[tag] = true;
     }
-    loadUntold = stateLoadToTell_ && !stateLoadedBeforeBlock_ && HostToldOfLoadPending();
-    if (loadUntold) stateLoadToTell_ = false;
+    blockRanSinceLoad = !stateLoadedBeforeBlock_;
   }
   // A state the host loaded and has not been asked to read back yet, and the
   // block after it has already sent the new values out: a host that hands
   // those values to the controller (JUCE does, from its user-interface
   // thread, and reads its own copies only when asked) is asked now, after
   // its load call has returned, as the editor's tick would ask it. Without
-  // an editor there is no tick. A program the host picked is not asked
-  // about here: the host chose it, and a host that re-reads its program
-  // list on the request (Carla's JUCE) would do so under its own edits.
-  if (loadUntold) UserInterfaceTick();
+  // an editor there is no tick (IEffectBase::TellHostOfStateLoad).
+  if (blockRanSinceLoad) TellHostOfStateLoad();
   return result;
 }
 

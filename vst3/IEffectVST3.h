@@ -15,7 +15,7 @@
 //     ('prst', 'bpas' unless the effect has a bypass parameter, which then is
 //     the host's bypass, then one IEffectParameter per plug-in parameter) and
 //     reports the current values to the effect (ParamChanged for each; the
-//     instance starts at the defaults, not at program 0). terminate removes
+//     instance starts at the defaults, program 0). terminate removes
 //     buses and parameters; a later
 //     initialize builds them again.
 //   - setBusArrangements, setupProcessing, setActive, getState/setState and
@@ -197,8 +197,6 @@ class IEffectVST3 : public IEffectBase, public SingleComponentEffect {
   // those the ones set before the last state load. Sized when the host
   // first sets a value (never on the audio thread); read by the block.
   std::vector<bool> setSinceBlock_, setBeforeLoad_;
-  // A state the host loaded, until the host is asked to read every value.
-  bool stateLoadToTell_ = false;
   Steinberg::Vst::ProcessContext processContext_{};
   std::vector<std::string> groups_;
   // Host channel arrays gathered for one block, sized once at construction

@@ -116,10 +116,13 @@ void IEffectVST3View::DetachRunLoop() {
 
 tresult PLUGIN_API IEffectVST3View::getSize(ViewRect* size) {
   if (!plug_ || !plug_->Editor() || !size) return kResultFalse;
+  // A window the host gave and keeps (Ardour) is the view's size: answering
+  // the editor's smaller size made the host snap its window back.
+  const IEditorScaling* graphics = ScalableEditor(plug_);
   size->left = 0;
   size->top = 0;
-  size->right = plug_->Editor()->Width();
-  size->bottom = plug_->Editor()->Height();
+  size->right = graphics ? graphics->FrameWidth() : plug_->Editor()->Width();
+  size->bottom = graphics ? graphics->FrameHeight() : plug_->Editor()->Height();
   return kResultOk;
 }
 
@@ -131,13 +134,13 @@ tresult PLUGIN_API IEffectVST3View::onSize(ViewRect* newSize) {
     if (plug_) plug_->EditorResized();
     return kResultOk;
   }
-  // The host's own new size: the editor fills it (checkSizeConstraint has
-  // given the host a size the editor can take).
+  // The host's own new size: the editor fits inside it, aspect kept. A host
+  // that asked checkSizeConstraint gives a size the editor fills; one that
+  // did not (Ardour) keeps its window, and the view takes that size.
   auto* graphics = ScalableEditor(plug_);
-  const IEditorLink* editor = plug_ ? plug_->Editor() : nullptr;
-  if (graphics && editor && newSize->getWidth() > 0 && newSize->getHeight() > 0 &&
-      (newSize->getWidth() != editor->Width() || newSize->getHeight() != editor->Height()))
-    graphics->SetChosenScale(graphics->ScaleToFit(newSize->getWidth(), newSize->getHeight()));
+  if (graphics && (newSize->getWidth() != graphics->FrameWidth() ||
+                   newSize->getHeight() != graphics->FrameHeight()))
+    graphics->FitHostWindow(newSize->getWidth(), newSize->getHeight());
   return kResultOk;
 }
 

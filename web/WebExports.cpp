@@ -174,7 +174,7 @@ KESTRUNE_EXPORT(kestrune_set_param) int kestrune_set_param(uintptr_t handle, int
   return plug && plug->SetParamFromHost(index, plain, IEffectBase::ValueDomain::Plain) ? 1 : 0;
 }
 
-// ---- Factory presets ----
+// ---- Programs: Default, then the factory presets ----
 
 KESTRUNE_EXPORT(kestrune_preset_count) int kestrune_preset_count(uintptr_t handle) {
   Kestrune* plug = Find(handle);
@@ -189,8 +189,8 @@ KESTRUNE_EXPORT(kestrune_preset_name) const char* kestrune_preset_name(uintptr_t
 }
 
 KESTRUNE_EXPORT(kestrune_preset_description) const char* kestrune_preset_description(int index) {
-  if (index < 0 || index >= kestrune::kFactoryPresetCount) return nullptr;
-  return Text(kestrune::kFactoryPresets[index].description);
+  const kestrune::FactoryPreset* program = kestrune::ProgramAt(index);
+  return program ? Text(program->description) : nullptr;
 }
 
 // Loads program `index` as a host's program change does; 1 when loaded.

@@ -21,6 +21,9 @@
 
 namespace {
 
+// Beyond the editor in a larger window: the panel's bottom strip.
+constexpr unsigned long kMarginPixel = 0x141518;
+
 constexpr long kEditorEvents = ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                                EnterWindowMask | LeaveWindowMask | KeyPressMask |
                                KeyReleaseMask | FocusChangeMask | StructureNotifyMask;
@@ -169,6 +172,8 @@ void* IGraphicsX11::OpenNativeWindow(void* parentWindow) {
       ok = window_ != 0 && !trap.Failed();
       if (ok) {
         parent_ = parent;
+        windowWidth_ = Width();
+        windowHeight_ = Height();
         ok = CreateSurface(Width(), Height());
       }
       if (ok) {
@@ -196,14 +201,44 @@ void* IGraphicsX11::OpenNativeWindow(void* parentWindow) {
   return NativeWindow();
 }
 
+// The window's size now: a host that redirects its children's resizing (a
+// GTK socket) keeps it at its own size, and then no event says so.
+void IGraphicsX11::ReadWindowSize() {
+  Window root = 0;
+  int x = 0, y = 0;
+  unsigned int width = 0, height = 0, border = 0, depth = 0;
+  if (XGetGeometry(display_, window_, &root, &x, &y, &width, &height, &border, &depth)) {
+    windowWidth_ = static_cast<int>(width);
+    windowHeight_ = static_cast<int>(height);
+  }
+}
+
 bool IGraphicsX11::CreateSurface(int width, int height) {
   FreeSurface();
   if (width <= 0 || height <= 0) return false;
-  surface_ = XCreatePixmap(display_, window_, static_cast<unsigned>(width),
-                           static_cast<unsigned>(height), static_cast<unsigned>(depth_));
+  // As large as the window: the server tiles a smaller background, which
+  // showed the editor's top again in a window the host made taller. The
+  // part beyond the editor is the panel's darkest colour.
+  const int surfaceWidth = std::max(width, windowWidth_);
+  const int surfaceHeight = std::max(height, windowHeight_);
+  surface_ = XCreatePixmap(display_, window_, static_cast<unsigned>(surfaceWidth),
+                           static_cast<unsigned>(surfaceHeight), static_cast<unsigned>(depth_));
   gc_ = XCreateGC(display_, surface_, 0, nullptr);
   if (!surface_ || !gc_) return false;
+  if (surfaceWidth > width || surfaceHeight > height) {
+    XSetForeground(display_, gc_, kMarginPixel);
+    XFillRectangle(display_, surface_, gc_, 0, 0, static_cast<unsigned>(surfaceWidth),
+                   static_cast<unsigned>(surfaceHeight));
+  }
   XSetWindowBackgroundPixmap(display_, window_, surface_);
+  // The strips beyond the editor show at once; the editor's part follows
+  // with its drawing.
+  if (surfaceWidth > width)
+    XClearArea(display_, window_, width, 0, static_cast<unsigned>(surfaceWidth - width),
+               static_cast<unsigned>(surfaceHeight), False);
+  if (surfaceHeight > height)
+    XClearArea(display_, window_, 0, height, static_cast<unsigned>(width),
+               static_cast<unsigned>(surfaceHeight - height), False);
   shared_ = X11SharedImage::Create(display_, static_cast<Visual*>(visual_), depth_, width, height);
   return true;
 }
@@ -400,6 +435,16 @@ void IGraphicsX11::HandleEvent(XEvent& event) {
     case DestroyNotify:
       if (event.xdestroywindow.window == window_) WindowGone();
       break;
+    case ConfigureNotify:
+      if (event.xconfigure.width != windowWidth_ || event.xconfigure.height != windowHeight_) {
+        windowWidth_ = event.xconfigure.width;
+        windowHeight_ = event.xconfigure.height;
+        if (CreateSurface(Width(), Height())) {
+          for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
+          DrawRegion(PixelRect(0, 0, Width(), Height()));
+        }
+      }
+      break;
     default:
       break;
   }
@@ -540,6 +585,7 @@ void IGraphicsX11::SetEditorSize(int width, int height) {
   X11ErrorTrap trap(display_);
   Ungrab();
   XResizeWindow(display_, window_, static_cast<unsigned>(Width()), static_cast<unsigned>(Height()));
+  ReadWindowSize();
   PublishSizeHints();
   if (!CreateSurface(Width(), Height())) return;
   for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
@@ -559,6 +605,7 @@ bool IGraphicsX11::SetScale(double scale) {
   X11ErrorTrap trap(display_);
   if (!Resizing()) Ungrab();  // a drag of the resize handle keeps the pointer
   XResizeWindow(display_, window_, static_cast<unsigned>(Width()), static_cast<unsigned>(Height()));
+  ReadWindowSize();
   PublishSizeHints();
   if (CreateSurface(Width(), Height())) DrawRegion(PixelRect(0, 0, Width(), Height()));
   return true;

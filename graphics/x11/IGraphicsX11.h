@@ -113,6 +113,7 @@ class IGraphicsX11 : public IGraphicsOffscreen, public X11EventPump {
   void Grab(unsigned long time);
   void Ungrab();
   void EndOpenGesture();
+  void ReadWindowSize();
   bool CreateSurface(int width, int height);
   void FreeSurface();
   void WindowGone();
@@ -123,6 +124,10 @@ class IGraphicsX11 : public IGraphicsOffscreen, public X11EventPump {
   XWindowId window_ = 0;
   XWindowId parent_ = 0;
   XWindowId surface_ = 0;  // the window's background: the editor picture
+  // The window's size as last seen: a host may make it larger than the
+  // editor (a GTK socket sizes its child to its own allocation).
+  int windowWidth_ = 0;
+  int windowHeight_ = 0;
   GC gc_ = nullptr;
   void* visual_ = nullptr;  // Visual*
   int depth_ = 0;

@@ -228,7 +228,7 @@ try {
       parameter: e.kestrune_set_param(h, 14, 0) === 0 && e.kestrune_param_name(h, -1) === 0,
       notANumber: e.kestrune_set_param_normalized(h, 0, NaN) === 0,
       block: e.kestrune_process(h, 129) === 0 && e.kestrune_process(h, 128) === 1,
-      preset: e.kestrune_apply_preset(h, 6) === 0 && e.kestrune_preset_name(h, 6) === 0,
+      preset: e.kestrune_apply_preset(h, 7) === 0 && e.kestrune_preset_name(h, 7) === 0,
       rate: e.kestrune_create(0, 128, 0) === 0 && e.kestrune_create(48000, 1 << 20, 0) === 0,
       editorFiles: !module.setImagePack(2, new Uint8Array(64)) && !module.setImagePack(4, new Uint8Array(64)) &&
                    !module.setGlyphs(new TextEncoder().encode('KSTGLYF1\x01\0\0\0')) &&

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "ClapHostObjects.h"
+#include "FactoryPresets.h"
 
 namespace {
 
@@ -354,6 +355,22 @@ TEST_P(ClapConformance, GainAdjustmentMetering) {
 
 // ---------------------------------------------------------------- parameters
 
+// A host scanning with a bare host object (no timer-support) still learns
+// Kestrune's editor exists; only creating it needs the timer.
+TEST_P(ClapConformance, GuiApiAnsweredToAScanningHost) {
+  if (GetParam() != KESTRUNE_CLAP_MODULE) GTEST_SKIP() << "Kestrune's own editor contract";
+  ClapHostContext bare;
+  bare.offersExtensions = false;
+  ClapInstance plug;
+  std::string error;
+  ASSERT_TRUE(plug.Create(module_, bare, pluginId_, error)) << error;
+  const auto* gui = static_cast<const clap_plugin_gui*>(plug.plugin->get_extension(plug.plugin, CLAP_EXT_GUI));
+  ASSERT_NE(gui, nullptr);
+  EXPECT_TRUE(gui->is_api_supported(plug.plugin, CLAP_WINDOW_API_X11, false));
+  EXPECT_FALSE(gui->is_api_supported(plug.plugin, CLAP_WINDOW_API_X11, true));
+  EXPECT_FALSE(gui->create(plug.plugin, CLAP_WINDOW_API_X11, false)) << "an editor no timer would draw";
+}
+
 TEST_P(ClapConformance, ParamDefaultValues) {
   auto plug = Create();
   const auto infos = plug->ParamInfos();
@@ -543,6 +560,166 @@ TEST_P(ClapStateReproducibility, StateReproducibilityBinary) {
   std::vector<uint8_t> again;
   ASSERT_TRUE(copy->Save(again));
   EXPECT_EQ(again, blob);
+}
+
+// ---------------------------------------------------------------- presets
+
+// A host's preset browser: the module's preset providers, each initialised
+// (it declares its locations) and asked for the presets of each location.
+class PresetCrawl {
+ public:
+  struct Preset {
+    std::string name, loadKey;
+    uint32_t kind = 0;
+    bool nullLocation = true;
+    std::vector<std::string> pluginIds;  // "abi:id"
+  };
+  std::vector<Preset> presets;
+  std::vector<std::string> errors;
+
+  void Run(const clap_preset_discovery_factory* factory) {
+    for (uint32_t p = 0; p < factory->count(factory); ++p) {
+      const clap_preset_discovery_provider_descriptor* descriptor = factory->get_descriptor(factory, p);
+      if (!descriptor || !descriptor->id || !descriptor->name) {
+        errors.push_back("provider " + std::to_string(p) + " has no descriptor, id or name");
+        continue;
+      }
+      const clap_preset_discovery_provider* provider = factory->create(factory, &indexer_, descriptor->id);
+      if (!provider || !provider->init || !provider->destroy || !provider->get_metadata) {
+        errors.push_back(std::string("provider ") + descriptor->id + " is not created whole");
+        continue;
+      }
+      locations_.clear();
+      if (!provider->init(provider)) errors.push_back(std::string(descriptor->id) + " init failed");
+      for (const Location& location : locations_) {
+        kind_ = location.kind;
+        nullLocation_ = !location.hasPath;
+        if (!provider->get_metadata(provider, location.kind, location.hasPath ? location.path.c_str() : nullptr,
+                                    &receiver_))
+          errors.push_back(std::string(descriptor->id) + " get_metadata failed");
+      }
+      provider->destroy(provider);
+    }
+  }
+
+ private:
+  struct Location {
+    uint32_t kind;
+    bool hasPath;
+    std::string path;
+  };
+  static PresetCrawl* Of(const clap_preset_discovery_indexer* indexer) {
+    return static_cast<PresetCrawl*>(indexer->indexer_data);
+  }
+  static PresetCrawl* Of(const clap_preset_discovery_metadata_receiver* receiver) {
+    return static_cast<PresetCrawl*>(receiver->receiver_data);
+  }
+  static bool DeclareLocation(const clap_preset_discovery_indexer* indexer,
+                              const clap_preset_discovery_location* location) {
+    if (!location) return false;
+    Of(indexer)->locations_.push_back({location->kind, location->location != nullptr,
+                                       location->location ? location->location : ""});
+    return true;
+  }
+  static bool BeginPreset(const clap_preset_discovery_metadata_receiver* receiver, const char* name,
+                          const char* loadKey) {
+    PresetCrawl& crawl = *Of(receiver);
+    Preset preset;
+    preset.name = name ? name : "";
+    preset.loadKey = loadKey ? loadKey : "";
+    preset.kind = crawl.kind_;
+    preset.nullLocation = crawl.nullLocation_;
+    crawl.presets.push_back(preset);
+    return true;
+  }
+  static void AddPluginId(const clap_preset_discovery_metadata_receiver* receiver,
+                          const clap_universal_plugin_id* id) {
+    PresetCrawl& crawl = *Of(receiver);
+    if (crawl.presets.empty() || !id || !id->abi || !id->id) {
+      crawl.errors.push_back("a plug-in id outside a preset, or incomplete");
+      return;
+    }
+    crawl.presets.back().pluginIds.push_back(std::string(id->abi) + ":" + id->id);
+  }
+
+  std::vector<Location> locations_;
+  uint32_t kind_ = 0;
+  bool nullLocation_ = true;
+  clap_preset_discovery_indexer indexer_ = {
+      CLAP_VERSION_INIT, "Kestrune conformance", "", "", "", this,
+      [](const clap_preset_discovery_indexer*, const clap_preset_discovery_filetype*) { return true; },
+      DeclareLocation,
+      [](const clap_preset_discovery_indexer*, const clap_preset_discovery_soundpack*) { return true; },
+      [](const clap_preset_discovery_indexer*, const char*) -> const void* { return nullptr; }};
+  clap_preset_discovery_metadata_receiver receiver_ = {
+      this,
+      [](const clap_preset_discovery_metadata_receiver* r, int32_t, const char* message) {
+        Of(r)->errors.push_back(message ? message : "an error without a message");
+      },
+      BeginPreset,
+      AddPluginId,
+      [](const clap_preset_discovery_metadata_receiver*, const char*) {},
+      [](const clap_preset_discovery_metadata_receiver*, uint32_t) {},
+      [](const clap_preset_discovery_metadata_receiver*, const char*) {},
+      [](const clap_preset_discovery_metadata_receiver*, const char*) {},
+      [](const clap_preset_discovery_metadata_receiver*, clap_timestamp_t, clap_timestamp_t) {},
+      [](const clap_preset_discovery_metadata_receiver*, const char*) {},
+      [](const clap_preset_discovery_metadata_receiver*, const char*, const char*) {}};
+};
+
+// The plain values at the head of Kestrune's state (one double per
+// parameter, in index order).
+std::vector<double> StatePlainValues(const std::vector<uint8_t>& blob) {
+  std::vector<double> values(kestrune::kParamCount, NAN);
+  if (blob.size() >= values.size() * sizeof(double)) std::memcpy(values.data(), blob.data(), values.size() * sizeof(double));
+  return values;
+}
+
+// The presets the discovery factory lists, each loaded through preset-load
+// into one instance: the host is asked to re-read the values, and for
+// Kestrune the state holds the factory table's settings over the defaults.
+TEST_P(ClapConformance, PresetDiscoveryLoad) {
+  const bool kestrune = GetParam() == KESTRUNE_CLAP_MODULE;
+  const auto* factory = static_cast<const clap_preset_discovery_factory*>(
+      module_.Entry()->get_factory(CLAP_PRESET_DISCOVERY_FACTORY_ID));
+  if (!factory) {
+    ASSERT_FALSE(kestrune) << "no preset-discovery factory";
+    GTEST_SKIP() << "no preset-discovery factory";
+  }
+  PresetCrawl crawl;
+  crawl.Run(factory);
+  EXPECT_TRUE(crawl.errors.empty()) << crawl.errors.front();
+  ASSERT_FALSE(crawl.presets.empty());
+
+  auto plug = Create();
+  const auto* presetLoad = static_cast<const clap_plugin_preset_load*>(
+      plug->plugin->get_extension(plug->plugin, CLAP_EXT_PRESET_LOAD));
+  ASSERT_NE(presetLoad, nullptr);
+  std::vector<uint8_t> blob;
+  ASSERT_TRUE(plug->Save(blob));
+  const std::vector<double> defaults = StatePlainValues(blob);
+  if (kestrune) ASSERT_EQ(crawl.presets.size(), static_cast<size_t>(kestrune::kFactoryPresetCount));
+  for (size_t p = 0; p < crawl.presets.size(); ++p) {
+    const PresetCrawl::Preset& preset = crawl.presets[p];
+    SCOPED_TRACE(preset.name);
+    EXPECT_NE(std::find(preset.pluginIds.begin(), preset.pluginIds.end(), "clap:" + pluginId_),
+              preset.pluginIds.end());
+    if (preset.kind == CLAP_PRESET_DISCOVERY_LOCATION_PLUGIN) EXPECT_TRUE(preset.nullLocation);
+    const int rescans = host_.rescanValueCount;
+    ASSERT_TRUE(presetLoad->from_location(plug->plugin, preset.kind, nullptr, preset.loadKey.c_str()));
+    plug->RunMainThreadCallbacks();
+    EXPECT_EQ(host_.rescanValueCount, rescans + 1) << "the host is not asked to re-read the values";
+    if (!kestrune) continue;
+    const kestrune::FactoryPreset& table = kestrune::kFactoryPresets[p];
+    EXPECT_EQ(preset.name, table.name);
+    std::vector<double> expected = defaults;
+    for (int s = 0; s < table.settingCount; ++s) expected[table.settings[s].param] = table.settings[s].plainValue;
+    ASSERT_TRUE(plug->Save(blob));
+    EXPECT_EQ(StatePlainValues(blob), expected);
+  }
+  if (kestrune)
+    EXPECT_FALSE(presetLoad->from_location(plug->plugin, CLAP_PRESET_DISCOVERY_LOCATION_PLUGIN, nullptr, "Drum Bus"))
+        << "a key it never listed";
 }
 
 // ---------------------------------------------------------------- transport

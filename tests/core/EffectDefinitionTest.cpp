@@ -85,14 +85,16 @@ TEST(KestruneDefinition, KindsAndShapes) {
   EXPECT_EQ(plug.ParamAt(kestrune::kRelease)->maxValue, -0.02);
 }
 
-TEST(KestruneDefinition, TheProgramsAreTheFactoryPresetsOverTheDefaults) {
+TEST(KestruneDefinition, TheProgramsAreDefaultThenTheFactoryPresetsOverTheDefaults) {
   TestHost host;
   Kestrune plug(&host);
-  ASSERT_EQ(plug.PresetCount(), kestrune::kFactoryPresetCount);
+  ASSERT_EQ(plug.PresetCount(), kestrune::kFactoryPresetCount + 1);
+  EXPECT_EQ(plug.CurrentPresetIndex(), 0);
   EXPECT_EQ(plug.ParamAt(kestrune::kInput)->value, 0) << "the instance keeps the defaults";
   for (int p = 0; p < plug.PresetCount(); ++p) {
-    const kestrune::FactoryPreset& preset = kestrune::kFactoryPresets[p];
-    EXPECT_STREQ(plug.PresetAt(p)->name, preset.name);
+    const kestrune::FactoryPreset& preset =
+        p == 0 ? kestrune::kDefaultProgram : kestrune::kFactoryPresets[p - 1];
+    EXPECT_STREQ(plug.PresetAt(p)->name, p == 0 ? "Default" : preset.name);
     plug.ParamAt(kestrune::kHpf)->value = 250;
     ASSERT_TRUE(plug.ApplyPreset(p));
     double expected[kestrune::kParamCount];

@@ -178,7 +178,10 @@ TEST(JalvUi, DraggingInputInTheEditorReachesTheDspAndItsGainReductionMovesTheMet
   mkdir(lv2Path.c_str(), 0755);
   unlink((lv2Path + "/Kestrune.lv2").c_str());
   ASSERT_EQ(symlink(KESTRUNE_LV2_BUNDLE, (lv2Path + "/Kestrune.lv2").c_str()), 0);
-  const std::string server = "kestrune_ui_test_" + std::to_string(getpid());
+  // The same server name for every run in this build folder: JACK frees the
+  // table entry of a server that was killed only when one of the same name
+  // starts, so a run takes over what an interrupted one left.
+  const std::string server = "kestrune_ui_test_" + std::to_string(std::hash<std::string>{}(work) % 100000000);
   setenv("LV2_PATH", lv2Path.c_str(), 1);
   setenv("HOME", work.c_str(), 1);
   setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);

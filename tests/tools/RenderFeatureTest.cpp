@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include <FLAC/metadata.h>
 
@@ -416,6 +417,104 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
                               "album, date, genre, track number, comment, copyright, license and software: 5 other "
                               "tags and 1 picture(s) are left out; write to a file to keep them"),
             std::string::npos)
+      << streamed.err;
+}
+
+// AIFF holds markers with their names (MARK), not their notes or regions;
+// RF64 and a stream hold none. A marker past the output's end is dropped.
+TEST(RenderMetadata, MarkersCrossBetweenWavAndAiffWithTheirNames) {
+  ScratchFolder folder;
+  const Audio input = TestSignal(0.1);
+  auto le32 = [](size_t value) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) bytes[static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return bytes;
+  };
+  // "Verse" inside the audio, "Outro" past its end (a damaged file).
+  auto write = [&](const std::string& name, int format, uint32_t verseId, const std::string& rawCue = "") {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = format;
+    SNDFILE* file = sf_open((folder / name).c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    SF_CUES_VAR(2) cues{};
+    cues.cue_count = 2;
+    cues.cue_points[0] = {static_cast<int32_t>(verseId), 0, 0x61746164, 0, 0, 100, "Verse"};
+    cues.cue_points[1] = {2, 0, 0x61746164, 0, 0, 20000, "Outro"};
+    SF_CHUNK_INFO chunk{};
+    memcpy(chunk.id, "cue ", 4);
+    chunk.id_size = 4;
+    chunk.datalen = static_cast<unsigned>(rawCue.size());
+    chunk.data = const_cast<char*>(rawCue.data());
+    if (rawCue.empty()) {
+      ASSERT_EQ(sf_command(file, SFC_SET_CUE, &cues, sizeof(cues)), SF_TRUE);
+    } else {
+      ASSERT_EQ(sf_set_chunk(file, &chunk), SF_ERR_NO_ERROR);
+    }
+    std::vector<double> interleaved(input.Frames() * 2, 0.1);
+    sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(input.Frames()));
+    sf_close(file);
+  };
+  // Each marker's id, frame and name.
+  using Markers = std::vector<std::tuple<int32_t, uint32_t, std::string>>;
+  auto markersOf = [&](const std::string& name) {
+    Markers found;
+    SF_INFO info{};
+    SNDFILE* file = sf_open((folder / name).c_str(), SFM_READ, &info);
+    if (!file) return found;
+    SF_CUES cues{};
+    if (sf_command(file, SFC_GET_CUE, &cues, sizeof(cues)) == SF_TRUE) {
+      for (uint32_t i = 0; i < cues.cue_count; ++i)
+        found.emplace_back(cues.cue_points[i].indx, cues.cue_points[i].sample_offset, cues.cue_points[i].name);
+    }
+    EXPECT_EQ(info.frames, static_cast<sf_count_t>(input.Frames())) << name;
+    sf_close(file);
+    return found;
+  };
+  const Markers verse = {{1, 100, "Verse"}};
+  auto render = [&](const std::string& from, const std::string& to) {
+    const RunResult run = RunRender(folder, {from, "-o", to, "--no-pictures", "--module", kVst3Bundle});
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.err;
+  };
+  write("take.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 1);
+  render("take.aiff", "aiff.aiff");
+  EXPECT_EQ(markersOf("aiff.aiff"), verse);
+  // The names become labl texts.
+  render("take.aiff", "aiff.wav");
+  EXPECT_EQ(markersOf("aiff.wav"), verse);
+  EXPECT_EQ(Slurp(folder / "aiff.wav").find("Outro"), std::string::npos);
+  // FLAC's cue sheet holds a disc's tracks, not named markers.
+  const std::string toFlac = render("take.aiff", "aiff.flac");
+  EXPECT_NE(toFlac.find("warning: 'aiff.flac' has no room for the input's 2 cue markers; left out (write AIFF to keep them)"),
+            std::string::npos)
+      << toFlac;
+  // A WAV marker's id past AIFF's 16 bits is renumbered; its name comes
+  // from the labl text, its region is left out and said to be.
+  write("take.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 65537);
+  {
+    auto entry = [&](const std::string& id, const std::string& text) {
+      return id + le32(text.size()) + text + (text.size() % 2 ? std::string(1, '\0') : "");
+    };
+    const std::string adtl = "adtl" + entry("labl", le32(65537) + "Verse" + '\0') +
+                             entry("ltxt", le32(65537) + le32(50) + "rgn " + std::string(8, '\0'));
+    std::string wav = Slurp(folder / "take.wav");
+    wav += "LIST" + le32(adtl.size()) + adtl;
+    wav.replace(4, 4, le32(wav.size() - 8));
+    std::ofstream(folder / "take.wav", std::ios::binary) << wav;
+  }
+  const std::string toAiff = render("take.wav", "wav.aiff");
+  EXPECT_EQ(markersOf("wav.aiff"), verse);
+  EXPECT_NE(toAiff.find("warning: 'wav.aiff' has no room for the input's marker notes and regions (LIST/adtl); left out"),
+            std::string::npos)
+      << toAiff;
+  // RF64: libsndfile neither reads nor writes its cue chunk.
+  write("take.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_24, 1, le32(1) + le32(1) + le32(0) + "data" + le32(0) + le32(0) + le32(100));
+  const std::string fromRf64 = render("take.rf64", "rf64.wav");
+  EXPECT_NE(fromRf64.find("has no room for the input's cue markers (RF64)"), std::string::npos) << fromRf64;
+  const RunResult streamed = RunRender(folder, {"take.aiff", "-o", "-", "--type", "wav", "--no-pictures", "--module", kVst3Bundle});
+  EXPECT_NE(streamed.err.find("standard output has no room for the input's 2 cue markers"), std::string::npos)
       << streamed.err;
 }
 

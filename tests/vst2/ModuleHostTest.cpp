@@ -47,7 +47,7 @@ TEST(Vst2Module, EffectRecordDescribesAStereoCompressorWithSidechain) {
   PluginInstance plug(host);
   AEffect* e = plug.effect;
   EXPECT_EQ(e->magic, 0x56737450);
-  EXPECT_EQ(e->numPrograms, 6);
+  EXPECT_EQ(e->numPrograms, 7);
   EXPECT_EQ(e->numParams, 14);
   EXPECT_EQ(e->numInputs, 4);
   EXPECT_EQ(e->numOutputs, 2);

@@ -127,10 +127,10 @@ TEST_F(Vst2State, BankChunkHasTheHeaderAndTheCurrentProgramHoldsTheCurrentValues
   std::vector<uint8_t> bank = plug.Chunk(0);
   ASSERT_GE(bank.size(), 8u);
   EXPECT_EQ(ReadAt<int32_t>(bank, 0), kMagic);
-  EXPECT_EQ(ReadAt<int32_t>(bank, 4), 0x10000);
+  EXPECT_EQ(ReadAt<int32_t>(bank, 4), 0x10001) << "a bank that holds Default";
   int32_t nameLength = ReadAt<int32_t>(bank, 8);
   size_t used = 12 + static_cast<size_t>(nameLength);
-  ASSERT_GT(bank.size(), used + 1 + 8 * kParams) << "six programs, the current one first";
+  ASSERT_GT(bank.size(), used + 1 + 8 * kParams) << "seven programs, the current one first";
   EXPECT_EQ(bank[used], 1);
   std::vector<double> current = PlainValues(plug);
   for (int i = 0; i < kParams; ++i)
@@ -238,36 +238,81 @@ TEST_F(Vst2State, ChunkSizesFromTheHostAreCheckedBeforeAnyCopy) {
   EXPECT_EQ(plug.Dispatch(effGetChunk, 0, 0, nullptr), 0);
 }
 
-TEST_F(Vst2State, TheFactoryPresetsAreTheProgramsAndChoosingOneLoadsIt) {
-  const char* names[] = {"Drum Bus Glue", "Vocal Levelling", "Parallel Smash",
+TEST_F(Vst2State, DefaultThenTheFactoryPresetsAreTheProgramsAndChoosingOneLoadsIt) {
+  const char* names[] = {"Default", "Drum Bus Glue", "Vocal Levelling", "Parallel Smash",
                          "Bass Ducked by Kick", "Gentle Master", "SLAM"};
-  ASSERT_EQ(plug.effect->numPrograms, 6);
+  ASSERT_EQ(plug.effect->numPrograms, 7);
   char name[64];
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < 7; ++i) {
     EXPECT_EQ(plug.Dispatch(effGetProgramNameIndexed, i, 0, name), 1);
     EXPECT_STREQ(name, names[i]);
   }
   strcpy(name, "x");
-  EXPECT_EQ(plug.Dispatch(effGetProgramNameIndexed, 6, 0, name), 0);
+  EXPECT_EQ(plug.Dispatch(effGetProgramNameIndexed, 7, 0, name), 0);
   EXPECT_STREQ(name, "");
   EXPECT_EQ(plug.Dispatch(effGetProgramNameIndexed, 0, 0, nullptr), 0);
 
-  // A fresh instance holds the defaults; the first program, chosen from
-  // there, loads exactly, and so does one chosen after edits.
-  EXPECT_FLOAT_EQ(plug.Get(0), 0.0f);
+  // A fresh instance is at Default, and a host picking program 0 on
+  // insertion (Carla does) keeps the defaults.
+  std::vector<double> defaults = PlainValues(plug);
+  EXPECT_EQ(plug.Dispatch(effGetProgram), 0);
   plug.Dispatch(effSetProgram, 0, 0);
+  EXPECT_EQ(PlainValues(plug), defaults);
+  // A factory program chosen from there loads exactly, and so does one
+  // chosen after edits, and Default after that.
+  plug.Dispatch(effSetProgram, 0, 1);
   plug.Dispatch(effGetParamDisplay, 0, 0, name);
   EXPECT_STREQ(name, "10.00");
   plug.Set(6, 0.3f);
-  plug.Dispatch(effSetProgram, 0, 1);
-  EXPECT_EQ(plug.Dispatch(effGetProgram), 1);
+  plug.Dispatch(effSetProgram, 0, 2);
+  EXPECT_EQ(plug.Dispatch(effGetProgram), 2);
   plug.Dispatch(effGetParamDisplay, 0, 0, name);
   EXPECT_STREQ(name, "14.00");
   EXPECT_FLOAT_EQ(plug.Get(6), 1.0f);
+  plug.Dispatch(effSetProgram, 0, 0);
+  EXPECT_EQ(PlainValues(plug), defaults);
   // Programs that do not exist are ignored, including ones that wrap to 0.
-  plug.Dispatch(effSetProgram, 0, 6);
+  plug.Dispatch(effSetProgram, 0, 2);
+  plug.Dispatch(effSetProgram, 0, 7);
   plug.Dispatch(effSetProgram, 0, intptr_t(1) << 32);
-  EXPECT_EQ(plug.Dispatch(effGetProgram), 1);
+  EXPECT_EQ(plug.Dispatch(effGetProgram), 2);
+}
+
+// A bank of the first version holds the six factory programs without
+// Default. The program current when it loads is the one a host (or the
+// plug-in) of that version loaded: its slot moves one on.
+TEST_F(Vst2State, ABankWithoutDefaultLoadsTheSameValuesIntoTheProgramAfterIt) {
+  const char* names[] = {"Drum Bus Glue", "Vocal Levelling", "Parallel Smash",
+                         "Bass Ducked by Kick", "Gentle Master", "SLAM"};
+  // Slot p holds MIX 25 % and INPUT p dB.
+  std::vector<double> plain = PlainValues(plug);
+  plain[6] = 25.0;
+  std::vector<uint8_t> old;
+  Append(old, kMagic);
+  Append(old, int32_t{0x10000});
+  for (int p = 0; p < 6; ++p) {
+    Append(old, static_cast<int32_t>(strlen(names[p])));
+    old.insert(old.end(), names[p], names[p] + strlen(names[p]));
+    old.push_back(1);
+    plain[0] = p;
+    for (double v : plain) Append(old, v);
+  }
+  // As a host that replays the program it saved before the chunk (Ardour,
+  // Carla), and as a new instance left at its first program.
+  for (intptr_t hostProgram : {intptr_t{2}, intptr_t{0}}) {
+    PluginInstance fresh{host};
+    fresh.Start(44100.0f, 512);
+    fresh.Dispatch(effSetProgram, 0, hostProgram);
+    ASSERT_EQ(fresh.SetChunk(0, old), 1);
+    EXPECT_EQ(fresh.Dispatch(effGetProgram), hostProgram + 1);
+    char name[64];
+    fresh.Dispatch(effGetProgramNameIndexed, 0, 0, name);
+    EXPECT_STREQ(name, "Default");
+    fresh.Dispatch(effGetProgramNameIndexed, 3, 0, name);
+    EXPECT_STREQ(name, "Parallel Smash");
+    plain[0] = static_cast<double>(hostProgram);
+    EXPECT_EQ(PlainValues(fresh), plain) << "saved at program " << hostProgram;
+  }
 }
 
 // Hosts copy or reset a preset by handing the plug-in's own chunk pointer
@@ -283,4 +328,22 @@ TEST_F(Vst2State, OwnChunkHandedBackRestoresTheSameSettings) {
     EXPECT_EQ(plug.Dispatch(effSetChunk, index, size, data), 1) << index;
     EXPECT_EQ(PlainValues(plug), before) << index;
   }
+}
+
+// With no editor open nothing ticks: a host hears of a chunk it loaded at
+// its next idle call (asked for at open), once, and never inside the load.
+TEST_F(Vst2State, AChunkLoadedWithNoEditorOpenIsToldAtTheHostsNextIdleOnce) {
+  EXPECT_EQ(host.CountOf(audioMasterNeedIdle), 1);
+  plug.Set(6, 0.5f);
+  std::vector<uint8_t> program = plug.Chunk(1);
+  plug.Set(6, 0.1f);
+  ASSERT_EQ(plug.SetChunk(1, program), 1);
+  EXPECT_EQ(host.CountOf(audioMasterUpdateDisplay), 0) << "never inside the host's load";
+  EXPECT_EQ(plug.Dispatch(effIdle), 1) << "the host keeps idling the plug-in";
+  plug.Dispatch(effIdle);
+  EXPECT_EQ(host.CountOf(audioMasterUpdateDisplay), 1);
+  // A program the host picked is the host's own choice: not told.
+  plug.Dispatch(effSetProgram, 0, 2);
+  plug.Dispatch(effIdle);
+  EXPECT_EQ(host.CountOf(audioMasterUpdateDisplay), 1);
 }

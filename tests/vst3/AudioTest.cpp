@@ -223,9 +223,9 @@ TEST_F(Vst3Audio, ParameterOnlyBlocksApplyChangesAndIgnoreUnknownIds) {
   EXPECT_EQ(StateValue(1), 30.0) << "normalized values above 1 are taken as 1";
   EXPECT_EQ(StateValue(8), midGain) << "a value that is not a number is refused, not taken as 0";
 
-  // Choosing the first factory program loads it over everything.
+  // Choosing the first factory program (after Default) loads it over everything.
   ParamChanges preset;
-  preset.Add(kPreset, {0.0});
+  preset.Add(kPreset, {1.0 / 6});
   data.inputParameterChanges = &preset;
   EXPECT_EQ(plugin->processor->process(data), kResultOk);
   EXPECT_EQ(StateValue(0), 10.0) << "Drum Bus Glue's INPUT";

@@ -197,7 +197,7 @@ TEST_F(Vst3Module, HostSeesAProgramParameterAndFourteenParametersWithBYPASSAsIts
   EXPECT_EQ(Narrow(info.title), "Preset");
   EXPECT_EQ(info.id, kPreset);
   EXPECT_TRUE(info.flags & ParameterInfo::kIsProgramChange);
-  EXPECT_EQ(info.stepCount, 5) << "six factory presets, six entries";
+  EXPECT_EQ(info.stepCount, 6) << "Default and six factory presets, seven entries";
   const char* titles[14] = {"INPUT", "OUTPUT", "ATTACK", "RELEASE", "RATIO", "HPF", "MIX",
                             "MID FREQ", "MID GAIN", "HF", "BYPASS", "SLAM", "OVERSAMPLING",
                             "Sidechain"};
@@ -252,7 +252,7 @@ TEST_F(Vst3Module, HostSeesAProgramParameterAndFourteenParametersWithBYPASSAsIts
   plugin.component->terminate();
 }
 
-TEST_F(Vst3Module, UnitsAndProgramListDescribeTheSixFactoryPresets) {
+TEST_F(Vst3Module, UnitsAndProgramListDescribeDefaultAndTheSixFactoryPresets) {
   Plugin plugin(module.Factory());
   ASSERT_EQ(plugin.component->initialize(&hostApp), kResultOk);
   IUnitInfo* u = plugin.units;
@@ -271,14 +271,16 @@ TEST_F(Vst3Module, UnitsAndProgramListDescribeTheSixFactoryPresets) {
   ASSERT_EQ(u->getProgramListInfo(0, list), kResultTrue);
   EXPECT_EQ(list.id, static_cast<ProgramListID>(kPreset));
   EXPECT_EQ(Narrow(list.name), "Factory Presets");
-  EXPECT_EQ(list.programCount, 6);
+  EXPECT_EQ(list.programCount, 7);
   EXPECT_EQ(u->getProgramListInfo(1, list), kResultFalse);
   String128 name;
   ASSERT_EQ(u->getProgramName(kPreset, 0, name), kResultTrue);
+  EXPECT_EQ(Narrow(name), "Default");
+  ASSERT_EQ(u->getProgramName(kPreset, 1, name), kResultTrue);
   EXPECT_EQ(Narrow(name), "Drum Bus Glue");
-  ASSERT_EQ(u->getProgramName(kPreset, 5, name), kResultTrue);
+  ASSERT_EQ(u->getProgramName(kPreset, 6, name), kResultTrue);
   EXPECT_EQ(Narrow(name), "SLAM");
-  EXPECT_EQ(u->getProgramName(kPreset, 6, name), kResultFalse);
+  EXPECT_EQ(u->getProgramName(kPreset, 7, name), kResultFalse);
   EXPECT_EQ(u->getProgramName(kPreset, -1, name), kResultFalse);
   EXPECT_EQ(u->getProgramName(1234, 0, name), kResultFalse);
   EXPECT_EQ(u->getSelectedUnit(), kRootUnitId);

@@ -126,11 +126,11 @@ TEST_F(Vst3Conformance, StateLoadsStayQuietAndPresetChangesAreAnnouncedToTheHost
   // state holding the program's); the block loads the program and reports
   // every value it changed as output parameter changes.
   const std::vector<uint8_t> beforeProgram = plugin->State();
-  ASSERT_EQ(plugin->controller->setParamNormalized(kPreset, 0.0), kResultTrue);
+  ASSERT_EQ(plugin->controller->setParamNormalized(kPreset, 1.0 / 6), kResultTrue);
   EXPECT_DOUBLE_EQ(plugin->controller->getParamNormalized(kMix), 0.3);
   EXPECT_EQ(plugin->State(), beforeProgram);
   ParamChanges preset, reported;
-  preset.Add(kPreset, {0.0});
+  preset.Add(kPreset, {1.0 / 6});
   Process(&preset, &reported);
   const ValueQueue* mixQueue = reported.Find(kMix);
   ASSERT_NE(mixQueue, nullptr);
@@ -191,9 +191,10 @@ TEST_F(Vst3Conformance, EveryParameterHasATitleAndTheFlagsHostsMapButtonsBy) {
   EXPECT_EQ(info.id, kPreset);
   EXPECT_TRUE(info.flags & ParameterInfo::kIsProgramChange);
   EXPECT_TRUE(info.flags & ParameterInfo::kIsList);
-  EXPECT_EQ(info.stepCount, 5) << "one step per factory preset after the first";
-  EXPECT_EQ(Text(kPreset, 0.0), "Drum Bus Glue");
-  EXPECT_EQ(Text(kPreset, 0.2), "Vocal Levelling");
+  EXPECT_EQ(info.stepCount, 6) << "Default, then one step per factory preset";
+  EXPECT_EQ(Text(kPreset, 0.0), "Default");
+  EXPECT_EQ(Text(kPreset, 1.0 / 6), "Drum Bus Glue");
+  EXPECT_EQ(Text(kPreset, 2.0 / 6), "Vocal Levelling");
   EXPECT_EQ(Text(kPreset, 1.0), "SLAM");
 }
 
@@ -307,7 +308,7 @@ TEST_F(Vst3Conformance, TextsThatAreNotAValueAreRefused) {
   EXPECT_EQ(Typed(kGain, "1e999"), -1);
   EXPECT_EQ(Typed(kBypassSwitch, "0.5"), -1) << "not a step";
   EXPECT_EQ(Typed(kRatio, "5:1"), -1);
-  for (const char* text : {"6", "-1", "-", "nan", "1e999", "inf", ""})
+  for (const char* text : {"7", "-1", "-", "nan", "1e999", "inf", ""})
     EXPECT_EQ(Typed(kPreset, text), -1) << text;
   EXPECT_EQ(Typed(kPreset, "0"), 0.0);
   EXPECT_EQ(Typed(kPreset, "SLAM"), 1.0);

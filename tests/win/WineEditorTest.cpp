@@ -5,7 +5,7 @@
 // Saves a screenshot of each format's editor as a PNG in the build folder.
 //
 // Usage: kestrune-wine-editor <Kestrune.dll> <Kestrune.vst3> <screenshot folder>
-//                            [<Linux reference folder>]
+//                            [<Linux reference folder> [<Kestrune.clap>]]
 //        kestrune-wine-editor --dpi-192 <Kestrune.dll>   (its child at 192 dpi)
 #include <algorithm>
 #include <cmath>
@@ -13,6 +13,9 @@
 #include <iterator>
 #include <memory>
 
+#ifdef KESTRUNE_WINE_CLAP
+#include "ClapHostObjects.h"
+#endif
 #include "PIX_Bitmap.h"
 #include "PngCodec.h"
 #include "WineHosts.h"
@@ -309,6 +312,70 @@ WineDesktop& Desktop() {
   return desktop;
 }
 
+#ifdef KESTRUNE_WINE_CLAP
+// The CLAP editor through clap.gui, embedded in a host window by its HWND:
+// it opens there, draws, takes a click (reported to the host as a gesture
+// around BYPASS's new value) and goes with its window class on destroy.
+void ClapEditorOpensDrawsAndCloses(const char* path) {
+  host::ClapModule module;
+  std::string error;
+  if (!CHECK(module.Load(path, error), "%s", error.c_str())) return;
+  const clap_plugin_factory* factory = module.Factory();
+  const clap_plugin_descriptor* descriptor =
+      factory && factory->get_plugin_count(factory) == 1 ? factory->get_plugin_descriptor(factory, 0) : nullptr;
+  if (!CHECK(descriptor != nullptr)) return;
+  host::ClapHostContext context;
+  host::ClapInstance plug;
+  if (!CHECK(plug.Create(module, context, descriptor->id, error), "%s", error.c_str())) return;
+  const auto* gui = static_cast<const clap_plugin_gui*>(plug.plugin->get_extension(plug.plugin, CLAP_EXT_GUI));
+  if (!CHECK(gui != nullptr, "no clap.gui")) return;
+  HMODULE handle = GetModuleHandleA("Kestrune.clap");
+  CHECK(gui->is_api_supported(plug.plugin, CLAP_WINDOW_API_WIN32, false));
+  CHECK(!gui->is_api_supported(plug.plugin, CLAP_WINDOW_API_X11, false), "x11 on Windows");
+  if (!CHECK(gui->create(plug.plugin, CLAP_WINDOW_API_WIN32, false))) return;
+  uint32_t width = 0, height = 0;
+  CHECK(gui->get_size(plug.plugin, &width, &height) && width == kWidth && height == kHeight,
+        "size %u x %u", width, height);
+  HWND host = MakeHostWindow(20, 20, kWidth, kHeight);
+  clap_window window = {};
+  window.api = CLAP_WINDOW_API_WIN32;
+  window.win32 = host;
+  if (!CHECK(gui->set_parent(plug.plugin, &window) && gui->show(plug.plugin), "not embedded")) {
+    gui->destroy(plug.plugin);
+    DestroyWindow(host);
+    return;
+  }
+  HWND editor = EditorOf(host);
+  if (CHECK(editor != nullptr, "no editor child window")) {
+    PumpMessages(300);
+    const std::vector<uint32_t> before = Capture(editor);
+    CHECK(DistinctColours(before) > 20, "the editor looks blank (%d colours)", DistinctColours(before));
+    Desktop().SaveShot(before, kWidth, kHeight, "editor-clap.png");
+    Desktop().Click(AsId(editor), kBypass, 1);
+    PumpMessages(150);
+    host::ClapOutputEvents out;
+    plug.Flush(nullptr, out.List());
+    std::vector<uint16_t> types;
+    double bypass = -1;
+    for (const auto& bytes : out.events) {
+      clap_event_param_value event = {};
+      std::memcpy(&event, bytes.data(), std::min(bytes.size(), sizeof event));
+      if (event.param_id != 10) continue;
+      types.push_back(event.header.type);
+      if (event.header.type == CLAP_EVENT_PARAM_VALUE) bypass = event.value;
+    }
+    CHECK(types.size() == 3 && types.front() == CLAP_EVENT_PARAM_GESTURE_BEGIN &&
+              types.back() == CLAP_EVENT_PARAM_GESTURE_END && bypass == 1.0,
+          "BYPASS events %d, value %f", static_cast<int>(types.size()), bypass);
+    CHECK(ChangedPixels(before, Capture(editor), kWidth, kBypassRect) > 50, "the switch did not redraw");
+  }
+  gui->destroy(plug.plugin);
+  CHECK(EditorOf(host) == nullptr && !IsWindow(editor), "the editor window is gone");
+  CHECK(!ClassRegistered(handle), "the window class goes with the editor");
+  DestroyWindow(host);
+}
+#endif
+
 void Vst3ViewContract(IPluginFactory* factory, HMODULE module) {
   Vst3EditorPlug plug(module, factory);
   IPlugView* view = plug.View();
@@ -474,6 +541,7 @@ int main(int argc, char** argv) {
   gVst3Path = argv[2];
   gShotFolder = argv[3];
   if (argc >= 5) gReferenceFolder = argv[4];
+  const char* clapPath = argc >= 6 ? argv[5] : nullptr;
   Vst2Module vst2Module(gVst2Path);
   Vst3Module vst3Module(gVst3Path);
   HMODULE vst3Handle = GetModuleHandleA("Kestrune.vst3");
@@ -499,6 +567,14 @@ int main(int argc, char** argv) {
     r.Run((format + "InstanceDestroyedWithItsEditorOpen").c_str(),
           [&] { DestroyedWithItsEditorOpenMidDrag(Desktop(), *make(vst3)); });
   }
+#ifdef KESTRUNE_WINE_CLAP
+  if (clapPath)
+    r.Run("ClapEditorOpensDrawsAndClosesInAHostWindow", [&] { ClapEditorOpensDrawsAndCloses(clapPath); });
+  else
+    r.Skip("ClapEditorOpensDrawsAndClosesInAHostWindow", "no Kestrune.clap given");
+#else
+  (void)clapPath;
+#endif
   r.Run("Vst2EditorRefusesAParentThatIsNoWindow", [&] { RefusesAParentThatIsNoWindow(Desktop(), *make(false)); });
   r.Run("Vst3ViewAnswersOnlyForTheEditorAndHwnd",
         [&] { Vst3ViewContract(vst3Module.Factory(), vst3Handle); });

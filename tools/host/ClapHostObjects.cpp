@@ -105,8 +105,9 @@ const clap_host_thread_check kHostThreadCheck = {IsMainThread, IsAudioThread};
 const clap_host_state kHostState = {StateMarkDirty};
 const clap_host_latency kHostLatency = {LatencyChanged};
 
-const void* HostExtension(const clap_host*, const char* id) {
-  if (!id) return nullptr;
+const void* HostExtension(const clap_host* host, const char* id) {
+  const ClapHostContext* context = Context(host);
+  if (!id || !context || !context->offersExtensions) return nullptr;
   if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &kHostParams;
   if (std::strcmp(id, CLAP_EXT_THREAD_CHECK) == 0) return &kHostThreadCheck;
   if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kHostState;

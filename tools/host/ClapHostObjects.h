@@ -52,6 +52,8 @@ class ClapHostContext {
   void SetAudioThread(bool audio) { audioThread_ = audio; }
   bool OnAudioThread() const { return audioThread_; }
 
+  // Cleared: no extension at all, as hosts offer while they scan.
+  bool offersExtensions = true;
   int rescanValueCount = 0;     // rescan with CLAP_PARAM_RESCAN_VALUES
   int requestFlushCount = 0;
   int requestCallbackCount = 0;

@@ -101,10 +101,10 @@ constexpr uint32_t kMaxCuePoints = 10000;
 // Larger iXML or adtl chunks are not carried.
 constexpr unsigned kMaxCarriedChunkBytes = 8u << 20;
 
-// A WAV file's cue points and the chunks carried as they are (iXML, the
-// LIST/adtl chunk with the markers' texts). A stream's header is behind
-// it: the chunks' bytes cannot be fetched again, and are named instead.
-void ReadWaveMarkers(SNDFILE* file, bool stream, AudioFileInfo& info) {
+// A WAV or AIFF file's cue points (an AIFF file's MARK chunk), with the
+// names libsndfile finds for them (a WAV file's labl texts, a marker's own
+// name in AIFF).
+void ReadCuePoints(SNDFILE* file, AudioFileInfo& info) {
   uint32_t count = 0;
   if (sf_command(file, SFC_GET_CUE_COUNT, &count, sizeof(count)) == SF_TRUE && count > 0) {
     if (count > kMaxCuePoints) {
@@ -117,6 +117,20 @@ void ReadWaveMarkers(SNDFILE* file, bool stream, AudioFileInfo& info) {
         info.cueCount = count;
       }
     }
+  }
+}
+
+// The chunks of a WAV file carried as they are (iXML, the LIST/adtl chunk
+// with the markers' texts). A stream's header is behind it: the chunks'
+// bytes cannot be fetched again, and are named instead.
+void ReadWaveChunks(SNDFILE* file, bool stream, AudioFileInfo& info) {
+  // libsndfile reads no cue chunk from RF64.
+  if (info.majorFormat == SF_FORMAT_RF64 && info.cueCount == 0) {
+    SF_CHUNK_INFO cue;
+    memset(&cue, 0, sizeof(cue));
+    memcpy(cue.id, "cue ", 4);
+    cue.id_size = 4;
+    if (sf_get_chunk_iterator(file, &cue)) info.unreadChunks.push_back("cue markers (RF64)");
   }
   for (const char* id : {"iXML", "LIST"}) {
     SF_CHUNK_INFO wanted;
@@ -467,8 +481,12 @@ bool AudioFileReader::Describe(void* opened, const SF_INFO& sfInfo, int64_t prom
     info_.broadcastInfo.assign(bytes, bytes + sizeof(bext));
   }
   if (info_.majorFormat == SF_FORMAT_WAV || info_.majorFormat == SF_FORMAT_WAVEX ||
+      info_.majorFormat == SF_FORMAT_RF64 || info_.majorFormat == SF_FORMAT_AIFF) {
+    ReadCuePoints(file, info_);
+  }
+  if (info_.majorFormat == SF_FORMAT_WAV || info_.majorFormat == SF_FORMAT_WAVEX ||
       info_.majorFormat == SF_FORMAT_RF64) {
-    ReadWaveMarkers(file, stream_, info_);
+    ReadWaveChunks(file, stream_, info_);
   }
   interleaved_.resize(kReadChunk * static_cast<size_t>(info_.channels));
   return true;

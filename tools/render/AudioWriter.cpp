@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "PendingFile.h"
 
@@ -221,18 +222,61 @@ void AudioFileWriter::CopyMetadata(const AudioFileInfo& source) {
   if (!source.broadcastInfo.empty() && !wave && encoding_.container != SF_FORMAT_FLAC) {
     chunksLeftOut_.push_back("bext chunk");
   }
-  // Markers and iXML go into a WAV file libsndfile writes; RF64 gets iXML
-  // only (libsndfile writes no cue chunk there), and a stream none of them:
-  // its header goes out before the length is known, so its markers could
-  // not be kept within the audio.
+  // Markers go into a WAV or AIFF file libsndfile writes, iXML into WAV;
+  // RF64 gets iXML only (libsndfile writes no cue chunk there), and a
+  // stream none of them: its header goes out before the length is known,
+  // so its markers could not be kept within the audio. FLAC has no place
+  // for markers: its cue sheet holds tracks of a disc, not named points.
+  const bool aiff = encoding_.container == SF_FORMAT_AIFF && !direct_;
   if (source.cueCount > 0) {
-    markersCarried_ = wave && encoding_.container == SF_FORMAT_WAV && !direct_ &&
-                      sf_command(file, SFC_SET_CUE, const_cast<uint8_t*>(source.cues.data()),
-                                 static_cast<int>(source.cues.size())) == SF_TRUE;
+    std::vector<uint8_t> cues = source.cues;
+    SF_CUES* points = reinterpret_cast<SF_CUES*>(cues.data());
+    if (aiff) {
+      // An AIFF marker's id is a positive 16-bit number.
+      bool renumber = false;
+      std::set<int32_t> ids;
+      for (uint32_t i = 0; i < source.cueCount; ++i) {
+        const int32_t id = points->cue_points[i].indx;
+        renumber = renumber || id < 1 || id > 32767 || !ids.insert(id).second;
+      }
+      for (uint32_t i = 0; renumber && i < source.cueCount; ++i) {
+        points->cue_points[i].indx = static_cast<int32_t>(i + 1);
+      }
+    }
+    markersCarried_ = ((wave && encoding_.container == SF_FORMAT_WAV) || aiff) && !direct_ &&
+                      sf_command(file, SFC_SET_CUE, cues.data(), static_cast<int>(cues.size())) == SF_TRUE;
     if (!markersCarried_) chunksLeftOut_.push_back(std::to_string(source.cueCount) + " cue markers");
+    // An AIFF input's marker names become the WAV output's labl texts.
+    const bool namesFromCues =
+        markersCarried_ && !aiff &&
+        std::none_of(source.chunks.begin(), source.chunks.end(),
+                     [](const RiffChunk& chunk) { return chunk.id == "LIST"; });
+    if (namesFromCues) {
+      std::vector<MarkerName> names;
+      for (uint32_t i = 0; i < source.cueCount; ++i) {
+        const SF_CUE_POINT& point = points->cue_points[i];
+        names.push_back({static_cast<uint32_t>(point.indx),
+                         std::string(point.name, strnlen(point.name, sizeof(point.name)))});
+      }
+      std::vector<uint8_t> adtl = AdtlOfNames(names);
+      if (adtl.size() > 4) {
+        SF_CHUNK_INFO info;
+        memset(&info, 0, sizeof(info));
+        memcpy(info.id, "LIST", 4);
+        info.id_size = 4;
+        info.datalen = static_cast<unsigned>(adtl.size());
+        info.data = adtl.data();
+        if (sf_set_chunk(file, &info) != SF_ERR_NO_ERROR) chunksLeftOut_.push_back("marker names");
+      }
+    }
   }
   for (const RiffChunk& chunk : source.chunks) {
     const bool markerTexts = chunk.id == "LIST";
+    // AIFF keeps the markers' names, but not their notes and regions.
+    if (markerTexts && aiff && markersCarried_) {
+      if (AdtlHoldsMoreThanNames(chunk.payload)) chunksLeftOut_.push_back("marker notes and regions (LIST/adtl)");
+      continue;
+    }
     SF_CHUNK_INFO info;
     memset(&info, 0, sizeof(info));
     memcpy(info.id, chunk.id.data(), 4);
@@ -335,7 +379,8 @@ bool AudioFileWriter::Finish(std::string& error) {
   // A marker past the end (the input ended early) is dropped.
   if (markersCarried_ && !direct_) {
     const int fd = open(tempPath_.c_str(), O_RDWR | O_CLOEXEC);
-    bool ok = fd >= 0 && KeepFileMarkersWithin(fd, written_);
+    const bool aiff = encoding_.container == SF_FORMAT_AIFF;
+    bool ok = fd >= 0 && (aiff ? KeepAiffFileMarkersWithin(fd, written_) : KeepFileMarkersWithin(fd, written_));
     const int savedErrno = errno;
     if (fd >= 0) ok = close(fd) == 0 && ok;
     if (!ok) {

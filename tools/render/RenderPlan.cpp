@@ -151,7 +151,8 @@ bool OpenOutput(const Job& job, RenderPlan& plan, Failure& failure) {
     for (const std::string& name : left) names += (names.empty() ? "" : ", ") + name;
     // What keeps them: the input's own type, written to a file, read from one.
     const bool sameType = job.container == (wave ? SF_FORMAT_WAV : info.majorFormat);
-    const std::string keep = !sameType                ? std::string("write ") + (wave ? "WAV" : "FLAC")
+    const char* inputType = wave ? "WAV" : info.majorFormat == SF_FORMAT_AIFF ? "AIFF" : "FLAC";
+    const std::string keep = !sameType                ? std::string("write ") + inputType
                              : plan.writer.Direct() ? std::string("write to a file")
                                                      : std::string("give the input as a file");
     Warn(shown + " has no room for the input's " + names + "; left out (" + keep + " to keep them)");

@@ -39,10 +39,30 @@ bool ForEachSubChunk(const std::vector<uint8_t>& adtl, Each each) {
   return true;
 }
 
+uint32_t Be32(const uint8_t* at) {
+  return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
+         static_cast<uint32_t>(at[2]) << 8 | at[3];
+}
+
+void PutBe32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
+// The chunk layouts: RIFF counts sizes little-endian and fills with JUNK,
+// AIFF big-endian and with the filler chunk of IFF, four spaces.
+struct ChunkLayout {
+  uint32_t (*size)(const uint8_t*);
+  void (*putSize)(uint8_t*, uint32_t);
+  const char* filler;
+};
+constexpr ChunkLayout kRiff{Le32, PutLe32, "JUNK"};
+constexpr ChunkLayout kAiff{Be32, PutBe32, "    "};
+
 // Writes chunk `id` with `payload` over one of `oldSize` bytes at `at`;
-// the room it gives up becomes a JUNK chunk (or zero padding inside an
-// adtl list, where it is too small for one).
-bool RewriteChunk(int fd, uint64_t at, uint32_t oldSize, const char* id, std::vector<uint8_t> payload) {
+// the room it gives up becomes a filler chunk (or zero padding inside the
+// chunk, where it is too small for one).
+bool RewriteChunk(int fd, const ChunkLayout& layout, uint64_t at, uint32_t oldSize, const char* id,
+                  std::vector<uint8_t> payload) {
   const size_t oldWhole = 8 + static_cast<size_t>(oldSize) + (oldSize & 1);
   if (payload.size() & 1) payload.push_back(0);
   if (8 + payload.size() > oldWhole) return false;
@@ -53,18 +73,116 @@ bool RewriteChunk(int fd, uint64_t at, uint32_t oldSize, const char* id, std::ve
   }
   std::vector<uint8_t> bytes(8);
   memcpy(bytes.data(), id, 4);
-  PutLe32(&bytes[4], static_cast<uint32_t>(payload.size()));
+  layout.putSize(&bytes[4], static_cast<uint32_t>(payload.size()));
   bytes.insert(bytes.end(), payload.begin(), payload.end());
   if (freed > 0) {
-    const size_t junk = bytes.size();
-    bytes.resize(junk + freed, 0);
-    memcpy(&bytes[junk], "JUNK", 4);
-    PutLe32(&bytes[junk + 4], static_cast<uint32_t>(freed - 8));
+    const size_t filler = bytes.size();
+    bytes.resize(filler + freed, 0);
+    memcpy(&bytes[filler], layout.filler, 4);
+    layout.putSize(&bytes[filler + 4], static_cast<uint32_t>(freed - 8));
   }
   return WriteAllAt(fd, bytes.data(), bytes.size(), at);
 }
 
+// The chunks a marker rewrite looks at, before the audio.
+struct FoundChunk {
+  uint64_t at = 0;  // 0: not there
+  uint32_t size = 0;
+};
+
+// Walks the chunks of the file open in `fd` from offset 12 up to the
+// audio chunk `audioId`, calling `each(id, at, size)`; false with errno set
+// when reading fails.
+template <typename Each>
+bool WalkChunks(int fd, uint64_t fileSize, const ChunkLayout& layout, const char* audioId, Each each) {
+  uint64_t at = 12;
+  for (int chunks = 0; chunks < 1000 && fileSize - at >= 8; ++chunks) {
+    uint8_t chunk[8];
+    if (!ReadAllAt(fd, chunk, 8, at)) return false;
+    const uint32_t size = layout.size(chunk + 4);
+    if (!memcmp(chunk, audioId, 4) || size > fileSize - at - 8) break;
+    if (!each(chunk, at, size)) return false;
+    at += 8 + static_cast<uint64_t>(size) + (size & 1);
+  }
+  return true;
+}
+
+constexpr uint32_t kMaxMarkerChunk = 16u << 20;
+
+// The file's length and its first 12 bytes (the container's id, size and
+// type); false with errno set, or 0 when the file is shorter.
+bool ReadHead(int fd, uint8_t (&head)[12], uint64_t& fileSize) {
+  struct stat status;
+  if (fstat(fd, &status) != 0) return false;
+  fileSize = static_cast<uint64_t>(status.st_size);
+  errno = 0;
+  return fileSize >= 12 && ReadAllAt(fd, head, 12, 0);
+}
+
+bool ReadChunk(int fd, const FoundChunk& chunk, std::vector<uint8_t>& payload) {
+  payload.resize(chunk.size);
+  return !chunk.at || ReadAllAt(fd, payload.data(), payload.size(), chunk.at + 8);
+}
+
+// Calls `each(at, size, id, position)` for every marker of a MARK payload
+// (its offset and size); false when one runs past the end.
+template <typename Each>
+bool ForEachMark(const std::vector<uint8_t>& mark, Each each) {
+  if (mark.size() < 2) return false;
+  const size_t count = static_cast<size_t>(mark[0]) << 8 | mark[1];
+  size_t at = 2;
+  for (size_t i = 0; i < count; ++i) {
+    // id, position, then the name as a counted text padded to an even size.
+    if (mark.size() - at < 7) return false;
+    const size_t text = 1 + static_cast<size_t>(mark[at + 6]);
+    const size_t size = 6 + text + (text & 1);
+    if (size > mark.size() - at) return false;
+    each(at, size, static_cast<uint32_t>(mark[at]) << 8 | mark[at + 1], Be32(&mark[at + 2]));
+    at += size;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::vector<uint8_t> AdtlOfNames(const std::vector<MarkerName>& names) {
+  std::vector<uint8_t> adtl = {'a', 'd', 't', 'l'};
+  for (const MarkerName& marker : names) {
+    const std::string text = marker.name.substr(0, marker.name.find('\0'));
+    if (text.empty()) continue;
+    const size_t at = adtl.size();
+    const uint32_t length = static_cast<uint32_t>(4 + text.size() + 1);
+    adtl.resize(at + 8 + length + (length & 1), 0);
+    memcpy(&adtl[at], "labl", 4);
+    PutLe32(&adtl[at + 4], length);
+    PutLe32(&adtl[at + 8], marker.id);
+    memcpy(&adtl[at + 12], text.data(), text.size());
+  }
+  return adtl;
+}
+
+bool AdtlHoldsMoreThanNames(const std::vector<uint8_t>& adtl) {
+  bool more = false;
+  ForEachSubChunk(adtl, [&](size_t at, size_t, uint32_t) { more = more || memcmp(&adtl[at], "labl", 4) != 0; });
+  return more;
+}
+
+bool KeepMarkMarkersWithin(uint64_t frames, std::vector<uint8_t>& mark) {
+  std::vector<uint8_t> kept(2);
+  size_t end = 2, keptCount = 0;
+  const bool whole = ForEachMark(mark, [&](size_t at, size_t size, uint32_t, uint32_t position) {
+    end = at + size;
+    if (position > frames) return;
+    ++keptCount;
+    kept.insert(kept.end(), mark.begin() + static_cast<long>(at), mark.begin() + static_cast<long>(end));
+  });
+  if (!whole) return false;
+  kept[0] = static_cast<uint8_t>(keptCount >> 8);
+  kept[1] = static_cast<uint8_t>(keptCount);
+  kept.insert(kept.end(), mark.begin() + static_cast<long>(end), mark.end());
+  mark.swap(kept);
+  return true;
+}
 
 bool IsWholeAdtl(const std::vector<uint8_t>& adtl) {
   return ForEachSubChunk(adtl, [](size_t, size_t, uint32_t) {});
@@ -94,6 +212,7 @@ bool KeepMarkersWithin(uint64_t frames, std::vector<uint8_t>& cue, std::vector<u
     cue.swap(keptCue);
     return true;
   }
+  if (adtl.size() < 4) return false;
   std::vector<uint8_t> keptAdtl(adtl.begin(), adtl.begin() + 4);
   size_t end = 4;
   const bool whole = ForEachSubChunk(adtl, [&](size_t at, size_t size, uint32_t length) {
@@ -119,48 +238,54 @@ bool KeepMarkersWithin(uint64_t frames, std::vector<uint8_t>& cue, std::vector<u
 }
 
 bool KeepFileMarkersWithin(int fd, uint64_t frames) {
-  struct stat status;
   uint8_t head[12];
-  if (fstat(fd, &status) != 0) return false;
-  const uint64_t fileSize = static_cast<uint64_t>(status.st_size);
-  errno = 0;
-  if (fileSize < 12 || !ReadAllAt(fd, head, 12, 0)) return false;
+  uint64_t fileSize = 0;
+  if (!ReadHead(fd, head, fileSize)) return false;
   if (memcmp(head, "RIFF", 4) || memcmp(head + 8, "WAVE", 4)) return true;  // RF64 holds no cue chunk
   // The chunks before the audio, as libsndfile wrote them.
-  uint64_t cueAt = 0, adtlAt = 0;
-  uint32_t cueSize = 0, adtlSize = 0;
-  uint64_t at = 12;
-  for (int chunks = 0; chunks < 1000 && fileSize - at >= 8; ++chunks) {
-    uint8_t chunk[12];
-    if (!ReadAllAt(fd, chunk, 8, at)) return false;
-    const uint32_t size = Le32(chunk + 4);
-    if (!memcmp(chunk, "data", 4) || size > fileSize - at - 8) break;
+  FoundChunk cueChunk, adtlChunk;
+  const bool walked = WalkChunks(fd, fileSize, kRiff, "data", [&](const uint8_t* chunk, uint64_t at, uint32_t size) {
     if (!memcmp(chunk, "cue ", 4)) {
-      cueAt = at;
-      cueSize = size;
+      cueChunk = {at, size};
     } else if (!memcmp(chunk, "LIST", 4) && size >= 4) {
-      if (!ReadAllAt(fd, chunk + 8, 4, at + 8)) return false;
-      if (!memcmp(chunk + 8, "adtl", 4)) {
-        adtlAt = at;
-        adtlSize = size;
-      }
+      uint8_t type[4];
+      if (!ReadAllAt(fd, type, 4, at + 8)) return false;
+      if (!memcmp(type, "adtl", 4)) adtlChunk = {at, size};
     }
-    at += 8 + static_cast<uint64_t>(size) + (size & 1);
-  }
-  if (!cueAt) return true;
-  constexpr uint32_t kMaxMarkerChunk = 16u << 20;
-  if (cueSize > kMaxMarkerChunk || adtlSize > kMaxMarkerChunk) return false;
-  std::vector<uint8_t> cue(cueSize), adtl(adtlSize);
-  if (!ReadAllAt(fd, cue.data(), cue.size(), cueAt + 8) ||
-      (adtlAt && !ReadAllAt(fd, adtl.data(), adtl.size(), adtlAt + 8))) {
-    return false;
-  }
+    return true;
+  });
+  if (!walked) return false;
+  if (!cueChunk.at) return true;
+  if (cueChunk.size > kMaxMarkerChunk || adtlChunk.size > kMaxMarkerChunk) return false;
+  std::vector<uint8_t> cue, adtl;
+  if (!ReadChunk(fd, cueChunk, cue) || !ReadChunk(fd, adtlChunk, adtl)) return false;
   const std::vector<uint8_t> cueBefore = cue, adtlBefore = adtl;
   errno = 0;
   if (!KeepMarkersWithin(frames, cue, adtl)) return false;
-  if (cue != cueBefore && !RewriteChunk(fd, cueAt, cueSize, "cue ", cue)) return false;
-  if (adtl != adtlBefore && !RewriteChunk(fd, adtlAt, adtlSize, "LIST", adtl)) return false;
+  if (cue != cueBefore && !RewriteChunk(fd, kRiff, cueChunk.at, cueChunk.size, "cue ", cue)) return false;
+  if (adtl != adtlBefore && !RewriteChunk(fd, kRiff, adtlChunk.at, adtlChunk.size, "LIST", adtl)) return false;
   return true;
+}
+
+bool KeepAiffFileMarkersWithin(int fd, uint64_t frames) {
+  uint8_t head[12];
+  uint64_t fileSize = 0;
+  if (!ReadHead(fd, head, fileSize)) return false;
+  if (memcmp(head, "FORM", 4) || (memcmp(head + 8, "AIFF", 4) && memcmp(head + 8, "AIFC", 4))) return true;
+  FoundChunk markChunk;
+  const bool walked = WalkChunks(fd, fileSize, kAiff, "SSND", [&](const uint8_t* chunk, uint64_t at, uint32_t size) {
+    if (!memcmp(chunk, "MARK", 4)) markChunk = {at, size};
+    return true;
+  });
+  if (!walked) return false;
+  if (!markChunk.at) return true;
+  if (markChunk.size > kMaxMarkerChunk) return false;
+  std::vector<uint8_t> mark;
+  if (!ReadChunk(fd, markChunk, mark)) return false;
+  const std::vector<uint8_t> markBefore = mark;
+  errno = 0;
+  if (!KeepMarkMarkersWithin(frames, mark)) return false;
+  return mark == markBefore || RewriteChunk(fd, kAiff, markChunk.at, markChunk.size, "MARK", mark);
 }
 
 }  // namespace render

@@ -244,15 +244,16 @@ class Suite:
               "the preset loaded last ('%s') did not survive save and reopen" % loaded[-1])
 
     def programs(self, fmt):
-        """The factory presets are the plug-in's programs, listed in order
-        and without a blank entry; picking one loads it (its INPUT shows)."""
+        """Default, then the factory presets, are the plug-in's programs,
+        without a blank entry; picking one loads it (its INPUT shows; Default,
+        picked last, brings back 0 dB)."""
         self.prepare()
         out = self.lua("programs", fmt)
-        # Ardour numbers VST2 programs: "0 - Drum Bus Glue".
+        # Ardour numbers VST2 programs: "1 - Drum Bus Glue".
         labels = re.findall(r"^PROGRAM (.*)$", out, re.M)
         listed = [re.sub(r"^\d+ - ", "", label) for label in labels]
         inputs = {"Drum Bus Glue": 10.0, "Vocal Levelling": 14.0, "Parallel Smash": 55.0,
-                  "Bass Ducked by Kick": 18.0, "Gentle Master": 5.0, "SLAM": 20.0}
+                  "Bass Ducked by Kick": 18.0, "Gentle Master": 5.0, "SLAM": 20.0, "Default": 0.0}
         check(listed == list(inputs), "Ardour lists the programs %s" % listed)
         for label, name in zip(labels, listed):
             state = plugin_state(self.session_file("program " + label), fmt)

@@ -210,12 +210,13 @@ end
 -- files): each listed, picked and the session saved after it.
 function steps.programs()
   local _, _, plug = create(false)
+  -- Program 0, Default, is picked last: it has to bring the defaults back.
   local names = {"Drum Bus Glue", "Vocal Levelling", "Parallel Smash", "Bass Ducked by Kick",
-                 "Gentle Master", "SLAM"}
+                 "Gentle Master", "SLAM", "Default"}
   for index, name in ipairs(names) do
     -- Ardour numbers VST2 programs in their labels.
     local record = plug:preset_by_label(name)
-    if not (record and record.valid) then record = plug:preset_by_label((index - 1) .. " - " .. name) end
+    if not (record and record.valid) then record = plug:preset_by_label((index % #names) .. " - " .. name) end
     check(record and record.valid and not record.user, "Ardour lists no program " .. name)
     check(plug:load_preset(record), "Ardour failed to load program " .. name)
     print("PROGRAM " .. record.label)

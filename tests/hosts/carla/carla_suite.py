@@ -7,7 +7,10 @@ on a private JACK dummy server and a private X server) use them.
              Kestrune by Marlowind, dynamics, 4 audio inputs (main and
              sidechain) and 2 outputs, and a label to list it by.
   engine-FMT a fresh instance in Carla's engine shows the plug-in's values
-             (each at the default Carla reads for it); two values set in the
+             (each at the default Carla reads for it), and they are the
+             defaults: Carla picks the first program when it inserts a
+             plug-in, and that is "Default" (INPUT stays at 0 dB, which every
+             factory preset raises); two values set in the
              host survive saving the project and reopening it in a fresh
              engine process, and every other value comes back as it was;
              the plug-in's editor opens in Carla's window and draws (the
@@ -18,6 +21,7 @@ waited for until it has drawn (the bounds only catch a hang)."""
 
 import argparse
 import ctypes
+import hashlib
 import json
 import os
 import signal
@@ -94,11 +98,15 @@ class Servers:
     def start_jack(self):
         # JACK keeps a machine-wide table of a few servers: while other
         # programs fill it, a new server is refused; it is tried again once
-        # one of them has ended. The name is new each time: a stale socket
-        # of an ended server with a reused process ID is never met.
+        # one of them has ended. A server that died without stopping keeps
+        # its entry until a server of the same name starts, so the name is
+        # the same for every run of this case in this build folder: a run
+        # takes over what a killed one left. Only when that name's entry is
+        # held (a live process has the dead server's ID) is a new name tried.
         path = os.path.join(self.work, "jackd.log")
+        own = "kestrune-carla-" + hashlib.sha1(os.path.abspath(self.work).encode()).hexdigest()[:12]
         for attempt in range(30):
-            name = "kestrune-carla-%d-%s" % (os.getpid(), os.urandom(4).hex())
+            name = own if attempt == 0 else "%s-%s" % (own, os.urandom(4).hex())
             self.env.update(JACK_DEFAULT_SERVER=name, JACK_NO_START_SERVER="1", JACK_NO_AUDIO_RESERVATION="1")
             with open(path, "w") as log:
                 jackd = subprocess.Popen(["jackd", "-n", name, "--no-realtime", "-d", "dummy", "-r", "48000",
@@ -114,7 +122,7 @@ class Servers:
             self.stop(jackd)
             with open(path) as log:
                 text = log.read()
-            check("Too many servers" in text, "jackd did not start:\n" + text[-2000:])
+            check("Too many servers" in text or "already active" in text, "jackd did not start:\n" + text[-2000:])
             time.sleep(2)
         raise Failure("jackd: too many JACK servers on this machine for a minute")
 
@@ -170,6 +178,11 @@ def engine_case(build, fmt, work):
         for p in inputs:
             check(abs(p["value"] - p["default"]) < 1e-6, "%s: a fresh instance shows %s, its default is %.6g" % (
                 fmt, shown(p), p["default"]))
+    if fmt != "lv2":
+        check(fresh["program"] == [0, "Default"], "%s: Carla's first program is %r" % (fmt, fresh["program"]))
+    level = next(p for p in inputs if p["name"] == "INPUT")
+    check(abs(level["value"] - level["min"]) < 1e-6, "%s: a fresh instance shows %s, not its default 0 dB" % (
+        fmt, shown(level)))
     saved = {p["name"]: p for p in inputs}
     for p in fresh["edited"]:
         check(p["value"] != saved[p["name"]]["value"], "%s: setting %s changed nothing" % (fmt, p["name"]))
@@ -226,6 +239,8 @@ def run_engine_step(step, fmt, module, work):
             host.set_chunk_data(0, chunk)
             settle(host)
             result["params"] = read_params(host, cb, 0)
+        program = host.get_current_program_index(0)
+        result["program"] = [program, host.get_program_name(0, program) if program >= 0 else None]
         check(host.remove_plugin(0), "remove_plugin: %s" % host.get_last_error())
         for p in read_params(host, cb, 0):
             if p["name"] in SET:

@@ -378,12 +378,13 @@ TEST_F(JuceHost, SteppedParametersBetweenStepsSoundLikeTheStepTheyShow) {
   }
 }
 
-TEST_F(JuceHost, ProgramsListTheSixFactoryPresets) {
+TEST_F(JuceHost, ProgramsListDefaultThenTheSixFactoryPresets) {
   Instance plugin = Load();
   ASSERT_TRUE(plugin);
-  ASSERT_EQ(plugin->getNumPrograms(), 6);
-  EXPECT_EQ(plugin->getProgramName(0), "Drum Bus Glue");
-  EXPECT_EQ(plugin->getProgramName(5), "SLAM");
+  ASSERT_EQ(plugin->getNumPrograms(), 7);
+  EXPECT_EQ(plugin->getProgramName(0), "Default");
+  EXPECT_EQ(plugin->getProgramName(1), "Drum Bus Glue");
+  EXPECT_EQ(plugin->getProgramName(6), "SLAM");
   EXPECT_EQ(plugin->getCurrentProgram(), 0);
 }
 
