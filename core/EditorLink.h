@@ -34,6 +34,8 @@ class EditorFeed {
 };
 static_assert(std::atomic<double>::is_always_lock_free, "the audio thread must not lock");
 
+// Every operation has a do-nothing default (no controls, no window, size
+// 0 x 0), for an editor without a window such as the web page's.
 class IEditorLink {
  public:
   virtual ~IEditorLink() = default;
@@ -41,28 +43,41 @@ class IEditorLink {
   // Posts a parameter's value for every control bound to it, and for the
   // first auxiliary binding on it of each control that has such bindings. A
   // plain value is first converted to its normalised form. Any thread.
-  virtual void ShowParameterValue(int paramIndex, double value, bool isNormalized) = 0;
+  virtual void ShowParameterValue(int paramIndex, double value, bool isNormalized) {
+    (void)paramIndex;
+    (void)value;
+    (void)isNormalized;
+  }
   // From now on the control shows the values posted into `feed` (a meter);
   // the feed outlives the editor. Called before the editor is shared.
-  virtual void FollowFeed(int controlIndex, EditorFeed* feed) = 0;
+  virtual void FollowFeed(int controlIndex, EditorFeed* feed) {
+    (void)controlIndex;
+    (void)feed;
+  }
   // Hands what was posted since the last call to the controls. The
   // user-interface thread, or the owner before the editor is shared.
-  virtual void ShowPendingValues() = 0;
+  virtual void ShowPendingValues() {}
 
   // Number of controls, and a direct value for one of them. The
   // user-interface thread.
-  virtual int ControlCount() const = 0;
-  virtual void SetControlValue(int controlIndex, double normalized) = 0;
+  virtual int ControlCount() const { return 0; }
+  virtual void SetControlValue(int controlIndex, double normalized) {
+    (void)controlIndex;
+    (void)normalized;
+  }
 
   // Creates the back buffer the editor composes into; called once on attach.
-  virtual void CreateBackBuffer() = 0;
+  virtual void CreateBackBuffer() {}
 
   // Editor size in pixels, reported to hosts.
-  virtual int Width() const = 0;
-  virtual int Height() const = 0;
+  virtual int Width() const { return 0; }
+  virtual int Height() const { return 0; }
 
   // Opens the editor window as a child of the host's native window (an HWND
   // on Windows); false when it cannot. Called on the user-interface thread.
-  virtual bool OpenWindow(void* parentWindow) = 0;
-  virtual void CloseWindow() = 0;
+  virtual bool OpenWindow(void* parentWindow) {
+    (void)parentWindow;
+    return false;
+  }
+  virtual void CloseWindow() {}
 };

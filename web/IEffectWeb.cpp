@@ -8,19 +8,7 @@ namespace {
 
 // The link of an instance without an editor: no window and no controls. Its being attached is
 // what makes the base hand the signal path the meter's feed.
-class PageLink : public IEditorLink {
- public:
-  void ShowParameterValue(int, double, bool) override {}
-  void FollowFeed(int, EditorFeed*) override {}
-  void ShowPendingValues() override {}
-  int ControlCount() const override { return 0; }
-  void SetControlValue(int, double) override {}
-  void CreateBackBuffer() override {}
-  int Width() const override { return 0; }
-  int Height() const override { return 0; }
-  bool OpenWindow(void*) override { return false; }
-  void CloseWindow() override {}
-};
+class PageLink : public IEditorLink {};
 
 }  // namespace
 

@@ -13,11 +13,7 @@
 
 namespace {
 
-using host::ClapAudioBuffers;
-using host::ClapHostContext;
-using host::ClapInputEvents;
-using host::ClapInstance;
-using host::ClapOutputEvents;
+using namespace host;
 
 // One parameter. Output left is the parameter's value at each frame, output
 // right the sidechain's left channel.

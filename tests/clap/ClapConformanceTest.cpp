@@ -21,11 +21,7 @@
 
 namespace {
 
-using host::ClapAudioBuffers;
-using host::ClapHostContext;
-using host::ClapInputEvents;
-using host::ClapInstance;
-using host::ClapModule;
+using namespace host;
 
 constexpr uint32_t kBlock = 512;
 constexpr double kRate = 48000.0;

@@ -18,7 +18,6 @@ namespace kestrune_test {
 class RecordingEditor : public IEditorLink {
  public:
   explicit RecordingEditor(int controls) : controls_(controls) {}
-  void ShowParameterValue(int, double, bool) override {}
   void FollowFeed(int controlIndex, EditorFeed* feed) override {
     if (controlIndex < 0 || controlIndex >= controls_) return;
     lastIndex = controlIndex;
@@ -31,12 +30,6 @@ class RecordingEditor : public IEditorLink {
     hash.Add(value);
   }
   int ControlCount() const override { return controls_; }
-  void SetControlValue(int, double) override {}
-  void CreateBackBuffer() override {}
-  int Width() const override { return 0; }
-  int Height() const override { return 0; }
-  bool OpenWindow(void*) override { return false; }
-  void CloseWindow() override {}
 
   int lastIndex = -1;
   std::vector<double> values;

@@ -59,11 +59,6 @@ class FakeEditor : public IEditorLink {
   void ShowParameterValue(int index, double value, bool normalized) override {
     shown.push_back({index, value, normalized});
   }
-  void FollowFeed(int, EditorFeed*) override {}
-  void ShowPendingValues() override {}
-  int ControlCount() const override { return 0; }
-  void SetControlValue(int, double) override {}
-  void CreateBackBuffer() override {}
   int Width() const override { return width; }
   int Height() const override { return height; }
   bool OpenWindow(void* parent) override {

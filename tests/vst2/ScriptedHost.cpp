@@ -15,11 +15,7 @@ ScriptedHost::~ScriptedHost() { SetCurrent(previous_); }
 
 intptr_t ScriptedHost::Answer(vst2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
                               void* ptr, float opt) {
-  HostCall call;
-  call.opcode = opcode;
-  call.index = index;
-  call.value = value;
-  call.opt = opt;
+  HostCall call{effect, opcode, index, value, opt, {}, 0, 0, 0};
   if (opcode == vst2::audioMasterProcessEvents && ptr) {
     const auto* events = static_cast<const vst2::VstEvents*>(ptr);
     if (events->numEvents > 0 && events->events[0]) {

@@ -11,6 +11,7 @@
 #include "Vst2Plugin.h"
 
 struct HostCall {
+  const vst2::AEffect* effect = nullptr;  // the instance that called
   int32_t opcode = 0;
   int32_t index = 0;
   intptr_t value = 0;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Vst3HostObjects.h"
+#include "Vst3Instance.h"
 #include "Vst3ModuleHandle.h"
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
@@ -82,34 +83,13 @@ inline const TUID& KestruneClassId() {
   return id;
 }
 
-// One plug-in instance with the interfaces a DAW queries from it.
-struct Plugin {
-  IComponent* component = nullptr;
-  IAudioProcessor* processor = nullptr;
-  IEditController* controller = nullptr;
-  IUnitInfo* units = nullptr;
-
+// One plug-in instance of the Kestrune class, on the host library's
+// instance; releasing it must bring the count to 0.
+struct Plugin : Vst3Instance {
   explicit Plugin(IPluginFactory* factory) {
-    void* obj = nullptr;
-    if (factory->createInstance(KestruneClassId(), IComponent_iid, &obj) != kResultOk) return;
-    component = static_cast<IComponent*>(obj);
-    component->queryInterface(IAudioProcessor_iid, reinterpret_cast<void**>(&processor));
-    component->queryInterface(IEditController_iid, reinterpret_cast<void**>(&controller));
-    component->queryInterface(IUnitInfo_iid, reinterpret_cast<void**>(&units));
+    std::string error;
+    Create(factory, KestruneClassId(), "Kestrune", error);
   }
-  // Releases every interface; the last release must bring the count to 0.
-  uint32 Release() {
-    if (units) units->release();
-    if (controller) controller->release();
-    if (processor) processor->release();
-    uint32 left = component ? component->release() : 0;
-    component = nullptr;
-    processor = nullptr;
-    controller = nullptr;
-    units = nullptr;
-    return left;
-  }
-  ~Plugin() { Release(); }
 
   // The usual DAW sequence up to processing.
   void Start(FUnknown* context, double sampleRate, int32 maxBlock, int32 sampleSize = kSample32) {

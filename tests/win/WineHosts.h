@@ -1,7 +1,7 @@
 // What the Windows test programs need to play host, on the host library: a
 // VST2 host (its module handle, a callback that records automation and
-// gestures) and a VST3 host (its module handle, host context and parameter
-// queues; here a component handler with context menus and a plug frame).
+// gestures) and a VST3 host (its module handle, instance, host context,
+// component handler and parameter queues).
 #pragma once
 
 #include <windows.h>
@@ -25,7 +25,9 @@
 #include "pluginterfaces/vst/vstspeaker.h"
 #include "Vst2ModuleHandle.h"
 #include "Vst2Plugin.h"
+#include "Vst3EditorHostObjects.h"
 #include "Vst3HostObjects.h"
+#include "Vst3Instance.h"
 #include "Vst3ModuleHandle.h"
 #include "WineCheck.h"
 #include "vst2/Vst2Abi.h"
@@ -35,7 +37,7 @@ namespace kestrune_wine {
 // ---------------------------------------------------------------- VST2 host
 
 struct HostEvent {
-  enum Kind { Automate, Begin, End, Menu, SizeWindow } kind;  // SizeWindow: index x value
+  enum Kind { Automate, Begin, End, SizeWindow } kind;  // SizeWindow: index x value
   const void* instance;  // AEffect* or the VST3 controller
   int index;
   double value;
@@ -119,98 +121,11 @@ inline void StartVst2(vst2::AEffect* e, float sampleRate, int blockSize) {
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
-// Host objects live as long as the program; reference counts are only counted.
-template <typename... Interfaces>
-struct HostObject : Interfaces... {
-  int refs = 1;
-  uint32 PLUGIN_API addRef() override { return static_cast<uint32>(++refs); }
-  uint32 PLUGIN_API release() override { return static_cast<uint32>(--refs); }
-};
-
 struct HostApplication : host::HostApplication {
   HostApplication() : host::HostApplication("Wine Harness") {}
 };
 
-struct ContextMenu : HostObject<IContextMenu> {
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-    if (FUnknownPrivate::iidEqual(iid, IContextMenu::iid) ||
-        FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
-      addRef();
-      *obj = static_cast<IContextMenu*>(this);
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  int32 PLUGIN_API getItemCount() override { return 0; }
-  tresult PLUGIN_API getItem(int32, Item&, IContextMenuTarget**) override { return kResultFalse; }
-  tresult PLUGIN_API addItem(const Item&, IContextMenuTarget*) override { return kResultOk; }
-  tresult PLUGIN_API removeItem(const Item&, IContextMenuTarget*) override { return kResultOk; }
-  tresult PLUGIN_API popup(UCoord x, UCoord y) override {
-    popups.push_back({x, y});
-    return kResultOk;
-  }
-  std::vector<std::pair<int, int>> popups;
-};
-
-struct ComponentHandler : HostObject<IComponentHandler, IComponentHandler3> {
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-    if (FUnknownPrivate::iidEqual(iid, IComponentHandler::iid) ||
-        FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
-      addRef();
-      *obj = static_cast<IComponentHandler*>(this);
-      return kResultOk;
-    }
-    if (FUnknownPrivate::iidEqual(iid, IComponentHandler3::iid)) {
-      addRef();
-      *obj = static_cast<IComponentHandler3*>(this);
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  tresult PLUGIN_API beginEdit(ParamID id) override {
-    HostEvents().push_back({HostEvent::Begin, this, static_cast<int>(id), 0});
-    return kResultOk;
-  }
-  tresult PLUGIN_API performEdit(ParamID id, ParamValue value) override {
-    HostEvents().push_back({HostEvent::Automate, this, static_cast<int>(id), value});
-    return kResultOk;
-  }
-  tresult PLUGIN_API endEdit(ParamID id) override {
-    HostEvents().push_back({HostEvent::End, this, static_cast<int>(id), 0});
-    return kResultOk;
-  }
-  tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
-  IContextMenu* PLUGIN_API createContextMenu(IPlugView* view, const ParamID* paramId) override {
-    HostEvents().push_back({HostEvent::Menu, this, paramId ? static_cast<int>(*paramId) : -1, 0});
-    menuView = view;
-    menu.addRef();
-    return &menu;
-  }
-  ContextMenu menu;
-  IPlugView* menuView = nullptr;
-};
-
-struct PlugFrame : HostObject<IPlugFrame> {
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-    if (FUnknownPrivate::iidEqual(iid, IPlugFrame::iid) ||
-        FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
-      addRef();
-      *obj = static_cast<IPlugFrame*>(this);
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  tresult PLUGIN_API resizeView(IPlugView* view, ViewRect* newSize) override {
-    ++resizes;
-    if (view && newSize) view->onSize(newSize);
-    return kResultOk;
-  }
-  int resizes = 0;
-};
-
+using ComponentHandler = host::EditorComponentHandler;
 using host::ParamChanges;
 
 class Vst3Module {
@@ -225,37 +140,13 @@ class Vst3Module {
   host::Vst3ModuleHandle module_;
 };
 
-// One VST3 instance with the interfaces a DAW takes from it.
-struct Vst3Plugin {
-  IComponent* component = nullptr;
-  IAudioProcessor* processor = nullptr;
-  IEditController* controller = nullptr;
-
-  Vst3Plugin(IPluginFactory* factory, HostApplication* host, ComponentHandler* handler) {
-    if (!factory) return;
-    PClassInfo info;
-    if (factory->countClasses() < 1 || factory->getClassInfo(0, &info) != kResultOk) return;
-    if (factory->createInstance(info.cid, IComponent::iid, reinterpret_cast<void**>(&component)) !=
-            kResultOk ||
-        !component)
-      return;
-    component->initialize(host);
-    component->queryInterface(IAudioProcessor::iid, reinterpret_cast<void**>(&processor));
-    component->queryInterface(IEditController::iid, reinterpret_cast<void**>(&controller));
-    if (controller && handler) controller->setComponentHandler(handler);
+// The factory's first class on the host library's instance, initialised
+// with the host's context and component handler.
+struct Vst3Plugin : host::Vst3Instance {
+  Vst3Plugin(IPluginFactory* factory, HostApplication* host, IComponentHandler* handler) {
+    std::string error;
+    if (!CreateFirst(factory, error) || !Initialize(host, handler, error)) std::fprintf(stderr, "%s\n", error.c_str());
   }
-  ~Vst3Plugin() {
-    if (processor) processor->release();
-    if (controller) {
-      controller->setComponentHandler(nullptr);
-      controller->release();
-    }
-    if (component) {
-      component->terminate();
-      component->release();
-    }
-  }
-  bool Valid() const { return component && processor && controller; }
 
   // Stereo main and sidechain in, stereo out, 64-bit samples; active.
   bool Start(double sampleRate, int maxBlock) {

@@ -31,59 +31,34 @@
 #include "Lv2UridMap.h"
 #include "Vst2ModuleHandle.h"
 #include "Vst3EditorHost.h"
+#include "../support/Vst3EditorPlug.h"
 #include "XTestSupport.h"
 
 using namespace xtest;
+using namespace editor_test;
+
+namespace editor_test {
+bool Check(bool ok, const char* file, int line, const char* expression, const std::string& detail) {
+  if (!ok) ADD_FAILURE_AT(file, line) << expression << " " << detail;
+  return ok;
+}
+}  // namespace editor_test
 
 namespace {
 
-constexpr int kWidth = 912;
-constexpr int kHeight = 287;
+Window AsWindow(WindowId id) { return static_cast<Window>(id); }
+void* AsParent(WindowId id) { return reinterpret_cast<void*>(id); }
 
-struct Point {
-  int x, y;
-};
-// Centres of controls of the layout, and their rectangles.
-constexpr Point kBypass = {810, 125};
-constexpr Rect kBypassRect = {777, 91, 843, 159};
-constexpr Point kInput = {132, 88};
-constexpr Rect kInputRect = {93, 47, 171, 130};
-constexpr Point kMix = {679, 208};
-constexpr Rect kMixRect = {641, 174, 717, 242};
-constexpr Point kHpf = {156, 208};
-constexpr Point kEmpty = {20, 20};  // background only
-
-// ---------------------------------------------------------------- the two formats
-
-class EditorPlug {
- public:
-  virtual ~EditorPlug() = default;
-  virtual bool Open(Window parent) = 0;
-  virtual void Close() = 0;
-  // Tears the instance down with whatever window it has open.
-  virtual void Destroy() = 0;
-  // Lets the host drive the editor for about `ms` milliseconds.
-  virtual void Pump(int ms) = 0;
-  virtual bool Vst3() const = 0;
-  virtual bool SizeIsEditorSize() = 0;
-  // Sets a parameter the way the host's automation would.
-  virtual void Automate(int index, double normalized) = 0;
-  // The last value the editor reported for a parameter; -1 when none.
-  virtual double LastAutomated(int index) const = 0;
-  virtual int Begins(int index) const = 0;
-  virtual int Ends(int index) const = 0;
-  // The last size the editor asked the host's window to take (0 x 0: none).
-  virtual void AskedSize(int* width, int* height) const = 0;
-};
+// ---------------------------------------------------------------- the formats
 
 class Vst2EditorPlug : public EditorPlug {
  public:
   explicit Vst2EditorPlug(ScriptedHost& host) : host_(host), plug_(new PluginInstance(host)) {
     plug_->Start(44100.0f, 512);
+    effect_ = plug_->effect;
   }
-  bool Open(Window parent) override {
-    return plug_ && plug_->Dispatch(vst2::effEditOpen, 0, 0,
-                                    reinterpret_cast<void*>(static_cast<uintptr_t>(parent))) == 1;
+  bool Open(WindowId parent) override {
+    return plug_ && plug_->Dispatch(vst2::effEditOpen, 0, 0, AsParent(parent)) == 1;
   }
   void Close() override {
     if (plug_) plug_->Dispatch(vst2::effEditClose);
@@ -97,7 +72,6 @@ class Vst2EditorPlug : public EditorPlug {
       if (plug_) plug_->Dispatch(vst2::effEditIdle);
     });
   }
-  bool Vst3() const override { return false; }
   bool SizeIsEditorSize() override {
     vst2::ERect* rect = nullptr;
     return plug_->Dispatch(vst2::effEditGetRect, 0, 0, &rect) == 1 && rect && rect->left == 0 &&
@@ -109,15 +83,15 @@ class Vst2EditorPlug : public EditorPlug {
   double LastAutomated(int index) const override {
     double v = -1.0;
     for (const HostCall& c : host_.calls)
-      if (c.opcode == vst2::audioMasterAutomate && c.index == index) v = c.opt;
+      if (c.effect == effect_ && c.opcode == vst2::audioMasterAutomate && c.index == index) v = c.opt;
     return v;
   }
   int Begins(int index) const override { return Count(vst2::audioMasterBeginEdit, index); }
   int Ends(int index) const override { return Count(vst2::audioMasterEndEdit, index); }
-  void AskedSize(int* width, int* height) const override {
+  void AskedSize(int* width, int* height) const {
     *width = *height = 0;
     for (const HostCall& c : host_.calls)
-      if (c.opcode == vst2::audioMasterSizeWindow) {
+      if (c.effect == effect_ && c.opcode == vst2::audioMasterSizeWindow) {
         *width = c.index;
         *height = static_cast<int>(c.value);
       }
@@ -126,35 +100,28 @@ class Vst2EditorPlug : public EditorPlug {
  private:
   int Count(int32_t opcode, int index) const {
     int n = 0;
-    for (const HostCall& c : host_.calls) n += c.opcode == opcode && c.index == index;
+    for (const HostCall& c : host_.calls) n += c.effect == effect_ && c.opcode == opcode && c.index == index;
     return n;
   }
   ScriptedHost& host_;
   std::unique_ptr<PluginInstance> plug_;
+  const vst2::AEffect* effect_ = nullptr;
 };
 
-class Vst3EditorPlug : public EditorPlug {
+class Vst3EditorPlug : public Vst3EditorPlugBase {
  public:
   explicit Vst3EditorPlug(host::Module& module)
-      : application_("Bitwig Studio"), plug_(new host::Plugin(module.Factory())) {
+      : Vst3EditorPlugBase(host::kPlatformTypeX11EmbedWindowID),
+        application_("Bitwig Studio"),
+        plug_(new host::Plugin(module.Factory())) {
     frame_.runLoop = &runLoop_;
     plug_->Start(&application_, 44100.0, 512);
     plug_->controller->setComponentHandler(&handler_);
-    view_ = plug_->controller->createView(host::ViewType::kEditor);
-    if (view_) view_->setFrame(&frame_);
+    SetView(plug_->controller->createView(host::ViewType::kEditor));
   }
   ~Vst3EditorPlug() override { Destroy(); }
-  bool Open(Window parent) override {
-    return view_ && view_->attached(reinterpret_cast<void*>(static_cast<uintptr_t>(parent)),
-                                    host::kPlatformTypeX11EmbedWindowID) == host::kResultOk;
-  }
-  void Close() override {
-    if (view_) view_->removed();
-  }
   void Destroy() override {
-    // The host lets go of the view without removing it, then of the instance.
-    if (view_) view_->release();
-    view_ = nullptr;
+    ReleaseView();
     if (plug_) {
       plug_->component->setActive(false);
       plug_->controller->setComponentHandler(nullptr);
@@ -164,52 +131,36 @@ class Vst3EditorPlug : public EditorPlug {
     plug_.reset();
   }
   void Pump(int ms) override { runLoop_.Run(ms); }
-  bool Vst3() const override { return true; }
-  bool SizeIsEditorSize() override {
-    host::ViewRect r;
-    return view_ && view_->getSize(&r) == host::kResultOk && r.left == 0 && r.top == 0 &&
-           r.right == kWidth && r.bottom == kHeight;
-  }
   void Automate(int index, double normalized) override {
     host::ParamChanges changes;
-    changes.Add(static_cast<host::ParamID>(index), {normalized});
+    changes.Add(Id(index), {normalized});
     host::ProcessData data{};
     data.symbolicSampleSize = host::kSample32;
     data.inputParameterChanges = &changes;
     plug_->processor->process(data);
   }
-  double LastAutomated(int index) const override {
-    double v = -1.0;
-    for (const auto& e : handler_.events)
-      if (e.what == 'p' && e.id == static_cast<host::ParamID>(index)) v = e.value;
-    return v;
+  // The editor's handler and timer are in the host's run loop while it is
+  // open (and the timer has run), and gone with every reference once closed.
+  std::string LinksWrong(bool editorOpen) const override {
+    const host::RunLoop& loop = runLoop_;
+    if (editorOpen && (loop.handlers.size() != 1 || loop.timers.size() != 1 || loop.timerCalls == 0))
+      return Text("run loop with the editor open: ", loop.handlers.size(), " handlers, ", loop.timers.size(),
+                  " timers, ", loop.timerCalls, " timer calls");
+    if (!editorOpen && (!loop.handlers.empty() || !loop.timers.empty() || loop.refs != 0))
+      return Text("left in the run loop: ", loop.handlers.size(), " handlers, ", loop.timers.size(),
+                  " timers, ", static_cast<int>(loop.refs), " references");
+    return "";
   }
-  int Begins(int index) const override { return Count('b', index); }
-  int Ends(int index) const override { return Count('e', index); }
-  void AskedSize(int* width, int* height) const override {
+  void AskedSize(int* width, int* height) const {
     *width = frame_.resizes.empty() ? 0 : frame_.resizes.back().getWidth();
     *height = frame_.resizes.empty() ? 0 : frame_.resizes.back().getHeight();
   }
-  int Menus(int index) const { return Count('m', index); }
-
-  host::IPlugView* View() const { return view_; }
-  host::EditorComponentHandler& Handler() { return handler_; }
   host::RunLoop& Loop() { return runLoop_; }
-  host::PlugFrame& Frame() { return frame_; }
 
  private:
-  int Count(char what, int index) const {
-    int n = 0;
-    for (const auto& e : handler_.events)
-      n += e.what == what && e.id == static_cast<host::ParamID>(index);
-    return n;
-  }
   host::HostApplication application_;
   host::RunLoop runLoop_;
-  host::PlugFrame frame_;
-  host::EditorComponentHandler handler_;
   std::unique_ptr<host::Plugin> plug_;
-  host::IPlugView* view_ = nullptr;
 };
 
 #ifdef KESTRUNE_CLAP_MODULE
@@ -238,9 +189,9 @@ class ClapEditorPlug : public EditorPlug {
     infos_ = plug_->ParamInfos();
   }
   ~ClapEditorPlug() override { Destroy(); }
-  bool Open(Window parent) override {
+  bool Open(WindowId parent) override {
     if (!gui_ || !Create()) return false;
-    const clap_window window = {CLAP_WINDOW_API_X11, {reinterpret_cast<void*>(static_cast<uintptr_t>(parent))}};
+    const clap_window window = {CLAP_WINDOW_API_X11, {AsParent(parent)}};
     if (!gui_->set_parent(plug_->plugin, &window)) return false;
     gui_->show(plug_->plugin);
     return true;
@@ -273,7 +224,6 @@ class ClapEditorPlug : public EditorPlug {
       CollectEvents();
     } while (Clock::now() < end);
   }
-  bool Vst3() const override { return false; }
   bool SizeIsEditorSize() override {
     uint32_t width = 0, height = 0;
     return gui_ && Create() && gui_->get_size(plug_->plugin, &width, &height) && width == kWidth &&
@@ -302,14 +252,17 @@ class ClapEditorPlug : public EditorPlug {
   }
   int Begins(int index) const override { return Count(CLAP_EVENT_PARAM_GESTURE_BEGIN, index); }
   int Ends(int index) const override { return Count(CLAP_EVENT_PARAM_GESTURE_END, index); }
-  void AskedSize(int* width, int* height) const override {
+  void AskedSize(int* width, int* height) const {
     const auto& asked = context_.resizeRequests;
     *width = asked.empty() ? 0 : static_cast<int>(asked.back().width);
     *height = asked.empty() ? 0 : static_cast<int>(asked.back().height);
   }
 
-  // No timer or descriptor left with the host.
-  bool HostLinksEmpty() const { return context_.timers.empty() && context_.fds.empty(); }
+  // No timer or descriptor left with the host once the editor is closed.
+  std::string LinksWrong(bool editorOpen) const override {
+    if (editorOpen || (context_.timers.empty() && context_.fds.empty())) return "";
+    return Text("left with the host: ", context_.timers.size(), " timers, ", context_.fds.size(), " descriptors");
+  }
 
  private:
   bool Create() {
@@ -346,32 +299,6 @@ host::Module& Vst3Module() {
   return module;
 }
 
-enum class Format { Vst2, Vst3, Clap };
-
-class ModuleEditor : public ::testing::TestWithParam<Format> {
- protected:
-  void SetUp() override { ASSERT_NE(x_.Get(), nullptr) << "no connection to the display"; }
-  std::unique_ptr<EditorPlug> Make() {
-    if (GetParam() == Format::Vst2) return std::make_unique<Vst2EditorPlug>(vst2Host_);
-#ifdef KESTRUNE_CLAP_MODULE
-    if (GetParam() == Format::Clap) return std::make_unique<ClapEditorPlug>();
-#endif
-    return std::make_unique<Vst3EditorPlug>(Vst3Module());
-  }
-  const char* Name() const {
-    return GetParam() == Format::Vst2 ? "vst2" : GetParam() == Format::Clap ? "clap" : "vst3";
-  }
-
-  void Click(Window editor, Point p, unsigned int button = 1) {
-    x_.MoveTo(editor, p.x, p.y);
-    x_.Button(button, true);
-    x_.Button(button, false);
-  }
-
-  ScriptedHost vst2Host_;
-  HostDisplay x_;
-};
-
 // The editor the window-less layer renders for default settings, as the
 // render and snapshot tools draw it: 0x00RRGGBB per pixel.
 std::vector<uint32_t> ReferencePicture(double scale = 1.0) {
@@ -388,99 +315,116 @@ std::vector<uint32_t> ReferencePicture(double scale = 1.0) {
   return pixels;
 }
 
+// The X server: the host's own connection, XTest input, XGetImage.
+class X11Desktop : public EditorDesktop {
+ public:
+  HostDisplay x;
+
+  WindowId MakeHostWindow(int left, int top, int width, int height) override {
+    return x.MakeHostWindow(left, top, width, height);
+  }
+  void DestroyWindow(WindowId window) override { x.Destroy(AsWindow(window)); }
+  WindowId EditorOf(WindowId host) override { return x.EditorOf(AsWindow(host)); }
+  int EditorsIn(WindowId host) override { return static_cast<int>(x.Children(AsWindow(host)).size()); }
+  bool EditorGone(WindowId host, WindowId) override { return x.Children(AsWindow(host)).empty(); }
+  Pixels Capture(WindowId window, int* width, int* height) override {
+    return x.Capture(AsWindow(window), width, height);
+  }
+  void Click(WindowId editor, Point p, int button) override {
+    x.MoveTo(AsWindow(editor), p.x, p.y);
+    x.Button(static_cast<unsigned>(button), true);
+    x.Button(static_cast<unsigned>(button), false);
+  }
+  void Press(WindowId editor, Point p) override {
+    x.MoveTo(AsWindow(editor), p.x, p.y);
+    x.Button(1, true);
+  }
+  void Move(WindowId editor, Point p) override { x.MoveTo(AsWindow(editor), p.x, p.y); }
+  void Release(WindowId, Point) override { x.Button(1, false); }
+  void WheelDown(WindowId editor, Point p) override { Click(editor, p, 5); }
+  void DoubleClick(WindowId editor, Point p) override {
+    SleepMs(450);  // not a double click with an earlier press
+    Click(editor, p, 1);
+    Click(editor, p, 1);
+  }
+  bool PointerFree() override { return x.PointerFree(); }
+  void SaveShot(const Pixels& pixels, int width, int height, const std::string& name) override {
+    EXPECT_TRUE(SavePng(pixels, width, height, name)) << name;
+  }
+  std::string ReferenceDiffers(const Pixels& shown, int, int, double scale) override {
+    const Pixels reference = ReferencePicture(scale);
+    if (shown == reference) return "";
+    int differing = 0;
+    for (size_t i = 0; i < std::min(shown.size(), reference.size()); ++i) differing += shown[i] != reference[i];
+    return Text(differing, " pixels differ (", shown.size(), " shown, ", reference.size(), " rendered)");
+  }
+  // Keys the editor does not take reach the host's window.
+  void CheckWhileOpen(EditorPlug& plug, WindowId host, WindowId editor) override {
+    x.KeysAt(AsWindow(host));
+    x.MoveTo(AsWindow(editor), kEmpty.x, kEmpty.y);
+    x.Tap(XK_F1);
+    x.Tap(XK_a);
+    plug.Pump(100);
+    EXPECT_EQ(x.KeysAt(AsWindow(host)), (std::vector<KeySym>{XK_F1, XK_a}));
+  }
+};
+
+enum class Format { Vst2, Vst3, Clap };
+
+class ModuleEditor : public ::testing::TestWithParam<Format> {
+ protected:
+  void SetUp() override { ASSERT_NE(x_.Get(), nullptr) << "no connection to the display"; }
+  std::unique_ptr<EditorPlug> Make() {
+    if (GetParam() == Format::Vst2) return std::make_unique<Vst2EditorPlug>(vst2Host_);
+#ifdef KESTRUNE_CLAP_MODULE
+    if (GetParam() == Format::Clap) return std::make_unique<ClapEditorPlug>();
+#endif
+    return std::make_unique<Vst3EditorPlug>(Vst3Module());
+  }
+  const char* Name() const {
+    return GetParam() == Format::Vst2 ? "vst2" : GetParam() == Format::Clap ? "clap" : "vst3";
+  }
+  // The last size the editor asked the host's window to take (0 x 0: none).
+  void AskedSize(const EditorPlug& plug, int* width, int* height) const {
+    *width = *height = 0;
+    if (GetParam() == Format::Vst2) static_cast<const Vst2EditorPlug&>(plug).AskedSize(width, height);
+    if (GetParam() == Format::Vst3) static_cast<const Vst3EditorPlug&>(plug).AskedSize(width, height);
+#ifdef KESTRUNE_CLAP_MODULE
+    if (GetParam() == Format::Clap) static_cast<const ClapEditorPlug&>(plug).AskedSize(width, height);
+#endif
+  }
+
+  ScriptedHost vst2Host_;
+  X11Desktop desktop_;
+  HostDisplay& x_ = desktop_.x;
+};
+
 // ---------------------------------------------------------------- scenarios
 
 TEST_P(ModuleEditor, RealInputReachesTheParametersAndShows) {
   std::unique_ptr<EditorPlug> plug = Make();
-  EXPECT_TRUE(plug->SizeIsEditorSize());
-  Window host = x_.MakeHostWindow(20, 20, kWidth, kHeight);
-  ASSERT_TRUE(plug->Open(host));
-  Window editor = x_.EditorOf(host);
-  ASSERT_NE(editor, 0u) << "no editor child window";
-  plug->Pump(100);
+  MouseReachesTheParameters(desktop_, *plug, std::string("editor-") + Name() + ".png");
+}
 
-  int w = 0, h = 0;
-  std::vector<uint32_t> before = x_.Capture(editor, &w, &h);
-  ASSERT_EQ(w, kWidth);
-  ASSERT_EQ(h, kHeight);
-  EXPECT_GT(DistinctColours(before), 20) << "the editor looks blank";
-  EXPECT_TRUE(SavePng(before, w, h, std::string("editor-") + Name() + ".png"));
-  EXPECT_EQ(before, ReferencePicture()) << "the window differs from the rendered editor picture";
+TEST_P(ModuleEditor, ClosesAndReopensManyTimes) {
+  std::unique_ptr<EditorPlug> plug = Make();
+  ClosesAndReopensManyTimes(desktop_, *plug);
+}
 
-  // A click flips BYPASS, inside one gesture, and its switch frame changes.
-  Click(editor, kBypass);
-  plug->Pump(150);
-  EXPECT_EQ(plug->LastAutomated(10), 1.0);
-  EXPECT_EQ(plug->Begins(10), 1);
-  EXPECT_EQ(plug->Ends(10), 1);
-  std::vector<uint32_t> after = x_.Capture(editor);
-  EXPECT_GT(ChangedPixels(before, after, kWidth, kBypassRect), 50);
+TEST_P(ModuleEditor, TwoEditorsWorkAtOnce) {
+  std::unique_ptr<EditorPlug> a = Make();
+  std::unique_ptr<EditorPlug> b = Make();
+  TwoEditorsWorkAtOnce(desktop_, *a, *b);
+}
 
-  // Dragging INPUT 10 pixels up raises it; the pointer is the editor's
-  // while the button is held, and free again after.
-  before = after;
-  x_.MoveTo(editor, kInput.x, kInput.y);
-  x_.Button(1, true);
-  plug->Pump(60);
-  for (int dy = 2; dy <= 10; dy += 2) {
-    x_.MoveTo(editor, kInput.x, kInput.y - dy);
-    plug->Pump(20);
-  }
-  EXPECT_FALSE(x_.PointerFree()) << "the pointer is grabbed during the drag";
-  x_.Button(1, false);
-  plug->Pump(150);
-  EXPECT_TRUE(x_.PointerFree()) << "the grab ends with the release";
-  const double raised = plug->LastAutomated(0);
-  EXPECT_NEAR(raised, 10.0 / 83.0 / 4.0, 1e-6);
-  EXPECT_EQ(plug->Begins(0), 1);
-  EXPECT_EQ(plug->Ends(0), 1);
-  after = x_.Capture(editor);
-  EXPECT_GT(ChangedPixels(before, after, kWidth, kInputRect), 20);
+TEST_P(ModuleEditor, InstanceDestroyedWithItsEditorOpenMidDrag) {
+  std::unique_ptr<EditorPlug> plug = Make();
+  DestroyedWithItsEditorOpenMidDrag(desktop_, *plug);
+}
 
-  // A wheel notch down over MIX (at 100 %) lowers it by one step.
-  before = after;
-  x_.MoveTo(editor, kMix.x, kMix.y);
-  x_.Button(5, true);
-  x_.Button(5, false);
-  plug->Pump(150);
-  EXPECT_NEAR(plug->LastAutomated(6), 0.99, 1e-6);
-  after = x_.Capture(editor);
-  EXPECT_GT(ChangedPixels(before, after, kWidth, kMixRect), 0);
-
-  // A double click on INPUT brings back its default (0).
-  SleepMs(450);  // not a double click with the drag's press
-  Click(editor, kInput);
-  Click(editor, kInput);
-  plug->Pump(150);
-  EXPECT_EQ(plug->LastAutomated(0), 0.0);
-
-  // A right click on HPF: the VST3 host's parameter menu at the click; under
-  // VST2 the control gets the click, and the value stays.
-  Click(editor, kHpf, 3);
-  plug->Pump(150);
-  if (plug->Vst3()) {
-    auto& vst3 = static_cast<Vst3EditorPlug&>(*plug);
-    EXPECT_EQ(vst3.Menus(5), 1);
-    EXPECT_EQ(vst3.Handler().menuView, vst3.View());
-    ASSERT_FALSE(vst3.Handler().menu.popups.empty());
-    EXPECT_EQ(vst3.Handler().menu.popups.back(), std::make_pair(kHpf.x, kHpf.y));
-    EXPECT_EQ(vst3.Handler().menu.refs, 0) << "the menu is released";
-    EXPECT_EQ(plug->Begins(5), 0) << "no gesture around the menu";
-  }
-  EXPECT_EQ(plug->LastAutomated(5), -1.0);
-
-  // Keys the editor does not take reach the host's window.
-  x_.KeysAt(host);
-  x_.MoveTo(editor, kEmpty.x, kEmpty.y);
-  x_.Tap(XK_F1);
-  x_.Tap(XK_a);
-  plug->Pump(100);
-  const std::vector<KeySym> keys = x_.KeysAt(host);
-  EXPECT_EQ(keys, (std::vector<KeySym>{XK_F1, XK_a}));
-
-  plug->Close();
-  EXPECT_TRUE(x_.Children(host).empty()) << "the editor window is gone";
-  x_.Destroy(host);
+TEST_P(ModuleEditor, RefusesAParentThatIsNoWindow) {
+  std::unique_ptr<EditorPlug> plug = Make();
+  RefusesAParentThatIsNoWindow(desktop_, *plug);
 }
 
 // The desktop's scale as toolkits publish it: Xft.dpi among the root
@@ -502,37 +446,16 @@ TEST_P(ModuleEditor, AtTheDesktopsScaleItIsTheRenderedPictureAndInputMovesTheSam
     SetDesktopDpi(x_.Get(), static_cast<int>(96 * scale));
     std::unique_ptr<EditorPlug> plug = Make();
     const int width = static_cast<int>(kWidth * scale), height = static_cast<int>(kHeight * scale);
-    auto px = [&](int design) { return static_cast<int>(design * scale); };
     Window host = x_.MakeHostWindow(0, 0, width, height);
     ASSERT_TRUE(plug->Open(host));
-    Window editor = x_.EditorOf(host);
+    const WindowId editor = x_.EditorOf(host);
     plug->Pump(100);
-    int w = 0, h = 0;
-    std::vector<uint32_t> picture = x_.Capture(editor, &w, &h);
-    ASSERT_EQ(w, width);
-    ASSERT_EQ(h, height);
-    EXPECT_TRUE(picture == ReferencePicture(scale)) << "the window differs from the picture at " << scale;
-    SavePng(picture, w, h, std::string("editor-") + Name() + "-" + std::to_string(scale).substr(0, 3) + ".png");
     int askedWidth = 0, askedHeight = 0;
-    plug->AskedSize(&askedWidth, &askedHeight);
+    AskedSize(*plug, &askedWidth, &askedHeight);
     EXPECT_EQ(askedWidth, width) << "the host is asked to fit its window";
     EXPECT_EQ(askedHeight, height);
-
-    Click(editor, {px(840), px(156)});  // BYPASS, near its far corner
-    plug->Pump(100);
-    EXPECT_EQ(plug->LastAutomated(10), 1.0) << scale;
-    // INPUT dragged up 10 design units moves as far as 10 pixels do at 1x.
-    x_.MoveTo(editor, px(132), px(88));
-    x_.Button(1, true);
-    plug->Pump(40);
-    for (int dy = 3; dy <= px(10); dy += 3) {
-      x_.MoveTo(editor, px(132), px(88) - dy);
-      plug->Pump(10);
-    }
-    x_.MoveTo(editor, px(132), px(88) - px(10));
-    x_.Button(1, false);
-    plug->Pump(100);
-    EXPECT_NEAR(plug->LastAutomated(0), 10.0 / 83.0 / 4.0, 1e-6) << scale;
+    ShowsAndTakesInputAtScale(desktop_, *plug, editor, scale,
+                              std::string("editor-") + Name() + "-" + std::to_string(scale).substr(0, 3) + ".png");
     plug->Close();
     x_.Destroy(host);
   }
@@ -561,7 +484,7 @@ TEST_P(ModuleEditor, CornerHandleResizesTheEditorAndTheHostIsAskedToFollow) {
   EXPECT_EQ(w, 1368);
   EXPECT_EQ(h, 430);
   int askedWidth = 0, askedHeight = 0;
-  plug->AskedSize(&askedWidth, &askedHeight);
+  AskedSize(*plug, &askedWidth, &askedHeight);
   EXPECT_EQ(askedWidth, 1368);
   EXPECT_EQ(askedHeight, 430);
   EXPECT_TRUE(x_.PointerFree());
@@ -578,97 +501,6 @@ TEST_P(ModuleEditor, IsDrawnBeforeTheHostRunsIt) {
   ASSERT_TRUE(plug->Open(host));
   EXPECT_EQ(x_.Capture(x_.EditorOf(host)), ReferencePicture());
   plug->Close();
-  x_.Destroy(host);
-}
-
-TEST_P(ModuleEditor, ClosesAndReopensManyTimes) {
-  std::unique_ptr<EditorPlug> plug = Make();
-  Window host = x_.MakeHostWindow(40, 40, kWidth, kHeight);
-  for (int i = 0; i < 25; ++i) {
-    ASSERT_TRUE(plug->Open(host)) << "open " << i;
-    if (i % 5 == 0) plug->Pump(50);
-    plug->Close();
-    ASSERT_TRUE(x_.Children(host).empty()) << "close " << i << " left a window";
-  }
-  if (plug->Vst3()) {
-    auto& loop = static_cast<Vst3EditorPlug&>(*plug).Loop();
-    EXPECT_TRUE(loop.handlers.empty() && loop.timers.empty()) << "the run loop is left clean";
-    EXPECT_GT(loop.timerCalls, 0);
-  }
-#ifdef KESTRUNE_CLAP_MODULE
-  if (GetParam() == Format::Clap) {
-    EXPECT_TRUE(static_cast<ClapEditorPlug&>(*plug).HostLinksEmpty()) << "timer or descriptor left with the host";
-  }
-#endif
-  // Opening twice without closing recreates it: still one editor, drawn.
-  ASSERT_TRUE(plug->Open(host));
-  ASSERT_TRUE(plug->Open(host));
-  EXPECT_EQ(x_.Children(host).size(), 1u);
-  plug->Pump(100);
-  EXPECT_GT(DistinctColours(x_.Capture(x_.EditorOf(host))), 20);
-  if (plug->Vst3()) {
-    auto& loop = static_cast<Vst3EditorPlug&>(*plug).Loop();
-    EXPECT_EQ(loop.handlers.size(), 1u);
-    EXPECT_EQ(loop.timers.size(), 1u);
-  }
-  plug->Close();
-  x_.Destroy(host);
-}
-
-TEST_P(ModuleEditor, TwoEditorsWorkAtOnce) {
-  std::unique_ptr<EditorPlug> a = Make();
-  std::unique_ptr<EditorPlug> b = Make();
-  Window hostA = x_.MakeHostWindow(0, 0, kWidth, kHeight);
-  Window hostB = x_.MakeHostWindow(0, 400, kWidth, kHeight);
-  ASSERT_TRUE(a->Open(hostA));
-  ASSERT_TRUE(b->Open(hostB));
-  Window editorA = x_.EditorOf(hostA), editorB = x_.EditorOf(hostB);
-  ASSERT_TRUE(editorA && editorB);
-  a->Pump(50);
-  b->Pump(50);
-  // A click in each editor reaches its own instance only.
-  const std::vector<uint32_t> beforeA = x_.Capture(editorA);
-  Click(editorB, kBypass);
-  b->Pump(150);
-  a->Pump(50);
-  EXPECT_EQ(x_.Capture(editorA), beforeA) << "the other editor is untouched";
-  if (b->Vst3()) {
-    EXPECT_EQ(b->LastAutomated(10), 1.0);
-    EXPECT_EQ(a->LastAutomated(10), -1.0);
-  }
-  a->Close();
-  // The second editor still redraws: host automation shows.
-  const std::vector<uint32_t> before = x_.Capture(editorB);
-  b->Automate(6, 0.0);
-  b->Pump(150);
-  EXPECT_GT(ChangedPixels(before, x_.Capture(editorB), kWidth, kMixRect), 50);
-  b->Close();
-  x_.Destroy(hostA);
-  x_.Destroy(hostB);
-}
-
-TEST_P(ModuleEditor, InstanceDestroyedWithItsEditorOpenMidDrag) {
-  std::unique_ptr<EditorPlug> plug = Make();
-  Window host = x_.MakeHostWindow(60, 60, kWidth, kHeight);
-  ASSERT_TRUE(plug->Open(host));
-  Window editor = x_.EditorOf(host);
-  plug->Pump(50);
-  x_.MoveTo(editor, kInput.x, kInput.y);
-  x_.Button(1, true);
-  plug->Pump(40);
-  x_.MoveTo(editor, kInput.x, kInput.y - 4);
-  plug->Pump(40);
-  EXPECT_EQ(plug->Begins(0), 1);
-  plug->Destroy();
-  EXPECT_TRUE(x_.Children(host).empty()) << "the editor window went with the instance";
-  EXPECT_EQ(plug->Begins(0), plug->Ends(0)) << "the drag's gesture was ended";
-  x_.Button(1, false);
-  EXPECT_TRUE(x_.PointerFree()) << "no grab left behind";
-  if (plug->Vst3()) {
-    auto& loop = static_cast<Vst3EditorPlug&>(*plug).Loop();
-    EXPECT_TRUE(loop.handlers.empty() && loop.timers.empty()) << "nothing left in the run loop";
-    EXPECT_EQ(loop.refs, 0);
-  }
   x_.Destroy(host);
 }
 
@@ -689,16 +521,6 @@ TEST_P(ModuleEditor, HostDestroyingItsWindowFirstIsSurvived) {
   EXPECT_GT(DistinctColours(x_.Capture(x_.EditorOf(again))), 20);
   plug->Close();
   x_.Destroy(again);
-}
-
-TEST_P(ModuleEditor, RefusesAParentThatIsNoWindow) {
-  std::unique_ptr<EditorPlug> plug = Make();
-  EXPECT_FALSE(plug->Open(0));
-  EXPECT_FALSE(plug->Open(0x7fff1234));
-  Window host = x_.MakeHostWindow(60, 60, kWidth, kHeight);
-  EXPECT_TRUE(plug->Open(host)) << "a refused parent leaves the editor usable";
-  plug->Close();
-  x_.Destroy(host);
 }
 
 #ifdef KESTRUNE_CLAP_MODULE

@@ -1,8 +1,8 @@
-// What a Linux VST3 host brings to an editor view: a run loop (file
-// descriptors watched with poll, timers at their intervals, both called on
-// the "user-interface thread", which is the test's), a plug frame that offers
-// it and records resize requests, and a component handler that records
-// gestures and offers the host's parameter context menu (IComponentHandler3).
+// What a Linux VST3 host brings to an editor view besides the host
+// library's plug frame and component handler (Vst3EditorHostObjects.h): a
+// run loop, file descriptors watched with poll and timers at their
+// intervals, both called on the "user-interface thread", which is the
+// test's.
 #pragma once
 
 #include <poll.h>
@@ -13,8 +13,7 @@
 #include <vector>
 
 #include "../vst3/HostObjects.h"
-#include "pluginterfaces/gui/iplugview.h"
-#include "pluginterfaces/vst/ivstcontextmenu.h"
+#include "Vst3EditorHostObjects.h"
 
 namespace host {
 
@@ -105,92 +104,6 @@ class RunLoop : public Linux::IRunLoop {
   }
 
   KESTRUNE_HOST_QUERY(Linux::IRunLoop)
-  KESTRUNE_HOST_REFCOUNT
-};
-
-struct PlugFrame : IPlugFrame {
-  RunLoop* runLoop = nullptr;  // none: a host without a run loop
-  std::vector<ViewRect> resizes;
-  tresult PLUGIN_API resizeView(IPlugView* view, ViewRect* size) override {
-    if (!view || !size) return kInvalidArgument;
-    resizes.push_back(*size);
-    view->onSize(size);
-    return kResultOk;
-  }
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-    if (SameId(iid, FUnknown_iid) || SameId(iid, IPlugFrame_iid)) {
-      addRef();
-      *obj = static_cast<IPlugFrame*>(this);
-      return kResultOk;
-    }
-    if (runLoop && SameId(iid, Linux::IRunLoop_iid)) {
-      runLoop->addRef();
-      *obj = static_cast<Linux::IRunLoop*>(runLoop);
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
-  KESTRUNE_HOST_REFCOUNT
-};
-
-struct ContextMenu : IContextMenu {
-  std::vector<std::pair<int, int>> popups;
-  int32 PLUGIN_API getItemCount() override { return 0; }
-  tresult PLUGIN_API getItem(int32, Item&, IContextMenuTarget**) override { return kResultFalse; }
-  tresult PLUGIN_API addItem(const Item&, IContextMenuTarget*) override { return kResultOk; }
-  tresult PLUGIN_API removeItem(const Item&, IContextMenuTarget*) override { return kResultOk; }
-  tresult PLUGIN_API popup(UCoord x, UCoord y) override {
-    popups.emplace_back(x, y);
-    return kResultOk;
-  }
-  KESTRUNE_HOST_QUERY(IContextMenu)
-  KESTRUNE_HOST_REFCOUNT
-};
-
-struct EditorComponentHandler : IComponentHandler, IComponentHandler3 {
-  struct Event {
-    char what;  // 'b' begin, 'p' perform, 'e' end, 'm' menu
-    ParamID id;
-    ParamValue value;
-  };
-  std::vector<Event> events;
-  ContextMenu menu;
-  IPlugView* menuView = nullptr;
-
-  tresult PLUGIN_API beginEdit(ParamID id) override {
-    events.push_back({'b', id, 0});
-    return kResultOk;
-  }
-  tresult PLUGIN_API performEdit(ParamID id, ParamValue value) override {
-    events.push_back({'p', id, value});
-    return kResultOk;
-  }
-  tresult PLUGIN_API endEdit(ParamID id) override {
-    events.push_back({'e', id, 0});
-    return kResultOk;
-  }
-  tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
-  IContextMenu* PLUGIN_API createContextMenu(IPlugView* view, const ParamID* id) override {
-    events.push_back({'m', id ? *id : 0xFFFFFFFFu, 0});
-    menuView = view;
-    menu.addRef();
-    return &menu;
-  }
-  tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-    if (SameId(iid, FUnknown_iid) || SameId(iid, IComponentHandler_iid)) {
-      addRef();
-      *obj = static_cast<IComponentHandler*>(this);
-      return kResultOk;
-    }
-    if (SameId(iid, IComponentHandler3_iid)) {
-      addRef();
-      *obj = static_cast<IComponentHandler3*>(this);
-      return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-  }
   KESTRUNE_HOST_REFCOUNT
 };
 

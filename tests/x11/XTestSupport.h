@@ -26,6 +26,7 @@
 
 #include "PIX_Bitmap.h"
 #include "PngCodec.h"
+#include "../support/EditorScenarios.h"
 
 #define KeyCode XlibKeyCode
 #include <X11/Xlib.h>
@@ -35,6 +36,10 @@
 #undef KeyCode
 
 namespace xtest {
+
+using editor_test::ChangedPixels;
+using editor_test::DistinctColours;
+using editor_test::Rect;
 
 // One Xvfb for the whole test program; DISPLAY points at it.
 class VirtualDisplay : public ::testing::Environment {
@@ -209,34 +214,6 @@ class HostDisplay {
  private:
   Display* display_ = nullptr;
 };
-
-struct Rect {
-  int left, top, right, bottom;
-};
-
-inline int ChangedPixels(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
-                         int width, const Rect& r) {
-  if (a.size() != b.size() || a.empty()) return -1;
-  int n = 0;
-  for (int y = r.top; y < r.bottom; ++y)
-    for (int x = r.left; x < r.right; ++x) {
-      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
-      if (i < a.size() && a[i] != b[i]) ++n;
-    }
-  return n;
-}
-
-// Counted up to 64, enough to tell a drawn picture from a blank one (a
-// sort of every pixel took seconds in the unoptimised sanitizer build).
-inline int DistinctColours(const std::vector<uint32_t>& pixels) {
-  std::vector<uint32_t> seen;
-  for (uint32_t pixel : pixels) {
-    if (std::find(seen.begin(), seen.end(), pixel) != seen.end()) continue;
-    seen.push_back(pixel);
-    if (seen.size() == 64) break;
-  }
-  return static_cast<int>(seen.size());
-}
 
 inline bool SavePng(const std::vector<uint32_t>& pixels, int width, int height,
                     const std::string& path) {

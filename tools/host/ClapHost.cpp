@@ -14,11 +14,7 @@
 namespace render {
 namespace {
 
-using host::ClapAudioBuffers;
-using host::ClapHostContext;
-using host::ClapInputEvents;
-using host::ClapInstance;
-using host::ClapModule;
+using namespace host;
 
 class ClapHost : public PluginHost {
  public:
@@ -256,9 +252,7 @@ class ClapHost : public PluginHost {
 }  // namespace
 
 std::unique_ptr<PluginHost> LoadClap(const std::string& path, std::string& error) {
-  auto host = std::make_unique<ClapHost>();
-  if (!host->Load(path, error)) return nullptr;
-  return host;
+  return LoadWith<ClapHost>(path, error);
 }
 
 }  // namespace render

@@ -382,9 +382,7 @@ class Lv2Host : public PluginHost {
 }  // namespace
 
 std::unique_ptr<PluginHost> LoadLv2(const std::string& path, std::string& error) {
-  auto host = std::make_unique<Lv2Host>();
-  if (!host->Load(path, error)) return nullptr;
-  return host;
+  return LoadWith<Lv2Host>(path, error);
 }
 
 }  // namespace render

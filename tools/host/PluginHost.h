@@ -77,6 +77,15 @@ class PluginHost {
   }
 };
 
+// For the Load functions: a new Host with `path` loaded, or null with
+// `error` when Host::Load fails.
+template <typename Host>
+std::unique_ptr<PluginHost> LoadWith(const std::string& path, std::string& error) {
+  auto host = std::make_unique<Host>();
+  if (!host->Load(path, error)) return nullptr;
+  return host;
+}
+
 // Module paths: a .vst3 bundle folder or the .so inside it; a VST2 .so.
 std::unique_ptr<PluginHost> LoadVst3(const std::string& path, std::string& error);
 std::unique_ptr<PluginHost> LoadVst2(const std::string& path, std::string& error);

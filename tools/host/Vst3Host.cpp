@@ -13,6 +13,7 @@
 
 #include "PluginHost.h"
 #include "Vst3HostObjects.h"
+#include "Vst3Instance.h"
 #include "Vst3ModuleHandle.h"
 #include "VstPresetFile.h"
 #include "pluginterfaces/base/funknown.h"
@@ -125,32 +126,14 @@ class Vst3Host : public PluginHost {
       return false;
     }
     memcpy(classId_, classInfo.cid, sizeof(classId_));
-    void* object = nullptr;
-    if (factory_->createInstance(reinterpret_cast<FIDString>(classInfo.cid),
-                                 reinterpret_cast<FIDString>(IComponent_iid), &object) !=
-            kResultOk ||
-        !object) {
-      error = "VST3 module '" + path + "' could not create the Kestrune plug-in";
+    if (!instance_.Create(factory_, classInfo.cid, "the Kestrune class in '" + path + "'", error)) {
+      if (!instance_.component) error = "VST3 module '" + path + "' could not create the Kestrune plug-in";
       return false;
     }
-    component_ = static_cast<IComponent*>(object);
-    if (component_->initialize(&hostApplication_) != kResultOk) {
+    if (!instance_.Initialize(&hostApplication_, &componentHandler_, error)) {
       error = "the Kestrune plug-in in '" + path + "' failed to initialise";
       return false;
     }
-    initialized_ = true;
-    if (component_->queryInterface(IAudioProcessor_iid, &object) != kResultOk || !object) {
-      error = "the Kestrune class in '" + path + "' is not an audio processor";
-      return false;
-    }
-    processor_ = static_cast<IAudioProcessor*>(object);
-    // Kestrune is one object that is both processor and controller.
-    if (component_->queryInterface(IEditController_iid, &object) != kResultOk || !object) {
-      error = "the Kestrune class in '" + path + "' has no edit controller";
-      return false;
-    }
-    controller_ = static_cast<IEditController*>(object);
-    controller_->setComponentHandler(&componentHandler_);
     ReadParameterIds();
     return true;
   }
@@ -161,13 +144,13 @@ class Vst3Host : public PluginHost {
   }
 
   bool SupportsDoublePrecision() const override {
-    return processor_ && processor_->canProcessSampleSize(kSample64) == kResultTrue;
+    return instance_.processor && instance_.processor->canProcessSampleSize(kSample64) == kResultTrue;
   }
 
   bool Prepare(double sampleRate, int maxBlockFrames, bool doublePrecision,
                bool sidechainConnected, std::string& error) override {
     doublePrecision_ = doublePrecision;
-    const int32 inputBuses = component_->getBusCount(kAudio, kInput);
+    const int32 inputBuses = instance_.component->getBusCount(kAudio, kInput);
     if (sidechainConnected && inputBuses < 2) {
       error = "the plug-in has no sidechain input";
       return false;
@@ -175,31 +158,31 @@ class Vst3Host : public PluginHost {
     std::vector<SpeakerArrangement> inputs(static_cast<size_t>(std::max(inputBuses, 1)),
                                            SpeakerArr::kStereo);
     SpeakerArrangement output = SpeakerArr::kStereo;
-    if (processor_->setBusArrangements(inputs.data(), static_cast<int32>(inputs.size()), &output,
+    if (instance_.processor->setBusArrangements(inputs.data(), static_cast<int32>(inputs.size()), &output,
                                        1) != kResultOk) {
       error = "the plug-in refused a stereo main input with a stereo sidechain";
       return false;
     }
     inputBusCount_ = static_cast<int32>(inputs.size());
-    component_->activateBus(kAudio, kInput, 0, true);
-    component_->activateBus(kAudio, kOutput, 0, true);
-    if (inputBusCount_ > 1) component_->activateBus(kAudio, kInput, 1, sidechainConnected);
+    instance_.component->activateBus(kAudio, kInput, 0, true);
+    instance_.component->activateBus(kAudio, kOutput, 0, true);
+    if (inputBusCount_ > 1) instance_.component->activateBus(kAudio, kInput, 1, sidechainConnected);
     ProcessSetup setup;
     setup.processMode = kOffline;
     setup.symbolicSampleSize = doublePrecision ? kSample64 : kSample32;
     setup.maxSamplesPerBlock = maxBlockFrames;
     setup.sampleRate = sampleRate;
-    if (processor_->setupProcessing(setup) != kResultOk) {
+    if (instance_.processor->setupProcessing(setup) != kResultOk) {
       error = "the plug-in refused to process at " + std::to_string(sampleRate) + " Hz";
       return false;
     }
     sampleRate_ = sampleRate;
-    if (component_->setActive(true) != kResultOk) {
+    if (instance_.component->setActive(true) != kResultOk) {
       error = "the plug-in could not be switched on";
       return false;
     }
     active_ = true;
-    processor_->setProcessing(true);  // optional for a plug-in; the answer does not matter
+    instance_.processor->setProcessing(true);  // optional for a plug-in; the answer does not matter
     processing_ = true;
     if (doublePrecision) {
       doubleIn_.Shape({2, 2}, maxBlockFrames);
@@ -213,10 +196,10 @@ class Vst3Host : public PluginHost {
 
   std::vector<ParamDescription> Parameters() override {
     std::vector<ParamDescription> list;
-    const int32 count = controller_->getParameterCount();
+    const int32 count = instance_.controller->getParameterCount();
     for (int32 i = 0; i < count; ++i) {
       ParameterInfo info;
-      if (controller_->getParameterInfo(i, info) != kResultOk) continue;
+      if (instance_.controller->getParameterInfo(i, info) != kResultOk) continue;
       // The program change is the format's own switch, not a parameter of the
       // plug-in. The bypass is listed: it is the plug-in's BYPASS.
       if (info.flags & (ParameterInfo::kIsProgramChange | ParameterInfo::kIsHidden)) continue;
@@ -228,11 +211,11 @@ class Vst3Host : public PluginHost {
       // A parameter the plug-in gives no display text for (its VST3 "Bypass"
       // switch) is the format's, not one of the plug-in's own.
       String128 probe = {};
-      if (controller_->getParamStringByValue(info.id, 0.0, probe) != kResultOk) continue;
+      if (instance_.controller->getParamStringByValue(info.id, 0.0, probe) != kResultOk) continue;
       d.minText = Shown(info, 0.0);
       d.maxText = Shown(info, 1.0);
       d.defaultText = Shown(info, info.defaultNormalizedValue);
-      d.currentText = Shown(info, controller_->getParamNormalized(info.id));
+      d.currentText = Shown(info, instance_.controller->getParamNormalized(info.id));
       for (int32 step = 0; info.stepCount > 0 && step <= info.stepCount; ++step) {
         d.choices.push_back(Shown(info, static_cast<double>(step) / info.stepCount));
       }
@@ -248,13 +231,13 @@ class Vst3Host : public PluginHost {
     String128 wide;
     Utf8ToString128(text, wide);
     ParamValue parsed = 0;
-    if (controller_->getParamValueByString(id, wide, parsed) == kResultOk && parsed >= 0.0 && parsed <= 1.0) {
+    if (instance_.controller->getParamValueByString(id, wide, parsed) == kResultOk && parsed >= 0.0 && parsed <= 1.0) {
       normalized = parsed;
       return true;
     }
     // A stepped parameter: the step whose display text matches.
     ParameterInfo info;
-    if (controller_->getParameterInfo(index, info) != kResultOk) return false;
+    if (instance_.controller->getParameterInfo(index, info) != kResultOk) return false;
     for (int32 step = 0; info.stepCount > 0 && step <= info.stepCount; ++step) {
       const double value = static_cast<double>(step) / info.stepCount;
       if (strcasecmp(Text(id, value).c_str(), text.c_str()) == 0) {
@@ -280,7 +263,7 @@ class Vst3Host : public PluginHost {
   double NormalizedValue(int index) override {
     ParamID id = 0;
     std::string ignored;
-    return IdFor(index, id, ignored) ? controller_->getParamNormalized(id) : 0.0;
+    return IdFor(index, id, ignored) ? instance_.controller->getParamNormalized(id) : 0.0;
   }
 
   void Process(const double* const* inputs, double* const* outputs, int frames) override {
@@ -310,7 +293,7 @@ class Vst3Host : public PluginHost {
     ProcessData data = host::BlockData(kOffline, frames, in, out,
                                        pending_.Empty() ? nullptr : &pending_, &context);
     data.numInputs = inputBusCount_;
-    processor_->process(data);
+    instance_.processor->process(data);
     for (int c = 0; c < 2; ++c)
       for (int n = 0; n < frames; ++n) outputs[c][n] = out.pointers[0][c][n];
   }
@@ -318,7 +301,7 @@ class Vst3Host : public PluginHost {
   bool GetState(std::vector<uint8_t>& blob, std::string& error) override {
     FlushParameters();
     host::MemoryStream stream;
-    if (controller_->getState(&stream) != kResultOk) {
+    if (instance_.controller->getState(&stream) != kResultOk) {
       error = "the plug-in did not hand over its state";
       return false;
     }
@@ -328,7 +311,7 @@ class Vst3Host : public PluginHost {
 
   bool SetState(const std::vector<uint8_t>& blob, std::string& error) override {
     host::MemoryStream stream(blob);
-    if (controller_->setState(&stream) != kResultOk) {
+    if (instance_.controller->setState(&stream) != kResultOk) {
       error = "the plug-in refused the state (wrong size or not saved by this VST3 plug-in)";
       return false;
     }
@@ -356,16 +339,16 @@ class Vst3Host : public PluginHost {
 
   std::string Text(ParamID id, double normalized) {
     String128 text = {};
-    if (controller_->getParamStringByValue(id, normalized, text) != kResultOk) return "";
+    if (instance_.controller->getParamStringByValue(id, normalized, text) != kResultOk) return "";
     return Utf16ToUtf8(text, 128);
   }
 
   void ReadParameterIds() {
-    const int32 count = controller_->getParameterCount();
+    const int32 count = instance_.controller->getParameterCount();
     ids_.assign(static_cast<size_t>(std::max(count, 0)), 0);
     for (int32 i = 0; i < count; ++i) {
       ParameterInfo info;
-      if (controller_->getParameterInfo(i, info) == kResultOk) ids_[static_cast<size_t>(i)] = info.id;
+      if (instance_.controller->getParameterInfo(i, info) == kResultOk) ids_[static_cast<size_t>(i)] = info.id;
     }
   }
 
@@ -382,7 +365,7 @@ class Vst3Host : public PluginHost {
   // is told at once so its display follows.
   void Send(ParamID id, double normalized) {
     pending_.Set(id, normalized);
-    controller_->setParamNormalized(id, normalized);
+    instance_.controller->setParamNormalized(id, normalized);
   }
 
   // Delivers pending parameter changes with an empty block.
@@ -396,31 +379,17 @@ class Vst3Host : public PluginHost {
   }
 
   void Unload() {
-    if (processor_ && processing_) processor_->setProcessing(false);
-    if (component_ && active_) component_->setActive(false);
-    if (controller_) {
-      controller_->setComponentHandler(nullptr);
-      controller_->release();
-    }
-    if (processor_) processor_->release();
-    if (component_) {
-      if (initialized_) component_->terminate();
-      component_->release();
-    }
-    controller_ = nullptr;
-    processor_ = nullptr;
-    component_ = nullptr;
+    if (instance_.processor && processing_) instance_.processor->setProcessing(false);
+    if (instance_.component && active_) instance_.component->setActive(false);
+    instance_.Release();
     factory_ = nullptr;
     module_.Unload();
   }
 
   host::Vst3ModuleHandle module_;
   IPluginFactory* factory_ = nullptr;  // the module's
-  IComponent* component_ = nullptr;
+  host::Vst3Instance instance_;
   uint8_t classId_[16] = {};
-  IAudioProcessor* processor_ = nullptr;
-  IEditController* controller_ = nullptr;
-  bool initialized_ = false;
   bool active_ = false;
   bool processing_ = false;
   bool doublePrecision_ = false;
@@ -439,9 +408,7 @@ class Vst3Host : public PluginHost {
 }  // namespace
 
 std::unique_ptr<PluginHost> LoadVst3(const std::string& path, std::string& error) {
-  auto host = std::make_unique<Vst3Host>();
-  if (!host->Load(path, error)) return nullptr;
-  return host;
+  return LoadWith<Vst3Host>(path, error);
 }
 
 }  // namespace render
