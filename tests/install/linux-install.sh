@@ -140,6 +140,16 @@ echo mine >"$vst3_presets/My Own.vstpreset"
 echo mine >"$vst3_presets/$own"
 echo other >"$home/.vst/Other.so"
 echo old >"$home/.lxvst/Kestrune.so"   # an earlier version's second copy
+# On another processor the archive refuses, before anything is made.
+mkdir -p "$work/other-machine"
+printf '#!/bin/sh\necho aarch64\n' >"$work/other-machine/uname"
+chmod +x "$work/other-machine/uname"
+before="$(find "$home" | sort)"
+if HOME="$home" PATH="$work/other-machine:$PATH" "$work/$name/install.sh" >/dev/null 2>"$work/other.err"; then
+  fail "install.sh installed x86-64 modules on an aarch64 machine"
+fi
+grep -q "for x86-64 Linux; this machine is aarch64" "$work/other.err" || fail "install.sh on aarch64 said: $(cat "$work/other.err")"
+[ "$(find "$home" | sort)" = "$before" ] || fail "install.sh on another processor changed $home"
 HOME="$home" "$work/$name/install.sh" >"$work/install.out" || fail "install.sh failed"
 grep -q "installed: $home/.vst/Kestrune.so" "$work/install.out" || fail "install.sh did not report ~/.vst"
 grep -q "installed: $home/.clap/Kestrune.clap" "$work/install.out" || fail "install.sh did not report ~/.clap"
