@@ -36,6 +36,8 @@ packages=(
   clang-19 lld-19 wasi-libc libc++-19-dev-wasm32 libc++abi-19-dev-wasm32 libclang-rt-19-dev-wasm32
   chromium $(command -v npm >/dev/null 2>&1 || echo nodejs npm)
   nsis python3
+  # The render tests measure a child's peak memory with GNU time.
+  time
   lintian
   # bench/true-peak-vs-ffmpeg.sh and bench/loudness-vs-ffmpeg.sh compare with
   # ffmpeg's ebur128 filter and compute exact peaks with numpy.

@@ -7,12 +7,12 @@ target_compile_definitions(lv2_inline_display_tests PRIVATE
   KESTRUNE_LV2_MODULE="$<TARGET_FILE:kestrune_lv2>"
   KESTRUNE_LV2_BUNDLE="${KESTRUNE_LV2_BUNDLE_DIR}/")
 add_dependencies(lv2_inline_display_tests kestrune_lv2)
-gtest_discover_tests(lv2_inline_display_tests DISCOVERY_TIMEOUT 60)
+kestrune_discover_tests(lv2_inline_display_tests)
 
 # The UI's ports, in-process, without a window.
 add_executable(lv2_ui_port_tests ${CMAKE_CURRENT_LIST_DIR}/Lv2UiPortTest.cpp)
 target_link_libraries(lv2_ui_port_tests PRIVATE kestrune_lv2_ui_plug GTest::gtest_main)
-gtest_discover_tests(lv2_ui_port_tests DISCOVERY_TIMEOUT 60)
+kestrune_discover_tests(lv2_ui_port_tests)
 
 # The UI in jalv, a real host, on its own Xvfb and JACK server. Release
 # builds only: a host that is not built with the sanitizers cannot load a
@@ -34,4 +34,4 @@ target_compile_definitions(lv2_jalv_ui_tests PRIVATE
   KESTRUNE_LV2_BUNDLE="${KESTRUNE_LV2_BUNDLE_DIR}"
   KESTRUNE_TEST_WORK_DIR="${CMAKE_CURRENT_BINARY_DIR}/jalv")
 add_dependencies(lv2_jalv_ui_tests kestrune_lv2_bundle kestrune_lv2_ui)
-gtest_discover_tests(lv2_jalv_ui_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
+kestrune_discover_tests(lv2_jalv_ui_tests PROPERTIES TIMEOUT 180)

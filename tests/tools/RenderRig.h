@@ -137,6 +137,7 @@ struct RunResult {
   int status = -1;
   std::string out;
   std::string err;
+  long peakKiB = -1;  // the renderer's largest resident size, when asked for
 };
 
 inline std::string Slurp(const std::string& path) {
@@ -170,12 +171,17 @@ inline pid_t SpawnRender(const ScratchFolder& folder, const std::vector<std::str
 }
 
 // Runs kestrune-render with `args` in `folder`, capturing its output;
-// standard input comes from `stdinPath` when given.
+// standard input comes from `stdinPath` when given. With `measurePeak` it
+// runs under GNU time, which reports the renderer's own peak: a child
+// spawned straight from this (much larger) process would be charged this
+// process's peak as well.
 inline RunResult RunRender(const ScratchFolder& folder, const std::vector<std::string>& args,
-                           const std::string& stdinPath = "") {
+                           const std::string& stdinPath = "", bool measurePeak = false) {
   const std::string outPath = folder.Path() + "/../" + "render-stdout-" + std::to_string(getpid());
   const std::string errPath = folder.Path() + "/../" + "render-stderr-" + std::to_string(getpid());
+  const std::string peakPath = folder.Path() + "/../" + "render-peak-" + std::to_string(getpid());
   std::vector<std::string> all = {KESTRUNE_RENDER};
+  if (measurePeak) all.insert(all.begin(), {"/usr/bin/time", "-f", "%M", "-o", peakPath});
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
@@ -197,6 +203,12 @@ inline RunResult RunRender(const ScratchFolder& folder, const std::vector<std::s
   int status = 0;
   waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (measurePeak) {
+    // The last line: time puts a note on a failed command's status first.
+    std::istringstream lines(Slurp(peakPath));
+    for (std::string line; std::getline(lines, line);) result.peakKiB = std::atol(line.c_str());
+    unlink(peakPath.c_str());
+  }
   result.out = Slurp(outPath);
   result.err = Slurp(errPath);
   unlink(outPath.c_str());

@@ -255,7 +255,7 @@ TEST_P(RenderIgnoresHeaderLength, ReadsToTheEndOfTheDataInLittleMemory) {
   const Audio input = TestSignal(1.5, 48000);
   ASSERT_TRUE(WriteAudio(folder / "in.flac", input, SF_FORMAT_PCM_16, SF_FORMAT_FLAC));
   ASSERT_TRUE(SetFlacTotalSamples(folder / "in.flac", c.claimedFrames, c.keepBytes));
-  RunResult run = RunRender(folder, {"in.flac", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle});
+  RunResult run = RunRender(folder, {"in.flac", "-o", "out.wav", "--no-pictures", "--module", kVst3Bundle}, "", true);
   EXPECT_EQ(run.status, c.status) << run.err;
   EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   if (c.status == 0) {
@@ -266,10 +266,7 @@ TEST_P(RenderIgnoresHeaderLength, ReadsToTheEndOfTheDataInLittleMemory) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(folder.Names(), std::set<std::string>{"in.flac"});
   }
-  // Each test runs in its own process: the renderer is its only child.
-  struct rusage usage;
-  getrusage(RUSAGE_CHILDREN, &usage);
-  EXPECT_LT(usage.ru_maxrss, 150 * 1024) << "kB";
+  EXPECT_LT(run.peakKiB, 150 * 1024) << "kB";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -306,20 +303,17 @@ TEST(RenderSafety, LongFileIsStreamedInConstantMemory) {
   // more memory than that, whatever a sanitizer adds to both. (The level
   // plot's own bound has a test of its own.)
   ASSERT_TRUE(WriteAudio(folder / "short.wav", input, SF_FORMAT_PCM_16));
-  ASSERT_EQ(RunRender(folder, {"short.wav", "--block", "4096", "--no-pictures", "--module", kVst3Bundle}).status, 0);
-  struct rusage usage;
-  getrusage(RUSAGE_CHILDREN, &usage);
-  const long shortPeak = usage.ru_maxrss;
-  RunResult run = RunRender(folder, {"long.wav", "--block", "4096", "--no-pictures", "--module", kVst3Bundle});
+  RunResult shortRun =
+      RunRender(folder, {"short.wav", "--block", "4096", "--no-pictures", "--module", kVst3Bundle}, "", true);
+  ASSERT_EQ(shortRun.status, 0) << shortRun.err;
+  RunResult run = RunRender(folder, {"long.wav", "--block", "4096", "--no-pictures", "--module", kVst3Bundle}, "", true);
   ASSERT_EQ(run.status, 0) << run.err;
   SF_INFO info{};
   SNDFILE* file = sf_open((folder / "long-kestrune.wav").c_str(), SFM_READ, &info);
   ASSERT_NE(file, nullptr);
   sf_close(file);
   EXPECT_EQ(info.frames, static_cast<sf_count_t>(9 * input.Frames()));
-  // Each test runs in its own process: the peak is the larger of the two.
-  getrusage(RUSAGE_CHILDREN, &usage);
-  EXPECT_LT(usage.ru_maxrss - shortPeak, 16 * 1024) << "kB more than for a ninth of the file";
+  EXPECT_LT(run.peakKiB - shortRun.peakKiB, 16 * 1024) << "kB more than for a ninth of the file";
 }
 
 TEST(RenderSafety, PipeAndDeviceOutputsAreWrittenIntoNotReplaced) {
