@@ -36,10 +36,15 @@ configure_and_build() {
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
   [ $# -gt 0 ] && shift
   for t in "$@"; do targets+=(--target "$t"); done
-  # A folder configured for another generator is configured afresh (CMake
-  # refuses to switch); what it built stays in the compiler cache.
-  if [ ${#generator[@]} -gt 0 ] && [ -f "$dir/CMakeCache.txt" ] &&
-     ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' "$dir/CMakeCache.txt"; then
+  # A folder configured for another generator or compiler is configured
+  # afresh: CMake refuses to switch generators, and on a compiler switch it
+  # drops every other option given. What it built stays in the compiler
+  # cache.
+  local compiler
+  compiler="$(printf '%s\n' "${options[@]}" | sed -n 's/^-DCMAKE_CXX_COMPILER=//p')"
+  if [ -f "$dir/CMakeCache.txt" ] &&
+     { { [ ${#generator[@]} -gt 0 ] && ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' "$dir/CMakeCache.txt"; } ||
+       { [ -n "$compiler" ] && ! grep -qx "CMAKE_CXX_COMPILER:[A-Z]*=$(command -v "$compiler")" "$dir/CMakeCache.txt"; }; }; then
     rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
   fi
   cmake -S "$ROOT" -B "$dir" "${generator[@]}" "${launcher[@]}" "${options[@]}" >/dev/null

@@ -1,5 +1,6 @@
 #include "AudioReader.h"
 
+#include "RiffInfo.h"
 #include "RiffMarkers.h"
 
 #include <FLAC/metadata.h>
@@ -36,9 +37,9 @@ int BytesPerSampleOf(int subtype) {
   }
 }
 
-uint32_t Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint32_t Be32(const unsigned char* p) { return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
-uint64_t Le64(const unsigned char* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
+using riff::Be32;
+using riff::Le32;
+using riff::Le64;
 
 // The frame count a WAV, RF64 or AIFF header promises, -1 when it promises
 // none. libsndfile shortens its own count to what a cut file holds, so a

@@ -30,6 +30,17 @@ bool WriteAllAt(int fd, const uint8_t* data, size_t size, uint64_t offset) {
   return true;
 }
 
+uint64_t Le64(const uint8_t* at) { return Le32(at) | static_cast<uint64_t>(Le32(at + 4)) << 32; }
+
+uint32_t Be32(const uint8_t* at) {
+  return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
+         static_cast<uint32_t>(at[2]) << 8 | at[3];
+}
+
+void PutBe32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
 bool ReadAllAt(int fd, uint8_t* data, size_t size, uint64_t offset) {
   while (size > 0) {
     const ssize_t got = pread(fd, data, size, static_cast<off_t>(offset));
@@ -50,11 +61,10 @@ bool ReadAllAt(int fd, uint8_t* data, size_t size, uint64_t offset) {
 namespace {
 
 using riff::Le32;
+using riff::Le64;
 using riff::PutLe32;
 using riff::ReadAllAt;
 using riff::WriteAllAt;
-
-uint64_t Le64(const uint8_t* at) { return Le32(at) | static_cast<uint64_t>(Le32(at + 4)) << 32; }
 
 bool IsRf64(const uint8_t* id) { return !memcmp(id, "RF64", 4) || !memcmp(id, "BW64", 4); }
 

@@ -13,11 +13,15 @@
 
 namespace render {
 
-// Little-endian fields and whole reads and writes at an offset (retried
-// on EINTR), for the RIFF readers and writers here and in RiffMarkers.h.
+// Little- and big-endian fields (RIFF and AIFF) and whole reads and
+// writes at an offset (retried on EINTR), for the readers and writers of
+// audio file chunks here, in RiffMarkers.h and in AudioReader.h.
 namespace riff {
 uint32_t Le32(const uint8_t* at);
+uint64_t Le64(const uint8_t* at);
+uint32_t Be32(const uint8_t* at);
 void PutLe32(uint8_t* at, uint32_t value);
+void PutBe32(uint8_t* at, uint32_t value);
 // False with errno set, or 0 at the end of the file.
 bool ReadAllAt(int fd, uint8_t* data, size_t size, uint64_t offset);
 bool WriteAllAt(int fd, const uint8_t* data, size_t size, uint64_t offset);

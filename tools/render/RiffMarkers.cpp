@@ -17,7 +17,9 @@ namespace {
 constexpr size_t kCuePointBytes = 24;  // id, position, chunk, chunk start, block start, sample offset
 constexpr size_t kSampleOffsetAt = 20;
 
+using riff::Be32;
 using riff::Le32;
+using riff::PutBe32;
 using riff::PutLe32;
 using riff::ReadAllAt;
 using riff::WriteAllAt;
@@ -37,15 +39,6 @@ bool ForEachSubChunk(const std::vector<uint8_t>& adtl, Each each) {
     at += whole;
   }
   return true;
-}
-
-uint32_t Be32(const uint8_t* at) {
-  return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
-         static_cast<uint32_t>(at[2]) << 8 | at[3];
-}
-
-void PutBe32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
 }
 
 // The chunk layouts: RIFF counts sizes little-endian and fills with JUNK,
