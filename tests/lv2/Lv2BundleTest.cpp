@@ -9,6 +9,7 @@
 #include <lv2/units/units.h>
 #include <lv2/urid/urid.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -302,6 +303,10 @@ TEST_P(Lv2apply, RendersBitForBitLikeKestruneRenderWithEachFormat) {
   ASSERT_EQ(material.status, 0) << material.err;
   Audio main, side;
   ASSERT_TRUE(ReadAudio(folder / "material.wav", main));
+  // Its first two seconds, drums and bass: lv2apply runs the plug-in one
+  // frame at a time, with a read and a write of the files for each.
+  for (auto& channel : main.channels) channel.resize(std::min(channel.size(), static_cast<size_t>(2 * main.rate)));
+  ASSERT_TRUE(WriteAudio(folder / "material.wav", main));
   side = main;
   std::vector<std::string> renderArgs = {"material.wav", "--sample-format", "float", "--no-pictures", "-q"};
   std::string controls;

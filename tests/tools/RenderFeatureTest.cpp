@@ -518,6 +518,62 @@ TEST(RenderMetadata, MarkersCrossBetweenWavAndAiffWithTheirNames) {
       << streamed.err;
 }
 
+TEST(RenderMetadata, SamplerLoopsAreCarriedIntoTheirOwnFormatAndNamedElsewhere) {
+  ScratchFolder folder;
+  const Audio input = TestSignal(0.1);
+  // A WAV file's smpl chunk and an AIFF file's INST chunk (its sustain loop
+  // between markers 1 and 2), as samplers write them.
+  const std::string smpl = std::string(28, '\0') + std::string("\1\0\0\0", 4) + std::string(4, '\0') +
+                           std::string(8, '\0') + std::string("\x2c\1\0\0\xb8\x0b\0\0", 8) + std::string(8, '\0');
+  const std::string inst("\x39\0\1\x7f\1\x7f\0\0\0\1\0\1\0\2\0\0\0\0\0\0", 20);
+  auto write = [&](const std::string& name, int format, const char* id, const std::string& payload) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = format;
+    SNDFILE* file = sf_open((folder / name).c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    SF_CUES_VAR(2) cues{};
+    cues.cue_count = 2;
+    cues.cue_points[0] = {1, 0, 0x61746164, 0, 0, 300, "Loop start"};
+    cues.cue_points[1] = {2, 0, 0x61746164, 0, 0, 3000, "Loop end"};
+    ASSERT_EQ(sf_command(file, SFC_SET_CUE, &cues, sizeof(cues)), SF_TRUE);
+    SF_CHUNK_INFO chunk{};
+    memcpy(chunk.id, id, 4);
+    chunk.id_size = 4;
+    chunk.datalen = static_cast<unsigned>(payload.size());
+    chunk.data = const_cast<char*>(payload.data());
+    ASSERT_EQ(sf_set_chunk(file, &chunk), SF_ERR_NO_ERROR);
+    std::vector<double> interleaved(input.Frames() * 2, 0.1);
+    sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(input.Frames()));
+    sf_close(file);
+  };
+  write("take.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, "smpl", smpl);
+  write("take.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, "INST", inst);
+  struct Case {
+    const char* from;
+    const char* to;
+    std::string kept;   // the chunk as the output holds it
+    const char* named;  // or the warning's words where it has no room
+  };
+  const std::string intLe = std::string("smpl") + std::string("\x3c\0\0\0", 4) + smpl;
+  const std::string intBe = std::string("INST") + std::string("\0\0\0\x14", 4) + inst;
+  for (const Case& c : {Case{"take.wav", "wav.wav", intLe, nullptr},
+                        Case{"take.wav", "wav.aiff", "", "smpl chunk; left out (write WAV to keep them)"},
+                        Case{"take.aiff", "aiff.aiff", intBe, nullptr},
+                        Case{"take.aiff", "aiff.wav", "", "INST chunk; left out (write AIFF to keep them)"},
+                        Case{"take.aiff", "aiff.flac", "", "INST chunk; left out (write AIFF to keep them)"}}) {
+    const RunResult run = RunRender(folder, {c.from, "-o", c.to, "--no-pictures", "--module", kVst3Bundle});
+    ASSERT_EQ(run.status, 0) << run.err;
+    if (!c.named) {
+      EXPECT_NE(Slurp(folder / c.to).find(c.kept), std::string::npos) << c.to;
+      EXPECT_EQ(run.err.find("no room"), std::string::npos) << c.to << ": " << run.err;
+      continue;
+    }
+    EXPECT_NE(run.err.find(c.named), std::string::npos) << c.to << ": " << run.err;
+  }
+}
+
 // BS.1770's calibration: a 997 Hz sine at -20 dBFS in one channel reads
 // -23.0 LUFS. The figures go into the summary and into the output's
 // broadcast-wave chunk, whose coding history then names this program.

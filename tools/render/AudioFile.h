@@ -82,9 +82,10 @@ struct AudioFileInfo {
   std::vector<uint8_t> broadcastInfo;
   // A WAV file's markers, its cue points as libsndfile hands them over
   // (SF_CUES of `cueCount` points; empty when there are none), and the
-  // chunks carried as they are: iXML, and the LIST/adtl chunk that labels
-  // the markers and makes regions of them. `unreadChunks` names what is
-  // there but could not be read (too large, damaged).
+  // chunks carried as they are: iXML, the LIST/adtl chunk that labels the
+  // markers and makes regions of them, a sampler's loops (smpl; an AIFF
+  // file's INST). `unreadChunks` names what is there but could not be read
+  // (too large, damaged).
   std::vector<uint8_t> cues;
   uint32_t cueCount = 0;
   std::vector<RiffChunk> chunks;

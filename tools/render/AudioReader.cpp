@@ -121,10 +121,11 @@ void ReadCuePoints(SNDFILE* file, AudioFileInfo& info) {
   }
 }
 
-// The chunks of a WAV file carried as they are (iXML, the LIST/adtl chunk
-// with the markers' texts). A stream's header is behind it: the chunks'
-// bytes cannot be fetched again, and are named instead.
-void ReadWaveChunks(SNDFILE* file, bool stream, AudioFileInfo& info) {
+// The chunks of a WAV or AIFF file carried as they are: a WAV file's iXML,
+// its LIST/adtl chunk with the markers' texts and its sampler loops (smpl),
+// an AIFF file's sampler loops (INST). A stream's header is behind it: the
+// chunks' bytes cannot be fetched again, and are named instead.
+void ReadCarriedChunks(SNDFILE* file, bool stream, AudioFileInfo& info) {
   // libsndfile reads no cue chunk from RF64.
   if (info.majorFormat == SF_FORMAT_RF64 && info.cueCount == 0) {
     SF_CHUNK_INFO cue;
@@ -133,7 +134,8 @@ void ReadWaveChunks(SNDFILE* file, bool stream, AudioFileInfo& info) {
     cue.id_size = 4;
     if (sf_get_chunk_iterator(file, &cue)) info.unreadChunks.push_back("cue markers (RF64)");
   }
-  for (const char* id : {"iXML", "LIST"}) {
+  const bool aiff = info.majorFormat == SF_FORMAT_AIFF;
+  for (const char* id : aiff ? std::vector<const char*>{"INST"} : std::vector<const char*>{"iXML", "LIST", "smpl"}) {
     SF_CHUNK_INFO wanted;
     memset(&wanted, 0, sizeof(wanted));
     memcpy(wanted.id, id, 4);
@@ -150,7 +152,7 @@ void ReadWaveChunks(SNDFILE* file, bool stream, AudioFileInfo& info) {
       if (stream) {
         // Of a stream's LIST chunks, only the markers' texts are missed
         // (INFO is read as tags), and only where there are markers.
-        const std::string name = list ? "marker texts (LIST/adtl)" : "iXML chunk";
+        const std::string name = list ? "marker texts (LIST/adtl)" : std::string(id) + " chunk";
         const bool missed = !list || info.cueCount > 0;
         if (missed && std::find(info.unreadChunks.begin(), info.unreadChunks.end(), name) == info.unreadChunks.end()) {
           info.unreadChunks.push_back(name);
@@ -484,10 +486,7 @@ bool AudioFileReader::Describe(void* opened, const SF_INFO& sfInfo, int64_t prom
   if (info_.majorFormat == SF_FORMAT_WAV || info_.majorFormat == SF_FORMAT_WAVEX ||
       info_.majorFormat == SF_FORMAT_RF64 || info_.majorFormat == SF_FORMAT_AIFF) {
     ReadCuePoints(file, info_);
-  }
-  if (info_.majorFormat == SF_FORMAT_WAV || info_.majorFormat == SF_FORMAT_WAVEX ||
-      info_.majorFormat == SF_FORMAT_RF64) {
-    ReadWaveChunks(file, stream_, info_);
+    ReadCarriedChunks(file, stream_, info_);
   }
   interleaved_.resize(kReadChunk * static_cast<size_t>(info_.channels));
   return true;

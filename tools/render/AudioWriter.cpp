@@ -23,6 +23,17 @@
 namespace render {
 namespace {
 
+// Writes `chunk` into the header as it came.
+bool SetChunk(SNDFILE* file, const RiffChunk& chunk) {
+  SF_CHUNK_INFO info;
+  memset(&info, 0, sizeof(info));
+  memcpy(info.id, chunk.id.data(), 4);
+  info.id_size = 4;
+  info.datalen = static_cast<unsigned>(chunk.payload.size());
+  info.data = const_cast<uint8_t*>(chunk.payload.data());
+  return sf_set_chunk(file, &info) == SF_ERR_NO_ERROR;
+}
+
 bool HoldsBroadcastInfo(int container) {
   return container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
 }
@@ -228,6 +239,7 @@ void AudioFileWriter::CopyMetadata(const AudioFileInfo& source) {
   // so its markers could not be kept within the audio. FLAC has no place
   // for markers: its cue sheet holds tracks of a disc, not named points.
   const bool aiff = encoding_.container == SF_FORMAT_AIFF && !direct_;
+  bool renumbered = false;
   if (source.cueCount > 0) {
     std::vector<uint8_t> cues = source.cues;
     SF_CUES* points = reinterpret_cast<SF_CUES*>(cues.data());
@@ -242,6 +254,7 @@ void AudioFileWriter::CopyMetadata(const AudioFileInfo& source) {
       for (uint32_t i = 0; renumber && i < source.cueCount; ++i) {
         points->cue_points[i].indx = static_cast<int32_t>(i + 1);
       }
+      renumbered = renumber;
     }
     markersCarried_ = ((wave && encoding_.container == SF_FORMAT_WAV) || aiff) && !direct_ &&
                       sf_command(file, SFC_SET_CUE, cues.data(), static_cast<int>(cues.size())) == SF_TRUE;
@@ -272,18 +285,20 @@ void AudioFileWriter::CopyMetadata(const AudioFileInfo& source) {
   }
   for (const RiffChunk& chunk : source.chunks) {
     const bool markerTexts = chunk.id == "LIST";
+    // An AIFF file's loops name its markers by their ids: they go with the
+    // markers into AIFF, where the ids stay.
+    if (chunk.id == "INST") {
+      const bool carried = aiff && (source.cueCount == 0 || (markersCarried_ && !renumbered)) &&
+                           SetChunk(file, chunk);
+      if (!carried) chunksLeftOut_.push_back("INST chunk");
+      continue;
+    }
     // AIFF keeps the markers' names, but not their notes and regions.
     if (markerTexts && aiff && markersCarried_) {
       if (AdtlHoldsMoreThanNames(chunk.payload)) chunksLeftOut_.push_back("marker notes and regions (LIST/adtl)");
       continue;
     }
-    SF_CHUNK_INFO info;
-    memset(&info, 0, sizeof(info));
-    memcpy(info.id, chunk.id.data(), 4);
-    info.id_size = 4;
-    info.datalen = static_cast<unsigned>(chunk.payload.size());
-    info.data = const_cast<uint8_t*>(chunk.payload.data());
-    const bool carried = wave && (!markerTexts || markersCarried_) && sf_set_chunk(file, &info) == SF_ERR_NO_ERROR;
+    const bool carried = wave && (!markerTexts || markersCarried_) && SetChunk(file, chunk);
     if (!carried) chunksLeftOut_.push_back(markerTexts ? "marker texts (LIST/adtl)" : chunk.id + " chunk");
   }
 }
