@@ -192,8 +192,10 @@ class Inflater {
       if (d < 0 || d >= 30) return false;
       const size_t distance = kDistanceBase[d] + Bits(kDistanceExtra[d]);
       if (failed_ || distance > made_ || length > limit_ - made_) return false;
+      // Byte by byte: a copy may overlap what it makes.
       uint8_t* to = out_.data() + made_;
-      for (size_t i = 0; i < length; ++i) to[i] = to[i - distance];
+      const uint8_t* from = to - distance;
+      for (size_t i = 0; i < length; ++i) to[i] = from[i];
       made_ += length;
     }
   }
