@@ -422,6 +422,44 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
 
 // AIFF holds markers with their names (MARK), not their notes or regions;
 // RF64 and a stream hold none. A marker past the output's end is dropped.
+// A stereo 44.1 kHz file of `frames` frames at 0.1, with these cue points
+// and these chunks written as they are.
+struct CuePoint {
+  int32_t id;
+  uint32_t frame;
+  const char* name;
+};
+void WriteMarkedFile(const std::string& path, int format, size_t frames, const std::vector<CuePoint>& points,
+                     const std::vector<std::pair<const char*, std::string>>& chunks) {
+  SF_INFO info{};
+  info.samplerate = 44100;
+  info.channels = 2;
+  info.format = format;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr);
+  SF_CUES_VAR(4) cues{};
+  ASSERT_LE(points.size(), 4u);
+  cues.cue_count = static_cast<uint32_t>(points.size());
+  for (size_t i = 0; i < points.size(); ++i) {
+    cues.cue_points[i] = {points[i].id, 0, 0x61746164, 0, 0, points[i].frame, ""};
+    strncpy(cues.cue_points[i].name, points[i].name, sizeof(cues.cue_points[i].name) - 1);
+  }
+  if (!points.empty()) {
+    ASSERT_EQ(sf_command(file, SFC_SET_CUE, &cues, sizeof(cues)), SF_TRUE);
+  }
+  for (const auto& [id, payload] : chunks) {
+    SF_CHUNK_INFO chunk{};
+    memcpy(chunk.id, id, 4);
+    chunk.id_size = 4;
+    chunk.datalen = static_cast<unsigned>(payload.size());
+    chunk.data = const_cast<char*>(payload.data());
+    ASSERT_EQ(sf_set_chunk(file, &chunk), SF_ERR_NO_ERROR);
+  }
+  std::vector<double> interleaved(frames * 2, 0.1);
+  sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(frames));
+  sf_close(file);
+}
+
 TEST(RenderMetadata, MarkersCrossBetweenWavAndAiffWithTheirNames) {
   ScratchFolder folder;
   const Audio input = TestSignal(0.1);
@@ -432,29 +470,12 @@ TEST(RenderMetadata, MarkersCrossBetweenWavAndAiffWithTheirNames) {
   };
   // "Verse" inside the audio, "Outro" past its end (a damaged file).
   auto write = [&](const std::string& name, int format, uint32_t verseId, const std::string& rawCue = "") {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = format;
-    SNDFILE* file = sf_open((folder / name).c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    SF_CUES_VAR(2) cues{};
-    cues.cue_count = 2;
-    cues.cue_points[0] = {static_cast<int32_t>(verseId), 0, 0x61746164, 0, 0, 100, "Verse"};
-    cues.cue_points[1] = {2, 0, 0x61746164, 0, 0, 20000, "Outro"};
-    SF_CHUNK_INFO chunk{};
-    memcpy(chunk.id, "cue ", 4);
-    chunk.id_size = 4;
-    chunk.datalen = static_cast<unsigned>(rawCue.size());
-    chunk.data = const_cast<char*>(rawCue.data());
     if (rawCue.empty()) {
-      ASSERT_EQ(sf_command(file, SFC_SET_CUE, &cues, sizeof(cues)), SF_TRUE);
+      WriteMarkedFile(folder / name, format, input.Frames(),
+                      {{static_cast<int32_t>(verseId), 100, "Verse"}, {2, 20000, "Outro"}}, {});
     } else {
-      ASSERT_EQ(sf_set_chunk(file, &chunk), SF_ERR_NO_ERROR);
+      WriteMarkedFile(folder / name, format, input.Frames(), {}, {{"cue ", rawCue}});
     }
-    std::vector<double> interleaved(input.Frames() * 2, 0.1);
-    sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(input.Frames()));
-    sf_close(file);
   };
   // Each marker's id, frame and name.
   using Markers = std::vector<std::tuple<int32_t, uint32_t, std::string>>;
@@ -527,26 +548,8 @@ TEST(RenderMetadata, SamplerLoopsAreCarriedIntoTheirOwnFormatAndNamedElsewhere) 
                            std::string(8, '\0') + std::string("\x2c\1\0\0\xb8\x0b\0\0", 8) + std::string(8, '\0');
   const std::string inst("\x39\0\1\x7f\1\x7f\0\0\0\1\0\1\0\2\0\0\0\0\0\0", 20);
   auto write = [&](const std::string& name, int format, const char* id, const std::string& payload) {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = format;
-    SNDFILE* file = sf_open((folder / name).c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    SF_CUES_VAR(2) cues{};
-    cues.cue_count = 2;
-    cues.cue_points[0] = {1, 0, 0x61746164, 0, 0, 300, "Loop start"};
-    cues.cue_points[1] = {2, 0, 0x61746164, 0, 0, 3000, "Loop end"};
-    ASSERT_EQ(sf_command(file, SFC_SET_CUE, &cues, sizeof(cues)), SF_TRUE);
-    SF_CHUNK_INFO chunk{};
-    memcpy(chunk.id, id, 4);
-    chunk.id_size = 4;
-    chunk.datalen = static_cast<unsigned>(payload.size());
-    chunk.data = const_cast<char*>(payload.data());
-    ASSERT_EQ(sf_set_chunk(file, &chunk), SF_ERR_NO_ERROR);
-    std::vector<double> interleaved(input.Frames() * 2, 0.1);
-    sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(input.Frames()));
-    sf_close(file);
+    WriteMarkedFile(folder / name, format, input.Frames(), {{1, 300, "Loop start"}, {2, 3000, "Loop end"}},
+                    {{id, payload}});
   };
   write("take.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, "smpl", smpl);
   write("take.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, "INST", inst);
