@@ -8,9 +8,10 @@
 #   3. the Windows x64 cross-build of the modules and the installer, and
 #      their tests under wine64 with a virtual display (Xvfb); the installer
 #      takes the factory presets the native build wrote;
-#   4. the fuzz targets (clang, libFuzzer, ASan/UBSan): every seed corpus
-#      replayed, then a fixed number of executions per target from a fixed
-#      seed. Fuzzing for new inputs is scripts/fuzz.sh;
+#   4. the fuzz targets (libFuzzer), built inside the sanitizer build: every
+#      seed corpus replayed, then a fixed number of executions per target
+#      from a fixed seed. Fuzzing for new inputs is scripts/fuzz.sh, on a
+#      build with coverage hooks throughout;
 #   5. the real-time thread contract under ThreadSanitizer: the three modules
 #      and the one program that hosts them (tests/tsan), each editor open at
 #      2x while audio, automation and state run on their own threads; the
@@ -22,9 +23,8 @@
 # depend on has changed (scripts/stage-cache.sh); its last passing run is
 # shown instead. KESTRUNE_RETEST=1 runs every stage whatever.
 # Stages overlap: each stage's tests run while the next builds (much of
-# their time is spent waiting on displays, Wine and real hosts), the
-# Windows cross-build runs beside the sanitizer build, and the fuzz targets
-# start as soon as they are built. Their output goes to
+# their time is spent waiting on displays, Wine and real hosts), and the
+# Windows cross-build runs beside the sanitizer build. Their output goes to
 # build/logs/<stage>.log and is shown when they end; the command fails when
 # any stage fails, and prints each stage's time.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -119,18 +119,15 @@ in_background "release tests" tests_of "release tests" run_ctest "$ROOT/build/re
 # build leaves a core idle at times (links, its longest files).
 in_background "Windows x64 cross-build and tests under Wine" windows
 
-# clang: it compiles this build in two thirds of GCC's time.
+# clang: it compiles this build in two thirds of GCC's time, and builds the
+# fuzz targets with it (libFuzzer is clang's).
 build "sanitizer build" "$ROOT/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON "${UNITY[@]}" \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKESTRUNE_BENCH=OFF -DKESTRUNE_DRAWN_IMAGE_PACKS="$ROOT/build/release/graphics/scaled-images"
+in_background "fuzz targets" tests_of "fuzz targets" env JOBS="$JOBS" "$ROOT/tests/fuzz/run-fuzzers.sh" \
+  "$ROOT/build/sanitize" --runs "${FUZZ_RUNS:-1000}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 in_background "sanitizer tests" tests_of "sanitizer tests" run_ctest "$ROOT/build/sanitize"
-
-echo "== fuzz build"
-t=$SECONDS
-( build_fuzzers "$ROOT/build/fuzz"; cpu_time; echo "== fuzz build: $((SECONDS - t)) s, $CPU_S CPU-s" )
-in_background "fuzz targets" tests_of "fuzz targets" env JOBS="$JOBS" "$ROOT/tests/fuzz/run-fuzzers.sh" \
-  "$ROOT/build/fuzz" --runs "${FUZZ_RUNS:-1000}"
 in_background "thread sanitizer" thread_sanitizer
 in_background "arm64 cross-build and tests under qemu" arm64
 finish "release tests"

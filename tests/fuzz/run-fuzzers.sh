@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of a build made with -DKESTRUNE_FUZZ=ON: first each
+# Runs every fuzz target of a build made with -DKESTRUNE_FUZZ=ON (or of the
+# sanitizer build, which has them too; see tests/fuzz/CMakeLists.txt): first each
 # target replays its checked-in corpus (tests/fuzz/corpus/<target>), then
 # fuzzes from a fixed seed, new inputs going to a scratch corpus inside the
 # build folder. Targets run $JOBS at a time. Fails when any target finds a
@@ -45,7 +46,8 @@ run_target() {
     "$binary" -runs=0 -artifact_prefix="$ARTIFACTS/$name-" "$CORPORA/$name" &&
     echo "-- fuzz" &&
     "$binary" -seed="$SEED" "$LIMIT" -reload="$RELOAD" -use_cmp="$USE_CMP" -timeout=60 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$ARTIFACTS/$name-" "$WORK/$name" "$CORPORA/$name"
+      -print_final_stats=1 -artifact_prefix="$ARTIFACTS/$name-" "$WORK/$name" "$CORPORA/$name" &&
+    echo "-- done"
   } >"$log" 2>&1
 }
 export -f run_target
@@ -65,7 +67,7 @@ for name in "${targets[@]}"; do
   seeds=$(ls "$CORPORA/$name" | wc -l)
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   result=ok
-  grep -qE "$fault" "$log" && result=FAILED
+  { grep -qE "$fault" "$log" || ! grep -q '^-- done$' "$log"; } && result=FAILED
   printf '%-14s %10s %12s  %s\n' "$name" "$seeds" "${runs:--}" "$result"
 done
 echo "fuzzing took $((SECONDS - start)) s"
@@ -73,7 +75,10 @@ echo "fuzzing took $((SECONDS - start)) s"
 if [ "$status" -ne 0 ]; then
   for name in "${targets[@]}"; do
     log="$WORK/$name.log"
-    if grep -qE "$fault" "$log"; then
+    if ! grep -qE "$fault" "$log" && ! grep -q '^-- done$' "$log"; then
+      echo "== $name did not finish; log $log ends:"
+      tail -4 "$log"
+    elif grep -qE "$fault" "$log"; then
       echo "== $name found a fault; log $log, inputs in $ARTIFACTS:"
       grep -E "fuzz invariant failed|ERROR: |runtime error|Test unit written" "$log" | head -4
       grep -E "^ *#[0-9]+ .* in " "$log" |
