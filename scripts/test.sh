@@ -16,15 +16,16 @@
 #      and the one program that hosts them (tests/tsan), each editor open at
 #      2x while audio, automation and state run on their own threads; the
 #      first data race fails the stage;
-#   6. the 64-bit ARM Linux cross-build, only what its checks use, and those
-#      checks (ctest -L arm64) under qemu-aarch64: the signal path's tests
-#      and kestrune-render's output compared with the native build's.
+#   6. the 64-bit ARM Linux cross-build, only what its checks use beyond
+#      what the main job built, and those checks (ctest -L arm64) under
+#      qemu-aarch64: the signal path's tests and kestrune-render's output
+#      compared with the native build's.
 # A stage whose tests passed is not run again while nothing they could
 # depend on has changed (scripts/stage-cache.sh); its last passing run is
 # shown instead. KESTRUNE_RETEST=1 runs every stage whatever.
 # Stages overlap: each stage's tests run while the next builds (much of
 # their time is spent waiting on displays, Wine and real hosts), and the
-# Windows cross-build runs beside the sanitizer build. Their output goes to
+# Windows and ARM cross-builds run beside the sanitizer build. Their output goes to
 # build/logs/<stage>.log and is shown when they end; the command fails when
 # any stage fails, and prints each stage's time.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -115,9 +116,11 @@ arm64() {
 build "release build" "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release
 in_background "release tests" tests_of "release tests" run_ctest "$ROOT/build/release"
 
-# The Windows cross-build and its tests, beside the sanitizer build: each
-# build leaves a core idle at times (links, its longest files).
+# The Windows and ARM cross-builds and their tests, beside the sanitizer
+# build: each build leaves a core idle at times (links, its longest files),
+# and Wine and the hosts wait much of theirs.
 in_background "Windows x64 cross-build and tests under Wine" windows
+in_background "arm64 cross-build and tests under qemu" arm64
 
 # clang: it compiles this build in two thirds of GCC's time, and builds the
 # fuzz targets with it (libFuzzer is clang's).
@@ -129,7 +132,6 @@ in_background "fuzz targets" tests_of "fuzz targets" env JOBS="$JOBS" "$ROOT/tes
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 in_background "sanitizer tests" tests_of "sanitizer tests" run_ctest "$ROOT/build/sanitize"
 in_background "thread sanitizer" thread_sanitizer
-in_background "arm64 cross-build and tests under qemu" arm64
 finish "release tests"
 finish "sanitizer tests"
 finish "Windows x64 cross-build and tests under Wine"
