@@ -49,6 +49,16 @@ TEST(CompiledCopies, EachCopyReproducesEveryGoldenCase) {
   }
 }
 
+// Sets both paths to the same thirteen plain values (and factor, if given).
+void SetBoth(ReferencePath& reference, SignalPath& optimised, const double (&plain)[13],
+             int oversampling = 0) {
+  for (int i = 0; i < 13; ++i) {
+    ApplyParamChange(reference.params, i, plain[i]);
+    ApplyParamChange(optimised.params, i, plain[i]);
+  }
+  if (oversampling > 0) reference.params.oversampling = optimised.params.oversampling = oversampling;
+}
+
 // Runs one block through both paths; outputs and all four Bessel histories
 // must then be equal bit for bit. `where` names the case in failures.
 void ExpectSameBlock(ReferencePath& reference, SignalPath& optimised,
@@ -93,12 +103,7 @@ TEST(CompiledCopies, EachCopyMatchesTheStraightforwardPathOnHostileAndTinyInput)
       optimised.SelectCode(code);
       kestrune_fingerprint::NoiseSource noise(51);
       const double plain[13] = {30, 2, -0.0005, -0.2, 1, 80, 100, 2000, 3, -6, 0, 1, 0};
-      for (int i = 0; i < 13; ++i) {
-        ApplyParamChange(reference.params, i, plain[i]);
-        ApplyParamChange(optimised.params, i, plain[i]);
-      }
-      reference.params.oversampling = oversampling;
-      optimised.params.oversampling = oversampling;
+      SetBoth(reference, optimised, plain, oversampling);
       BlockSettings settings;
       settings.sampleRate = 48000;
       const double levels[] = {1.5, 2e-16, 6e-17, 0, 1.5, 1e-17, 0};
@@ -138,12 +143,7 @@ TEST(CompiledCopies, EachCopyMatchesTheStraightforwardPathInShortBlocksAndOddFac
       optimised.SelectCode(code);
       kestrune_fingerprint::NoiseSource noise(7);
       const double plain[13] = {24, 0, -0.001, -0.1, 2, 60, 70, 800, -2, 3, 0, 0, 0};
-      for (int i = 0; i < 13; ++i) {
-        ApplyParamChange(reference.params, i, plain[i]);
-        ApplyParamChange(optimised.params, i, plain[i]);
-      }
-      reference.params.oversampling = oversampling;
-      optimised.params.oversampling = oversampling;
+      SetBoth(reference, optimised, plain, oversampling);
       BlockSettings settings;
       settings.sampleRate = 44100;
       const int lengths[] = {1, 2, 3, 1, 64, 1, 7, 300, 1};
@@ -179,10 +179,7 @@ TEST(CompiledCopies, EachCopyMatchesTheStraightforwardPathOnHostileSidechainsInG
     optimised.SelectCode(code);
     kestrune_fingerprint::NoiseSource noise(93);
     const double plain[13] = {28, 1, -0.0002, -0.0005, 3, 40, 60, 1200, 4, -3, 0, 0, 0};
-    for (int i = 0; i < 13; ++i) {
-      ApplyParamChange(reference.params, i, plain[i]);
-      ApplyParamChange(optimised.params, i, plain[i]);
-    }
+    SetBoth(reference, optimised, plain);
     BlockSettings settings;
     settings.sampleRate = 48000;
     const int lengths[] = {70, 5, 131, 64, 3, 257, 66, 259, 130};
