@@ -147,80 +147,22 @@ inline std::string Slurp(const std::string& path) {
   return text.str();
 }
 
-// Starts kestrune-render in `folder` without waiting; its output is dropped,
-// its stderr too unless `errPath` names a file for it.
-inline pid_t SpawnRender(const ScratchFolder& folder, const std::vector<std::string>& args,
-                         const std::string& errPath = "/dev/null") {
-  std::vector<std::string> all = {KESTRUNE_RENDER};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  char previous[4096];
-  pid_t pid = -1;
-  if (getcwd(previous, sizeof(previous)) && chdir(folder.Path().c_str()) == 0) {
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    if (chdir(previous) != 0) pid = -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+// kestrune-render with `args`, after `prefix` (a program that runs it).
+inline std::vector<std::string> RenderCommand(const std::vector<std::string>& args,
+                                              std::vector<std::string> prefix = {}) {
+  prefix.push_back(KESTRUNE_RENDER);
+  prefix.insert(prefix.end(), args.begin(), args.end());
+  return prefix;
 }
 
-// Runs kestrune-render with `args` in `folder`, capturing its output;
-// standard input comes from `stdinPath` when given. With `measurePeak` it
-// runs under GNU time, which reports the renderer's own peak: a child
-// spawned straight from this (much larger) process would be charged this
-// process's peak as well.
-inline RunResult RunRender(const ScratchFolder& folder, const std::vector<std::string>& args,
-                           const std::string& stdinPath = "", bool measurePeak = false) {
-  const std::string outPath = folder.Path() + "/../" + "render-stdout-" + std::to_string(getpid());
-  const std::string errPath = folder.Path() + "/../" + "render-stderr-" + std::to_string(getpid());
-  const std::string peakPath = folder.Path() + "/../" + "render-peak-" + std::to_string(getpid());
-  std::vector<std::string> all = {KESTRUNE_RENDER};
-  if (measurePeak) all.insert(all.begin(), {"/usr/bin/time", "-f", "%M", "-o", peakPath});
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (!stdinPath.empty()) posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
-  RunResult result;
-  // The tool writes relative output names into the current folder.
-  char previous[4096];
-  if (!getcwd(previous, sizeof(previous)) || chdir(folder.Path().c_str()) != 0) return result;
-  pid_t pid = 0;
-  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  if (chdir(previous) != 0) return result;
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return result;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  if (measurePeak) {
-    // The last line: time puts a note on a failed command's status first.
-    std::istringstream lines(Slurp(peakPath));
-    for (std::string line; std::getline(lines, line);) result.peakKiB = std::atol(line.c_str());
-    unlink(peakPath.c_str());
-  }
-  result.out = Slurp(outPath);
-  result.err = Slurp(errPath);
-  unlink(outPath.c_str());
-  unlink(errPath.c_str());
-  return result;
-}
-
-// Spawns `argv` in `folder` with the given file actions (destroyed here)
+// Spawns `command` in `folder` with the given file actions (destroyed here)
 // and SIGPIPE at its default: the test runner may ignore it, and the tool
 // must not inherit that. Returns the pid, or -1.
-inline pid_t SpawnInFolder(const ScratchFolder& folder, std::vector<char*>& argv, char* const* envp,
-                           posix_spawn_file_actions_t& actions) {
+inline pid_t SpawnInFolder(const ScratchFolder& folder, const std::vector<std::string>& command,
+                           char* const* envp, posix_spawn_file_actions_t& actions) {
+  std::vector<char*> argv;
+  for (auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t defaults;
@@ -239,6 +181,56 @@ inline pid_t SpawnInFolder(const ScratchFolder& folder, std::vector<char*>& argv
   return pid;
 }
 
+// Starts kestrune-render in `folder` without waiting; its output is dropped,
+// its stderr too unless `errPath` names a file for it.
+inline pid_t SpawnRender(const ScratchFolder& folder, const std::vector<std::string>& args,
+                         const std::string& errPath = "/dev/null") {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  return SpawnInFolder(folder, RenderCommand(args), environ, actions);
+}
+
+// Runs kestrune-render with `args` in `folder`, capturing its output;
+// standard input comes from `stdinPath` when given. With `measurePeak` it
+// runs under GNU time, which reports the renderer's own peak: a child
+// spawned straight from this (much larger) process would be charged this
+// process's peak as well.
+inline RunResult RunRender(const ScratchFolder& folder, const std::vector<std::string>& args,
+                           const std::string& stdinPath = "", bool measurePeak = false) {
+  const std::string outPath = folder.Path() + "/../" + "render-stdout-" + std::to_string(getpid());
+  const std::string errPath = folder.Path() + "/../" + "render-stderr-" + std::to_string(getpid());
+  const std::string peakPath = folder.Path() + "/../" + "render-peak-" + std::to_string(getpid());
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!stdinPath.empty()) posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
+  RunResult result;
+  // The tool writes relative output names into the folder it runs in.
+  const pid_t pid = SpawnInFolder(
+      folder,
+      RenderCommand(args, measurePeak ? std::vector<std::string>{"/usr/bin/time", "-f", "%M", "-o", peakPath}
+                                      : std::vector<std::string>{}),
+      environ, actions);
+  if (pid < 0) return result;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (measurePeak) {
+    // The last line: time puts a note on a failed command's status first.
+    std::istringstream lines(Slurp(peakPath));
+    for (std::string line; std::getline(lines, line);) result.peakKiB = std::atol(line.c_str());
+    unlink(peakPath.c_str());
+  }
+  result.out = Slurp(outPath);
+  result.err = Slurp(errPath);
+  unlink(outPath.c_str());
+  unlink(errPath.c_str());
+  return result;
+}
+
 // Starts kestrune-render in `folder` with standard input and output on pipes
 // (`toTool` feeds it, `fromTool` gets what it writes), stderr into `errPath`,
 // TMPDIR set to `tmpdir` and SIGPIPE at its default.
@@ -246,11 +238,6 @@ inline pid_t SpawnRenderPiped(const ScratchFolder& folder, const std::vector<std
                               const std::string& tmpdir, const std::string& errPath, int& toTool, int& fromTool) {
   int in[2], out[2];
   if (pipe(in) != 0 || pipe(out) != 0) return -1;
-  std::vector<std::string> all = {KESTRUNE_RENDER};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
   std::vector<std::string> env = {"TMPDIR=" + tmpdir};
   for (char** e = environ; *e; ++e) {
     if (strncmp(*e, "TMPDIR=", 7) != 0) env.push_back(*e);
@@ -264,7 +251,7 @@ inline pid_t SpawnRenderPiped(const ScratchFolder& folder, const std::vector<std
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
-  const pid_t pid = SpawnInFolder(folder, argv, envp.data(), actions);
+  const pid_t pid = SpawnInFolder(folder, RenderCommand(args), envp.data(), actions);
   close(in[0]);
   close(out[1]);
   toTool = in[1];
@@ -279,16 +266,11 @@ inline int RunRenderIntoClosedPipe(const ScratchFolder& folder, const std::vecto
   int fds[2];
   if (pipe(fds) != 0) return -1;
   close(fds[0]);
-  std::vector<std::string> all = {KESTRUNE_RENDER};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-  const pid_t pid = SpawnInFolder(folder, argv, environ, actions);
+  const pid_t pid = SpawnInFolder(folder, RenderCommand(args), environ, actions);
   close(fds[1]);
   int status = -1;
   if (pid > 0) waitpid(pid, &status, 0);
