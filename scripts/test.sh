@@ -54,17 +54,12 @@ cpu_time() {
   rm -f "$file"
 }
 
-# in_background [--yield] <stage> <command...>: runs the command with its
-# output in the stage's log. --yield: at a lower priority, so that it takes
-# what the sanitizer build (the longest chain: its tests start only when it
-# ends) leaves idle.
+# in_background <stage> <command...>: runs the command with its output in
+# the stage's log.
 in_background() {
-  local lower=0
-  [ "$1" = --yield ] && { lower=1; shift; }
   local stage="$1"; shift
   begun[$stage]=$SECONDS
-  ( [ $lower = 1 ] && renice -n 10 -p $BASHPID >/dev/null
-    "$@"; status=$?
+  ( "$@"; status=$?
     cpu_time; echo "$((SECONDS - ${begun[$stage]})) s, $CPU_S CPU-s" >"$LOGS/$stage.time"; exit $status ) \
     >"$LOGS/$stage.log" 2>&1 &
   pids[$stage]=$!
@@ -119,13 +114,13 @@ arm64() {
 }
 
 build "release build" "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release
-in_background --yield "release tests" tests_of "release tests" run_ctest "$ROOT/build/release"
+in_background "release tests" tests_of "release tests" run_ctest "$ROOT/build/release"
 
 # The Windows and ARM cross-builds and their tests, beside the sanitizer
 # build: each build leaves a core idle at times (links, its longest files),
 # and Wine and the hosts wait much of theirs.
-in_background --yield "Windows x64 cross-build and tests under Wine" windows
-in_background --yield "arm64 cross-build and tests under qemu" arm64
+in_background "Windows x64 cross-build and tests under Wine" windows
+in_background "arm64 cross-build and tests under qemu" arm64
 
 # clang: it compiles this build in two thirds of GCC's time, and builds the
 # fuzz targets with it (libFuzzer is clang's).
