@@ -229,17 +229,13 @@ TEST(RenderDither, SixteenBitOutputIsDitheredUnlessSwitchedOffAndDeeperOutputIsN
 TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem) {
   ScratchFolder folder;
   const Audio input = TestSignal(0.3);
-  {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-    SNDFILE* file = sf_open((folder / "take.wav").c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
+  Audio flat = input;
+  for (auto& channel : flat.channels) std::fill(channel.begin(), channel.end(), 0.1);
+  ASSERT_TRUE(WriteAudio(folder / "take.wav", flat, SF_FORMAT_PCM_24, SF_FORMAT_WAV, [](SNDFILE* file) {
     SF_BROADCAST_INFO bext{};
     strcpy(bext.description, "Take 3, kick close");
     strcpy(bext.originator, "Studio B");
-    ASSERT_EQ(sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof(bext)), SF_TRUE);
+    bool tagged = sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof(bext)) == SF_TRUE;
     sf_set_string(file, SF_STR_TITLE, "Drums");
     sf_set_string(file, SF_STR_ARTIST, "The Band");
     sf_set_string(file, SF_STR_COMMENT, "rough mix");
@@ -248,18 +244,15 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
     cues.cue_count = 2;
     cues.cue_points[0] = {1, 100, 0x61746164, 0, 0, 100, ""};
     cues.cue_points[1] = {2, 20000, 0x61746164, 0, 0, 20000, ""};
-    ASSERT_EQ(sf_command(file, SFC_SET_CUE, &cues, sizeof(cues)), SF_TRUE);
+    tagged = tagged && sf_command(file, SFC_SET_CUE, &cues, sizeof(cues)) == SF_TRUE;
     std::string ixml = "<BWFXML><SCENE>12A</SCENE></BWFXML>";
     SF_CHUNK_INFO chunk{};
     memcpy(chunk.id, "iXML", 4);
     chunk.id_size = 4;
     chunk.datalen = static_cast<unsigned>(ixml.size());
     chunk.data = ixml.data();
-    ASSERT_EQ(sf_set_chunk(file, &chunk), SF_ERR_NO_ERROR);
-    std::vector<double> interleaved(input.Frames() * 2, 0.1);
-    sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(input.Frames()));
-    sf_close(file);
-  }
+    return tagged && sf_set_chunk(file, &chunk) == SF_ERR_NO_ERROR;
+  }));
   // INFO tags libsndfile has no string type for, in a LIST chunk of their own after the audio.
   auto le32 = [](size_t value) {
     std::string bytes(4, '\0');
@@ -586,21 +579,11 @@ TEST(RenderLoudness, CalibrationToneReadsAsTheStandardSaysInTheSummaryAndTheBroa
   tone.rate = 48000;
   tone.channels.assign(2, std::vector<double>(48000, 0.0));
   for (size_t n = 0; n < 48000; ++n) tone.channels[0][n] = 0.1 * std::sin(2 * M_PI * 997 * static_cast<double>(n) / 48000);
-  {
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* file = sf_open((folder / "tone.wav").c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
+  ASSERT_TRUE(WriteAudio(folder / "tone.wav", tone, SF_FORMAT_FLOAT, SF_FORMAT_WAV, [](SNDFILE* file) {
     SF_BROADCAST_INFO bext{};
     strcpy(bext.description, "calibration");
-    ASSERT_EQ(sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof(bext)), SF_TRUE);
-    std::vector<double> interleaved(96000);
-    for (size_t n = 0; n < 48000; ++n) interleaved[2 * n] = tone.channels[0][n];
-    sf_writef_double(file, interleaved.data(), 48000);
-    sf_close(file);
-  }
+    return sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof(bext)) == SF_TRUE;
+  }));
   RunResult run = RunRender(folder, {"tone.wav", "-o", "out.wav", "--no-pictures", "--set", "BYPASS=on", "--module",
                                      kVst3Bundle});
   ASSERT_EQ(run.status, 0) << run.err;

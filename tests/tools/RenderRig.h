@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <sstream>
@@ -77,22 +78,27 @@ inline std::set<std::string> ScratchFolderNames(const std::string& path) {
 
 inline std::set<std::string> ScratchFolder::Names() const { return ScratchFolderNames(path_); }
 
+// Writes `audio` (`repeats` times over) to a new file; `tag`, when given,
+// first adds what a test needs to the file's header and says if it could.
 inline bool WriteAudio(const std::string& path, const Audio& audio, int subtype = SF_FORMAT_FLOAT,
-                       int container = SF_FORMAT_WAV) {
+                       int container = SF_FORMAT_WAV, const std::function<bool(SNDFILE*)>& tag = nullptr,
+                       int repeats = 1) {
   SF_INFO info{};
   info.samplerate = static_cast<int>(audio.rate);
   info.channels = static_cast<int>(audio.channels.size());
   info.format = container | subtype;
   SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
   if (!file) return false;
+  const bool tagged = !tag || tag(file);
   std::vector<double> interleaved(audio.Frames() * audio.channels.size());
   for (size_t n = 0; n < audio.Frames(); ++n) {
     for (size_t c = 0; c < audio.channels.size(); ++c) {
       interleaved[n * audio.channels.size() + c] = audio.channels[c][n];
     }
   }
-  sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(audio.Frames()));
-  return sf_close(file) == 0;
+  for (int i = 0; i < repeats; ++i)
+    sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(audio.Frames()));
+  return sf_close(file) == 0 && tagged;
 }
 
 inline bool ReadAudio(const std::string& path, Audio& audio) {

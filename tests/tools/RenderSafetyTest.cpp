@@ -284,21 +284,7 @@ TEST(RenderSafety, LongFileIsStreamedInConstantMemory) {
   // A minute and a half of stereo at 48 kHz: the whole file would be 69 MB
   // as doubles for the input alone, and 17 MB even as its own 16 bits.
   Audio input = TestSignal(10.0, 48000);
-  {
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open((folder / "long.wav").c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    std::vector<double> interleaved(input.Frames() * 2);
-    for (size_t n = 0; n < input.Frames(); ++n) {
-      interleaved[2 * n] = input.channels[0][n];
-      interleaved[2 * n + 1] = input.channels[1][n];
-    }
-    for (int i = 0; i < 9; ++i) sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(input.Frames()));
-    sf_close(file);
-  }
+  ASSERT_TRUE(WriteAudio(folder / "long.wav", input, SF_FORMAT_PCM_16, SF_FORMAT_WAV, nullptr, 9));
   // The same render of one ninth of it first: the long one may take no
   // more memory than that, whatever a sanitizer adds to both. (The level
   // plot's own bound has a test of its own.)
