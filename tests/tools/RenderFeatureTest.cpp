@@ -413,46 +413,41 @@ TEST(RenderMetadata, TextAndBroadcastWaveChunkAreCarriedWhereTheOutputHoldsThem)
       << streamed.err;
 }
 
-// AIFF holds markers with their names (MARK), not their notes or regions;
-// RF64 and a stream hold none. A marker past the output's end is dropped.
 // A stereo 44.1 kHz file of `frames` frames at 0.1, with these cue points
-// and these chunks written as they are.
+// (four at most) and these chunks written as they are.
 struct CuePoint {
   int32_t id;
   uint32_t frame;
   const char* name;
 };
-void WriteMarkedFile(const std::string& path, int format, size_t frames, const std::vector<CuePoint>& points,
+bool WriteMarkedFile(const std::string& path, int format, size_t frames, const std::vector<CuePoint>& points,
                      const std::vector<std::pair<const char*, std::string>>& chunks) {
-  SF_INFO info{};
-  info.samplerate = 44100;
-  info.channels = 2;
-  info.format = format;
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(file, nullptr);
-  SF_CUES_VAR(4) cues{};
-  ASSERT_LE(points.size(), 4u);
-  cues.cue_count = static_cast<uint32_t>(points.size());
-  for (size_t i = 0; i < points.size(); ++i) {
-    cues.cue_points[i] = {points[i].id, 0, 0x61746164, 0, 0, points[i].frame, ""};
-    strncpy(cues.cue_points[i].name, points[i].name, sizeof(cues.cue_points[i].name) - 1);
-  }
-  if (!points.empty()) {
-    ASSERT_EQ(sf_command(file, SFC_SET_CUE, &cues, sizeof(cues)), SF_TRUE);
-  }
-  for (const auto& [id, payload] : chunks) {
-    SF_CHUNK_INFO chunk{};
-    memcpy(chunk.id, id, 4);
-    chunk.id_size = 4;
-    chunk.datalen = static_cast<unsigned>(payload.size());
-    chunk.data = const_cast<char*>(payload.data());
-    ASSERT_EQ(sf_set_chunk(file, &chunk), SF_ERR_NO_ERROR);
-  }
-  std::vector<double> interleaved(frames * 2, 0.1);
-  sf_writef_double(file, interleaved.data(), static_cast<sf_count_t>(frames));
-  sf_close(file);
+  Audio flat;
+  flat.rate = 44100;
+  flat.channels.assign(2, std::vector<double>(frames, 0.1));
+  return points.size() <= 4 &&
+         WriteAudio(path, flat, format & SF_FORMAT_SUBMASK, format & SF_FORMAT_TYPEMASK, [&](SNDFILE* file) {
+           SF_CUES_VAR(4) cues{};
+           cues.cue_count = static_cast<uint32_t>(points.size());
+           for (size_t i = 0; i < points.size(); ++i) {
+             cues.cue_points[i] = {points[i].id, 0, 0x61746164, 0, 0, points[i].frame, ""};
+             strncpy(cues.cue_points[i].name, points[i].name, sizeof(cues.cue_points[i].name) - 1);
+           }
+           bool tagged = points.empty() || sf_command(file, SFC_SET_CUE, &cues, sizeof(cues)) == SF_TRUE;
+           for (const auto& [id, payload] : chunks) {
+             SF_CHUNK_INFO chunk{};
+             memcpy(chunk.id, id, 4);
+             chunk.id_size = 4;
+             chunk.datalen = static_cast<unsigned>(payload.size());
+             chunk.data = const_cast<char*>(payload.data());
+             tagged = tagged && sf_set_chunk(file, &chunk) == SF_ERR_NO_ERROR;
+           }
+           return tagged;
+         });
 }
 
+// AIFF holds markers with their names (MARK), not their notes or regions;
+// RF64 and a stream hold none. A marker past the output's end is dropped.
 TEST(RenderMetadata, MarkersCrossBetweenWavAndAiffWithTheirNames) {
   ScratchFolder folder;
   const Audio input = TestSignal(0.1);
@@ -464,10 +459,10 @@ TEST(RenderMetadata, MarkersCrossBetweenWavAndAiffWithTheirNames) {
   // "Verse" inside the audio, "Outro" past its end (a damaged file).
   auto write = [&](const std::string& name, int format, uint32_t verseId, const std::string& rawCue = "") {
     if (rawCue.empty()) {
-      WriteMarkedFile(folder / name, format, input.Frames(),
-                      {{static_cast<int32_t>(verseId), 100, "Verse"}, {2, 20000, "Outro"}}, {});
+      ASSERT_TRUE(WriteMarkedFile(folder / name, format, input.Frames(),
+                                  {{static_cast<int32_t>(verseId), 100, "Verse"}, {2, 20000, "Outro"}}, {}));
     } else {
-      WriteMarkedFile(folder / name, format, input.Frames(), {}, {{"cue ", rawCue}});
+      ASSERT_TRUE(WriteMarkedFile(folder / name, format, input.Frames(), {}, {{"cue ", rawCue}}));
     }
   };
   // Each marker's id, frame and name.
@@ -541,8 +536,8 @@ TEST(RenderMetadata, SamplerLoopsAreCarriedIntoTheirOwnFormatAndNamedElsewhere) 
                            std::string(8, '\0') + std::string("\x2c\1\0\0\xb8\x0b\0\0", 8) + std::string(8, '\0');
   const std::string inst("\x39\0\1\x7f\1\x7f\0\0\0\1\0\1\0\2\0\0\0\0\0\0", 20);
   auto write = [&](const std::string& name, int format, const char* id, const std::string& payload) {
-    WriteMarkedFile(folder / name, format, input.Frames(), {{1, 300, "Loop start"}, {2, 3000, "Loop end"}},
-                    {{id, payload}});
+    ASSERT_TRUE(WriteMarkedFile(folder / name, format, input.Frames(),
+                                {{1, 300, "Loop start"}, {2, 3000, "Loop end"}}, {{id, payload}}));
   };
   write("take.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, "smpl", smpl);
   write("take.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, "INST", inst);
