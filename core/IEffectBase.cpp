@@ -267,7 +267,7 @@ void IEffectBase::BindInputsFromFloat(int first, int count, const float* const* 
     const float* host = hostArrays ? hostArrays[next++] : nullptr;
     int n = std::min(std::max(frames, 0), static_cast<int>(in.scratch.size()));
     if (host)
-      for (int f = 0; f < n; ++f) in.scratch[f] = host[f];
+      for (int f = 0; f < n; ++f) in.scratch[f] = FromHostFloat(host[f]);
     else
       std::fill(in.scratch.begin(), in.scratch.end(), 0.0);
     inputPtrs_[in.slot] = in.scratch.data();
@@ -302,7 +302,7 @@ void IEffectBase::RunBlockToFloat(int frames) {
   for (OutputChannel& out : outputs_) {
     if (!out.connected || !out.floatDestination) continue;
     int n = std::min(frames, static_cast<int>(out.scratch.size()));
-    for (int f = 0; f < n; ++f) out.floatDestination[f] = static_cast<float>(out.scratch[f]);
+    for (int f = 0; f < n; ++f) out.floatDestination[f] = ToHostFloat(out.scratch[f]);
   }
 }
 
@@ -311,7 +311,8 @@ void IEffectBase::RunBlockAccumulating(int frames) {
   for (OutputChannel& out : outputs_) {
     if (!out.connected || !out.floatDestination) continue;
     int n = std::min(frames, static_cast<int>(out.scratch.size()));
-    for (int f = 0; f < n; ++f) out.floatDestination[f] += static_cast<float>(out.scratch[f]);
+    for (int f = 0; f < n; ++f)
+      out.floatDestination[f] = AddHostFloats(out.floatDestination[f], ToHostFloat(out.scratch[f]));
   }
 }
 
