@@ -172,8 +172,8 @@ void* IGraphicsX11::OpenNativeWindow(void* parentWindow) {
       ok = window_ != 0 && !trap.Failed();
       if (ok) {
         parent_ = parent;
-        windowWidth_ = Width();
-        windowHeight_ = Height();
+        windowWidth_ = hostWidth_ = Width();
+        windowHeight_ = hostHeight_ = Height();
         ok = CreateSurface(Width(), Height());
       }
       if (ok) {
@@ -210,6 +210,32 @@ void IGraphicsX11::ReadWindowSize() {
   if (XGetGeometry(display_, window_, &root, &x, &y, &width, &height, &border, &depth)) {
     windowWidth_ = static_cast<int>(width);
     windowHeight_ = static_cast<int>(height);
+    if (windowWidth_ != Width() || windowHeight_ != Height()) {
+      hostWidth_ = windowWidth_;
+      hostHeight_ = windowHeight_;
+    }
+  }
+}
+
+// The window has a new size from its host (a GTK socket or suil sizes it to
+// its allocation). A size the host chose is fitted, as a VST3 host's onSize
+// is. The host's own window again after the editor resized itself (Ardour
+// keeps an LV2 editor's window when it asks for a smaller one), or any size
+// while the corner handle is dragged, leaves the editor's size as it is.
+void IGraphicsX11::TakeWindowSize() {
+  if (windowWidth_ != Width() || windowHeight_ != Height()) {
+    const bool chosenByHost =
+        !Resizing() && (windowWidth_ != hostWidth_ || windowHeight_ != hostHeight_);
+    hostWidth_ = windowWidth_;
+    hostHeight_ = windowHeight_;
+    if (chosenByHost) {
+      FitHostWindow(windowWidth_, windowHeight_);
+      return;
+    }
+  }
+  if (CreateSurface(Width(), Height())) {
+    for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
+    DrawRegion(PixelRect(0, 0, Width(), Height()));
   }
 }
 
@@ -436,13 +462,11 @@ void IGraphicsX11::HandleEvent(XEvent& event) {
       if (event.xdestroywindow.window == window_) WindowGone();
       break;
     case ConfigureNotify:
-      if (event.xconfigure.width != windowWidth_ || event.xconfigure.height != windowHeight_) {
+      if (event.xconfigure.window == window_ &&
+          (event.xconfigure.width != windowWidth_ || event.xconfigure.height != windowHeight_)) {
         windowWidth_ = event.xconfigure.width;
         windowHeight_ = event.xconfigure.height;
-        if (CreateSurface(Width(), Height())) {
-          for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
-          DrawRegion(PixelRect(0, 0, Width(), Height()));
-        }
+        TakeWindowSize();
       }
       break;
     default:
@@ -601,7 +625,7 @@ bool IGraphicsX11::SetScale(double scale) {
     EndOpenGesture();
   }
   if (!IGraphics::SetScale(scale)) return false;
-  if (!window_) return true;
+  if (!window_ || fittingHostWindow_) return true;
   X11ErrorTrap trap(display_);
   if (!Resizing()) Ungrab();  // a drag of the resize handle keeps the pointer
   XResizeWindow(display_, window_, static_cast<unsigned>(Width()), static_cast<unsigned>(Height()));
@@ -609,6 +633,25 @@ bool IGraphicsX11::SetScale(double scale) {
   PublishSizeHints();
   if (CreateSurface(Width(), Height())) DrawRegion(PixelRect(0, 0, Width(), Height()));
   return true;
+}
+
+void IGraphicsX11::FitHostWindow(int width, int height) {
+  if (width <= 0 || height <= 0) return;
+  fittingHostWindow_ = true;
+  IGraphics::FitHostWindow(width, height);
+  fittingHostWindow_ = false;
+  if (!window_) return;
+  X11ErrorTrap trap(display_);
+  if (!Resizing()) Ungrab();
+  // The window stays the host's size; the part beyond the editor is filled.
+  XResizeWindow(display_, window_, static_cast<unsigned>(FrameWidth()),
+                static_cast<unsigned>(FrameHeight()));
+  ReadWindowSize();
+  PublishSizeHints();
+  if (CreateSurface(Width(), Height())) {
+    for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
+    DrawRegion(PixelRect(0, 0, Width(), Height()));
+  }
 }
 
 double IGraphicsX11::DesktopScale(Display* display) {
