@@ -587,14 +587,16 @@ void IGraphicsX11::ForwardToHost(XEvent forwarded) {
 // ---------------------------------------------------------------- size
 
 // The window's size as its own normal hints: hosts that follow the embedded
-// window (LV2's preferred way, ui:resize being deprecated) read it there.
+// window (LV2's preferred way, ui:resize being deprecated) read it there. In
+// a window the host gave, that window's size: suil asks for its socket the
+// size in the hints, which then stays the host's.
 void IGraphicsX11::PublishSizeHints() {
   if (!window_) return;
   XSizeHints* hints = XAllocSizeHints();
   if (!hints) return;
   hints->flags = PSize | PBaseSize;
-  hints->width = hints->base_width = Width();
-  hints->height = hints->base_height = Height();
+  hints->width = hints->base_width = FrameWidth();
+  hints->height = hints->base_height = FrameHeight();
   XSetWMNormalHints(display_, window_, hints);
   XFree(hints);
 }
@@ -644,9 +646,14 @@ void IGraphicsX11::FitHostWindow(int width, int height) {
   X11ErrorTrap trap(display_);
   if (!Resizing()) Ungrab();
   // The window stays the host's size; the part beyond the editor is filled.
-  XResizeWindow(display_, window_, static_cast<unsigned>(FrameWidth()),
-                static_cast<unsigned>(FrameHeight()));
-  ReadWindowSize();
+  // It is configured only where the editor's smallest size is larger: never
+  // back to a size the host gave earlier, which the host answers with a new
+  // layout (Ardour's LV2 window flipped between two sizes for good).
+  if (FrameWidth() != windowWidth_ || FrameHeight() != windowHeight_) {
+    XResizeWindow(display_, window_, static_cast<unsigned>(FrameWidth()),
+                  static_cast<unsigned>(FrameHeight()));
+    ReadWindowSize();
+  }
   PublishSizeHints();
   if (CreateSurface(Width(), Height())) {
     for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);

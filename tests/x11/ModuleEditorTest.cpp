@@ -914,17 +914,39 @@ TEST(Lv2EditorWindow, FitsTheWindowArdourSizesAndKeepsTheSizeChosenWithTheHandle
   ASSERT_NE(handle, nullptr);
   const Window editor = static_cast<Window>(reinterpret_cast<uintptr_t>(widget));
   auto pump = [&](int ms) { PumpFor(ms, [&] { lv2.idle->idle(handle); }); };
-  auto allocate = [&](int width, int height) {
-    XResizeWindow(x.Get(), editor, static_cast<unsigned>(width), static_cast<unsigned>(height));
+  // The host sizes the window, at times twice before the editor runs. The
+  // editor must never configure the window back to a size the host gave
+  // before: in Ardour each such configure had suil lay out again, and the
+  // window flipped between two sizes for good; here the two configures of
+  // the editor would answer each other without end.
+  XSelectInput(x.Get(), editor, StructureNotifyMask);
+  auto allocate = [&](std::vector<std::pair<int, int>> sizes) {
+    XEvent event;
+    XSync(x.Get(), False);
+    while (XCheckTypedWindowEvent(x.Get(), editor, ConfigureNotify, &event)) {
+    }
+    for (const auto& size : sizes)
+      XResizeWindow(x.Get(), editor, static_cast<unsigned>(size.first), static_cast<unsigned>(size.second));
     XSync(x.Get(), False);
     pump(100);
+    XSync(x.Get(), False);
+    size_t configures = 0;
+    while (XCheckTypedWindowEvent(x.Get(), editor, ConfigureNotify, &event)) ++configures;
+    EXPECT_EQ(configures, sizes.size());
   };
-  auto check = [&](int width, int height, double scale) {
+  // The window's picture, and the size its hints give (what suil asks for
+  // its socket): the window's after a fit, the editor's after the handle.
+  auto check = [&](int width, int height, double scale, int hintsWidth, int hintsHeight) {
     int w = 0, h = 0;
     const std::vector<uint32_t> shown = x.Capture(editor, &w, &h);
     ASSERT_EQ(w, width);
     ASSERT_EQ(h, height);
     EXPECT_EQ(WrongPixels(shown, w, h, scale), 0) << "of " << w * h << " pixels";
+    XSizeHints hints;
+    long supplied = 0;
+    ASSERT_TRUE(XGetWMNormalHints(x.Get(), editor, &hints, &supplied));
+    EXPECT_EQ(hints.base_width, hintsWidth);
+    EXPECT_EQ(hints.base_height, hintsHeight);
   };
   pump(100);
   struct Case {
@@ -934,8 +956,8 @@ TEST(Lv2EditorWindow, FitsTheWindowArdourSizesAndKeepsTheSizeChosenWithTheHandle
   for (const Case& c : {Case{1349, 495, 1349 / 912.0}, Case{1000, 366, 1000 / 912.0},
                         Case{700, 216, 216 / 287.0}, Case{1349, 495, 1349 / 912.0}}) {
     SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
-    allocate(c.width, c.height);
-    check(c.width, c.height, c.scale);
+    allocate({{800, 266}, {c.width, c.height}});
+    check(c.width, c.height, c.scale, c.width, c.height);
   }
   // The corner handle dragged to 75 %; the host keeps its window.
   x.MoveTo(editor, 1346, 421);
@@ -951,8 +973,8 @@ TEST(Lv2EditorWindow, FitsTheWindowArdourSizesAndKeepsTheSizeChosenWithTheHandle
   pump(100);
   EXPECT_EQ(asked[0], 684);
   EXPECT_EQ(asked[1], 215);
-  allocate(1349, 495);
-  check(1349, 495, 0.75);
+  allocate({{1349, 495}});
+  check(1349, 495, 0.75, 684, 215);
   lv2.ui->cleanup(handle);
   x.Destroy(window);
 }
