@@ -172,8 +172,8 @@ void* IGraphicsX11::OpenNativeWindow(void* parentWindow) {
       ok = window_ != 0 && !trap.Failed();
       if (ok) {
         parent_ = parent;
-        windowWidth_ = Width();
-        windowHeight_ = Height();
+        windowWidth_ = hostWidth_ = Width();
+        windowHeight_ = hostHeight_ = Height();
         ok = CreateSurface(Width(), Height());
       }
       if (ok) {
@@ -210,6 +210,32 @@ void IGraphicsX11::ReadWindowSize() {
   if (XGetGeometry(display_, window_, &root, &x, &y, &width, &height, &border, &depth)) {
     windowWidth_ = static_cast<int>(width);
     windowHeight_ = static_cast<int>(height);
+    if (windowWidth_ != Width() || windowHeight_ != Height()) {
+      hostWidth_ = windowWidth_;
+      hostHeight_ = windowHeight_;
+    }
+  }
+}
+
+// The window has a new size from its host (a GTK socket or suil sizes it to
+// its allocation). A size the host chose is fitted, as a VST3 host's onSize
+// is. The host's own window again after the editor resized itself (Ardour
+// keeps an LV2 editor's window when it asks for a smaller one), or any size
+// while the corner handle is dragged, leaves the editor's size as it is.
+void IGraphicsX11::TakeWindowSize() {
+  if (windowWidth_ != Width() || windowHeight_ != Height()) {
+    const bool chosenByHost =
+        !Resizing() && (windowWidth_ != hostWidth_ || windowHeight_ != hostHeight_);
+    hostWidth_ = windowWidth_;
+    hostHeight_ = windowHeight_;
+    if (chosenByHost) {
+      FitHostWindow(windowWidth_, windowHeight_);
+      return;
+    }
+  }
+  if (CreateSurface(Width(), Height())) {
+    for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
+    DrawRegion(PixelRect(0, 0, Width(), Height()));
   }
 }
 
@@ -436,13 +462,11 @@ void IGraphicsX11::HandleEvent(XEvent& event) {
       if (event.xdestroywindow.window == window_) WindowGone();
       break;
     case ConfigureNotify:
-      if (event.xconfigure.width != windowWidth_ || event.xconfigure.height != windowHeight_) {
+      if (event.xconfigure.window == window_ &&
+          (event.xconfigure.width != windowWidth_ || event.xconfigure.height != windowHeight_)) {
         windowWidth_ = event.xconfigure.width;
         windowHeight_ = event.xconfigure.height;
-        if (CreateSurface(Width(), Height())) {
-          for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
-          DrawRegion(PixelRect(0, 0, Width(), Height()));
-        }
+        TakeWindowSize();
       }
       break;
     default:
@@ -563,14 +587,16 @@ void IGraphicsX11::ForwardToHost(XEvent forwarded) {
 // ---------------------------------------------------------------- size
 
 // The window's size as its own normal hints: hosts that follow the embedded
-// window (LV2's preferred way, ui:resize being deprecated) read it there.
+// window (LV2's preferred way, ui:resize being deprecated) read it there. In
+// a window the host gave, that window's size: suil asks for its socket the
+// size in the hints, which then stays the host's.
 void IGraphicsX11::PublishSizeHints() {
   if (!window_) return;
   XSizeHints* hints = XAllocSizeHints();
   if (!hints) return;
   hints->flags = PSize | PBaseSize;
-  hints->width = hints->base_width = Width();
-  hints->height = hints->base_height = Height();
+  hints->width = hints->base_width = FrameWidth();
+  hints->height = hints->base_height = FrameHeight();
   XSetWMNormalHints(display_, window_, hints);
   XFree(hints);
 }
@@ -601,7 +627,7 @@ bool IGraphicsX11::SetScale(double scale) {
     EndOpenGesture();
   }
   if (!IGraphics::SetScale(scale)) return false;
-  if (!window_) return true;
+  if (!window_ || fittingHostWindow_) return true;
   X11ErrorTrap trap(display_);
   if (!Resizing()) Ungrab();  // a drag of the resize handle keeps the pointer
   XResizeWindow(display_, window_, static_cast<unsigned>(Width()), static_cast<unsigned>(Height()));
@@ -609,6 +635,30 @@ bool IGraphicsX11::SetScale(double scale) {
   PublishSizeHints();
   if (CreateSurface(Width(), Height())) DrawRegion(PixelRect(0, 0, Width(), Height()));
   return true;
+}
+
+void IGraphicsX11::FitHostWindow(int width, int height) {
+  if (width <= 0 || height <= 0) return;
+  fittingHostWindow_ = true;
+  IGraphics::FitHostWindow(width, height);
+  fittingHostWindow_ = false;
+  if (!window_) return;
+  X11ErrorTrap trap(display_);
+  if (!Resizing()) Ungrab();
+  // The window stays the host's size; the part beyond the editor is filled.
+  // It is configured only where the editor's smallest size is larger: never
+  // back to a size the host gave earlier, which the host answers with a new
+  // layout (Ardour's LV2 window flipped between two sizes for good).
+  if (FrameWidth() != windowWidth_ || FrameHeight() != windowHeight_) {
+    XResizeWindow(display_, window_, static_cast<unsigned>(FrameWidth()),
+                  static_cast<unsigned>(FrameHeight()));
+    ReadWindowSize();
+  }
+  PublishSizeHints();
+  if (CreateSurface(Width(), Height())) {
+    for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
+    DrawRegion(PixelRect(0, 0, Width(), Height()));
+  }
 }
 
 double IGraphicsX11::DesktopScale(Display* display) {

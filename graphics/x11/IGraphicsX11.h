@@ -63,6 +63,9 @@ class IGraphicsX11 : public IGraphicsOffscreen, public X11EventPump {
   void SetEditorSize(int width, int height) override;
   // Resizes an open window to the new scale and redraws it.
   bool SetScale(double scale) override;
+  // The host's window size: the editor fits inside and the window takes
+  // that size (never below the editor's smallest).
+  void FitHostWindow(int width, int height) override;
   // The desktop's scale as toolkits read it: GDK_SCALE when set (a whole
   // number), else the X resource Xft.dpi over 96; 1 without either.
   static double DesktopScale(Display* display);
@@ -114,6 +117,7 @@ class IGraphicsX11 : public IGraphicsOffscreen, public X11EventPump {
   void Ungrab();
   void EndOpenGesture();
   void ReadWindowSize();
+  void TakeWindowSize();
   bool CreateSurface(int width, int height);
   void FreeSurface();
   void WindowGone();
@@ -128,6 +132,11 @@ class IGraphicsX11 : public IGraphicsOffscreen, public X11EventPump {
   // editor (a GTK socket sizes its child to its own allocation).
   int windowWidth_ = 0;
   int windowHeight_ = 0;
+  // The last size the host gave the window other than the editor's own: the
+  // host keeping its window after the editor resized is no new size.
+  int hostWidth_ = 0;
+  int hostHeight_ = 0;
+  bool fittingHostWindow_ = false;  // SetScale leaves the window to FitHostWindow
   GC gc_ = nullptr;
   void* visual_ = nullptr;  // Visual*
   int depth_ = 0;

@@ -315,6 +315,46 @@ std::vector<uint32_t> ReferencePicture(double scale = 1.0) {
   return pixels;
 }
 
+// Pixels of a window's picture that are not the editor at this scale at its
+// top left, with the panel's darkest colour beyond it.
+int WrongPixels(const std::vector<uint32_t>& shown, int width, int height, double scale) {
+  const std::vector<uint32_t> picture = ReferencePicture(scale);
+  const int editorWidth = static_cast<int>(std::floor(912 * scale + 1e-6));
+  if (picture.empty() || picture.size() % static_cast<size_t>(editorWidth) != 0) return width * height;
+  const int editorHeight = static_cast<int>(picture.size() / static_cast<size_t>(editorWidth));
+  int wrong = 0;
+  for (int py = 0; py < height; ++py)
+    for (int px = 0; px < width; ++px) {
+      const uint32_t pixel = shown[static_cast<size_t>(py) * static_cast<size_t>(width) + static_cast<size_t>(px)];
+      if (px < editorWidth && py < editorHeight)
+        wrong += pixel != picture[static_cast<size_t>(py) * static_cast<size_t>(editorWidth) + static_cast<size_t>(px)];
+      else
+        wrong += pixel != 0x141518u;
+    }
+  return wrong;
+}
+
+// The LV2 UI module as a host loads it.
+struct Lv2UiModule {
+  Lv2UiModule() {
+    if (!module) return;
+    auto descriptor = reinterpret_cast<const LV2UI_Descriptor* (*)(uint32_t)>(
+        dlsym(module, "lv2ui_descriptor"));
+    ui = descriptor ? descriptor(0) : nullptr;
+    if (ui) idle = static_cast<const LV2UI_Idle_Interface*>(ui->extension_data(LV2_UI__idleInterface));
+  }
+  ~Lv2UiModule() {
+    if (module) dlclose(module);
+  }
+  LV2UI_Handle Instantiate(const LV2_Feature* const* features, LV2UI_Widget* widget) const {
+    auto write = [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {};
+    return ui->instantiate(ui, "urn:marlowind:kestrune", "", write, nullptr, widget, features);
+  }
+  void* module = dlopen(KESTRUNE_LV2_UI_MODULE, RTLD_NOW | RTLD_LOCAL);
+  const LV2UI_Descriptor* ui = nullptr;
+  const LV2UI_Idle_Interface* idle = nullptr;
+};
+
 // The X server: the host's own connection, XTest input, XGetImage.
 class X11Desktop : public EditorDesktop {
  public:
@@ -612,21 +652,17 @@ class ModuleImagePacks : public ::testing::Test {
 };
 
 TEST_F(ModuleImagePacks, TheLv2UiAt2xDrawsFromThePackInItsBundleAndTakesTheHostsScale) {
-  void* module = dlopen(KESTRUNE_LV2_UI_MODULE, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(module, nullptr) << dlerror();
-  auto descriptor = reinterpret_cast<const LV2UI_Descriptor* (*)(uint32_t)>(
-      dlsym(module, "lv2ui_descriptor"));
-  const LV2UI_Descriptor* ui = descriptor ? descriptor(0) : nullptr;
-  ASSERT_NE(ui, nullptr);
+  const Lv2UiModule lv2;
+  ASSERT_NE(lv2.module, nullptr) << dlerror();
+  ASSERT_NE(lv2.ui, nullptr);
+  const LV2UI_Descriptor* ui = lv2.ui;
   Window host = x_.MakeHostWindow(0, 0, 2 * kWidth, 2 * kHeight);
   LV2_Feature parent = {LV2_UI__parent, reinterpret_cast<void*>(static_cast<uintptr_t>(host))};
   const LV2_Feature* features[] = {&parent, nullptr};
   LV2UI_Widget widget = nullptr;
-  auto write = [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {};
-  LV2UI_Handle handle = ui->instantiate(ui, "urn:marlowind:kestrune", "", write, nullptr, &widget,
-                                        features);
+  LV2UI_Handle handle = lv2.Instantiate(features, &widget);
   ASSERT_NE(handle, nullptr);
-  auto idle = static_cast<const LV2UI_Idle_Interface*>(ui->extension_data(LV2_UI__idleInterface));
+  const LV2UI_Idle_Interface* idle = lv2.idle;
   ASSERT_NE(idle, nullptr);
   PumpFor(100, [&] { idle->idle(handle); });
   int w = 0, h = 0;
@@ -645,7 +681,7 @@ TEST_F(ModuleImagePacks, TheLv2UiAt2xDrawsFromThePackInItsBundleAndTakesTheHosts
       {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}};
   LV2_Feature optionsFeature = {LV2_OPTIONS__options, const_cast<LV2_Options_Option*>(options)};
   const LV2_Feature* scaled[] = {&parent, &urids.mapFeature, &optionsFeature, nullptr};
-  handle = ui->instantiate(ui, "urn:marlowind:kestrune", "", write, nullptr, &widget, scaled);
+  handle = lv2.Instantiate(scaled, &widget);
   ASSERT_NE(handle, nullptr);
   PumpFor(100, [&] { idle->idle(handle); });
   x_.Capture(static_cast<Window>(reinterpret_cast<uintptr_t>(widget)), &w, &h);
@@ -653,7 +689,6 @@ TEST_F(ModuleImagePacks, TheLv2UiAt2xDrawsFromThePackInItsBundleAndTakesTheHosts
   EXPECT_EQ(h, 430);
   ui->cleanup(handle);
   x_.Destroy(host);
-  dlclose(module);
 }
 
 TEST_F(ModuleImagePacks, WithoutItsPackTheEditorAt2xResamplesThe1xImages) {
@@ -844,23 +879,103 @@ TEST(Vst3EditorView, KeepsTheWindowArdourGivesWithTheEditorInsideDownTo75Percent
     ASSERT_EQ(w, c.viewWidth);
     ASSERT_EQ(h, c.viewHeight);
     // The whole editor at its top left, aspect kept; beyond it one colour.
-    const std::vector<uint32_t> picture = ReferencePicture(
-        std::max(0.75, std::min(c.width / 912.0, c.height / 287.0)));
-    ASSERT_EQ(picture.size(), static_cast<size_t>(c.editorWidth) * static_cast<size_t>(c.editorHeight));
-    int wrong = 0, margin = 0;
-    for (int py = 0; py < h; ++py)
-      for (int px = 0; px < w; ++px) {
-        const uint32_t pixel = shown[static_cast<size_t>(py) * static_cast<size_t>(w) + static_cast<size_t>(px)];
-        if (px < c.editorWidth && py < c.editorHeight) {
-          wrong += pixel != picture[static_cast<size_t>(py) * static_cast<size_t>(c.editorWidth) + static_cast<size_t>(px)];
-        } else {
-          ++margin;
-          wrong += pixel != 0x141518u;
-        }
-      }
-    EXPECT_EQ(wrong, 0) << "of " << w * h << " pixels, " << margin << " beyond the editor";
+    const double scale = std::max(0.75, std::min(c.width / 912.0, c.height / 287.0));
+    ASSERT_EQ(ReferencePicture(scale).size(),
+              static_cast<size_t>(c.editorWidth) * static_cast<size_t>(c.editorHeight));
+    EXPECT_EQ(WrongPixels(shown, w, h, scale), 0) << "of " << w * h << " pixels";
   }
   view->removed();
+  x.Destroy(window);
+}
+
+// Ardour's LV2 window (suil's X11 embedding): the host sizes the editor's
+// window to its own allocation whenever its window changes, and after the
+// editor's ui:resize it puts the window back to that allocation when it keeps
+// its size. The editor stayed at 100 % in every window, cut off in a smaller
+// one; it fits each size the host chooses and keeps the size chosen with its
+// corner handle.
+TEST(Lv2EditorWindow, FitsTheWindowArdourSizesAndKeepsTheSizeChosenWithTheHandle) {
+  HostDisplay x;
+  const Lv2UiModule lv2;
+  ASSERT_NE(lv2.ui, nullptr);
+  ASSERT_NE(lv2.idle, nullptr);
+  Window window = x.MakeHostWindow(0, 0, 1400, 600);
+  LV2_Feature parent = {LV2_UI__parent, reinterpret_cast<void*>(static_cast<uintptr_t>(window))};
+  int asked[2] = {0, 0};
+  LV2UI_Resize resize = {asked, [](LV2UI_Feature_Handle handle, int width, int height) {
+                           static_cast<int*>(handle)[0] = width;
+                           static_cast<int*>(handle)[1] = height;
+                           return 0;
+                         }};
+  LV2_Feature resizeFeature = {LV2_UI__resize, &resize};
+  const LV2_Feature* features[] = {&parent, &resizeFeature, nullptr};
+  LV2UI_Widget widget = nullptr;
+  LV2UI_Handle handle = lv2.Instantiate(features, &widget);
+  ASSERT_NE(handle, nullptr);
+  const Window editor = static_cast<Window>(reinterpret_cast<uintptr_t>(widget));
+  auto pump = [&](int ms) { PumpFor(ms, [&] { lv2.idle->idle(handle); }); };
+  // The host sizes the window, at times twice before the editor runs. The
+  // editor must never configure the window back to a size the host gave
+  // before: in Ardour each such configure had suil lay out again, and the
+  // window flipped between two sizes for good; here the two configures of
+  // the editor would answer each other without end.
+  XSelectInput(x.Get(), editor, StructureNotifyMask);
+  auto allocate = [&](std::vector<std::pair<int, int>> sizes) {
+    XEvent event;
+    XSync(x.Get(), False);
+    while (XCheckTypedWindowEvent(x.Get(), editor, ConfigureNotify, &event)) {
+    }
+    for (const auto& size : sizes)
+      XResizeWindow(x.Get(), editor, static_cast<unsigned>(size.first), static_cast<unsigned>(size.second));
+    XSync(x.Get(), False);
+    pump(100);
+    XSync(x.Get(), False);
+    size_t configures = 0;
+    while (XCheckTypedWindowEvent(x.Get(), editor, ConfigureNotify, &event)) ++configures;
+    EXPECT_EQ(configures, sizes.size());
+  };
+  // The window's picture, and the size its hints give (what suil asks for
+  // its socket): the window's after a fit, the editor's after the handle.
+  auto check = [&](int width, int height, double scale, int hintsWidth, int hintsHeight) {
+    int w = 0, h = 0;
+    const std::vector<uint32_t> shown = x.Capture(editor, &w, &h);
+    ASSERT_EQ(w, width);
+    ASSERT_EQ(h, height);
+    EXPECT_EQ(WrongPixels(shown, w, h, scale), 0) << "of " << w * h << " pixels";
+    XSizeHints hints;
+    long supplied = 0;
+    ASSERT_TRUE(XGetWMNormalHints(x.Get(), editor, &hints, &supplied));
+    EXPECT_EQ(hints.base_width, hintsWidth);
+    EXPECT_EQ(hints.base_height, hintsHeight);
+  };
+  pump(100);
+  struct Case {
+    int width, height;
+    double scale;
+  };
+  for (const Case& c : {Case{1349, 495, 1349 / 912.0}, Case{1000, 366, 1000 / 912.0},
+                        Case{700, 216, 216 / 287.0}, Case{1349, 495, 1349 / 912.0}}) {
+    SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
+    allocate({{800, 266}, {c.width, c.height}});
+    check(c.width, c.height, c.scale, c.width, c.height);
+  }
+  // The corner handle dragged to 75 %; the host keeps its window.
+  x.MoveTo(editor, 1346, 421);
+  pump(40);
+  x.Button(1, true);
+  pump(40);
+  for (int step = 1; step <= 4; ++step) {
+    x.MoveTo(editor, 1346 - 700 * step / 4, 421 - 220 * step / 4);
+    pump(30);
+  }
+  x.Button(1, false);
+  x.MoveTo(editor, 1300, 480);
+  pump(100);
+  EXPECT_EQ(asked[0], 684);
+  EXPECT_EQ(asked[1], 215);
+  allocate({{1349, 495}});
+  check(1349, 495, 0.75, 684, 215);
+  lv2.ui->cleanup(handle);
   x.Destroy(window);
 }
 
