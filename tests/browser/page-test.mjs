@@ -340,33 +340,20 @@ try {
 
   // Near silence, where the modules' processor flushes subnormal numbers and
   // WebAssembly has no such mode: a float WAV of a tone, then subnormal
-  // floats, then noise about the smallest normal float. The page equals
-  // kestrune-render bit for bit there too.
+  // floats, then noise about the smallest normal float (written by the
+  // page's own WAV writer). The page equals kestrune-render bit for bit there.
   const quiet = path.join(args.out, 'near-silence.wav');
-  const quietFrames = 24000;
-  const samples = new Float32Array(2 * 3 * quietFrames);
-  let seed = 12345;
-  for (let i = 0; i < 3 * quietFrames; ++i) {
-    seed = (seed * 1103515245 + 12345) % 2147483648;
-    const x = i < quietFrames ? 0.5 * Math.sin(2 * Math.PI * 110 * i / 48000)
-            : i < 2 * quietFrames ? 1e-40 : 2e-38 * (seed / 1073741824 - 1);
-    samples[2 * i] = x;
-    samples[2 * i + 1] = -0.7 * x;
-  }
-  const quietHeader = Buffer.alloc(44);
-  quietHeader.write('RIFF', 0, 'latin1');
-  quietHeader.writeUInt32LE(36 + samples.byteLength, 4);
-  quietHeader.write('WAVEfmt ', 8, 'latin1');
-  quietHeader.writeUInt32LE(16, 16);
-  quietHeader.writeUInt16LE(3, 20);  // float
-  quietHeader.writeUInt16LE(2, 22);
-  quietHeader.writeUInt32LE(48000, 24);
-  quietHeader.writeUInt32LE(48000 * 8, 28);
-  quietHeader.writeUInt16LE(8, 32);
-  quietHeader.writeUInt16LE(32, 34);
-  quietHeader.write('data', 36, 'latin1');
-  quietHeader.writeUInt32LE(samples.byteLength, 40);
-  fs.writeFileSync(quiet, Buffer.concat([quietHeader, Buffer.from(samples.buffer)]));
+  fs.writeFileSync(quiet, Buffer.from(await page.evaluate(async (frames) => {
+    const left = new Float32Array(3 * frames);
+    let seed = 12345;
+    for (let i = 0; i < 3 * frames; ++i) {
+      seed = (seed * 1103515245 + 12345) % 2147483648;
+      left[i] = i < frames ? 0.5 * Math.sin(2 * Math.PI * 110 * i / 48000)
+              : i < 2 * frames ? 1e-40 : 2e-38 * (seed / 1073741824 - 1);
+    }
+    const wav = window.kestrunePage.wavFile([left, left.map((x) => -0.7 * x)], 48000);
+    return [...new Uint8Array(await wav.arrayBuffer())];
+  }, 24000)));
   const quietReference = path.join(args.out, 'near-silence-reference.f32');
   execFileSync(args.render, [quiet, '--preset', path.join(args.presets, `${kPresets[0]}.vstpreset`),
                              '--type', 'raw', '--sample-format', 'float', '--no-pictures', '-q', '-o', quietReference]);
