@@ -1,11 +1,8 @@
 #include "DenormalGuard.h"
 
-#if defined(__SSE__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 1)
-#include <xmmintrin.h>
-#define KESTRUNE_HAS_MXCSR 1
-#endif
-
 #ifdef KESTRUNE_HAS_MXCSR
+#include <xmmintrin.h>
+
 namespace {
 constexpr unsigned int kFlushToZero = 0x8000;
 constexpr unsigned int kDenormalsAreZero = 0x0040;

@@ -13,6 +13,11 @@
 
 #include <cmath>
 
+// The control registers the guard sets: x86's MXCSR, or 64-bit ARM's FPCR.
+#if defined(__SSE__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 1)
+#define KESTRUNE_HAS_MXCSR 1
+#endif
+
 class DenormalGuard {
  public:
   DenormalGuard();
@@ -32,8 +37,7 @@ class DenormalGuard {
 // small for a normal float reaches the host as a zero of its sign
 // (flush-to-zero, judged after rounding to float's precision, as x86 judges
 // it). The signal path within flushes its own filters' tiny values.
-#if defined(__SSE__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 1) || \
-    defined(__aarch64__)
+#if defined(KESTRUNE_HAS_MXCSR) || defined(__aarch64__)
 inline double FromHostFloat(float x) { return x; }
 inline float ToHostFloat(double x) { return static_cast<float>(x); }
 inline float AddHostFloats(float a, float b) { return a + b; }
