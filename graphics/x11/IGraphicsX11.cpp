@@ -233,10 +233,14 @@ void IGraphicsX11::TakeWindowSize() {
       return;
     }
   }
-  if (CreateSurface(Width(), Height())) {
-    for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
-    DrawRegion(PixelRect(0, 0, Width(), Height()));
-  }
+  RedrawAtNewSize();
+}
+
+// A surface of the editor's new size, and every control drawn on it.
+void IGraphicsX11::RedrawAtNewSize() {
+  if (!CreateSurface(Width(), Height())) return;
+  for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
+  DrawRegion(PixelRect(0, 0, Width(), Height()));
 }
 
 bool IGraphicsX11::CreateSurface(int width, int height) {
@@ -613,9 +617,7 @@ void IGraphicsX11::SetEditorSize(int width, int height) {
   XResizeWindow(display_, window_, static_cast<unsigned>(Width()), static_cast<unsigned>(Height()));
   ReadWindowSize();
   PublishSizeHints();
-  if (!CreateSurface(Width(), Height())) return;
-  for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
-  DrawRegion(PixelRect(0, 0, Width(), Height()));
+  RedrawAtNewSize();
 }
 
 bool IGraphicsX11::SetScale(double scale) {
@@ -655,10 +657,7 @@ void IGraphicsX11::FitHostWindow(int width, int height) {
     ReadWindowSize();
   }
   PublishSizeHints();
-  if (CreateSurface(Width(), Height())) {
-    for (int i = 0; i < ControlCount(); ++i) ControlAt(i)->MarkDirty(false);
-    DrawRegion(PixelRect(0, 0, Width(), Height()));
-  }
+  RedrawAtNewSize();
 }
 
 double IGraphicsX11::DesktopScale(Display* display) {

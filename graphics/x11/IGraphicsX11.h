@@ -118,6 +118,7 @@ class IGraphicsX11 : public IGraphicsOffscreen, public X11EventPump {
   void EndOpenGesture();
   void ReadWindowSize();
   void TakeWindowSize();
+  void RedrawAtNewSize();
   bool CreateSurface(int width, int height);
   void FreeSurface();
   void WindowGone();
