@@ -3,6 +3,11 @@
 // pack kestrune-imagegen drew, and the glyphs the native build rasterized
 // (kestrune-web-glyphs, GlyphTable.h). The editor itself is the window-less
 // one; the page shows its back buffer in a canvas.
+//
+// A 1x image is decoded as it is handed in, not when the editor first draws
+// it as in the modules: the page hands each in as its download ends, so the
+// decoding of one overlaps the download of the others, and the first picture
+// only draws.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -12,6 +17,8 @@
 #include "GlyphTable.h"
 #include "IGraphicsOffscreen.h"
 #include "ImagePacks.h"
+#include "PIX_Bitmap.h"
+#include "PngCodec.h"
 #include "WebEditorAssets.h"
 
 namespace {
@@ -19,6 +26,7 @@ namespace {
 struct Image {
   int id;
   std::vector<unsigned char> bytes;
+  std::unique_ptr<PIX_IBitmap> decoded;  // until the editor's image cache takes it
 };
 
 std::vector<Image>& Images() {
@@ -56,7 +64,9 @@ bool AddEditorImage(int resourceId, const unsigned char* png, size_t length) {
   if (!png || length < 8) return false;
   for (const Image& image : Images())
     if (image.id == resourceId) return false;
-  Images().push_back({resourceId, std::vector<unsigned char>(png, png + length)});
+  std::unique_ptr<PIX_IBitmap> decoded(LoadPngFromMemory(png, length));
+  if (!decoded) return false;
+  Images().push_back({resourceId, std::vector<unsigned char>(png, png + length), std::move(decoded)});
   return true;
 }
 
@@ -106,6 +116,21 @@ std::unique_ptr<GlyphRasterizer> CreateGlyphRasterizer(const char* faceName, int
   return std::make_unique<TableRasterizer>(font);
 }
 
+namespace {
+
+// The window-less editor, given the images decoded as they came in.
+class WebGraphics : public IGraphicsOffscreen {
+ public:
+  using IGraphicsOffscreen::IGraphicsOffscreen;
+  PIX_IBitmap* LoadImageResource(int resourceId, const char* name) override {
+    for (Image& image : Images())
+      if (image.id == resourceId && image.decoded) return image.decoded.release();
+    return IGraphicsOffscreen::LoadImageResource(resourceId, name);
+  }
+};
+
+}  // namespace
+
 IGraphics* CreatePlatformGraphics(IEffectBase* plug, int width, int height, int frameRate) {
-  return new IGraphicsOffscreen(plug, width, height, frameRate);
+  return new WebGraphics(plug, width, height, frameRate);
 }

@@ -5,7 +5,8 @@
 
 #include <cstddef>
 
-// A 1x image, by the resource identifier the editor loads it with.
+// A 1x image, by the resource identifier the editor loads it with; decoded
+// now, and refused when it does not decode.
 bool AddEditorImage(int resourceId, const unsigned char* png, size_t length);
 // True once any image is in: instances made from then on build the editor.
 bool EditorImagesHandedIn();

@@ -19,7 +19,8 @@ const state = {
   sidechain: null,   // the external sidechain, as the source
   live: null,        // {context, node}
   editor: null,      // {canvas, scale: pixels per CSS pixel, shown: Promise of the scale drawn,
-                     //  firstDrawMs: the first picture's time, its images' decoding included}
+                     //  decodingMs: handing the 1x images in, as they came, decoding them,
+                     //  firstDrawMs: the first picture's time}
   sentValues: [],    // the plain values the live worklet has
 };
 
@@ -65,15 +66,22 @@ async function bytesOf(name) {
   return response.arrayBuffer();
 }
 
-// The 1x images (by the identifiers the editor loads them with) and the
-// glyph table; null where the page has none.
-async function editorAssets() {
+// The 1x images and the glyph table handed to the module (a promise of it)
+// as each download ends, each image decoded as it comes: the manifest, or
+// null where the page has no editor picture.
+let decodingMs = 0;  // handing the editor's files in: decoding the images
+async function handEditorAssets(modulePromise) {
   try {
     const manifest = await (await fetch('kestrune-images.json')).json();
-    const [images, glyphs] = await Promise.all([
-      Promise.all(manifest.images.map(async ([id, file]) => [id, await bytesOf(file)])),
-      bytesOf('kestrune-glyphs.bin')]);
-    return {manifest, images, glyphs};
+    const handIn = (bytes, give) => Promise.all([modulePromise, bytes]).then(([module, data]) => {
+      const started = performance.now();
+      if (!give(module, data)) throw new Error('the module refused an editor file');
+      decodingMs += performance.now() - started;
+    });
+    await Promise.all([
+      ...manifest.images.map(([id, file]) => handIn(bytesOf(file), (module, png) => module.addImage(id, png))),
+      handIn(bytesOf('kestrune-glyphs.bin'), (module, table) => module.setGlyphs(table))]);
+    return manifest;
   } catch (error) {
     console.warn(`No editor picture: ${error.message || error}`);
     return null;
@@ -429,19 +437,17 @@ async function start() {
   // Compiled while it downloads where the server names its type; the
   // worklets get the compiled module, not the bytes.
   const response = fetch('kestrune.wasm');
-  const assets = editorAssets();
-  state.module = await WebAssembly.compileStreaming(response)
+  const compiled = WebAssembly.compileStreaming(response)
       .catch(async () => WebAssembly.compile(await (await fetch('kestrune.wasm')).arrayBuffer()));
-  // The editor's images go in before the instance that builds the editor.
-  const module = new KestruneModule(state.module);
-  const editorFiles = await assets;
-  if (editorFiles) {
-    for (const [id, png] of editorFiles.images) module.addImage(id, png);
-    module.setGlyphs(editorFiles.glyphs);
-  }
+  const modulePromise = compiled.then((compiledModule) => new KestruneModule(compiledModule));
+  // The editor's files go in before the instance that builds the editor.
+  const manifest = await handEditorAssets(modulePromise);
+  state.module = await compiled;
+  const module = await modulePromise;
   state.instance = module.create(48000, 128);
   state.parameters = state.instance.parameters();
-  if (editorFiles) state.editor = showEditor(editorFiles.manifest);
+  if (manifest) state.editor = showEditor(manifest);
+  if (state.editor) state.editor.decodingMs = decodingMs;
   buildControls();
   buildPresets();
   const drop = $('drop');
