@@ -43,10 +43,18 @@ rm -f "$documents" && mkdir -p "$documents"
 
 # Runs a Windows program and waits until it and everything it started (the
 # uninstaller runs a copy of itself) have ended and the registry is saved.
+# A failure shows the exit status and what Wine printed. The bound is for a
+# hang only: a loaded machine takes minutes, and ctest ends the test at ten.
+runs=0
 run() {
-  timeout 120 "$loader" "$@" >/dev/null 2>&1
-  local rc=$?
-  timeout 60 "$server" -w
+  runs=$((runs + 1))
+  local log="$work/run-$runs.log" rc=0
+  timeout 300 "$loader" "$@" >"$log" 2>&1 || rc=$?
+  timeout 120 "$server" -w
+  if [ $rc -ne 0 ]; then
+    { echo "$*: exit status $rc$([ $rc -eq 124 ] && echo ', killed after 300 s')"
+      tail -n 20 "$log"; } >&2
+  fi
   return $rc
 }
 
