@@ -20,6 +20,7 @@
 #include "PngCodec.h"
 #include "WineHosts.h"
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
+#include "../support/ClapEditorPlug.h"
 #include "../support/EditorScenarios.h"
 #include "../support/Vst3EditorPlug.h"
 
@@ -313,67 +314,19 @@ WineDesktop& Desktop() {
 }
 
 #ifdef KESTRUNE_WINE_CLAP
-// The CLAP editor through clap.gui, embedded in a host window by its HWND:
-// it opens there, draws, takes a click (reported to the host as a gesture
-// around BYPASS's new value) and goes with its window class on destroy.
-void ClapEditorOpensDrawsAndCloses(const char* path) {
-  host::ClapModule module;
-  std::string error;
-  if (!CHECK(module.Load(path, error), "%s", error.c_str())) return;
-  const clap_plugin_factory* factory = module.Factory();
-  const clap_plugin_descriptor* descriptor =
-      factory && factory->get_plugin_count(factory) == 1 ? factory->get_plugin_descriptor(factory, 0) : nullptr;
-  if (!CHECK(descriptor != nullptr)) return;
-  host::ClapHostContext context;
-  host::ClapInstance plug;
-  if (!CHECK(plug.Create(module, context, descriptor->id, error), "%s", error.c_str())) return;
-  const auto* gui = static_cast<const clap_plugin_gui*>(plug.plugin->get_extension(plug.plugin, CLAP_EXT_GUI));
-  if (!CHECK(gui != nullptr, "no clap.gui")) return;
-  HMODULE handle = GetModuleHandleA("Kestrune.clap");
-  CHECK(gui->is_api_supported(plug.plugin, CLAP_WINDOW_API_WIN32, false));
-  CHECK(!gui->is_api_supported(plug.plugin, CLAP_WINDOW_API_X11, false), "x11 on Windows");
-  if (!CHECK(gui->create(plug.plugin, CLAP_WINDOW_API_WIN32, false))) return;
-  uint32_t width = 0, height = 0;
-  CHECK(gui->get_size(plug.plugin, &width, &height) && width == kWidth && height == kHeight,
-        "size %u x %u", width, height);
-  HWND host = MakeHostWindow(20, 20, kWidth, kHeight);
-  clap_window window = {};
-  window.api = CLAP_WINDOW_API_WIN32;
-  window.win32 = host;
-  if (!CHECK(gui->set_parent(plug.plugin, &window) && gui->show(plug.plugin), "not embedded")) {
-    gui->destroy(plug.plugin);
-    DestroyWindow(host);
-    return;
+// CLAP on Windows: the editor runs on the thread's messages, and its window
+// class goes with the last editor.
+class WinClapEditorPlug : public ClapEditorPlug {
+ public:
+  explicit WinClapEditorPlug(const host::ClapModule& module) : ClapEditorPlug(module, CLAP_WINDOW_API_WIN32) {}
+  void Pump(int ms) override {
+    PumpMessages(static_cast<DWORD>(ms));
+    CollectEvents();
   }
-  HWND editor = EditorOf(host);
-  if (CHECK(editor != nullptr, "no editor child window")) {
-    PumpMessages(300);
-    const std::vector<uint32_t> before = Capture(editor);
-    CHECK(DistinctColours(before) > 20, "the editor looks blank (%d colours)", DistinctColours(before));
-    Desktop().SaveShot(before, kWidth, kHeight, "editor-clap.png");
-    Desktop().Click(AsId(editor), kBypass, 1);
-    PumpMessages(150);
-    host::ClapOutputEvents out;
-    plug.Flush(nullptr, out.List());
-    std::vector<uint16_t> types;
-    double bypass = -1;
-    for (const auto& bytes : out.events) {
-      clap_event_param_value event = {};
-      std::memcpy(&event, bytes.data(), std::min(bytes.size(), sizeof event));
-      if (event.param_id != 10) continue;
-      types.push_back(event.header.type);
-      if (event.header.type == CLAP_EVENT_PARAM_VALUE) bypass = event.value;
-    }
-    CHECK(types.size() == 3 && types.front() == CLAP_EVENT_PARAM_GESTURE_BEGIN &&
-              types.back() == CLAP_EVENT_PARAM_GESTURE_END && bypass == 1.0,
-          "BYPASS events %d, value %f", static_cast<int>(types.size()), bypass);
-    CHECK(ChangedPixels(before, Capture(editor), kWidth, kBypassRect) > 50, "the switch did not redraw");
+  std::string LinksWrong(bool editorOpen) const override {
+    return ClassWrong(GetModuleHandleA("Kestrune.clap"), editorOpen);
   }
-  gui->destroy(plug.plugin);
-  CHECK(EditorOf(host) == nullptr && !IsWindow(editor), "the editor window is gone");
-  CHECK(!ClassRegistered(handle), "the window class goes with the editor");
-  DestroyWindow(host);
-}
+};
 #endif
 
 void Vst3ViewContract(IPluginFactory* factory, HMODULE module) {
@@ -568,10 +521,18 @@ int main(int argc, char** argv) {
           [&] { DestroyedWithItsEditorOpenMidDrag(Desktop(), *make(vst3)); });
   }
 #ifdef KESTRUNE_WINE_CLAP
-  if (clapPath)
-    r.Run("ClapEditorOpensDrawsAndClosesInAHostWindow", [&] { ClapEditorOpensDrawsAndCloses(clapPath); });
-  else
-    r.Skip("ClapEditorOpensDrawsAndClosesInAHostWindow", "no Kestrune.clap given");
+  if (clapPath) {
+    r.Run("ClapEditorTakesMouseInputAndShowsIt", [&] {
+      host::ClapModule module;
+      std::string error;
+      if (!CHECK(module.Load(clapPath, error), "%s", error.c_str())) return;
+      WinClapEditorPlug plug(module);
+      CHECK(!plug.Supports(CLAP_WINDOW_API_X11), "x11 on Windows");
+      MouseReachesTheParameters(Desktop(), plug, "editor-clap.png");
+    });
+  } else {
+    r.Skip("ClapEditorTakesMouseInputAndShowsIt", "no Kestrune.clap given");
+  }
 #else
   (void)clapPath;
 #endif

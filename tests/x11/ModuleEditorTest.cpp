@@ -31,6 +31,7 @@
 #include "Lv2UridMap.h"
 #include "Vst2ModuleHandle.h"
 #include "Vst3EditorHost.h"
+#include "../support/ClapEditorPlug.h"
 #include "../support/Vst3EditorPlug.h"
 #include "XTestSupport.h"
 
@@ -164,48 +165,11 @@ class Vst3EditorPlug : public Vst3EditorPlugBase {
 };
 
 #ifdef KESTRUNE_CLAP_MODULE
-// CLAP: the gui extension embedded in the host's window, driven by the
-// host's timer and descriptor callbacks; the editor's changes reach the
-// host as output events, collected by a flush after each turn.
-class ClapEditorPlug : public EditorPlug {
+// CLAP on X11: the host runs the editor through its timer and descriptor
+// callbacks.
+class X11ClapEditorPlug : public ClapEditorPlug {
  public:
-  ClapEditorPlug() {
-    std::string error;
-    static host::ClapModule module;
-    static const bool loaded = module.Load(KESTRUNE_CLAP_MODULE, error);
-    EXPECT_TRUE(loaded) << error;
-    const clap_plugin_factory* factory = module.Factory();
-    const clap_plugin_descriptor* descriptor = factory ? factory->get_plugin_descriptor(factory, 0) : nullptr;
-    plug_ = std::make_unique<host::ClapInstance>();
-    if (!descriptor || !plug_->Create(module, context_, descriptor->id, error)) {
-      ADD_FAILURE() << error;
-      plug_.reset();
-      return;
-    }
-    auto ext = [&](const char* id) { return plug_->plugin->get_extension(plug_->plugin, id); };
-    gui_ = static_cast<const clap_plugin_gui*>(ext(CLAP_EXT_GUI));
-    timer_ = static_cast<const clap_plugin_timer_support*>(ext(CLAP_EXT_TIMER_SUPPORT));
-    fd_ = static_cast<const clap_plugin_posix_fd_support*>(ext(CLAP_EXT_POSIX_FD_SUPPORT));
-    infos_ = plug_->ParamInfos();
-  }
-  ~ClapEditorPlug() override { Destroy(); }
-  bool Open(WindowId parent) override {
-    if (!gui_ || !Create()) return false;
-    const clap_window window = {CLAP_WINDOW_API_X11, {AsParent(parent)}};
-    if (!gui_->set_parent(plug_->plugin, &window)) return false;
-    gui_->show(plug_->plugin);
-    return true;
-  }
-  void Close() override {
-    if (gui_ && created_) gui_->destroy(plug_->plugin);
-    created_ = false;
-    CollectEvents();
-  }
-  void Destroy() override {
-    if (!plug_) return;
-    Close();
-    plug_.reset();
-  }
+  X11ClapEditorPlug() : ClapEditorPlug(Module(), CLAP_WINDOW_API_X11) {}
   void Pump(int ms) override {
     using Clock = std::chrono::steady_clock;
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
@@ -224,40 +188,6 @@ class ClapEditorPlug : public EditorPlug {
       CollectEvents();
     } while (Clock::now() < end);
   }
-  bool SizeIsEditorSize() override {
-    uint32_t width = 0, height = 0;
-    return gui_ && Create() && gui_->get_size(plug_->plugin, &width, &height) && width == kWidth &&
-           height == kHeight;
-  }
-  void Automate(int index, double normalized) override {
-    const clap_param_info& info = infos_.at(static_cast<size_t>(index));
-    double value = info.min_value + normalized * (info.max_value - info.min_value);
-    if (info.flags & CLAP_PARAM_IS_STEPPED) value = std::round(value);
-    host::ClapInputEvents events;
-    events.AddParamValue(info.id, value);
-    plug_->Flush(events.List(), nullptr);
-  }
-  double LastAutomated(int index) const override {
-    double v = -1.0;
-    for (const auto& bytes : out_.events) {
-      const auto* header = reinterpret_cast<const clap_event_header*>(bytes.data());
-      if (header->type != CLAP_EVENT_PARAM_VALUE) continue;
-      clap_event_param_value event;
-      std::memcpy(&event, bytes.data(), sizeof event);
-      if (event.param_id != static_cast<clap_id>(index)) continue;
-      const clap_param_info& info = infos_.at(static_cast<size_t>(index));
-      v = (event.value - info.min_value) / (info.max_value - info.min_value);
-    }
-    return v;
-  }
-  int Begins(int index) const override { return Count(CLAP_EVENT_PARAM_GESTURE_BEGIN, index); }
-  int Ends(int index) const override { return Count(CLAP_EVENT_PARAM_GESTURE_END, index); }
-  void AskedSize(int* width, int* height) const {
-    const auto& asked = context_.resizeRequests;
-    *width = asked.empty() ? 0 : static_cast<int>(asked.back().width);
-    *height = asked.empty() ? 0 : static_cast<int>(asked.back().height);
-  }
-
   // No timer or descriptor left with the host once the editor is closed.
   std::string LinksWrong(bool editorOpen) const override {
     if (editorOpen || (context_.timers.empty() && context_.fds.empty())) return "";
@@ -265,32 +195,13 @@ class ClapEditorPlug : public EditorPlug {
   }
 
  private:
-  bool Create() {
-    if (created_) return true;
-    created_ = gui_->is_api_supported(plug_->plugin, CLAP_WINDOW_API_X11, false) &&
-               gui_->create(plug_->plugin, CLAP_WINDOW_API_X11, false);
-    return created_;
+  static const host::ClapModule& Module() {
+    static host::ClapModule module;
+    std::string error;
+    static const bool loaded = module.Load(KESTRUNE_CLAP_MODULE, error);
+    EXPECT_TRUE(loaded) << error;
+    return module;
   }
-  void CollectEvents() {
-    if (plug_) plug_->Flush(nullptr, out_.List());
-  }
-  int Count(uint16_t type, int index) const {
-    int n = 0;
-    for (const auto& bytes : out_.events) {
-      clap_event_param_gesture event;
-      std::memcpy(&event, bytes.data(), std::min(bytes.size(), sizeof event));
-      n += event.header.type == type && event.param_id == static_cast<clap_id>(index);
-    }
-    return n;
-  }
-  host::ClapHostContext context_;
-  std::unique_ptr<host::ClapInstance> plug_;
-  const clap_plugin_gui* gui_ = nullptr;
-  const clap_plugin_timer_support* timer_ = nullptr;
-  const clap_plugin_posix_fd_support* fd_ = nullptr;
-  std::vector<clap_param_info> infos_;
-  host::ClapOutputEvents out_;
-  bool created_ = false;
 };
 #endif
 
@@ -417,7 +328,7 @@ class ModuleEditor : public ::testing::TestWithParam<Format> {
   std::unique_ptr<EditorPlug> Make() {
     if (GetParam() == Format::Vst2) return std::make_unique<Vst2EditorPlug>(vst2Host_);
 #ifdef KESTRUNE_CLAP_MODULE
-    if (GetParam() == Format::Clap) return std::make_unique<ClapEditorPlug>();
+    if (GetParam() == Format::Clap) return std::make_unique<X11ClapEditorPlug>();
 #endif
     return std::make_unique<Vst3EditorPlug>(Vst3Module());
   }

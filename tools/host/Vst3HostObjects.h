@@ -158,7 +158,7 @@ struct MemoryStream : IBStream {
 };
 
 // One parameter's points for one block.
-struct ValueQueue : IParamValueQueue {
+struct ValueQueue final : IParamValueQueue {
   ParamID id = 0;
   std::vector<std::pair<int32, ParamValue>> points;
   ParamID PLUGIN_API getParameterId() override { return id; }
