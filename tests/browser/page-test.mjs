@@ -235,7 +235,7 @@ try {
       editorFiles: !module.setImagePack(2, new Uint8Array(64)) && !module.setImagePack(4, new Uint8Array(64)) &&
                    !module.setGlyphs(new TextEncoder().encode('KSTGLYF1\x01\0\0\0')) &&
                    e.kestrune_add_image(104, 0, 0) === 0 &&
-                   !module.addImage(120, (await (await fetch('ATK.png')).arrayBuffer()).slice(0, 100)),
+                   !module.addImage(120, (await (await fetch('kestrune-images-1x.bin')).arrayBuffer()).slice(0, 100)),
       noEditor: !plug.hasEditor() && e.kestrune_editor_draw(h, 1) === 0 && e.kestrune_editor_pointer(h, 0, 1, 1, 1, 0, 0) === 0,
     };
   });

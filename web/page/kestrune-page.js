@@ -66,21 +66,37 @@ async function bytesOf(name) {
   return response.arrayBuffer();
 }
 
-// The 1x images and the glyph table handed to the module (a promise of it)
-// as each download ends, each image decoded as it comes: the manifest, or
-// null where the page has no editor picture.
+// The 1x images (one file, in the manifest's order) and the glyph table
+// handed to the module (a promise of it) as they arrive: each image as soon
+// as its bytes are in, and decoded then. The manifest, or null where the
+// page has no editor picture.
 let decodingMs = 0;  // handing the editor's files in: decoding the images
 async function handEditorAssets(modulePromise) {
   try {
     const manifest = await (await fetch('kestrune-images.json')).json();
-    const handIn = (bytes, give) => Promise.all([modulePromise, bytes]).then(([module, data]) => {
-      const started = performance.now();
-      if (!give(module, data)) throw new Error('the module refused an editor file');
-      decodingMs += performance.now() - started;
-    });
-    await Promise.all([
-      ...manifest.images.map(([id, file]) => handIn(bytesOf(file), (module, png) => module.addImage(id, png))),
-      handIn(bytesOf('kestrune-glyphs.bin'), (module, table) => module.setGlyphs(table))]);
+    const glyphs = Promise.all([modulePromise, bytesOf('kestrune-glyphs.bin')])
+        .then(([module, table]) => module.setGlyphs(table));
+    glyphs.catch(() => {});  // awaited below, unless an image fails first
+    const response = await fetch(manifest.file);
+    if (!response.ok) throw new Error(`${manifest.file}: HTTP ${response.status}`);
+    const images = manifest.images;
+    const bytes = new Uint8Array(images.reduce((end, [, at, length]) => Math.max(end, at + length), 0));
+    const module = await modulePromise;
+    const reader = response.body.getReader();
+    for (let received = 0, next = 0; next < images.length;) {
+      const {done, value} = await reader.read();
+      if (done) throw new Error(`${manifest.file} ends at ${received} bytes`);
+      if (value.length > bytes.length - received) throw new Error(`${manifest.file} is longer than its manifest says`);
+      bytes.set(value, received);
+      received += value.length;
+      for (; next < images.length && images[next][1] + images[next][2] <= received; ++next) {
+        const [id, at, length] = images[next];
+        const started = performance.now();
+        if (!module.addImage(id, bytes.subarray(at, at + length))) throw new Error(`image ${id} refused`);
+        decodingMs += performance.now() - started;
+      }
+    }
+    if (!await glyphs) throw new Error('the glyph table was refused');
     return manifest;
   } catch (error) {
     console.warn(`No editor picture: ${error.message || error}`);
