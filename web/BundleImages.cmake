@@ -22,7 +22,6 @@ while(i LESS n)
   math(EXPR offset "${offset} + ${size}")
   math(EXPR i "${i} + 2")
 endwhile()
-get_filename_component(bundle_name ${BUNDLE} NAME)
 list(JOIN entries ", " entries)
 # Each written beside its place and renamed over it: a page being served
 # never sees half a file.
@@ -32,6 +31,6 @@ if(NOT status EQUAL 0 OR NOT written EQUAL offset)
   message(FATAL_ERROR "${BUNDLE}: ${written} of ${offset} bytes written")
 endif()
 file(WRITE ${MANIFEST}.new
-     "{\"file\": \"${bundle_name}\", \"images\": [${entries}], \"packs\": {\"2\": \"${PACK_2X}\"}}\n")
+     "{\"images\": [${entries}], \"packs\": {\"2\": \"${PACK_2X}\"}}\n")
 file(RENAME ${BUNDLE}.new ${BUNDLE})
 file(RENAME ${MANIFEST}.new ${MANIFEST})

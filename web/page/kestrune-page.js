@@ -73,20 +73,22 @@ async function bytesOf(name) {
 let decodingMs = 0;  // handing the editor's files in: decoding the images
 async function handEditorAssets(modulePromise) {
   try {
-    const manifest = await (await fetch('kestrune-images.json')).json();
+    const file = 'kestrune-images-1x.bin';
+    const bundle = fetch(file);  // while the manifest comes
     const glyphs = Promise.all([modulePromise, bytesOf('kestrune-glyphs.bin')])
         .then(([module, table]) => module.setGlyphs(table));
     glyphs.catch(() => {});  // awaited below, unless an image fails first
-    const response = await fetch(manifest.file);
-    if (!response.ok) throw new Error(`${manifest.file}: HTTP ${response.status}`);
+    const manifest = await (await fetch('kestrune-images.json')).json();
+    const response = await bundle;
+    if (!response.ok) throw new Error(`${file}: HTTP ${response.status}`);
     const images = manifest.images;
     const bytes = new Uint8Array(images.reduce((end, [, at, length]) => Math.max(end, at + length), 0));
     const module = await modulePromise;
     const reader = response.body.getReader();
     for (let received = 0, next = 0; next < images.length;) {
       const {done, value} = await reader.read();
-      if (done) throw new Error(`${manifest.file} ends at ${received} bytes`);
-      if (value.length > bytes.length - received) throw new Error(`${manifest.file} is longer than its manifest says`);
+      if (done) throw new Error(`${file} ends at ${received} bytes`);
+      if (value.length > bytes.length - received) throw new Error(`${file} is longer than its manifest says`);
       bytes.set(value, received);
       received += value.length;
       for (; next < images.length && images[next][1] + images[next][2] <= received; ++next) {
