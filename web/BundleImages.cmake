@@ -3,25 +3,15 @@
 # fetches them in one request and hands each in as soon as its bytes are in.
 # Arguments: BUNDLE, MANIFEST (the files written), IMAGE_DIR, IMAGES (pairs
 # of resource identifier and name), PACK_2X (the 2x pack's file name).
-set(files)
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/KestruneImageFiles.cmake)
+kestrune_image_files("${IMAGES}" ${IMAGE_DIR} ids files)
 set(entries)
 set(offset 0)
-list(LENGTH IMAGES n)
-set(i 0)
-while(i LESS n)
-  math(EXPR j "${i} + 1")
-  list(GET IMAGES ${i} id)
-  list(GET IMAGES ${j} name)
-  set(path ${IMAGE_DIR}/${name}.png)
-  if(NOT EXISTS ${path})
-    message(FATAL_ERROR "No image ${path}")
-  endif()
+foreach(id path IN ZIP_LISTS ids files)
   file(SIZE ${path} size)
-  list(APPEND files ${path})
   list(APPEND entries "[${id}, ${offset}, ${size}]")
   math(EXPR offset "${offset} + ${size}")
-  math(EXPR i "${i} + 2")
-endwhile()
+endforeach()
 list(JOIN entries ", " entries)
 # Each written beside its place and renamed over it: a page being served
 # never sees half a file.
