@@ -79,7 +79,8 @@ export class KestruneModule {
   withBytes(name, bytes, ...leading) {
     const address = this.exports.kestrune_alloc(bytes.byteLength);
     if (!address) return 0;
-    new Uint8Array(this.exports.memory.buffer, address, bytes.byteLength).set(new Uint8Array(bytes));
+    new Uint8Array(this.exports.memory.buffer, address, bytes.byteLength)
+        .set(bytes instanceof Uint8Array ? bytes : new Uint8Array(bytes));
     const answer = this.exports[name](...leading, address, bytes.byteLength);
     this.exports.kestrune_free(address);
     return answer;
