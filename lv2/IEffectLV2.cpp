@@ -56,6 +56,7 @@ IEffectLV2::IEffectLV2(const Lv2CreationArg& arg, const EffectIdentity& identity
   lastPortValues_.assign(static_cast<size_t>(ParamCount()),
                          std::numeric_limits<float>::quiet_NaN());
   replacedValues_.assign(static_cast<size_t>(ParamCount()), 0.0);
+  awaitingHost_.assign(static_cast<size_t>(ParamCount()), 0);
 }
 
 IEffectLV2::~IEffectLV2() = default;
@@ -77,36 +78,28 @@ void IEffectLV2::Activate() { ResetProcessing(); }
 
 void IEffectLV2::Deactivate() { ResetProcessing(); }
 
-// True when every connected port whose value the last restore changed still
-// shows the value it replaced, and there is one: the host's old settings.
-bool IEffectLV2::PortsShowReplacedSettings() const {
-  bool any = false;
-  for (int i = 0; i < ParamCount(); ++i) {
-    const float* port = paramPorts_[static_cast<size_t>(i)];
-    const double replaced = replacedValues_[static_cast<size_t>(i)];
-    if (!port || replaced == ParamAt(i)->value) continue;
-    double plain = 0;
-    if (!lv2ports::PlainFromPortValue(*this, i, *port, &plain) || plain != replaced) return false;
-    any = true;
-  }
-  return any;
-}
-
 void IEffectLV2::ApplyPortChanges() {
-  // The first run after a restore reads every port, changed or not.
-  const bool afterRestore = restored_;
-  restored_ = false;
-  const bool oldSettings = afterRestore && PortsShowReplacedSettings();
+  const bool readAll = readAll_;
+  readAll_ = false;
   for (int i = 0; i < ParamCount(); ++i) {
-    const float* port = paramPorts_[static_cast<size_t>(i)];
+    const size_t at = static_cast<size_t>(i);
+    const float* port = paramPorts_[at];
     if (!port) continue;
     const float value = *port;
-    float& last = lastPortValues_[static_cast<size_t>(i)];
-    if (!afterRestore && std::memcmp(&value, &last, sizeof value) == 0) continue;
+    float& last = lastPortValues_[at];
+    const bool changed = std::memcmp(&value, &last, sizeof value) != 0;
+    // After a restore, a port unchanged since the last run, or showing the
+    // value the restore replaced, is the host's old setting: the host has
+    // not caught up with the restore yet.
+    if (!changed && (awaitingHost_[at] || !readAll)) continue;
     last = value;
     double plain = 0;
-    if (!lv2ports::PlainFromPortValue(*this, i, value, &plain)) continue;
-    if (oldSettings && plain == replacedValues_[static_cast<size_t>(i)]) continue;
+    const bool readable = lv2ports::PlainFromPortValue(*this, i, value, &plain);
+    if (awaitingHost_[at]) {
+      if (readable && plain == replacedValues_[at]) continue;
+      awaitingHost_[at] = 0;
+    }
+    if (!readable) continue;
     // The value the host shows for the current one, at a float's precision:
     // nothing changed (a default, a restored state, a preset's echo).
     if (lv2ports::PortValueFor(*this, i, ParamAt(i)->value) == value) continue;
@@ -150,8 +143,10 @@ LV2_State_Status IEffectLV2::RestoreLv2State(LV2_State_Retrieve_Function retriev
   std::vector<double> before(replacedValues_.size());
   for (size_t i = 0; i < before.size(); ++i) before[i] = ParamAt(static_cast<int>(i))->value;
   if (!LoadHostState(*this, static_cast<const uint8_t*>(data), size)) return LV2_STATE_ERR_UNKNOWN;
-  replacedValues_ = before;
-  restored_ = true;
+  for (size_t i = 0; i < before.size(); ++i) {
+    replacedValues_[i] = before[i];
+    if (ParamAt(static_cast<int>(i))->value != before[i]) awaitingHost_[i] = 1;
+  }
   return LV2_STATE_SUCCESS;
 }
 
@@ -161,6 +156,10 @@ bool IEffectLV2::ParamPortValue(uint32_t port, float* value) {
     return false;
   PlugLockGuard guard(*this);
   const int index = static_cast<int>(port - lv2ports::kFirstParamPort);
+  // The host now knows what this port should show: what it sets from here
+  // on is its setting, also the value the port held before a restore.
+  awaitingHost_[static_cast<size_t>(index)] = 0;
+  readAll_ = true;
   *value = lv2ports::PortValueFor(*this, index, ParamAt(index)->value);
   return true;
 }

@@ -25,22 +25,27 @@
 //     (nothing is half-applied; the save only reads).
 //   - RestoreLv2State "is in the 'Instantiation' threading class ... it MUST
 //     NOT be called concurrently with any other function on the same plugin
-//     instance" (state.h), so it never meets Run and needs no hand-over to
-//     the audio thread. Neither save nor restore calls back into the host.
+//     instance" (state.h). Ardour calls it for a preset while its engine
+//     runs; it holds the plug-in lock, so a Run beside it processes with the
+//     parameters as they are and reads the ports next time, as beside a
+//     save. Neither save nor restore calls back into the host.
 //
-// The plug-in never writes its input ports. A state restore changes the
-// parameters without touching them; the first run after it reads every
-// port afresh. A port showing the restored value is an echo. A run whose
-// ports all still show the settings the restore replaced (every port whose
-// value the restore changed holds its old one) brings the host's old values,
-// not new ones, and changes nothing: Ardour sets a preset's values right
-// after restoring it but hands its controls to the ports only when a block
-// runs, and one can run between; a host that restores a bare state and
-// leaves its ports alone is in the same case. Any other value, in that run
-// or later, is the host's setting and is applied, also when it equals a
-// value from before the restore (the host set it on purpose: the ports
-// already show the restored values elsewhere). Hosts that restore a bare
-// state can learn the restored port values through PortValuesExtension.h.
+// The plug-in never writes its input ports, and it sees the host's settings
+// only as port values, read at each run: a host writing the number a port
+// already holds is no event it can see. A state restore changes the
+// parameters at once and leaves the ports alone. Until the host catches up,
+// each port whose parameter the restore changed still shows the host's old
+// setting; Ardour sets a preset's port values only after restoring its
+// state and hands them to the ports only when a block runs, and a block can
+// run before, or halfway through, its setting them. So after a restore
+// such a port waits for the host: a value unchanged since the last run, or
+// the one the restore replaced, is the old setting and changes nothing;
+// any other value (the restored one, an echo, or a new setting) ends the
+// wait, and from then on every change counts, also a change back to the
+// old value. A host that asks for the restored port values
+// (PortValuesExtension.h) has caught up: every value it shows after that is
+// its setting and is applied in the next run, even one equal to a value
+// from before the restore.
 #pragma once
 
 #include <cstdint>
@@ -106,7 +111,6 @@ class IEffectLV2 : public IEffectBase {
 
  private:
   void ApplyPortChanges();
-  bool PortsShowReplacedSettings() const;
 
   LV2_URID_Map* map_ = nullptr;
   LV2_URID stateKey_ = 0;
@@ -116,9 +120,12 @@ class IEffectLV2 : public IEffectBase {
   std::vector<const float*> paramPorts_;
   // The port values last seen, bit for bit (NaN until the first run).
   std::vector<float> lastPortValues_;
-  // Per parameter, the plain value a state restore replaced; the first run
-  // after a restore (restored_) compares the ports with them.
+  // Per parameter, the plain value the last state restore replaced, and
+  // whether its port still waits for the host to catch up with a restore.
   std::vector<double> replacedValues_;
-  bool restored_ = false;
+  std::vector<uint8_t> awaitingHost_;
+  // The next run reads every port, changed or not: the host has asked for
+  // the values the ports should show.
+  bool readAll_ = false;
   float* gainReduction_ = nullptr;
 };
