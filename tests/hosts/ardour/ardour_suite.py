@@ -238,7 +238,8 @@ class Suite:
         for label in loaded:
             want = vstpreset_state(open(os.path.join(self.presets, label + ".vstpreset"), "rb").read())
             got = plugin_state(self.session_file("preset " + label), "VST3")
-            check(got == want, "after loading '%s' the plug-in's state is not the preset's" % label)
+            check(got == want, "after loading '%s' the plug-in's state is not the preset's%s"
+                  % (label, state_difference(got, want)))
         self.lua("reload")
         check(plugin_state(self.session_file("reloaded"), "VST3") == want,
               "the preset loaded last ('%s') did not survive save and reopen" % loaded[-1])
@@ -312,7 +313,8 @@ class Suite:
         check(sorted(loaded) == sorted(files), "Ardour loaded %s, the factory presets are %s" % (loaded, sorted(files)))
         for label in loaded:
             got = plugin_state(self.session_file("preset " + label), "LV2")
-            check(got == files[label], "after loading '%s' the plug-in's state is not the preset's" % label)
+            check(got == files[label], "after loading '%s' the plug-in's state is not the preset's%s"
+                  % (label, state_difference(got, files[label])))
 
     def lxvst(self):
         self.prepare()
@@ -416,6 +418,16 @@ def lv2_blob(turtle):
                       turtle)
     check(found, "no Kestrune state in the LV2 state")
     return base64.b64decode(found.group(1))
+
+
+def state_difference(got, want):
+    """The parameters (one double each, in order) where two states differ."""
+    count = min(len(got), len(want)) // 8
+    a, b = struct.unpack("<%dd" % count, got[:count * 8]), struct.unpack("<%dd" % count, want[:count * 8])
+    differ = ["parameter %d: %.17g, the preset %.17g" % (i, a[i], b[i]) for i in range(count) if a[i] != b[i]]
+    if len(got) != len(want):
+        differ.append("%d bytes, the preset %d" % (len(got), len(want)))
+    return (":\n  " + "\n  ".join(differ)) if differ else " (beyond the parameters)"
 
 
 def plugin_state(session_file, fmt):
