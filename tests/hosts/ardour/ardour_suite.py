@@ -53,6 +53,7 @@ class Suite:
         self.render_tool = os.path.join(self.build, "tools", "render", "kestrune-render")
         self.ardour_lib = args.ardour_lib
         self.ardour_data = args.ardour_data
+        self.restore_halfway = os.path.abspath(args.restore_halfway)
 
     # ---------------------------------------------------------------- processes
 
@@ -113,11 +114,11 @@ class Suite:
             raise Failure("%s failed (exit %d)\n%s" % (what, proc.returncode, out[-3000:]))
         return out
 
-    def lua(self, step, fmt="VST3", values=None):
+    def lua(self, step, fmt="VST3", values=None, **extra):
         out = self.run("Ardour step '%s'" % step,
                        [os.path.join(self.ardour_lib, "luasession"), os.path.join(self.here, "session.lua")],
                        self.ardour_env(KESTRUNE_STEP=step, KESTRUNE_FORMAT=fmt, KESTRUNE_SESSION=self.session,
-                                KESTRUNE_FRAMES=FRAMES, KESTRUNE_VALUES=values or os.devnull))
+                                KESTRUNE_FRAMES=FRAMES, KESTRUNE_VALUES=values or os.devnull, **extra))
         check("STEP %s done" % step in out, "Ardour step '%s' ended early\n%s" % (step, out[-3000:]))
         return out
 
@@ -301,9 +302,11 @@ class Suite:
 
     def lv2_presets(self):
         """Each LV2 factory preset from Ardour's preset list loads exactly the
-        state the preset file holds."""
+        state the preset file holds, also when Ardour's engine runs blocks
+        while Ardour is setting the preset's port values: the preloaded
+        library pauses Ardour after the first one, each time."""
         self.prepare()
-        out = self.lua("presets", "LV2")
+        out = self.lua("presets", "LV2", LD_PRELOAD=self.restore_halfway)
         loaded = re.findall(r"^PRESET (.*)$", out, re.M)
         files = {}
         folder = os.path.join(self.lv2_bundle, "presets")
@@ -495,6 +498,8 @@ def main():
     parser.add_argument("--work-dir", required=True)
     parser.add_argument("--ardour-lib", default="/usr/lib/ardour7")
     parser.add_argument("--ardour-data", default="/usr/share/ardour7")
+    parser.add_argument("--restore-halfway", required=True,
+                        help="the library the LV2 preset case preloads into Ardour")
     args = parser.parse_args()
     try:
         CASES[args.case](Suite(args))
