@@ -88,9 +88,10 @@ void IEffectLV2::ApplyPortChanges() {
     const float value = *port;
     float& last = lastPortValues_[at];
     const bool changed = std::memcmp(&value, &last, sizeof value) != 0;
-    // After a restore, a port unchanged since the last run, or showing the
-    // value the restore replaced, is the host's old setting: the host has
-    // not caught up with the restore yet.
+    // An unchanged port brings nothing new, unless the host has asked for
+    // the port values since the last run. One that waits for the host after
+    // a restore also stays as it is while it shows the value the restore
+    // replaced: the host has not caught up with the restore yet.
     if (!changed && (awaitingHost_[at] || !readAll)) continue;
     last = value;
     double plain = 0;
